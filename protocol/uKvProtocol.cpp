@@ -1,0 +1,521 @@
+// The engine: construction, the frame layer, the packet interpreter, direct register
+// commands, the pending-answer lists and their time-out timer.
+#include "uKvProtocol.h"
+#include "uPlatformTick.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QMutexLocker>
+#include <QThread>
+#include <QTimer>
+
+TKvProtocol::TKvProtocol(TOutputData AOutputData, const TKvRegistersDynArray &ARegisters,
+                         TOnRegisterNotify AOnReceivedRegister, TOnAck AOnAckAll, TOutputData AOnUnknownCommand,
+                         bool ALogEnabled, const QString &ALogName, bool ASyncWithGui,
+                         const QString &TrazerServerName)
+    : FShared(std::make_shared<TShared>()) {
+    AnswerError = 0;
+    TimeOut = 100;
+    if (ALogEnabled)
+        FLog = ALogName;
+    OutputData = std::move(AOutputData);
+
+    TimerCheckTimeout = new QTimer;
+    TimerCheckTimeout->setInterval(20);
+    QObject::connect(TimerCheckTimeout, &QTimer::timeout, [this] { TimerCheckTimeoutTimer(); });
+    TimerCheckTimeout->start();
+
+    if (!FLog.isEmpty()) {
+        try {
+            OpenLog();
+        } catch (...) {
+            delete TimerCheckTimeout;
+            throw;
+        }
+    }
+    // The shared-memory register server is attached by its own unit; the engine only keeps
+    // the interface and the notification hook for it.
+    Q_UNUSED(TrazerServerName);
+
+    FirstPacket = true;
+    PrevPacketCounter = 255;
+    OnReceivedRegister = std::move(AOnReceivedRegister);
+    OnAckAll = std::move(AOnAckAll);
+    OnUnknownCommand = std::move(AOnUnknownCommand);
+    LoadRegistersInfo(ARegisters);
+    SyncWithGui = ASyncWithGui;
+}
+
+TKvProtocol::~TKvProtocol() {
+    // Everything still on the stack (InputData, the timer tick, a posted GUI call) checks this
+    // flag, which lives in the shared block, before it touches the engine again.
+    FShared->InstanceWasFreed.store(true, std::memory_order_release);
+    if (TimerCheckTimeout) {
+        QObject::disconnect(TimerCheckTimeout, nullptr, nullptr, nullptr);
+        if (TimerCheckTimeout->thread() == QThread::currentThread())
+            delete TimerCheckTimeout; // also safe from inside its own timeout signal
+        else
+            TimerCheckTimeout->deleteLater();
+        TimerCheckTimeout = nullptr;
+    }
+    {
+        QMutexLocker lock(&FShared->RegNumQueueLock);
+        FShared->RegNumQueue.clear();
+    }
+    CloseLog();
+}
+
+void TKvProtocol::LoadRegistersInfo(const TKvRegistersDynArray &ARegisters) {
+    if (TrazerServerI) {
+        TKvRegister counter;
+        counter.RegAdr = 253;
+        counter.RegType = rtU32;
+        counter.Known = true;
+        Registers[253] = counter;
+        TKvRegister stream;
+        stream.RegAdr = 254;
+        stream.RegType = rtBinStream;
+        stream.Known = true;
+        Registers[254] = stream;
+    }
+    for (const TKvRegister &reg : ARegisters) {
+        Registers[reg.RegAdr] = reg;
+        Registers[reg.RegAdr].Known = true;
+    }
+}
+
+// ---- Frame layer ----------------------------------------------------------------------
+
+void TKvProtocol::TxFrame(const QByteArray &Data) { SendFrame(Data, false); }
+
+void TKvProtocol::TxAck(quint8 B1, quint8 B2, quint8 B3) {
+    QByteArray payload;
+    payload.append(char(B1)).append(char(B2)).append(char(B3));
+    SendFrame(payload, false);
+}
+
+void TKvProtocol::TestPacketCounterTransmit() {
+    QMutexLocker lock(&FLock);
+    PacketCounterTransmit = quint8(PacketCounterTransmit + 10);
+}
+
+void TKvProtocol::SendFrame(const QByteArray &Payload, bool ForceCrc) {
+    if (Freed() || Payload.isEmpty())
+        return;
+    QByteArray frame;
+    bool probe = false;
+    {
+        QMutexLocker lock(&FLock);
+        if (UseCrc16 || TryCrc16 || ForceCrc) {
+            if (TryCrc16 || ForceCrc) {
+                TryCrc16 = false;
+                WasTryCrc16 = true;
+                probe = true;
+            }
+            frame = KvCodec::FrameCrc16(Payload, PacketCounterTransmit);
+            PacketCounterTransmit = quint8(PacketCounterTransmit + 1);
+        } else {
+            frame = KvCodec::FrameCheckSum(Payload);
+        }
+    }
+    if (probe)
+        LogMessage(QStringLiteral("TryCrc16"));
+    if (OutputData)
+        OutputData(frame);
+}
+
+void TKvProtocol::InputData(const QByteArray &Data) {
+    if (Freed())
+        return;
+    const std::shared_ptr<TShared> alive = FShared;
+    BufferRx.append(Data);
+    // A line that never closes its frame must not grow the buffer without end.
+    if (BufferRx.size() > MaxBufferRx)
+        KvCodec::CapBuffer(BufferRx, MaxBufferRx);
+    QByteArray body;
+    bool skipped = false;
+    while (KvCodec::TakeFrame(BufferRx, body, skipped)) {
+        if (!skipped)
+            HandleBody(body, alive);
+        if (alive->InstanceWasFreed.load(std::memory_order_acquire))
+            return; // a handler destroyed the engine: touch nothing more
+    }
+}
+
+void TKvProtocol::HandleBody(const QByteArray &Escaped, const std::shared_ptr<TShared> &Alive) {
+    QByteArray body = KvCodec::Unescape(Escaped);
+    if (body.size() < 2)
+        return;
+    bool crcFrame;
+    if (UseCrc16) {
+        if (KvCodec::BodyPassesCrc16(body)) {
+            crcFrame = true;
+        } else if (KvCodec::BodyPassesCheckSum(body)) {
+            {
+                QMutexLocker lock(&FLock);
+                UseCrc16 = false;
+            }
+            LogMessage(QStringLiteral("CS mode on"));
+            crcFrame = false;
+        } else {
+            return;
+        }
+    } else {
+        if (KvCodec::BodyPassesCheckSum(body)) {
+            crcFrame = false;
+        } else if (KvCodec::BodyPassesCrc16(body)) {
+            {
+                QMutexLocker lock(&FLock);
+                UseCrc16 = true;
+                PacketCounterErrors = 0;
+                // After our own probe the device continues our counter; otherwise start over.
+                if (WasTryCrc16)
+                    WasTryCrc16 = false;
+                else
+                    PacketCounterTransmit = 0;
+                PrevPacketCounter = 255;
+            }
+            LogMessage(QStringLiteral("Crc16 mode on"));
+            crcFrame = true;
+        } else {
+            return;
+        }
+    }
+    if (crcFrame) {
+        if (body.size() < 4)
+            return;
+        const quint8 counter = quint8(body[body.size() - 3]);
+        const quint8 gap = quint8(counter - PrevPacketCounter - 1);
+        if (gap != 0) {
+            PacketCounterErrors = quint16(PacketCounterErrors + gap);
+            if (LogEnabled())
+                LogMessage(QStringLiteral("PacketCounterErrors ; Prev: %1; Cur: %2; Errors: %3")
+                               .arg(PrevPacketCounter)
+                               .arg(counter)
+                               .arg(gap));
+        }
+        PrevPacketCounter = counter;
+        body.chop(3);
+    } else {
+        body.chop(1);
+    }
+    if (!body.isEmpty() && !Alive->InstanceWasFreed.load(std::memory_order_acquire))
+        DispatchPacket(body);
+}
+
+// ---- Packet interpreter -------------------------------------------------------------
+
+void TKvProtocol::DispatchPacket(const QByteArray &Payload) {
+    AnswerError = KvErrOk;
+    quint8 devAddress = 0;
+    QByteArray payload = Payload;
+    if (quint8(payload[0]) == 0xAD) {
+        // An address prefix with nothing behind it carries no command: drop it unread.
+        if (payload.size() < 3) {
+            AnswerError = KvErrParameter;
+            return;
+        }
+        devAddress = quint8(payload[1]);
+        payload.remove(0, 2);
+    }
+    quint8 command = quint8(payload[0]);
+    if ((command == 18 || command == 148) && !ForbidNewRegCommands)
+        NewCommands = true;
+    if (NewCommands) {
+        if (command == 18)
+            command = 7;
+        else if (command == 19)
+            command = 8;
+    }
+    switch (command) {
+    case 7:
+    case 9:
+        DispatchRegisterValue(command, payload, devAddress);
+        break;
+    case 8:
+        break;
+    case 16:
+    case 17:
+    case 21:
+    case 26:
+    case 82:
+        DispatchFirmware(command, payload);
+        break;
+    case 130:
+    case 148:
+        DispatchAck(payload);
+        break;
+    default:
+        AnswerError = KvErrCommand;
+        if (OnUnknownCommand)
+            OnUnknownCommand(payload);
+        break;
+    }
+}
+
+void TKvProtocol::DispatchRegisterValue(quint8 Command, const QByteArray &Payload, quint8 DevAddress) {
+    if (Payload.size() < 3) {
+        AnswerError = KvErrParameter;
+        LogMessage(QStringLiteral("  Packet Paramter Error"));
+        return;
+    }
+    const quint8 regNum = quint8(Payload[1]);
+    const quint8 type = quint8(Payload[2]);
+    if (type > KvRegisterTypeMax) {
+        AnswerError = KvErrDataType;
+        LogMessage(QStringLiteral("  Packet Type Error"));
+        return;
+    }
+    const qsizetype valueSize = Payload.size() - 3;
+    if (KvRegisterTypeSize[type] != 255 && valueSize != KvRegisterTypeSize[type]) {
+        AnswerError = KvErrDataType;
+        LogMessage(QStringLiteral("  Packet Type Size Error"));
+        return;
+    }
+    TKvRegister &reg = Registers[regNum];
+    reg.RegType = TKvRegisterType(type);
+    reg.DevAddress = DevAddress;
+    reg.RawData = Payload.mid(3);
+    reg.Known = true;
+    reg.UpdateCounter = quint16(reg.UpdateCounter + 1);
+    {
+        QMutexLocker lock(&FLock);
+        for (qsizetype i = 0; i < ListRegTimeouts.size(); ++i) {
+            if (ListRegTimeouts[i].RegNum == regNum) {
+                ListRegTimeouts.removeAt(i);
+                break;
+            }
+        }
+    }
+    if (LogEnabled())
+        LogMessage(QStringLiteral("  Received Reg %1").arg(regNum));
+    AnswerError = KvErrOk; // before the handlers, which may destroy the engine
+    if (Command == 9) {
+        if (OnReceivedRegisterAuto)
+            OnReceivedRegisterAuto(this, regNum);
+    } else {
+        RegisterReceived(regNum);
+    }
+}
+
+void TKvProtocol::DispatchAck(const QByteArray &Payload) {
+    if (Payload.size() != 4) {
+        AnswerError = KvErrGeneral;
+        return;
+    }
+    const quint8 command = quint8(Payload[1]);
+    const quint8 regNum = quint8(Payload[2]);
+    const TKvPError error = quint8(Payload[3]);
+    const quint8 normalised = command == 18 ? 7 : command == 19 ? 8 : command;
+    if (LogEnabled())
+        LogMessage(QStringLiteral(" Ack: %1 reg %2 %3").arg(CommandName(command)).arg(regNum).arg(ErrorText(error)));
+
+    TOnRegTimeoutOrError onTimeOut;
+    TOnRegisterNotify onAck;
+    {
+        QMutexLocker lock(&FLock);
+        for (qsizetype i = 0; i < ListRegTimeouts.size(); ++i) {
+            if (ListRegTimeouts[i].RegNum == regNum && ListRegTimeouts[i].Command == normalised) {
+                if (error != KvErrOk)
+                    onTimeOut = ListRegTimeouts[i].OnTimeOut;
+                ListRegTimeouts.removeAt(i);
+                break;
+            }
+        }
+        if (normalised == 7) {
+            for (qsizetype i = 0; i < ListRegAcks.size(); ++i) {
+                if (ListRegAcks[i].RegNum == regNum) {
+                    if (error == KvErrOk)
+                        onAck = ListRegAcks[i].OnAckReg;
+                    ListRegAcks.removeAt(i);
+                    break;
+                }
+            }
+        }
+    }
+    const std::shared_ptr<TShared> alive = FShared;
+    if (onTimeOut) {
+        onTimeOut(this, regNum, error);
+        if (alive->InstanceWasFreed)
+            return;
+    }
+    if (onAck) {
+        onAck(this, regNum);
+        if (alive->InstanceWasFreed)
+            return;
+    }
+    if (OnAckAll)
+        OnAckAll(command, regNum, error);
+}
+
+void TKvProtocol::RegisterReceived(quint8 RegNum) {
+    const std::shared_ptr<TShared> alive = FShared;
+    // The queue moves on after the notification, also when a handler throws.
+    const auto advance = [&] {
+        if (!alive->InstanceWasFreed && EndInFlightReg(RegNum))
+            NextRegisterOperation(RegNum);
+    };
+    try {
+        if (OnReceivedRegisterTrazer) {
+            OnReceivedRegisterTrazer(this, RegNum);
+            if (alive->InstanceWasFreed)
+                return;
+        }
+        {
+            QMutexLocker lock(&FLock);
+            NeedReadRegisters.reset(RegNum);
+        }
+        if (SyncWithGui) {
+            {
+                QMutexLocker lock(&alive->RegNumQueueLock);
+                alive->RegNumQueue.enqueue(RegNum);
+            }
+            QCoreApplication *app = QCoreApplication::instance();
+            if (!app || QThread::currentThread() == app->thread()) {
+                OnReceivedRegisterGui();
+            } else {
+                // One posted call per value; a call that arrives after the engine is gone does nothing.
+                QMetaObject::invokeMethod(
+                    app,
+                    [alive, this] {
+                        if (!alive->InstanceWasFreed)
+                            OnReceivedRegisterGui();
+                    },
+                    Qt::QueuedConnection);
+            }
+        } else if (OnReceivedRegister) {
+            OnReceivedRegister(this, RegNum);
+        }
+    } catch (...) {
+        advance();
+        throw;
+    }
+    advance();
+}
+
+void TKvProtocol::OnReceivedRegisterGui() {
+    if (Freed())
+        return;
+    quint8 regNum;
+    {
+        QMutexLocker lock(&FShared->RegNumQueueLock);
+        if (FShared->RegNumQueue.isEmpty())
+            return;
+        regNum = FShared->RegNumQueue.dequeue();
+    }
+    if (OnReceivedRegister)
+        OnReceivedRegister(this, regNum);
+}
+
+// ---- Time-outs ----------------------------------------------------------------------
+
+void TKvProtocol::TimerCheckTimeoutTimer() {
+    if (Freed())
+        return;
+    const quint32 now = KvPlatform::TickCount();
+    TRegAnswerTimeout expired;
+    {
+        QMutexLocker lock(&FLock);
+        qsizetype i = 0;
+        // Wrap-safe: an entry has expired when now lies after its deadline.
+        while (i < ListRegTimeouts.size() && !KvPlatform::TickPassed(now, ListRegTimeouts[i].TimeOfTimeOut))
+            ++i;
+        if (i == ListRegTimeouts.size())
+            return;
+        expired = ListRegTimeouts.takeAt(i);
+    }
+    if (LogEnabled())
+        LogMessage(QStringLiteral("TimeOut %1").arg(expired.RegNum));
+    if (expired.OnTimeOut)
+        expired.OnTimeOut(this, expired.RegNum, KvErrTimeOut);
+}
+
+int TKvProtocol::PendingTimeoutCount() const {
+    QMutexLocker lock(&FLock);
+    return int(ListRegTimeouts.size());
+}
+
+int TKvProtocol::PendingAckCount() const {
+    QMutexLocker lock(&FLock);
+    return int(ListRegAcks.size());
+}
+
+// ---- Register commands --------------------------------------------------------------
+
+void TKvProtocol::RequestRegister(quint8 RegNum, quint8 DevAddr, TOnRegTimeoutOrError AOnTimeOut) {
+    SendRequest(RegNum, DevAddr, std::move(AOnTimeOut), false);
+}
+
+void TKvProtocol::SendRequest(quint8 RegNum, quint8 DevAddr, TOnRegTimeoutOrError AOnTimeOut, bool ForceCrc) {
+    if (Freed())
+        return;
+    bool firstContact = false;
+    {
+        QMutexLocker lock(&FLock);
+        if (FirstPacket && RegNum != 0) {
+            FirstPacket = false;
+            firstContact = true;
+        }
+    }
+    if (firstContact) {
+        // The first real request goes behind a read of register 1 sent in CRC format: a device
+        // that answers it switches both sides to CRC mode.
+        RequestRegisterAsync(1, true);
+        RequestRegisterAsync(RegNum, false);
+        NextRegisterOperation(0);
+        return;
+    }
+    QByteArray payload;
+    if (DevAddr != 0)
+        payload.append(char(0xAD)).append(char(DevAddr));
+    payload.append(char(NewCommands ? 19 : 8)).append(char(RegNum));
+    if (AOnTimeOut) {
+        QMutexLocker lock(&FLock);
+        ListRegTimeouts.append({RegNum, KvPlatform::TickCount() + TimeOut, 8, std::move(AOnTimeOut)});
+    }
+    if (LogEnabled())
+        LogMessage(QStringLiteral("ReadReg  %1").arg(RegNum));
+    SendFrame(payload, ForceCrc);
+}
+
+void TKvProtocol::WriteRegister(quint8 RegNum, quint8 DevAddr, TOnRegTimeoutOrError AOnTimeOut,
+                                TOnRegisterNotify AOnAckReg) {
+    if (Freed())
+        return;
+    bool firstContact = false;
+    {
+        QMutexLocker lock(&FLock);
+        if (FirstPacket) {
+            FirstPacket = false;
+            firstContact = true;
+        }
+    }
+    if (firstContact) {
+        RequestRegisterAsync(1, true);
+        WriteRegisterAsync(RegNum, RegisterToVariant(Registers[RegNum]), std::move(AOnTimeOut),
+                           std::move(AOnAckReg));
+        NextRegisterOperation(0);
+        return;
+    }
+    const TKvRegister &reg = Registers[RegNum];
+    QByteArray payload;
+    if (DevAddr != 0)
+        payload.append(char(0xAD)).append(char(DevAddr));
+    payload.append(char(NewCommands ? 18 : 7)).append(char(RegNum)).append(char(reg.RegType)).append(reg.RawData);
+    {
+        // In the lists before the frame leaves: an answer during OutputData finds them.
+        QMutexLocker lock(&FLock);
+        if (AOnTimeOut)
+            ListRegTimeouts.append({RegNum, KvPlatform::TickCount() + TimeOut, 7, std::move(AOnTimeOut)});
+        if (AOnAckReg)
+            ListRegAcks.append({RegNum, std::move(AOnAckReg)});
+    }
+    if (LogEnabled())
+        LogMessage(QStringLiteral("WriteReg %1").arg(RegNum));
+    SendFrame(payload, false);
+}
+
+void TKvProtocol::WriteRegisterValue(quint8 RegNum, const QVariant &Value) {
+    VariantToRegister(Registers[RegNum], Value);
+    WriteRegister(RegNum, 0, {}, {});
+}

@@ -1,0 +1,284 @@
+#pragma once
+// The register protocol engine. One TKvProtocol serves one connection: it frames payloads
+// in checksum or CRC-16 mode, mirrors the device's 256 registers, sends register reads and
+// writes directly or through an operation queue, matches answers and acknowledgements to the
+// requests that wait for them, times out the rest, speaks the block and boot-loader commands
+// and keeps an optional trace log. QtCore only: no widget ever appears here.
+#include "uKvDeviceLink.h"
+#include "uKvFrameCodec.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QMutex>
+#include <QQueue>
+#include <QRecursiveMutex>
+#include <QString>
+#include <QVariant>
+#include <QVector>
+
+#include <array>
+#include <atomic>
+#include <bitset>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+
+class QFile;
+class QTimer;
+class TKvProtocol;
+class ITrazerServer; // the shared-memory register server; created elsewhere
+
+// ---- Register model -------------------------------------------------------------------
+
+using TKvPError = quint8;
+constexpr TKvPError KvErrOk = 0;
+constexpr TKvPError KvErrGeneral = 1;
+constexpr TKvPError KvErrCommand = 2;
+constexpr TKvPError KvErrParameter = 3;
+constexpr TKvPError KvErrDataType = 16;
+constexpr TKvPError KvErrValue = 17;
+constexpr TKvPError KvErrRegAddress = 18;
+constexpr TKvPError KvErrTimeOut = 255; // no answer came
+
+enum TKvRegisterType : quint8 {
+    rtBinary = 0,
+    rtString = 1,
+    rtU8 = 2,
+    rtS8 = 3,
+    rtU16 = 4,
+    rtS16 = 5,
+    rtU32 = 6,
+    rtS32 = 7,
+    rtFloat = 8,
+    rtDouble = 9,
+    rtBinStream = 10,
+};
+constexpr quint8 KvRegisterTypeMax = 10;
+// Value size in bytes per type; 255 = any length.
+constexpr std::array<quint8, 11> KvRegisterTypeSize{255, 255, 1, 1, 2, 2, 4, 4, 4, 8, 255};
+
+struct TKvRegister {
+    quint8 RegAdr = 0;
+    TKvRegisterType RegType = rtBinary;
+    QByteArray RawData;
+    quint8 DevAddress = 0;
+    bool RegReadOnly = false;
+    bool Known = false;
+    quint16 UpdateCounter = 0;
+};
+using TKvRegistersDynArray = QVector<TKvRegister>;
+using SetOfByte = std::bitset<256>;
+
+// Errors the engine raises (never for protocol failures, which are TKvPError codes).
+class EKvProtocol : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+class EKvInOutError : public EKvProtocol { // trace log file cannot be created or written
+public:
+    using EKvProtocol::EKvProtocol;
+};
+class EKvConvertError : public EKvProtocol { // a value that does not fit a register's type
+public:
+    using EKvProtocol::EKvProtocol;
+};
+
+// Register contents as a variant: empty RawData gives an empty QByteArray; types 0, 1, 10 a
+// QByteArray; integer types a QVariant of that exact width and signedness; rtFloat and
+// rtDouble a double. For a type above 10 Value is left as it was.
+void RegisterToVariant(const TKvRegister &Reg, QVariant &Value);
+QVariant RegisterToVariant(const TKvRegister &Reg);
+// Stores Value into Reg.RawData by Reg.RegType; throws EKvConvertError for a value that cannot
+// be converted (RawData then already has the type's size).
+void VariantToRegister(TKvRegister &Reg, const QVariant &Value);
+QString ErrorText(TKvPError Error);
+QString CommandName(quint8 Command);
+// "(" + length + "): " and the bytes: runs of 5 or more of the characters 40..122 as text,
+// every other byte as [XX].
+QString DumpData(const QByteArray &Data);
+
+// ---- Callbacks ------------------------------------------------------------------------
+
+using TOnRegisterNotify = std::function<void(TKvProtocol *SenderKvProtocol, quint8 RegNum)>;
+using TOnRegTimeoutOrError = std::function<void(TKvProtocol *SenderKvProtocol, quint8 RegNum, TKvPError Ack)>;
+using TOnAck = std::function<void(quint8 Command, quint8 RegNum, TKvPError Error)>;
+using TProcOfObject = std::function<void()>;
+using TOnFirmwareStartAck = std::function<void(quint16 DeviceId, quint16 FlashSize, quint16 FlashPageSize,
+                                               const QByteArray &ReceivedLoaderIdentStr)>;
+using TOnProgress = std::function<void(quint8 Error, quint32 CurrentPos, quint32 Size)>;
+using TOnReadBlock = std::function<void(quint8 DataRegion, quint16 Address, const QByteArray &PacketToSend)>;
+using TOnWriteBlock = std::function<void(quint8 DataRegion, quint16 Address, quint16 Count)>;
+
+// ---- Pending answers and queued operations -----------------------------------------------
+
+struct TRegAnswerTimeout {
+    quint8 RegNum = 0;
+    quint32 TimeOfTimeOut = 0; // tick count at which the wait ends
+    quint8 Command = 0;        // 7 write, 8 read
+    TOnRegTimeoutOrError OnTimeOut;
+};
+
+struct TRegAck {
+    quint8 RegNum = 0;
+    TOnRegisterNotify OnAckReg;
+};
+
+struct TProcessRegisterAsync {
+    quint8 DevAddr = 0;
+    quint8 RegNum = 0;
+    QVariant Value;
+    quint8 Command = 0; // 7 write, 8 read
+    TOnRegTimeoutOrError OnTimeOut;
+    TOnRegisterNotify OnAckReg;
+    bool TryCrc16 = false;
+};
+
+// ---- The engine -----------------------------------------------------------------------
+
+class TKvProtocol {
+public:
+    TKvProtocol(TOutputData AOutputData, const TKvRegistersDynArray &ARegisters,
+                TOnRegisterNotify AOnReceivedRegister, TOnAck AOnAckAll, TOutputData AOnUnknownCommand,
+                bool ALogEnabled, const QString &ALogName, bool ASyncWithGui,
+                const QString &TrazerServerName = {});
+    ~TKvProtocol();
+    TKvProtocol(const TKvProtocol &) = delete;
+    TKvProtocol &operator=(const TKvProtocol &) = delete;
+
+    void LoadRegistersInfo(const TKvRegistersDynArray &ARegisters);
+
+    // Frame codec
+    void InputData(const QByteArray &Data);
+    void TxFrame(const QByteArray &Data);
+    void TxAck(quint8 B1, quint8 B2, quint8 B3);
+    void TestPacketCounterTransmit();
+
+    // Register commands
+    void RequestRegister(quint8 RegNum, quint8 DevAddr, TOnRegTimeoutOrError AOnTimeOut);
+    void WriteRegister(quint8 RegNum, quint8 DevAddr, TOnRegTimeoutOrError AOnTimeOut,
+                       TOnRegisterNotify AOnAckReg);
+    void WriteRegisterValue(quint8 RegNum, const QVariant &Value);
+    void OnReceivedRegisterGui();
+
+    // Queued operations and synchronous reads
+    void RequestRegisterAsync(quint8 RegNum, bool ATryCrc16 = false);
+    void WriteRegisterAsync(quint8 RegNum, const QVariant &Value, TOnRegTimeoutOrError AOnTimeOut = {},
+                            TOnRegisterNotify AOnAckReg = {});
+    void NextRegisterOperation(quint8 RegNum = 0);
+    qint32 AsyncRegOperationCount() const;
+    bool ReadRegistersSync(const SetOfByte &RegNums, double Timeout_ms);
+    bool ReadRegisterSync(quint8 RegNum, double Timeout_ms);
+    TProcessRegisterAsync CurRegisterAsync() const;
+
+    // Block and boot-loader commands
+    void FirmwareStart(TOnFirmwareStartAck AOnFirmwareStartAck, bool Command53, quint32 FirmwareSize);
+    void FirmwareWrite(const QByteArray &AFirmwareData, TOnProgress AOnProgress);
+    void ReadBlock(quint8 DataRegion, quint16 Address, quint16 Count);
+    void WriteBlock(quint8 DataRegion, quint16 Address, const QByteArray &Data);
+    void ClearBlock(quint8 DataRegion, quint16 Address, quint16 Count);
+    quint16 DeviceId() const { return FDeviceId; }
+    quint16 FlashSize() const { return FFlashSize; }
+    quint16 FlashPageSize() const { return FFlashPageSize; }
+    quint16 CurrentPageIndex() const { return PageIndex; }
+    QByteArray LoaderIdentStr() const { return ReceivedLoaderIdentStr; }
+
+    // Trace log
+    void LogMessage(const QString &Message);
+    bool LogEnabled() const { return !FLog.isEmpty(); }
+    QString LogFileName() const;
+
+    // Test and diagnostics views of the pending lists.
+    int PendingTimeoutCount() const;
+    int PendingAckCount() const;
+    qsizetype BufferedBytes() const { return BufferRx.size(); }
+    // Most unconsumed received bytes kept; older ones are dropped from the front.
+    static constexpr qsizetype MaxBufferRx = 64 * 1024;
+
+    // ---- Public fields the application reads or sets ----
+    bool NewCommands = false;
+    SetOfByte NeedReadRegisters;
+    std::array<TKvRegister, 256> Registers;
+    TKvPError AnswerError = 0;
+    quint32 TimeOut = 100;
+    TOutputData OutputData;
+    TOnRegisterNotify OnReceivedRegister;
+    TOnRegisterNotify OnReceivedRegisterAuto;
+    TOnAck OnAckAll;
+    QString FLog;
+    TOutputData OnUnknownCommand;
+    TOnReadBlock OnReadBlock;
+    TOnWriteBlock OnWriteBlock;
+    TOnWriteBlock OnClearBlock;
+    bool UseCrc16 = false;
+    bool TryCrc16 = false;
+    quint16 PacketCounterErrors = 0;
+    std::atomic<bool> SyncWithGui{false};
+    bool ForbidNewRegCommands = false;
+    std::shared_ptr<ITrazerServer> TrazerServerI;
+    TOnRegisterNotify OnReceivedRegisterTrazer;
+    TProcOfObject Application_ProcessMessages;
+
+    quint8 PrevPacketCounter = 255;
+    quint8 PacketCounterTransmit = 0;
+    bool FirstPacket = true;
+    bool WasTryCrc16 = false;
+
+private:
+    // State that outlives the engine while a call of it is still on the stack or posted to
+    // the GUI thread: the freed flag and the queue of register numbers for the GUI thread.
+    struct TShared {
+        std::atomic<bool> InstanceWasFreed{false};
+        QMutex RegNumQueueLock;
+        QQueue<quint8> RegNumQueue;
+    };
+    struct TInFlight {
+        quint64 Serial;
+        quint8 RegNum;
+    };
+
+    bool Freed() const { return FShared->InstanceWasFreed.load(std::memory_order_acquire); }
+    void SendFrame(const QByteArray &Payload, bool ForceCrc);
+    void HandleBody(const QByteArray &Body, const std::shared_ptr<TShared> &Alive);
+    void DispatchPacket(const QByteArray &Payload);
+    void DispatchRegisterValue(quint8 Command, const QByteArray &Payload, quint8 DevAddress);
+    void DispatchAck(const QByteArray &Payload);
+    void DispatchFirmware(quint8 Command, const QByteArray &Payload);
+    void RegisterReceived(quint8 RegNum);
+    void TimerCheckTimeoutTimer();
+    void SendRequest(quint8 RegNum, quint8 DevAddr, TOnRegTimeoutOrError AOnTimeOut, bool ForceCrc);
+    void StartFirstContact(const TProcessRegisterAsync &Requested);
+    void AsyncAckReg(quint64 Serial, const TProcessRegisterAsync &Op, quint8 RegNum);
+    void AsyncTimeOut(quint64 Serial, const TProcessRegisterAsync &Op, quint8 RegNum, TKvPError Ack);
+    bool EndInFlight(quint64 Serial);
+    bool EndInFlightReg(quint8 RegNum);
+    void SendFirmwarePage();
+    void OpenLog();
+    void CloseLog();
+
+    std::shared_ptr<TShared> FShared;
+    mutable QRecursiveMutex FLock; // pending lists, operation queue, transmit state
+    QByteArray BufferRx;
+    QTimer *TimerCheckTimeout = nullptr;
+    bool FInTimerTick = false;
+    QList<TRegAnswerTimeout> ListRegTimeouts;
+    QList<TRegAck> ListRegAcks;
+    QQueue<TProcessRegisterAsync> QueueRegisterOperations;
+    TProcessRegisterAsync FCurRegisterAsync;
+    QList<TInFlight> FAsyncInFlight; // queued operations sent and not yet ended
+    quint64 FAsyncSerial = 0;
+
+    QDateTime TimeStart;
+    quint32 FLogStartTick = 0;
+    std::unique_ptr<QFile> LogFileAck;
+    QMutex FLogLock;
+
+    TOnFirmwareStartAck FOnFirmwareStartAck;
+    TOnProgress FOnFirmwareProgress;
+    quint16 FDeviceId = 0;
+    quint16 FFlashSize = 0;
+    quint16 FFlashPageSize = 0;
+    QByteArray ReceivedLoaderIdentStr;
+    QByteArray FirmwareData;
+    quint16 PageIndex = 0;
+};

@@ -1,0 +1,134 @@
+// Block commands and the boot loader: firmware written page by page, each page acknowledged
+// before the next one goes.
+#include "uKvProtocol.h"
+
+#include <QtEndian>
+
+namespace {
+void AppendU16(QByteArray &Out, quint16 v) { Out.append(char(v & 0xFF)).append(char(v >> 8)); }
+quint16 ReadU16(const QByteArray &In, qsizetype At) {
+    return quint16(quint8(In[At]) | (quint16(quint8(In[At + 1])) << 8));
+}
+} // namespace
+
+void TKvProtocol::FirmwareStart(TOnFirmwareStartAck AOnFirmwareStartAck, bool Command53, quint32 FirmwareSize) {
+    if (AOnFirmwareStartAck)
+        FOnFirmwareStartAck = std::move(AOnFirmwareStartAck);
+    QByteArray payload;
+    if (Command53) {
+        payload.append(char(0x53));
+        quint32 le = qToLittleEndian(FirmwareSize);
+        payload.append(reinterpret_cast<const char *>(&le), 4);
+    } else {
+        payload.append(char(0x52));
+    }
+    TxFrame(payload);
+}
+
+void TKvProtocol::FirmwareWrite(const QByteArray &AFirmwareData, TOnProgress AOnProgress) {
+    // The page index is 16 bits wide; a longer image would wrap to page 0 and overwrite the start.
+    if (FFlashPageSize != 0 && AFirmwareData.size() > qsizetype(65536) * FFlashPageSize)
+        throw EKvProtocol(QStringLiteral("Firmware image of %1 bytes has more than 65536 pages of %2 bytes")
+                              .arg(AFirmwareData.size())
+                              .arg(FFlashPageSize)
+                              .toStdString());
+    if (AOnProgress)
+        FOnFirmwareProgress = std::move(AOnProgress);
+    FirmwareData = AFirmwareData;
+    PageIndex = 0;
+    SendFirmwarePage();
+}
+
+void TKvProtocol::SendFirmwarePage() {
+    const qint64 offset = qint64(PageIndex) * FFlashPageSize;
+    qint64 n = qint64(FirmwareData.size()) - offset;
+    if (n > FFlashPageSize)
+        n = FFlashPageSize;
+    if (n <= 0)
+        return; // image complete, or no page size known yet
+    QByteArray payload;
+    payload.append(char(0x1A));
+    AppendU16(payload, PageIndex);
+    payload.append(FirmwareData.constData() + offset, n);
+    TxFrame(payload);
+}
+
+void TKvProtocol::ReadBlock(quint8 DataRegion, quint16 Address, quint16 Count) {
+    QByteArray payload;
+    payload.append(char(0x10)).append(char(DataRegion));
+    AppendU16(payload, Address);
+    AppendU16(payload, Count);
+    TxFrame(payload);
+}
+
+void TKvProtocol::WriteBlock(quint8 DataRegion, quint16 Address, const QByteArray &Data) {
+    QByteArray payload;
+    payload.append(char(0x11)).append(char(DataRegion));
+    AppendU16(payload, Address);
+    payload.append(Data);
+    TxFrame(payload);
+}
+
+void TKvProtocol::ClearBlock(quint8 DataRegion, quint16 Address, quint16 Count) {
+    QByteArray payload;
+    payload.append(char(0x15)).append(char(DataRegion));
+    AppendU16(payload, Address);
+    AppendU16(payload, Count);
+    TxFrame(payload);
+}
+
+void TKvProtocol::DispatchFirmware(quint8 Command, const QByteArray &Payload) {
+    // Every answer is checked against its fixed fields before they are read.
+    switch (Command) {
+    case 26: {
+        if (Payload.size() < 2) {
+            AnswerError = KvErrParameter;
+            return;
+        }
+        const quint8 status = quint8(Payload[1]);
+        const std::shared_ptr<TShared> alive = FShared;
+        if (status == 0) {
+            PageIndex = quint16(PageIndex + 1);
+            SendFirmwarePage();
+            if (alive->InstanceWasFreed)
+                return;
+        }
+        if (FOnFirmwareProgress)
+            FOnFirmwareProgress(status, quint32(PageIndex) * FFlashPageSize, quint32(FirmwareData.size()));
+        return;
+    }
+    case 82: {
+        const QByteArray rest = Payload.mid(1);
+        if (rest.size() > 6) {
+            FDeviceId = ReadU16(rest, 0);
+            FFlashSize = ReadU16(rest, 2);
+            FFlashPageSize = ReadU16(rest, 4);
+        }
+        ReceivedLoaderIdentStr = rest.size() > 6 ? rest.mid(6) : QByteArray();
+        if (FOnFirmwareStartAck)
+            FOnFirmwareStartAck(FDeviceId, FFlashSize, FFlashPageSize, ReceivedLoaderIdentStr);
+        return;
+    }
+    case 16:
+        if (Payload.size() < 4) {
+            AnswerError = KvErrParameter;
+            return;
+        }
+        if (OnReadBlock)
+            OnReadBlock(quint8(Payload[1]), ReadU16(Payload, 2), Payload.mid(4));
+        return;
+    case 17:
+    case 21: {
+        if (Payload.size() < 6) {
+            AnswerError = KvErrParameter;
+            return;
+        }
+        const TOnWriteBlock &handler = Command == 17 ? OnWriteBlock : OnClearBlock;
+        if (handler)
+            handler(quint8(Payload[1]), ReadU16(Payload, 2), ReadU16(Payload, 4));
+        return;
+    }
+    default:
+        return;
+    }
+}

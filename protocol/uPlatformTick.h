@@ -1,0 +1,20 @@
+#pragma once
+// The system's 32-bit millisecond tick count. It wraps after about 49.7 days, so every
+// difference of two ticks is taken unsigned (later - earlier) and every "has it passed"
+// test is a signed look at that difference. Tests shift the counter with an offset to
+// reach the wrap or a long silence without waiting.
+#include <QtGlobal>
+
+namespace KvPlatform {
+
+// Milliseconds since an arbitrary start, plus the test offset; wraps at 2^32.
+quint32 TickCount();
+
+// Test hook: added to every later TickCount() result (wrapping). 0 = real time.
+void SetTickCountOffset(quint32 Offset);
+quint32 TickCountOffset();
+
+// True when tick 'Now' is later than 'Deadline' (wrap-safe for spans under 2^31 ms).
+inline bool TickPassed(quint32 Now, quint32 Deadline) { return qint32(Now - Deadline) > 0; }
+
+} // namespace KvPlatform

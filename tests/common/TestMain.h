@@ -1,0 +1,32 @@
+#pragma once
+// One main for every test executable: offscreen platform and test-mode standard paths,
+// so no test touches the user's real folders or needs a display.
+#include <QCoreApplication>
+#ifdef QT_WIDGETS_LIB
+#include <QApplication>
+#endif
+#include <QStandardPaths>
+#include <QtTest/QtTest>
+
+#ifdef QT_WIDGETS_LIB
+#define TAMREL_TEST_MAIN(TestClass)                                                                          \
+    int main(int argc, char **argv) {                                                                        \
+        qputenv("QT_QPA_PLATFORM", "offscreen");                                                             \
+        QStandardPaths::setTestModeEnabled(true);                                                            \
+        QApplication app(argc, argv);                                                                        \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                                                             \
+        TestClass tc;                                                                                        \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                           \
+        return QTest::qExec(&tc, argc, argv);                                                                \
+    }
+#endif
+
+// For tests that need only QtCore (the protocol engine must not pull in widgets).
+#define TAMREL_TEST_MAIN_CORE(TestClass)                                                                     \
+    int main(int argc, char **argv) {                                                                        \
+        QStandardPaths::setTestModeEnabled(true);                                                            \
+        QCoreApplication app(argc, argv);                                                                    \
+        TestClass tc;                                                                                        \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                           \
+        return QTest::qExec(&tc, argc, argv);                                                                \
+    }
