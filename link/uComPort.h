@@ -1,0 +1,123 @@
+#pragma once
+// TComPort: the program's thin serial port. A port that is open has an event thread of its
+// own that owns the QSerialPort and watches for received bytes; the bytes are buffered there
+// and announced through OnRxChar, on the GUI thread (smThreadSync) or on the event thread
+// itself (smNone). Writes go straight to the port's descriptor from the calling thread; what
+// the line does not take at once is finished by the event thread.
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+#include <functional>
+#include <memory>
+#include <stdexcept>
+
+class QThread;
+class TComPortCore;
+
+enum TDataBits : quint8 { dbFive, dbSix, dbSeven, dbEight };
+enum TParityBits : quint8 { prNone, prOdd, prEven, prMark, prSpace };
+enum TStopBits : quint8 { sbOneStopBit, sbOne5StopBits, sbTwoStopBits };
+enum TDTRFlowControl : quint8 { dtrDisable, dtrEnable, dtrHandshake };
+enum TSyncMethod : quint8 { smThreadSync, smNone };
+enum TComEvent : quint8 { evRxChar = 1 };
+using TComEvents = quint8; // a set of TComEvent bits
+
+class TComPort;
+using TComPortNotify = std::function<void(TComPort *Sender)>;
+using TRxCharEvent = std::function<void(TComPort *Sender, int Count)>;
+
+// Errors of the serial layer.
+class EComPort : public std::runtime_error {
+public:
+    explicit EComPort(const QString &Message, int Code = 0)
+        : std::runtime_error(Message.toStdString()), Code(Code) {}
+    int Code; // the host's error code, 0 when there is none
+};
+
+// One asynchronous write. Completed by whichever thread puts its last byte on the line.
+struct TAsync;
+using PAsync = std::shared_ptr<TAsync>;
+
+struct TComParity {
+    TParityBits Bits = prNone;
+};
+struct TComFlowControl {
+    TDTRFlowControl ControlDTR = dtrDisable;
+};
+
+class TComPort {
+public:
+    TComPort();
+    ~TComPort(); // closes without raising OnAfterClose
+    TComPort(const TComPort &) = delete;
+    TComPort &operator=(const TComPort &) = delete;
+
+    // ---- Settings. Changing one of the four line settings of an open port reconfigures it
+    // at once (or at EndUpdate); changing Port of an open port reopens it under the new name.
+    QString Port() const { return FPort; }
+    void SetPort(const QString &Value);
+    int CustomBaudRate() const { return FBaudRate; }
+    void SetCustomBaudRate(int Value);
+    TDataBits DataBits() const { return FDataBits; }
+    void SetDataBits(TDataBits Value);
+    TStopBits StopBits() const { return FStopBits; }
+    void SetStopBits(TStopBits Value);
+    TParityBits ParityBits() const { return FParity.Bits; }
+    void SetParityBits(TParityBits Value);
+    TComFlowControl FlowControl;
+    TComEvents Events = evRxChar;
+    TSyncMethod SyncMethod() const { return FSyncMethod; }
+    void SetSyncMethod(TSyncMethod Value); // EComPort while connected
+    int Tag = 0;
+
+    void BeginUpdate();
+    void EndUpdate();
+
+    // ---- Open and close.
+    bool Connected() const;
+    void SetConnected(bool Value); // open: EComPort "Unable to open com port ..."
+    void Open() { SetConnected(true); }
+    void Close() { SetConnected(false); }
+
+    // ---- Transfer.
+    // Reads up to Count buffered bytes into Str; returns how many were read.
+    int ReadStr(QByteArray &Str, int Count);
+    int InputCount() const;
+    // Writes and returns once the line has taken every byte (EComPort "WriteFile function
+    // failed" on an error or after 10 000 ms).
+    void WriteStr(const QByteArray &Str);
+    // Starts a write and returns at once; AsyncPtr receives its fresh record.
+    void WriteStrAsync(const QByteArray &Str, PAsync &AsyncPtr);
+    // Waits at most 10 000 ms for the write of AsyncPtr, then releases the record and clears
+    // the reference. EComPort "WriteFile function failed" when it failed or did not finish.
+    void WaitForAsync(PAsync &AsyncPtr);
+    // Waits at most TimeoutMs; true when the write completed successfully. Keeps the record.
+    static bool AsyncDone(const PAsync &AsyncPtr, int TimeoutMs);
+
+    // ---- Events; every one is optional.
+    TComPortNotify OnAfterOpen;  // on the opening thread, before SetConnected(true) returns
+    TComPortNotify OnAfterClose; // on the closing thread
+    TRxCharEvent OnRxChar;
+
+    // The thread that runs OnRxChar while open with smNone; null while closed.
+    QThread *EventThread() const;
+    // Milliseconds a write may take before it counts as failed.
+    static constexpr int WriteTimeoutMs = 10000;
+
+private:
+    void ApplyLineSettings();
+    void DoOpen();
+    void DoClose(bool RaiseEvent);
+
+    QString FPort;
+    int FBaudRate = 9600;
+    TDataBits FDataBits = dbEight;
+    TStopBits FStopBits = sbOneStopBit;
+    TComParity FParity;
+    TSyncMethod FSyncMethod = smThreadSync;
+    int FUpdateCount = 0;
+    bool FLineSettingsChanged = false;
+    bool FPortChanged = false;
+    std::shared_ptr<TComPortCore> FCore; // state shared with the event thread; null while closed
+};
