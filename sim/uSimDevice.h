@@ -1,0 +1,95 @@
+#pragma once
+// The simulated tester, without any transport: bytes from the host go into Receive, the
+// bytes the tester sends come out of the output callback. Time comes from a clock that the
+// runner (pseudo-terminal, in-process pipe or a test) advances by calling Tick.
+//
+// Thread safety: every public operation may be called from any thread; one lock guards the
+// state. The output callback is always called with that lock released, so an output that
+// synchronously feeds an answer back into Receive is fine.
+#include "uSimOptions.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QMutex>
+#include <QString>
+#include <QVector>
+
+#include <functional>
+#include <memory>
+
+// One frame seen or sent by the simulated tester.
+struct TSimFrameRecord {
+    double TimeMs = 0;     // device clock when it was received or put on the line
+    bool Received = false; // true: host to tester; false: tester to host
+    QString Mode;          // "cs", "crc", or "bad" for a received body that fails both checks
+    QByteArray Raw;        // the frame as on the line, delimiters included
+    int Command = -1;      // command byte after any address prefix; -1 when none
+    int Register = -1;     // register (second byte) for register commands; -1 otherwise
+    QString RawHex() const { return QString::fromLatin1(Raw.toHex(' ')); }
+};
+
+using TSimOutput = std::function<void(const QByteArray &Bytes)>;
+// Milliseconds on any steadily rising scale.
+using TSimClock = std::function<double()>;
+
+class TSimDevice {
+public:
+    static constexpr int RegisterCount = 17;
+    // In-memory frame log keeps at most this many records (oldest dropped).
+    static constexpr int MaxLogRecords = 100000;
+
+    explicit TSimDevice(const TSimOptions &Options = {});
+    ~TSimDevice();
+    TSimDevice(const TSimDevice &) = delete;
+    TSimDevice &operator=(const TSimDevice &) = delete;
+
+    TSimOptions Options() const;
+    void SetOutput(TSimOutput Output);
+    // Replaces the clock (default: a monotonic clock started at construction). The
+    // die-after time counts from the first reading of the new clock.
+    void SetClock(TSimClock Clock);
+    double Now() const;
+
+    // Bytes from the host, in any chunking.
+    void Receive(const QByteArray &Bytes);
+    // Advances the actuator model, sends what is due (delayed answers, unasked values).
+    void Tick();
+    // Test form: sets a manual clock to NowMs first.
+    void Tick(quint32 NowMs);
+    // Milliseconds until Tick has something to do (answers due, next unasked value, model
+    // step); at most 20.
+    int NextDueMs() const;
+
+    // The transport tells whether a host holds the port. While none does, nothing is sent
+    // and pending output is discarded; when the host lets go, the tester stops its work
+    // (register 1 := 0) and forgets half-received bytes, as after a host that went away.
+    void SetHostPresent(bool Present);
+    bool HostPresent() const;
+    // True once the die-after time has passed; the transport then closes the line.
+    bool Dead() const;
+
+    // Register access for tests. SetRegister stores raw bytes without type checks.
+    QByteArray Register(quint8 RegNum) const;
+    quint8 RegisterType(quint8 RegNum) const;
+    qint64 RegisterInt(quint8 RegNum) const; // little-endian integer value of the raw bytes
+    void SetRegister(quint8 RegNum, const QByteArray &Raw);
+    void SetRegisterInt(quint8 RegNum, qint64 Value); // stored in the register's own size
+    void SetIdent(const QString &Ident);
+
+    // Firmware image received through the boot loader (pages placed by index).
+    QByteArray ReceivedImage() const;
+    int PagesReceived() const;
+    // Size announced by the last start-of-update command, -1 when none.
+    qint64 AnnouncedImageSize() const;
+
+    QVector<TSimFrameRecord> FrameLog() const;
+    void ClearFrameLog();
+    // Frames received in CRC format whose counter did not follow the previous one.
+    int HostCounterGaps() const;
+    // Packet counter the tester puts into its next CRC frame.
+    quint8 PacketCounter() const;
+
+private:
+    struct TImpl;
+    std::unique_ptr<TImpl> d;
+};

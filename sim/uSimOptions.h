@@ -1,0 +1,49 @@
+#pragma once
+// Settings of the tester simulator: what the simulated tester reports about itself and
+// which faults it shows. The executable fills them from its command line; tests and
+// benchmarks fill the fields directly.
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+struct TSimOptions {
+    // Register 0: the identification the program searches for ("Tavik", any letter case).
+    QString Ident = "Tavik TAMREL sim 1.0";
+    // Ignore CRC-format frames, as an old device that knows only the checksum does.
+    bool ChecksumOnly = false;
+    // Answer in the new command set (18 for register values, 148 for acknowledgements).
+    bool NewCommands = false;
+    // Period of the unasked measured values while register 1 is 1; 0 = none.
+    int AutoSendPeriodMs = 100;
+    // Line rate in baud: output limited to baud/10 bytes per second and every answer
+    // delayed by its request's transmission time. 0 = unthrottled.
+    int LineRate = 0;
+    // Extra delay before every answer.
+    int AnswerDelayMs = 0;
+    // Receive everything, send nothing.
+    bool Silent = false;
+    // Drop every Nth answer (0 = none).
+    int DropEveryN = 0;
+    // Put a few bytes of line noise (never a frame delimiter) before every Nth frame sent.
+    int GarbageEveryN = 0;
+    // Refuse this firmware page with FailPageStatus (-1 = accept every page).
+    int FailPageIndex = -1;
+    quint8 FailPageStatus = 5;
+    // Boot-loader information.
+    QString LoaderIdent = "TAMREL-BL";
+    quint16 DeviceId = 0x1234;
+    quint16 FlashSizeKiB = 64;
+    quint16 PageSize = 128;
+    // Vanish like an unplugged USB device this many milliseconds after the start (0 = never).
+    int DieAfterMs = 0;
+    // JSON-lines log of every frame (empty = none).
+    QString FrameLogPath;
+    // File that receives the firmware image as it is written (empty = none).
+    QString ImageOutPath;
+};
+
+// Fills Options from command-line arguments (Args[0] is the program name). Returns false
+// with a message in *Error for a bad argument. *HelpText receives the usage text; *WantsHelp
+// is set when --help was given.
+bool ParseSimOptions(const QStringList &Args, TSimOptions &Options, QString *Error = nullptr,
+                     bool *WantsHelp = nullptr, QString *HelpText = nullptr);

@@ -1,0 +1,244 @@
+#include "uSimPty.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+QString ErrnoText(const char *What) {
+    return QStringLiteral("%1: %2").arg(What, QString::fromLocal8Bit(strerror(errno)));
+}
+
+void MakeRaw(int Fd) {
+    termios t{};
+    if (tcgetattr(Fd, &t) != 0) return;
+    cfmakeraw(&t);
+    cfsetispeed(&t, B115200);
+    cfsetospeed(&t, B115200);
+    tcsetattr(Fd, TCSANOW, &t);
+}
+
+// Opens the slave for a moment, throws away whatever waits in its input and closes it again.
+// This leaves the master in the hung-up state that says "no one holds the port", and takes
+// back bytes that were written just as the last holder closed.
+void TouchSlave(const QByteArray &SlavePath, bool SetRaw) {
+    const int fd = ::open(SlavePath.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return;
+    if (SetRaw) MakeRaw(fd);
+    tcflush(fd, TCIFLUSH);
+    char buf[256];
+    while (::read(fd, buf, sizeof buf) > 0) {
+    }
+    ::close(fd);
+}
+
+// Whether the master shows a hang-up now (no slave descriptor open).
+bool MasterHungUp(int Master) {
+    pollfd p{Master, 0, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & POLLHUP);
+}
+
+} // namespace
+
+TSimPty::TSimPty() = default;
+
+TSimPty::~TSimPty() {
+    Stop();
+}
+
+QString TSimPty::PortFolder() {
+    const QString folder =
+        QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + "/tamrel/ports/";
+    QDir().mkpath(folder);
+    return folder;
+}
+
+bool TSimPty::Start(const TSimOptions &Options, QString *Error) {
+    auto fail = [&](const QString &Message) {
+        if (Error) *Error = Message;
+        CloseAndUnlink();
+        return false;
+    };
+    if (FRunning.load() || FThread.joinable())
+        return fail(QStringLiteral("The simulator is already running"));
+    FDied = false;
+    FStop = false;
+    FPortName.clear();
+    FSlavePath.clear();
+
+    FMaster = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (FMaster < 0) return fail(ErrnoText("posix_openpt"));
+    ::fcntl(FMaster, F_SETFD, FD_CLOEXEC);
+    char name[128] = {};
+    if (::grantpt(FMaster) != 0 || ::unlockpt(FMaster) != 0 || ::ptsname_r(FMaster, name, sizeof name) != 0)
+        return fail(ErrnoText("pseudo-terminal"));
+    FSlavePath = QString::fromLocal8Bit(name);
+    MakeRaw(FMaster);
+    TouchSlave(name, true);
+
+    if (::pipe2(FWake, O_NONBLOCK | O_CLOEXEC) != 0) return fail(ErrnoText("pipe"));
+
+    // Publish under the first free number. symlink() fails on an existing name, so two
+    // simulators starting at once never take the same one; a link whose pty is gone is
+    // left over from a simulator that was killed and is taken over.
+    const QString folder = PortFolder();
+    const QByteArray target = FSlavePath.toLocal8Bit();
+    for (int n = 0; n < 1000 && FPortName.isEmpty(); ++n) {
+        const QString link = folder + QStringLiteral("TAMSIM%1").arg(n);
+        const QByteArray linkPath = QFile::encodeName(link);
+        if (::symlink(target.constData(), linkPath.constData()) == 0) {
+            FPortName = link;
+            FLinked = true;
+            break;
+        }
+        if (errno != EEXIST) return fail(ErrnoText("symlink") + " " + link);
+        struct stat st {};
+        if (::stat(linkPath.constData(), &st) != 0 && errno == ENOENT) {
+            ::unlink(linkPath.constData());
+            --n; // try the same number again
+        }
+    }
+    if (FPortName.isEmpty()) return fail(QStringLiteral("No free port name in %1").arg(folder));
+
+    FDevice = std::make_unique<TSimDevice>(Options);
+    FDevice->SetHostPresent(false);
+    FRunning = true;
+    FThread = std::thread([this] { Run(); });
+    return true;
+}
+
+void TSimPty::Stop() {
+    FStop = true;
+    if (FWake[1] >= 0) {
+        const char c = 1;
+        [[maybe_unused]] auto r = ::write(FWake[1], &c, 1);
+    }
+    if (FThread.joinable()) FThread.join();
+    CloseAndUnlink();
+    for (int &fd : FWake) {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+    }
+    FRunning = false;
+}
+
+void TSimPty::CloseAndUnlink() {
+    if (FMaster >= 0) {
+        ::close(FMaster);
+        FMaster = -1;
+    }
+    if (FLinked.exchange(false)) {
+        // Only our own link: another simulator may have taken the name over meanwhile.
+        const QByteArray linkPath = QFile::encodeName(FPortName);
+        char buf[256] = {};
+        const ssize_t n = ::readlink(linkPath.constData(), buf, sizeof buf - 1);
+        if (n > 0 && QString::fromLocal8Bit(buf, int(n)) == FSlavePath) ::unlink(linkPath.constData());
+    }
+}
+
+void TSimPty::Run() {
+    QByteArray pendingOut; // bytes the device sent that the pty did not take yet
+    FDevice->SetOutput([&pendingOut](const QByteArray &Bytes) { pendingOut.append(Bytes); });
+    const QByteArray slave = FSlavePath.toLocal8Bit();
+    bool hung = true; // after TouchSlave in Start, no one holds the port
+    char buf[4096];
+
+    while (!FStop.load()) {
+        if (FDevice->Dead()) {
+            // Unplugged: the holder of the port sees the hang-up, the port leaves the list.
+            CloseAndUnlink();
+            FDied = true;
+            break;
+        }
+        if (hung) {
+            // The master reports POLLHUP at once while hung up, so look again every 2 ms.
+            pollfd w{FWake[0], POLLIN, 0};
+            ::poll(&w, 1, 2);
+            if (FStop.load()) break;
+            if (!MasterHungUp(FMaster)) {
+                hung = false;
+                FDevice->SetHostPresent(true);
+            } else {
+                FDevice->Tick(); // model and die-after go on; nothing is sent
+                continue;
+            }
+        }
+        pollfd fds[2] = {{FMaster, short(POLLIN | (pendingOut.isEmpty() ? 0 : POLLOUT)), 0},
+                         {FWake[0], POLLIN, 0}};
+        ::poll(fds, 2, pendingOut.isEmpty() ? FDevice->NextDueMs() : std::min(FDevice->NextDueMs(), 1));
+        if (FStop.load()) break;
+        if (fds[0].revents & POLLIN) {
+            for (;;) {
+                const ssize_t n = ::read(FMaster, buf, sizeof buf);
+                if (n <= 0) break;
+                FDevice->Receive(QByteArray(buf, int(n)));
+            }
+        }
+        if ((fds[0].revents & POLLHUP) || MasterHungUp(FMaster)) {
+            hung = true;
+            pendingOut.clear();
+            FDevice->SetHostPresent(false);
+            TouchSlave(slave, false);
+            continue;
+        }
+        FDevice->Tick();
+        while (!pendingOut.isEmpty()) {
+            if (MasterHungUp(FMaster)) break; // the next turn notices it and drops the bytes
+            const ssize_t n = ::write(FMaster, pendingOut.constData(), size_t(pendingOut.size()));
+            if (n <= 0) break; // full (EAGAIN): POLLOUT says when to go on
+            pendingOut.remove(0, n);
+        }
+    }
+    FDevice->SetOutput({});
+}
+
+bool TSimPty::Running() const {
+    return FRunning.load() && !FDied.load();
+}
+
+QString TSimPty::PortName() const {
+    return FPortName;
+}
+
+QString TSimPty::SlavePath() const {
+    return FSlavePath;
+}
+
+bool TSimPty::HostPresent() const {
+    return FDevice && FDevice->HostPresent();
+}
+
+bool TSimPty::Died() const {
+    return FDied.load();
+}
+
+QVector<TSimFrameRecord> TSimPty::FrameLog() const {
+    return FDevice ? FDevice->FrameLog() : QVector<TSimFrameRecord>();
+}
+
+QByteArray TSimPty::Register(quint8 RegNum) const {
+    return FDevice ? FDevice->Register(RegNum) : QByteArray();
+}
+
+void TSimPty::SetRegister(quint8 RegNum, const QByteArray &Raw) {
+    if (FDevice) FDevice->SetRegister(RegNum, Raw);
+}
+
+void TSimPty::SetIdent(const QString &Ident) {
+    if (FDevice) FDevice->SetIdent(Ident);
+}
+
+QByteArray TSimPty::ReceivedImage() const {
+    return FDevice ? FDevice->ReceivedImage() : QByteArray();
+}

@@ -1,0 +1,68 @@
+#pragma once
+// The simulated tester on a pseudo-terminal, on a thread of its own, so that it answers
+// while the thread that started it is busy. The port is published as a symbolic link
+// TAMSIM<n> (first free n) in the virtual-port folder, which the program's port list shows,
+// and the link is removed again when the simulator stops.
+//
+// The program opens and closes the port many times; the simulator serves every new open
+// and sends nothing while no one holds the port, because bytes written into a pty with no
+// reader would reach the next opener as a stale answer.
+#include "uSimDevice.h"
+#include "uSimOptions.h"
+
+#include <QString>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+class TSimPty {
+public:
+    TSimPty();
+    ~TSimPty(); // stops
+    TSimPty(const TSimPty &) = delete;
+    TSimPty &operator=(const TSimPty &) = delete;
+
+    // The folder in which simulated ports are published (created when missing, mode 0700).
+    static QString PortFolder();
+
+    // Opens the pty pair, publishes the link and starts the thread. False with a message
+    // when the pty or the link cannot be made, or when already running.
+    bool Start(const TSimOptions &Options = {}, QString *Error = nullptr);
+    // Ends the thread, closes the pty and removes the link. Safe to call twice.
+    void Stop();
+    bool Running() const;
+
+    // The published link, e.g. /tmp/runtime-root/tamrel/ports/TAMSIM0; after Stop or death it
+    // still names the link that was removed.
+    QString PortName() const;
+    QString SlavePath() const; // e.g. /dev/pts/3
+
+    // True while a host holds the port open (as far as the pty shows it).
+    bool HostPresent() const;
+    // True once the die-after time made the simulator vanish (pty closed, link removed).
+    bool Died() const;
+
+    // The device, thread-safe in itself (see TSimDevice); null before Start.
+    TSimDevice *Device() const { return FDevice.get(); }
+    QVector<TSimFrameRecord> FrameLog() const;
+    QByteArray Register(quint8 RegNum) const;
+    void SetRegister(quint8 RegNum, const QByteArray &Raw);
+    void SetIdent(const QString &Ident);
+    QByteArray ReceivedImage() const;
+
+private:
+    void Run();
+    void CloseAndUnlink();
+
+    std::unique_ptr<TSimDevice> FDevice;
+    std::thread FThread;
+    std::atomic<bool> FStop{false};
+    std::atomic<bool> FRunning{false};
+    std::atomic<bool> FDied{false};
+    std::atomic<bool> FLinked{false}; // the link in the port folder is ours to remove
+    int FMaster = -1;
+    int FWake[2] = {-1, -1}; // self-pipe that interrupts the thread's poll on Stop
+    QString FPortName;
+    QString FSlavePath;
+};
