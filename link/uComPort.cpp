@@ -1,57 +1,532 @@
 #include "uComPort.h"
 
-// Placeholder so that the library links while the port lands.
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QList>
+#include <QMutex>
+#include <QSerialPort>
+#include <QSocketNotifier>
+#include <QThread>
+#include <QWaitCondition>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <QDeadlineTimer>
+
+struct TAsync {
+    QMutex M;
+    QWaitCondition Cv;
+    bool Done = false;
+    bool Failed = false;
+
+    void Finish(bool Ok) {
+        QMutexLocker L(&M);
+        Done = true;
+        Failed = !Ok;
+        Cv.wakeAll();
+    }
+};
+
+namespace {
+
+bool IsPseudoTerminal(const QString &Name) {
+    const QString Real = QFileInfo(Name).canonicalFilePath();
+    return Real.startsWith(QLatin1String("/dev/pts/")) || Real == QLatin1String("/dev/ptmx");
+}
+
+QSerialPort::DataBits ToQt(TDataBits V) {
+    switch (V) {
+    case dbFive:
+        return QSerialPort::Data5;
+    case dbSix:
+        return QSerialPort::Data6;
+    case dbSeven:
+        return QSerialPort::Data7;
+    default:
+        return QSerialPort::Data8;
+    }
+}
+
+QSerialPort::Parity ToQt(TParityBits V) {
+    switch (V) {
+    case prOdd:
+        return QSerialPort::OddParity;
+    case prEven:
+        return QSerialPort::EvenParity;
+    case prMark:
+        return QSerialPort::MarkParity;
+    case prSpace:
+        return QSerialPort::SpaceParity;
+    default:
+        return QSerialPort::NoParity;
+    }
+}
+
+QSerialPort::StopBits ToQt(TStopBits V) {
+    switch (V) {
+    case sbOne5StopBits:
+        return QSerialPort::OneAndHalfStop;
+    case sbTwoStopBits:
+        return QSerialPort::TwoStop;
+    default:
+        return QSerialPort::OneStop;
+    }
+}
+
+struct TLineSettings {
+    int BaudRate = 9600;
+    TDataBits DataBits = dbEight;
+    TParityBits Parity = prNone;
+    TStopBits StopBits = sbOneStopBit;
+};
+
+struct TTxItem {
+    QByteArray Rest;
+    PAsync Record;
+};
+
+} // namespace
+
+// State shared by the port object, its event thread and the calls posted to the GUI thread.
+class TComPortCore : public QObject {
+public:
+    // ---- Owned by the event thread
+    QSerialPort *Serial = nullptr;
+    QSocketNotifier *WriteNotifier = nullptr;
+
+    QThread *Thread = nullptr;
+    int Fd = -1;
+    TSyncMethod Sync = smThreadSync;
+
+    QMutex Lock; // guards everything below
+    QByteArray RxBuffer;
+    bool RxNotifyPending = false;
+    QList<TTxItem> TxQueue;
+    TComPort *Owner = nullptr; // cleared when the port closes
+    std::weak_ptr<TComPortCore> Self;
+
+    // ---- Event thread
+    bool OpenPort(const QString &Name, const TLineSettings &S, TDTRFlowControl Dtr, int &Code,
+                  QString &Text) {
+        Serial = new QSerialPort(this);
+        Serial->setPortName(Name);
+        ApplyTo(S);
+        if (!Serial->open(QIODevice::ReadWrite)) {
+            Text = Serial->errorString();
+            Code = HostErrorCode(Name);
+            delete Serial;
+            Serial = nullptr;
+            return false;
+        }
+        // A pseudo-terminal has no modem lines: the request fails there and means nothing.
+        if (!Serial->setDataTerminalReady(Dtr != dtrDisable) && !IsPseudoTerminal(Name)) {
+            Text = Serial->errorString();
+            Code = EINVAL;
+            Serial->close();
+            delete Serial;
+            Serial = nullptr;
+            return false;
+        }
+        Serial->clearError();
+        Fd = int(Serial->handle());
+        connect(Serial, &QSerialPort::readyRead, this, [this] { ReadyRead(); });
+        WriteNotifier = new QSocketNotifier(Fd, QSocketNotifier::Write, this);
+        WriteNotifier->setEnabled(false);
+        connect(WriteNotifier, &QSocketNotifier::activated, this, [this] { FlushSome(); });
+        return true;
+    }
+
+    static int HostErrorCode(const QString &Name) {
+        const QByteArray Path =
+            QFile::encodeName(Name.startsWith('/') ? Name : QStringLiteral("/dev/") + Name);
+        const int Fd = ::open(Path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (Fd < 0) return errno;
+        ::close(Fd);
+        return EBUSY; // the device exists but refused us: held by another program
+    }
+
+    bool ApplyTo(const TLineSettings &S) {
+        bool Ok = Serial->setBaudRate(S.BaudRate);
+        Ok = Serial->setDataBits(ToQt(S.DataBits)) && Ok;
+        Ok = Serial->setParity(ToQt(S.Parity)) && Ok;
+        Ok = Serial->setStopBits(ToQt(S.StopBits)) && Ok;
+        return Ok;
+    }
+
+    void ClosePort() {
+        delete WriteNotifier;
+        WriteNotifier = nullptr;
+        if (Serial) {
+            Serial->close();
+            delete Serial;
+            Serial = nullptr;
+        }
+        Fd = -1;
+    }
+
+    void ReadyRead() {
+        const QByteArray Data = Serial->readAll();
+        if (Data.isEmpty()) return;
+        QMutexLocker L(&Lock);
+        RxBuffer += Data;
+        if (Sync == smNone) {
+            const int Count = int(RxBuffer.size());
+            TComPort *O = Owner;
+            L.unlock();
+            if (O && O->OnRxChar) O->OnRxChar(O, Count);
+            return;
+        }
+        if (RxNotifyPending) return;
+        RxNotifyPending = true;
+        std::weak_ptr<TComPortCore> W = Self;
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [W] {
+                if (auto C = W.lock()) C->DeliverRx();
+            },
+            Qt::QueuedConnection);
+    }
+
+    // ---- GUI thread (smThreadSync)
+    void DeliverRx() {
+        QMutexLocker L(&Lock);
+        RxNotifyPending = false;
+        const int Count = int(RxBuffer.size());
+        TComPort *O = Owner;
+        L.unlock();
+        if (Count > 0 && O && O->OnRxChar) O->OnRxChar(O, Count);
+    }
+
+    // ---- Writes (any thread)
+    // Writes what the line takes now. Returns bytes written, or -1 on an error.
+    qsizetype WriteNow(const char *Data, qsizetype Size) {
+        qsizetype Done = 0;
+        while (Done < Size) {
+            const ssize_t N = ::write(Fd, Data + Done, size_t(Size - Done));
+            if (N > 0) {
+                Done += N;
+                continue;
+            }
+            if (N < 0 && errno == EINTR) continue;
+            if (N < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+            return -1;
+        }
+        return Done;
+    }
+
+    void StartWrite(const QByteArray &Data, const PAsync &Record) {
+        QMutexLocker L(&Lock);
+        if (Fd < 0 || !Owner) {
+            L.unlock();
+            Record->Finish(false);
+            return;
+        }
+        if (TxQueue.isEmpty()) {
+            const qsizetype N = WriteNow(Data.constData(), Data.size());
+            if (N < 0) {
+                L.unlock();
+                Record->Finish(false);
+                return;
+            }
+            if (N == Data.size()) {
+                L.unlock();
+                Record->Finish(true);
+                return;
+            }
+            TxQueue.append({Data.mid(N), Record});
+        } else {
+            TxQueue.append({Data, Record});
+        }
+        L.unlock();
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (WriteNotifier) WriteNotifier->setEnabled(true);
+            },
+            Qt::QueuedConnection);
+    }
+
+    // Event thread: the line can take more.
+    void FlushSome() {
+        QList<PAsync> Finished;
+        bool Failed = false;
+        {
+            QMutexLocker L(&Lock);
+            while (!TxQueue.isEmpty()) {
+                TTxItem &Head = TxQueue.first();
+                const qsizetype N = WriteNow(Head.Rest.constData(), Head.Rest.size());
+                if (N < 0) {
+                    Failed = true;
+                    for (const TTxItem &I : TxQueue)
+                        Finished.append(I.Record);
+                    TxQueue.clear();
+                    break;
+                }
+                if (N < Head.Rest.size()) {
+                    Head.Rest.remove(0, N);
+                    break;
+                }
+                Finished.append(Head.Record);
+                TxQueue.removeFirst();
+            }
+            if (TxQueue.isEmpty() && WriteNotifier) WriteNotifier->setEnabled(false);
+        }
+        for (const PAsync &R : Finished)
+            R->Finish(!Failed);
+    }
+
+    // Any thread that cannot rely on the event thread (the event thread itself): push the
+    // queue out, waiting for the line, until Deadline.
+    void FlushBlocking(QDeadlineTimer Deadline) {
+        for (;;) {
+            {
+                QMutexLocker L(&Lock);
+                if (TxQueue.isEmpty()) return;
+            }
+            FlushSome();
+            QMutexLocker L(&Lock);
+            if (TxQueue.isEmpty() || Fd < 0) return;
+            L.unlock();
+            if (Deadline.hasExpired()) return;
+            pollfd P{Fd, POLLOUT, 0};
+            ::poll(&P, 1, int(qMin<qint64>(Deadline.remainingTime(), 100)));
+        }
+    }
+
+    void AbortWrites() {
+        QList<TTxItem> Items;
+        {
+            QMutexLocker L(&Lock);
+            Items.swap(TxQueue);
+        }
+        for (const TTxItem &I : Items)
+            I.Record->Finish(false);
+    }
+};
+
+// ---------------------------------------------------------------------------------------
+
 TComPort::TComPort() = default;
-TComPort::~TComPort() = default;
+
+TComPort::~TComPort() {
+    try {
+        DoClose(false);
+    } catch (...) {
+    }
+}
+
+bool TComPort::Connected() const {
+    return FCore != nullptr;
+}
+
+QThread *TComPort::EventThread() const {
+    return FCore ? FCore->Thread : nullptr;
+}
+
 void TComPort::SetPort(const QString &Value) {
+    if (Value == FPort) return;
     FPort = Value;
+    if (!Connected()) return;
+    if (FUpdateCount > 0) {
+        FPortChanged = true;
+        return;
+    }
+    DoClose(true);
+    DoOpen();
 }
+
 void TComPort::SetCustomBaudRate(int Value) {
+    if (Value == FBaudRate) return;
     FBaudRate = Value;
+    ApplyLineSettings();
 }
+
 void TComPort::SetDataBits(TDataBits Value) {
+    if (Value == FDataBits) return;
     FDataBits = Value;
+    ApplyLineSettings();
 }
+
 void TComPort::SetStopBits(TStopBits Value) {
+    if (Value == FStopBits) return;
     FStopBits = Value;
+    ApplyLineSettings();
 }
+
 void TComPort::SetParityBits(TParityBits Value) {
+    if (Value == FParity.Bits) return;
     FParity.Bits = Value;
+    ApplyLineSettings();
 }
+
 void TComPort::SetSyncMethod(TSyncMethod Value) {
+    if (Value == FSyncMethod) return;
+    if (Connected()) throw EComPort(QStringLiteral("Cannot set property while connected"));
     FSyncMethod = Value;
 }
+
 void TComPort::BeginUpdate() {
     ++FUpdateCount;
 }
+
 void TComPort::EndUpdate() {
-    --FUpdateCount;
+    if (FUpdateCount == 0) return;
+    if (--FUpdateCount > 0) return;
+    if (FPortChanged && Connected()) {
+        FPortChanged = false;
+        FLineSettingsChanged = false;
+        DoClose(true);
+        DoOpen();
+        return;
+    }
+    FPortChanged = false;
+    if (FLineSettingsChanged) ApplyLineSettings();
 }
-bool TComPort::Connected() const {
-    return false;
+
+void TComPort::ApplyLineSettings() {
+    if (!Connected()) return;
+    if (FUpdateCount > 0) {
+        FLineSettingsChanged = true;
+        return;
+    }
+    FLineSettingsChanged = false;
+    TLineSettings S{FBaudRate, FDataBits, FParity.Bits, FStopBits};
+    std::shared_ptr<TComPortCore> C = FCore;
+    bool Ok = false;
+    QString Text;
+    auto Apply = [&] {
+        Ok = C->Serial && C->ApplyTo(S);
+        if (!Ok && C->Serial) Text = C->Serial->errorString();
+    };
+    if (QThread::currentThread() == C->Thread)
+        Apply();
+    else
+        QMetaObject::invokeMethod(C.get(), Apply, Qt::BlockingQueuedConnection);
+    if (!Ok) throw EComPort(QStringLiteral("Unable to set com port settings: %1").arg(Text), EINVAL);
 }
+
 void TComPort::SetConnected(bool Value) {
-    if (Value) throw EComPort("Unable to open com port");
+    if (Value == Connected()) return;
+    if (Value) {
+        DoOpen();
+    } else {
+        DoClose(true);
+    }
 }
-int TComPort::ReadStr(QByteArray &Str, int) {
+
+void TComPort::DoOpen() {
+    auto C = std::make_shared<TComPortCore>();
+    C->Self = C;
+    C->Sync = FSyncMethod;
+    C->Thread = new QThread;
+    C->Thread->setObjectName(QStringLiteral("ComPort ") + FPort);
+    C->moveToThread(C->Thread);
+    C->Thread->start();
+
+    const TLineSettings S{FBaudRate, FDataBits, FParity.Bits, FStopBits};
+    const QString Name = FPort;
+    const TDTRFlowControl Dtr = FlowControl.ControlDTR;
+    bool Ok = false;
+    int Code = 0;
+    QString Text;
+    QMetaObject::invokeMethod(
+        C.get(), [&] { Ok = C->OpenPort(Name, S, Dtr, Code, Text); }, Qt::BlockingQueuedConnection);
+    if (!Ok) {
+        C->Thread->quit();
+        C->Thread->wait();
+        delete C->Thread;
+        C->Thread = nullptr;
+        throw EComPort(
+            QStringLiteral("Unable to open com port %1: error %2, %3").arg(Name).arg(Code).arg(Text), Code);
+    }
+    {
+        QMutexLocker L(&C->Lock);
+        C->Owner = this;
+    }
+    FCore = C;
+    FLineSettingsChanged = false;
+    if (OnAfterOpen) OnAfterOpen(this);
+}
+
+void TComPort::DoClose(bool RaiseEvent) {
+    std::shared_ptr<TComPortCore> C = std::move(FCore);
+    if (!C) return;
+    {
+        QMutexLocker L(&C->Lock);
+        C->Owner = nullptr;
+        C->RxBuffer.clear();
+    }
+    C->AbortWrites();
+    QThread *T = C->Thread;
+    if (QThread::currentThread() == T) {
+        // Closed from a handler on the port's own thread: close here and let the thread end
+        // by itself; the core stays alive until the thread has finished.
+        C->ClosePort();
+        QObject::connect(T, &QThread::finished, T, [C, T] { T->deleteLater(); });
+        T->quit();
+    } else {
+        QMetaObject::invokeMethod(
+            C.get(), [&C] { C->ClosePort(); }, Qt::BlockingQueuedConnection);
+        T->quit();
+        T->wait();
+        delete T;
+        C->Thread = nullptr;
+    }
+    if (RaiseEvent && OnAfterClose) OnAfterClose(this);
+}
+
+int TComPort::ReadStr(QByteArray &Str, int Count) {
     Str.clear();
-    return 0;
+    if (!FCore || Count <= 0) return 0;
+    QMutexLocker L(&FCore->Lock);
+    const qsizetype N = qMin<qsizetype>(Count, FCore->RxBuffer.size());
+    Str = FCore->RxBuffer.left(N);
+    FCore->RxBuffer.remove(0, N);
+    return int(N);
 }
+
 int TComPort::InputCount() const {
-    return 0;
+    if (!FCore) return 0;
+    QMutexLocker L(&FCore->Lock);
+    return int(FCore->RxBuffer.size());
 }
-void TComPort::WriteStr(const QByteArray &) {
-    throw EComPort("WriteFile function failed");
+
+void TComPort::WriteStr(const QByteArray &Str) {
+    PAsync R;
+    WriteStrAsync(Str, R);
+    WaitForAsync(R);
 }
-void TComPort::WriteStrAsync(const QByteArray &, PAsync &AsyncPtr) {
-    AsyncPtr.reset();
+
+void TComPort::WriteStrAsync(const QByteArray &Str, PAsync &AsyncPtr) {
+    AsyncPtr = std::make_shared<TAsync>();
+    if (!FCore) {
+        AsyncPtr->Finish(false);
+        return;
+    }
+    FCore->StartWrite(Str, AsyncPtr);
 }
+
+bool TComPort::AsyncDone(const PAsync &AsyncPtr, int TimeoutMs) {
+    if (!AsyncPtr) return true;
+    QMutexLocker L(&AsyncPtr->M);
+    QDeadlineTimer Deadline(TimeoutMs);
+    while (!AsyncPtr->Done) {
+        if (!AsyncPtr->Cv.wait(&AsyncPtr->M, Deadline)) break;
+    }
+    return AsyncPtr->Done && !AsyncPtr->Failed;
+}
+
 void TComPort::WaitForAsync(PAsync &AsyncPtr) {
+    if (!AsyncPtr) return;
+    PAsync R = std::move(AsyncPtr);
     AsyncPtr.reset();
-}
-bool TComPort::AsyncDone(const PAsync &, int) {
-    return false;
-}
-QThread *TComPort::EventThread() const {
-    return nullptr;
+    // On the port's own thread nobody else would finish the write: push it out here.
+    if (FCore && QThread::currentThread() == FCore->Thread)
+        FCore->FlushBlocking(QDeadlineTimer(WriteTimeoutMs));
+    if (!AsyncDone(R, WriteTimeoutMs)) throw EComPort(QStringLiteral("WriteFile function failed"));
 }
