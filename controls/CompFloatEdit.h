@@ -1,0 +1,158 @@
+#pragma once
+// TFloatEdit: a single-line field that holds one number, a 64-bit integer in integer mode or an
+// extended-precision value otherwise, with a range, a default, stepping and validation.
+#include <QLineEdit>
+#include <QPointer>
+#include <QString>
+#include <QVariant>
+#include <cstdint>
+#include <functional>
+
+class QWheelEvent;
+
+class TFloatEdit : public QLineEdit {
+    Q_OBJECT
+public:
+    // Notification with the control as sender.
+    using TNotifyEvent = std::function<void(QObject *Sender)>;
+    // A wheel handler of the user; setting Handled stops the field's own stepping.
+    using TMouseWheelEvent = std::function<void(QObject *Sender, QWheelEvent *Event, bool &Handled)>;
+    // Asks a Yes/No question on behalf of a field; returns true for Yes. The field never opens a
+    // message box itself: it goes through this handler, which shows the application's box by default.
+    using TQuestionHandler =
+        std::function<bool(QWidget *Parent, const QString &Caption, const QString &Text)>;
+
+    explicit TFloatEdit(QWidget *AOwner = nullptr);
+    ~TFloatEdit() override;
+
+    // Replaces the question handler of every field; an empty handler restores the message box.
+    // Returns the handler that was in use.
+    static TQuestionHandler SetQuestionHandler(TQuestionHandler Handler);
+    static const QString &QuestionCaption();
+
+    void ShowValue();
+    int Validate(bool AutoCorrect, bool AutoCorrectAsk);
+    int doValidate();
+    void IncrementValue(int Increments, int aIncMode);
+    void IncrementValue(int Increments, bool aLargeInc);
+    void SetPrecisionDigits(int aPrecision, int aDigits);
+    void AssignTo(QLineEdit *Dest);
+
+    long double MaxValueFloat() const { return FMaxValueFloat; }
+    void SetMaxValueFloat(long double Value);
+    long double MinValueFloat() const { return FMinValueFloat; }
+    void SetMinValueFloat(long double Value);
+    qint64 MaxValueInt() const { return FMaxValueInt; }
+    void SetMaxValueInt(qint64 Value);
+    qint64 MinValueInt() const { return FMinValueInt; }
+    void SetMinValueInt(qint64 Value);
+
+    qint64 ValueInt();
+    void SetValueInt(qint64 Value);
+    long double ValueFloat();
+    void SetValueFloat(long double Value);
+    QVariant ValueVar();
+    void SetValueVar(const QVariant &Value);
+
+    qint64 ValueDefaultInt() const { return FValueDefaultInt; }
+    void SetValueDefaultInt(qint64 Value);
+    long double ValueDefaultFloat() const { return FValueDefaultFloat; }
+    void SetValueDefaultFloat(long double Value);
+
+    int Precision() const { return FPrecision; }
+    void SetPrecision(int Value) { SetPrecisionDigits(Value, FDigits); }
+    int Digits() const { return FDigits; }
+    void SetDigits(int Value) { SetPrecisionDigits(FPrecision, Value); }
+
+    bool IntegerMode() const { return FIntegerMode; }
+    void SetIntegerMode(bool Value);
+    bool EnableEmpty() const { return FEnableEmpty; }
+    void SetEnableEmpty(bool Value);
+
+    long double IncrementSM() const { return FIncrementSM; }
+    void SetIncrementSM(long double Value);
+    long double Increment() const { return FIncrement; }
+    void SetIncrement(long double Value);
+    long double IncrementPg() const { return FIncrementPg; }
+    void SetIncrementPg(long double Value);
+
+    QString FieldName() const { return FFieldName; }
+    void SetFieldName(const QString &Value) { FFieldName = Value; }
+    bool AutoCorretion() const { return FAutoCorretion; }
+    void SetAutoCorretion(bool Value) { FAutoCorretion = Value; }
+    bool AutoCorretionAsk() const { return FAutoCorretionAsk; }
+    void SetAutoCorretionAsk(bool Value) { FAutoCorretionAsk = Value; }
+    bool SoftValidate() const { return FSoftValidate; }
+    void SetSoftValidate(bool Value) { FSoftValidate = Value; }
+
+    int ConvertErrorPos() const { return FErrorPos; }
+    bool TextChanged() const { return FTextChanged; }
+    void SetTextChanged(bool Value) { FTextChanged = Value; }
+    QWidget *AssociateUpDn() const { return FAssociateUpDn; }
+    void SetAssociateUpDn(QWidget *Value);
+    // True while a validation runs (for instance while its question is open).
+    bool IsValidating() const { return ValidatingFlag; }
+    // The display tolerance: writes closer than this to a synchronized value change nothing.
+    long double ValueFloatComp() const { return FValueFloatComp; }
+
+    TNotifyEvent OnValidate;
+    TMouseWheelEvent OnMouseWheel;
+    TMouseWheelEvent OnMouseWheelDown;
+    TMouseWheelEvent OnMouseWheelUp;
+
+protected:
+    void keyPressEvent(QKeyEvent *Event) override;
+    void wheelEvent(QWheelEvent *Event) override;
+    void focusOutEvent(QFocusEvent *Event) override;
+    void changeEvent(QEvent *Event) override;
+
+private:
+    bool PasswordSet() const;
+    bool EmptyAllowedAndEmpty() const;
+    long double ReadTextFloat();
+    QString FormatFloat(long double Value) const;
+    long double CorrectText();
+    bool Ask(const QString &Text);
+    bool CharAllowed(QChar Ch) const;
+    void OnTextEdited();
+
+    int FErrorPos = 0;
+    bool FIntegerMode = true;
+    long double FMaxValueFloat = 100.0L;
+    long double FMinValueFloat = 0.0L;
+    qint64 FMinValueInt = 0;
+    qint64 FMaxValueInt = 100;
+    bool FEnableEmpty = false;
+    int FDigits = 0;
+    int FPrecision = 0;
+    long double FIncrementPg = 10.0L;
+    long double FIncrement = 1.0L;
+    QString FFieldName;
+    bool ValidatingFlag = false;
+    bool FAutoCorretion = true;
+    bool FTextChanged = false;
+    bool FAutoCorretionAsk = true;
+    bool FSoftValidate = false;
+    long double FIncrementSM = 1.0L;
+    long double FValueDefaultFloat = 0.0L;
+    qint64 FValueDefaultInt = 0;
+    long double FValueFloatComp = 0.5L;
+    qint64 FValueInt = 0;
+    long double FValueFloat = 0.0L;
+    bool FValueSynchronized = false;
+    QPointer<QWidget> FAssociateUpDn;
+    int FWheelRemainder = 0;
+};
+
+namespace CompFloatEditText {
+// The field's number reading: leading blanks, optional sign, digits with an optional "." part,
+// optional exponent with "E" or "e"; nothing may follow. ErrorPos is the 1-based position at which
+// reading stopped (an empty text fails at 1), 0 on success.
+bool ReadFloat(const QString &Text, long double &Value, int &ErrorPos);
+bool ReadInt(const QString &Text, qint64 &Value, int &ErrorPos);
+// Truncation toward zero that saturates at the 64-bit limits (NaN gives 0).
+qint64 TruncToInt64(long double Value);
+// Fixed form with Digits decimals and "." as separator, limited to Precision significant digits;
+// the exponent form when the integer part has more digits than Precision. Empty on failure.
+QString FormatFixed(long double Value, int Precision, int Digits);
+} // namespace CompFloatEditText

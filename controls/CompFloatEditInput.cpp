@@ -1,0 +1,368 @@
+// TFloatEdit: validation with its questions, text correction, keys, wheel, leaving the field and
+// copying the settings to another edit.
+#include "CompFloatEdit.h"
+
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QWheelEvent>
+#include <cmath>
+#include <exception>
+
+using namespace CompFloatEditText;
+
+namespace {
+// Sends the notification and then clears the validation flag however the validation ends; a
+// notification that fails while another error is already leaving is dropped.
+class TValidateScope {
+public:
+    TValidateScope(bool &Flag, const TFloatEdit::TNotifyEvent &Notify, QObject *Sender)
+        : FFlag(Flag), FNotify(Notify), FSender(Sender), FUncaught(std::uncaught_exceptions()) {
+        FFlag = true;
+    }
+    ~TValidateScope() noexcept(false) {
+        struct TReset {
+            bool &Flag;
+            ~TReset() { Flag = false; }
+        } reset{FFlag};
+        if (!FNotify) return;
+        if (std::uncaught_exceptions() > FUncaught) {
+            try {
+                FNotify(FSender);
+            } catch (...) {
+            }
+            return;
+        }
+        FNotify(FSender);
+    }
+    TValidateScope(const TValidateScope &) = delete;
+    TValidateScope &operator=(const TValidateScope &) = delete;
+
+private:
+    bool &FFlag;
+    const TFloatEdit::TNotifyEvent &FNotify;
+    QObject *FSender;
+    int FUncaught;
+};
+
+const QString kRetry = QStringLiteral("Исправить значение?");
+} // namespace
+
+// ---- validation -------------------------------------------------------------------------
+
+int TFloatEdit::doValidate() {
+    return Validate(FAutoCorretion, FAutoCorretionAsk);
+}
+
+int TFloatEdit::Validate(bool AutoCorrect, bool AutoCorrectAsk) {
+    if (PasswordSet()) return 0;
+    int result = 0;
+    TValidateScope scope(ValidatingFlag, OnValidate, this);
+
+    const QString parseQuestion =
+        QStringLiteral("Неверное значение в поле ввода ") + FFieldName + QLatin1Char('\r') + kRetry;
+    auto rangeQuestion = [this](const QString &Min, const QString &Max) {
+        return QStringLiteral("Значение в поле ввода ") + FFieldName +
+               QStringLiteral(" должно находиться в диапазоне от ") + Min + QStringLiteral(" до ") + Max +
+               QLatin1Char('\r') + kRetry;
+    };
+
+    if (FIntegerMode) {
+        qint64 v = ValueInt();
+        // An allowed empty text is no parse error, whatever an earlier read left behind.
+        if (EmptyAllowedAndEmpty()) FErrorPos = 0;
+        if (FErrorPos > 0 && AutoCorrect) {
+            v = TruncToInt64(CorrectText());
+            SetValueInt(v);
+            FErrorPos = 0;
+        }
+        if (FErrorPos > 0) {
+            setCursorPosition(std::min<int>(FErrorPos, int(text().size())));
+            deselect();
+            if (AutoCorrectAsk && Ask(parseQuestion)) {
+                v = TruncToInt64(CorrectText());
+                SetValueInt(v);
+                FErrorPos = 0;
+                result = 0;
+            } else {
+                result = FErrorPos;
+            }
+        } else if (v < FMinValueInt || v > FMaxValueInt) {
+            result = -1;
+            const QString question =
+                rangeQuestion(QString::number(FMinValueInt), QString::number(FMaxValueInt));
+            if (AutoCorrect || (AutoCorrectAsk && Ask(question))) {
+                SetValueInt(v < FMinValueInt ? FMinValueInt : FMaxValueInt);
+                result = 0;
+            }
+            selectAll();
+        }
+    } else {
+        // Held at full precision: a double would put a typed maximum such as 0.1 above the
+        // extended bound and report it as out of range.
+        long double v = ValueFloat();
+        if (EmptyAllowedAndEmpty()) FErrorPos = 0;
+        if (FErrorPos > 0 && AutoCorrect) {
+            v = CorrectText();
+            SetValueFloat(v);
+            FErrorPos = 0;
+        }
+        if (FErrorPos > 0) {
+            setCursorPosition(std::min<int>(FErrorPos, int(text().size())));
+            deselect();
+            if (AutoCorrectAsk && Ask(parseQuestion)) {
+                v = CorrectText();
+                SetValueFloat(v);
+                FErrorPos = 0;
+                result = 0;
+            } else {
+                result = FErrorPos;
+            }
+        } else if (v < FMinValueFloat || !(v <= FMaxValueFloat)) {
+            result = -1;
+            const QString question = rangeQuestion(FormatFloat(FMinValueFloat), FormatFloat(FMaxValueFloat));
+            if (AutoCorrect || (AutoCorrectAsk && Ask(question))) {
+                SetValueFloat(v < FMinValueFloat ? FMinValueFloat : FMaxValueFloat);
+                result = 0;
+            }
+            selectAll();
+        }
+    }
+    return result;
+}
+
+// ---- text correction --------------------------------------------------------------------
+
+bool TFloatEdit::CharAllowed(QChar Ch) const {
+    if ((Ch >= QLatin1Char('0') && Ch <= QLatin1Char('9')) || Ch == QLatin1Char('+') ||
+        Ch == QLatin1Char('-'))
+        return true;
+    return !FIntegerMode && (Ch == QLatin1Char(',') || Ch == QLatin1Char('.') || Ch == QLatin1Char('e') ||
+                             Ch == QLatin1Char('E'));
+}
+
+long double TFloatEdit::CorrectText() {
+    const QString original = text();
+    if (original.isEmpty()) return 0;
+    QString cleaned;
+    for (QChar c : original) {
+        if (!CharAllowed(c)) continue;
+        cleaned += c == QLatin1Char(',') ? QLatin1Char('.') : c;
+    }
+    auto isDigit = [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); };
+    auto isSign = [](QChar c) { return c == QLatin1Char('+') || c == QLatin1Char('-'); };
+    auto isExp = [](QChar c) { return c == QLatin1Char('e') || c == QLatin1Char('E'); };
+    // Sign, integer digits, point, fraction digits, exponent letter, exponent sign, exponent digits;
+    // whatever does not fit the state it arrives in is dropped.
+    QString result;
+    int state = 0;
+    int i = 0;
+    while (i < cleaned.size()) {
+        const QChar c = cleaned.at(i);
+        bool keep = false;
+        bool reexamine = false;
+        switch (state) {
+        case 0:
+            if (isSign(c) || isDigit(c)) {
+                keep = true;
+                state = 1;
+            }
+            break;
+        case 1:
+            if (isDigit(c))
+                keep = true;
+            else if (c == QLatin1Char('.') || isExp(c)) {
+                state = 2;
+                reexamine = true;
+            }
+            break;
+        case 2:
+            if (c == QLatin1Char('.')) {
+                keep = true;
+                state = 3;
+            } else if (isDigit(c) || isExp(c)) {
+                state = 3;
+                reexamine = true;
+            }
+            break;
+        case 3:
+            if (isDigit(c))
+                keep = true;
+            else if (isExp(c)) {
+                state = 4;
+                reexamine = true;
+            }
+            break;
+        case 4:
+            if (isExp(c)) {
+                keep = true;
+                state = 5;
+            } else if (isSign(c) || isDigit(c)) {
+                state = 5;
+                reexamine = true;
+            }
+            break;
+        case 5:
+            if (isSign(c)) {
+                keep = true;
+                state = 6;
+            } else if (isDigit(c)) {
+                state = 6;
+                reexamine = true;
+            }
+            break;
+        default:
+            if (isDigit(c)) keep = true;
+            break;
+        }
+        if (reexamine) continue;
+        if (keep) result += c;
+        ++i;
+    }
+    setText(result);
+    // Even when nothing was removed the stored value must follow the text again, or a value
+    // equal to the last failed reading would leave the unreadable text in place as valid.
+    FValueSynchronized = false;
+
+    long double v = 0;
+    int pos = 0;
+    if (!ReadFloat(result, v, pos))
+        v = FIntegerMode ? static_cast<long double>(FMinValueInt) : FMinValueFloat;
+    if (FIntegerMode) {
+        const qint64 n = std::min(std::max(TruncToInt64(v), FMinValueInt), FMaxValueInt);
+        return static_cast<long double>(n);
+    }
+    return std::min(std::max(v, FMinValueFloat), FMaxValueFloat);
+}
+
+// ---- keys, characters and wheel ---------------------------------------------------------
+
+void TFloatEdit::keyPressEvent(QKeyEvent *Event) {
+    const int key = Event->key();
+    if (!isReadOnly() && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
+        if (Validate(FAutoCorretion, FAutoCorretionAsk) > 0) {
+            Event->accept();
+            return;
+        }
+    }
+    // Typed characters: only what a number of this mode can hold; control characters pass.
+    const QString typed = Event->text();
+    const bool command = Event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    if (!command && !typed.isEmpty() && typed.at(0).unicode() >= 32) {
+        bool allowed = !isReadOnly();
+        for (QChar c : typed)
+            allowed = allowed && CharAllowed(c);
+        if (!allowed) {
+            Event->accept();
+            return;
+        }
+        const QString lower = typed.toLower();
+        if (lower != typed) {
+            QKeyEvent lowered(Event->type(), key, Event->modifiers(), lower, Event->isAutoRepeat(),
+                              ushort(Event->count()));
+            QLineEdit::keyPressEvent(&lowered);
+            Event->setAccepted(lowered.isAccepted());
+            return;
+        }
+    }
+    QLineEdit::keyPressEvent(Event);
+    if (isReadOnly()) return;
+    const bool small = Event->modifiers() & (Qt::ShiftModifier | Qt::AltModifier | Qt::ControlModifier);
+    switch (key) {
+    case Qt::Key_PageUp:
+        IncrementValue(+1, 2);
+        break;
+    case Qt::Key_PageDown:
+        IncrementValue(-1, 2);
+        break;
+    case Qt::Key_Up:
+        IncrementValue(+1, small ? 0 : 1);
+        break;
+    case Qt::Key_Down:
+        IncrementValue(-1, small ? 0 : 1);
+        break;
+    default:
+        return;
+    }
+    Event->accept();
+}
+
+void TFloatEdit::wheelEvent(QWheelEvent *Event) {
+    QLineEdit::wheelEvent(Event);
+    if (Event->isAccepted()) return;
+    const int delta = Event->angleDelta().y();
+    bool handled = false;
+    if (OnMouseWheel) OnMouseWheel(this, Event, handled);
+    if (!handled && delta < 0 && OnMouseWheelDown) OnMouseWheelDown(this, Event, handled);
+    if (!handled && delta > 0 && OnMouseWheelUp) OnMouseWheelUp(this, Event, handled);
+    if (handled) {
+        Event->accept();
+        return;
+    }
+    const QPointF p = Event->position();
+    if (!(p.x() >= 0 && p.x() <= width() && p.y() >= 0 && p.y() < height())) return;
+    // One step per notch; a fine-grained wheel collects its parts until a notch is complete.
+    FWheelRemainder += delta;
+    const int notches = FWheelRemainder / QWheelEvent::DefaultDeltasPerStep;
+    FWheelRemainder -= notches * QWheelEvent::DefaultDeltasPerStep;
+    for (int i = 0; i < std::abs(notches); ++i)
+        IncrementValue(notches > 0 ? +1 : -1, false);
+    Event->accept();
+}
+
+// ---- leaving the field ------------------------------------------------------------------
+
+void TFloatEdit::focusOutEvent(QFocusEvent *Event) {
+    QLineEdit::focusOutEvent(Event);
+    // Switching to another window or opening a pop-up menu does not leave the field; a running
+    // validation (its question is open) must not start a second one.
+    if (Event->reason() == Qt::ActiveWindowFocusReason || Event->reason() == Qt::PopupFocusReason ||
+        ValidatingFlag)
+        return;
+    const int r = Validate(FAutoCorretion, FAutoCorretionAsk);
+    if (!FSoftValidate && r != 0) {
+        setFocus(Qt::OtherFocusReason);
+        if (r > 0) {
+            setCursorPosition(std::min<int>(r - 1, int(text().size())));
+            deselect();
+        }
+    }
+}
+
+// ---- copying settings -------------------------------------------------------------------
+
+void TFloatEdit::AssignTo(QLineEdit *Dest) {
+    if (!Dest || Dest == this) return;
+    Dest->setToolTip(toolTip());
+    Dest->setMinimumSize(minimumSize());
+    Dest->setMaximumSize(maximumSize());
+    Dest->setFont(font());
+    Dest->setGeometry(geometry());
+    Dest->setText(text());
+    Dest->setContextMenuPolicy(contextMenuPolicy());
+    Dest->setReadOnly(isReadOnly());
+    Dest->setVisible(isVisibleTo(parentWidget()));
+    Dest->setAlignment(alignment());
+    auto *edit = qobject_cast<TFloatEdit *>(Dest);
+    if (!edit) return;
+    edit->SetMaxValueFloat(FMaxValueFloat);
+    edit->SetMinValueFloat(FMinValueFloat);
+    edit->SetMaxValueInt(FMaxValueInt);
+    edit->SetMinValueInt(FMinValueInt);
+    edit->SetPrecision(FPrecision);
+    edit->SetDigits(FDigits);
+    edit->SetIntegerMode(FIntegerMode);
+    edit->SetEnableEmpty(FEnableEmpty);
+    edit->SetIncrementSM(FIncrementSM);
+    edit->SetIncrement(FIncrement);
+    edit->SetIncrementPg(FIncrementPg);
+    edit->FFieldName = FFieldName;
+    edit->FAutoCorretion = FAutoCorretion;
+    edit->OnValidate = OnValidate;
+    edit->OnMouseWheel = OnMouseWheel;
+    edit->OnMouseWheelDown = OnMouseWheelDown;
+    edit->OnMouseWheelUp = OnMouseWheelUp;
+    if (edit->FIntegerMode)
+        edit->SetValueInt(ValueInt());
+    else
+        edit->SetValueFloat(ValueFloat());
+}
