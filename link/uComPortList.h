@@ -1,0 +1,47 @@
+#pragma once
+// The host's serial ports as the program lists them: port name and the host's device name,
+// filtered to USB adapters on request and sorted so that the likely tester comes first.
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <memory>
+
+struct TComNameDescription {
+    QString ComName;        // the port name that opens the port
+    QString ComDescription; // the host's device name of the port
+};
+using TComNameDescriptions = QVector<TComNameDescription>;
+
+// The host's table of serial devices, in the host's order.
+class IComPortTable {
+public:
+    virtual ~IComPortTable() = default;
+    virtual TComNameDescriptions ReadTable() = 0;
+};
+
+// The table of this host: on Windows the SERIALCOMM device map; elsewhere every serial
+// device of the kernel with a device name made from its driver, then every live entry of
+// the virtual-port folder.
+std::shared_ptr<IComPortTable> HostComPortTable();
+// The table the port lists read; null restores the host's.
+void SetComPortTable(std::shared_ptr<IComPortTable> Table);
+std::shared_ptr<IComPortTable> CurrentComPortTable();
+
+// Folder whose entries (links to pseudo-terminals and the like) are listed as ports.
+QString VirtualPortFolder();
+
+// Fills List with the port names (and Descriptions, when given, with the same entries):
+// with OnlyUSB only devices whose name contains "Silabser", "VCP" or "Serial"; sorted
+// "VCP" first, then "Silabser", then "Serial", then shorter names, then by name.
+void GetComPortListEx(QStringList &List, bool OnlyUSB, TComNameDescriptions *Descriptions = nullptr);
+void GetComPortList(QStringList &List, bool OnlyUSB);
+QStringList GetComPortList(bool OnlyUSB);
+
+// The sort order of the list: true when A comes before B.
+bool ComPortLess(const TComNameDescription &A, const TComNameDescription &B);
+
+// The kernel's serial devices from a sysfs tty folder (Linux), device nodes under DevRoot,
+// then the entries of VirtualFolder. Exposed so that a test can point it at a fake tree.
+TComNameDescriptions ReadLinuxComPortTable(const QString &SysClassTty, const QString &DevRoot,
+                                           const QString &VirtualFolder);
