@@ -1,0 +1,160 @@
+#pragma once
+// The tester application's main window: it embeds the device link, creates a protocol engine
+// for every connection, polls the tester's setting registers every 500 ms, shows what the
+// tester reports in the two channel panels, writes the user's settings, draws channel 1's
+// position chart, runs the hysteresis sweep and saves chart screenshots.
+#include "uKvProtocol.h"
+#include "uTamrelChannelHost.h"
+
+#include <QIcon>
+#include <QMainWindow>
+#include <QVector>
+
+class QAction;
+class QCPGraph;
+class QCheckBox;
+class QCustomPlot;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QTabWidget;
+class QTimer;
+class QToolButton;
+class TBalloonHint;
+class TColoredLineSeries;
+class TFloatEdit;
+class TFrameDeviceLinkComMorva;
+class TFrameTamrelChannel;
+class TRadioGroup;
+
+class TFormTamrel : public QMainWindow, public ITamrelChannelHost {
+    Q_OBJECT
+public:
+    explicit TFormTamrel(QWidget *Parent = nullptr);
+    ~TFormTamrel() override;
+
+    // ---- Link, engine and polling ----
+    void OnDeviceLinkStartStop(IDeviceLink *SenderDeviceLink, TDeviceLinkEvent DeviceLinkEvent,
+                               bool ConnectionLost);
+    void SetUpdateRegisters(bool DoUpdate);
+    void TimerUpdateRegistersTimer();
+    void OnReceivedRegister(TKvProtocol *SenderKvProtocol, quint8 RegNum);
+    // The register numbers one polling tick queues, in their order.
+    QVector<quint8> PolledRegisters() const;
+
+    // ---- User settings ----
+    void RadioGroupPumpTypeClick();
+    void RadioGroupResistiveHeadClick();
+    void sSpeedButtonManualControlClick();
+    void NManualInVoltClick();
+    void CheckBoxAutoStartStopClick();
+    void CheckBoxPannelsLikeButtonsClick();
+
+    // ---- Charts and the hysteresis sweep ----
+    void sCheckBoxPositionFastClick();
+    void ButtonStartStopClick();
+    void TimerDrawChartHystTimer();
+
+    // ---- Screenshots and texts ----
+    // Saves the chart area as a PNG file in the screenshot folder and shows where it went;
+    // returns the file's path. Throws std::runtime_error when the file cannot be written.
+    QString ButtonSaveWindowClick();
+    // The folder screenshots go to: the executable's folder unless set otherwise.
+    QString ScreenshotFolder() const;
+    void SetScreenshotFolder(const QString &Folder) { FScreenshotFolder = Folder; }
+    void DoRus();
+
+    // The link the window works with; tests may put another IDeviceLink in its place.
+    IDeviceLink *Link() const;
+    void SetLinkForTest(IDeviceLink *ALink) { FTestLink = ALink; }
+
+    // ITamrelChannelHost
+    bool LinkConnected() override;
+    TKvProtocol *LinkProtocol() override;
+    bool SkipWrites() const override { return SkipWriteRegister; }
+    TDiagramMode CurrentDiagramMode() const override { return DiagramMode; }
+
+    // ---- Components ----
+    QWidget *sPanelLink;
+    QLabel *LabelFindAndConnect;
+    TFrameDeviceLinkComMorva *DeviceLink;
+    QLabel *LabelManualControl;
+    QToolButton *sSpeedButtonManualControl;
+    QMenu *PopupMenuManualInPercent;
+    QAction *NManualInPercent;
+    QAction *NManualInVolt;
+    QAction *CheckBoxAutoStartStop;
+    QPushButton *ButtonUpdateFirmware;
+    QWidget *sPanelMain;
+    QWidget *sPanelHeadType;
+    QLabel *LabePanelHeadType;
+    TRadioGroup *RadioGroupPumpType;
+    TRadioGroup *RadioGroupResistiveHead;
+    QWidget *PanelTemperature;
+    QLabel *LabelHeadTemperature;
+    QLabel *LabelTemperature;
+    TFrameTamrelChannel *FrameTamrelChannel1;
+    TFrameTamrelChannel *FrameTamrelChannel2;
+    QTabWidget *sPageControl1;
+    QWidget *sTabSheetChartPosition;
+    QWidget *sTabSheetChartHyst;
+    QWidget *PanelChart;
+    QCustomPlot *ChartPosition;
+    QCPGraph *SeriesPositionVoltage;
+    QCPGraph *SeriesPositionCurrent;
+    QCheckBox *sCheckBoxPositionFast;
+    QToolButton *sSpeedButton1;
+    QCustomPlot *ChartHyst;
+    TColoredLineSeries *SeriesHyst1;
+    TColoredLineSeries *SeriesHyst2;
+    QLabel *Label7;
+    QLabel *LabelStart, *LabelEnd, *LabelStep, *LabelPeriod;
+    TFloatEdit *FloatEditDutyStart;
+    TFloatEdit *FloatEditDutyEnd;
+    TFloatEdit *FloatEditStep;
+    TFloatEdit *FloatEditPeriod;
+    QPushButton *ButtonStartStop;
+    QToolButton *ButtonSaveWindow;
+    QTimer *TimerUpdateRegisters;
+    QTimer *TimerDrawChartHyst;
+    TBalloonHint *BalloonHintInd;
+
+    // ---- State ----
+    bool SkipWriteRegister = false;
+    TDiagramMode DiagramMode = dmNone;
+    qint32 TimeX = -1;
+
+    // Number of chart redraws actually painted (for measurements).
+    quint64 ChartReplotCount() const { return FReplotCount; }
+
+protected:
+    void closeEvent(QCloseEvent *Event) override;
+    bool eventFilter(QObject *Watched, QEvent *Event) override;
+
+private:
+    void BuildWindow();
+    QWidget *BuildTopBar();
+    QWidget *BuildHeadTypePanel();
+    QWidget *BuildChartPages();
+    void FormCreate();
+    TOnCreateProtocolRef MakeProtocolFactory();
+    // Writes a user setting: only while connected and not while a received value is shown.
+    void WriteUserRegister(quint8 RegNum, const QVariant &Value);
+    void ShowReceivedValue(quint8 RegNum, const TKvRegister &Reg);
+    void PositionVoltageSample(qint64 Value);
+    void PositionCurrentSample(qint64 Value);
+    void RequestRegisterNow(quint8 RegNum);
+    void StartActions();
+    void StopActions();
+    void SetHystTimerInterval(int Ms);
+    void ReplotLater(QCustomPlot *Chart);
+    bool AutoStartStop() const;
+
+    IDeviceLink *FTestLink = nullptr;
+    QString FScreenshotFolder;
+    QIcon FManualControlImages[2];
+    quint64 FReplotCount = 0;
+};
+
+// The program's one main window, while it exists.
+extern TFormTamrel *FormTamrel;

@@ -1,0 +1,138 @@
+// The position chart of channel 1 and the hysteresis sweep.
+#include "CompFloatEdit.h"
+#include "uFormTamrel.h"
+#include "uFormTamrelRegisters.h"
+#include "uFrameTamrelChannel.h"
+#include "uTamrelCharts.h"
+
+#include <QCheckBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolButton>
+#include <qcustomplot.h>
+
+using namespace TamrelReg;
+
+void TFormTamrel::ReplotLater(QCustomPlot *Chart) {
+    // Queued replots coalesce into one paint per event-loop pass, so a burst of samples costs
+    // one redraw, not one per sample.
+    Chart->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void TFormTamrel::RequestRegisterNow(quint8 RegNum) {
+    if (TKvProtocol *P = LinkProtocol()) P->RequestRegister(RegNum, 0, TOnRegTimeoutOrError());
+}
+
+// ---- Position chart -------------------------------------------------------------------------
+
+void TFormTamrel::PositionVoltageSample(qint64 Value) {
+    const double V = Value / 1000.0;
+    ++TimeX;
+    SeriesPositionVoltage->addData(TimeX, V);
+    QCPAxis *Left = ChartPosition->yAxis;
+    Left->setRangeUpper(TamrelCharts::GrownAxisMax(Left->range().upper, V));
+    if (TimeX >= ChartPosition->xAxis->range().upper) {
+        TimeX = -1;
+        SeriesPositionVoltage->data()->clear();
+        SeriesPositionCurrent->data()->clear();
+        Left->setRangeUpper(5);
+    }
+    ReplotLater(ChartPosition);
+    if (sCheckBoxPositionFast->isChecked()) RequestRegisterNow(regPosition1);
+}
+
+void TFormTamrel::PositionCurrentSample(qint64 Value) {
+    const double A = Value / 100.0;
+    SeriesPositionCurrent->addData(TimeX, A);
+    QCPAxis *Left = ChartPosition->yAxis;
+    Left->setRangeUpper(TamrelCharts::GrownAxisMax(Left->range().upper, A));
+    ReplotLater(ChartPosition);
+    if (sCheckBoxPositionFast->isChecked()) RequestRegisterNow(regCurrent1);
+}
+
+void TFormTamrel::sCheckBoxPositionFastClick() {
+    SeriesPositionVoltage->data()->clear();
+    SeriesPositionCurrent->data()->clear();
+    TimeX = -1;
+    ChartPosition->xAxis->setRangeUpper(sCheckBoxPositionFast->isChecked() ? 1000 : 100);
+    ReplotLater(ChartPosition);
+}
+
+// ---- Hysteresis sweep -----------------------------------------------------------------------
+
+void TFormTamrel::SetHystTimerInterval(int Ms) {
+    // An interval of 0 means "stopped" here; a QTimer would fire continuously with it.
+    if (Ms <= 0) {
+        TimerDrawChartHyst->stop();
+        return;
+    }
+    TimerDrawChartHyst->start(Ms);
+}
+
+void TFormTamrel::ButtonStartStopClick() {
+    if (DiagramMode != dmNone) {
+        DiagramMode = dmNone;
+        StopActions();
+    } else if (LinkConnected()) {
+        DiagramMode = dmForward;
+        StartActions();
+    } else {
+        StopActions();
+    }
+}
+
+void TFormTamrel::StartActions() {
+    sSpeedButtonManualControl->setChecked(true);
+    sSpeedButtonManualControlClick();
+    ButtonStartStop->setText(QStringLiteral("Stop"));
+    ChartHyst->xAxis->setRangeUpper(TamrelCharts::HystBottomMax(FloatEditDutyEnd->ValueInt()));
+    TFloatEdit *Duty = FrameTamrelChannel1->FloatEditManualPWM;
+    Duty->SetValueInt(FloatEditDutyStart->ValueInt());
+    Duty->Validate(true, true);
+    FrameTamrelChannel1->RequestRegPositionForDiagram = true;
+    RequestRegisterNow(FrameTamrelChannel1->regPosition);
+    SeriesHyst1->Clear();
+    ReplotLater(ChartHyst);
+    SetHystTimerInterval(int(FloatEditPeriod->ValueInt()));
+}
+
+void TFormTamrel::StopActions() {
+    ButtonStartStop->setText(QStringLiteral("Start"));
+    TFloatEdit *Duty = FrameTamrelChannel1->FloatEditManualPWM;
+    Duty->SetValueInt(FloatEditDutyStart->ValueInt());
+    Duty->Validate(true, true);
+    SetHystTimerInterval(0);
+    ReplotLater(ChartHyst);
+}
+
+void TFormTamrel::TimerDrawChartHystTimer() {
+    if (DiagramMode == dmNone) return;
+    if (!LinkConnected()) {
+        DiagramMode = dmNone;
+        StopActions();
+        return;
+    }
+    TFloatEdit *DutyEdit = FrameTamrelChannel1->FloatEditManualPWM;
+    const qint64 Duty = DutyEdit->ValueInt();
+    const qint64 Start = FloatEditDutyStart->ValueInt();
+    const qint64 End = FloatEditDutyEnd->ValueInt();
+    const qint64 Step = FloatEditStep->ValueInt();
+    qint64 D = Duty;
+    if (DiagramMode == dmForward) {
+        D = Duty + Step;
+        if (D > End) DiagramMode = dmBackward;
+    }
+    if (DiagramMode == dmBackward) {
+        D = Duty - Step;
+        if (D <= Start) {
+            DiagramMode = dmNone;
+            StopActions();
+            return;
+        }
+    }
+    DutyEdit->SetValueInt(D);
+    DutyEdit->Validate(true, true);
+    FrameTamrelChannel1->RequestRegPositionForDiagram = true;
+    RequestRegisterNow(FrameTamrelChannel1->regPosition);
+    ReplotLater(ChartHyst);
+}

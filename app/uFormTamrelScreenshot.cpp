@@ -1,0 +1,89 @@
+// Chart screenshots and the Russian texts of the main window.
+#include "CompFloatEdit.h"
+#include "uBalloonHint.h"
+#include "uFormTamrel.h"
+#include "uFrameDeviceLinkComMorva.h"
+#include "uFrameTamrelChannel.h"
+#include "uTamrelWidgets.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QImageWriter>
+#include <QLabel>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QTabWidget>
+#include <QToolButton>
+
+#include <stdexcept>
+
+QString TFormTamrel::ScreenshotFolder() const {
+    return FScreenshotFolder.isEmpty() ? QCoreApplication::applicationDirPath() : FScreenshotFolder;
+}
+
+QString TFormTamrel::ButtonSaveWindowClick() {
+    // The capture area is the hidden panel that lies exactly over the chart pages: the tab
+    // headers and the visible tab with its chart and its settings row, as the window shows them.
+    const QRect Area(PanelChart->mapTo(this, QPoint(0, 0)), PanelChart->size());
+    QImage Image = grab(Area).toImage();
+    // Truecolour with 8 bits per sample and no alpha channel.
+    Image = Image.convertToFormat(QImage::Format_RGB888);
+
+    const QString Name = QStringLiteral("Screenshot_") +
+                         QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_hh-mm-ss")) +
+                         QStringLiteral(".png");
+    const QString Path = QDir(ScreenshotFolder()).absoluteFilePath(Name);
+    // Written to a temporary file and renamed, so an existing file of that name is replaced
+    // whole and a failed write leaves no half-written picture behind.
+    QSaveFile File(Path);
+    if (!File.open(QIODevice::WriteOnly))
+        throw std::runtime_error(QStringLiteral("Cannot save the screenshot %1: %2")
+                                     .arg(QDir::toNativeSeparators(Path), File.errorString())
+                                     .toStdString());
+    QImageWriter Writer(&File, "png");
+    if (!Writer.write(Image)) {
+        File.cancelWriting();
+        throw std::runtime_error(QStringLiteral("Cannot save the screenshot %1: %2")
+                                     .arg(QDir::toNativeSeparators(Path), Writer.errorString())
+                                     .toStdString());
+    }
+    if (!File.commit())
+        throw std::runtime_error(QStringLiteral("Cannot save the screenshot %1: %2")
+                                     .arg(QDir::toNativeSeparators(Path), File.errorString())
+                                     .toStdString());
+
+    const QString NativePath = QDir::toNativeSeparators(Path);
+    // The balloon points at the hysteresis tab's button, whichever button was pressed.
+    const QPoint At =
+        ButtonSaveWindow->mapToGlobal(QPoint(ButtonSaveWindow->width() / 2, ButtonSaveWindow->height() - 20));
+    BalloonHintInd->SetTitle(QStringLiteral("График сохранен: ") + QLatin1Char('\n') + NativePath);
+    BalloonHintInd->ShowHint(At);
+    return NativePath;
+}
+
+void TFormTamrel::DoRus() {
+    ButtonUpdateFirmware->setText(QStringLiteral("Обновить прошивку"));
+    LabelFindAndConnect->setText(QStringLiteral("Найти и подключиться:"));
+    LabelManualControl->setText(QStringLiteral("Ручное управление:"));
+    NManualInPercent->setText(QStringLiteral("Регулировать в %"));
+    NManualInVolt->setText(QStringLiteral("Регулировать в В"));
+    LabePanelHeadType->setText(QStringLiteral("Тип головки насоса:"));
+    RadioGroupResistiveHead->SetItemText(0, QStringLiteral("Индуктивная"));
+    RadioGroupResistiveHead->SetItemText(1, QStringLiteral("Резистивная"));
+    LabelHeadTemperature->setText(QStringLiteral("Температура головки:"));
+    sPageControl1->setTabText(sPageControl1->indexOf(sTabSheetChartPosition),
+                              QStringLiteral("Текущее положение"));
+    sPageControl1->setTabText(sPageControl1->indexOf(sTabSheetChartHyst),
+                              QStringLiteral("Измерять гистерезис"));
+    sCheckBoxPositionFast->setText(QStringLiteral("Рисовать часто"));
+    LabelStart->setText(QStringLiteral("Начать с (%):"));
+    LabelEnd->setText(QStringLiteral("закончить (%):"));
+    LabelStep->setText(QStringLiteral("шаг (%):"));
+    LabelPeriod->setText(QStringLiteral("Период (мс):"));
+    ButtonStartStop->setText(QStringLiteral("Старт"));
+    FrameTamrelChannel1->DoRus();
+    FrameTamrelChannel2->DoRus();
+}

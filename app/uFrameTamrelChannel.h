@@ -1,0 +1,79 @@
+#pragma once
+// The panel of one tester channel: the input-voltage setting or, under manual control, the
+// duty cycle in percent or the output in volts, each a slider coupled to a numeric field and
+// written to the tester on every validation; the measured output voltage (number and bar) and
+// current; and, on channel 1, the samples of the hysteresis sweep.
+#include "uTamrelChannelHost.h"
+
+#include <QColor>
+#include <QFrame>
+#include <QVariant>
+
+class QLabel;
+class QProgressBar;
+class QSlider;
+class TFloatEdit;
+class TColoredLineSeries;
+
+class TFrameTamrelChannel : public QFrame {
+    Q_OBJECT
+public:
+    TFrameTamrelChannel(ITamrelChannelHost *Host, QWidget *Parent = nullptr);
+
+    void SetManualControl(bool ManualControl, bool InVolts);
+    // Shows a register value the engine has just stored, when RegNum is one of this panel's
+    // registers; Value is the register's content as an integer.
+    void OnReceivedRegister(quint8 RegNum, qint64 Value);
+    void DoRus();
+
+    // Slider change events and the fields' validation handlers.
+    void TrackBarVinChange();
+    void TrackBarManualPWMChange();
+    void TrackBarManualVoltsChange();
+    void FloatEditSetupVinValidate();
+    void FloatEditManualPWMValidate();
+    void FloatEditManualVoltsValidate();
+
+    // Components.
+    QFrame *Panel1;
+    QLabel *Label1;
+    QFrame *PanelVinManual;
+    QFrame *PanelVin;
+    QSlider *TrackBarVin;
+    TFloatEdit *FloatEditSetupVin;
+    QLabel *Label3, *LabelSet, *Label5;
+    QFrame *PanelManualPWM;
+    QSlider *TrackBarManualPWM;
+    TFloatEdit *FloatEditManualPWM;
+    QLabel *LabelDutyCycle2, *LabelManualUnit;
+    QFrame *PanelManualVolts;
+    QSlider *TrackBarManualVolts;
+    TFloatEdit *FloatEditManualVolts;
+    QLabel *LabelDutyCycle, *Label12;
+    QFrame *Panel4;
+    QLabel *Label4, *LabelMeasured, *Label6, *LabelVout;
+    TFloatEdit *FloatEditPosition;
+    QProgressBar *ProgressBarVout;
+    QLabel *LabelCurrent, *Label8, *LabelCur;
+    TFloatEdit *FloatEditCurrent;
+
+    // Register numbers, series and colours; filled in by the main window once.
+    quint8 regPosition = 0;
+    quint8 regCurrent = 0;
+    quint8 regSetupVin = 0;
+    quint8 regManualControlPWM = 0;
+    quint8 regManualControlVolts = 0;
+    bool SkipTrackBarOnChange = false;
+    TColoredLineSeries *SeriesHyst = nullptr; // not owned
+    bool RequestRegPositionForDiagram = false;
+    QColor BackwardColor;
+    quint32 TimerShowPosition = 0; // tick of the last read-out refresh
+    // The read-out of the measured voltage is refreshed at most this often.
+    static constexpr quint32 ShowPositionIntervalMs = 200;
+
+private:
+    void WriteRegister(quint8 RegNum, const QVariant &Value);
+    void BuildLayout();
+
+    ITamrelChannelHost *FHost;
+};
