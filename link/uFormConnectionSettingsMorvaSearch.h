@@ -1,0 +1,106 @@
+#pragma once
+// The port search: every listed port is probed at the same time by a thread of its own that
+// opens the port and asks twice for register 0, the device's identification; every port
+// that answers is reported once to the handler of the current search. The steps of the
+// latest search are kept in a time-stamped log.
+#include "uComPort.h"
+#include "uComPortList.h"
+
+#include <QDateTime>
+#include <QMutex>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+#include <QVector>
+
+#include <functional>
+#include <memory>
+#include <stdexcept>
+
+class QTimer;
+class TKvProtocol;
+
+struct TComSettings {
+    qint32 BaudRate = 0;
+    TDataBits DataBits = dbEight;
+    TParityBits Parity = prNone;
+    TStopBits StopBits = sbOneStopBit;
+};
+
+using TOnSearchFinished =
+    std::function<void(const QString &FoundIdentStr, const QString &FoundComPort, int FoundComBoud)>;
+
+// A search that cannot start.
+class ESearchError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class TSearchThread;
+
+class TSearchEngine {
+public:
+    QVector<QPointer<TSearchThread>> SearchThreads; // one per listed port, in list order
+    TOnSearchFinished FOnSearchFinished;
+    // When set, reports are dropped once this object is gone (a closed settings window).
+    QPointer<QObject> FReceiver;
+    bool FHasReceiver = false;
+
+    void OnThreadTryPortTerminate(TSearchThread *Sender);
+    void Report(const QString &FoundIdentStr, const QString &FoundComPort, int FoundComBoud);
+};
+
+// One probe. Its thread only opens the port, asks for the identification and sleeps; the
+// requests are sent, and the answers, the release and the time-outs handled, on the GUI
+// thread, so the probe's port and engine are never used by two threads at once.
+class TSearchThread : public QThread {
+    Q_OBJECT
+public:
+    TSearchThread(const QString &PortName, const TComSettings &Settings);
+    ~TSearchThread() override;
+
+    std::unique_ptr<TComPort> ComPort;       // null once released
+    std::unique_ptr<TKvProtocol> KvProtocol; // null once released
+    QTimer *TimerKillMe = nullptr;
+    QString FoundComPort;
+    QString FoundIdentStr;
+    QString ComPortName;
+
+    bool Holds() const { return ComPort && KvProtocol; }
+    bool Terminated() const { return FTerminated; }
+
+protected:
+    void run() override; // Execute
+
+private:
+    void SendRequest();
+    void OutputData(const QByteArray &Data);
+    void ComPortRxChar(TComPort *Sender, int Count);
+    void OnReceivedRegister(TKvProtocol *SenderKvProtocol, quint8 RegNum);
+    void OnReceiveRegisterTimeOut(TKvProtocol *SenderKvProtocol, quint8 RegNum, quint8 Ack);
+    void TimerKillMeTimer();
+    void Release();
+    void ThreadEnded();
+    void MaybeDispose();
+
+    bool FTerminated = false;
+    bool FDisposing = false;
+};
+
+// ---- The search's shared state
+extern std::unique_ptr<TSearchEngine> SearchEngine; // the current search; null before the first
+extern QStringList SearchLog;
+extern QMutex SearchLogLock;
+extern QDateTime SearchStartTime;
+
+// Starts a search over GetComPortList(OnlyUSB) and returns at once. ESearchError "Wrong
+// COM-port settings" for settings no port can take. Receiver, when given, must outlive the
+// reports it wants: once it is destroyed they are dropped.
+void StartSearch(const TComSettings &Settings, bool OnlyUSB, TOnSearchFinished OnSearchFinished,
+                 QObject *Receiver = nullptr);
+void AddSearchLog(const QString &Line);
+// A copy of the log, taken under its lock.
+QStringList SearchLogLines();
+// Probes that still run or hold a port (of this and earlier searches).
+int ActiveSearchProbes();

@@ -1,0 +1,50 @@
+#pragma once
+// Shared fixture parts of the link tests: a private runtime folder (so that parallel tests
+// never see each other's simulated ports), a port table that lists only the simulated
+// ports, and simulators on real pseudo-terminals.
+#include "uComPortList.h"
+#include "uSimPty.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest/QtTest>
+
+#include <memory>
+#include <vector>
+
+class TPrivateRuntime {
+public:
+    TPrivateRuntime() {
+        QFile::setPermissions(Dir.path(),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        qputenv("XDG_RUNTIME_DIR", Dir.path().toLocal8Bit());
+        QDir().mkpath(VirtualPortFolder());
+    }
+    QTemporaryDir Dir;
+};
+
+// Only the virtual-port folder: the host's own serial ports stay out of the tests.
+class TVirtualPortTable : public IComPortTable {
+public:
+    TComNameDescriptions ReadTable() override {
+        return ReadLinuxComPortTable(QStringLiteral("/nonexistent-sysfs"), QStringLiteral("/dev"),
+                                     VirtualPortFolder());
+    }
+};
+
+inline std::unique_ptr<TSimPty> StartSim(const QString &Ident, TSimOptions Options = {}) {
+    auto Sim = std::make_unique<TSimPty>();
+    Options.Ident = Ident;
+    Options.AutoSendPeriodMs = 0;
+    QString Error;
+    if (!Sim->Start(Options, &Error)) qFatal("simulator did not start: %s", qPrintable(Error));
+    return Sim;
+}
+
+inline int CountFrames(const TSimPty &Sim, bool Received, int Command, int Register) {
+    int N = 0;
+    for (const TSimFrameRecord &F : Sim.FrameLog())
+        if (F.Received == Received && F.Command == Command && (Register < 0 || F.Register == Register)) ++N;
+    return N;
+}
