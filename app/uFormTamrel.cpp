@@ -162,6 +162,12 @@ QWidget *TFormTamrel::BuildTopBar() {
     Row->addWidget(LabelFindAndConnect);
     DeviceLink = new TFrameDeviceLinkComMorva(sPanelLink);
     DeviceLink->setObjectName(QStringLiteral("DeviceLink"));
+    DeviceLink->setFixedSize(68, 68);
+    // The window shows only the link's connect button, 68 x 68 with 48 x 48 images.
+    DeviceLink->sButtonConnect->setObjectName(QStringLiteral("sButtonConnect"));
+    DeviceLink->sButtonConnect->setFixedSize(68, 68);
+    DeviceLink->sButtonConnect->setIconSize(QSize(48, 48));
+    DeviceLink->PopupMenuConnection->setObjectName(QStringLiteral("PopupMenuConnection"));
     Row->addWidget(DeviceLink);
     Row->addSpacing(24);
 

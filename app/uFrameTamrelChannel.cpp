@@ -76,6 +76,9 @@ TFrameTamrelChannel::TFrameTamrelChannel(ITamrelChannelHost *Host, QWidget *Pare
     FloatEditManualPWM->OnValidate = [this](QObject *) { FloatEditManualPWMValidate(); };
     FloatEditManualVolts->OnValidate = [this](QObject *) { FloatEditManualVoltsValidate(); };
     SetManualControl(false, false);
+    // The tick count may start near 0 with the program; dating the last refresh one interval
+    // back makes the first reading show at once.
+    TimerShowPosition = KvPlatform::TickCount() - ShowPositionIntervalMs - 1;
 }
 
 void TFrameTamrelChannel::BuildLayout() {

@@ -1,0 +1,552 @@
+// The main window without a device: received values are fed through OnReceivedRegister and a
+// fake link catches what the window would send.
+#include "CompFloatEdit.h"
+#include "TestMain.h"
+#include "uFakeDeviceLink.h"
+#include "uFormTamrel.h"
+#include "uFrameTamrelChannel.h"
+#include "uPlatformTick.h"
+#include "uTamrelCharts.h"
+#include "uTamrelWidgets.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSlider>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <qcustomplot.h>
+
+#include <memory>
+#include <stdexcept>
+
+class TestFormTamrel : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TFormTamrel> Form;
+    std::unique_ptr<TFakeDeviceLink> Fake;
+
+    // A value arriving from the tester: stored in the engine's mirror, then reported.
+    void Receive(quint8 RegNum, qint64 Value) {
+        TKvRegister &R = Fake->Protocol->Registers[RegNum];
+        VariantToRegister(R, QVariant::fromValue(Value));
+        Form->OnReceivedRegister(Fake->Protocol.get(), RegNum);
+    }
+    void Connect() {
+        Fake->Connected = true;
+        Form->SetLinkForTest(Fake.get());
+    }
+    TFrameTamrelChannel *Ch1() const { return Form->FrameTamrelChannel1; }
+
+private slots:
+    void init() {
+        KvPlatform::SetTickCountOffset(0);
+        Form = std::make_unique<TFormTamrel>();
+        Fake = std::make_unique<TFakeDeviceLink>();
+    }
+    void cleanup() {
+        Form.reset();
+        Fake.reset();
+        KvPlatform::SetTickCountOffset(0);
+    }
+
+    void windowLayout() {
+        Form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Form.get()));
+        QCOMPARE(Form->windowTitle(), QStringLiteral("Tamrel 1.6"));
+        QCOMPARE(Form->centralWidget()->size() + QSize(0, 0), QSize(621, 704));
+        const char *Names[] = {"sPanelLink",
+                               "LabelFindAndConnect",
+                               "DeviceLink",
+                               "sButtonConnect",
+                               "LabelManualControl",
+                               "sSpeedButtonManualControl",
+                               "ButtonUpdateFirmware",
+                               "sPanelMain",
+                               "sPanelHeadType",
+                               "LabePanelHeadType",
+                               "RadioGroupPumpType",
+                               "RadioGroupResistiveHead",
+                               "PanelTemperature",
+                               "LabelHeadTemperature",
+                               "LabelTemperature",
+                               "FrameTamrelChannel1",
+                               "FrameTamrelChannel2",
+                               "sPageControl1",
+                               "sTabSheetChartPosition",
+                               "sTabSheetChartHyst",
+                               "PanelChart",
+                               "ChartPosition",
+                               "sCheckBoxPositionFast",
+                               "sSpeedButton1",
+                               "ChartHyst",
+                               "Label7",
+                               "PanelHistSettings",
+                               "FloatEditDutyStart",
+                               "FloatEditDutyEnd",
+                               "FloatEditStep",
+                               "FloatEditPeriod",
+                               "ButtonStartStop",
+                               "ButtonSaveWindow",
+                               "FloatEditSetupVin",
+                               "TrackBarVin",
+                               "FloatEditManualPWM",
+                               "TrackBarManualPWM",
+                               "FloatEditManualVolts",
+                               "TrackBarManualVolts",
+                               "FloatEditPosition",
+                               "FloatEditCurrent",
+                               "ProgressBarVout"};
+        for (const char *N : Names)
+            QVERIFY2(Form->findChild<QWidget *>(QLatin1String(N)), N);
+        QVERIFY(Form->findChild<QTimer *>(QStringLiteral("TimerUpdateRegisters")));
+        QVERIFY(Form->findChild<QAction *>(QStringLiteral("CheckBoxAutoStartStop"))->isChecked());
+        QVERIFY(Form->NManualInPercent->isChecked());
+        QVERIFY(!Form->NManualInVolt->isChecked());
+        QVERIFY(Form->ButtonUpdateFirmware->isHidden());
+        QCOMPARE(Form->sSpeedButtonManualControl->size(), QSize(68, 68));
+        QCOMPARE(Form->FrameTamrelChannel1->size(), QSize(289, 224));
+        QCOMPARE(Form->FrameTamrelChannel2->Label1->text(), QStringLiteral("Channel 2:"));
+        QVERIFY(Form->FrameTamrelChannel2->LabelVout->isHidden());
+        QVERIFY(!Form->FrameTamrelChannel1->LabelVout->isHidden());
+        QCOMPARE(Form->LabelTemperature->text(), QStringLiteral("_"));
+        QVERIFY(!Form->TimerUpdateRegisters->isActive());
+        QVERIFY(Form->TimerDrawChartHyst->isActive());
+        // Channel 2 is always under manual control; channel 1 starts with the input voltage.
+        QVERIFY(Ch1()->PanelVin->isVisible());
+        QVERIFY(Form->FrameTamrelChannel2->PanelManualPWM->isVisible());
+        QCOMPARE(Form->PanelChart->geometry(), Form->sPageControl1->geometry());
+        QVERIFY(Form->PanelChart->isHidden());
+    }
+
+    void manualControlReceivedNotWrittenBack() {
+        Connect();
+        Receive(4, 2); // any value but 0 means on
+        QVERIFY(Form->sSpeedButtonManualControl->isChecked());
+        QVERIFY(Ch1()->PanelManualPWM->isVisibleTo(Form.get()));
+        QVERIFY(!Ch1()->PanelVin->isVisibleTo(Form.get()));
+        QVERIFY(Fake->Writes().isEmpty());
+        QVERIFY(!Form->SkipWriteRegister);
+        // The user's toggle writes once.
+        Form->sSpeedButtonManualControl->click();
+        QCOMPARE(Fake->Writes().size(), 1);
+        QCOMPARE(Fake->Writes()[0].RegNum, quint8(4));
+        QCOMPARE(Fake->Writes()[0].Value, 0);
+    }
+
+    void unitRegisterOutOfRangeUnchecksBoth() {
+        Connect();
+        Form->sSpeedButtonManualControl->click();
+        Receive(14, 1);
+        QVERIFY(Form->NManualInVolt->isChecked());
+        QVERIFY(Ch1()->PanelManualVolts->isVisibleTo(Form.get()));
+        Receive(14, 2);
+        QVERIFY(!Form->NManualInVolt->isChecked());
+        QVERIFY(!Form->NManualInPercent->isChecked());
+        QVERIFY(Ch1()->PanelManualPWM->isVisibleTo(Form.get()));
+        QCOMPARE(Fake->Writes().size(), 1); // only the user's toggle
+    }
+
+    void pumpTypeDisablesHeadType() {
+        Connect();
+        Receive(10, 1);
+        QCOMPARE(Form->RadioGroupPumpType->ItemIndex(), 1);
+        QVERIFY(!Form->RadioGroupResistiveHead->isEnabled());
+        QVERIFY(Fake->Writes().isEmpty());
+        Form->RadioGroupPumpType->Item(0)->click();
+        QVERIFY(Form->RadioGroupResistiveHead->isEnabled());
+        QCOMPARE(Fake->Writes().size(), 1);
+        QCOMPARE(Fake->Writes()[0].RegNum, quint8(10));
+        QCOMPARE(Fake->Writes()[0].Value, 0);
+        // A head type above 1 shows no item.
+        Receive(3, 1);
+        QCOMPARE(Form->RadioGroupResistiveHead->ItemIndex(), 1);
+        Receive(3, 2);
+        QCOMPARE(Form->RadioGroupResistiveHead->ItemIndex(), -1);
+        QCOMPARE(Fake->Writes().size(), 1);
+    }
+
+    void pumpTypeWhileNotConnectedSendsNothing() {
+        Form->SetLinkForTest(Fake.get()); // not connected
+        Form->RadioGroupPumpType->Item(1)->click();
+        QVERIFY(!Form->RadioGroupResistiveHead->isEnabled());
+        Form->RadioGroupResistiveHead->Item(1)->click();
+        Ch1()->TrackBarVin->setValue(100);
+        QCOMPARE(Ch1()->FloatEditSetupVin->ValueFloat(), 1.0L); // sliders and fields still move together
+        QVERIFY(Fake->Sent.isEmpty());
+    }
+
+    void temperature_data() {
+        QTest::addColumn<QString>("Locale");
+        QTest::addColumn<qint64>("Value");
+        QTest::addColumn<QString>("Shown");
+        QTest::newRow("25.3") << "C" << qint64(253) << QStringLiteral("25.3 °C");
+        QTest::newRow("-1.5") << "C" << qint64(-15) << QStringLiteral("-1.5 °C");
+        QTest::newRow("zero") << "C" << qint64(0) << QStringLiteral("0.0 °C");
+        QTest::newRow("comma locale") << "de_DE" << qint64(-15) << QStringLiteral("-1,5 °C");
+    }
+    void temperature() {
+        QFETCH(QString, Locale);
+        QFETCH(qint64, Value);
+        QFETCH(QString, Shown);
+        const QLocale Old;
+        QLocale::setDefault(QLocale(Locale));
+        Receive(7, Value);
+        QLocale::setDefault(Old);
+        QCOMPARE(Form->LabelTemperature->text(), Shown);
+    }
+
+    void firmwareNameBecomesHint() {
+        TKvRegister &R = Fake->Protocol->Registers[0];
+        R.RawData = QByteArray("Tavik 2.1\0\0", 11);
+        Form->OnReceivedRegister(Fake->Protocol.get(), 0);
+        QCOMPARE(Form->ButtonUpdateFirmware->toolTip(), QStringLiteral("Tavik 2.1"));
+    }
+
+    void skipWriteResetWhenShowingThrows() {
+        Connect();
+        Ch1()->FloatEditSetupVin->OnValidate = [](QObject *) {
+            throw std::runtime_error("shown value refused");
+        };
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, Receive(6, 1000));
+        QVERIFY(!Form->SkipWriteRegister);
+    }
+
+    void startStopRegisterOnConnect_data() {
+        QTest::addColumn<bool>("AutoStartStop");
+        QTest::addColumn<qint64>("Written");
+        QTest::newRow("auto on") << true << qint64(1);
+        QTest::newRow("auto off") << false << qint64(0);
+    }
+    void startStopRegisterOnConnect() {
+        QFETCH(bool, AutoStartStop);
+        QFETCH(qint64, Written);
+        Form->CheckBoxAutoStartStop->setChecked(AutoStartStop);
+        Form->CheckBoxAutoStartStopClick();
+        Connect();
+        Form->OnDeviceLinkStartStop(Fake.get(), OnStart, false);
+        QVERIFY(Form->TimerUpdateRegisters->isActive());
+        QVERIFY(Fake->KeepConnection);
+        const auto W = Fake->Writes();
+        QCOMPARE(W.size(), 1);
+        QCOMPARE(W[0].RegNum, quint8(1));
+        QCOMPARE(W[0].Value, Written);
+        QCOMPARE(Fake->Reads().value(0), quint8(0)); // the firmware name, read once
+        // The link reports the stop: polling ends and nothing is written.
+        Fake->Connected = false;
+        Form->OnDeviceLinkStartStop(Fake.get(), OnStop, true);
+        QVERIFY(!Form->TimerUpdateRegisters->isActive());
+        QCOMPARE(Fake->Writes().size(), 1);
+    }
+
+    void pollingList_data() {
+        QTest::addColumn<bool>("InVolts");
+        QTest::addColumn<QVector<quint8>>("Order");
+        QTest::newRow("percent") << false << QVector<quint8>{6, 5, 12, 9, 3, 10, 4, 14};
+        QTest::newRow("volts") << true << QVector<quint8>{6, 5, 15, 12, 9, 16, 3, 10, 4, 14};
+    }
+    void pollingList() {
+        QFETCH(bool, InVolts);
+        QFETCH(QVector<quint8>, Order);
+        (InVolts ? Form->NManualInVolt : Form->NManualInPercent)->trigger();
+        QCOMPARE(Form->PolledRegisters(), Order);
+        // Without a connection a tick sends nothing.
+        Form->SetLinkForTest(Fake.get());
+        Form->TimerUpdateRegistersTimer();
+        QVERIFY(Fake->Sent.isEmpty());
+    }
+
+    // ---- Channel panel -----------------------------------------------------------------------
+
+    void sliderFieldCoupling() {
+        Connect();
+        Ch1()->TrackBarVin->setValue(250);
+        QCOMPARE(Ch1()->FloatEditSetupVin->text(), QStringLiteral("2.500"));
+        Form->FrameTamrelChannel2->TrackBarVin->setValue(250);
+        Ch1()->TrackBarManualVolts->setValue(75);
+        QCOMPARE(Ch1()->FloatEditManualVolts->text(), QStringLiteral("7.5"));
+        Ch1()->TrackBarManualPWM->setValue(33);
+        QCOMPARE(Ch1()->FloatEditManualPWM->ValueInt(), 33);
+        const auto W = Fake->Writes();
+        QCOMPARE(W.size(), 4);
+        QCOMPARE(W[0].RegNum, quint8(6));
+        QCOMPARE(W[0].Value, 2500);
+        QCOMPARE(W[1].RegNum, quint8(12));
+        QCOMPARE(W[1].Value, 2500);
+        QCOMPARE(W[2].RegNum, quint8(15));
+        QCOMPARE(W[2].Value, 75);
+        QCOMPARE(W[3].RegNum, quint8(5));
+        QCOMPARE(W[3].Value, 33);
+    }
+
+    void typedValueMovesSliderAndWrites() {
+        Connect();
+        Form->show();
+        TFloatEdit *E = Ch1()->FloatEditSetupVin;
+        E->setFocus();
+        E->selectAll();
+        QTest::keyClicks(E, QStringLiteral("1.234"));
+        QTest::keyClick(E, Qt::Key_Return);
+        QCOMPARE(Ch1()->TrackBarVin->value(), 123);
+        const auto W = Fake->Writes();
+        QVERIFY(!W.isEmpty());
+        QCOMPARE(W.last().RegNum, quint8(6));
+        QCOMPARE(W.last().Value, 1234);
+    }
+
+    void receivedSettingMovesSliderWithoutWriting() {
+        Connect();
+        Receive(6, 4200);
+        QCOMPARE(Ch1()->FloatEditSetupVin->text(), QStringLiteral("4.200"));
+        QCOMPARE(Ch1()->TrackBarVin->value(), 420);
+        Receive(9, 70);
+        QCOMPARE(Form->FrameTamrelChannel2->TrackBarManualPWM->value(), 70);
+        Receive(16, 120);
+        QCOMPARE(Form->FrameTamrelChannel2->TrackBarManualVolts->value(), 120);
+        QVERIFY(Fake->Writes().isEmpty());
+    }
+
+    void clampedReadoutsUnclampedCharts() {
+        Receive(2, 6000);
+        QCOMPARE(Ch1()->FloatEditPosition->text(), QStringLiteral("5.000"));
+        QCOMPARE(Form->SeriesPositionVoltage->data()->size(), 1);
+        QCOMPARE(Form->SeriesPositionVoltage->data()->at(0)->value, 6.0);
+        QCOMPARE(Form->ChartPosition->yAxis->range().upper, 7.0);
+        QCOMPARE(Ch1()->ProgressBarVout->value(), 5000);
+        Receive(8, -150);
+        QCOMPARE(Ch1()->FloatEditCurrent->text(), QStringLiteral("0.00"));
+        QCOMPARE(Form->SeriesPositionCurrent->data()->at(0)->value, -1.5);
+        // Channel 2's values reach only its panel.
+        Receive(11, 1500);
+        QCOMPARE(Form->FrameTamrelChannel2->ProgressBarVout->value(), 1500);
+        QCOMPARE(Form->SeriesPositionVoltage->data()->size(), 1);
+    }
+
+    void readoutThrottled() {
+        TFrameTamrelChannel *C = Ch1();
+        KvPlatform::SetTickCountOffset(1000000);
+        Receive(2, 1000);
+        QCOMPARE(C->FloatEditPosition->text(), QStringLiteral("1.000"));
+        KvPlatform::SetTickCountOffset(1000000 + 100);
+        Receive(2, 2000);
+        QCOMPARE(C->ProgressBarVout->value(), 2000);
+        QCOMPARE(C->FloatEditPosition->text(), QStringLiteral("1.000"));
+        KvPlatform::SetTickCountOffset(1000000 + 250);
+        Receive(2, 3000);
+        QCOMPARE(C->FloatEditPosition->text(), QStringLiteral("3.000"));
+        // Across the wrap of the tick counter.
+        KvPlatform::SetTickCountOffset(quint32(0) - KvPlatform::TickCount() + KvPlatform::TickCountOffset() -
+                                       50);
+        Receive(2, 4000);
+        QCOMPARE(C->FloatEditPosition->text(), QStringLiteral("4.000"));
+        KvPlatform::SetTickCountOffset(KvPlatform::TickCountOffset() + 100);
+        Receive(2, 4500);
+        QCOMPARE(C->FloatEditPosition->text(), QStringLiteral("4.000"));
+    }
+
+    void manualControlSections_data() {
+        QTest::addColumn<bool>("Manual");
+        QTest::addColumn<bool>("InVolts");
+        QTest::addColumn<int>("Shown"); // 0 input voltage, 1 duty, 2 volts
+        QTest::newRow("manual, percent") << true << false << 1;
+        QTest::newRow("manual, volts") << true << true << 2;
+        QTest::newRow("not manual, volts") << false << true << 0;
+        QTest::newRow("not manual, percent") << false << false << 0;
+    }
+    void manualControlSections() {
+        QFETCH(bool, Manual);
+        QFETCH(bool, InVolts);
+        QFETCH(int, Shown);
+        Ch1()->SetManualControl(Manual, InVolts);
+        QCOMPARE(!Ch1()->PanelVin->isHidden(), Shown == 0);
+        QCOMPARE(!Ch1()->PanelManualPWM->isHidden(), Shown == 1);
+        QCOMPARE(!Ch1()->PanelManualVolts->isHidden(), Shown == 2);
+    }
+
+    // ---- Position chart ----------------------------------------------------------------------
+
+    void leftAxisGrowth_data() {
+        QTest::addColumn<qint64>("Millivolts");
+        QTest::addColumn<double>("Max");
+        QTest::newRow("4.9 fits") << qint64(4900) << 5.0;
+        QTest::newRow("5.3") << qint64(5300) << 6.0;
+        QTest::newRow("5.7") << qint64(5700) << 7.0;
+        QTest::newRow("6.5 tie to even") << qint64(6500) << 7.0;
+        QTest::newRow("7.5 tie to even") << qint64(7500) << 9.0;
+    }
+    void leftAxisGrowth() {
+        QFETCH(qint64, Millivolts);
+        QFETCH(double, Max);
+        Receive(2, Millivolts);
+        QCOMPARE(Form->ChartPosition->yAxis->range().upper, Max);
+        // A current above the axis grows it by the same rule.
+        Receive(8, 1250);
+        QCOMPARE(Form->ChartPosition->yAxis->range().upper, qMax(Max, 13.0));
+    }
+
+    void sampleWrap_data() {
+        QTest::addColumn<bool>("DrawOften");
+        QTest::addColumn<int>("Full");
+        QTest::newRow("normal") << false << 100;
+        QTest::newRow("draw often") << true << 1000;
+    }
+    void sampleWrap() {
+        QFETCH(bool, DrawOften);
+        QFETCH(int, Full);
+        if (DrawOften) Form->sCheckBoxPositionFast->click();
+        QCOMPARE(Form->ChartPosition->xAxis->range().upper, double(Full));
+        Receive(2, 8000); // grows the left axis
+        for (int i = 1; i < Full; ++i)
+            Receive(2, 1000);
+        QCOMPARE(Form->SeriesPositionVoltage->data()->size(), Full);
+        QCOMPARE((Form->SeriesPositionVoltage->data()->constEnd() - 1)->key, double(Full - 1));
+        QCOMPARE(Form->ChartPosition->yAxis->range().upper, 9.0);
+        Receive(2, 1000); // the next sample empties the chart
+        QCOMPARE(Form->SeriesPositionVoltage->data()->size(), 0);
+        QCOMPARE(Form->SeriesPositionCurrent->data()->size(), 0);
+        QCOMPARE(Form->TimeX, -1);
+        QCOMPARE(Form->ChartPosition->yAxis->range().upper, 5.0);
+        Receive(8, 100); // a current before any voltage lands at X = -1
+        QCOMPARE(Form->SeriesPositionCurrent->data()->at(0)->key, -1.0);
+        Receive(2, 1000);
+        QCOMPARE(Form->SeriesPositionVoltage->data()->at(0)->key, 0.0);
+    }
+
+    void drawOftenRequestsNextReading() {
+        Connect();
+        Receive(2, 1000);
+        Receive(8, 100);
+        QVERIFY(Fake->Reads().isEmpty());
+        Form->sCheckBoxPositionFast->click();
+        QCOMPARE(Form->TimeX, -1);
+        Receive(2, 1000);
+        Receive(8, 100);
+        QCOMPARE(Fake->Reads(), (QVector<quint8>{2, 8}));
+        QVERIFY(Fake->Writes().isEmpty());
+    }
+
+    // ---- Hysteresis sweep --------------------------------------------------------------------
+
+    void sweep_data() {
+        QTest::addColumn<int>("Start");
+        QTest::addColumn<int>("End");
+        QTest::addColumn<int>("Step");
+        QTest::addColumn<QVector<int>>("Rising");
+        QTest::addColumn<QVector<int>>("Falling");
+        QTest::addColumn<int>("AxisMax");
+        QTest::newRow("0..50 by 10") << 0 << 50 << 10 << QVector<int>{0, 10, 20, 30, 40, 50}
+                                     << QVector<int>{40, 30, 20, 10} << 60;
+        QTest::newRow("5..23 by 5") << 5 << 23 << 5 << QVector<int>{5, 10, 15, 20} << QVector<int>{15, 10}
+                                    << 30;
+        QTest::newRow("start above end") << 60 << 50 << 5 << QVector<int>{60} << QVector<int>{} << 60;
+        QTest::newRow("start equals end") << 30 << 30 << 5 << QVector<int>{30} << QVector<int>{} << 40;
+        QTest::newRow("end 100") << 90 << 100 << 10 << QVector<int>{90, 100} << QVector<int>{} << 100;
+        QTest::newRow("end 0") << 0 << 0 << 1 << QVector<int>{0} << QVector<int>{} << 10;
+    }
+    void sweep() {
+        QFETCH(int, Start);
+        QFETCH(int, End);
+        QFETCH(int, Step);
+        QFETCH(QVector<int>, Rising);
+        QFETCH(QVector<int>, Falling);
+        QFETCH(int, AxisMax);
+        Connect();
+        Form->FloatEditDutyStart->SetValueInt(Start);
+        Form->FloatEditDutyEnd->SetValueInt(End);
+        Form->FloatEditStep->SetValueInt(Step);
+        Form->ButtonStartStop->click();
+        QCOMPARE(Form->DiagramMode, dmForward);
+        QCOMPARE(Form->ButtonStartStop->text(), QStringLiteral("Stop"));
+        QVERIFY(Form->sSpeedButtonManualControl->isChecked());
+        QCOMPARE(Form->ChartHyst->xAxis->range().upper, double(AxisMax));
+        QCOMPARE(Form->TimerDrawChartHyst->interval(), 100);
+        // The tester answers each position request with duty / 10 volts.
+        for (int Guard = 0; Guard < 100 && Form->DiagramMode != dmNone; ++Guard) {
+            if (Ch1()->RequestRegPositionForDiagram) Receive(2, Ch1()->FloatEditManualPWM->ValueInt() * 100);
+            Form->TimerDrawChartHystTimer();
+        }
+        QCOMPARE(Form->DiagramMode, dmNone);
+        QCOMPARE(Form->ButtonStartStop->text(), QStringLiteral("Start"));
+        QVERIFY(!Form->TimerDrawChartHyst->isActive());
+        QVERIFY(Form->sSpeedButtonManualControl->isChecked());
+        QCOMPARE(Ch1()->FloatEditManualPWM->ValueInt(), Start);
+        TColoredLineSeries *S = Form->SeriesHyst1;
+        QCOMPARE(S->PointCount(), Rising.size() + Falling.size());
+        const QColor Red(255, 0, 0), LightRed(255, 144, 96);
+        for (int i = 0; i < S->PointCount(); ++i) {
+            const bool Up = i < Rising.size();
+            const int X = Up ? Rising[i] : Falling[i - Rising.size()];
+            QCOMPARE(S->Point(i).x(), double(X));
+            QCOMPARE(S->Point(i).y(), X / 10.0);
+            QCOMPARE(S->PointColor(i), Up ? Red : LightRed);
+        }
+        QCOMPARE(Form->SeriesHyst2->PointCount(), 0);
+        // Register 5 followed the duty: every step, then back to the start.
+        QVector<qint64> Duties;
+        for (const auto &W : Fake->Writes())
+            if (W.RegNum == 5) Duties << W.Value;
+        QCOMPARE(Duties.first(), qint64(Start));
+        QCOMPARE(Duties.last(), qint64(Start));
+        QCOMPARE(Duties.size(), Rising.size() + Falling.size() + 1);
+    }
+
+    void sweepStepZeroRepeatsStart() {
+        Connect();
+        Form->FloatEditDutyStart->SetValueInt(20);
+        Form->FloatEditStep->SetValueInt(0);
+        Form->ButtonStartStopClick();
+        for (int i = 0; i < 5; ++i) {
+            Receive(2, 2000);
+            Form->TimerDrawChartHystTimer();
+        }
+        QCOMPARE(Form->DiagramMode, dmForward);
+        QCOMPARE(Form->SeriesHyst1->PointCount(), 5);
+        Form->ButtonStartStopClick();
+        QCOMPARE(Form->DiagramMode, dmNone);
+    }
+
+    void sweepStopsWhenLinkLost() {
+        Connect();
+        Form->ButtonStartStopClick();
+        Form->TimerDrawChartHystTimer();
+        QCOMPARE(Form->DiagramMode, dmForward);
+        Fake->Connected = false;
+        const int SentBefore = Fake->Sent.size();
+        Form->TimerDrawChartHystTimer();
+        QCOMPARE(Form->DiagramMode, dmNone);
+        QCOMPARE(Form->ButtonStartStop->text(), QStringLiteral("Start"));
+        QCOMPARE(Fake->Sent.size(), SentBefore);
+    }
+
+    void sweepButtonWithoutLink() {
+        Form->FloatEditDutyStart->SetValueInt(15);
+        Form->ButtonStartStop->click();
+        QCOMPARE(Form->DiagramMode, dmNone);
+        QCOMPARE(Form->ButtonStartStop->text(), QStringLiteral("Start"));
+        QCOMPARE(Ch1()->FloatEditManualPWM->ValueInt(), 15);
+        Form->TimerDrawChartHystTimer(); // a tick without a sweep does nothing
+        QCOMPARE(Form->DiagramMode, dmNone);
+        Connect();
+        Form->ButtonStartStop->click();
+        QCOMPARE(Form->DiagramMode, dmForward);
+    }
+
+    void russianTexts() {
+        Form->DoRus();
+        QCOMPARE(Form->ButtonStartStop->text(), QStringLiteral("Старт"));
+        QCOMPARE(Form->sPageControl1->tabText(1), QStringLiteral("Измерять гистерезис"));
+        QCOMPARE(Ch1()->LabelCurrent->text(), QStringLiteral("Ток"));
+        QCOMPARE(Form->RadioGroupResistiveHead->Item(1)->text(), QStringLiteral("Резистивная"));
+        Connect();
+        Form->ButtonStartStopClick();
+        QCOMPARE(Form->ButtonStartStop->text(), QStringLiteral("Stop"));
+        Form->ButtonStartStopClick();
+        QCOMPARE(Form->ButtonStartStop->text(), QStringLiteral("Start"));
+    }
+};
+
+TAMREL_TEST_MAIN(TestFormTamrel)
+#include "tst_FormTamrel.moc"
