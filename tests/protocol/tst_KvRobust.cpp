@@ -1,0 +1,206 @@
+// The engine under hostile conditions: destroyed from inside its own callbacks, fed from a
+// second thread, and fed random bytes.
+#include "KvTestFixture.h"
+#include "TestMain.h"
+
+#include <QRandomGenerator>
+#include <QThread>
+#include <atomic>
+
+class TestKvRobust : public QObject {
+    Q_OBJECT
+private slots:
+    // Each row destroys the engine from a different callback; a frame queued behind the one
+    // that triggers it must not be handled, and nothing may touch freed memory (sanitizer build).
+    void destroyInsideCallbacks_data() {
+        QTest::addColumn<QString>("where");
+        QTest::newRow("OnReceivedRegister") << "received";
+        QTest::newRow("OnAckAll") << "ackAll";
+        QTest::newRow("write acknowledgement") << "ack";
+        QTest::newRow("refusal to OnTimeOut") << "refused";
+        QTest::newRow("OnUnknownCommand") << "unknown";
+        QTest::newRow("OnReceivedRegisterAuto") << "auto";
+        QTest::newRow("firmware progress") << "progress";
+        QTest::newRow("OutputData of the next queued read") << "output";
+    }
+    void destroyInsideCallbacks() {
+        QFETCH(QString, where);
+        TKvProtocol *e = nullptr;
+        int after = 0;
+        auto kill = [&] {
+            delete e;
+            e = nullptr;
+        };
+        bool armed = false;
+        e = new TKvProtocol(
+            [&](const QByteArray &) {
+                if (armed && where == "output")
+                    kill();
+            },
+            {},
+            [&](TKvProtocol *, quint8 r) {
+                if (r == 9)
+                    ++after;
+                else if (where == "received" || where == "output")
+                    (where == "received") ? kill() : void(armed = true);
+            },
+            [&](quint8, quint8, TKvPError) {
+                if (where == "ackAll")
+                    kill();
+            },
+            [&](const QByteArray &) {
+                if (where == "unknown")
+                    kill();
+            },
+            false, {}, false);
+        e->FirstPacket = false;
+        e->OnReceivedRegisterAuto = [&](TKvProtocol *, quint8) {
+            if (where == "auto")
+                kill();
+        };
+        e->Registers[5].RegType = rtU8;
+        e->Registers[5].RawData = Hex("01");
+        const QByteArray tail = DeviceFrame(Hex("07 09 02 01")); // must not be handled
+        QByteArray trigger;
+        if (where == "received") {
+            trigger = DeviceFrame(Hex("07 05 02 01"));
+        } else if (where == "ackAll") {
+            trigger = DeviceFrame(Hex("82 07 05 00"));
+        } else if (where == "ack" || where == "refused") {
+            e->WriteRegister(
+                5, 0, [&](TKvProtocol *, quint8, TKvPError) { kill(); }, [&](TKvProtocol *, quint8) { kill(); });
+            trigger = DeviceFrame(where == "ack" ? Hex("82 07 05 00") : Hex("82 07 05 11"));
+        } else if (where == "unknown") {
+            trigger = DeviceFrame(Hex("63 01"));
+        } else if (where == "auto") {
+            trigger = DeviceFrame(Hex("09 05 02 01"));
+        } else if (where == "progress") {
+            e->InputData(DeviceFrame(Hex("52 34 12 40 00 80 00") + "BL"));
+            e->FirmwareWrite(QByteArray(300, 'x'), [&](quint8, quint32, quint32) { kill(); });
+            trigger = DeviceFrame(Hex("1A 00"));
+        } else if (where == "output") {
+            e->RequestRegisterAsync(5);
+            e->RequestRegisterAsync(6);
+            e->NextRegisterOperation();
+            trigger = DeviceFrame(Hex("07 05 02 01")); // value of 5 sends the read of 6 -> killed there
+        }
+        e->InputData(trigger + tail);
+        QVERIFY(e == nullptr);
+        QCOMPARE(after, 0);
+    }
+
+    void destroyInsideTimeOutCallback() {
+        TTickShift tick;
+        TKvProtocol *e = new TKvProtocol({}, {}, {}, {}, {}, false, {}, false);
+        e->FirstPacket = false;
+        e->RequestRegister(5, 0, [&](TKvProtocol *sender, quint8, TKvPError) {
+            QCOMPARE(sender, e);
+            delete e;
+            e = nullptr;
+        });
+        e->RequestRegister(6, 0, [&](TKvProtocol *, quint8, TKvPError) { QFAIL("second time-out after destruction"); });
+        tick.Advance(500);
+        QTRY_VERIFY(e == nullptr);
+        QTest::qWait(60); // later ticks must not run
+    }
+
+    // A posted GUI notification that arrives after the engine is gone does nothing.
+    void postedNotificationAfterDestruction() {
+        int calls = 0;
+        auto *e = new TKvProtocol({}, {}, [&](TKvProtocol *, quint8) { ++calls; }, {}, {}, false, {}, true);
+        QThread worker;
+        QObject onWorker;
+        onWorker.moveToThread(&worker);
+        worker.start();
+        QMetaObject::invokeMethod(
+            &onWorker, [e] { e->InputData(DeviceFrame(Hex("07 03 02 01"))); }, Qt::BlockingQueuedConnection);
+        worker.quit();
+        worker.wait();
+        delete e; // the posted call is still in the GUI thread's queue
+        QTest::qWait(20);
+        QCOMPARE(calls, 0);
+    }
+
+    // Bytes arrive on a worker thread while the GUI thread issues queued reads and the
+    // time-out timer runs; the GUI thread sees the register numbers in arrival order.
+    void workerThreadDeliveryKeepsOrder() {
+        QList<quint8> seen;
+        std::atomic<int> sent{0};
+        auto *e = new TKvProtocol([&](const QByteArray &) { ++sent; }, {},
+                                  [&](TKvProtocol *, quint8 r) {
+                                      QVERIFY(QThread::currentThread() == qApp->thread());
+                                      seen << r;
+                                  },
+                                  {}, {}, false, {}, true);
+        e->FirstPacket = false;
+        const int count = 2000;
+        QThread worker;
+        QObject onWorker;
+        onWorker.moveToThread(&worker);
+        worker.start();
+        QMetaObject::invokeMethod(&onWorker, [e] {
+            for (int i = 0; i < count; ++i)
+                e->InputData(DeviceFrame(QByteArray("\x07") + char(i % 200) + QByteArray("\x02\x01", 2)));
+        });
+        for (int i = 0; i < 300; ++i) { // the GUI thread keeps the queue and the lists busy
+            e->RequestRegisterAsync(quint8(i % 200));
+            e->NextRegisterOperation();
+            e->RequestRegister(quint8(i % 200), 0, [](TKvProtocol *, quint8, TKvPError) {});
+            if (i % 50 == 0)
+                QCoreApplication::processEvents();
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(seen.size(), count, 20000);
+        for (int i = 0; i < count; ++i)
+            QCOMPARE(int(seen[i]), i % 200);
+        worker.quit();
+        worker.wait();
+        delete e;
+        QVERIFY(sent > 0);
+    }
+
+    // A million bytes of noise and mutated frames: no crash, a bounded buffer, and a valid
+    // frame is still understood afterwards.
+    void randomInput() {
+        TKvCapture cap;
+        auto e = MakeEngine(cap);
+        e->FirstPacket = false;
+        QRandomGenerator rng(20261209);
+        QList<QByteArray> valid = {DeviceFrame(Hex("07 05 02 2A")),        DeviceFrame(Hex("82 07 05 00")),
+                                   DeviceFrame(Hex("52 34 12 40 00 80 00") + "BL"), DeviceFrame(Hex("1A 00")),
+                                   DeviceFrame(Hex("10 02 00 10 01 02")),  DeviceFrame(Hex("AD 03 07 00 01 41")),
+                                   DeviceFrame(Hex("07 05 02 2A"), true, 3), DeviceFrame(Hex("11 01 02 01 02 00"))};
+        e->InputData(DeviceFrame(Hex("52 34 12 40 00 80 00") + "BL"));
+        e->FirmwareWrite(QByteArray(1000, 'z'), {});
+        e->OnReadBlock = [](quint8, quint16, const QByteArray &) {};
+        qsizetype total = 0;
+        while (total < 1000000) {
+            QByteArray chunk;
+            if (rng.bounded(3) == 0) {
+                chunk.resize(rng.bounded(1, 400));
+                for (char &c : chunk)
+                    c = char(rng.bounded(256));
+            } else {
+                chunk = valid[rng.bounded(int(valid.size()))];
+                const int flips = rng.bounded(4);
+                for (int i = 0; i < flips; ++i)
+                    chunk[rng.bounded(int(chunk.size()))] = char(rng.bounded(256));
+                if (rng.bounded(4) == 0)
+                    chunk.truncate(rng.bounded(int(chunk.size())));
+            }
+            e->InputData(chunk);
+            QVERIFY(e->BufferedBytes() <= TKvProtocol::MaxBufferRx);
+            total += chunk.size();
+        }
+        // A long run without any delimiter stays capped too.
+        e->InputData(QByteArray(200000, 'A'));
+        QVERIFY(e->BufferedBytes() <= TKvProtocol::MaxBufferRx);
+        cap.Received.clear();
+        e->UseCrc16 = false;
+        e->InputData(Hex("7E 7E") + DeviceFrame(Hex("07 06 02 2B")));
+        QCOMPARE(cap.Received, QList<quint8>{6});
+        QCOMPARE(e->Registers[6].RawData, Hex("2B"));
+    }
+};
+
+TAMREL_TEST_MAIN_CORE(TestKvRobust)
+#include "tst_KvRobust.moc"
