@@ -139,5 +139,4 @@ private:
     QVector<QIcon> FImages;
     int FImageIndex = 0;
     int FTransmitDepth = 0; // Transmit calls on the stack: the engine is then freed later
-    std::shared_ptr<bool> FAlive;
 };

@@ -1,0 +1,100 @@
+#pragma once
+// The modal window in which the user picks the device link's serial port, its line
+// settings and the identification the device must report, and can run a port search.
+#include "uComPort.h"
+
+#include <QComboBox>
+#include <QDialog>
+#include <QString>
+
+#include <functional>
+
+class QAction;
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QPushButton;
+class QTimer;
+class TBalloonHint;
+
+// Shared with the device link.
+extern QString DialogDeviceIdentStr; // the identification carried into and out of the window
+extern bool UseEnglish;              // set by the link's DoEnglish
+extern QString DeviceNotFoundText;   // balloon title of a fruitless search
+
+enum TComProperty { cpNone, cpBaudRate, cpDataBits, cpStopBits, cpParity };
+
+// A chooser of one line setting, bound to a port; with AutoApply every choice goes to the
+// port at once.
+class TComComboBox : public QComboBox {
+    Q_OBJECT
+public:
+    TComComboBox(TComProperty Property, QWidget *Parent = nullptr);
+    TComProperty ComProperty;
+    bool AutoApply = true;
+    // Binds to Port and selects the entry of its current value.
+    void SetComPort(TComPort *Port);
+    TComPort *ComPort() const { return FComPort; }
+    // Puts the chosen value into the bound port. The baud-rate chooser raises a conversion
+    // error for text that is not an integer (the port keeps its rate).
+    void ApplySettings();
+    void UpdateSettings(); // shows the port's current value
+
+private:
+    void Chosen();
+    TComPort *FComPort = nullptr;
+};
+
+class TFormConnectionSettingsMorva : public QDialog {
+    Q_OBJECT
+public:
+    explicit TFormConnectionSettingsMorva(QWidget *Parent = nullptr);
+    ~TFormConnectionSettingsMorva() override;
+
+    TComPort *FComPort = nullptr;
+
+    QFrame *Panel1 = nullptr;
+    QFrame *PanelTop = nullptr;
+    QFrame *PanelComPortSettings = nullptr;
+    QLabel *Label1 = nullptr;
+    QListWidget *ListBoxComPorts = nullptr;
+    QCheckBox *CheckBoxFilterOnlyUSB = nullptr;
+    QPushButton *ButtonSettings = nullptr;
+    QPushButton *ButtonSearch = nullptr;
+    QLineEdit *EditDeviceIdentStr = nullptr;
+    QPushButton *ButtonOK = nullptr;
+    QLabel *Label2 = nullptr, *Label3 = nullptr, *Label4 = nullptr, *Label5 = nullptr;
+    TComComboBox *ComCombo1 = nullptr, *ComCombo2 = nullptr, *ComCombo3 = nullptr, *ComCombo4 = nullptr;
+    QMenu *PopupMenuShowAdvanced = nullptr;
+    QAction *NShowAdvanced = nullptr;
+    QAction *ActionShowLog = nullptr;
+    QTimer *TimerRefreshPorts = nullptr;
+    QTimer *TimerSearchTimeOut = nullptr;
+    TBalloonHint *BalloonHintInd = nullptr;
+
+    // The name selected in the port list; empty when nothing is selected.
+    QString SelectedPort() const;
+    void SelectPort(const QString &Name); // nothing selected when Name is not listed
+
+    void TimerRefreshPortsTimer();
+    void CheckBoxFilterOnlyUSBClick();
+    void ButtonSettingsClick();
+    void NShowAdvancedClick();
+    void ButtonSearchClick();
+    void TimerSearchTimeOutTimer();
+    void ButtonOKClick();
+    void ActionShowLogExecute();
+    void SearchFinished(const QString &FoundIdentStr, const QString &FoundComPort, int FoundComBoud);
+    void DoEnglish();
+
+    // Where Ctrl+L shows the search log; empty = a message box. Tests read the text here.
+    static std::function<void(const QString &Text)> ShowLogText;
+};
+
+// Shows the window modally for Port; DeviceIdentStr changes only when the user presses OK.
+void ShowConnectionSettings(TComPort *ComPort, QString &DeviceIdentStr, bool OnlyUSB);
+// Called with the window just before it runs modally (tests drive the window from here).
+extern std::function<void(TFormConnectionSettingsMorva *Form)> OnConnectionSettingsShown;
