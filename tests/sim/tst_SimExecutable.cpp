@@ -1,0 +1,86 @@
+// tamrel-sim as a user starts it: it prints its published port, serves it, and removes the
+// link when it is told to end or when its die-after time has passed.
+#include "TestMain.h"
+
+#include <QFileInfo>
+#include <QProcess>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+class TestSimExecutable : public QObject {
+    Q_OBJECT
+
+    // Starts the simulator and returns the port it printed (empty on failure).
+    static QString StartSim(QProcess &Process, const QStringList &Args) {
+        Process.start(TAMREL_SIM_EXE, Args);
+        if (!Process.waitForStarted(5000)) return {};
+        QByteArray out;
+        while (!out.contains('\n') && Process.waitForReadyRead(5000))
+            out += Process.readAllStandardOutput();
+        const QByteArray prefix = "TAMSIM port: ";
+        if (!out.startsWith(prefix)) return {};
+        return QString::fromLocal8Bit(out.mid(prefix.size()).trimmed());
+    }
+
+private slots:
+    void publishesAndRemovesItsPort_data() {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+    }
+    void publishesAndRemovesItsPort() {
+        QFETCH(int, signalNumber);
+        QProcess sim;
+        const QString port = StartSim(sim, {"--ident", "Tavik exe"});
+        QVERIFY2(!port.isEmpty(), sim.readAllStandardError().constData());
+        QVERIFY(QFileInfo(port).isSymLink());
+        QVERIFY(QFileInfo(port).fileName().startsWith("TAMSIM"));
+
+        // Raw request for the identification through the published name.
+        const int fd = ::open(QFile::encodeName(port).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(fd >= 0);
+        const QByteArray request = QByteArray::fromHex("7e0800f87e");
+        QCOMPARE(::write(fd, request.constData(), size_t(request.size())), ssize_t(request.size()));
+        QByteArray answer;
+        QTRY_VERIFY([&] {
+            char buf[256];
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n > 0) answer.append(buf, int(n));
+            return answer.count('\x7e') >= 2;
+        }());
+        QVERIFY(answer.contains("Tavik exe"));
+        ::close(fd);
+
+        ::kill(pid_t(sim.processId()), signalNumber);
+        QVERIFY(sim.waitForFinished(5000));
+        QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(sim.exitCode(), 0);
+        QVERIFY(!QFileInfo(port).isSymLink());
+    }
+
+    void endsAfterDieAfter() {
+        QProcess sim;
+        const QString port = StartSim(sim, {"--die-after", "300"});
+        QVERIFY(!port.isEmpty());
+        QVERIFY(sim.waitForFinished(5000));
+        QCOMPARE(sim.exitCode(), 0);
+        QVERIFY(!QFileInfo(port).isSymLink());
+    }
+
+    void badArgumentsAreRefused() {
+        QProcess sim;
+        sim.start(TAMREL_SIM_EXE, {"--line-rate", "fast"});
+        QVERIFY(sim.waitForFinished(5000));
+        QCOMPARE(sim.exitCode(), 2);
+        QVERIFY(sim.readAllStandardError().contains("--line-rate"));
+        sim.start(TAMREL_SIM_EXE, {"--help"});
+        QVERIFY(sim.waitForFinished(5000));
+        QCOMPARE(sim.exitCode(), 0);
+        QVERIFY(sim.readAllStandardOutput().contains("--die-after"));
+    }
+};
+
+TAMREL_TEST_MAIN_CORE(TestSimExecutable)
+#include "tst_SimExecutable.moc"

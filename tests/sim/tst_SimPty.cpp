@@ -1,0 +1,351 @@
+// The simulator on a real pseudo-terminal, driven the way the program drives the tester: the
+// port opened by its published name with a serial port object and the protocol engine on it.
+#include "TestMain.h"
+#include "uKvProtocol.h"
+#include "uSimPipe.h"
+#include "uSimPty.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSerialPort>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+namespace {
+
+// The tester's register declarations as the program hands them to its engine.
+TKvRegistersDynArray TesterRegisters() {
+    const TKvRegisterType types[17] = {rtString, rtU8,  rtS32, rtU8,  rtU8,  rtU16, rtU16, rtS32, rtS32,
+                                       rtU16,    rtU16, rtS32, rtU16, rtS32, rtU8,  rtU16, rtU16};
+    TKvRegistersDynArray regs;
+    for (int r = 0; r < 17; ++r) {
+        TKvRegister reg;
+        reg.RegAdr = quint8(r);
+        reg.RegType = types[r];
+        reg.RegReadOnly = r == 0 || r == 2 || r == 7 || r == 8 || r == 11 || r == 13;
+        regs.append(reg);
+    }
+    return regs;
+}
+
+// A host: a serial port opened by name and a protocol engine on it.
+struct THost {
+    QSerialPort Port;
+    std::unique_ptr<TKvProtocol> Engine;
+    QList<quint8> Received;
+    QList<QPair<quint8, TKvPError>> TimeOuts;
+    QList<quint8> Acks;
+
+    bool Open(const QString &Name) {
+        Port.setPortName(Name);
+        Port.setBaudRate(115200);
+        if (!Port.open(QIODevice::ReadWrite)) return false;
+        Engine =
+            std::make_unique<TKvProtocol>([this](const QByteArray &f) { Port.write(f); }, TesterRegisters(),
+                                          [this](TKvProtocol *, quint8 r) { Received << r; }, TOnAck{},
+                                          TOutputData{}, false, "SimTest", false);
+        QObject::connect(&Port, &QSerialPort::readyRead, &Port,
+                         [this] { Engine->InputData(Port.readAll()); });
+        return true;
+    }
+    void Close() {
+        Engine.reset();
+        Port.close();
+    }
+    TOnRegTimeoutOrError OnTimeOut() {
+        return [this](TKvProtocol *, quint8 r, TKvPError e) { TimeOuts << qMakePair(r, e); };
+    }
+    TOnRegisterNotify OnAck() {
+        return [this](TKvProtocol *, quint8 r) { Acks << r; };
+    }
+    void Write(quint8 Reg, const QVariant &Value) {
+        VariantToRegister(Engine->Registers[Reg], Value);
+        Engine->WriteRegister(Reg, 0, OnTimeOut(), OnAck());
+    }
+    int Count(quint8 Reg) const { return int(Received.count(Reg)); }
+};
+
+QStringList Modes(const QVector<TSimFrameRecord> &Log, bool Received) {
+    QStringList out;
+    for (const TSimFrameRecord &r : Log)
+        if (r.Received == Received) out << r.Mode;
+    return out;
+}
+
+} // namespace
+
+class TestSimPty : public QObject {
+    Q_OBJECT
+
+private slots:
+    void portIsPublishedAndRemoved() {
+        const QString folder = TSimPty::PortFolder();
+        QCOMPARE(folder,
+                 QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + "/tamrel/ports/");
+        QVERIFY(QFileInfo(folder).isDir());
+        TSimPty a, b;
+        QString error;
+        QVERIFY2(a.Start({}, &error), qPrintable(error));
+        QVERIFY2(b.Start({}, &error), qPrintable(error));
+        for (const TSimPty *s : {&a, &b}) {
+            QVERIFY(s->PortName().startsWith(folder));
+            QVERIFY(QRegularExpression("^TAMSIM\\d+$").match(QFileInfo(s->PortName()).fileName()).hasMatch());
+            QVERIFY(QFileInfo(s->PortName()).isSymLink());
+            QCOMPARE(QFileInfo(s->PortName()).symLinkTarget(), s->SlavePath());
+            QVERIFY(s->SlavePath().startsWith("/dev/pts/"));
+        }
+        QVERIFY(a.PortName() != b.PortName());
+        QVERIFY(!a.Start({}, &error)); // already running
+        a.Stop();
+        QVERIFY(!QFileInfo(a.PortName()).exists() && !QFileInfo(a.PortName()).isSymLink());
+        QVERIFY(QFileInfo(b.PortName()).isSymLink());
+        const QString nameB = b.PortName();
+        b.Stop();
+        b.Stop(); // twice is harmless
+        QVERIFY(!QFileInfo(nameB).isSymLink());
+    }
+
+    void leftoverLinkIsTakenOver() {
+        // A link left by a simulator that was killed points to a pty that no longer exists.
+        const QString folder = TSimPty::PortFolder();
+        QString stale;
+        for (int n = 0; n < 1000; ++n) {
+            stale = folder + QString("TAMSIM%1").arg(n);
+            if (!QFileInfo(stale).isSymLink() && !QFileInfo::exists(stale)) break;
+        }
+        QVERIFY(QFile::link("/dev/pts/no-such-pty", stale));
+        TSimPty sim;
+        QVERIFY(sim.Start());
+        // Either the leftover name or a lower free one; the leftover never blocks a number.
+        QVERIFY(QFileInfo(sim.PortName()).fileName().mid(6).toInt() <=
+                QFileInfo(stale).fileName().mid(6).toInt());
+        QFile::remove(stale);
+    }
+
+    void identificationInChecksumMode() {
+        TSimPty sim;
+        QVERIFY(sim.Start());
+        THost host;
+        QVERIFY2(host.Open(sim.PortName()), qPrintable(host.Port.errorString()));
+        host.Engine->RequestRegister(0, 0, host.OnTimeOut());
+        QTRY_COMPARE(host.Count(0), 1);
+        QCOMPARE(host.Engine->Registers[0].RawData, QByteArray("Tavik TAMREL sim 1.0"));
+        QVERIFY(!host.Engine->UseCrc16);
+        QVERIFY(host.TimeOuts.isEmpty());
+        QCOMPARE(Modes(sim.FrameLog(), false), QStringList{"cs"});
+    }
+
+    void crcProbeSwitchesBothSides() {
+        TSimPty sim;
+        QVERIFY(sim.Start());
+        THost host;
+        QVERIFY(host.Open(sim.PortName()));
+        host.Engine->RequestRegister(5, 0, host.OnTimeOut()); // the first contact probes in CRC format
+        QTRY_VERIFY(host.Count(5) == 1);
+        QVERIFY(host.Engine->UseCrc16);
+        QCOMPARE(host.Engine->PacketCounterErrors, quint16(0));
+        host.Engine->RequestRegister(3, 0, host.OnTimeOut());
+        QTRY_COMPARE(host.Count(3), 1);
+        QCOMPARE(Modes(sim.FrameLog(), true), (QStringList{"crc", "crc", "crc"}));
+        QCOMPARE(Modes(sim.FrameLog(), false), (QStringList{"crc", "crc", "crc"}));
+        QCOMPARE(int(sim.Device()->PacketCounter()), 3);
+        QCOMPARE(sim.Device()->HostCounterGaps(), 0);
+    }
+
+    void checksumOnlyDeviceLetsTheProbeTimeOut() {
+        TSimOptions o;
+        o.ChecksumOnly = true;
+        TSimPty sim;
+        QVERIFY(sim.Start(o));
+        THost host;
+        QVERIFY(host.Open(sim.PortName()));
+        host.Engine->RequestRegister(5, 0, host.OnTimeOut());
+        QTRY_COMPARE(host.Count(5), 1); // after the probe's time-out, in checksum mode
+        QVERIFY(!host.Engine->UseCrc16);
+        QCOMPARE(Modes(sim.FrameLog(), false), QStringList{"cs"});
+    }
+
+    void writeAcknowledgedAndRefused() {
+        TSimPty sim;
+        QVERIFY(sim.Start());
+        THost host;
+        QVERIFY(host.Open(sim.PortName()));
+        host.Write(5, 40);
+        QTRY_COMPARE(host.Acks, QList<quint8>{5});
+        QCOMPARE(sim.Register(5), QByteArray::fromHex("2800"));
+        host.Write(0, QByteArray("Other"));
+        QTRY_COMPARE(host.TimeOuts.size(), 1);
+        QCOMPARE(host.TimeOuts[0], qMakePair(quint8(0), TKvPError(KvErrRegAddress)));
+        QCOMPARE(host.Acks, QList<quint8>{5});
+        QCOMPARE(sim.Register(0), QByteArray("Tavik TAMREL sim 1.0"));
+    }
+
+    void streamingStartsAndStopsWithRegister1() {
+        TSimOptions o;
+        o.AutoSendPeriodMs = 30;
+        TSimPty sim;
+        QVERIFY(sim.Start(o));
+        THost host;
+        QVERIFY(host.Open(sim.PortName()));
+        QTest::qWait(100);
+        QCOMPARE(host.Received.size(), 0);
+        host.Write(1, 1);
+        QTRY_VERIFY(host.Count(2) >= 3);
+        for (quint8 r : {8, 7, 11, 13})
+            QVERIFY(host.Count(r) >= 2);
+        QVERIFY(qAbs(RegisterToVariant(host.Engine->Registers[7]).toInt() - 250) < 30);
+        host.Write(1, 0);
+        QTRY_COMPARE(host.Acks, (QList<quint8>{1, 1}));
+        QTest::qWait(60);
+        host.Received.clear();
+        QTest::qWait(200);
+        QCOMPARE(host.Received.size(), 0);
+    }
+
+    void servesEveryOpenAndSendsNothingWhileClosed() {
+        TSimOptions o;
+        o.AutoSendPeriodMs = 20;
+        TSimPty sim;
+        QVERIFY(sim.Start(o));
+        {
+            THost host;
+            QVERIFY(host.Open(sim.PortName()));
+            host.Write(1, 1);
+            QTRY_VERIFY(host.Count(2) >= 2);
+            QTRY_VERIFY(sim.HostPresent());
+            host.Close(); // streaming on, no stop written
+        }
+        QTRY_VERIFY(!sim.HostPresent());
+        QCOMPARE(sim.Register(1), QByteArray(1, '\0')); // the tester stopped when the host left
+        QTest::qWait(200);
+
+        // Nothing stale waits for the next opener, and it is served like the first.
+        QSerialPort raw;
+        raw.setPortName(sim.PortName());
+        QVERIFY(raw.open(QIODevice::ReadWrite));
+        QTest::qWait(150);
+        QCOMPARE(raw.readAll(), QByteArray());
+        raw.close();
+
+        for (int i = 0; i < 15; ++i) {
+            THost host;
+            QVERIFY2(host.Open(sim.PortName()), qPrintable(host.Port.errorString()));
+            host.Engine->RequestRegister(0, 0, host.OnTimeOut());
+            QTRY_COMPARE_WITH_TIMEOUT(host.Count(0), 1, 2000);
+            QVERIFY(host.TimeOuts.isEmpty());
+            host.Close();
+        }
+    }
+
+    void bootLoaderExchange() {
+        QTemporaryDir dir;
+        TSimOptions o;
+        o.ImageOutPath = dir.filePath("image.bin");
+        TSimPty sim;
+        QVERIFY(sim.Start(o));
+        THost host;
+        QVERIFY(host.Open(sim.PortName()));
+        QByteArray image(300, 0);
+        for (int i = 0; i < image.size(); ++i)
+            image[i] = char((i * 31 + 7) ^ (i >> 3));
+
+        QList<QVariantList> info;
+        host.Engine->FirmwareStart(
+            [&](quint16 Id, quint16 Flash, quint16 Page, const QByteArray &Ident) {
+                info << QVariantList{Id, Flash, Page, Ident};
+            },
+            true, quint32(image.size()));
+        QTRY_COMPARE(info.size(), 1);
+        QCOMPARE(info[0],
+                 (QVariantList{quint16(0x1234), quint16(64), quint16(128), QByteArray("TAMREL-BL")}));
+        QCOMPARE(sim.Device()->AnnouncedImageSize(), 300);
+
+        QList<QList<quint32>> progress;
+        host.Engine->FirmwareWrite(image, [&](quint8 Error, quint32 Pos, quint32 Size) {
+            progress << QList<quint32>{Error, Pos, Size};
+        });
+        QTRY_COMPARE(progress.size(), 3);
+        QCOMPARE(progress, (QList<QList<quint32>>{{0, 128, 300}, {0, 256, 300}, {0, 384, 300}}));
+        QCOMPARE(sim.ReceivedImage(), image);
+        QFile f(o.ImageOutPath);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), image);
+    }
+
+    void pageFailure() {
+        TSimOptions o;
+        o.FailPageIndex = 1;
+        o.FailPageStatus = 7;
+        TSimPty sim;
+        QVERIFY(sim.Start(o));
+        THost host;
+        QVERIFY(host.Open(sim.PortName()));
+        bool started = false;
+        host.Engine->FirmwareStart([&](quint16, quint16, quint16, const QByteArray &) { started = true; },
+                                   false, 0);
+        QTRY_VERIFY(started);
+        QList<QList<quint32>> progress;
+        host.Engine->FirmwareWrite(QByteArray(300, 'f'), [&](quint8 Error, quint32 Pos, quint32 Size) {
+            progress << QList<quint32>{Error, Pos, Size};
+        });
+        QTRY_COMPARE(progress.size(), 2);
+        QCOMPARE(progress, (QList<QList<quint32>>{{0, 128, 300}, {7, 128, 300}}));
+        QTest::qWait(100);
+        QCOMPARE(progress.size(), 2);
+        QCOMPARE(sim.Device()->PagesReceived(), 1);
+    }
+
+    void dieAfterClosesThePort() {
+        TSimOptions o;
+        o.DieAfterMs = 400;
+        TSimPty sim;
+        QVERIFY(sim.Start(o));
+        const QString link = sim.PortName();
+        THost host;
+        QVERIFY(host.Open(link));
+        const int fd = ::open(QFile::encodeName(sim.SlavePath()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(fd >= 0);
+        host.Engine->RequestRegister(0, 0, host.OnTimeOut());
+        QTRY_COMPARE(host.Count(0), 1);
+        QList<QSerialPort::SerialPortError> errors;
+        connect(&host.Port, &QSerialPort::errorOccurred, &host.Port, [&](QSerialPort::SerialPortError e) {
+            if (e != QSerialPort::NoError) errors << e;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(sim.Died(), 3000);
+        pollfd p{fd, POLLIN, 0};
+        QCOMPARE(::poll(&p, 1, 1000), 1);
+        QVERIFY(p.revents & POLLHUP); // the reader sees the hang-up
+        ::close(fd);
+        QTRY_VERIFY(!errors.isEmpty());
+        QVERIFY(!QFileInfo(link).isSymLink());
+        QVERIFY(!sim.Running());
+    }
+
+    void pipeServesAnEngineInProcess() {
+        TKvProtocol *engine = nullptr;
+        TSimOptions o;
+        o.AutoSendPeriodMs = 20;
+        TSimPipe pipe(o, [&engine](const QByteArray &b) { engine->InputData(b); });
+        QList<quint8> received;
+        TKvProtocol e([&pipe](const QByteArray &f) { pipe.Write(f); }, TesterRegisters(),
+                      [&](TKvProtocol *, quint8 r) { received << r; }, TOnAck{}, TOutputData{}, false,
+                      "SimPipe", false);
+        engine = &e;
+        e.RequestRegister(0, 0, {});
+        QCOMPARE(received, QList<quint8>{0}); // undelayed answers come back inside the write
+        VariantToRegister(e.Registers[1], 1);
+        e.WriteRegister(1, 0, {}, {});
+        QTRY_VERIFY(received.count(2) >= 2); // unasked values come from the pipe's timer
+        QVERIFY(e.UseCrc16);
+        pipe.Close();
+        received.clear();
+        QTest::qWait(100);
+        QVERIFY(received.isEmpty());
+    }
+};
+
+TAMREL_TEST_MAIN_CORE(TestSimPty)
+#include "tst_SimPty.moc"
