@@ -73,10 +73,13 @@ void InitToolOption(QStyleOptionToolButton &Opt, const TGraphicSpeedButton *Butt
     Opt.state |= QStyle::State_AutoRaise;
     Opt.state &= ~QStyle::State_MouseOver;
     if (Hot) Opt.state |= QStyle::State_MouseOver;
-    if (Pressed(Button->State()))
+    if (Pressed(Button->State())) {
+        // The style sinks the face only when the button part is the active one.
         Opt.state |= QStyle::State_Sunken;
-    else
+        Opt.activeSubControls = QStyle::SC_ToolButton;
+    } else {
         Opt.state |= QStyle::State_Raised;
+    }
     if (Button->State() == bsExclusive) Opt.state |= QStyle::State_On;
 }
 
@@ -142,7 +145,8 @@ TButtonLayoutResult TGraphicSpeedButton::CurrentLayout() const {
     int room = client.width();
     if (layout == blGlyphLeft || layout == blGlyphRight) {
         if (g.width() > 0) room -= g.width() + std::max(FSpacing, 0);
-        room -= 2 * std::max(FMargin, 0);
+        // A centred block keeps at least a small margin from the frame.
+        room -= 2 * (FMargin == -1 ? 3 : FMargin);
     }
     const QSize t = CaptionSize(room);
     return CalcButtonLayout(client, offset, g, t, layout, FMargin, FSpacing, !ThemesEnabled());
@@ -153,7 +157,7 @@ QSize TGraphicSpeedButton::sizeHint() const {
     const QSize g = glyph.isNull() ? QSize(0, 0) : glyph.deviceIndependentSize().toSize();
     const QSize t = CaptionSize(QWIDGETSIZE_MAX);
     const int spacing = (g.width() == 0 || t.width() == 0) ? 0 : std::max(FSpacing, 4);
-    const int margin = std::max(FMargin, 4);
+    const int margin = std::max(FMargin, 6);
     QSize content;
     if (FLayout == blGlyphLeft || FLayout == blGlyphRight)
         content = QSize(g.width() + spacing + t.width() + 2 * margin, std::max(g.height(), t.height()) + 4);
@@ -187,8 +191,9 @@ void TGraphicSpeedButton::Paint(QPainter &Painter) {
         if (FFlat) {
             QStyleOptionToolButton opt;
             InitToolOption(opt, this, hot);
+            // The caption keeps the button-text colour when pressed: the styles draw a pressed
+            // tool-button face for it, and highlighted text (white) vanishes on their grey face.
             style()->drawComplexControl(QStyle::CC_ToolButton, &opt, &Painter, this);
-            if (pressed) captionColor = palette().color(QPalette::HighlightedText);
         } else {
             QStyleOptionButton opt;
             InitPushOption(opt, this, hot);

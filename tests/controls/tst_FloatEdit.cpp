@@ -758,6 +758,46 @@ private slots:
         QVERIFY(plain.alignment() & Qt::AlignRight);
     }
 
+    void looks() {
+        // Right-aligned numbers: the text's ink lies in the right half of the field. With
+        // TAMREL_GRAB_DIR set the faces are written there as PNG files for a look by eye.
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        FEdit->SetIntegerMode(false);
+        FEdit->setMinimumWidth(160);
+        FEdit->SetValueFloat(3);
+        QCOMPARE(FEdit->text(), QStringLiteral("3,00"));
+        auto grab = [this](const QString &Name) {
+            const QImage image = FEdit->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            const QByteArray dir = qgetenv("TAMREL_GRAB_DIR");
+            if (!dir.isEmpty())
+                image.scaled(image.size() * 3)
+                    .save(QString::fromLocal8Bit(dir) + "/floatedit_" + Name + ".png");
+            return image;
+        };
+        auto ink = [](const QImage &Image) {
+            QRect box;
+            for (int y = 3; y < Image.height() - 3; ++y)
+                for (int x = 3; x < Image.width() - 3; ++x)
+                    if (qGray(Image.pixel(x, y)) < 90) box |= QRect(x, y, 1, 1);
+            return box;
+        };
+        const QImage shown = grab("value");
+        const QRect text = ink(shown);
+        QVERIFY(!text.isEmpty());
+        QVERIFY(text.left() > shown.width() / 2);
+        FEdit->SetAutoCorretion(false);
+        FEdit->SetAutoCorretionAsk(false);
+        Type("150");
+        FEdit->doValidate();
+        QCOMPARE(FEdit->selectedText(), QStringLiteral("150"));
+        grab("range_error_selected");
+        FEdit->setReadOnly(true);
+        FEdit->SetValueFloat(-12.5L);
+        grab("read_only");
+        FEdit->setEnabled(false);
+        grab("disabled");
+    }
+
     void associatedUpDownFollowsEnabled() {
         auto *upDown = new QSpinBox(FForm.get());
         FEdit->SetAssociateUpDn(upDown);

@@ -376,11 +376,14 @@ private slots:
         auto *b = NewButton("Проверить обновление в Internet", QRect(10, 10, 90, 30));
         const QRect bounds = b->CurrentLayout().TextBounds;
         QVERIFY(b->ContentRect().contains(bounds));
+        QVERIFY(b->ContentRect().contains(QRect(b->CurrentLayout().GlyphPos, QSize(16, 16))));
+        QCOMPARE(Find(Grab(b, "long_caption_shortened"), kUpColour).size(), QSize(16, 16));
         // The layout asks for room for the whole caption.
         QVERIFY(b->sizeHint().width() >=
                 16 + 4 + b->fontMetrics().horizontalAdvance("Проверить обновление в Internet"));
         b->resize(b->sizeHint());
         QVERIFY(b->ContentRect().contains(b->CurrentLayout().TextBounds));
+        Grab(b, "long_caption_size_hint");
         QCOMPARE(b->CurrentLayout().TextBounds.width(),
                  b->fontMetrics().size(Qt::TextShowMnemonic, "Проверить обновление в Internet").width());
     }
