@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QStandardPaths>
 
 #include <cerrno>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -57,6 +59,38 @@ TSimPty::~TSimPty() {
     Stop();
 }
 
+QString TSimPty::LockFolder() {
+    const QString folder =
+        QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + "/tamrel/sim-locks/";
+    QDir().mkpath(folder);
+    return folder;
+}
+
+int TSimPty::LockName(int Number) {
+    const QByteArray path = QFile::encodeName(LockFolder() + QStringLiteral("TAMSIM%1.lock").arg(Number));
+    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return -1;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void TSimPty::SweepLeftoverLinks() {
+    const QDir dir(PortFolder());
+    static const QRegularExpression name("^TAMSIM(\\d+)$");
+    for (const QFileInfo &fi : dir.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
+        const QRegularExpressionMatch m = name.match(fi.fileName());
+        if (!m.hasMatch() || !fi.isSymLink()) continue;
+        const int lock = LockName(m.captured(1).toInt());
+        if (lock < 0) continue; // its simulator runs
+        // Holding the lock, no simulator can publish this name while the leftover goes.
+        ::unlink(QFile::encodeName(fi.filePath()).constData());
+        ::close(lock);
+    }
+}
+
 QString TSimPty::PortFolder() {
     const QString folder =
         QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + "/tamrel/ports/";
@@ -89,25 +123,26 @@ bool TSimPty::Start(const TSimOptions &Options, QString *Error) {
 
     if (::pipe2(FWake, O_NONBLOCK | O_CLOEXEC) != 0) return fail(ErrnoText("pipe"));
 
-    // Publish under the first free number. symlink() fails on an existing name, so two
-    // simulators starting at once never take the same one; a link whose pty is gone is
-    // left over from a simulator that was killed and is taken over.
+    // Publish under the first free number. Each name is owned through a lock that the
+    // simulator holds while it runs and that the system releases when it dies, so a link
+    // left by a killed simulator is recognised (its lock is free) even when its pty number
+    // has been given to someone else since, and two simulators never take the same name.
     const QString folder = PortFolder();
+    SweepLeftoverLinks();
     const QByteArray target = FSlavePath.toLocal8Bit();
     for (int n = 0; n < 1000 && FPortName.isEmpty(); ++n) {
+        const int lock = LockName(n);
+        if (lock < 0) continue; // in use
         const QString link = folder + QStringLiteral("TAMSIM%1").arg(n);
         const QByteArray linkPath = QFile::encodeName(link);
-        if (::symlink(target.constData(), linkPath.constData()) == 0) {
-            FPortName = link;
-            FLinked = true;
-            break;
+        ::unlink(linkPath.constData()); // a leftover, since its lock was free
+        if (::symlink(target.constData(), linkPath.constData()) != 0) {
+            ::close(lock);
+            return fail(ErrnoText("symlink") + " " + link);
         }
-        if (errno != EEXIST) return fail(ErrnoText("symlink") + " " + link);
-        struct stat st {};
-        if (::stat(linkPath.constData(), &st) != 0 && errno == ENOENT) {
-            ::unlink(linkPath.constData());
-            --n; // try the same number again
-        }
+        FPortName = link;
+        FLock = lock;
+        FLinked = true;
     }
     if (FPortName.isEmpty()) return fail(QStringLiteral("No free port name in %1").arg(folder));
 
@@ -144,6 +179,10 @@ void TSimPty::CloseAndUnlink() {
         char buf[256] = {};
         const ssize_t n = ::readlink(linkPath.constData(), buf, sizeof buf - 1);
         if (n > 0 && QString::fromLocal8Bit(buf, int(n)) == FSlavePath) ::unlink(linkPath.constData());
+    }
+    if (FLock >= 0) {
+        ::close(FLock); // after the unlink: the name is free only once the link is gone
+        FLock = -1;
     }
 }
 

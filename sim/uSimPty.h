@@ -52,6 +52,11 @@ public:
     QByteArray ReceivedImage() const;
 
 private:
+    static QString LockFolder();
+    // Opens and locks the lock of name TAMSIM<Number>; -1 when another simulator holds it.
+    static int LockName(int Number);
+    // Removes the links whose simulator is gone.
+    static void SweepLeftoverLinks();
     void Run();
     void CloseAndUnlink();
 
@@ -62,6 +67,7 @@ private:
     std::atomic<bool> FDied{false};
     std::atomic<bool> FLinked{false}; // the link in the port folder is ours to remove
     int FMaster = -1;
+    int FLock = -1;          // held lock of the published name
     int FWake[2] = {-1, -1}; // self-pipe that interrupts the thread's poll on Stop
     QString FPortName;
     QString FSlavePath;

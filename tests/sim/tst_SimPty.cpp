@@ -108,21 +108,27 @@ private slots:
         QVERIFY(!QFileInfo(nameB).isSymLink());
     }
 
-    void leftoverLinkIsTakenOver() {
-        // A link left by a simulator that was killed points to a pty that no longer exists.
+    void leftoverLinksAreRemoved() {
+        // Links left by simulators that were killed: one whose pty is gone, one whose pty
+        // number now belongs to something else. Neither has a running simulator behind it.
         const QString folder = TSimPty::PortFolder();
-        QString stale;
-        for (int n = 0; n < 1000; ++n) {
-            stale = folder + QString("TAMSIM%1").arg(n);
-            if (!QFileInfo(stale).isSymLink() && !QFileInfo::exists(stale)) break;
+        QStringList stale;
+        for (int n = 0; n < 1000 && stale.size() < 2; ++n) {
+            const QString name = folder + QString("TAMSIM%1").arg(n);
+            if (!QFileInfo(name).isSymLink() && !QFileInfo::exists(name)) stale << name;
         }
-        QVERIFY(QFile::link("/dev/pts/no-such-pty", stale));
+        QVERIFY(QFile::link("/dev/pts/no-such-pty", stale[0]));
+        QVERIFY(QFile::link("/dev/null", stale[1]));
         TSimPty sim;
         QVERIFY(sim.Start());
-        // Either the leftover name or a lower free one; the leftover never blocks a number.
-        QVERIFY(QFileInfo(sim.PortName()).fileName().mid(6).toInt() <=
-                QFileInfo(stale).fileName().mid(6).toInt());
-        QFile::remove(stale);
+        for (const QString &name : stale)
+            QVERIFY2(!QFileInfo(name).isSymLink() || QFileInfo(name).symLinkTarget() == sim.SlavePath(),
+                     qPrintable(name));
+        // A running simulator's link is never taken for a leftover.
+        TSimPty second;
+        QVERIFY(second.Start());
+        QVERIFY(QFileInfo(sim.PortName()).isSymLink());
+        QCOMPARE(QFileInfo(sim.PortName()).symLinkTarget(), sim.SlavePath());
     }
 
     void identificationInChecksumMode() {
