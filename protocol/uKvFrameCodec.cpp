@@ -5,24 +5,36 @@
 namespace KvCodec {
 
 namespace {
-// Table-driven CRC-16/MODBUS: one lookup per byte instead of eight shifts.
-constexpr std::array<quint16, 256> MakeCrcTable() {
-    std::array<quint16, 256> table{};
+// Slicing-by-8 tables for the reflected CRC-16/MODBUS: Table[0] is the classic byte table,
+// Table[k][i] is the CRC of byte i followed by k zero bytes. Eight bytes per step.
+using TCrcTables = std::array<std::array<quint16, 256>, 8>;
+constexpr TCrcTables MakeCrcTables() {
+    TCrcTables t{};
     for (int i = 0; i < 256; ++i) {
         quint16 crc = quint16(i);
         for (int bit = 0; bit < 8; ++bit)
             crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
-        table[i] = crc;
+        t[0][i] = crc;
     }
-    return table;
+    for (int k = 1; k < 8; ++k)
+        for (int i = 0; i < 256; ++i)
+            t[k][i] = quint16((t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF]);
+    return t;
 }
-constexpr std::array<quint16, 256> CrcTable = MakeCrcTable();
+constexpr TCrcTables CrcTables = MakeCrcTables();
 } // namespace
 
 quint16 CalcCrc16(const char *Data, qsizetype Count, quint16 Crc) {
     const auto *p = reinterpret_cast<const quint8 *>(Data);
-    for (qsizetype i = 0; i < Count; ++i)
-        Crc = quint16((Crc >> 8) ^ CrcTable[(Crc ^ p[i]) & 0xFF]);
+    while (Count >= 8) {
+        const quint8 b0 = quint8(p[0] ^ (Crc & 0xFF)), b1 = quint8(p[1] ^ (Crc >> 8));
+        Crc = quint16(CrcTables[7][b0] ^ CrcTables[6][b1] ^ CrcTables[5][p[2]] ^ CrcTables[4][p[3]] ^
+                      CrcTables[3][p[4]] ^ CrcTables[2][p[5]] ^ CrcTables[1][p[6]] ^ CrcTables[0][p[7]]);
+        p += 8;
+        Count -= 8;
+    }
+    while (Count-- > 0)
+        Crc = quint16((Crc >> 8) ^ CrcTables[0][(Crc ^ *p++) & 0xFF]);
     return Crc;
 }
 

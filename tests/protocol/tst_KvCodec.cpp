@@ -12,6 +12,25 @@ private slots:
         QCOMPARE(KvCodec::CalcCrc16(Hex("08 03 00"), 2), KvCodec::CalcCrc16(Hex("08 03")));
     }
 
+    void crcMatchesBitwiseDefinition() {
+        // The table-driven CRC agrees with the bit-by-bit rule for every length and alignment.
+        const auto bitwise = [](const QByteArray &d) {
+            quint16 crc = 0xFFFF;
+            for (char c : d) {
+                crc ^= quint8(c);
+                for (int i = 0; i < 8; ++i)
+                    crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
+            }
+            return crc;
+        };
+        QByteArray data;
+        for (int i = 0; i < 70; ++i) {
+            QCOMPARE(KvCodec::CalcCrc16(data), bitwise(data));
+            QCOMPARE(KvCodec::CalcCrc16(data.mid(1)), bitwise(data.mid(1)));
+            data.append(char(i * 37 + 11));
+        }
+    }
+
     void frames_data() {
         QTest::addColumn<QByteArray>("payload");
         QTest::addColumn<bool>("crc");
