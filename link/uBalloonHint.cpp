@@ -34,6 +34,5 @@ void TBalloonHint::ShowHint(const QPoint &Point) {
     adjustSize();
     move(Point);
     show();
-    raise();
     FHideTimer->start(HideAfter);
 }

@@ -32,8 +32,9 @@ namespace {
 constexpr int RefreshPortsMs = 1000;
 constexpr int SearchWaitMs = 1000;
 
-const int BaudRates[] = {110,   300,    600,    1200,   2400,   4800,   9600,   14400,  19200,  38400,   56000,
-                         57600, 115200, 128000, 230400, 250000, 256000, 460800, 500000, 576000, 921600, 1000000};
+const int BaudRates[] = {110,    300,    600,    1200,   2400,   4800,   9600,   14400,
+                         19200,  38400,  56000,  57600,  115200, 128000, 230400, 250000,
+                         256000, 460800, 500000, 576000, 921600, 1000000};
 
 class EConvertError : public std::runtime_error {
 public:
@@ -44,7 +45,8 @@ public:
 
 // ---- Choosers -------------------------------------------------------------------------
 
-TComComboBox::TComComboBox(TComProperty Property, QWidget *Parent) : QComboBox(Parent), ComProperty(Property) {
+TComComboBox::TComComboBox(TComProperty Property, QWidget *Parent)
+    : QComboBox(Parent), ComProperty(Property) {
     switch (ComProperty) {
     case cpBaudRate:
         for (int B : BaudRates)
@@ -54,8 +56,7 @@ TComComboBox::TComComboBox(TComProperty Property, QWidget *Parent) : QComboBox(P
         setMaxVisibleItems(16);
         connect(lineEdit(), &QLineEdit::editingFinished, this, [this] {
             // Leaving the field or Enter: a typed rate counts as chosen.
-            if (FComPort && lineEdit()->text() != QString::number(FComPort->CustomBaudRate()))
-                Chosen();
+            if (FComPort && lineEdit()->text() != QString::number(FComPort->CustomBaudRate())) Chosen();
         });
         break;
     case cpParity:
@@ -74,11 +75,9 @@ TComComboBox::TComComboBox(TComProperty Property, QWidget *Parent) : QComboBox(P
 }
 
 void TComComboBox::Chosen() {
-    if (!AutoApply || !FComPort)
-        return;
+    if (!AutoApply || !FComPort) return;
     const bool Ok = TKvApplication::RunGuarded([this] { ApplySettings(); });
-    if (!Ok)
-        UpdateSettings(); // show what the port really has
+    if (!Ok) UpdateSettings(); // show what the port really has
 }
 
 void TComComboBox::SetComPort(TComPort *Port) {
@@ -87,14 +86,12 @@ void TComComboBox::SetComPort(TComPort *Port) {
 }
 
 void TComComboBox::UpdateSettings() {
-    if (!FComPort)
-        return;
+    if (!FComPort) return;
     switch (ComProperty) {
     case cpBaudRate: {
         const QString Text = QString::number(FComPort->CustomBaudRate());
         const int I = findText(Text);
-        if (I >= 0)
-            setCurrentIndex(I);
+        if (I >= 0) setCurrentIndex(I);
         setEditText(Text); // a rate that is not listed shows as a number
         break;
     }
@@ -113,8 +110,7 @@ void TComComboBox::UpdateSettings() {
 }
 
 void TComComboBox::ApplySettings() {
-    if (!FComPort)
-        return;
+    if (!FComPort) return;
     switch (ComProperty) {
     case cpBaudRate: {
         bool Ok = false;
@@ -143,7 +139,8 @@ void TComComboBox::ApplySettings() {
 
 TFormConnectionSettingsMorva::TFormConnectionSettingsMorva(QWidget *Parent) : QDialog(Parent) {
     setWindowTitle(QStringLiteral("Настройки соединения"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
 
     Panel1 = new QFrame(this);
     Panel1->setFixedWidth(225);
@@ -224,7 +221,8 @@ TFormConnectionSettingsMorva::TFormConnectionSettingsMorva(QWidget *Parent) : QD
     auto Guarded = [](auto Body) { return [Body] { TKvApplication::RunGuarded(Body); }; };
     connect(TimerRefreshPorts, &QTimer::timeout, this, Guarded([this] { TimerRefreshPortsTimer(); }));
     connect(TimerSearchTimeOut, &QTimer::timeout, this, Guarded([this] { TimerSearchTimeOutTimer(); }));
-    connect(CheckBoxFilterOnlyUSB, &QCheckBox::clicked, this, Guarded([this] { CheckBoxFilterOnlyUSBClick(); }));
+    connect(CheckBoxFilterOnlyUSB, &QCheckBox::clicked, this,
+            Guarded([this] { CheckBoxFilterOnlyUSBClick(); }));
     connect(ButtonSettings, &QPushButton::clicked, this, Guarded([this] { ButtonSettingsClick(); }));
     connect(ButtonSearch, &QPushButton::clicked, this, Guarded([this] { ButtonSearchClick(); }));
     connect(ButtonOK, &QPushButton::clicked, this, Guarded([this] { ButtonOKClick(); }));
@@ -281,26 +279,28 @@ void TFormConnectionSettingsMorva::ButtonSearchClick() {
     TimerSearchTimeOut->stop();
     TimerSearchTimeOut->start();
     ButtonSearch->setEnabled(false);
-    StartSearch({FComPort->CustomBaudRate(), FComPort->DataBits(), FComPort->ParityBits(), FComPort->StopBits()},
-                CheckBoxFilterOnlyUSB->isChecked(),
-                [this](const QString &Ident, const QString &Port, int Baud) { SearchFinished(Ident, Port, Baud); },
-                this);
+    StartSearch(
+        {FComPort->CustomBaudRate(), FComPort->DataBits(), FComPort->ParityBits(), FComPort->StopBits()},
+        CheckBoxFilterOnlyUSB->isChecked(),
+        [this](const QString &Ident, const QString &Port, int Baud) { SearchFinished(Ident, Port, Baud); },
+        this);
 }
 
-void TFormConnectionSettingsMorva::SearchFinished(const QString &FoundIdentStr, const QString &FoundComPort, int) {
+void TFormConnectionSettingsMorva::SearchFinished(const QString &FoundIdentStr, const QString &FoundComPort,
+                                                  int) {
     TimerSearchTimeOut->stop();
     ButtonSearch->setEnabled(true);
     // Letter case counts here; an empty field matches nothing.
     const QString Wanted = EditDeviceIdentStr->text();
-    if (!Wanted.isEmpty() && FoundIdentStr.contains(Wanted, Qt::CaseSensitive))
-        SelectPort(FoundComPort);
+    if (!Wanted.isEmpty() && FoundIdentStr.contains(Wanted, Qt::CaseSensitive)) SelectPort(FoundComPort);
 }
 
 void TFormConnectionSettingsMorva::TimerSearchTimeOutTimer() {
     TimerSearchTimeOut->stop();
     ButtonSearch->setEnabled(true);
     BalloonHintInd->SetTitle(DeviceNotFoundText);
-    BalloonHintInd->ShowHint(ButtonSearch->mapToGlobal(QPoint(ButtonSearch->width() / 2, ButtonSearch->height())));
+    BalloonHintInd->ShowHint(
+        ButtonSearch->mapToGlobal(QPoint(ButtonSearch->width() / 2, ButtonSearch->height())));
 }
 
 void TFormConnectionSettingsMorva::ButtonOKClick() {
@@ -344,8 +344,7 @@ void ShowConnectionSettings(TComPort *ComPort, QString &DeviceIdentStr, bool Onl
         C->SetComPort(ComPort);
     DialogDeviceIdentStr = DeviceIdentStr;
     Form.EditDeviceIdentStr->setText(DeviceIdentStr);
-    if (UseEnglish)
-        Form.DoEnglish();
+    if (UseEnglish) Form.DoEnglish();
     if (OnConnectionSettingsShown) {
         auto Hook = OnConnectionSettingsShown;
         QTimer::singleShot(0, &Form, [Hook, &Form] { Hook(&Form); });

@@ -20,9 +20,9 @@
 #include <cxxabi.h>
 #include <typeinfo>
 
-std::array<QString, 5> LinkTexts = {QStringLiteral("Связь установлена"), QStringLiteral("Подключиться к устройству"),
-                                    QStringLiteral("Устройство не найдено"), QStringLiteral("Потеряна связь"),
-                                    QStringLiteral("устройства")};
+std::array<QString, 5> LinkTexts = {
+    QStringLiteral("Связь установлена"), QStringLiteral("Подключиться к устройству"),
+    QStringLiteral("Устройство не найдено"), QStringLiteral("Потеряна связь"), QStringLiteral("устройства")};
 
 namespace {
 
@@ -49,7 +49,9 @@ void SetStartRegister(TKvProtocol *P, int Value) {
         R.RawData = QByteArray(1, char(Value));
 }
 
-bool OnGuiThread() { return QThread::currentThread() == qApp->thread(); }
+bool OnGuiThread() {
+    return QThread::currentThread() == qApp->thread();
+}
 
 } // namespace
 
@@ -144,8 +146,7 @@ void TFrameDeviceLinkComMorva::CreateComPort(const TComPort *Settings) {
 // ---- IDeviceLink --------------------------------------------------------------------
 
 bool TFrameDeviceLinkComMorva::Connect() {
-    if (IsConnected())
-        return false;
+    if (IsConnected()) return false;
     if (ReCreateComPort) {
         std::unique_ptr<TComPort> Old = std::move(ComPort);
         CreateComPort(Old.get());
@@ -156,35 +157,32 @@ bool TFrameDeviceLinkComMorva::Connect() {
 }
 
 void TFrameDeviceLinkComMorva::Disconnect() {
-    if (!IsConnected())
-        return;
+    if (!IsConnected()) return;
     if (AutoStartStop && FKvProtocol) {
         SetStartRegister(FKvProtocol.get(), 0);
         FKvProtocol->WriteRegister(1, 0, {}, {});
     }
-    if (BeforeDisconnect)
-        BeforeDisconnect(this);
+    if (BeforeDisconnect) BeforeDisconnect(this);
     Disconnecting = true;
     // A stop write still under way is cut off with the close.
     ComPort->SetConnected(false);
 }
 
-bool TFrameDeviceLinkComMorva::IsConnected() { return ComPort && ComPort->Connected(); }
+bool TFrameDeviceLinkComMorva::IsConnected() {
+    return ComPort && ComPort->Connected();
+}
 
 void TFrameDeviceLinkComMorva::Transmit(const QByteArray &Data) {
-    if (Disconnecting)
-        return;
+    if (Disconnecting) return;
     LogMessage(QStringLiteral("COM Transmit: "), Data);
-    if (!IsConnected())
-        return;
+    if (!IsConnected()) return;
     if (!CritSectTransmit.tryLock(TransmitLockWaitMs))
         return; // dropped: another thread holds the line for too long
     ++FTransmitDepth;
     try {
         if (TransmitAsync) {
             // At most one asynchronous write is ever outstanding.
-            if (AsyncPtr)
-                ComPort->WaitForAsync(AsyncPtr);
+            if (AsyncPtr) ComPort->WaitForAsync(AsyncPtr);
             ComPort->WriteStrAsync(Data, AsyncPtr);
         } else {
             ComPort->WriteStr(Data);
@@ -200,14 +198,17 @@ void TFrameDeviceLinkComMorva::Transmit(const QByteArray &Data) {
     CritSectTransmit.unlock();
 }
 
-void TFrameDeviceLinkComMorva::SetOnReceived(TOutputData AOnReceived) { OnReceived = std::move(AOnReceived); }
+void TFrameDeviceLinkComMorva::SetOnReceived(TOutputData AOnReceived) {
+    OnReceived = std::move(AOnReceived);
+}
 
 TOutputData TFrameDeviceLinkComMorva::GetTransmitProcedure() {
     return [this](const QByteArray &Data) { Transmit(Data); };
 }
 
 void TFrameDeviceLinkComMorva::SetOnDeviceLinkStartStop(TOnDeviceLinkStartStop AOnDeviceLinkStartStop,
-                                                        TBeforeDisconnect ABeforeDisconnect, bool AAutoStartStop) {
+                                                        TBeforeDisconnect ABeforeDisconnect,
+                                                        bool AAutoStartStop) {
     OnDeviceLinkStartStop = std::move(AOnDeviceLinkStartStop);
     BeforeDisconnect = std::move(ABeforeDisconnect);
     AutoStartStop = AAutoStartStop;
@@ -218,22 +219,19 @@ void TFrameDeviceLinkComMorva::SetOnCreateProtocolRef(TOnCreateProtocolRef AOnCr
 }
 
 TKvProtocol *TFrameDeviceLinkComMorva::KvProtocol() {
-    if (FKvProtocol)
-        return FKvProtocol.get();
+    if (FKvProtocol) return FKvProtocol.get();
     if (!KvProtocolNil) {
         KvProtocolNil = true;
         throw EDeviceLink("Connection Lost (KvProtocol = nil)");
     }
-    if (ComPort)
-        ComPort->SetConnected(false);
+    if (ComPort) ComPort->SetConnected(false);
     ConnectionLost = true;
     IndicateConnectionStatus(this, false);
     return nullptr;
 }
 
 void TFrameDeviceLinkComMorva::SetKvProtocol(TKvProtocol *AKvProtocol) {
-    if (FKvProtocol.get() == AKvProtocol)
-        return;
+    if (FKvProtocol.get() == AKvProtocol) return;
     FreeKvProtocol();
     FKvProtocol.reset(AKvProtocol);
 }
@@ -250,8 +248,7 @@ void TFrameDeviceLinkComMorva::SetKeepConnection(bool AKeepConnection) {
 bool TFrameDeviceLinkComMorva::GetCounters(double &SpeedReceive, double &SpeedTransmit, double &LoadRatio) {
     const qint32 T = qRound(QTime::currentTime().msecsSinceStartOfDay() / 1000.0);
     const qint32 D = T - LastGetCountersTime;
-    if (D <= 0 || !IsConnected())
-        return false;
+    if (D <= 0 || !IsConnected()) return false;
     SpeedReceive = double(quint32(BytesReceived - PrevBytesReceived)) / D;
     SpeedTransmit = double(quint32(BytesTransmitted - PrevBytesTransmitted)) / D;
     PrevBytesReceived = BytesReceived;
@@ -263,13 +260,14 @@ bool TFrameDeviceLinkComMorva::GetCounters(double &SpeedReceive, double &SpeedTr
     return true;
 }
 
-bool TFrameDeviceLinkComMorva::GetProtocolInThread() { return FProtocolInThread; }
+bool TFrameDeviceLinkComMorva::GetProtocolInThread() {
+    return FProtocolInThread;
+}
 
 void TFrameDeviceLinkComMorva::SetProtocolInThread(bool Value) {
     FProtocolInThread = Value;
     ComPort->SetSyncMethod(WantedSyncMethod());
-    if (FKvProtocol)
-        FKvProtocol->SyncWithGui = FProtocolInThread;
+    if (FKvProtocol) FKvProtocol->SyncWithGui = FProtocolInThread;
 }
 
 // ---- Open, receive, close -------------------------------------------------------------
@@ -277,9 +275,9 @@ void TFrameDeviceLinkComMorva::SetProtocolInThread(bool Value) {
 void TFrameDeviceLinkComMorva::ComPortAfterOpen(TComPort *) {
     AsyncPtr.reset(); // a record of the previous connection is simply forgotten
     ConnectionLost = false;
-    if (OnCreateProtocolRef)
-        OnCreateProtocolRef(this);
-    LogMessage(QStringLiteral(" ---KeepConnection = ") + (KeepConnection ? QStringLiteral("True") : QStringLiteral("False")));
+    if (OnCreateProtocolRef) OnCreateProtocolRef(this);
+    LogMessage(QStringLiteral(" ---KeepConnection = ") +
+               (KeepConnection ? QStringLiteral("True") : QStringLiteral("False")));
     BytesReceived = BytesTransmitted = PrevBytesReceived = PrevBytesTransmitted = 0;
     if (AutoStartStop) {
         if (TKvProtocol *P = KvProtocol()) {
@@ -291,12 +289,9 @@ void TFrameDeviceLinkComMorva::ComPortAfterOpen(TComPort *) {
     }
     LastTransmitTime = 0;
     LastReceiveTime = KvPlatform::TickCount();
-    if (KeepConnection)
-        TimerCheckTimeOut->start();
-    if (!AutoStartStop)
-        IndicateConnectionStatus(this, false);
-    if (OnDeviceLinkStartStop)
-        OnDeviceLinkStartStop(this, OnStart, false);
+    if (KeepConnection) TimerCheckTimeOut->start();
+    if (!AutoStartStop) IndicateConnectionStatus(this, false);
+    if (OnDeviceLinkStartStop) OnDeviceLinkStartStop(this, OnStart, false);
 }
 
 void TFrameDeviceLinkComMorva::OnStartWriteAck(TKvProtocol *, quint8) {
@@ -313,8 +308,7 @@ void TFrameDeviceLinkComMorva::OnStartWriteTimeOut(TKvProtocol *, quint8, quint8
 }
 
 void TFrameDeviceLinkComMorva::ComPortRxChar(TComPort *Sender, int Count) {
-    if (Disconnecting || Count == 0)
-        return;
+    if (Disconnecting || Count == 0) return;
     TKvApplication::RunGuarded([&] {
         Sender->ReadStr(ReseivedStr, Count);
         BytesReceived += quint32(Count);
@@ -332,22 +326,19 @@ void TFrameDeviceLinkComMorva::ComPortRxChar(TComPort *Sender, int Count) {
 
 void TFrameDeviceLinkComMorva::Deliver(const QByteArray &Data) {
     LogMessage(QStringLiteral("COM Received: "), Data);
-    if (OnReceived)
-        OnReceived(Data);
+    if (OnReceived) OnReceived(Data);
 }
 
 void TFrameDeviceLinkComMorva::ComPortAfterClose(TComPort *) {
     TimerCheckTimeOut->stop();
     FreeKvProtocol();
     IndicateConnectionStatus(this, false);
-    if (OnDeviceLinkStartStop)
-        OnDeviceLinkStartStop(this, OnStop, ConnectionLost);
+    if (OnDeviceLinkStartStop) OnDeviceLinkStartStop(this, OnStop, ConnectionLost);
 }
 
 void TFrameDeviceLinkComMorva::FreeKvProtocol() {
     std::unique_ptr<TKvProtocol> P = std::move(FKvProtocol);
-    if (!P)
-        return;
+    if (!P) return;
     if (FTransmitDepth == 0) {
         P.reset();
         return;
@@ -355,16 +346,18 @@ void TFrameDeviceLinkComMorva::FreeKvProtocol() {
     // Closed from inside a transmission: the engine that called Transmit is still on the
     // stack, so it goes once the stack has unwound.
     TKvProtocol *Raw = P.release();
-    QMetaObject::invokeMethod(qApp, [Raw] { delete Raw; }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        qApp, [Raw] { delete Raw; }, Qt::QueuedConnection);
 }
 
 // ---- Keep-alive and loss --------------------------------------------------------------
 
-void TFrameDeviceLinkComMorva::TimerCheckTimeOutTimer() { CheckTimeOut(); }
+void TFrameDeviceLinkComMorva::TimerCheckTimeOutTimer() {
+    CheckTimeOut();
+}
 
 void TFrameDeviceLinkComMorva::CheckTimeOut() {
-    if (!KeepConnection)
-        return;
+    if (!KeepConnection) return;
     if (!OnGuiThread()) {
         // A failed transmit on the port's thread: the check belongs to the GUI thread.
         QMetaObject::invokeMethod(
@@ -385,8 +378,7 @@ void TFrameDeviceLinkComMorva::CheckTimeOut() {
 }
 
 void TFrameDeviceLinkComMorva::SomeTransmit() {
-    if (!IsConnected() || !KeepConnection)
-        return;
+    if (!IsConnected() || !KeepConnection) return;
     if (TKvProtocol *P = KvProtocol())
         P->RequestRegister(KeepConnectionRegister, 0, [this](TKvProtocol *S, quint8 R, TKvPError A) {
             OnKeepConnectionTimeOut(S, R, A);
@@ -411,8 +403,7 @@ void TFrameDeviceLinkComMorva::IndicateConnectionStatus(IDeviceLink *, bool Devi
     } else {
         SetImageIndex(0);
         sButtonConnect->setToolTip(LinkTexts[1]);
-        if (DeviceNotFound)
-            ShowBalloon(LinkTexts[2]);
+        if (DeviceNotFound) ShowBalloon(LinkTexts[2]);
     }
 }
 
@@ -434,14 +425,14 @@ void TFrameDeviceLinkComMorva::SetImageList(const QVector<QIcon> &Images) {
 
 QVector<QIcon> TFrameDeviceLinkComMorva::DefaultImageList() {
     Q_INIT_RESOURCE(tamrel_link);
-    return {QIcon(QStringLiteral(":/link/link_disconnected.svg")), QIcon(QStringLiteral(":/link/link_connected.svg")),
+    return {QIcon(QStringLiteral(":/link/link_disconnected.svg")),
+            QIcon(QStringLiteral(":/link/link_connected.svg")),
             QIcon(QStringLiteral(":/link/link_lost.svg"))};
 }
 
 void TFrameDeviceLinkComMorva::LogMessage(const QString &Caption, const QByteArray &Data) {
     TKvProtocol *P = FKvProtocol.get();
-    if (P && P->LogEnabled())
-        P->LogMessage(Caption + DumpData(Data));
+    if (P && P->LogEnabled()) P->LogMessage(Caption + DumpData(Data));
 }
 
 void TFrameDeviceLinkComMorva::DoEnglish() {
@@ -449,19 +440,28 @@ void TFrameDeviceLinkComMorva::DoEnglish() {
     NSearchOnConnect->setText(QStringLiteral("Automatic search"));
     NSearchOnConnect->setToolTip(QStringLiteral("Automatic search"));
     LinkTexts = {QStringLiteral("Device Connected"), QStringLiteral("Connect to device"),
-                 QStringLiteral("Device Not Found"), QStringLiteral("Connection Lost"), QStringLiteral("device")};
+                 QStringLiteral("Device Not Found"), QStringLiteral("Connection Lost"),
+                 QStringLiteral("device")};
     UseEnglish = true;
 }
 
 void TFrameDeviceLinkComMorva::PopupMenuConnectionPopup() {
-    NSearchOnConnect->setText(NSearchOnConnect->toolTip() + QLatin1Char(' ') + LinkTexts[4] + QStringLiteral(" \"") +
-                              DeviceIdentStr + QLatin1Char('"'));
+    NSearchOnConnect->setText(NSearchOnConnect->toolTip() + QLatin1Char(' ') + LinkTexts[4] +
+                              QStringLiteral(" \"") + DeviceIdentStr + QLatin1Char('"'));
 }
 
-bool TFrameDeviceLinkComMorva::SearchOnConnect() const { return NSearchOnConnect->isChecked(); }
-void TFrameDeviceLinkComMorva::SetSearchOnConnect(bool Value) { NSearchOnConnect->setChecked(Value); }
-int TFrameDeviceLinkComMorva::BaudRate() const { return ComPort->CustomBaudRate(); }
-void TFrameDeviceLinkComMorva::SetBaudRate(int Value) { ComPort->SetCustomBaudRate(Value); }
+bool TFrameDeviceLinkComMorva::SearchOnConnect() const {
+    return NSearchOnConnect->isChecked();
+}
+void TFrameDeviceLinkComMorva::SetSearchOnConnect(bool Value) {
+    NSearchOnConnect->setChecked(Value);
+}
+int TFrameDeviceLinkComMorva::BaudRate() const {
+    return ComPort->CustomBaudRate();
+}
+void TFrameDeviceLinkComMorva::SetBaudRate(int Value) {
+    ComPort->SetCustomBaudRate(Value);
+}
 
 // ---- Connect button and search --------------------------------------------------------
 
@@ -471,16 +471,17 @@ void TFrameDeviceLinkComMorva::sButtonConnectClick() {
         return;
     }
     if (NSearchOnConnect->isChecked()) {
-        if (!TimerSearchTimeOut->isActive())
-            TimerSearchTimeOut->start();
-        StartSearch({ComPort->CustomBaudRate(), ComPort->DataBits(), ComPort->ParityBits(), ComPort->StopBits()},
-                    FilterOnlyUSB,
-                    [this](const QString &Ident, const QString &Port, int Baud) { SearchFinished(Ident, Port, Baud); },
-                    this);
+        if (!TimerSearchTimeOut->isActive()) TimerSearchTimeOut->start();
+        StartSearch(
+            {ComPort->CustomBaudRate(), ComPort->DataBits(), ComPort->ParityBits(), ComPort->StopBits()},
+            FilterOnlyUSB,
+            [this](const QString &Ident, const QString &Port, int Baud) {
+                SearchFinished(Ident, Port, Baud);
+            },
+            this);
         return;
     }
-    if (ComPort->Port().isEmpty())
-        ShowConnectionSettings(ComPort.get(), DeviceIdentStr, false);
+    if (ComPort->Port().isEmpty()) ShowConnectionSettings(ComPort.get(), DeviceIdentStr, false);
     if (!ComPort->Port().isEmpty())
         Connect();
     else
@@ -489,11 +490,9 @@ void TFrameDeviceLinkComMorva::sButtonConnectClick() {
 
 void TFrameDeviceLinkComMorva::SearchFinished(const QString &FoundIdentStr, const QString &FoundComPort,
                                               int FoundComBoud) {
-    if (DeviceIdentStr.isEmpty() || !FoundIdentStr.toLower().contains(DeviceIdentStr.toLower()))
-        return;
+    if (DeviceIdentStr.isEmpty() || !FoundIdentStr.toLower().contains(DeviceIdentStr.toLower())) return;
     TimerSearchTimeOut->stop();
-    if (IsConnected())
-        return;
+    if (IsConnected()) return;
     ComPort->SetPort(FoundComPort);
     ComPort->SetCustomBaudRate(FoundComBoud);
     try {

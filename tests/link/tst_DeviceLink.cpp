@@ -1,0 +1,433 @@
+// The device link panel against simulated testers on real pseudo-terminals: search and
+// connect, the start register and its acknowledgement, keep-alive, loss, orderly disconnect,
+// the missing-engine error, counters, texts and repeated connections.
+#include "TestMain.h"
+#include "uBalloonHint.h"
+#include "uFormConnectionSettingsMorvaSearch.h"
+#include "uFrameDeviceLinkComMorva.h"
+#include "uKvApplication.h"
+#include "uKvProtocol.h"
+#include "uLinkTestSupport.h"
+#include "uPlatformSound.h"
+#include "uPlatformTick.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+class TFakeSound : public ISystemSound {
+public:
+    QStringList Played;
+    void PlayAsync(const QString &Name) override { Played << Name; }
+};
+
+struct TStartStop {
+    TDeviceLinkEvent Event;
+    bool Lost;
+};
+
+// The tester's registers as the program's factory declares them.
+TKvRegistersDynArray TesterRegisters() {
+    TKvRegistersDynArray R(17);
+    for (int I = 0; I < 17; ++I) {
+        R[I].RegAdr = quint8(I);
+        R[I].RegType = I == 0 ? rtString : I == 1 ? rtU8 : rtU16;
+    }
+    R[0].RegReadOnly = true;
+    return R;
+}
+
+} // namespace
+
+// A plain window embedding the panel, configured as the program configures it.
+class TLinkWindow : public QWidget {
+public:
+    TLinkWindow() {
+        Link = new TFrameDeviceLinkComMorva(this);
+        auto *L = new QVBoxLayout(this);
+        L->addWidget(Link);
+        Link->DeviceIdentStr = "Tavik";
+        Link->SetBaudRate(115200);
+        Link->SetSearchOnConnect(true);
+        Link->SetOnDeviceLinkStartStop(
+            [this](IDeviceLink *Sender, TDeviceLinkEvent E, bool Lost) {
+                QCOMPARE(Sender, static_cast<IDeviceLink *>(Link));
+                Events.append({E, Lost});
+            },
+            {}, true);
+        Link->SetKeepConnection(true);
+        Link->SetOnCreateProtocolRef([this](IDeviceLink *Sender) {
+            auto *P = new TKvProtocol(
+                Sender->GetTransmitProcedure(), TesterRegisters(),
+                [this](TKvProtocol *, quint8 RegNum) { Received.append(RegNum); }, {}, {}, false, "TamrelLog",
+                Sender->GetProtocolInThread());
+            Sender->SetKvProtocol(P);
+            Sender->SetOnReceived([P](const QByteArray &Data) { P->InputData(Data); });
+            ++Created;
+        });
+    }
+    TFrameDeviceLinkComMorva *Link;
+    QVector<TStartStop> Events;
+    QVector<quint8> Received;
+    int Created = 0;
+};
+
+class TDeviceLinkTest : public QObject {
+    Q_OBJECT
+    std::unique_ptr<TPrivateRuntime> Runtime;
+    std::shared_ptr<TFakeSound> Sound;
+    QStringList Errors;
+
+    static void WaitSearchIdle() { QTRY_COMPARE_WITH_TIMEOUT(ActiveSearchProbes(), 0, 5000); }
+
+private slots:
+    void initTestCase() {
+        Runtime = std::make_unique<TPrivateRuntime>();
+        SetComPortTable(std::make_shared<TVirtualPortTable>());
+        TKvApplication::SetErrorDisplay([this](const QString &M) { Errors << M; });
+    }
+    void init() {
+        Errors.clear();
+        Sound = std::make_shared<TFakeSound>();
+        KvPlatform::SetSystemSound(Sound);
+        KvPlatform::SetTickCountOffset(0);
+    }
+    void cleanup() {
+        KvPlatform::SetTickCountOffset(0);
+        WaitSearchIdle();
+    }
+
+    void startsClosedWithRussianTexts() {
+        TLinkWindow W;
+        QCOMPARE(W.Link->CurrentImageIndex(), 0);
+        QVERIFY(!W.Link->sButtonConnect->isChecked());
+        QVERIFY(W.Link->sButtonConnect->isCheckable());
+        QCOMPARE(W.Link->sButtonConnect->toolTip(), QString("Подключиться к устройству"));
+        QCOMPARE(W.Link->NConnectionSettings->text(), QString("Настройки соединения вручную"));
+        QCOMPARE(W.Link->TimerCheckTimeOut->interval(), 100);
+        QCOMPARE(W.Link->TimerSearchTimeOut->interval(), 2000);
+        QVERIFY(!W.Link->DefaultImageList()[1].pixmap(QSize(137, 137)).isNull()); // drawn at any size
+        W.Link->Disconnect(); // on a closed link: no event
+        QVERIFY(W.Events.isEmpty());
+    }
+
+    // Two testers: the search connects to the one whose identification contains "Tavik" in
+    // any letter case; the other's report changes nothing; the log holds this search only.
+    void searchConnectsToTheTavikOne() {
+        {
+            auto Earlier = StartSim("Earlier");
+            StartSearch({115200, dbEight, prNone, sbOneStopBit}, false, {});
+            WaitSearchIdle();
+            QVERIFY(SearchLogLines().join('\n').contains(Earlier->PortName()));
+        }
+        auto Other = StartSim("Scope 7 analyser");
+        auto Tester = StartSim("TAVIK Tamrel 1.6");
+        TLinkWindow W;
+        W.show();
+        W.Link->sButtonConnect->click();
+        QVERIFY(W.Link->sButtonConnect->isChecked()); // down while searching
+        QCOMPARE(W.Link->CurrentImageIndex(), 0);
+        QVERIFY(W.Link->TimerSearchTimeOut->isActive());
+        QTRY_COMPARE_WITH_TIMEOUT(W.Events.size(), 1, 3000);
+        QCOMPARE(W.Events[0].Event, OnStart);
+        QCOMPARE(W.Link->ComPortObject()->Port(), Tester->PortName());
+        QCOMPARE(W.Link->BaudRate(), 115200);
+        QVERIFY(!W.Link->TimerSearchTimeOut->isActive());
+        WaitSearchIdle();
+        QTest::qWait(50);
+        QCOMPARE(W.Events.size(), 1);
+        QCOMPARE(W.Link->ComPortObject()->Port(), Tester->PortName());
+        const QString Log = SearchLogLines().join('\n');
+        QVERIFY(Log.contains(Tester->PortName() + " Received TAVIK Tamrel 1.6"));
+        QVERIFY(Log.contains(Other->PortName() + " Received Scope 7 analyser"));
+        QVERIFY(!Log.contains("Earlier"));
+        QVERIFY(Errors.isEmpty());
+        W.Link->Disconnect();
+    }
+
+    // The start write: register 1 := 1; the button shows the connected state only once the
+    // tester has acknowledged it; keep-alive reads then go out about once a second.
+    void startWriteAndKeepAlive() {
+        TSimOptions Slow;
+        Slow.AnswerDelayMs = 60; // within the engine's 100 ms answer time
+        auto Tester = StartSim("Tavik", Slow);
+        TLinkWindow W;
+        W.Link->SetSearchOnConnect(false);
+        W.Link->ComPortObject()->SetPort(Tester->PortName());
+        W.Link->sButtonConnect->click();
+        QCOMPARE(W.Events.size(), 1); // started inside the click, before any answer
+        QVERIFY(W.Link->IsConnected());
+        QCOMPARE(W.Link->CurrentImageIndex(), 0); // not yet acknowledged
+        QTRY_COMPARE_WITH_TIMEOUT(W.Link->CurrentImageIndex(), 1, 3000);
+        QVERIFY(W.Link->sButtonConnect->isChecked());
+        QCOMPARE(W.Link->sButtonConnect->toolTip(), QString("Связь установлена"));
+        QCOMPARE(Tester->Device()->RegisterInt(1), 1);
+        QCOMPARE(CountFrames(*Tester, true, 7, 1), 1);
+        const quint32 Since = quint32(Tester->Device()->Now());
+        QTest::qWait(2600);
+        QVector<double> Reads;
+        for (const TSimFrameRecord &F : Tester->FrameLog())
+            if (F.Received && F.Command == 8 && F.Register == 1 && F.TimeMs >= Since) Reads << F.TimeMs;
+        QVERIFY2(Reads.size() >= 2 && Reads.size() <= 4, qPrintable(QString::number(Reads.size())));
+        for (int I = 1; I < Reads.size(); ++I)
+            QVERIFY2(Reads[I] - Reads[I - 1] > 900, qPrintable(QString::number(Reads[I] - Reads[I - 1])));
+        QVERIFY(W.Link->IsConnected());
+        W.Link->Disconnect();
+    }
+
+    // A tester that dies is declared lost on the first tick more than 3500 ms after its last
+    // byte; a new connect then works.
+    void lossAndReconnect() {
+        auto Tester = StartSim("Tavik");
+        TLinkWindow W;
+        W.Link->DoEnglish();
+        W.show();
+        W.Link->sButtonConnect->click();
+        QTRY_COMPARE_WITH_TIMEOUT(W.Link->CurrentImageIndex(), 1, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(W.Link->LastTransmitTime != 0, 1000); // a keep-alive went out
+        const QString Port = Tester->PortName();
+        Tester->Stop();
+        QTest::qWait(150);
+        QVERIFY(W.Link->IsConnected());
+        // 3300 ms of silence: not yet
+        KvPlatform::SetTickCountOffset(W.Link->LastReceiveTime + 3300 - KvPlatform::TickCount());
+        QTest::qWait(120);
+        QVERIFY(W.Link->IsConnected());
+        KvPlatform::SetTickCountOffset(KvPlatform::TickCountOffset() + 100);
+        QTRY_VERIFY_WITH_TIMEOUT(!W.Link->IsConnected(), 1000);
+        QVERIFY(quint32(KvPlatform::TickCount() - W.Link->LastReceiveTime) <= 3500 + 350);
+        QCOMPARE(W.Events.size(), 2);
+        QCOMPARE(W.Events[1].Event, OnStop);
+        QVERIFY(W.Events[1].Lost);
+        QCOMPARE(W.Link->CurrentImageIndex(), 2);
+        QVERIFY(!W.Link->sButtonConnect->isChecked());
+        QCOMPARE(W.Link->Balloon()->Title(), QString("Connection Lost"));
+        QVERIFY(W.Link->Balloon()->isVisible());
+        const QPoint Tip = W.Link->sButtonConnect->mapToGlobal(
+            QPoint(W.Link->sButtonConnect->width() / 2, W.Link->sButtonConnect->height()));
+        QCOMPARE(W.Link->Balloon()->ShownAt(), Tip);
+        QVERIFY(Sound->Played.contains("SystemHand"));
+
+        auto Again = StartSim("Tavik");
+        KvPlatform::SetTickCountOffset(0);
+        W.Link->sButtonConnect->click();
+        QTRY_COMPARE_WITH_TIMEOUT(W.Events.size(), 3, 3000);
+        QCOMPARE(W.Events[2].Event, OnStart);
+        QVERIFY(!W.Link->ConnectionLost);
+        QTRY_COMPARE_WITH_TIMEOUT(W.Link->CurrentImageIndex(), 1, 3000);
+        QVERIFY(Port != QString() && W.Link->ComPortObject()->Port() == Again->PortName());
+        W.Link->Disconnect();
+    }
+
+    void silenceBeforeFirstKeepAliveIsNoLoss() {
+        TSimOptions Quiet;
+        Quiet.Silent = true;
+        auto Tester = StartSim("Tavik", Quiet);
+        TLinkWindow W;
+        W.Link->SetKeepConnection(false);
+        W.Link->SetOnDeviceLinkStartStop(
+            [&](IDeviceLink *, TDeviceLinkEvent E, bool L) {
+                W.Events.append({E, L});
+            },
+            {}, false);
+        W.Link->ComPortObject()->SetPort(Tester->PortName());
+        QVERIFY(W.Link->Connect());
+        QVERIFY(!W.Link->Connect()); // already open: false, nothing changes
+        QCOMPARE(W.Events.size(), 1);
+        QCOMPARE(W.Link->CurrentImageIndex(), 1); // without the start write: connected at once
+        KvPlatform::SetTickCountOffset(10000);
+        QTest::qWait(250);
+        QVERIFY(W.Link->IsConnected()); // keep-alive off
+        // switched on: silence counts from now, and the first request goes out at once
+        W.Link->SetKeepConnection(true);
+        QVERIFY(W.Link->TimerCheckTimeOut->isActive());
+        QTest::qWait(250);
+        QVERIFY(W.Link->IsConnected());
+        QVERIFY(W.Link->LastTransmitTime != 0);
+        QTRY_VERIFY_WITH_TIMEOUT(CountFrames(*Tester, true, 8, 1) >= 2, 2000); // re-asked after each time-out
+        KvPlatform::SetTickCountOffset(10000 + 3700);
+        QTRY_VERIFY_WITH_TIMEOUT(!W.Link->IsConnected(), 1000);
+        QVERIFY(W.Events.last().Lost);
+    }
+
+    // Disconnect writes register 1 := 0 before it closes; afterwards nothing is sent.
+    void disconnectWritesStopFirst() {
+        auto Tester = StartSim("Tavik");
+        TLinkWindow W;
+        int Before = 0;
+        W.Link->BeforeDisconnect = [&](IDeviceLink *) { ++Before; };
+        W.Link->SetSearchOnConnect(false);
+        W.Link->ComPortObject()->SetPort(Tester->PortName());
+        W.Link->sButtonConnect->click();
+        QTRY_COMPARE_WITH_TIMEOUT(W.Link->CurrentImageIndex(), 1, 3000);
+        QCOMPARE(Tester->Device()->RegisterInt(1), 1);
+        W.Link->sButtonConnect->click(); // open: the click disconnects
+        QVERIFY(!W.Link->IsConnected());
+        QCOMPARE(Before, 1);
+        QVERIFY(W.Link->Disconnecting);
+        QCOMPARE(W.Events.size(), 2);
+        QCOMPARE(W.Events[1].Event, OnStop);
+        QVERIFY(!W.Events[1].Lost);
+        QCOMPARE(W.Link->CurrentImageIndex(), 0);
+        QVERIFY(!W.Link->sButtonConnect->isChecked());
+        QTRY_COMPARE_WITH_TIMEOUT(CountFrames(*Tester, true, 7, 1), 2, 2000);
+        QVector<TSimFrameRecord> Writes;
+        for (const TSimFrameRecord &F : Tester->FrameLog())
+            if (F.Received && F.Command == 7 && F.Register == 1) Writes << F;
+        QVERIFY2(Writes.last().Raw.contains(QByteArray("\x07\x01\x02\x00", 4)),
+                 qPrintable(Writes.last().RawHex()));
+        const int Frames = int(Tester->FrameLog().size());
+        W.Link->Transmit(QByteArray("\x7e\x08\x01\x7e", 4));
+        QTest::qWait(50);
+        QCOMPARE(int(Tester->FrameLog().size()), Frames);
+        QVERIFY(Sound->Played.isEmpty());
+    }
+
+    // Without a factory: the first time an error the application shows, later the port is
+    // closed and the connection counts as lost.
+    void missingEngine() {
+        auto Tester = StartSim("Tavik");
+        TLinkWindow W;
+        W.Link->SetOnCreateProtocolRef({});
+        W.Link->SetSearchOnConnect(false);
+        W.Link->ComPortObject()->SetPort(Tester->PortName());
+        W.Link->sButtonConnect->click();
+        QCOMPARE(Errors, QStringList{"Connection Lost (KvProtocol = nil)"});
+        QVERIFY(W.Link->KvProtocolNil);
+        QVERIFY(W.Link->IsConnected());
+        QVERIFY(W.Link->KvProtocol() == nullptr);
+        QVERIFY(!W.Link->IsConnected());
+        QVERIFY(W.Link->ConnectionLost);
+        QCOMPARE(W.Link->CurrentImageIndex(), 2);
+        QCOMPARE(Errors.size(), 1);
+    }
+
+    void portThatCannotOpenIsShown() {
+        TLinkWindow W;
+        W.Link->SetSearchOnConnect(false);
+        W.Link->ComPortObject()->SetPort("/dev/tamrel-no-such-port");
+        W.Link->sButtonConnect->click();
+        QCOMPARE(Errors.size(), 1);
+        QVERIFY(Errors[0].startsWith("Unable to open com port"));
+        QVERIFY(!W.Link->IsConnected());
+        QVERIFY(W.Events.isEmpty());
+    }
+
+    // Nothing matches: after 2000 ms the button comes up with "Device Not Found"; after a
+    // loss the same ending shows the lost state instead.
+    void searchFindingNothing() {
+        auto Other = StartSim("Scope 7");
+        TLinkWindow W;
+        W.Link->DoEnglish();
+        W.Link->DeviceIdentStr.clear(); // an empty identification never matches
+        W.show();
+        W.Link->sButtonConnect->click();
+        QTest::qWait(1500);
+        QVERIFY(W.Link->sButtonConnect->isChecked());
+        QTRY_VERIFY_WITH_TIMEOUT(!W.Link->sButtonConnect->isChecked(), 1500);
+        QCOMPARE(W.Link->Balloon()->Title(), QString("Device Not Found"));
+        QCOMPARE(W.Link->CurrentImageIndex(), 0);
+        QVERIFY(W.Events.isEmpty());
+        WaitSearchIdle();
+
+        W.Link->ConnectionLost = true;
+        W.Link->TimerSearchTimeOutTimer();
+        QCOMPARE(W.Link->CurrentImageIndex(), 2);
+        QCOMPARE(W.Link->Balloon()->Title(), QString("Connection Lost"));
+        QVERIFY(Sound->Played.contains("SystemHand"));
+    }
+
+    void invalidSearchSettingsStillEndWithBalloon() {
+        TLinkWindow W;
+        W.Link->SetBaudRate(0);
+        W.Link->sButtonConnect->click();
+        QCOMPARE(Errors, QStringList{"Wrong COM-port settings"});
+        QVERIFY(W.Link->TimerSearchTimeOut->isActive());
+        QTRY_VERIFY_WITH_TIMEOUT(!W.Link->sButtonConnect->isChecked(), 3000);
+        QCOMPARE(W.Link->Balloon()->Title(), LinkTexts[2]);
+    }
+
+    void countersAndTexts() {
+        auto Tester = StartSim("Tavik");
+        TLinkWindow W;
+        double R = 0, T = 0, L = 0;
+        QVERIFY(!W.Link->GetCounters(R, T, L)); // closed
+        W.Link->ComPortObject()->SetPort(Tester->PortName());
+        W.Link->Connect();
+        QTRY_COMPARE_WITH_TIMEOUT(W.Link->CurrentImageIndex(), 1, 3000);
+        QVERIFY(W.Link->BytesTransmitted > 0);
+        QVERIFY(W.Link->BytesReceived > 0);
+        if (!W.Link->GetCounters(R, T, L)) { // just crossed a second boundary at midnight
+            QTest::qWait(1100);
+            QVERIFY(W.Link->GetCounters(R, T, L));
+        }
+        const quint32 PrevR = W.Link->PrevBytesReceived;
+        QVERIFY(!W.Link->GetCounters(R, T, L) || W.Link->PrevBytesReceived != PrevR);
+        QTest::qWait(1100);
+        const quint32 Rx = W.Link->BytesReceived, Tx = W.Link->BytesTransmitted;
+        const quint32 PRx = W.Link->PrevBytesReceived, PTx = W.Link->PrevBytesTransmitted;
+        const qint32 Last = W.Link->LastGetCountersTime;
+        QVERIFY(W.Link->GetCounters(R, T, L));
+        const qint32 D = W.Link->LastGetCountersTime - Last;
+        QVERIFY(D >= 1);
+        if (W.Link->BytesReceived == Rx && W.Link->BytesTransmitted == Tx) {
+            QCOMPARE(R, double(Rx - PRx) / D);
+            QCOMPARE(T, double(Tx - PTx) / D);
+            QCOMPARE(L, qMax(R, T) / 11520.0);
+        }
+
+        W.Link->DoEnglish();
+        QCOMPARE(W.Link->NConnectionSettings->text(), QString("Manual Connection Settings"));
+        W.Link->PopupMenuConnectionPopup();
+        QCOMPARE(W.Link->NSearchOnConnect->text(), QString("Automatic search device \"Tavik\""));
+        W.Link->IndicateConnectionStatus(W.Link, false);
+        QCOMPARE(W.Link->sButtonConnect->toolTip(), QString("Device Connected"));
+        W.Link->Disconnect();
+        QCOMPARE(W.Link->sButtonConnect->toolTip(), QString("Connect to device"));
+    }
+
+    void protocolInThread() {
+        auto Tester = StartSim("Tavik");
+        TLinkWindow W;
+        W.Link->SetProtocolInThread(true);
+        QCOMPARE(W.Link->ComPortObject()->SyncMethod(), smNone);
+        W.Link->ComPortObject()->SetPort(Tester->PortName());
+        W.Link->Connect();
+        QVERIFY(W.Link->KvProtocol()->SyncWithGui);
+        QTRY_COMPARE_WITH_TIMEOUT(W.Link->CurrentImageIndex(), 1, 3000);
+        W.Link->KvProtocol()->RequestRegister(0, 0, {});
+        QTRY_VERIFY_WITH_TIMEOUT(W.Received.contains(0), 2000);
+        try {
+            W.Link->SetProtocolInThread(false);
+            QFAIL("changed while open");
+        } catch (const EComPort &E) {
+            QCOMPARE(QString(E.what()), QString("Cannot set property while connected"));
+        }
+        W.Link->Disconnect();
+        W.Link->SetProtocolInThread(false);
+        QCOMPARE(W.Link->ComPortObject()->SyncMethod(), smThreadSync);
+    }
+
+    // Repeated connections on fresh port objects; the sanitizer build checks that none leaks.
+    void repeatedConnectDisconnect() {
+        auto Tester = StartSim("Tavik");
+        TLinkWindow W;
+        W.Link->ComPortObject()->SetPort(Tester->PortName());
+        for (int I = 0; I < 25; ++I) {
+            QVERIFY(W.Link->Connect());
+            QTRY_COMPARE_WITH_TIMEOUT(W.Link->CurrentImageIndex(), 1, 3000);
+            W.Link->Disconnect();
+            QCOMPARE(W.Link->CurrentImageIndex(), 0);
+        }
+        QCOMPARE(W.Created, 25);
+        QCOMPARE(W.Events.size(), 50);
+        QVERIFY(Errors.isEmpty());
+    }
+};
+
+TAMREL_TEST_MAIN(TDeviceLinkTest)
+#include "tst_DeviceLink.moc"
