@@ -7,6 +7,9 @@
 #include <QLocale>
 #include <QTemporaryDir>
 
+#include <csignal>
+#include <sys/resource.h>
+
 namespace {
 TKvRegister Reg(TKvRegisterType Type, const QByteArray &Raw = {}) {
     TKvRegister r;
@@ -161,6 +164,36 @@ private slots:
         QVERIFY(!plain->LogEnabled());
         plain->LogMessage(QStringLiteral("nothing")); // returns at once, creates nothing
         QVERIFY(plain->LogFileName().isEmpty());
+    }
+
+    void logWriteErrorReleasesTheLock() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString saved = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+        // A file size limit makes the log's writes fail (EFBIG) once it is reached.
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        {
+            TKvCapture cap;
+            auto e = MakeEngine(cap, {}, true, QStringLiteral("TamrelLog"));
+            rlimit small = old;
+            small.rlim_cur = 256;
+            setrlimit(RLIMIT_FSIZE, &small);
+            int failures = 0;
+            for (int i = 0; i < 50; ++i) {
+                try {
+                    e->LogMessage(QStringLiteral("a line of the trace log that fills the file"));
+                } catch (const EKvInOutError &) {
+                    ++failures; // a second failure proves the lock was released by the first
+                }
+            }
+            setrlimit(RLIMIT_FSIZE, &old);
+            QVERIFY(failures >= 2);
+        }
+        std::signal(SIGXFSZ, SIG_DFL);
+        QDir::setCurrent(saved);
     }
 
     void logFileThatCannotBeCreated() {
