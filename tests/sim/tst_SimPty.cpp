@@ -5,10 +5,12 @@
 #include "uSimPipe.h"
 #include "uSimPty.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSerialPort>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -244,6 +246,36 @@ private slots:
             QVERIFY(host.TimeOuts.isEmpty());
             host.Close();
         }
+    }
+
+    void answersWhileTheHostThreadIsBusy() {
+        TSimPty sim;
+        QVERIFY(sim.Start());
+        QSerialPort port;
+        port.setPortName(sim.PortName());
+        QVERIFY(port.open(QIODevice::ReadWrite));
+        QTRY_VERIFY(sim.HostPresent());
+        const QByteArray request = QByteArray::fromHex("7e0800f87e");
+        QCOMPARE(::write(int(port.handle()), request.constData(), size_t(request.size())),
+                 qint64(request.size()));
+        QThread::msleep(200); // no event is processed here
+        QCOMPARE(Modes(sim.FrameLog(), false), QStringList{"cs"});
+        QTRY_VERIFY(port.bytesAvailable() >= 26);
+    }
+
+    void lineRateSetsTheRoundTrip() {
+        TSimOptions o;
+        o.LineRate = 11520; // 1152 bytes a second
+        TSimPty sim;
+        QVERIFY(sim.Start(o));
+        THost host;
+        QVERIFY(host.Open(sim.PortName()));
+        QElapsedTimer t;
+        t.start();
+        host.Engine->RequestRegister(0, 0, {});
+        QTRY_COMPARE(host.Count(0), 1);
+        // 5 request bytes and 26 answer bytes at 10 bits each.
+        QVERIFY2(t.elapsed() >= 26, qPrintable(QString::number(t.elapsed())));
     }
 
     void bootLoaderExchange() {
