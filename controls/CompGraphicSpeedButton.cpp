@@ -26,7 +26,9 @@ TGraphicSpeedButton::TGraphicSpeedButton(QWidget *AOwner) : QAbstractButton(AOwn
     resize(22, 23);
     setFocusPolicy(Qt::NoFocus);
     setBackgroundRole(QPalette::Button);
-    // Hover faces need enter and leave; the style is told about hovering through the state flags.
+    // Moves without a pressed button keep the flat look's hot state up to date; the style is told
+    // about hovering through the state flags.
+    setMouseTracking(true);
     setAttribute(Qt::WA_Hover, true);
 }
 
