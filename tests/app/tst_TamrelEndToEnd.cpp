@@ -1,0 +1,228 @@
+// The real window against the simulated tester over a pseudo-terminal: connecting through
+// the port search, the start write, the polling order on the line, values shown and never
+// echoed, a user setting written once, the hysteresis sweep, loss of the link and the stop
+// write on close.
+#include "CompFloatEdit.h"
+#include "TestMain.h"
+#include "uFormTamrel.h"
+#include "uFrameDeviceLinkComMorva.h"
+#include "uFrameTamrelChannel.h"
+#include "uPlatformTick.h"
+#include "uSimPty.h"
+#include "uTamrelCharts.h"
+#include "uTamrelWidgets.h"
+
+#include <QAction>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
+#include <qcustomplot.h>
+
+#include <memory>
+
+namespace {
+
+bool IsRead(const TSimFrameRecord &F) {
+    return F.Received && (F.Command == 8 || F.Command == 19);
+}
+bool IsWrite(const TSimFrameRecord &F) {
+    return F.Received && (F.Command == 7 || F.Command == 18);
+}
+
+// Register value of a write frame as the tester got it: [cmd][reg][type][value LE].
+qint64 WrittenValue(const TSimFrameRecord &F) {
+    QByteArray Body = F.Raw.mid(1, F.Raw.size() - 2);
+    Body.replace(QByteArray("\x7d\x3e", 2), QByteArray("\x7e", 1));
+    Body.replace(QByteArray("\x7d\x3d", 2), QByteArray("\x7d", 1));
+    qint64 V = 0;
+    const int Size = (quint8(Body[2]) <= 3) ? 1 : (quint8(Body[2]) <= 5 ? 2 : 4);
+    for (int i = Size - 1; i >= 0; --i)
+        V = (V << 8) | quint8(Body[3 + i]);
+    return V;
+}
+
+} // namespace
+
+class TestTamrelEndToEnd : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir RuntimeDir;
+    std::unique_ptr<TSimPty> Sim;
+    std::unique_ptr<TFormTamrel> Form;
+
+    void StartAndConnect(const TSimOptions &Options) {
+        Sim = std::make_unique<TSimPty>();
+        QString Error;
+        QVERIFY2(Sim->Start(Options, &Error), qPrintable(Error));
+        Form = std::make_unique<TFormTamrel>();
+        Form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Form.get()));
+        Form->DeviceLink->sButtonConnect->click();
+        QTRY_VERIFY_WITH_TIMEOUT(Form->DeviceLink->IsConnected(), 5000);
+        // The button shows "connected" only once the tester has acknowledged the start.
+        QTRY_COMPARE_WITH_TIMEOUT(Form->DeviceLink->CurrentImageIndex(), 1, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(Sim->Device()->RegisterInt(1), qint64(1), 3000);
+    }
+    int StartWriteIndex(const QVector<TSimFrameRecord> &Log) {
+        for (int i = 0; i < Log.size(); ++i)
+            if (IsWrite(Log[i]) && Log[i].Register == 1 && WrittenValue(Log[i]) == 1) return i;
+        return -1;
+    }
+    // Reads of the polling tick: everything read but the firmware name and the keep-alive.
+    static QVector<int> PolledReads(const QVector<TSimFrameRecord> &Log, int From) {
+        QVector<int> R;
+        for (int i = qMax(0, From); i < Log.size(); ++i)
+            if (IsRead(Log[i]) && Log[i].Register != 0 && Log[i].Register != 1) R << Log[i].Register;
+        return R;
+    }
+    static void CheckCycles(const QVector<int> &Reads, const QVector<int> &Order, int MinCycles) {
+        const int First = int(Reads.indexOf(Order[0]));
+        QVERIFY2(First >= 0, "no polling tick seen");
+        QVERIFY2(Reads.size() - First >= MinCycles * Order.size(), qPrintable(QString::number(Reads.size())));
+        for (int i = First; i < Reads.size(); ++i)
+            QVERIFY2(Reads[i] == Order[(i - First) % Order.size()],
+                     qPrintable(QStringLiteral("read %1 is register %2").arg(i).arg(Reads[i])));
+    }
+
+private slots:
+    void initTestCase() {
+        // A private port folder: simulators of other test runs stay out of the search.
+        QVERIFY(RuntimeDir.isValid());
+        qputenv("XDG_RUNTIME_DIR", RuntimeDir.path().toLocal8Bit());
+    }
+    void cleanup() {
+        Form.reset();
+        Sim.reset();
+        KvPlatform::SetTickCountOffset(0);
+    }
+
+    void connectPollShowAndClose_data() {
+        QTest::addColumn<bool>("ChecksumOnly");
+        QTest::addColumn<bool>("NewCommands");
+        QTest::newRow("tester answering the CRC probe") << false << false;
+        QTest::newRow("checksum-only tester") << true << false;
+        QTest::newRow("new command set") << false << true;
+    }
+    void connectPollShowAndClose() {
+        QFETCH(bool, ChecksumOnly);
+        QFETCH(bool, NewCommands);
+        TSimOptions Options;
+        Options.ChecksumOnly = ChecksumOnly;
+        Options.NewCommands = NewCommands;
+        StartAndConnect(Options);
+
+        // The firmware name is read once and becomes the update button's hint.
+        QTRY_COMPARE_WITH_TIMEOUT(Form->ButtonUpdateFirmware->toolTip(), Options.Ident, 3000);
+        QTest::qWait(1700);
+        auto Log = Sim->FrameLog();
+        const int Start = StartWriteIndex(Log);
+        QVERIFY(Start >= 0);
+        int NameReads = 0;
+        for (int i = Start; i < Log.size(); ++i)
+            NameReads += IsRead(Log[i]) && Log[i].Register == 0;
+        QCOMPARE(NameReads, 1);
+
+        // Every 500 ms the eight setting registers, in their order.
+        const QVector<int> Percent{6, 5, 12, 9, 3, 10, 4, 14};
+        CheckCycles(PolledReads(Log, Start), Percent, 2);
+        QVector<double> TickTimes;
+        for (int i = Start; i < Log.size(); ++i)
+            if (IsRead(Log[i]) && Log[i].Register == 6) TickTimes << Log[i].TimeMs;
+        for (int i = 1; i < TickTimes.size(); ++i)
+            QVERIFY2(TickTimes[i] - TickTimes[i - 1] > 350 && TickTimes[i] - TickTimes[i - 1] < 650,
+                     qPrintable(QString::number(TickTimes[i] - TickTimes[i - 1])));
+
+        // Values the tester reports are shown; nothing is written back.
+        Sim->Device()->SetRegisterInt(6, 3210);
+        Sim->Device()->SetRegisterInt(9, 42);
+        QTRY_COMPARE_WITH_TIMEOUT(Form->FrameTamrelChannel1->FloatEditSetupVin->text(),
+                                  QStringLiteral("3.210"), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(Form->FrameTamrelChannel2->FloatEditManualPWM->ValueInt(), 42, 2000);
+        QCOMPARE(Form->FrameTamrelChannel1->TrackBarVin->value(), 321);
+        QTRY_VERIFY_WITH_TIMEOUT(Form->SeriesPositionVoltage->data()->size() > 0, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(Form->LabelTemperature->text().endsWith(QStringLiteral(" °C")), 2000);
+        Log = Sim->FrameLog();
+        for (int i = Start + 1; i < Log.size(); ++i)
+            QVERIFY2(!IsWrite(Log[i]) || Log[i].Register == 1,
+                     qPrintable(QStringLiteral("register %1 written").arg(Log[i].Register)));
+
+        // A user setting is written once.
+        Form->RadioGroupPumpType->Item(2)->click();
+        QTRY_COMPARE_WITH_TIMEOUT(Sim->Device()->RegisterInt(10), qint64(2), 2000);
+        QTest::qWait(1100); // two ticks read it back and show it
+        Log = Sim->FrameLog();
+        int PumpWrites = 0;
+        for (const auto &F : Log)
+            PumpWrites += IsWrite(F) && F.Register == 10;
+        QCOMPARE(PumpWrites, 1);
+        QVERIFY(!Form->RadioGroupResistiveHead->isEnabled());
+
+        // "Regulate in V": ten reads per tick.
+        Form->NManualInVolt->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(Sim->Device()->RegisterInt(14), qint64(1), 2000);
+        QTest::qWait(600);
+        Sim->Device()->ClearFrameLog();
+        QTest::qWait(1700);
+        CheckCycles(PolledReads(Sim->FrameLog(), 0), {6, 5, 15, 12, 9, 16, 3, 10, 4, 14}, 2);
+
+        // Closing the window stops the tester.
+        Form->close();
+        QTRY_COMPARE_WITH_TIMEOUT(Sim->Device()->RegisterInt(1), qint64(0), 2000);
+        Log = Sim->FrameLog();
+        int LastWrite = -1;
+        for (int i = 0; i < Log.size(); ++i)
+            if (IsWrite(Log[i])) LastWrite = i;
+        QVERIFY(LastWrite >= 0);
+        QCOMPARE(Log[LastWrite].Register, 1);
+        QCOMPARE(WrittenValue(Log[LastWrite]), qint64(0));
+    }
+
+    void hysteresisSweep() {
+        StartAndConnect(TSimOptions());
+        Form->sPageControl1->setCurrentWidget(Form->sTabSheetChartHyst);
+        Form->FloatEditDutyStart->SetValueInt(0);
+        Form->FloatEditDutyEnd->SetValueInt(50);
+        Form->FloatEditStep->SetValueInt(10);
+        Form->FloatEditPeriod->SetValueInt(100);
+        Form->ButtonStartStop->click();
+        QCOMPARE(Form->DiagramMode, dmForward);
+        QTRY_COMPARE_WITH_TIMEOUT(Sim->Device()->RegisterInt(4), qint64(1), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(Form->DiagramMode, dmNone, 5000);
+        TColoredLineSeries *S = Form->SeriesHyst1;
+        const QVector<int> Xs{0, 10, 20, 30, 40, 50, 40, 30, 20, 10};
+        QCOMPARE(S->PointCount(), Xs.size());
+        for (int i = 0; i < Xs.size(); ++i) {
+            QCOMPARE(S->Point(i).x(), double(Xs[i]));
+            QCOMPARE(S->PointColor(i), i < 6 ? QColor(255, 0, 0) : QColor(255, 144, 96));
+        }
+        // The samples are the tester's measured output in volts.
+        for (int i = 0; i < S->PointCount(); ++i)
+            QVERIFY(S->Point(i).y() >= 0 && S->Point(i).y() <= 5);
+        QCOMPARE(Form->ChartHyst->xAxis->range().upper, 60.0);
+        QCOMPARE(Form->FrameTamrelChannel1->FloatEditManualPWM->ValueInt(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(Sim->Device()->RegisterInt(5), qint64(0), 2000);
+        QCOMPARE(Form->ButtonStartStop->text(), QStringLiteral("Start"));
+    }
+
+    void sweepStopsWhenLinkLost() {
+        StartAndConnect(TSimOptions());
+        Form->FloatEditDutyEnd->SetValueInt(100);
+        Form->FloatEditStep->SetValueInt(1);
+        Form->FloatEditPeriod->SetValueInt(50);
+        Form->ButtonStartStop->click();
+        QTRY_VERIFY_WITH_TIMEOUT(Form->SeriesHyst1->PointCount() >= 3, 3000);
+        QCOMPARE(Form->DiagramMode, dmForward);
+        Sim->Stop(); // the tester vanishes
+        // Skip the silence the link waits for before it declares the loss.
+        KvPlatform::SetTickCountOffset(4000);
+        QTRY_VERIFY_WITH_TIMEOUT(!Form->DeviceLink->IsConnected(), 6000);
+        QTRY_COMPARE_WITH_TIMEOUT(Form->DiagramMode, dmNone, 1000);
+        QCOMPARE(Form->ButtonStartStop->text(), QStringLiteral("Start"));
+        QVERIFY(!Form->TimerUpdateRegisters->isActive());
+    }
+};
+
+TAMREL_TEST_MAIN(TestTamrelEndToEnd)
+#include "tst_TamrelEndToEnd.moc"
