@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -188,7 +189,19 @@ void TSimPty::CloseAndUnlink() {
 
 void TSimPty::Run() {
     QByteArray pendingOut; // bytes the device sent that the pty did not take yet
-    FDevice->SetOutput([&pendingOut](const QByteArray &Bytes) { pendingOut.append(Bytes); });
+    // The device normally sends from this thread; a test that feeds it from another thread
+    // lands here too, so its bytes are handed over under a lock.
+    std::mutex handOverLock;
+    QByteArray handOver;
+    FDevice->SetOutput([&](const QByteArray &Bytes) {
+        std::lock_guard<std::mutex> l(handOverLock);
+        handOver.append(Bytes);
+    });
+    auto takeOutput = [&] {
+        std::lock_guard<std::mutex> l(handOverLock);
+        pendingOut.append(handOver);
+        handOver.clear();
+    };
     const QByteArray slave = FSlavePath.toLocal8Bit();
     bool hung = true; // after TouchSlave in Start, no one holds the port
     char buf[4096];
@@ -226,12 +239,14 @@ void TSimPty::Run() {
         }
         if ((fds[0].revents & POLLHUP) || MasterHungUp(FMaster)) {
             hung = true;
+            takeOutput();
             pendingOut.clear();
             FDevice->SetHostPresent(false);
             TouchSlave(slave, false);
             continue;
         }
         FDevice->Tick();
+        takeOutput();
         while (!pendingOut.isEmpty()) {
             if (MasterHungUp(FMaster)) break; // the next turn notices it and drops the bytes
             const ssize_t n = ::write(FMaster, pendingOut.constData(), size_t(pendingOut.size()));

@@ -248,6 +248,29 @@ private slots:
         }
     }
 
+    void unreadAnswersDoNotReachTheNextOpener() {
+        TSimOptions o;
+        o.AutoSendPeriodMs = 10;
+        TSimPty sim;
+        QVERIFY(sim.Start(o));
+        const QByteArray link = QFile::encodeName(sim.PortName());
+        // A host that starts the streaming and closes without reading anything.
+        int fd = ::open(link.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(fd >= 0);
+        const QByteArray start = KvCodec::FrameCheckSum(QByteArray::fromHex("07010201"));
+        QCOMPARE(::write(fd, start.constData(), size_t(start.size())), qint64(start.size()));
+        QThread::msleep(150);
+        ::close(fd);
+        QTRY_VERIFY(!sim.HostPresent());
+        QVERIFY(sim.FrameLog().size() > 5); // it did stream
+
+        fd = ::open(link.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(fd >= 0);
+        pollfd p{fd, POLLIN, 0};
+        QCOMPARE(::poll(&p, 1, 200), 0);
+        ::close(fd);
+    }
+
     void answersWhileTheHostThreadIsBusy() {
         TSimPty sim;
         QVERIFY(sim.Start());
