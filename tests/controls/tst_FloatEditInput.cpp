@@ -3,6 +3,9 @@
 #include "FloatEditFixture.h"
 #include "TestMain.h"
 
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
 #include <limits>
 #include <stdexcept>
 
@@ -392,6 +395,45 @@ private slots:
         QCOMPARE(FQuestions.size(), 1);
         QCOMPARE(FValidations, 1);
         QVERIFY(FEdit->hasFocus());
+    }
+
+    void applicationMessageBox_data() {
+        QTest::addColumn<bool>("answerYes");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("No") << false << "150";
+        QTest::newRow("Yes") << true << "100";
+    }
+    void applicationMessageBox() {
+        // Without a handler the field asks through a real modal box; answer it from inside its loop.
+        QFETCH(bool, answerYes);
+        QFETCH(QString, text);
+        const TFloatEdit::TQuestionHandler previous = TFloatEdit::SetQuestionHandler(nullptr);
+        FEdit->SetFieldName("Период");
+        FEdit->SetAutoCorretion(false);
+        Type("150");
+        QString title, shown;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        bool answered = false;
+        QTimer::singleShot(0, FEdit, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box) return;
+            title = box->windowTitle();
+            shown = box->text();
+            icon = box->icon();
+            // The box has the focus now; the field must not validate a second time meanwhile.
+            QTest::keyClick(box, answerYes ? Qt::Key_Y : Qt::Key_N, Qt::AltModifier);
+            if (box->isVisible()) box->button(answerYes ? QMessageBox::Yes : QMessageBox::No)->click();
+            answered = true;
+        });
+        PressEnter();
+        TFloatEdit::SetQuestionHandler(previous);
+        QVERIFY(answered);
+        QCOMPARE(title, QStringLiteral("Неверное значение"));
+        QCOMPARE(icon, QMessageBox::Warning);
+        QCOMPARE(shown, QStringLiteral("Значение в поле ввода Период должно находиться в диапазоне от 0 до "
+                                       "100\nИсправить значение?"));
+        QCOMPARE(FEdit->text(), text);
+        QCOMPARE(FValidations, 1);
     }
 
     void notificationRunsWhenHandlerFails() {

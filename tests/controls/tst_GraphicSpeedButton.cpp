@@ -472,6 +472,10 @@ private slots:
         QVERIFY(!b->Down());
         QVERIFY(!action.isChecked());
 
+        // The action's group index is followed.
+        action.setProperty(TGraphicSpeedButtonActionLink::GroupIndexProperty, 6);
+        QCOMPARE(b->GroupIndex(), 6);
+
         action.setEnabled(false);
         QVERIFY(!b->isEnabled());
         action.setEnabled(true);
