@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QPainter>
+#include <QTemporaryDir>
 #include <memory>
 
 namespace {
@@ -323,6 +324,38 @@ private slots:
         const int rightGap = content.right() - b->CurrentLayout().TextBounds.right();
         QVERIFY2(std::abs(leftGap - rightGap) <= 1,
                  qPrintable(QString("%1 / %2").arg(leftGap).arg(rightGap)));
+    }
+
+    void picturesDrawnSharp_data() {
+        QTest::addColumn<QString>("format");
+        QTest::newRow("PNG with transparency") << "PNG";
+        QTest::newRow("32-bit bitmap") << "BMP";
+    }
+    void picturesDrawnSharp() {
+        // A one-pixel checkerboard read from a file comes out pixel for pixel: any scaling or
+        // sub-pixel placement would blur it.
+        QFETCH(QString, format);
+        QImage source(16, 16, QImage::Format_ARGB32);
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x)
+                source.setPixel(x, y, (x + y) % 2 ? qRgb(0, 0, 0) : qRgb(255, 255, 255));
+        // A transparent corner: the face shows through it.
+        source.setPixel(0, 0, qRgba(0, 0, 0, 0));
+        QTemporaryDir dir;
+        const QString file = dir.filePath("glyph." + format.toLower());
+        QVERIFY(source.save(file, qPrintable(format)));
+        auto *b = NewButton("Checker", QRect(10, 10, 140, 30));
+        QPixmap loaded(file);
+        QVERIFY(!loaded.isNull());
+        b->SetGlyphUp(loaded);
+        const QImage image = Grab(b, "sharp_" + format.toLower());
+        const QPoint at = b->CurrentLayout().GlyphPos;
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x) {
+                if (x == 0 && y == 0) continue;
+                QCOMPARE(image.pixel(at + QPoint(x, y)) & 0xFFFFFF, source.pixel(x, y) & 0xFFFFFF);
+            }
+        if (format == "PNG") QVERIFY((image.pixel(at) & 0xFFFFFF) != 0);
     }
 
     void rightToLeftMirrorsLeftAndRight() {
