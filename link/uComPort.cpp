@@ -342,26 +342,50 @@ void TComPort::SetPort(const QString &Value) {
 
 void TComPort::SetCustomBaudRate(int Value) {
     if (Value == FBaudRate) return;
+    const int Old = FBaudRate;
     FBaudRate = Value;
-    ApplyLineSettings();
+    try {
+        ApplyLineSettings();
+    } catch (...) {
+        FBaudRate = Old; // the open port keeps what it had
+        throw;
+    }
 }
 
 void TComPort::SetDataBits(TDataBits Value) {
     if (Value == FDataBits) return;
+    const TDataBits Old = FDataBits;
     FDataBits = Value;
-    ApplyLineSettings();
+    try {
+        ApplyLineSettings();
+    } catch (...) {
+        FDataBits = Old; // the open port keeps what it had
+        throw;
+    }
 }
 
 void TComPort::SetStopBits(TStopBits Value) {
     if (Value == FStopBits) return;
+    const TStopBits Old = FStopBits;
     FStopBits = Value;
-    ApplyLineSettings();
+    try {
+        ApplyLineSettings();
+    } catch (...) {
+        FStopBits = Old; // the open port keeps what it had
+        throw;
+    }
 }
 
 void TComPort::SetParityBits(TParityBits Value) {
     if (Value == FParity.Bits) return;
+    const TParityBits Old = FParity.Bits;
     FParity.Bits = Value;
-    ApplyLineSettings();
+    try {
+        ApplyLineSettings();
+    } catch (...) {
+        FParity.Bits = Old; // the open port keeps what it had
+        throw;
+    }
 }
 
 void TComPort::SetSyncMethod(TSyncMethod Value) {

@@ -167,6 +167,24 @@ private slots:
         QCOMPARE(Pty.SlaveSpeed(), speed_t(B57600));
     }
 
+    // A pty takes no other word size than 8 bits: the refusal reaches the caller and the
+    // port keeps its setting.
+    void refusedSettingKeepsTheOldValue() {
+        TPtyPair Pty;
+        TComPort Port;
+        Port.SetPort(Pty.SlaveName);
+        Port.SetConnected(true);
+        try {
+            Port.SetDataBits(dbSix);
+            QFAIL("a pty took 6 data bits");
+        } catch (const EComPort &E) {
+            QVERIFY(QString(E.what()).startsWith("Unable to set com port settings"));
+        }
+        QCOMPARE(Port.DataBits(), dbEight);
+        Port.SetCustomBaudRate(19200); // the next change works as usual
+        QCOMPARE(Pty.SlaveSpeed(), speed_t(B19200));
+    }
+
     void changingPortOfOpenPortReopens() {
         TPtyPair A, B;
         TComPort Port;

@@ -55,6 +55,11 @@ public:
         ::tcgetattr(Master, &T);
         return ::cfgetospeed(&T);
     }
+    bool TwoStopBits() const {
+        termios T{};
+        ::tcgetattr(Master, &T);
+        return (T.c_cflag & CSTOPB) != 0;
+    }
     int Master = -1;
     int Keeper = -1;
     QString SlaveName;
