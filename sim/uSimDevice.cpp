@@ -39,6 +39,7 @@ struct TSimReg {
     quint8 Type = 0;
     bool ReadOnly = false;
     qint64 Min = 0, Max = 0; // accepted range of written values (number types)
+    bool Pinned = false;     // a measured value set by a test: the model leaves it alone
     QByteArray Raw;
 };
 
@@ -179,11 +180,14 @@ struct TSimDevice::TImpl {
         if (dt < 0.5) return;
         LastModelMs = Now;
         Model.Step(ChannelInput(5, 6, 15), ChannelInput(9, 12, 16), dt);
-        SetRegInt(2, Model.Channel(0).OutputMv());
-        SetRegInt(8, Model.Channel(0).CurrentCentiAmp());
-        SetRegInt(11, Model.Channel(1).OutputMv());
-        SetRegInt(13, Model.Channel(1).CurrentCentiAmp());
-        SetRegInt(7, Model.TemperatureTenths());
+        auto measured = [this](int r, int v) {
+            if (!Regs[r].Pinned) SetRegInt(r, v);
+        };
+        measured(2, Model.Channel(0).OutputMv());
+        measured(8, Model.Channel(0).CurrentCentiAmp());
+        measured(11, Model.Channel(1).OutputMv());
+        measured(13, Model.Channel(1).CurrentCentiAmp());
+        measured(7, Model.TemperatureTenths());
     }
 
     // ---- frame log ----
@@ -606,12 +610,38 @@ qint64 TSimDevice::RegisterInt(quint8 RegNum) const {
 
 void TSimDevice::SetRegister(quint8 RegNum, const QByteArray &Raw) {
     QMutexLocker l(&d->Lock);
-    if (RegNum < RegisterCount) d->Regs[RegNum].Raw = Raw;
+    if (RegNum >= RegisterCount) return;
+    d->Regs[RegNum].Raw = Raw;
+    d->Regs[RegNum].Pinned = d->Regs[RegNum].ReadOnly;
 }
 
 void TSimDevice::SetRegisterInt(quint8 RegNum, qint64 Value) {
     QMutexLocker l(&d->Lock);
-    if (RegNum < RegisterCount && d->Regs[RegNum].Type != TypeString) d->SetRegInt(RegNum, Value);
+    if (RegNum >= RegisterCount || d->Regs[RegNum].Type == TypeString) return;
+    d->SetRegInt(RegNum, Value);
+    d->Regs[RegNum].Pinned = d->Regs[RegNum].ReadOnly;
+}
+
+void TSimDevice::ReleaseRegister(quint8 RegNum) {
+    QMutexLocker l(&d->Lock);
+    if (RegNum < RegisterCount) d->Regs[RegNum].Pinned = false;
+}
+
+void TSimDevice::SendRegister(quint8 RegNum) {
+    QVector<QByteArray> out;
+    TSimOutput output;
+    {
+        QMutexLocker l(&d->Lock);
+        if (RegNum >= RegisterCount) return;
+        const double now = d->NowLocked();
+        d->AdvanceModel(now);
+        d->Send(d->ValuePayload(d->ValueCommand(), RegNum), d->LastCrc, now, now);
+        d->FlushDue(now, out);
+        output = d->Output;
+    }
+    if (output)
+        for (const QByteArray &b : out)
+            output(b);
 }
 
 void TSimDevice::SetIdent(const QString &Ident) {

@@ -68,12 +68,18 @@ public:
     // True once the die-after time has passed; the transport then closes the line.
     bool Dead() const;
 
-    // Register access for tests. SetRegister stores raw bytes without type checks.
+    // Register access for tests. SetRegister stores raw bytes without type checks. Setting a
+    // measured register (2, 7, 8, 11, 13) pins it: the actuator model leaves it at that value
+    // until ReleaseRegister.
     QByteArray Register(quint8 RegNum) const;
     quint8 RegisterType(quint8 RegNum) const;
     qint64 RegisterInt(quint8 RegNum) const; // little-endian integer value of the raw bytes
     void SetRegister(quint8 RegNum, const QByteArray &Raw);
     void SetRegisterInt(quint8 RegNum, qint64 Value); // stored in the register's own size
+    void ReleaseRegister(quint8 RegNum);
+    // Sends the register's value at once, unasked, as the tester's own values go out (in the
+    // format of the last frame received). Nothing goes out while no host is present.
+    void SendRegister(quint8 RegNum);
     void SetIdent(const QString &Ident);
 
     // Firmware image received through the boot loader (pages placed by index).

@@ -413,6 +413,22 @@ private slots:
         QCOMPARE(b.Dev->RegisterType(2), quint8(7));
     }
 
+    void pinnedMeasuredValueAndImmediateSend() {
+        TSimBench b;
+        b.Dev->SetRegisterInt(7, -15); // -1.5 °C, for a read-out test
+        b.RunTo(500);
+        QCOMPARE(b.Dev->RegisterInt(7), -15);
+        b.Dev->SendRegister(7);
+        QCOMPARE(b.Cap.Payloads(), QVector<QByteArray>{Hex("07 07 07 F1 FF FF FF")});
+        b.Dev->ReleaseRegister(7);
+        b.RunTo(600);
+        QVERIFY(qAbs(b.Dev->RegisterInt(7) - 250) < 30);
+        b.Dev->SetHostPresent(false);
+        b.Cap.Clear();
+        b.Dev->SendRegister(7);
+        QVERIFY(b.Cap.Raw.isEmpty());
+    }
+
     void outputFollowsSetInputVoltageWithoutManualControl() {
         TSimBench b;
         b.Request(Hex("07 06 04 D0 07")); // 2000 mV
