@@ -12,35 +12,41 @@ using namespace CompFloatEditText;
 
 namespace {
 // Sends the notification and then clears the validation flag however the validation ends; a
-// notification that fails while another error is already leaving is dropped.
+// notification that fails while another error is already leaving is dropped. The handler is
+// called through a copy, so it may replace itself, and a field deleted meanwhile is left alone.
 class TValidateScope {
 public:
-    TValidateScope(bool &Flag, const TFloatEdit::TNotifyEvent &Notify, QObject *Sender)
-        : FFlag(Flag), FNotify(Notify), FSender(Sender), FUncaught(std::uncaught_exceptions()) {
+    TValidateScope(TFloatEdit *Edit, bool &Flag, const TFloatEdit::TNotifyEvent &Notify)
+        : FEdit(Edit), FFlag(Flag), FNotify(Notify), FUncaught(std::uncaught_exceptions()) {
         FFlag = true;
     }
     ~TValidateScope() noexcept(false) {
+        const QPointer<TFloatEdit> edit = FEdit;
         struct TReset {
+            const QPointer<TFloatEdit> &Edit;
             bool &Flag;
-            ~TReset() { Flag = false; }
-        } reset{FFlag};
-        if (!FNotify) return;
+            ~TReset() {
+                if (Edit) Flag = false;
+            }
+        } reset{edit, FFlag};
+        if (!edit || !FNotify) return;
+        const TFloatEdit::TNotifyEvent notify = FNotify;
         if (std::uncaught_exceptions() > FUncaught) {
             try {
-                FNotify(FSender);
+                notify(FEdit);
             } catch (...) {
             }
             return;
         }
-        FNotify(FSender);
+        notify(FEdit);
     }
     TValidateScope(const TValidateScope &) = delete;
     TValidateScope &operator=(const TValidateScope &) = delete;
 
 private:
+    QPointer<TFloatEdit> FEdit;
     bool &FFlag;
     const TFloatEdit::TNotifyEvent &FNotify;
-    QObject *FSender;
     int FUncaught;
 };
 
@@ -56,7 +62,7 @@ int TFloatEdit::doValidate() {
 int TFloatEdit::Validate(bool AutoCorrect, bool AutoCorrectAsk) {
     if (PasswordSet()) return 0;
     int result = 0;
-    TValidateScope scope(ValidatingFlag, OnValidate, this);
+    TValidateScope scope(this, ValidatingFlag, OnValidate);
 
     const QString parseQuestion =
         QStringLiteral("Неверное значение в поле ввода ") + FFieldName + QLatin1Char('\r') + kRetry;

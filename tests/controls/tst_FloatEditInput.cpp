@@ -436,6 +436,25 @@ private slots:
         QCOMPARE(FValidations, 1);
     }
 
+    void notificationMayReplaceItselfOrDeleteTheField() {
+        int first = 0, second = 0;
+        FEdit->OnValidate = [&](QObject *) {
+            ++first;
+            FEdit->OnValidate = [&](QObject *) { ++second; };
+        };
+        FEdit->doValidate();
+        FEdit->doValidate();
+        QCOMPARE(first, 1);
+        QCOMPARE(second, 1);
+        QVERIFY(!FEdit->IsValidating());
+
+        auto *doomed = new TFloatEdit(FForm.get());
+        doomed->OnValidate = [](QObject *Sender) { delete Sender; };
+        QPointer<TFloatEdit> watch(doomed);
+        doomed->doValidate();
+        QVERIFY(watch.isNull());
+    }
+
     void notificationRunsWhenHandlerFails() {
         FEdit->SetAutoCorretion(false);
         FWhileAsking = [] { throw std::runtime_error("no box"); };
