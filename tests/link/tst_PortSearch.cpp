@@ -2,7 +2,11 @@
 // ports that cannot be opened or do not answer, invalid settings, overlapping searches.
 #include "TestMain.h"
 #include "uFormConnectionSettingsMorvaSearch.h"
+#include "uKvFrameCodec.h"
 #include "uLinkTestSupport.h"
+#include "uPtyPair.h"
+
+#include <thread>
 
 struct TReport {
     QString Ident, Port;
@@ -137,6 +141,33 @@ private slots:
         WaitIdle();
         QVERIFY(LogHas(Sim->PortName() + " Free"));
         QCOMPARE(Reports, 0);
+    }
+
+    // A device that answers one request twice in a row: the probe reports once.
+    void twoQuickAnswersGiveOneReport() {
+        TPtyPair Pty;
+        QVERIFY(Pty.Ok());
+        const QString Link = VirtualPortFolder() + "/DOUBLE0";
+        QVERIFY(QFile::link(Pty.SlaveName, Link));
+        std::atomic<bool> Answered{false};
+        std::thread Device([&] {
+            if (Pty.Read(4, 3000).isEmpty()) // the request
+                return;
+            const QByteArray Answer = KvCodec::FrameCheckSum(QByteArray("\x07\x00\x01", 3) + "Tavik twice");
+            Pty.Write(Answer + Answer);
+            Answered = true;
+        });
+        QVector<TReport> Reports;
+        StartSearch(Settings, false, [&](const QString &I, const QString &P, int B) {
+            Reports.append({I, P, B});
+        });
+        WaitIdle();
+        Device.join();
+        QFile::remove(Link);
+        QVERIFY(Answered);
+        QCOMPARE(Reports.size(), 1);
+        QCOMPARE(Reports[0].Ident, QString("Tavik twice"));
+        QCOMPARE(Reports[0].Port, Link);
     }
 
     void noPortsNoProbes() {
