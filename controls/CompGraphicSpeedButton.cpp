@@ -205,10 +205,12 @@ void TGraphicSpeedButton::mouseReleaseEvent(QMouseEvent *Event) {
         FState = FDown ? bsExclusive : bsUp;
         update();
     }
-    emit released();
-    if (inside) Click();
-    UpdateTracking(inside);
+    // A click handler may close and delete the window that holds this button.
+    const QPointer<TGraphicSpeedButton> self(this);
     Event->accept();
+    emit released();
+    if (self && inside) Click();
+    if (self) UpdateTracking(inside);
 }
 
 void TGraphicSpeedButton::mouseDoubleClickEvent(QMouseEvent *Event) {

@@ -543,6 +543,16 @@ private slots:
         QCOMPARE(QColor(b->GlyphUp().toImage().pixel(8, 8)), kUpColour);
     }
 
+    void clickHandlerMayDeleteTheButton() {
+        auto *b = NewButton("Close", QRect(10, 10, 100, 30));
+        b->SetFlat(true);
+        QPointer<TGraphicSpeedButton> watch(b);
+        connect(b, &QAbstractButton::clicked, b, [b] { delete b; });
+        QTest::mousePress(b, Qt::LeftButton, {}, QPoint(5, 5));
+        QTest::mouseRelease(b, Qt::LeftButton, {}, QPoint(5, 5));
+        QVERIFY(watch.isNull());
+    }
+
     void actionDestroyed() {
         auto action = std::make_unique<QAction>("Gone");
         auto *b = new TGraphicSpeedButton(FForm.get());
