@@ -46,6 +46,15 @@ void TouchSlave(const QByteArray &SlavePath, bool SetRaw) {
     ::close(fd);
 }
 
+// Discards what waits in the slave's input without reading it, while a host holds it.
+void FlushSlaveInput(const QByteArray &SlavePath) {
+    const int fd = ::open(SlavePath.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return;
+    tcflush(fd, TCIFLUSH);
+    ::close(fd);
+}
+
 // Whether the master shows a hang-up now (no slave descriptor open).
 bool MasterHungUp(int Master) {
     pollfd p{Master, 0, 0};
@@ -219,6 +228,9 @@ void TSimPty::Run() {
             ::poll(&w, 1, 2);
             if (FStop.load()) break;
             if (!MasterHungUp(FMaster)) {
+                // A new holder. Nothing was sent since the last one left, so whatever waits
+                // in the port's input now is stale (written while that holder was closing).
+                FlushSlaveInput(slave);
                 hung = false;
                 FDevice->SetHostPresent(true);
             } else {
@@ -241,8 +253,8 @@ void TSimPty::Run() {
             hung = true;
             takeOutput();
             pendingOut.clear();
-            FDevice->SetHostPresent(false);
             TouchSlave(slave, false);
+            FDevice->SetHostPresent(false);
             continue;
         }
         FDevice->Tick();

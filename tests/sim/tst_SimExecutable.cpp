@@ -4,6 +4,7 @@
 
 #include <QFileInfo>
 #include <QProcess>
+#include <QTemporaryDir>
 
 #include <csignal>
 #include <fcntl.h>
@@ -24,7 +25,17 @@ class TestSimExecutable : public QObject {
         return QString::fromLocal8Bit(out.mid(prefix.size()).trimmed());
     }
 
+    // A runtime folder of this test's own, so that simulators of tests running at the same
+    // time neither take these names nor appear in this port folder.
+    QTemporaryDir FRuntime;
+
 private slots:
+    void initTestCase() {
+        QVERIFY(FRuntime.isValid());
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(FRuntime.path()));
+        QCOMPARE(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation), FRuntime.path());
+    }
+
     void publishesAndRemovesItsPort_data() {
         QTest::addColumn<int>("signalNumber");
         QTest::newRow("SIGTERM") << int(SIGTERM);

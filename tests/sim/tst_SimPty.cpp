@@ -7,8 +7,10 @@
 
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QMutex>
 #include <QRegularExpression>
 #include <QSerialPort>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -82,7 +84,17 @@ QStringList Modes(const QVector<TSimFrameRecord> &Log, bool Received) {
 class TestSimPty : public QObject {
     Q_OBJECT
 
+    // A runtime folder of this test's own, so that simulators of tests running at the same
+    // time neither take these names nor appear in this port folder.
+    QTemporaryDir FRuntime;
+
 private slots:
+    void initTestCase() {
+        QVERIFY(FRuntime.isValid());
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(FRuntime.path()));
+        QCOMPARE(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation), FRuntime.path());
+    }
+
     void portIsPublishedAndRemoved() {
         const QString folder = TSimPty::PortFolder();
         QCOMPARE(folder,
@@ -405,6 +417,36 @@ private slots:
         received.clear();
         QTest::qWait(100);
         QVERIFY(received.isEmpty());
+    }
+
+    void pipeOnAGivenThread() {
+        QThread worker;
+        worker.start();
+        TSimOptions o;
+        o.AutoSendPeriodMs = 10;
+        QMutex lock;
+        QByteArray received;
+        QSet<QThread *> threads;
+        auto *pipe = new TSimPipe(o, [&](const QByteArray &b) {
+            QMutexLocker l(&lock);
+            received += b;
+            threads << QThread::currentThread();
+        });
+        pipe->moveToThread(&worker);
+        pipe->Write(KvCodec::FrameCheckSum(QByteArray::fromHex("07010201"))); // queued to the worker
+        QTRY_VERIFY([&] {
+            QMutexLocker l(&lock);
+            return received.count('\x7e') >= 12; // the acknowledgement and unasked values
+        }());
+        {
+            QMutexLocker l(&lock);
+            QCOMPARE(threads, QSet<QThread *>{&worker});
+            QVERIFY(received.startsWith(KvCodec::FrameCheckSum(QByteArray::fromHex("82070100"))));
+        }
+        QMetaObject::invokeMethod(
+            pipe, [pipe] { delete pipe; }, Qt::BlockingQueuedConnection);
+        worker.quit();
+        worker.wait();
     }
 };
 
