@@ -55,6 +55,7 @@ void TSimPipe::TimerTick() {
     FDevice->Tick();
     if (FDevice->Dead()) {
         FClosed = true;
+        emit Unplugged();
         return;
     }
     Schedule();

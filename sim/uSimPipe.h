@@ -28,6 +28,10 @@ public:
 
     TSimDevice &Device() { return *FDevice; }
 
+signals:
+    // The die-after time has passed: the line is gone, as an unplugged device's would be.
+    void Unplugged();
+
 private:
     void Schedule();
     void TimerTick();

@@ -11,6 +11,7 @@
 #include <QRegularExpression>
 #include <QSerialPort>
 #include <QSet>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -417,6 +418,21 @@ private slots:
         received.clear();
         QTest::qWait(100);
         QVERIFY(received.isEmpty());
+    }
+
+    void pipeUnplugsAtTheDieAfterTime() {
+        TSimOptions o;
+        o.DieAfterMs = 100;
+        QByteArray out;
+        TSimPipe pipe(o, [&out](const QByteArray &b) { out += b; });
+        QSignalSpy unplugged(&pipe, &TSimPipe::Unplugged);
+        pipe.Write(KvCodec::FrameCheckSum(QByteArray::fromHex("0800")));
+        QVERIFY(!out.isEmpty());
+        QTRY_COMPARE(unplugged.size(), 1);
+        QVERIFY(pipe.Died());
+        out.clear();
+        pipe.Write(KvCodec::FrameCheckSum(QByteArray::fromHex("0800")));
+        QVERIFY(out.isEmpty());
     }
 
     void pipeOnAGivenThread() {
