@@ -478,11 +478,11 @@ void TComPort::DoOpen() {
 }
 
 void TComPort::DoClose(bool RaiseEvent) {
-    std::shared_ptr<TComPortCore> C = std::move(FCore);
+    std::shared_ptr<TComPortCore> C = FCore;
     if (!C) return;
     {
         QMutexLocker L(&C->Lock);
-        C->Owner = nullptr;
+        C->Owner = nullptr; // no handler starts from here on
         C->RxBuffer.clear();
     }
     C->AbortWrites();
@@ -494,6 +494,8 @@ void TComPort::DoClose(bool RaiseEvent) {
         QObject::connect(T, &QThread::finished, T, [C, T] { T->deleteLater(); });
         T->quit();
     } else {
+        // Runs after a handler that is under way on the port's thread has returned, so the
+        // port stays usable for that handler until then.
         QMetaObject::invokeMethod(
             C.get(), [&C] { C->ClosePort(); }, Qt::BlockingQueuedConnection);
         T->quit();
@@ -501,6 +503,7 @@ void TComPort::DoClose(bool RaiseEvent) {
         delete T;
         C->Thread = nullptr;
     }
+    FCore.reset();
     if (RaiseEvent && OnAfterClose) OnAfterClose(this);
 }
 
