@@ -49,8 +49,7 @@ void TouchSlave(const QByteArray &SlavePath, bool SetRaw) {
 // Discards what waits in the slave's input without reading it, while a host holds it.
 void FlushSlaveInput(const QByteArray &SlavePath) {
     const int fd = ::open(SlavePath.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0)
-        return;
+    if (fd < 0) return;
     tcflush(fd, TCIFLUSH);
     ::close(fd);
 }
@@ -114,8 +113,11 @@ bool TSimPty::Start(const TSimOptions &Options, QString *Error) {
         CloseAndUnlink();
         return false;
     };
-    if (FRunning.load() || FThread.joinable())
-        return fail(QStringLiteral("The simulator is already running"));
+    if (FRunning.load() || FThread.joinable()) {
+        if (Error) // the running simulator is left alone
+            *Error = QStringLiteral("The simulator is already running");
+        return false;
+    }
     FDied = false;
     FStop = false;
     FPortName.clear();

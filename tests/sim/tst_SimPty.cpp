@@ -113,7 +113,10 @@ private slots:
             QVERIFY(s->SlavePath().startsWith("/dev/pts/"));
         }
         QVERIFY(a.PortName() != b.PortName());
-        QVERIFY(!a.Start({}, &error)); // already running
+        QVERIFY(!a.Start({}, &error)); // already running, and left running
+        QVERIFY(a.Running());
+        QVERIFY(QFileInfo(a.PortName()).isSymLink());
+        QVERIFY(QFileInfo::exists(a.SlavePath()));
         a.Stop();
         QVERIFY(!QFileInfo(a.PortName()).exists() && !QFileInfo(a.PortName()).isSymLink());
         QVERIFY(QFileInfo(b.PortName()).isSymLink());
