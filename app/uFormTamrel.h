@@ -10,6 +10,8 @@
 #include <QMainWindow>
 #include <QVector>
 
+#include <array>
+
 class QAction;
 class QCPGraph;
 class QCheckBox;
@@ -124,8 +126,10 @@ public:
     TDiagramMode DiagramMode = dmNone;
     qint32 TimeX = -1;
 
-    // Number of chart redraws actually painted (for measurements).
+    // Number of position-chart redraws actually done, and of values received per register
+    // (for measurements and diagnostics).
     quint64 ChartReplotCount() const { return FReplotCount; }
+    std::array<quint32, 256> ReceivedRegisterCount{};
 
 protected:
     void closeEvent(QCloseEvent *Event) override;
@@ -154,6 +158,11 @@ private:
     QString FScreenshotFolder;
     QIcon FManualControlImages[2];
     quint64 FReplotCount = 0;
+    // Charts waiting for their next frame: samples only mark a chart; the frame timer redraws
+    // it at most once per screen refresh.
+    QTimer *FReplotTimer = nullptr;
+    bool FPositionDirty = false;
+    bool FHystDirty = false;
 };
 
 // The program's one main window, while it exists.

@@ -7,6 +7,7 @@
 
 #include <QCheckBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QToolButton>
 #include <qcustomplot.h>
@@ -14,9 +15,31 @@
 using namespace TamrelReg;
 
 void TFormTamrel::ReplotLater(QCustomPlot *Chart) {
-    // Queued replots coalesce into one paint per event-loop pass, so a burst of samples costs
-    // one redraw, not one per sample.
-    Chart->replot(QCustomPlot::rpQueuedReplot);
+    // Samples may arrive far faster than a screen can show them ("Draw often"): a sample only
+    // marks its chart, and the frame timer redraws marked charts once per screen refresh.
+    if (Chart == ChartPosition)
+        FPositionDirty = true;
+    else
+        FHystDirty = true;
+    if (!FReplotTimer) {
+        FReplotTimer = new QTimer(this);
+        FReplotTimer->setSingleShot(true);
+        qreal Hz = 60;
+        if (QScreen *S = screen()) Hz = S->refreshRate() > 1 ? S->refreshRate() : 60;
+        FReplotTimer->setInterval(qBound(8, int(1000 / Hz), 50));
+        FReplotTimer->setTimerType(Qt::PreciseTimer);
+        connect(FReplotTimer, &QTimer::timeout, this, [this] {
+            if (FPositionDirty) {
+                FPositionDirty = false;
+                ChartPosition->replot(QCustomPlot::rpQueuedRefresh);
+            }
+            if (FHystDirty) {
+                FHystDirty = false;
+                ChartHyst->replot(QCustomPlot::rpQueuedRefresh);
+            }
+        });
+    }
+    if (!FReplotTimer->isActive()) FReplotTimer->start();
 }
 
 void TFormTamrel::RequestRegisterNow(quint8 RegNum) {

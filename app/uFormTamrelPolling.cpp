@@ -123,6 +123,7 @@ qint64 RegisterInt(const TKvRegister &Reg) {
 
 void TFormTamrel::OnReceivedRegister(TKvProtocol *SenderKvProtocol, quint8 RegNum) {
     TSkipWriteGuard Guard(SkipWriteRegister);
+    ++ReceivedRegisterCount[RegNum];
     if (!SenderKvProtocol) return;
     ShowReceivedValue(RegNum, SenderKvProtocol->Registers[RegNum]);
 }

@@ -1,0 +1,50 @@
+// The program's start as main.cpp does it, up to the first paint of the main window; then it
+// prints its peak resident set size and ends. Run by bench_app to time the start-up.
+#include "uFormTamrel.h"
+#include "uKvApplication.h"
+
+#include <QFile>
+#include <QStyleFactory>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+long PeakRssKiB() {
+    QFile F(QStringLiteral("/proc/self/status"));
+    if (!F.open(QIODevice::ReadOnly)) return -1;
+    for (const QByteArray &Line : F.readAll().split('\n'))
+        if (Line.startsWith("VmHWM:")) return Line.mid(6).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+class TFirstPaint : public QObject {
+public:
+    bool eventFilter(QObject *Watched, QEvent *Event) override {
+        if (Event->type() == QEvent::Paint && !FDone) {
+            FDone = true;
+            QTimer::singleShot(0, [] {
+                std::printf("shown %ld\n", PeakRssKiB());
+                std::fflush(stdout);
+                QCoreApplication::exit(0);
+            });
+        }
+        return QObject::eventFilter(Watched, Event);
+    }
+
+private:
+    bool FDone = false;
+};
+
+} // namespace
+
+int main(int argc, char **argv) {
+    TKvApplication App(argc, argv);
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    TFormTamrel Form;
+    TFirstPaint Probe;
+    Form.installEventFilter(&Probe);
+    Form.show();
+    return App.exec();
+}
