@@ -4,6 +4,7 @@
 #include "uSimPty.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -35,6 +36,15 @@ int main(int argc, char **argv) {
     if (wantsHelp) {
         std::fputs(qPrintable(help), stdout);
         return 0;
+    }
+
+    // The log and image files are written as frames come; refuse at once a path that cannot be.
+    for (const QString &path : {options.FrameLogPath, options.ImageOutPath}) {
+        QFile f(path);
+        if (!path.isEmpty() && !f.open(QIODevice::Append)) {
+            std::fprintf(stderr, "tamrel-sim: %s: %s\n", qPrintable(path), qPrintable(f.errorString()));
+            return 2;
+        }
     }
 
     // Signals only write a byte; the event loop does the rest, so the link is always removed.

@@ -86,6 +86,10 @@ private slots:
         QVERIFY(sim.waitForFinished(5000));
         QCOMPARE(sim.exitCode(), 2);
         QVERIFY(sim.readAllStandardError().contains("--line-rate"));
+        sim.start(TAMREL_SIM_EXE, {"--frame-log", "/nonexistent-folder/frames.jsonl"});
+        QVERIFY(sim.waitForFinished(5000));
+        QCOMPARE(sim.exitCode(), 2);
+        QVERIFY(sim.readAllStandardError().contains("/nonexistent-folder/frames.jsonl"));
         sim.start(TAMREL_SIM_EXE, {"--help"});
         QVERIFY(sim.waitForFinished(5000));
         QCOMPARE(sim.exitCode(), 0);
