@@ -1,0 +1,117 @@
+// What the simulated tester does with each command it receives: register reads and writes
+// with their refusals, the boot loader, the block commands.
+#include "uSimDeviceImpl.h"
+
+void TSimDevice::TImpl::Dispatch(QByteArray Payload, bool Crc, double Now, qsizetype RequestBytes) {
+    QByteArray prefix;
+    if (quint8(Payload[0]) == AddressMarker) {
+        if (Payload.size() < 3) return; // nothing after the address: not a command
+        prefix = Payload.left(2);
+        Payload.remove(0, 2);
+    }
+    const quint8 cmd = quint8(Payload[0]);
+    const quint8 second = Payload.size() > 1 ? quint8(Payload[1]) : 0;
+    auto ack = [&](quint8 Error) {
+        QByteArray p;
+        p.append(char(AckCommand()));
+        p.append(char(cmd));
+        p.append(char(second));
+        p.append(char(Error));
+        Answer(prefix, p, Crc, Now, RequestBytes);
+    };
+    const bool isRead = cmd == CmdRead || (Opt.NewCommands && cmd == CmdRead2);
+    const bool isWrite = cmd == CmdWrite || (Opt.NewCommands && cmd == CmdWrite2);
+    if (isRead) {
+        if (Payload.size() < 2) return ack(ErrParameter);
+        if (second >= RegisterCount) return ack(ErrRegAddress);
+        AdvanceModel(Now);
+        Answer(prefix, ValuePayload(ValueCommand(), second), Crc, Now, RequestBytes);
+        return;
+    }
+    if (isWrite) {
+        if (Payload.size() < 3) return ack(ErrParameter);
+        if (second >= RegisterCount || Regs[second].ReadOnly) return ack(ErrRegAddress);
+        TSimReg &reg = Regs[second];
+        const quint8 type = quint8(Payload[2]);
+        const QByteArray value = Payload.mid(3);
+        if (type != reg.Type || (TypeSize[type] != 255 && value.size() != TypeSize[type]))
+            return ack(ErrDataType);
+        if (type != TypeString) {
+            const qint64 v = BytesInt(value, TypeSigned(type));
+            if (v < reg.Min || v > reg.Max) return ack(ErrValue);
+        }
+        AdvanceModel(Now); // the old inputs held until now
+        const bool wasRunning = RegInt(1) == 1;
+        reg.Raw = value;
+        if (second == 1 && !wasRunning && RegInt(1) == 1) NextAutoSend = Now + Opt.AutoSendPeriodMs;
+        return ack(ErrOk);
+    }
+    switch (cmd) {
+    case CmdLoaderInfo:
+    case CmdLoaderStart: {
+        if (cmd == CmdLoaderStart) {
+            if (Payload.size() < 5) return ack(ErrParameter);
+            Announced = qint64(qFromLittleEndian<quint32>(Payload.constData() + 1));
+            Image.clear();
+            Pages = 0;
+        }
+        QByteArray p;
+        p.append(char(CmdLoaderInfo));
+        p.append(Le16(Opt.DeviceId));
+        p.append(Le16(Opt.FlashSizeKiB));
+        p.append(Le16(Opt.PageSize));
+        p.append(Opt.LoaderIdent.toLatin1());
+        Answer(prefix, p, Crc, Now, RequestBytes);
+        return;
+    }
+    case CmdPage:
+        return Answer(prefix, QByteArray(1, char(CmdPage)) + char(TakePage(Payload)), Crc, Now, RequestBytes);
+    case CmdBlockRead:
+    case CmdBlockClear:
+    case CmdBlockWrite: {
+        if (Payload.size() < (cmd == CmdBlockWrite ? 4 : 6)) return ack(ErrParameter);
+        const quint8 region = quint8(Payload[1]);
+        const int address = qFromLittleEndian<quint16>(Payload.constData() + 2);
+        QByteArray &mem = Blocks[region];
+        if (mem.isEmpty()) mem = QByteArray(BlockRegionSize, 0);
+        QByteArray p = Payload.left(4);
+        if (cmd == CmdBlockWrite) {
+            const QByteArray data = Payload.mid(4, BlockRegionSize - address);
+            mem.replace(address, data.size(), data);
+            p.append(Le16(quint16(data.size())));
+        } else {
+            const int count =
+                std::min<int>(qFromLittleEndian<quint16>(Payload.constData() + 4), BlockRegionSize - address);
+            if (cmd == CmdBlockRead) {
+                p.append(mem.mid(address, std::min(count, MaxBlockBytes)));
+            } else {
+                mem.replace(address, count, QByteArray(count, 0));
+                p.append(Payload.mid(4, 2));
+            }
+        }
+        return Answer(prefix, p, Crc, Now, RequestBytes);
+    }
+    default:
+        return ack(ErrCommand);
+    }
+}
+
+// Stores one firmware page; returns its status.
+quint8 TSimDevice::TImpl::TakePage(const QByteArray &Payload) {
+    if (Payload.size() < 4 || Opt.PageSize == 0) return ErrParameter;
+    const int page = qFromLittleEndian<quint16>(Payload.constData() + 1);
+    const QByteArray data = Payload.mid(3);
+    if (page == Opt.FailPageIndex) return Opt.FailPageStatus;
+    const qint64 offset = qint64(page) * Opt.PageSize;
+    if (data.size() > Opt.PageSize || offset + data.size() > qint64(Opt.FlashSizeKiB) * 1024)
+        return ErrParameter;
+    if (Image.size() < offset + data.size())
+        Image.append(QByteArray(offset + data.size() - Image.size(), char(0xFF)));
+    Image.replace(offset, data.size(), data);
+    ++Pages;
+    if (!Opt.ImageOutPath.isEmpty()) {
+        QFile f(Opt.ImageOutPath);
+        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(Image);
+    }
+    return ErrOk;
+}

@@ -1,0 +1,377 @@
+#pragma once
+// The simulated tester's state and its private operations, shared by the units of the
+// device: uSimDevice (public operations, framing, timing, unasked values) and
+// uSimDeviceCommands (what the tester does with each command).
+#include "uSimDevice.h"
+
+#include "uKvFrameCodec.h"
+#include "uSimActuator.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMutexLocker>
+#include <QtEndian>
+
+#include <algorithm>
+#include <cmath>
+
+namespace SimDetail {
+
+// Register types as they go on the wire.
+constexpr quint8 TypeString = 1, TypeU8 = 2, TypeU16 = 4, TypeS32 = 7;
+constexpr quint8 TypeSize[11] = {255, 255, 1, 1, 2, 2, 4, 4, 4, 8, 255};
+
+// Command codes.
+constexpr quint8 CmdWrite = 7, CmdRead = 8, CmdBlockRead = 16, CmdBlockWrite = 17, CmdWrite2 = 18,
+                 CmdRead2 = 19, CmdBlockClear = 21, CmdPage = 26, CmdLoaderInfo = 82, CmdLoaderStart = 83,
+                 CmdAck = 130, CmdAck2 = 148, AddressMarker = 173;
+
+// Error codes of acknowledgements.
+constexpr quint8 ErrOk = 0, ErrCommand = 2, ErrParameter = 3, ErrDataType = 16, ErrValue = 17,
+                 ErrRegAddress = 18;
+
+// Measured registers the tester sends by itself, in this order.
+constexpr quint8 AutoSendRegisters[] = {2, 8, 7, 11, 13};
+
+// Largest block a block read returns at once; keeps every frame small.
+constexpr int MaxBlockBytes = 1024;
+constexpr int BlockRegionSize = 65536;
+
+struct TSimReg {
+    quint8 Type = 0;
+    bool ReadOnly = false;
+    qint64 Min = 0, Max = 0; // accepted range of written values (number types)
+    bool Pinned = false;     // a measured value set by a test: the model leaves it alone
+    QByteArray Raw;
+};
+
+inline QByteArray IntBytes(qint64 Value, int Size) {
+    QByteArray out(Size, 0);
+    for (int i = 0; i < Size; ++i)
+        out[i] = char(quint64(Value) >> (8 * i));
+    return out;
+}
+
+inline qint64 BytesInt(const QByteArray &Raw, bool Signed) {
+    quint64 v = 0;
+    const int n = int(std::min<qsizetype>(Raw.size(), 8));
+    for (int i = 0; i < n; ++i)
+        v |= quint64(quint8(Raw[i])) << (8 * i);
+    if (Signed && n > 0 && n < 8 && (v >> (8 * n - 1)) & 1) v |= ~quint64(0) << (8 * n);
+    return qint64(v);
+}
+
+inline bool TypeSigned(quint8 Type) {
+    return Type == 3 || Type == 5 || Type == 7;
+}
+
+inline QByteArray Le16(quint16 v) {
+    return IntBytes(v, 2);
+}
+
+} // namespace SimDetail
+
+using namespace SimDetail;
+
+struct TSimDevice::TImpl {
+    mutable QMutex Lock;
+    TSimOptions Opt;
+    TSimOutput Output;
+
+    TSimClock Clock;
+    bool ManualClock = false;
+    double ManualNow = 0;
+    QElapsedTimer Elapsed;
+    bool NeedRebase = true;
+    double StartMs = 0;
+    bool IsDead = false;
+    bool Host = true;
+
+    TSimReg Regs[RegisterCount];
+
+    QByteArray RxBuffer;
+    bool LastCrc = false; // format of the last good frame: unasked values follow it
+    quint8 TxCounter = 0; // own packet counter, one per CRC frame sent
+    int PrevHostCounter = -1;
+    int HostGaps = 0;
+
+    struct TPending {
+        double Due;
+        QByteArray Bytes;
+        int Command, Register;
+        bool Crc;
+    };
+    QVector<TPending> Queue; // in order of Due
+    double LineFreeAt = 0;
+    quint64 AnswerCount = 0;
+    quint64 FrameCount = 0;
+    quint32 Noise = 0x2545F491u;
+
+    double NextAutoSend = 0;
+    double LastModelMs = 0;
+    TSimActuator Model;
+
+    QByteArray Image;
+    int Pages = 0;
+    qint64 Announced = -1;
+    QHash<quint8, QByteArray> Blocks;
+
+    QVector<TSimFrameRecord> Log;
+    std::unique_ptr<QFile> LogFile;
+
+    // ---- time ----
+    double ClockNow() const {
+        if (ManualClock) return ManualNow;
+        if (Clock) return Clock();
+        return double(Elapsed.nsecsElapsed()) / 1e6;
+    }
+    double NowLocked() {
+        const double now = ClockNow();
+        if (NeedRebase) {
+            NeedRebase = false;
+            StartMs = LastModelMs = LineFreeAt = now;
+            NextAutoSend = now + Opt.AutoSendPeriodMs;
+        }
+        return now;
+    }
+
+    // ---- registers ----
+    void InitRegisters() {
+        auto def = [this](int r, quint8 type, bool ro, qint64 min, qint64 max, qint64 value) {
+            Regs[r].Type = type;
+            Regs[r].ReadOnly = ro;
+            Regs[r].Min = min;
+            Regs[r].Max = max;
+            if (type != TypeString) Regs[r].Raw = IntBytes(value, TypeSize[type]);
+        };
+        def(0, TypeString, true, 0, 0, 0);
+        Regs[0].Raw = Opt.Ident.toLatin1();
+        def(1, TypeU8, false, 0, 1, 0);         // start/stop
+        def(2, TypeS32, true, 0, 5000, 0);      // channel 1 output, mV
+        def(3, TypeU8, false, 0, 1, 0);         // head type
+        def(4, TypeU8, false, 0, 255, 0);       // manual control
+        def(5, TypeU16, false, 0, 100, 0);      // channel 1 duty, %
+        def(6, TypeU16, false, 0, 5000, 2500);  // channel 1 set input voltage, mV
+        def(7, TypeS32, true, 0, 0, 250);       // head temperature, 0.1 °C
+        def(8, TypeS32, true, 0, 0, 0);         // channel 1 current, 0.01 A
+        def(9, TypeU16, false, 0, 100, 0);      // channel 2 duty, %
+        def(10, TypeU16, false, 0, 2, 0);       // pump type
+        def(11, TypeS32, true, 0, 0, 0);        // channel 2 output, mV
+        def(12, TypeU16, false, 0, 5000, 2500); // channel 2 set input voltage, mV
+        def(13, TypeS32, true, 0, 0, 0);        // channel 2 current, 0.01 A
+        def(14, TypeU8, false, 0, 1, 0);        // regulation unit: 0 %, 1 V
+        def(15, TypeU16, false, 0, 140, 0);     // channel 1 manual output, 0.1 V
+        def(16, TypeU16, false, 0, 140, 0);     // channel 2 manual output, 0.1 V
+    }
+    qint64 RegInt(int r) const { return BytesInt(Regs[r].Raw, TypeSigned(Regs[r].Type)); }
+    void SetRegInt(int r, qint64 v) {
+        const quint8 size = TypeSize[Regs[r].Type];
+        Regs[r].Raw = IntBytes(v, size == 255 ? 4 : size);
+    }
+
+    // ---- actuator ----
+    TSimChannelInput ChannelInput(int Duty, int Vin, int Volts) const {
+        TSimChannelInput in;
+        in.Manual = RegInt(4) != 0;
+        in.VoltsMode = RegInt(14) == 1;
+        in.DutyPercent = int(RegInt(Duty));
+        in.SetupVinMv = int(RegInt(Vin));
+        in.ManualTenthsVolt = int(RegInt(Volts));
+        return in;
+    }
+    void AdvanceModel(double Now) {
+        const double dt = std::min(Now - LastModelMs, 5000.0);
+        if (dt < 0.5) return;
+        LastModelMs = Now;
+        Model.Step(ChannelInput(5, 6, 15), ChannelInput(9, 12, 16), dt);
+        auto measured = [this](int r, int v) {
+            if (!Regs[r].Pinned) SetRegInt(r, v);
+        };
+        measured(2, Model.Channel(0).OutputMv());
+        measured(8, Model.Channel(0).CurrentCentiAmp());
+        measured(11, Model.Channel(1).OutputMv());
+        measured(13, Model.Channel(1).CurrentCentiAmp());
+        measured(7, Model.TemperatureTenths());
+    }
+
+    // ---- frame log ----
+    void Record(double Now, bool Received, const QString &Mode, const QByteArray &Raw, int Command,
+                int Register) {
+        TSimFrameRecord rec;
+        rec.TimeMs = Now - StartMs;
+        rec.Received = Received;
+        rec.Mode = Mode;
+        rec.Raw = Raw;
+        rec.Command = Command;
+        rec.Register = Register;
+        if (LogFile) {
+            QJsonObject o;
+            o["t"] = std::round(rec.TimeMs * 1000.0) / 1000.0;
+            o["dir"] = Received ? "rx" : "tx";
+            o["mode"] = Mode;
+            o["hex"] = rec.RawHex();
+            o["cmd"] = Command;
+            o["reg"] = Register;
+            LogFile->write(QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n');
+            LogFile->flush();
+        }
+        if (Log.size() >= MaxLogRecords) Log.remove(0, MaxLogRecords / 10);
+        Log.append(rec);
+    }
+
+    // ---- sending ----
+    double LineTimeMs(qsizetype Bytes) const {
+        return Opt.LineRate > 0 ? double(Bytes) * 10.0 * 1000.0 / Opt.LineRate : 0.0;
+    }
+    QByteArray Garbage() {
+        QByteArray g;
+        const int n = 3 + int(Noise % 4);
+        for (int i = 0; i < n; ++i) {
+            Noise = Noise * 1664525u + 1013904223u;
+            char c = char(Noise >> 24);
+            if (c == KvCodec::FrameDelimiter) c = 0x55;
+            g.append(c);
+        }
+        return g;
+    }
+    // Builds a frame and puts it on the line at Due (or later, when the line is busy).
+    void Send(const QByteArray &Payload, bool Crc, double Now, double Due) {
+        if (IsDead || !Host || Opt.Silent) return;
+        QByteArray frame = Crc ? KvCodec::FrameCrc16(Payload, TxCounter++) : KvCodec::FrameCheckSum(Payload);
+        ++FrameCount;
+        if (Opt.GarbageEveryN > 0 && FrameCount % quint64(Opt.GarbageEveryN) == 0) frame.prepend(Garbage());
+        if (Opt.LineRate > 0) {
+            const double start = std::max(Due, LineFreeAt);
+            Due = start + LineTimeMs(frame.size());
+            LineFreeAt = Due;
+        }
+        if (!Queue.isEmpty()) Due = std::max(Due, Queue.last().Due);
+        Due = std::max(Due, Now);
+        int command = -1, reg = -1;
+        Classify(Payload, command, reg);
+        Queue.append({Due, frame, command, reg, Crc});
+    }
+    // An answer to a request: delayed, possibly dropped.
+    void Answer(const QByteArray &Prefix, const QByteArray &Payload, bool Crc, double Now,
+                qsizetype RequestBytes) {
+        if (IsDead || !Host || Opt.Silent) return;
+        ++AnswerCount;
+        if (Opt.DropEveryN > 0 && AnswerCount % quint64(Opt.DropEveryN) == 0) {
+            if (Crc) ++TxCounter; // lost on the line: the host sees the gap in the counter
+            return;
+        }
+        const double due = Now + Opt.AnswerDelayMs + LineTimeMs(RequestBytes);
+        Send(Prefix + Payload, Crc, Now, due);
+    }
+    void FlushDue(double Now, QVector<QByteArray> &Out) {
+        int n = 0;
+        while (n < Queue.size() && Queue[n].Due <= Now) {
+            const TPending &p = Queue[n];
+            Record(Now, false, p.Crc ? "crc" : "cs", p.Bytes, p.Command, p.Register);
+            Out.append(p.Bytes);
+            ++n;
+        }
+        if (n > 0) Queue.remove(0, n);
+    }
+
+    static void Classify(const QByteArray &Payload, int &Command, int &Register) {
+        int i = 0;
+        if (Payload.size() >= 1 && quint8(Payload[0]) == AddressMarker) i = 2;
+        if (i >= Payload.size()) return;
+        Command = quint8(Payload[i]);
+        switch (Command) {
+        case CmdWrite:
+        case CmdRead:
+        case 9:
+        case CmdWrite2:
+        case CmdRead2:
+            if (i + 1 < Payload.size()) Register = quint8(Payload[i + 1]);
+            break;
+        case CmdAck:
+        case CmdAck2:
+            if (i + 2 < Payload.size()) Register = quint8(Payload[i + 2]);
+            break;
+        default:
+            break;
+        }
+    }
+
+    // ---- receiving ----
+    void ReceiveLocked(const QByteArray &Bytes, double Now) {
+        RxBuffer.append(Bytes);
+        KvCodec::CapBuffer(RxBuffer, 64 * 1024);
+        QByteArray body;
+        bool skipped = false;
+        while (KvCodec::TakeFrame(RxBuffer, body, skipped)) {
+            if (body.isEmpty()) continue;
+            const QByteArray raw = KvCodec::FrameDelimiter + body + KvCodec::FrameDelimiter;
+            const QByteArray u = KvCodec::Unescape(body);
+            const bool sumOk = u.size() >= 2 && KvCodec::BodyPassesCheckSum(u);
+            const bool crcOk = !Opt.ChecksumOnly && u.size() >= 4 && KvCodec::BodyPassesCrc16(u);
+            // The format of the last good frame is tried first, as the host does, so that a
+            // body passing both checks by chance keeps the current format.
+            bool crc;
+            if (LastCrc ? crcOk : (crcOk && !sumOk))
+                crc = true;
+            else if (sumOk)
+                crc = false;
+            else {
+                int command = -1, reg = -1;
+                Classify(u, command, reg);
+                Record(Now, true, "bad", raw, command, reg);
+                continue;
+            }
+            QByteArray payload;
+            if (crc) {
+                const quint8 counter = quint8(u[u.size() - 3]);
+                if (PrevHostCounter >= 0 && quint8(counter - quint8(PrevHostCounter) - 1) != 0) ++HostGaps;
+                PrevHostCounter = counter;
+                payload = u.left(u.size() - 3);
+            } else {
+                payload = u.left(u.size() - 1);
+            }
+            LastCrc = crc;
+            int command = -1, reg = -1;
+            Classify(payload, command, reg);
+            Record(Now, true, crc ? "crc" : "cs", raw, command, reg);
+            if (!payload.isEmpty()) Dispatch(payload, crc, Now, raw.size());
+        }
+    }
+
+    quint8 ValueCommand() const { return Opt.NewCommands ? CmdWrite2 : CmdWrite; }
+    quint8 AckCommand() const { return Opt.NewCommands ? CmdAck2 : CmdAck; }
+
+    QByteArray ValuePayload(quint8 Command, int r) const {
+        QByteArray p;
+        p.append(char(Command));
+        p.append(char(r));
+        p.append(char(Regs[r].Type));
+        p.append(Regs[r].Raw);
+        return p;
+    }
+
+    // Acts on one received payload (address prefix included) and queues the answer.
+    void Dispatch(QByteArray Payload, bool Crc, double Now, qsizetype RequestBytes);
+    // Stores one firmware page; returns its status.
+    quint8 TakePage(const QByteArray &Payload);
+
+    // ---- periodic ----
+    void TickLocked(double Now) {
+        if (IsDead) return;
+        if (Opt.DieAfterMs > 0 && Now - StartMs >= Opt.DieAfterMs) {
+            IsDead = true;
+            Queue.clear();
+            return;
+        }
+        AdvanceModel(Now);
+        if (RegInt(1) == 1 && Opt.AutoSendPeriodMs > 0 && Host && !Opt.Silent && Now >= NextAutoSend) {
+            for (quint8 r : AutoSendRegisters)
+                Send(ValuePayload(ValueCommand(), r), LastCrc, Now, Now);
+            NextAutoSend += Opt.AutoSendPeriodMs;
+            if (NextAutoSend <= Now) // after a pause: no burst of missed periods
+                NextAutoSend = Now + Opt.AutoSendPeriodMs;
+        }
+    }
+};
