@@ -297,8 +297,11 @@ private slots:
         const QByteArray request = QByteArray::fromHex("7e0800f87e");
         QCOMPARE(::write(int(port.handle()), request.constData(), size_t(request.size())),
                  qint64(request.size()));
-        QThread::msleep(200); // no event is processed here
+        // No event is processed on this thread meanwhile; the answer goes out all the same.
+        for (int i = 0; i < 100 && Modes(sim.FrameLog(), false).isEmpty(); ++i)
+            QThread::msleep(50);
         QCOMPARE(Modes(sim.FrameLog(), false), QStringList{"cs"});
+        QCOMPARE(port.bytesAvailable(), qint64(0)); // not yet taken in by this thread
         QTRY_VERIFY(port.bytesAvailable() >= 26);
     }
 
