@@ -6,7 +6,8 @@
 //
 // The program opens and closes the port many times; the simulator serves every new open
 // and sends nothing while no one holds the port, because bytes written into a pty with no
-// reader would reach the next opener as a stale answer.
+// reader would reach the next opener as a stale answer. When the holder closes the port the
+// tester stops its work (register 1 := 0), as it would for a host that went away.
 #include "uSimDevice.h"
 #include "uSimOptions.h"
 
@@ -23,7 +24,9 @@ public:
     TSimPty(const TSimPty &) = delete;
     TSimPty &operator=(const TSimPty &) = delete;
 
-    // The folder in which simulated ports are published (created when missing, mode 0700).
+    // The folder in which simulated ports are published, below the runtime folder (created
+    // when missing). Tests that set XDG_RUNTIME_DIR to a folder of their own get a port
+    // folder of their own, which simulators of other tests running at the same time never see.
     static QString PortFolder();
 
     // Opens the pty pair, publishes the link and starts the thread. False with a message
