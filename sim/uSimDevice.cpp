@@ -100,7 +100,7 @@ void TSimDevice::SetHostPresent(bool Present) {
         d->PrevHostCounter = -1;
         d->SetRegInt(1, 0);
     }
-    d->LineFreeAt = d->NowLocked();
+    d->LineFreeAt = d->RxLineFreeAt = d->NowLocked();
 }
 
 bool TSimDevice::HostPresent() const {

@@ -2,7 +2,7 @@
 // with their refusals, the boot loader, the block commands.
 #include "uSimDeviceImpl.h"
 
-void TSimDevice::TImpl::Dispatch(QByteArray Payload, bool Crc, double Now, qsizetype RequestBytes) {
+void TSimDevice::TImpl::Dispatch(QByteArray Payload, bool Crc, double Now, double Arrived) {
     QByteArray prefix;
     if (quint8(Payload[0]) == AddressMarker) {
         if (Payload.size() < 3) return; // nothing after the address: not a command
@@ -17,7 +17,7 @@ void TSimDevice::TImpl::Dispatch(QByteArray Payload, bool Crc, double Now, qsize
         p.append(char(cmd));
         p.append(char(second));
         p.append(char(Error));
-        Answer(prefix, p, Crc, Now, RequestBytes);
+        Answer(prefix, p, Crc, Now, Arrived);
     };
     const bool isRead = cmd == CmdRead || (Opt.NewCommands && cmd == CmdRead2);
     const bool isWrite = cmd == CmdWrite || (Opt.NewCommands && cmd == CmdWrite2);
@@ -25,7 +25,7 @@ void TSimDevice::TImpl::Dispatch(QByteArray Payload, bool Crc, double Now, qsize
         if (Payload.size() < 2) return ack(ErrParameter);
         if (second >= RegisterCount) return ack(ErrRegAddress);
         AdvanceModel(Now);
-        Answer(prefix, ValuePayload(ValueCommand(), second), Crc, Now, RequestBytes);
+        Answer(prefix, ValuePayload(ValueCommand(), second), Crc, Now, Arrived);
         return;
     }
     if (isWrite) {
@@ -61,11 +61,11 @@ void TSimDevice::TImpl::Dispatch(QByteArray Payload, bool Crc, double Now, qsize
         p.append(Le16(Opt.FlashSizeKiB));
         p.append(Le16(Opt.PageSize));
         p.append(Opt.LoaderIdent.toLatin1());
-        Answer(prefix, p, Crc, Now, RequestBytes);
+        Answer(prefix, p, Crc, Now, Arrived);
         return;
     }
     case CmdPage:
-        return Answer(prefix, QByteArray(1, char(CmdPage)) + char(TakePage(Payload)), Crc, Now, RequestBytes);
+        return Answer(prefix, QByteArray(1, char(CmdPage)) + char(TakePage(Payload)), Crc, Now, Arrived);
     case CmdBlockRead:
     case CmdBlockClear:
     case CmdBlockWrite: {
@@ -89,7 +89,7 @@ void TSimDevice::TImpl::Dispatch(QByteArray Payload, bool Crc, double Now, qsize
                 p.append(Payload.mid(4, 2));
             }
         }
-        return Answer(prefix, p, Crc, Now, RequestBytes);
+        return Answer(prefix, p, Crc, Now, Arrived);
     }
     default:
         return ack(ErrCommand);

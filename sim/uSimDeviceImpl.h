@@ -104,7 +104,8 @@ struct TSimDevice::TImpl {
         bool Crc;
     };
     QVector<TPending> Queue; // in order of Due
-    double LineFreeAt = 0;
+    double LineFreeAt = 0;   // when the tester's line is free for the next frame sent
+    double RxLineFreeAt = 0; // when the host's line is free for its next frame
     quint64 AnswerCount = 0;
     quint64 FrameCount = 0;
     quint32 Noise = 0x2545F491u;
@@ -131,7 +132,7 @@ struct TSimDevice::TImpl {
         const double now = ClockNow();
         if (NeedRebase) {
             NeedRebase = false;
-            StartMs = LastModelMs = LineFreeAt = now;
+            StartMs = LastModelMs = LineFreeAt = RxLineFreeAt = now;
             NextAutoSend = now + Opt.AutoSendPeriodMs;
         }
         return now;
@@ -253,16 +254,15 @@ struct TSimDevice::TImpl {
         Classify(Payload, command, reg);
         Queue.append({Due, frame, command, reg, Crc});
     }
-    // An answer to a request: delayed, possibly dropped.
-    void Answer(const QByteArray &Prefix, const QByteArray &Payload, bool Crc, double Now,
-                qsizetype RequestBytes) {
+    // An answer to a request that was completely received at Arrived: delayed, possibly dropped.
+    void Answer(const QByteArray &Prefix, const QByteArray &Payload, bool Crc, double Now, double Arrived) {
         if (IsDead || !Host || Opt.Silent) return;
         ++AnswerCount;
         if (Opt.DropEveryN > 0 && AnswerCount % quint64(Opt.DropEveryN) == 0) {
             if (Crc) ++TxCounter; // lost on the line: the host sees the gap in the counter
             return;
         }
-        const double due = Now + Opt.AnswerDelayMs + LineTimeMs(RequestBytes);
+        const double due = Arrived + Opt.AnswerDelayMs;
         Send(Prefix + Payload, Crc, Now, due);
     }
     void FlushDue(double Now, QVector<QByteArray> &Out) {
@@ -336,7 +336,14 @@ struct TSimDevice::TImpl {
             int command = -1, reg = -1;
             Classify(payload, command, reg);
             Record(Now, true, crc ? "crc" : "cs", raw, command, reg);
-            if (!payload.isEmpty()) Dispatch(payload, crc, Now, raw.size());
+            // On a real line the request's last byte arrives only after the request's
+            // transmission time, and requests sent together arrive one after the other.
+            double arrived = Now;
+            if (Opt.LineRate > 0) {
+                arrived = std::max(Now, RxLineFreeAt) + LineTimeMs(raw.size());
+                RxLineFreeAt = arrived;
+            }
+            if (!payload.isEmpty()) Dispatch(payload, crc, Now, arrived);
         }
     }
 
@@ -353,7 +360,7 @@ struct TSimDevice::TImpl {
     }
 
     // Acts on one received payload (address prefix included) and queues the answer.
-    void Dispatch(QByteArray Payload, bool Crc, double Now, qsizetype RequestBytes);
+    void Dispatch(QByteArray Payload, bool Crc, double Now, double Arrived);
     // Stores one firmware page; returns its status.
     quint8 TakePage(const QByteArray &Payload);
 

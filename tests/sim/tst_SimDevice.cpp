@@ -225,6 +225,24 @@ private slots:
         QCOMPARE(b.Cap.Frames.size(), 2);
     }
 
+    void lineRateQueuesRequestsSentTogether() {
+        TSimOptions o;
+        o.LineRate = 1000; // 10 ms per byte
+        TSimBench b(o);
+        // Two writes sent at once: 8 bytes each, so they arrive at 80 and 160 ms; their
+        // 7-byte acknowledgements take 70 ms each on the way back.
+        b.Request(Hex("07 05 04 28 00"));
+        b.Request(Hex("07 05 04 29 00"));
+        b.RunTo(149);
+        QVERIFY(b.Cap.Frames.isEmpty());
+        b.At(150);
+        QCOMPARE(b.Cap.Frames.size(), 1);
+        b.RunTo(229);
+        QCOMPARE(b.Cap.Frames.size(), 1);
+        b.At(230);
+        QCOMPARE(b.Cap.Frames.size(), 2);
+    }
+
     void faults_data() {
         QTest::addColumn<int>("dropEvery");
         QTest::addColumn<int>("garbageEvery");
