@@ -80,14 +80,18 @@ void TSimDevice::Tick(quint32 NowMs) {
     Tick();
 }
 
-int TSimDevice::NextDueMs() const {
+double TSimDevice::NextDue() const {
     QMutexLocker l(&d->Lock);
     const double now = d->ClockNow();
     double next = now + 20.0;
     if (!d->Queue.isEmpty()) next = std::min(next, d->Queue.first().Due);
     if (d->RegInt(1) == 1 && d->Opt.AutoSendPeriodMs > 0) next = std::min(next, d->NextAutoSend);
     if (d->Opt.DieAfterMs > 0 && !d->IsDead) next = std::min(next, d->StartMs + d->Opt.DieAfterMs);
-    return std::clamp(int(std::ceil(next - now)), 0, 20);
+    return std::clamp(next - now, 0.0, 20.0);
+}
+
+int TSimDevice::NextDueMs() const {
+    return int(std::ceil(NextDue()));
 }
 
 void TSimDevice::SetHostPresent(bool Present) {

@@ -59,6 +59,8 @@ public:
     // Milliseconds until Tick has something to do (answers due, next unasked value, model
     // step); at most 20.
     int NextDueMs() const;
+    // The same with fractions of a millisecond, for transports that can wait that finely.
+    double NextDue() const;
 
     // The transport tells whether a host holds the port. While none does, nothing is sent
     // and pending output is discarded; when the host lets go, the tester stops its work

@@ -373,7 +373,9 @@ struct TSimDevice::TImpl {
             return;
         }
         AdvanceModel(Now);
-        if (RegInt(1) == 1 && Opt.AutoSendPeriodMs > 0 && Host && !Opt.Silent && Now >= NextAutoSend) {
+        // The period runs on while nothing can be sent (silent, no host), so that the
+        // transport's wait for the next period never turns into a busy loop.
+        if (RegInt(1) == 1 && Opt.AutoSendPeriodMs > 0 && Now >= NextAutoSend) {
             for (quint8 r : AutoSendRegisters)
                 Send(ValuePayload(ValueCommand(), r), LastCrc, Now, Now);
             NextAutoSend += Opt.AutoSendPeriodMs;

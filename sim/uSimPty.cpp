@@ -68,15 +68,14 @@ TSimPty::~TSimPty() {
     Stop();
 }
 
-QString TSimPty::LockFolder() {
-    const QString folder =
-        QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + "/tamrel/sim-locks/";
+QString TSimPty::LockFolder(const QString &PortFolder) {
+    const QString folder = QDir::cleanPath(PortFolder + "/../sim-locks") + "/";
     QDir().mkpath(folder);
     return folder;
 }
 
-int TSimPty::LockName(int Number) {
-    const QByteArray path = QFile::encodeName(LockFolder() + QStringLiteral("TAMSIM%1.lock").arg(Number));
+int TSimPty::LockName(const QString &LockFolder, int Number) {
+    const QByteArray path = QFile::encodeName(LockFolder + QStringLiteral("TAMSIM%1.lock").arg(Number));
     const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return -1;
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -86,13 +85,13 @@ int TSimPty::LockName(int Number) {
     return fd;
 }
 
-void TSimPty::SweepLeftoverLinks() {
-    const QDir dir(PortFolder());
+void TSimPty::SweepLeftoverLinks(const QString &PortFolder, const QString &LockFolder) {
+    const QDir dir(PortFolder);
     static const QRegularExpression name("^TAMSIM(\\d+)$");
     for (const QFileInfo &fi : dir.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
         const QRegularExpressionMatch m = name.match(fi.fileName());
         if (!m.hasMatch() || !fi.isSymLink()) continue;
-        const int lock = LockName(m.captured(1).toInt());
+        const int lock = LockName(LockFolder, m.captured(1).toInt());
         if (lock < 0) continue; // its simulator runs
         // Holding the lock, no simulator can publish this name while the leftover goes.
         ::unlink(QFile::encodeName(fi.filePath()).constData());
@@ -139,11 +138,12 @@ bool TSimPty::Start(const TSimOptions &Options, QString *Error) {
     // simulator holds while it runs and that the system releases when it dies, so a link
     // left by a killed simulator is recognised (its lock is free) even when its pty number
     // has been given to someone else since, and two simulators never take the same name.
-    const QString folder = PortFolder();
-    SweepLeftoverLinks();
+    const QString folder = PortFolder(); // asks the system once: it may warn each time
+    const QString locks = LockFolder(folder);
+    SweepLeftoverLinks(folder, locks);
     const QByteArray target = FSlavePath.toLocal8Bit();
     for (int n = 0; n < 1000 && FPortName.isEmpty(); ++n) {
-        const int lock = LockName(n);
+        const int lock = LockName(locks, n);
         if (lock < 0) continue; // in use
         const QString link = folder + QStringLiteral("TAMSIM%1").arg(n);
         const QByteArray linkPath = QFile::encodeName(link);
@@ -242,7 +242,10 @@ void TSimPty::Run() {
         }
         pollfd fds[2] = {{FMaster, short(POLLIN | (pendingOut.isEmpty() ? 0 : POLLOUT)), 0},
                          {FWake[0], POLLIN, 0}};
-        ::poll(fds, 2, pendingOut.isEmpty() ? FDevice->NextDueMs() : std::min(FDevice->NextDueMs(), 1));
+        // Waits to the microsecond, so that a throttled answer leaves when its last byte would.
+        const double waitMs = pendingOut.isEmpty() ? FDevice->NextDue() : std::min(FDevice->NextDue(), 1.0);
+        const timespec wait{0, long(waitMs * 1e6)};
+        ::ppoll(fds, 2, &wait, nullptr);
         if (FStop.load()) break;
         if (fds[0].revents & POLLIN) {
             for (;;) {

@@ -55,11 +55,11 @@ public:
     QByteArray ReceivedImage() const;
 
 private:
-    static QString LockFolder();
+    static QString LockFolder(const QString &PortFolder);
     // Opens and locks the lock of name TAMSIM<Number>; -1 when another simulator holds it.
-    static int LockName(int Number);
+    static int LockName(const QString &LockFolder, int Number);
     // Removes the links whose simulator is gone.
-    static void SweepLeftoverLinks();
+    static void SweepLeftoverLinks(const QString &PortFolder, const QString &LockFolder);
     void Run();
     void CloseAndUnlink();
 

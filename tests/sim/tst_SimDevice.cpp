@@ -286,6 +286,16 @@ private slots:
         QCOMPARE(int(b.Cap.Frames[1].Counter), 2);
     }
 
+    void silentTesterStillKeepsItsPeriod() {
+        TSimOptions o;
+        o.Silent = true;
+        TSimBench b(o);
+        b.Dev->SetRegisterInt(1, 1); // streaming on, but nothing may go out
+        b.RunTo(1000);
+        QVERIFY(b.Cap.Raw.isEmpty());
+        QVERIFY(b.Dev->NextDue() > 0); // a transport waiting for it does not spin
+    }
+
     void dieAfter() {
         TSimOptions o;
         o.DieAfterMs = 100;
