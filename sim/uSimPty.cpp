@@ -13,6 +13,7 @@
 #include <mutex>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -215,7 +216,12 @@ void TSimPty::Run() {
     };
     const QByteArray slave = FSlavePath.toLocal8Bit();
     bool hung = true; // after TouchSlave in Start, no one holds the port
-    char buf[4096];
+    alignas(inotify_event) char buf[4096];
+    int opens = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (opens >= 0 && ::inotify_add_watch(opens, slave.constData(), IN_OPEN) < 0) {
+        ::close(opens);
+        opens = -1;
+    }
 
     while (!FStop.load()) {
         if (FDevice->Dead()) {
@@ -225,9 +231,14 @@ void TSimPty::Run() {
             break;
         }
         if (hung) {
-            // The master reports POLLHUP at once while hung up, so look again every 2 ms.
-            pollfd w{FWake[0], POLLIN, 0};
-            ::poll(&w, 1, 2);
+            // The master reports POLLHUP at once while hung up, so it cannot be waited on.
+            // An open of the slave wakes this wait through its inotify event; without inotify
+            // the master is looked at every 2 ms.
+            pollfd w[2] = {{FWake[0], POLLIN, 0}, {opens, POLLIN, 0}};
+            ::poll(w, opens >= 0 ? 2 : 1, opens >= 0 ? 50 : 2);
+            if (opens >= 0)
+                while (::read(opens, buf, sizeof buf) > 0) {
+                }
             if (FStop.load()) break;
             if (!MasterHungUp(FMaster)) {
                 // A new holder. Nothing was sent since the last one left, so whatever waits
@@ -272,6 +283,7 @@ void TSimPty::Run() {
         }
     }
     FDevice->SetOutput({});
+    if (opens >= 0) ::close(opens);
 }
 
 bool TSimPty::Running() const {

@@ -90,6 +90,28 @@ void BM_PtyRoundTrip(benchmark::State &state) {
 }
 BENCHMARK(BM_PtyRoundTrip)->Arg(0)->Arg(115200)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
+// A new holder of the port is served at once: open, one request, its answer, close (as every
+// probe of a port search does).
+void BM_PtyOpenToAnswer(benchmark::State &state) {
+    TSimOptions o;
+    o.AutoSendPeriodMs = 0;
+    TSimPty sim;
+    if (!sim.Start(o)) {
+        state.SkipWithError("no pty");
+        return;
+    }
+    const QByteArray request = KvCodec::FrameCheckSum(QByteArray::fromHex("0800"));
+    for (auto _ : state) {
+        TRawHost host(sim.PortName());
+        if (!host.Send(request) || host.NextFrame(1000).isEmpty()) {
+            state.SkipWithError("no answer within a second");
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_PtyOpenToAnswer)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
 // Unasked values as fast as the line allows: the bytes per second stay at baud / 10.
 void BM_PtyThrottledStream(benchmark::State &state) {
     TSimOptions o;
