@@ -444,6 +444,7 @@ void TComPort::SetConnected(bool Value) {
 }
 
 void TComPort::DoOpen() {
+    FClosing.store(false, std::memory_order_release);
     auto C = std::make_shared<TComPortCore>();
     C->Self = C;
     C->Sync = FSyncMethod;
@@ -480,6 +481,7 @@ void TComPort::DoOpen() {
 void TComPort::DoClose(bool RaiseEvent) {
     std::shared_ptr<TComPortCore> C = FCore;
     if (!C) return;
+    FClosing.store(true, std::memory_order_release);
     {
         QMutexLocker L(&C->Lock);
         C->Owner = nullptr; // no handler starts from here on

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -102,6 +103,10 @@ public:
 
     // The thread that runs OnRxChar while open with smNone; null while closed.
     QThread *EventThread() const;
+    // True from the moment a close has begun until the next open; safe from any thread. A
+    // handler on the event thread that waits for another thread checks it to stop waiting,
+    // since the closing thread waits for the handler.
+    bool Closing() const { return FClosing.load(std::memory_order_acquire); }
     // Milliseconds a write may take before it counts as failed.
     static constexpr int WriteTimeoutMs = 10000;
 
@@ -116,6 +121,7 @@ private:
     TStopBits FStopBits = sbOneStopBit;
     TComParity FParity;
     TSyncMethod FSyncMethod = smThreadSync;
+    std::atomic<bool> FClosing{false};
     int FUpdateCount = 0;
     bool FLineSettingsChanged = false;
     bool FPortChanged = false;

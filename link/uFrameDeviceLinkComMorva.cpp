@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QMenu>
+#include <QSemaphore>
 #include <QThread>
 #include <QTime>
 #include <QTimer>
@@ -273,6 +274,7 @@ void TFrameDeviceLinkComMorva::SetProtocolInThread(bool Value) {
 // ---- Open, receive, close -------------------------------------------------------------
 
 void TFrameDeviceLinkComMorva::ComPortAfterOpen(TComPort *) {
+    ++FConnectionSerial;
     AsyncPtr.reset(); // a record of the previous connection is simply forgotten
     ConnectionLost = false;
     if (OnCreateProtocolRef) OnCreateProtocolRef(this);
@@ -316,10 +318,22 @@ void TFrameDeviceLinkComMorva::ComPortRxChar(TComPort *Sender, int Count) {
         if (FProtocolInThread || !ReciveAsync || OnGuiThread()) {
             Deliver(ReseivedStr);
         } else {
+            // The event thread waits for the GUI thread, but gives up once a close has begun:
+            // the closing thread waits for this handler. A delivery that then still comes
+            // belongs to a connection that is gone and is dropped.
             const QByteArray Chunk = ReseivedStr;
+            const quint64 Serial = FConnectionSerial;
+            auto Done = std::make_shared<QSemaphore>(0);
             QMetaObject::invokeMethod(
-                this, [this, Chunk] { TKvApplication::RunGuarded([&] { Deliver(Chunk); }); },
-                Qt::BlockingQueuedConnection);
+                this,
+                [this, Chunk, Serial, Done] {
+                    if (Serial == FConnectionSerial && !Disconnecting && IsConnected())
+                        TKvApplication::RunGuarded([&] { Deliver(Chunk); });
+                    Done->release();
+                },
+                Qt::QueuedConnection);
+            while (!Done->tryAcquire(1, 20))
+                if (Sender->Closing()) break;
         }
     });
 }
@@ -330,6 +344,7 @@ void TFrameDeviceLinkComMorva::Deliver(const QByteArray &Data) {
 }
 
 void TFrameDeviceLinkComMorva::ComPortAfterClose(TComPort *) {
+    ++FConnectionSerial;
     TimerCheckTimeOut->stop();
     FreeKvProtocol();
     IndicateConnectionStatus(this, false);

@@ -14,6 +14,7 @@
 #include <QVector>
 
 #include <array>
+#include <atomic>
 #include <memory>
 
 class QAction;
@@ -138,5 +139,6 @@ private:
     std::unique_ptr<TComPort> ComPort;
     QVector<QIcon> FImages;
     int FImageIndex = 0;
-    int FTransmitDepth = 0; // Transmit calls on the stack: the engine is then freed later
+    std::atomic<quint64> FConnectionSerial{0}; // changes at every open and close
+    int FTransmitDepth = 0;                    // Transmit calls on the stack: the engine is then freed later
 };

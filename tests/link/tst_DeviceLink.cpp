@@ -13,6 +13,7 @@
 
 #include <QAction>
 #include <QMenu>
+#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -415,6 +416,36 @@ private slots:
         W.Link->Disconnect();
         W.Link->SetProtocolInThread(false);
         QCOMPARE(W.Link->ComPortObject()->SyncMethod(), smThreadSync);
+    }
+
+    // Reading on the port's thread with delivery on the GUI thread, while the tester streams
+    // values: every disconnect ends although the port's thread may be waiting for the GUI.
+    void receiveAsyncUnderTrafficClosesCleanly() {
+        TSimOptions Streaming;
+        auto Tester = std::make_unique<TSimPty>();
+        Streaming.Ident = "Tavik";
+        Streaming.AutoSendPeriodMs = 5;
+        QVERIFY(Tester->Start(Streaming));
+        TLinkWindow W;
+        W.Link->ReciveAsync = true;
+        QThread *DeliveredOn = nullptr;
+        W.Link->ComPortObject()->SetPort(Tester->PortName());
+        for (int I = 0; I < 8; ++I) {
+            QVERIFY(W.Link->Connect());
+            QCOMPARE(W.Link->ComPortObject()->SyncMethod(), smNone);
+            TOutputData EngineInput = W.Link->OnReceived;
+            W.Link->SetOnReceived([&, EngineInput](const QByteArray &D) {
+                DeliveredOn = QThread::currentThread();
+                EngineInput(D);
+            });
+            QTRY_COMPARE_WITH_TIMEOUT(W.Link->CurrentImageIndex(), 1, 3000);
+            const quint32 Before = W.Link->BytesReceived;
+            QTRY_VERIFY_WITH_TIMEOUT(W.Link->BytesReceived > Before + 20, 2000);
+            W.Link->Disconnect();
+            QVERIFY(!W.Link->IsConnected());
+        }
+        QCOMPARE(DeliveredOn, QThread::currentThread());
+        QVERIFY(Errors.isEmpty());
     }
 
     // Repeated connections on fresh port objects; the sanitizer build checks that none leaks.
