@@ -13,6 +13,8 @@
 
 #include <QAction>
 #include <QMenu>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <QToolButton>
@@ -446,6 +448,31 @@ private slots:
         }
         QCOMPARE(DeliveredOn, QThread::currentThread());
         QVERIFY(Errors.isEmpty());
+    }
+
+    // With the engine's trace log on, the link writes its own lines into it.
+    void traceLines() {
+        auto Tester = StartSim("Tavik");
+        QTemporaryDir Dir;
+        TLinkWindow W;
+        QString LogFile;
+        W.Link->SetOnCreateProtocolRef([&](IDeviceLink *Sender) {
+            auto *P = new TKvProtocol(Sender->GetTransmitProcedure(), TesterRegisters(), {}, {}, {}, true,
+                                      Dir.filePath("LinkTrace"), Sender->GetProtocolInThread());
+            LogFile = P->LogFileName();
+            Sender->SetKvProtocol(P);
+            Sender->SetOnReceived([P](const QByteArray &Data) { P->InputData(Data); });
+        });
+        W.Link->ComPortObject()->SetPort(Tester->PortName());
+        W.Link->Connect();
+        QTRY_COMPARE_WITH_TIMEOUT(W.Link->CurrentImageIndex(), 1, 3000);
+        W.Link->Disconnect();
+        QFile F(LogFile);
+        QVERIFY2(F.open(QIODevice::ReadOnly), qPrintable(LogFile));
+        const QString Log = QString::fromLocal8Bit(F.readAll());
+        QVERIFY2(Log.contains(" ---KeepConnection = True(0): \r\n"), qPrintable(Log));
+        QVERIFY(QRegularExpression("COM Transmit: \\(\\d+\\): \\[7E\\]").match(Log).hasMatch());
+        QVERIFY(QRegularExpression("COM Received: \\(\\d+\\): ").match(Log).hasMatch());
     }
 
     // Repeated connections on fresh port objects; the sanitizer build checks that none leaks.
