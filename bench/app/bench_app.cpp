@@ -228,6 +228,23 @@ void BM_ReplotFull1000(benchmark::State &State) {
 }
 BENCHMARK(BM_ReplotFull1000)->Unit(benchmark::kMillisecond);
 
+// Showing the ten values of a volts-mode polling tick (the window's share of each answer).
+void BM_ShowPolledValues(benchmark::State &State) {
+    TFormTamrel Form;
+    Form.show();
+    Idle(100);
+    Form.NManualInVolt->trigger();
+    TKvProtocol Source([](const QByteArray &) {}, TesterRegistersInfo(), {}, {}, {}, false, {}, false);
+    const QVector<quint8> Polled = Form.PolledRegisters();
+    for (quint8 R : Polled)
+        VariantToRegister(Source.Registers[R], R == 14 ? 1 : (R == 4 ? 1 : 3));
+    for (auto _ : State)
+        for (quint8 R : Polled)
+            Form.OnReceivedRegister(&Source, R);
+    State.SetItemsProcessed(State.iterations() * Polled.size());
+}
+BENCHMARK(BM_ShowPolledValues)->Unit(benchmark::kMicrosecond);
+
 // Start-up: from starting the program's process to its main window's first paint, offscreen;
 // median of 10 runs, with the peak resident memory the program reports at that moment.
 void BM_StartUp(benchmark::State &State) {
