@@ -201,18 +201,20 @@ void TSimPty::CloseAndUnlink() {
 
 void TSimPty::Run() {
     QByteArray pendingOut; // bytes the device sent that the pty did not take yet
-    // The device normally sends from this thread; a test that feeds it from another thread
-    // lands here too, so its bytes are handed over under a lock.
-    std::mutex handOverLock;
-    QByteArray handOver;
-    FDevice->SetOutput([&](const QByteArray &Bytes) {
-        std::lock_guard<std::mutex> l(handOverLock);
-        handOver.append(Bytes);
+    // The device normally sends from this thread; a test that makes it send from another
+    // thread (SendRegister) lands here too, so its bytes are handed over under a lock.
+    {
+        std::lock_guard<std::mutex> l(FHandOverLock);
+        FHandOver.clear();
+    }
+    FDevice->SetOutput([this](const QByteArray &Bytes) {
+        std::lock_guard<std::mutex> l(FHandOverLock);
+        FHandOver.append(Bytes);
     });
     auto takeOutput = [&] {
-        std::lock_guard<std::mutex> l(handOverLock);
-        pendingOut.append(handOver);
-        handOver.clear();
+        std::lock_guard<std::mutex> l(FHandOverLock);
+        pendingOut.append(FHandOver);
+        FHandOver.clear();
     };
     const QByteArray slave = FSlavePath.toLocal8Bit();
     bool hung = true; // after TouchSlave in Start, no one holds the port

@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 class TSimPty {
@@ -70,8 +71,10 @@ private:
     std::atomic<bool> FDied{false};
     std::atomic<bool> FLinked{false}; // the link in the port folder is ours to remove
     int FMaster = -1;
-    int FLock = -1;          // held lock of the published name
-    int FWake[2] = {-1, -1}; // self-pipe that interrupts the thread's poll on Stop
+    int FLock = -1;           // held lock of the published name
+    int FWake[2] = {-1, -1};  // self-pipe that interrupts the thread's poll on Stop
+    std::mutex FHandOverLock; // guards FHandOver: device output not yet taken by the thread
+    QByteArray FHandOver;
     QString FPortName;
     QString FSlavePath;
 };

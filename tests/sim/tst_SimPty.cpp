@@ -162,6 +162,18 @@ private slots:
         QCOMPARE(Modes(sim.FrameLog(), false), QStringList{"cs"});
     }
 
+    void valueSentAtOnceFromTheTestThread() {
+        TSimPty sim;
+        QVERIFY(sim.Start());
+        THost host;
+        QVERIFY(host.Open(sim.PortName()));
+        QTRY_VERIFY(sim.HostPresent());
+        sim.Device()->SetRegisterInt(7, -15);
+        sim.Device()->SendRegister(7);
+        QTRY_COMPARE(host.Count(7), 1);
+        QCOMPARE(RegisterToVariant(host.Engine->Registers[7]).toInt(), -15);
+    }
+
     void crcProbeSwitchesBothSides() {
         TSimPty sim;
         QVERIFY(sim.Start());
