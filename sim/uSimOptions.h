@@ -22,7 +22,8 @@ struct TSimOptions {
     int AnswerDelayMs = 0;
     // Receive everything, send nothing.
     bool Silent = false;
-    // Drop every Nth answer (0 = none).
+    // Drop every Nth answer (0 = none). A dropped CRC-format answer still takes its packet
+    // counter, as a frame lost on the line would, so the host sees the gap.
     int DropEveryN = 0;
     // Put a few bytes of line noise (never a frame delimiter) before every Nth frame sent.
     int GarbageEveryN = 0;
