@@ -140,5 +140,5 @@ private:
     QVector<QIcon> FImages;
     int FImageIndex = 0;
     std::atomic<quint64> FConnectionSerial{0}; // changes at every open and close
-    int FTransmitDepth = 0;                    // Transmit calls on the stack: the engine is then freed later
+    std::atomic<int> FTransmitDepth{0};        // Transmit calls on the stack: the engine is then freed later
 };

@@ -466,6 +466,14 @@ private slots:
         W.Link->ComPortObject()->SetPort(Tester->PortName());
         W.Link->Connect();
         QTRY_COMPARE_WITH_TIMEOUT(W.Link->CurrentImageIndex(), 1, 3000);
+        // the line goes dead: the failed write shows at the next transmit, which then drops
+        // the record and runs the keep-alive check
+        Tester->Stop();
+        const QByteArray Probe("\x7e\x08\x01\x09\x7e", 5);
+        W.Link->Transmit(Probe);
+        W.Link->Transmit(Probe);
+        QVERIFY(!W.Link->AsyncPtr);
+        QVERIFY(W.Link->IsConnected()); // the tester was heard from just now: not lost yet
         W.Link->Disconnect();
         QFile F(LogFile);
         QVERIFY2(F.open(QIODevice::ReadOnly), qPrintable(LogFile));
@@ -473,6 +481,8 @@ private slots:
         QVERIFY2(Log.contains(" ---KeepConnection = True(0): \r\n"), qPrintable(Log));
         QVERIFY(QRegularExpression("COM Transmit: \\(\\d+\\): \\[7E\\]").match(Log).hasMatch());
         QVERIFY(QRegularExpression("COM Received: \\(\\d+\\): ").match(Log).hasMatch());
+        QVERIFY2(Log.contains("Async Transmit Exception: EComPort; WriteFile function failed"),
+                 qPrintable(Log));
     }
 
     // Repeated connections on fresh port objects; the sanitizer build checks that none leaks.
