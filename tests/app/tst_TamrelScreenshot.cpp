@@ -79,6 +79,18 @@ private slots:
                  QStringLiteral("График сохранен: ") + QLatin1Char('\n') + QDir::toNativeSeparators(Path));
     }
 
+    void balloonPointsAtHysteresisButton() {
+        QTemporaryDir Dir;
+        Form->SetScreenshotFolder(Dir.path());
+        Form->sPageControl1->setCurrentIndex(0);
+        QCoreApplication::processEvents();
+        Form->sSpeedButton1->click(); // the position tab's button
+        QCOMPARE(QDir(Dir.path()).entryList(QDir::Files).size(), 1);
+        QVERIFY(Form->BalloonHintInd->isVisible());
+        QToolButton *B = Form->ButtonSaveWindow;
+        QCOMPARE(Form->BalloonHintInd->ShownAt(), B->mapToGlobal(QPoint(B->width() / 2, B->height() - 20)));
+    }
+
     void twoInOneSecondReplaceEachOther() {
         QTemporaryDir Dir;
         Form->SetScreenshotFolder(Dir.path());
