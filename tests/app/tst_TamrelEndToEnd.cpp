@@ -115,7 +115,7 @@ private slots:
 
         // The firmware name is read once and becomes the update button's hint.
         QTRY_COMPARE_WITH_TIMEOUT(Form->ButtonUpdateFirmware->toolTip(), Options.Ident, 3000);
-        QTest::qWait(1700);
+        QTest::qWait(2200);
         auto Log = Sim->FrameLog();
         const int Start = StartWriteIndex(Log);
         QVERIFY(Start >= 0);
@@ -130,9 +130,13 @@ private slots:
         QVector<double> TickTimes;
         for (int i = Start; i < Log.size(); ++i)
             if (IsRead(Log[i]) && Log[i].Register == 6) TickTimes << Log[i].TimeMs;
+        // Single ticks may slip on a loaded machine; on average they come every 500 ms.
+        QVERIFY(TickTimes.size() >= 3);
         for (int i = 1; i < TickTimes.size(); ++i)
-            QVERIFY2(TickTimes[i] - TickTimes[i - 1] > 350 && TickTimes[i] - TickTimes[i - 1] < 650,
+            QVERIFY2(TickTimes[i] - TickTimes[i - 1] > 250 && TickTimes[i] - TickTimes[i - 1] < 750,
                      qPrintable(QString::number(TickTimes[i] - TickTimes[i - 1])));
+        const double Mean = (TickTimes.last() - TickTimes.first()) / (TickTimes.size() - 1);
+        QVERIFY2(Mean > 450 && Mean < 570, qPrintable(QString::number(Mean)));
 
         // Values the tester reports are shown; nothing is written back.
         Sim->Device()->SetRegisterInt(6, 3210);
