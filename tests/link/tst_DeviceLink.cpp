@@ -152,6 +152,25 @@ private slots:
         W.Link->Disconnect();
     }
 
+    // Two testers that both match: the first report connects, the second finds the link open.
+    void twoMatchingReportsConnectOnce() {
+        auto A = StartSim("Tavik A");
+        auto B = StartSim("Tavik B");
+        TLinkWindow W;
+        W.Link->sButtonConnect->click();
+        QTRY_COMPARE_WITH_TIMEOUT(W.Events.size(), 1, 3000);
+        const QString Port = W.Link->ComPortObject()->Port();
+        QVERIFY(Port == A->PortName() || Port == B->PortName());
+        WaitSearchIdle();
+        const QString Log = SearchLogLines().join('\n');
+        QVERIFY(Log.contains(A->PortName() + " Received Tavik A") &&
+                Log.contains(B->PortName() + " Received Tavik B"));
+        QCOMPARE(W.Events.size(), 1);
+        QCOMPARE(W.Link->ComPortObject()->Port(), Port);
+        QVERIFY(Errors.isEmpty());
+        W.Link->Disconnect();
+    }
+
     // The start write: register 1 := 1; the button shows the connected state only once the
     // tester has acknowledged it; keep-alive reads then go out about once a second.
     void startWriteAndKeepAlive() {
