@@ -399,6 +399,7 @@ void TFormTamrel::FormCreate() {
     FrameTamrelChannel1->SeriesHyst = SeriesHyst1;
     SeriesHyst1->SetSeriesColor(FromWinColor(clRed));
     FrameTamrelChannel1->BackwardColor = FromWinColor(clChannel1Backward);
+    FrameTamrelChannel1->SweepDrivesDuty = true;
 
     FrameTamrelChannel2->regPosition = regPosition2;
     FrameTamrelChannel2->regCurrent = regCurrent2;

@@ -300,7 +300,8 @@ void TFrameTamrelChannel::OnReceivedRegister(quint8 RegNum, qint64 Value) {
         FloatEditSetupVin->Validate(true, true);
     }
     if (RegNum == regCurrent) FloatEditCurrent->SetValueFloat(Value / 100.0L);
-    if (RegNum == regManualControlPWM) {
+    if (RegNum == regManualControlPWM &&
+        !(SweepDrivesDuty && FHost && FHost->CurrentDiagramMode() != dmNone)) {
         FloatEditManualPWM->SetValueInt(Value);
         FloatEditManualPWM->Validate(true, true);
     }

@@ -66,6 +66,11 @@ public:
     bool SkipTrackBarOnChange = false;
     TColoredLineSeries *SeriesHyst = nullptr; // not owned
     bool RequestRegPositionForDiagram = false;
+    // Set on the panel whose duty the hysteresis sweep drives. While a sweep runs, the sweep
+    // alone sets that duty: a polled duty reading may have been asked for before the step's
+    // write and would show the previous duty, so the sample would be plotted at the wrong
+    // duty and the step measured twice. Such readings are not shown during a sweep.
+    bool SweepDrivesDuty = false;
     QColor BackwardColor;
     quint32 TimerShowPosition = 0; // tick of the last read-out refresh
     // The read-out of the measured voltage is refreshed at most this often.

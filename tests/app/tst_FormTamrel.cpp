@@ -508,6 +508,29 @@ private slots:
         QCOMPARE(Form->DiagramMode, dmNone);
     }
 
+    void sweepIgnoresStaleDutyReadings() {
+        // A polled duty reading asked for before a step's write arrives after it.
+        Connect();
+        Form->FloatEditDutyEnd->SetValueInt(50);
+        Form->FloatEditStep->SetValueInt(10);
+        Form->ButtonStartStopClick();
+        Receive(2, 500);
+        Form->TimerDrawChartHystTimer(); // duty 10
+        Receive(5, 0);                   // the stale reading
+        QCOMPARE(Ch1()->FloatEditManualPWM->ValueInt(), 10);
+        Receive(2, 1000);
+        Form->TimerDrawChartHystTimer(); // duty 20, not 10 again
+        QCOMPARE(Ch1()->FloatEditManualPWM->ValueInt(), 20);
+        QCOMPARE(Form->SeriesHyst1->Point(1).x(), 10.0);
+        // Channel 2's duty and, after the sweep, channel 1's are shown as always.
+        Receive(9, 33);
+        QCOMPARE(Form->FrameTamrelChannel2->FloatEditManualPWM->ValueInt(), 33);
+        Form->ButtonStartStopClick();
+        Receive(5, 44);
+        QCOMPARE(Ch1()->FloatEditManualPWM->ValueInt(), 44);
+        QCOMPARE(Ch1()->TrackBarManualPWM->value(), 44);
+    }
+
     void sweepStopsWhenLinkLost() {
         Connect();
         Form->ButtonStartStopClick();
