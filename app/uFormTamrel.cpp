@@ -275,6 +275,8 @@ QWidget *TFormTamrel::BuildChartPages() {
         TamrelCharts::AddLineGraph(ChartPosition, FromWinColor(clRed), QStringLiteral("Voltage"));
     SeriesPositionCurrent =
         TamrelCharts::AddLineGraph(ChartPosition, FromWinColor(clBlue), QStringLiteral("Current"));
+    SeriesPositionVoltage->setObjectName(QStringLiteral("SeriesPositionVoltage"));
+    SeriesPositionCurrent->setObjectName(QStringLiteral("SeriesPositionCurrent"));
     PosLayout->addWidget(ChartPosition, 1);
     auto *PosRow = new QWidget(sTabSheetChartPosition);
     PosRow->setObjectName(QStringLiteral("Panel1"));
