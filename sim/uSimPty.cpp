@@ -14,6 +14,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -200,6 +201,9 @@ void TSimPty::CloseAndUnlink() {
 }
 
 void TSimPty::Run() {
+    // A throttled answer is timed to the microsecond; the default 50 us timer slack would
+    // let every answer leave late by up to that much, ten times per polling tick.
+    ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     QByteArray pendingOut; // bytes the device sent that the pty did not take yet
     // The device normally sends from this thread; a test that makes it send from another
     // thread (SendRegister) lands here too, so its bytes are handed over under a lock.
@@ -256,8 +260,12 @@ void TSimPty::Run() {
         pollfd fds[2] = {{FMaster, short(POLLIN | (pendingOut.isEmpty() ? 0 : POLLOUT)), 0},
                          {FWake[0], POLLIN, 0}};
         // Waits to the microsecond, so that a throttled answer leaves when its last byte would.
+        // Waking from a sleep takes tens of microseconds on a busy host, and every late answer
+        // delays the host's next request: the last SpinMs before something is due are spent
+        // looking (the turns round this loop) instead of sleeping.
+        constexpr double SpinMs = 0.06;
         const double waitMs = pendingOut.isEmpty() ? FDevice->NextDue() : std::min(FDevice->NextDue(), 1.0);
-        const timespec wait{0, long(waitMs * 1e6)};
+        const timespec wait{0, long(std::max(0.0, waitMs - SpinMs) * 1e6)};
         ::ppoll(fds, 2, &wait, nullptr);
         if (FStop.load()) break;
         if (fds[0].revents & POLLIN) {
