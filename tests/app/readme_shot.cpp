@@ -53,6 +53,13 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "could not connect to the simulator\n");
         return 1;
     }
+    // Manual control at the start duty first: a sweep samples right after each step, so an
+    // actuator still settling from elsewhere would put a spike at the start of the loop.
+    TFloatEdit *Duty = Form.FrameTamrelChannel1->FloatEditManualPWM;
+    Form.sSpeedButtonManualControl->click();
+    Duty->SetValueInt(10);
+    Duty->Validate(true, true);
+    WaitFor([] { return false; }, 1000);
     Form.FloatEditDutyStart->SetValueInt(10);
     Form.FloatEditDutyEnd->SetValueInt(90);
     Form.FloatEditStep->SetValueInt(4);
@@ -60,7 +67,6 @@ int main(int argc, char **argv) {
     Form.ButtonStartStop->click();
     WaitFor([&] { return Form.DiagramMode == dmNone; }, 20000);
     // Move the duty about so the position chart shows the actuator following it.
-    TFloatEdit *Duty = Form.FrameTamrelChannel1->FloatEditManualPWM;
     const int Duties[] = {30, 70, 45, 85, 20, 60};
     for (int i = 0; Form.TimeX < 90 && i < 12; ++i) {
         Duty->SetValueInt(Duties[i % 6]);
