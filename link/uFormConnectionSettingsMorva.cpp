@@ -56,7 +56,8 @@ TComComboBox::TComComboBox(TComProperty Property, QWidget *Parent)
         setMaxVisibleItems(16);
         connect(lineEdit(), &QLineEdit::editingFinished, this, [this] {
             // Leaving the field or Enter: a typed rate counts as chosen.
-            if (FComPort && lineEdit()->text() != QString::number(FComPort->CustomBaudRate())) Chosen();
+            const TComPort *Port = ComPort();
+            if (Port && lineEdit()->text() != QString::number(Port->CustomBaudRate())) Chosen();
         });
         break;
     case cpParity:
@@ -75,34 +76,35 @@ TComComboBox::TComComboBox(TComProperty Property, QWidget *Parent)
 }
 
 void TComComboBox::Chosen() {
-    if (!AutoApply || !FComPort) return;
+    if (!AutoApply || !ComPort()) return;
     const bool Ok = TKvApplication::RunGuarded([this] { ApplySettings(); });
     if (!Ok) UpdateSettings(); // show what the port really has
 }
 
-void TComComboBox::SetComPort(TComPort *Port) {
-    FComPort = Port;
+void TComComboBox::SetComPort(TComPortSource Source) {
+    FComPort = std::move(Source);
     UpdateSettings();
 }
 
 void TComComboBox::UpdateSettings() {
-    if (!FComPort) return;
+    const TComPort *Port = ComPort();
+    if (!Port) return;
     switch (ComProperty) {
     case cpBaudRate: {
-        const QString Text = QString::number(FComPort->CustomBaudRate());
+        const QString Text = QString::number(Port->CustomBaudRate());
         const int I = findText(Text);
         if (I >= 0) setCurrentIndex(I);
         setEditText(Text); // a rate that is not listed shows as a number
         break;
     }
     case cpParity:
-        setCurrentIndex(int(FComPort->ParityBits()));
+        setCurrentIndex(int(Port->ParityBits()));
         break;
     case cpDataBits:
-        setCurrentIndex(int(FComPort->DataBits()));
+        setCurrentIndex(int(Port->DataBits()));
         break;
     case cpStopBits:
-        setCurrentIndex(int(FComPort->StopBits()));
+        setCurrentIndex(int(Port->StopBits()));
         break;
     case cpNone:
         break;
@@ -110,7 +112,8 @@ void TComComboBox::UpdateSettings() {
 }
 
 void TComComboBox::ApplySettings() {
-    if (!FComPort) return;
+    TComPort *Port = ComPort();
+    if (!Port) return;
     switch (ComProperty) {
     case cpBaudRate: {
         bool Ok = false;
@@ -118,17 +121,17 @@ void TComComboBox::ApplySettings() {
         const int Rate = Text.toInt(&Ok);
         if (!Ok)
             throw EConvertError(QStringLiteral("'%1' is not a valid integer value").arg(Text).toStdString());
-        FComPort->SetCustomBaudRate(Rate);
+        Port->SetCustomBaudRate(Rate);
         break;
     }
     case cpParity:
-        FComPort->SetParityBits(TParityBits(qBound(0, currentIndex(), int(prSpace))));
+        Port->SetParityBits(TParityBits(qBound(0, currentIndex(), int(prSpace))));
         break;
     case cpDataBits:
-        FComPort->SetDataBits(TDataBits(qBound(0, currentIndex(), int(dbEight))));
+        Port->SetDataBits(TDataBits(qBound(0, currentIndex(), int(dbEight))));
         break;
     case cpStopBits:
-        FComPort->SetStopBits(TStopBits(qBound(0, currentIndex(), int(sbTwoStopBits))));
+        Port->SetStopBits(TStopBits(qBound(0, currentIndex(), int(sbTwoStopBits))));
         break;
     case cpNone:
         break;
@@ -276,11 +279,13 @@ void TFormConnectionSettingsMorva::NShowAdvancedClick() {
 }
 
 void TFormConnectionSettingsMorva::ButtonSearchClick() {
+    const TComPort *Current = ComPort();
+    if (!Current) return;
     TimerSearchTimeOut->stop();
     TimerSearchTimeOut->start();
     ButtonSearch->setEnabled(false);
     StartSearch(
-        {FComPort->CustomBaudRate(), FComPort->DataBits(), FComPort->ParityBits(), FComPort->StopBits()},
+        {Current->CustomBaudRate(), Current->DataBits(), Current->ParityBits(), Current->StopBits()},
         CheckBoxFilterOnlyUSB->isChecked(),
         [this](const QString &Ident, const QString &Port, int Baud) { SearchFinished(Ident, Port, Baud); },
         this);
@@ -304,16 +309,20 @@ void TFormConnectionSettingsMorva::TimerSearchTimeOutTimer() {
 }
 
 void TFormConnectionSettingsMorva::ButtonOKClick() {
-    FComPort->SetPort(SelectedPort());
-    FComPort->BeginUpdate();
-    try {
-        for (TComComboBox *C : {ComCombo1, ComCombo2, ComCombo3, ComCombo4})
-            C->ApplySettings();
-    } catch (...) {
-        FComPort->EndUpdate();
-        throw;
+    if (TComPort *Port = ComPort()) Port->SetPort(SelectedPort());
+    // Asked for again: a new name reopens an open port, and the link's close and open
+    // sequences run inside that call.
+    if (TComPort *Port = ComPort()) {
+        Port->BeginUpdate();
+        try {
+            for (TComComboBox *C : {ComCombo1, ComCombo2, ComCombo3, ComCombo4})
+                C->ApplySettings();
+        } catch (...) {
+            Port->EndUpdate();
+            throw;
+        }
+        Port->EndUpdate();
     }
-    FComPort->EndUpdate();
     DialogDeviceIdentStr = EditDeviceIdentStr->text();
     accept();
 }
@@ -334,12 +343,12 @@ void TFormConnectionSettingsMorva::DoEnglish() {
     DeviceNotFoundText = QStringLiteral("Device Not Found");
 }
 
-void ShowConnectionSettings(TComPort *ComPort, QString &DeviceIdentStr, bool OnlyUSB) {
+void ShowConnectionSettings(TComPortSource ComPort, QString &DeviceIdentStr, bool OnlyUSB) {
     TFormConnectionSettingsMorva Form(QApplication::activeWindow());
     Form.FComPort = ComPort;
     Form.CheckBoxFilterOnlyUSB->setChecked(OnlyUSB);
     Form.TimerRefreshPortsTimer();
-    Form.SelectPort(ComPort->Port());
+    if (const TComPort *Port = Form.ComPort()) Form.SelectPort(Port->Port());
     for (TComComboBox *C : {Form.ComCombo1, Form.ComCombo2, Form.ComCombo3, Form.ComCombo4})
         C->SetComPort(ComPort);
     DialogDeviceIdentStr = DeviceIdentStr;

@@ -27,6 +27,11 @@ extern QString DeviceNotFoundText;   // balloon title of a fruitless search
 
 enum TComProperty { cpNone, cpBaudRate, cpDataBits, cpStopBits, cpParity };
 
+// Gives the port to work on, asked for anew at every use and never kept: the device link
+// makes a fresh port object at every connect, and a search report may connect while the
+// window is open, so a port object taken at opening may be gone by the time OK is pressed.
+using TComPortSource = std::function<TComPort *()>;
+
 // A chooser of one line setting, bound to a port; with AutoApply every choice goes to the
 // port at once.
 class TComComboBox : public QComboBox {
@@ -35,9 +40,9 @@ public:
     TComComboBox(TComProperty Property, QWidget *Parent = nullptr);
     TComProperty ComProperty;
     bool AutoApply = true;
-    // Binds to Port and selects the entry of its current value.
-    void SetComPort(TComPort *Port);
-    TComPort *ComPort() const { return FComPort; }
+    // Binds to the port that Source gives and selects the entry of its current value.
+    void SetComPort(TComPortSource Source);
+    TComPort *ComPort() const { return FComPort ? FComPort() : nullptr; }
     // Puts the chosen value into the bound port. The baud-rate chooser raises a conversion
     // error for text that is not an integer (the port keeps its rate).
     void ApplySettings();
@@ -45,7 +50,7 @@ public:
 
 private:
     void Chosen();
-    TComPort *FComPort = nullptr;
+    TComPortSource FComPort;
 };
 
 class TFormConnectionSettingsMorva : public QDialog {
@@ -54,7 +59,9 @@ public:
     explicit TFormConnectionSettingsMorva(QWidget *Parent = nullptr);
     ~TFormConnectionSettingsMorva() override;
 
-    TComPort *FComPort = nullptr;
+    // The link's port being edited; the window does not own it.
+    TComPortSource FComPort;
+    TComPort *ComPort() const { return FComPort ? FComPort() : nullptr; }
 
     QFrame *Panel1 = nullptr;
     QFrame *PanelTop = nullptr;
@@ -94,7 +101,8 @@ public:
     static std::function<void(const QString &Text)> ShowLogText;
 };
 
-// Shows the window modally for Port; DeviceIdentStr changes only when the user presses OK.
-void ShowConnectionSettings(TComPort *ComPort, QString &DeviceIdentStr, bool OnlyUSB);
+// Shows the window modally for the port that ComPort gives; DeviceIdentStr changes only when
+// the user presses OK.
+void ShowConnectionSettings(TComPortSource ComPort, QString &DeviceIdentStr, bool OnlyUSB);
 // Called with the window just before it runs modally (tests drive the window from here).
 extern std::function<void(TFormConnectionSettingsMorva *Form)> OnConnectionSettingsShown;

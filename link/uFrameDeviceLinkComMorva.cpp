@@ -496,7 +496,8 @@ void TFrameDeviceLinkComMorva::sButtonConnectClick() {
             this);
         return;
     }
-    if (ComPort->Port().isEmpty()) ShowConnectionSettings(ComPort.get(), DeviceIdentStr, false);
+    if (ComPort->Port().isEmpty())
+        ShowConnectionSettings([this] { return ComPort.get(); }, DeviceIdentStr, false);
     if (!ComPort->Port().isEmpty())
         Connect();
     else
@@ -525,5 +526,7 @@ void TFrameDeviceLinkComMorva::TimerSearchTimeOutTimer() {
 }
 
 void TFrameDeviceLinkComMorva::NConnectionSettingsClick() {
-    ShowConnectionSettings(ComPort.get(), DeviceIdentStr, false);
+    // The window asks for the port at every use: a search report that connects while it is
+    // open gives the link a new port object.
+    ShowConnectionSettings([this] { return ComPort.get(); }, DeviceIdentStr, false);
 }

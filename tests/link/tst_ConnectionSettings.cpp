@@ -1,6 +1,7 @@
 // The connection settings window: selection kept and dropped by the refresh, OK with and
 // without a selection, choosers applied to an open port at once, the search with and without
-// a matching identification, the balloon, the advanced toggle, the log and the texts.
+// a matching identification, the balloon, the advanced toggle, the log and the texts, and a
+// window that keeps working on the link's port when a search connects while it is open.
 #include "TestMain.h"
 #include "uBalloonHint.h"
 #include "uFormConnectionSettingsMorva.h"
@@ -16,6 +17,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTimer>
 #include <QToolButton>
 
@@ -28,15 +30,25 @@ class TConnectionSettingsTest : public QObject {
     static std::unique_ptr<TFormConnectionSettingsMorva> Open(TComPort &Port,
                                                               const QString &Ident = "Tavik") {
         auto F = std::make_unique<TFormConnectionSettingsMorva>();
-        F->FComPort = &Port;
+        F->FComPort = [&Port] { return &Port; };
         F->TimerRefreshPortsTimer();
         F->SelectPort(Port.Port());
         for (TComComboBox *C : {F->ComCombo1, F->ComCombo2, F->ComCombo3, F->ComCombo4})
-            C->SetComPort(&Port);
+            C->SetComPort(F->FComPort);
         F->EditDeviceIdentStr->setText(Ident);
         return F;
     }
     static void WaitSearchIdle() { QTRY_COMPARE_WITH_TIMEOUT(ActiveSearchProbes(), 0, 5000); }
+    // The line settings a simulator's pseudo-terminal is set to.
+    static termios LineOf(const TSimPty &Sim) {
+        termios T{};
+        const int Fd = ::open(Sim.SlavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (Fd >= 0) {
+            ::tcgetattr(Fd, &T);
+            ::close(Fd);
+        }
+        return T;
+    }
 
 private slots:
     void initTestCase() {
@@ -327,6 +339,63 @@ private slots:
         QCOMPARE(Events, (QVector<TDeviceLinkEvent>{OnStart, OnStop, OnStart}));
         QTRY_VERIFY_WITH_TIMEOUT(B->HostPresent(), 1000);
         Link.Disconnect();
+    }
+
+    // A search report that connects while the window is open gives the link a fresh port
+    // object. Whatever the window does afterwards, a chooser or OK, must reach that port and
+    // the line it holds, not the object the window was opened on.
+    void windowFollowsThePortOfASearchThatConnects_data() {
+        QTest::addColumn<QString>("Action");
+        QTest::newRow("choosers, then closed") << "choosers";
+        QTest::newRow("OK on the connected port") << "ok";
+        QTest::newRow("OK on another port") << "move";
+    }
+    void windowFollowsThePortOfASearchThatConnects() {
+        QFETCH(QString, Action);
+        auto Tester = StartSim("Tavik");
+        auto Other = StartSim("Scope");
+        TFrameDeviceLinkComMorva Link;
+        Link.DeviceIdentStr = "Tavik";
+        Link.SetBaudRate(115200);
+        Link.SetSearchOnConnect(true);
+        Link.sButtonConnect->click(); // the search runs; its report comes once the window is open
+        QVERIFY(!Link.IsConnected());
+        const TComPort *Before = Link.ComPortObject();
+        bool Done = false;
+        OnConnectionSettingsShown = [&](TFormConnectionSettingsMorva *F) {
+            // A failed check never leaves the window open.
+            auto Close = qScopeGuard([F] {
+                if (F->isVisible()) F->reject();
+            });
+            QTRY_VERIFY_WITH_TIMEOUT(Link.IsConnected(), 5000);
+            QVERIFY(Link.ComPortObject() != Before);
+            F->ComCombo1->setCurrentIndex(F->ComCombo1->findText("57600"));
+            F->ComCombo4->setCurrentIndex(2);
+            if (Action == "choosers") {
+                emit F->ComCombo1->activated(F->ComCombo1->currentIndex());
+                emit F->ComCombo4->activated(2);
+            } else {
+                F->SelectPort(Action == "move" ? Other->PortName() : Tester->PortName());
+                F->ButtonOK->click();
+            }
+            Done = true;
+        };
+        Link.NConnectionSettings->trigger();
+        OnConnectionSettingsShown = nullptr;
+        QVERIFY(Done);
+        QCOMPARE(Errors, QStringList());
+        QVERIFY(Link.IsConnected());
+        QCOMPARE(Link.CurrentImageIndex(), 1);
+        const TComPort *Now = Link.ComPortObject();
+        const TSimPty &At = Action == "move" ? *Other : *Tester;
+        QCOMPARE(Now->Port(), At.PortName());
+        QCOMPARE(Now->CustomBaudRate(), 57600);
+        QCOMPARE(Now->StopBits(), sbTwoStopBits);
+        const termios Line = LineOf(At);
+        QCOMPARE(::cfgetospeed(&Line), speed_t(B57600));
+        QVERIFY((Line.c_cflag & CSTOPB) != 0);
+        Link.Disconnect();
+        QVERIFY(!Link.IsConnected());
     }
 };
 
