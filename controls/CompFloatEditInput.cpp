@@ -5,6 +5,7 @@
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QWheelEvent>
+#include <algorithm>
 #include <cmath>
 #include <exception>
 
@@ -250,13 +251,15 @@ void TFloatEdit::keyPressEvent(QKeyEvent *Event) {
             return;
         }
     }
-    // Typed characters: only what a number of this mode can hold; control characters pass.
+    // Typed characters: only what a number of this mode can hold. Control characters are editing
+    // keys, not characters, and pass: Backspace comes as "\b", and on X11 Delete as "\x7f".
     const QString typed = Event->text();
     const bool command = Event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
-    if (!command && !typed.isEmpty() && typed.at(0).unicode() >= 32) {
+    auto isControl = [](QChar c) { return c.category() == QChar::Other_Control; };
+    if (!command && !std::all_of(typed.cbegin(), typed.cend(), isControl)) {
         bool allowed = !isReadOnly();
         for (QChar c : typed)
-            allowed = allowed && CharAllowed(c);
+            allowed = allowed && (isControl(c) || CharAllowed(c));
         if (!allowed) {
             Event->accept();
             return;

@@ -251,6 +251,68 @@ private slots:
         QCOMPARE(FEdit->text(), text);
     }
 
+    // Editing keys in the middle of a value, each with the text the window system gives it:
+    // X11 sends Delete with the text "\x7f", Backspace with "\b", Escape with "\x1b".
+    void controlKeys_data() {
+        QTest::addColumn<bool>("integerMode");
+        QTest::addColumn<bool>("readOnly");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<QString>("keyText");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("cursor");
+        // Every row starts from "12.5" (or "125") with the caret after the "2".
+        const int none = int(Qt::NoModifier);
+        QTest::newRow("Delete, X11 text") << false << false << int(Qt::Key_Delete) << none << "\x7f"
+                                          << "125" << 2;
+        QTest::newRow("Delete, no text") << false << false << int(Qt::Key_Delete) << none << ""
+                                         << "125" << 2;
+        QTest::newRow("integer: Delete, X11 text") << true << false << int(Qt::Key_Delete) << none << "\x7f"
+                                                   << "12" << 2;
+        QTest::newRow("Backspace") << false << false << int(Qt::Key_Backspace) << none << "\b"
+                                   << "1.5" << 1;
+        QTest::newRow("Ctrl+Delete, X11 text")
+            << false << false << int(Qt::Key_Delete) << int(Qt::ControlModifier) << "\x7f"
+            << "125" << 2; // the next word: the point
+        QTest::newRow("Ctrl+Backspace")
+            << false << false << int(Qt::Key_Backspace) << int(Qt::ControlModifier) << "\b"
+            << ".5" << 0;
+        QTest::newRow("Home") << false << false << int(Qt::Key_Home) << none << ""
+                              << "12.5" << 0;
+        QTest::newRow("End") << false << false << int(Qt::Key_End) << none << ""
+                             << "12.5" << 4;
+        QTest::newRow("Left") << false << false << int(Qt::Key_Left) << none << ""
+                              << "12.5" << 1;
+        QTest::newRow("Right") << false << false << int(Qt::Key_Right) << none << ""
+                               << "12.5" << 3;
+        QTest::newRow("Escape") << false << false << int(Qt::Key_Escape) << none << "\x1b"
+                                << "12.5" << 2;
+        QTest::newRow("read-only: Delete, X11 text") << false << true << int(Qt::Key_Delete) << none << "\x7f"
+                                                     << "12.5" << 2;
+        QTest::newRow("read-only: Home") << false << true << int(Qt::Key_Home) << none << ""
+                                         << "12.5" << 0;
+    }
+    void controlKeys() {
+        QFETCH(bool, integerMode);
+        QFETCH(bool, readOnly);
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(QString, keyText);
+        QFETCH(QString, text);
+        QFETCH(int, cursor);
+        FEdit->SetIntegerMode(integerMode);
+        FEdit->setText(integerMode ? "125" : "12.5");
+        FEdit->setReadOnly(readOnly);
+        FEdit->setCursorPosition(2);
+        QKeyEvent press(QEvent::KeyPress, key, Qt::KeyboardModifiers(modifiers), keyText);
+        QKeyEvent release(QEvent::KeyRelease, key, Qt::KeyboardModifiers(modifiers), keyText);
+        QApplication::sendEvent(FEdit, &press);
+        QApplication::sendEvent(FEdit, &release);
+        QCOMPARE(FEdit->text(), text);
+        QCOMPARE(FEdit->cursorPosition(), cursor);
+        QCOMPARE(FValidations, 0);
+    }
+
     void stepping_data() {
         QTest::addColumn<bool>("integerMode");
         QTest::addColumn<bool>("readOnly");
