@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
+#include <QScopedValueRollback>
 #include <QSlider>
 #include <QVBoxLayout>
 
@@ -224,7 +225,7 @@ void TFrameTamrelChannel::SetManualControl(bool ManualControl, bool InVolts) {
 }
 
 void TFrameTamrelChannel::WriteRegister(quint8 RegNum, const QVariant &Value) {
-    if (!FHost || FHost->SkipWrites() || !FHost->LinkConnected()) return;
+    if (FShowingReceived || !FHost || FHost->SkipWrites() || !FHost->LinkConnected()) return;
     if (TKvProtocol *P = FHost->LinkProtocol()) P->WriteRegisterValue(RegNum, Value);
 }
 
@@ -295,20 +296,26 @@ void TFrameTamrelChannel::OnReceivedRegister(quint8 RegNum, qint64 Value) {
                 SeriesHyst->AddPoint(double(FloatEditManualPWM->ValueInt()), V, BackwardColor);
         }
     }
-    if (RegNum == regSetupVin) {
-        FloatEditSetupVin->SetValueFloat(Value / 1000.0L);
-        FloatEditSetupVin->Validate(true, true);
-    }
+    if (RegNum == regSetupVin) ShowReceivedSetting(FloatEditSetupVin, Value, 1000);
     if (RegNum == regCurrent) FloatEditCurrent->SetValueFloat(Value / 100.0L);
-    if (RegNum == regManualControlPWM &&
-        !(SweepDrivesDuty && FHost && FHost->CurrentDiagramMode() != dmNone)) {
-        FloatEditManualPWM->SetValueInt(Value);
-        FloatEditManualPWM->Validate(true, true);
-    }
-    if (RegNum == regManualControlVolts) {
-        FloatEditManualVolts->SetValueFloat(Value / 10.0L);
-        FloatEditManualVolts->Validate(true, true);
-    }
+    if (RegNum == regManualControlPWM && !(SweepDrivesDuty && FHost && FHost->CurrentDiagramMode() != dmNone))
+        ShowReceivedSetting(FloatEditManualPWM, Value, 1);
+    if (RegNum == regManualControlVolts) ShowReceivedSetting(FloatEditManualVolts, Value, 10);
+}
+
+void TFrameTamrelChannel::ShowReceivedSetting(TFloatEdit *Edit, qint64 Value, int Scale) {
+    // The text the user is typing into the field stays until the edit ends; the tester's
+    // latest value is shown then unless the user committed a value of their own.
+    Edit->ShowUnlessEditing([this, Edit, Value, Scale] {
+        // Shown now, under the window's guard, or later when the edit ends: either way the value
+        // came from the tester and is not written back.
+        const QScopedValueRollback<bool> Showing(FShowingReceived, true);
+        if (Edit->IntegerMode())
+            Edit->SetValueInt(Value / Scale);
+        else
+            Edit->SetValueFloat(static_cast<long double>(Value) / Scale);
+        Edit->Validate(true, true);
+    });
 }
 
 void TFrameTamrelChannel::DoRus() {

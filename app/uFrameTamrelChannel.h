@@ -78,7 +78,13 @@ public:
 
 private:
     void WriteRegister(quint8 RegNum, const QVariant &Value);
+    // Shows a received setting (register value / Scale) in its field, or keeps it there while
+    // the user is typing into the field.
+    void ShowReceivedSetting(TFloatEdit *Edit, qint64 Value, int Scale);
     void BuildLayout();
 
     ITamrelChannelHost *FHost;
+    // True while a received value is being shown by the panel itself (also after the window's
+    // own guard has ended, when a kept value is shown at the end of the user's edit).
+    bool FShowingReceived = false;
 };

@@ -37,6 +37,8 @@ TFloatEdit::TFloatEdit(QWidget *AOwner) : QLineEdit(AOwner) {
     setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     // First connection, so the flags are up to date before any user handler of textChanged runs.
     connect(this, &QLineEdit::textChanged, this, &TFloatEdit::OnTextEdited);
+    // Only the user's own changes (typing, pasting, undo) start an edit; setText does not.
+    connect(this, &QLineEdit::textEdited, this, [this] { FUserEdit = true; });
     SetPrecisionDigits(10, 2);
     ShowValue();
 }
@@ -184,9 +186,10 @@ void TFloatEdit::SetValueVar(const QVariant &Value) {
             f = Value.toDouble(&ok);
     }
     if (!ok) {
-        if (FEnableEmpty)
+        if (FEnableEmpty) {
             setText(QString());
-        else if (FIntegerMode)
+            MarkShown();
+        } else if (FIntegerMode)
             SetValueInt(FValueDefaultInt);
         else
             SetValueFloat(FValueDefaultFloat);
@@ -222,6 +225,13 @@ void TFloatEdit::ShowValue() {
     }
     FValueSynchronized = true;
     FTextChanged = false;
+    MarkShown();
+}
+
+void TFloatEdit::MarkShown() {
+    FShownText = text();
+    FUserEdit = false;
+    FHeldShow = nullptr;
 }
 
 void TFloatEdit::SetPrecisionDigits(int aPrecision, int aDigits) {
@@ -322,6 +332,8 @@ void TFloatEdit::changeEvent(QEvent *Event) {
 
 void TFloatEdit::IncrementValue(int Increments, int aIncMode) {
     if (isReadOnly()) return;
+    // A step commits the text being typed: the stepped value is what the user wants now.
+    EndUserEdit(true);
     long double step = FIncrement;
     if (aIncMode == 0)
         step = FIncrementSM;

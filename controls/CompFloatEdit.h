@@ -95,6 +95,15 @@ public:
     // The display tolerance: writes closer than this to a synchronized value change nothing.
     long double ValueFloatComp() const { return FValueFloatComp; }
 
+    // True while the user is editing the text: typed into since the field last showed a value,
+    // not yet ended by Enter, a step, Escape or leaving the field, and not the text last shown.
+    bool IsUserEditing() const;
+    // For values that come from outside (a device) while the user may be typing. Runs Show at
+    // once unless the user is editing; then Show is kept, in place of any kept before, and runs
+    // when the edit ends without being committed: on Escape or on leaving the field. Enter or a
+    // step commits the typed value and drops the kept Show. Returns true when Show ran at once.
+    bool ShowUnlessEditing(std::function<void()> Show);
+
     TNotifyEvent OnValidate;
     TMouseWheelEvent OnMouseWheel;
     TMouseWheelEvent OnMouseWheelDown;
@@ -115,6 +124,11 @@ private:
     bool Ask(const QString &Text);
     bool CharAllowed(QChar Ch) const;
     void OnTextEdited();
+    // The text now shows the value (or, empty, no value): no user edit is going on.
+    void MarkShown();
+    // Ends a user edit: committed (Enter, a step) drops a kept Show; cancelled (Escape, leaving
+    // the field) runs it, or, with none kept, puts the text last shown back.
+    void EndUserEdit(bool Committed);
 
     int FErrorPos = 0;
     bool FIntegerMode = true;
@@ -142,6 +156,9 @@ private:
     bool FValueSynchronized = false;
     QPointer<QWidget> FAssociateUpDn;
     int FWheelRemainder = 0;
+    bool FUserEdit = false;          // the user changed the text since it was last shown
+    QString FShownText;              // the text last shown from the value
+    std::function<void()> FHeldShow; // a value from outside, kept while the user edits
 };
 
 namespace CompFloatEditText {

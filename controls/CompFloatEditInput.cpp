@@ -4,6 +4,7 @@
 
 #include <QFocusEvent>
 #include <QKeyEvent>
+#include <QSignalBlocker>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
@@ -250,6 +251,12 @@ void TFloatEdit::keyPressEvent(QKeyEvent *Event) {
             Event->accept();
             return;
         }
+        EndUserEdit(true);
+    }
+    if (!isReadOnly() && key == Qt::Key_Escape && IsUserEditing()) {
+        EndUserEdit(false);
+        Event->accept();
+        return;
     }
     // Typed characters: only what a number of this mode can hold. Control characters are editing
     // keys, not characters, and pass: Backspace comes as "\b", and on X11 Delete as "\x7f".
@@ -318,6 +325,38 @@ void TFloatEdit::wheelEvent(QWheelEvent *Event) {
     Event->accept();
 }
 
+// ---- values from outside while the user edits ------------------------------------------
+
+bool TFloatEdit::IsUserEditing() const {
+    return FUserEdit && text() != FShownText;
+}
+
+bool TFloatEdit::ShowUnlessEditing(std::function<void()> Show) {
+    if (IsUserEditing()) {
+        FHeldShow = std::move(Show);
+        return false;
+    }
+    FHeldShow = nullptr;
+    if (Show) Show();
+    return true;
+}
+
+void TFloatEdit::EndUserEdit(bool Committed) {
+    FUserEdit = false;
+    const std::function<void()> held = std::move(FHeldShow);
+    FHeldShow = nullptr;
+    if (Committed) return;
+    // Back to what was shown before the edit, so that the kept value is shown even when it
+    // equals a value read from the typed text meanwhile.
+    {
+        const QSignalBlocker blocker(this);
+        setText(FShownText);
+    }
+    FValueSynchronized = false;
+    FTextChanged = false;
+    if (held) held();
+}
+
 // ---- leaving the field ------------------------------------------------------------------
 
 void TFloatEdit::focusOutEvent(QFocusEvent *Event) {
@@ -327,6 +366,13 @@ void TFloatEdit::focusOutEvent(QFocusEvent *Event) {
     if (Event->reason() == Qt::ActiveWindowFocusReason || Event->reason() == Qt::PopupFocusReason ||
         ValidatingFlag)
         return;
+    // Leaving an edit while a value from outside waits shows that value: the typed text was never
+    // committed. Otherwise the typed text is validated as always.
+    if (IsUserEditing() && FHeldShow) {
+        EndUserEdit(false);
+        return;
+    }
+    FUserEdit = false;
     const int r = Validate(FAutoCorretion, FAutoCorretionAsk);
     if (!FSoftValidate && r != 0) {
         setFocus(Qt::OtherFocusReason);

@@ -183,6 +183,111 @@ private slots:
         QCOMPARE(WrittenValue(Log[LastWrite]), qint64(0));
     }
 
+    // A technician types into a setting field while the polling goes on: the typed text stays
+    // until Enter (sent), Escape or leaving the field (the tester's latest value shown, nothing
+    // sent).
+    void typingSurvivesPolling_data() {
+        QTest::addColumn<int>("Channel");
+        QTest::addColumn<QString>("Field");
+        QTest::addColumn<int>("Reg");
+        QTest::addColumn<qint64>("Initial");
+        QTest::addColumn<QString>("Typed");
+        QTest::addColumn<qint64>("Committed");
+        QTest::addColumn<double>("Scale"); // register value per unit shown
+        QTest::addColumn<qint64>("TesterValue1");
+        QTest::addColumn<QString>("Shown1");
+        QTest::addColumn<qint64>("TesterValue2");
+        QTest::addColumn<QString>("Shown2");
+        QTest::newRow("channel 1 Vin")
+            << 1 << "FloatEditSetupVin" << 6 << qint64(2500) << "1.2" << qint64(1200) << 1000.0
+            << qint64(4000) << "4.000" << qint64(4100) << "4.100";
+        QTest::newRow("channel 2 duty") << 2 << "FloatEditManualPWM" << 9 << qint64(25) << "37" << qint64(37)
+                                        << 1.0 << qint64(64) << "64" << qint64(65) << "65";
+        QTest::newRow("channel 1 volts")
+            << 1 << "FloatEditManualVolts" << 15 << qint64(80) << "7.5" << qint64(75) << 10.0 << qint64(120)
+            << "12.0" << qint64(130) << "13.0";
+    }
+    void typingSurvivesPolling() {
+        QFETCH(int, Channel);
+        QFETCH(QString, Field);
+        QFETCH(int, Reg);
+        QFETCH(qint64, Initial);
+        QFETCH(QString, Typed);
+        QFETCH(qint64, Committed);
+        QFETCH(double, Scale);
+        QFETCH(qint64, TesterValue1);
+        QFETCH(QString, Shown1);
+        QFETCH(qint64, TesterValue2);
+        QFETCH(QString, Shown2);
+        StartAndConnect(TSimOptions());
+        if (Reg == 15) {
+            // Channel 1's volts: manual control, regulated in volts.
+            Form->NManualInVolt->trigger();
+            Form->sSpeedButtonManualControl->click();
+            QTRY_COMPARE_WITH_TIMEOUT(Sim->Device()->RegisterInt(14), qint64(1), 2000);
+            QTRY_COMPARE_WITH_TIMEOUT(Sim->Device()->RegisterInt(4), qint64(1), 2000);
+        }
+        TFrameTamrelChannel *Panel = Channel == 1 ? Form->FrameTamrelChannel1 : Form->FrameTamrelChannel2;
+        auto *Edit = Panel->findChild<TFloatEdit *>(Field);
+        QVERIFY(Edit);
+        const quint8 R = quint8(Reg);
+        Sim->Device()->SetRegisterInt(R, Initial);
+        QTRY_COMPARE_WITH_TIMEOUT(qRound64(double(Edit->ValueFloat()) * Scale), Initial, 3000);
+        // Two more answers of the polling reach the window.
+        auto WaitPolls = [&] {
+            const quint32 Before = Form->ReceivedRegisterCount[R];
+            QTRY_VERIFY_WITH_TIMEOUT(Form->ReceivedRegisterCount[R] >= Before + 2, 5000);
+        };
+        auto Writes = [&] {
+            int N = 0;
+            for (const auto &F : Sim->FrameLog())
+                N += IsWrite(F) && F.Register == Reg;
+            return N;
+        };
+        Form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(Form.get()));
+        Edit->setFocus();
+        QTRY_VERIFY(Edit->hasFocus());
+        auto TypeOver = [&](const QString &Text) {
+            QTest::keyClick(Edit, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClicks(Edit, Text);
+        };
+
+        // Enter sends the typed value.
+        TypeOver(Typed);
+        WaitPolls();
+        QCOMPARE(Edit->text(), Typed);
+        QCOMPARE(Sim->Device()->RegisterInt(R), Initial);
+        QCOMPARE(Writes(), 0);
+        QTest::keyClick(Edit, Qt::Key_Return);
+        QTRY_COMPARE_WITH_TIMEOUT(Sim->Device()->RegisterInt(R), Committed, 2000);
+        WaitPolls();
+        QCOMPARE(qRound64(double(Edit->ValueFloat()) * Scale), Committed);
+        QCOMPARE(Writes(), 1);
+
+        // Escape: the tester's latest value, which changed meanwhile, is shown; nothing is sent.
+        TypeOver(QStringLiteral("3"));
+        Sim->Device()->SetRegisterInt(R, TesterValue1);
+        WaitPolls();
+        QCOMPARE(Edit->text(), QStringLiteral("3"));
+        QTest::keyClick(Edit, Qt::Key_Escape);
+        QCOMPARE(Edit->text(), Shown1);
+        QVERIFY(Edit->hasFocus());
+
+        // Leaving the field: the same.
+        TypeOver(QStringLiteral("4"));
+        Sim->Device()->SetRegisterInt(R, TesterValue2);
+        WaitPolls();
+        QCOMPARE(Edit->text(), QStringLiteral("4"));
+        QTest::keyClick(Edit, Qt::Key_Tab);
+        QVERIFY(!Edit->hasFocus());
+        QCOMPARE(Edit->text(), Shown2);
+        WaitPolls();
+        QCOMPARE(Edit->text(), Shown2);
+        QCOMPARE(Sim->Device()->RegisterInt(R), TesterValue2);
+        QCOMPARE(Writes(), 1);
+    }
+
     void autoStartStopOffClosesWithoutStopWrite() {
         StartAndConnect(TSimOptions());
         Form->CheckBoxAutoStartStop->trigger(); // unchecks: no start/stop writes, no keep-alive

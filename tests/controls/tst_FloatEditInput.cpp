@@ -313,6 +313,109 @@ private slots:
         QCOMPARE(FValidations, 0);
     }
 
+    // Values from outside (a device) arriving while the user types "42" over the shown "50".
+    void valueFromOutsideWhileTyping_data() {
+        QTest::addColumn<QString>("ending");
+        QTest::addColumn<bool>("arrived"); // 6 and then 7 arrived while typing
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("validations");
+        QTest::addColumn<int>("shows");
+        QTest::addColumn<bool>("keepsFocus");
+        QTest::newRow("Enter commits the typed value") << "enter" << true << "42" << 1 << 0 << true;
+        QTest::newRow("a step commits the typed value") << "up" << true << "43" << 1 << 0 << true;
+        QTest::newRow("Escape shows the latest value") << "escape" << true << "7" << 0 << 1 << true;
+        QTest::newRow("leaving shows the latest value") << "tab" << true << "7" << 0 << 1 << false;
+        QTest::newRow("Escape, nothing arrived: back to the shown value")
+            << "escape" << false << "50" << 0 << 0 << true;
+        QTest::newRow("leaving, nothing arrived: the typed value is validated")
+            << "tab" << false << "42" << 1 << 0 << false;
+        QTest::newRow("Enter, nothing arrived") << "enter" << false << "42" << 1 << 0 << true;
+    }
+    void valueFromOutsideWhileTyping() {
+        QFETCH(QString, ending);
+        QFETCH(bool, arrived);
+        QFETCH(QString, text);
+        QFETCH(int, validations);
+        QFETCH(int, shows);
+        QFETCH(bool, keepsFocus);
+        int shown = 0;
+        auto fromOutside = [&](qint64 Value) {
+            return FEdit->ShowUnlessEditing([&, Value] {
+                FEdit->SetValueInt(Value);
+                ++shown;
+            });
+        };
+        FEdit->SetValueInt(50);
+        QVERIFY(!FEdit->IsUserEditing());
+        Type("42");
+        QVERIFY(FEdit->IsUserEditing());
+        if (arrived) {
+            QVERIFY(!fromOutside(6));
+            QVERIFY(!fromOutside(7));
+        }
+        QCOMPARE(FEdit->text(), QStringLiteral("42"));
+        QCOMPARE(shown, 0);
+        if (ending == "enter")
+            PressEnter();
+        else if (ending == "up")
+            QTest::keyClick(FEdit, Qt::Key_Up);
+        else if (ending == "escape")
+            QTest::keyClick(FEdit, Qt::Key_Escape);
+        else
+            QTest::keyClick(FEdit, Qt::Key_Tab);
+        QCOMPARE(FEdit->text(), text);
+        QCOMPARE(FEdit->ValueInt(), text.toLongLong());
+        QCOMPARE(FValidations, validations);
+        QCOMPARE(shown, shows);
+        QCOMPARE(FEdit->hasFocus(), keepsFocus);
+        // The edit has ended: the next value from outside is shown at once.
+        QVERIFY(!FEdit->IsUserEditing());
+        QVERIFY(fromOutside(9));
+        QCOMPARE(FEdit->text(), QStringLiteral("9"));
+    }
+
+    void valueFromOutsideShownAtOnce_data() {
+        QTest::addColumn<QString>("before");
+        QTest::newRow("focus, nothing typed") << "";
+        QTest::newRow("typed back to the shown text") << "retyped";
+        QTest::newRow("text set by the program") << "setText";
+        QTest::newRow("shown empty, then a program's text") << "empty";
+    }
+    void valueFromOutsideShownAtOnce() {
+        QFETCH(QString, before);
+        FEdit->SetEnableEmpty(true);
+        FEdit->SetValueInt(50);
+        if (before == "retyped") {
+            Type("42");
+            Type("50");
+        } else if (before == "setText") {
+            FEdit->setText("42");
+        } else if (before == "empty") {
+            FEdit->SetValueVar(QVariant());
+            FEdit->setText("42");
+        }
+        QVERIFY(FEdit->hasFocus());
+        QVERIFY(!FEdit->IsUserEditing());
+        QVERIFY(FEdit->ShowUnlessEditing([this] { FEdit->SetValueInt(7); }));
+        QCOMPARE(FEdit->text(), QStringLiteral("7"));
+        // Escape without an edit leaves the text alone and goes to the window.
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier, "\x1b");
+        QApplication::sendEvent(FEdit, &escape);
+        QVERIFY(!escape.isAccepted());
+        QCOMPARE(FEdit->text(), QStringLiteral("7"));
+    }
+
+    void escapeAfterEmptyShownRestoresEmpty() {
+        FEdit->SetEnableEmpty(true);
+        FEdit->SetValueVar(QVariant());
+        Type("42");
+        QVERIFY(FEdit->IsUserEditing());
+        QTest::keyClick(FEdit, Qt::Key_Escape);
+        QCOMPARE(FEdit->text(), QString());
+        QVERIFY(!FEdit->ValueVar().isValid());
+        QCOMPARE(FValidations, 0);
+    }
+
     void stepping_data() {
         QTest::addColumn<bool>("integerMode");
         QTest::addColumn<bool>("readOnly");
