@@ -7,6 +7,7 @@
 #include "uTamrelWidgets.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
@@ -112,13 +113,6 @@ struct TSkipWriteGuard {
     ~TSkipWriteGuard() { Flag = false; }
 };
 
-qint64 RegisterInt(const TKvRegister &Reg) {
-    const QVariant V = RegisterToVariant(Reg);
-    bool Ok = false;
-    const qint64 I = V.toLongLong(&Ok);
-    return Ok ? I : 0;
-}
-
 } // namespace
 
 void TFormTamrel::OnReceivedRegister(TKvProtocol *SenderKvProtocol, quint8 RegNum) {
@@ -129,10 +123,14 @@ void TFormTamrel::OnReceivedRegister(TKvProtocol *SenderKvProtocol, quint8 RegNu
 }
 
 void TFormTamrel::ShowReceivedValue(quint8 RegNum, const TKvRegister &Reg) {
-    const qint64 Value = RegNum == regFirmwareName ? 0 : RegisterInt(Reg);
+    // Read by the map's type: a value that is no number of that type is unknown, and unknown
+    // values are shown as such, never as a made-up number, charted or written back.
+    std::optional<qint64> Value;
+    if (RegNum != regFirmwareName && RegNum < RegisterCount)
+        Value = RegisterNumber(Reg, TesterRegistersInfo()[RegNum].RegType);
     FrameTamrelChannel1->OnReceivedRegister(RegNum, Value);
     FrameTamrelChannel2->OnReceivedRegister(RegNum, Value);
-    const int LowByte = int(Value & 0xFF);
+    const int LowByte = Value ? int(*Value & 0xFF) : -1;
     switch (RegNum) {
     case regFirmwareName: {
         // 8-bit text; a device may pad it with zero bytes.
@@ -143,20 +141,26 @@ void TFormTamrel::ShowReceivedValue(quint8 RegNum, const TKvRegister &Reg) {
         break;
     }
     case regResistiveHead:
+        // Unknown: no item selected.
         RadioGroupResistiveHead->SetItemIndex(LowByte);
         break;
     case regManualControl:
+        // The button has no unknown state: an unknown value leaves it as it is.
+        if (!Value) break;
         sSpeedButtonManualControl->setChecked(LowByte != 0);
         sSpeedButtonManualControlClick();
         break;
     case regHeadTemperature:
-        LabelTemperature->setText(QLocale().toString(Value / 10.0, 'f', 1) + QStringLiteral(" °C"));
+        LabelTemperature->setText(Value ? QLocale().toString(*Value / 10.0, 'f', 1) + QStringLiteral(" °C")
+                                        : QStringLiteral("_"));
         break;
     case regPumpType:
         RadioGroupPumpType->SetItemIndex(LowByte);
         RadioGroupResistiveHead->setEnabled(LowByte == 0);
         break;
     case regManualInVolt:
+        // Like the button: the unit stays as it is.
+        if (!Value) break;
         NManualInPercent->setChecked(LowByte == 0);
         NManualInVolt->setChecked(LowByte == 1);
         NManualInVoltClick();
@@ -164,10 +168,15 @@ void TFormTamrel::ShowReceivedValue(quint8 RegNum, const TKvRegister &Reg) {
     default:
         break;
     }
-    if (RegNum == regPosition1)
-        PositionVoltageSample(Value);
-    else if (RegNum == regCurrent1)
-        PositionCurrentSample(Value);
+    if (RegNum != regPosition1 && RegNum != regCurrent1) return;
+    if (!Value) {
+        // No sample; in "Draw often" the reading was still an answer, and the next is asked for.
+        if (sCheckBoxPositionFast->isChecked()) RequestRegisterNow(RegNum);
+    } else if (RegNum == regPosition1) {
+        PositionVoltageSample(*Value);
+    } else {
+        PositionCurrentSample(*Value);
+    }
 }
 
 // ---- User settings ------------------------------------------------------------------------

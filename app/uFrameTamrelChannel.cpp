@@ -231,6 +231,12 @@ void TFrameTamrelChannel::WriteRegister(quint8 RegNum, const QVariant &Value) {
 
 // ---- Slider and field couplings ------------------------------------------------------------
 
+bool TFrameTamrelChannel::HoldsValue(TFloatEdit *Edit) {
+    // An empty field holds no value (an unknown one was received, or the user cleared it): the
+    // slider stays where it is and nothing is sent.
+    return Edit->ValueVar().isValid();
+}
+
 void TFrameTamrelChannel::TrackBarVinChange() {
     if (SkipTrackBarOnChange) return;
     FloatEditSetupVin->SetValueFloat(TrackBarVin->value() / 100.0L);
@@ -250,6 +256,7 @@ void TFrameTamrelChannel::TrackBarManualVoltsChange() {
 }
 
 void TFrameTamrelChannel::FloatEditSetupVinValidate() {
+    if (!HoldsValue(FloatEditSetupVin)) return;
     const long double V = FloatEditSetupVin->ValueFloat();
     SkipTrackBarOnChange = true;
     TrackBarVin->setValue(RoundHalfEven(V * 100));
@@ -258,6 +265,7 @@ void TFrameTamrelChannel::FloatEditSetupVinValidate() {
 }
 
 void TFrameTamrelChannel::FloatEditManualPWMValidate() {
+    if (!HoldsValue(FloatEditManualPWM)) return;
     const qint64 V = FloatEditManualPWM->ValueInt();
     SkipTrackBarOnChange = true;
     TrackBarManualPWM->setValue(int(std::clamp<qint64>(V, 0, 100)));
@@ -266,6 +274,7 @@ void TFrameTamrelChannel::FloatEditManualPWMValidate() {
 }
 
 void TFrameTamrelChannel::FloatEditManualVoltsValidate() {
+    if (!HoldsValue(FloatEditManualVolts)) return;
     const long double V = FloatEditManualVolts->ValueFloat();
     SkipTrackBarOnChange = true;
     TrackBarManualVolts->setValue(RoundHalfEven(V * 10));
@@ -275,19 +284,26 @@ void TFrameTamrelChannel::FloatEditManualVoltsValidate() {
 
 // ---- Received values -----------------------------------------------------------------------
 
-void TFrameTamrelChannel::OnReceivedRegister(quint8 RegNum, qint64 Value) {
+void TFrameTamrelChannel::OnReceivedRegister(quint8 RegNum, std::optional<qint64> Value) {
     if (RegNum == regPosition) {
         // The bar shows every value; it cannot show one outside its range, so it is pinned to
-        // the nearer end.
-        ProgressBarVout->setValue(
-            int(std::clamp<qint64>(Value, ProgressBarVout->minimum(), ProgressBarVout->maximum())));
-        const double V = Value / 1000.0;
+        // the nearer end. An unknown value empties it.
+        if (Value)
+            ProgressBarVout->setValue(
+                int(std::clamp<qint64>(*Value, ProgressBarVout->minimum(), ProgressBarVout->maximum())));
+        else
+            ProgressBarVout->reset();
+        const double V = Value ? *Value / 1000.0 : 0.0;
         const quint32 Now = KvPlatform::TickCount();
         if (quint32(Now - TimerShowPosition) > ShowPositionIntervalMs) {
-            FloatEditPosition->SetValueFloat(V);
+            if (Value)
+                FloatEditPosition->SetValueFloat(V);
+            else
+                FloatEditPosition->SetValueVar(QVariant());
             TimerShowPosition = Now;
         }
-        if (RequestRegPositionForDiagram) {
+        // An unknown reading is no sample: the sweep's request stays open for the next one.
+        if (RequestRegPositionForDiagram && Value) {
             RequestRegPositionForDiagram = false;
             const TDiagramMode Mode = FHost ? FHost->CurrentDiagramMode() : dmNone;
             if (SeriesHyst && Mode == dmForward)
@@ -297,23 +313,30 @@ void TFrameTamrelChannel::OnReceivedRegister(quint8 RegNum, qint64 Value) {
         }
     }
     if (RegNum == regSetupVin) ShowReceivedSetting(FloatEditSetupVin, Value, 1000);
-    if (RegNum == regCurrent) FloatEditCurrent->SetValueFloat(Value / 100.0L);
+    if (RegNum == regCurrent) {
+        if (Value)
+            FloatEditCurrent->SetValueFloat(*Value / 100.0L);
+        else
+            FloatEditCurrent->SetValueVar(QVariant());
+    }
     if (RegNum == regManualControlPWM && !(SweepDrivesDuty && FHost && FHost->CurrentDiagramMode() != dmNone))
         ShowReceivedSetting(FloatEditManualPWM, Value, 1);
     if (RegNum == regManualControlVolts) ShowReceivedSetting(FloatEditManualVolts, Value, 10);
 }
 
-void TFrameTamrelChannel::ShowReceivedSetting(TFloatEdit *Edit, qint64 Value, int Scale) {
+void TFrameTamrelChannel::ShowReceivedSetting(TFloatEdit *Edit, std::optional<qint64> Value, int Scale) {
     // The text the user is typing into the field stays until the edit ends; the tester's
     // latest value is shown then unless the user committed a value of their own.
     Edit->ShowUnlessEditing([this, Edit, Value, Scale] {
         // Shown now, under the window's guard, or later when the edit ends: either way the value
         // came from the tester and is not written back.
         const QScopedValueRollback<bool> Showing(FShowingReceived, true);
-        if (Edit->IntegerMode())
-            Edit->SetValueInt(Value / Scale);
+        if (!Value)
+            Edit->SetValueVar(QVariant()); // unknown: the empty field
+        else if (Edit->IntegerMode())
+            Edit->SetValueInt(*Value / Scale);
         else
-            Edit->SetValueFloat(static_cast<long double>(Value) / Scale);
+            Edit->SetValueFloat(static_cast<long double>(*Value) / Scale);
         Edit->Validate(true, true);
     });
 }

@@ -9,6 +9,8 @@
 #include <QFrame>
 #include <QVariant>
 
+#include <optional>
+
 class QLabel;
 class QProgressBar;
 class QSlider;
@@ -22,8 +24,9 @@ public:
 
     void SetManualControl(bool ManualControl, bool InVolts);
     // Shows a register value the engine has just stored, when RegNum is one of this panel's
-    // registers; Value is the register's content as an integer.
-    void OnReceivedRegister(quint8 RegNum, qint64 Value);
+    // registers; Value is the register's content as an integer, none when it is unknown (no
+    // number): shown as the empty field or bar, never charted or written back.
+    void OnReceivedRegister(quint8 RegNum, std::optional<qint64> Value);
     void DoRus();
 
     // Slider change events and the fields' validation handlers.
@@ -80,7 +83,8 @@ private:
     void WriteRegister(quint8 RegNum, const QVariant &Value);
     // Shows a received setting (register value / Scale) in its field, or keeps it there while
     // the user is typing into the field.
-    void ShowReceivedSetting(TFloatEdit *Edit, qint64 Value, int Scale);
+    void ShowReceivedSetting(TFloatEdit *Edit, std::optional<qint64> Value, int Scale);
+    static bool HoldsValue(TFloatEdit *Edit);
     void BuildLayout();
 
     ITamrelChannelHost *FHost;

@@ -20,6 +20,8 @@
 #include <QToolButton>
 #include <qcustomplot.h>
 
+#include <cstring>
+#include <limits>
 #include <memory>
 #include <stdexcept>
 
@@ -35,11 +37,83 @@ class TestFormTamrel : public QObject {
         VariantToRegister(R, QVariant::fromValue(Value));
         Form->OnReceivedRegister(Fake->Protocol.get(), RegNum);
     }
+    // A value in another type than the map's, stored as the engine stores it: the engine
+    // adopts the type the tester sends.
+    void ReceiveRaw(quint8 RegNum, TKvRegisterType Type, const QByteArray &Raw) {
+        TKvRegister &R = Fake->Protocol->Registers[RegNum];
+        R.RegType = Type;
+        R.RawData = Raw;
+        R.Known = true;
+        Form->OnReceivedRegister(Fake->Protocol.get(), RegNum);
+    }
     void Connect() {
         Fake->Connected = true;
         Form->SetLinkForTest(Fake.get());
     }
     TFrameTamrelChannel *Ch1() const { return Form->FrameTamrelChannel1; }
+    TFrameTamrelChannel *Ch2() const { return Form->FrameTamrelChannel2; }
+    // The setting field that shows a register, if any.
+    TFloatEdit *SettingField(quint8 RegNum) const {
+        for (TFrameTamrelChannel *C : {Ch1(), Ch2()}) {
+            if (RegNum == C->regSetupVin) return C->FloatEditSetupVin;
+            if (RegNum == C->regManualControlPWM) return C->FloatEditManualPWM;
+            if (RegNum == C->regManualControlVolts) return C->FloatEditManualVolts;
+        }
+        return nullptr;
+    }
+    // What the user sees of a register: the text of its field or label, the slider or bar
+    // beside it, and the number of points it has on the charts.
+    QString Seen(quint8 RegNum) const {
+        auto Bar = [](QProgressBar *B) {
+            return B->value() < B->minimum() ? QStringLiteral("none") : QString::number(B->value());
+        };
+        auto Field = [](TFloatEdit *E) { return QLatin1Char('\'') + E->text() + QLatin1Char('\''); };
+        switch (RegNum) {
+        case 2:
+            return QStringLiteral("%1, bar %2, chart %3, sweep %4")
+                .arg(Field(Ch1()->FloatEditPosition), Bar(Ch1()->ProgressBarVout))
+                .arg(Form->SeriesPositionVoltage->data()->size())
+                .arg(Form->SeriesHyst1->PointCount());
+        case 11:
+            return QStringLiteral("%1, bar %2")
+                .arg(Field(Ch2()->FloatEditPosition), Bar(Ch2()->ProgressBarVout));
+        case 8:
+            return QStringLiteral("%1, chart %2")
+                .arg(Field(Ch1()->FloatEditCurrent))
+                .arg(Form->SeriesPositionCurrent->data()->size());
+        case 13:
+            return Field(Ch2()->FloatEditCurrent);
+        case 3:
+            return QStringLiteral("item %1").arg(Form->RadioGroupResistiveHead->ItemIndex());
+        case 10:
+            return QStringLiteral("item %1").arg(Form->RadioGroupPumpType->ItemIndex());
+        case 4:
+            return Form->sSpeedButtonManualControl->isChecked() ? QStringLiteral("down")
+                                                                : QStringLiteral("up");
+        case 14:
+            return QStringLiteral("%1 %2").arg(Form->NManualInPercent->isChecked() ? "[%]" : "%",
+                                               Form->NManualInVolt->isChecked() ? "[V]" : "V");
+        case 7:
+            return Form->LabelTemperature->text();
+        default:
+            break;
+        }
+        for (TFrameTamrelChannel *C : {Ch1(), Ch2()}) {
+            if (RegNum == C->regSetupVin)
+                return QStringLiteral("%1, slider %2")
+                    .arg(Field(C->FloatEditSetupVin))
+                    .arg(C->TrackBarVin->value());
+            if (RegNum == C->regManualControlPWM)
+                return QStringLiteral("%1, slider %2")
+                    .arg(Field(C->FloatEditManualPWM))
+                    .arg(C->TrackBarManualPWM->value());
+            if (RegNum == C->regManualControlVolts)
+                return QStringLiteral("%1, slider %2")
+                    .arg(Field(C->FloatEditManualVolts))
+                    .arg(C->TrackBarManualVolts->value());
+        }
+        return QString();
+    }
 
 private slots:
     void init() {
@@ -197,6 +271,134 @@ private slots:
         Receive(7, Value);
         QLocale::setDefault(Old);
         QCOMPARE(Form->LabelTemperature->text(), Shown);
+    }
+
+    // A value that is no finite number within the map's type is shown as unknown, is not
+    // charted and is not written back, whatever type the tester sent it in.
+    void valueThatIsNoNumber_data() {
+        QTest::addColumn<quint8>("RegNum");
+        QTest::addColumn<qint64>("Good");
+        QTest::addColumn<QString>("SeenGood");
+        QTest::addColumn<int>("Type");
+        QTest::addColumn<QByteArray>("Raw");
+        QTest::addColumn<QString>("SeenUnknown");
+        struct TShown {
+            quint8 RegNum;
+            qint64 Good;
+            const char *SeenGood;
+            const char *SeenUnknown;
+        };
+        const TShown Shown[] = {
+            {2, 1500, "'1.500', bar 1500, chart 1, sweep 0", "'', bar none, chart 1, sweep 0"},
+            {3, 1, "item 1", "item -1"},
+            {4, 1, "down", "down"},
+            {5, 40, "'40', slider 40", "'', slider 40"},
+            {6, 2500, "'2.500', slider 250", "'', slider 250"},
+            {7, 253, "25.3 °C", "_"},
+            {8, 150, "'1.50', chart 1", "'', chart 1"},
+            {9, 60, "'60', slider 60", "'', slider 60"},
+            {10, 1, "item 1", "item -1"},
+            {11, 1500, "'1.500', bar 1500", "'', bar none"},
+            {12, 3300, "'3.300', slider 330", "'', slider 330"},
+            {13, 250, "'2.50'", "''"},
+            {14, 1, "% [V]", "% [V]"},
+            {15, 75, "'7.5', slider 75", "'', slider 75"},
+            {16, 120, "'12.0', slider 120", "'', slider 120"},
+        };
+        auto Le = [](auto V) {
+            QByteArray B(sizeof V, '\0');
+            std::memcpy(B.data(), &V, sizeof V);
+            return B;
+        };
+        const float FInf = std::numeric_limits<float>::infinity();
+        const struct {
+            const char *Name;
+            TKvRegisterType Type;
+            QByteArray Raw;
+        } Bad[] = {
+            {"float NaN", rtFloat, Le(std::numeric_limits<float>::quiet_NaN())},
+            {"float +Inf", rtFloat, Le(FInf)},
+            {"float -Inf", rtFloat, Le(-FInf)},
+            {"double -Inf", rtDouble, Le(-std::numeric_limits<double>::infinity())},
+            {"double 1e12, beyond the map's type", rtDouble, Le(1e12)},
+            {"text", rtString, QByteArray("abc")},
+            {"empty", rtString, QByteArray()},
+        };
+        for (const TShown &S : Shown)
+            for (const auto &B : Bad)
+                QTest::addRow("register %d, %s", S.RegNum, B.Name)
+                    << S.RegNum << S.Good << QString::fromUtf8(S.SeenGood) << int(B.Type) << B.Raw
+                    << QString::fromUtf8(S.SeenUnknown);
+    }
+    void valueThatIsNoNumber() {
+        QFETCH(quint8, RegNum);
+        QFETCH(qint64, Good);
+        QFETCH(QString, SeenGood);
+        QFETCH(int, Type);
+        QFETCH(QByteArray, Raw);
+        QFETCH(QString, SeenUnknown);
+        Connect();
+        KvPlatform::SetTickCountOffset(1000000);
+        Receive(RegNum, Good);
+        QCOMPARE(Seen(RegNum), SeenGood);
+        if (RegNum == 2) {
+            // A sweep waits for its sample.
+            Form->DiagramMode = dmForward;
+            Ch1()->RequestRegPositionForDiagram = true;
+        }
+        KvPlatform::SetTickCountOffset(1000000 + 1000); // the read-out may refresh again
+        ReceiveRaw(RegNum, TKvRegisterType(Type), Raw);
+        Form->DiagramMode = dmNone;
+        QCOMPARE(Seen(RegNum), SeenUnknown);
+        // Nothing is written back, neither now nor when the user presses Enter in the field.
+        if (TFloatEdit *E = SettingField(RegNum)) QTest::keyClick(E, Qt::Key_Return);
+        QCOMPARE(Seen(RegNum), SeenUnknown);
+        QCOMPARE(Fake->Writes().size(), 0);
+    }
+
+    // Values of another type than the map's that are numbers within its type are shown.
+    void valueOfAnotherType_data() {
+        QTest::addColumn<quint8>("RegNum");
+        QTest::addColumn<int>("Type");
+        QTest::addColumn<QByteArray>("Raw");
+        QTest::addColumn<QString>("SeenValue");
+        auto Le = [](auto V) {
+            QByteArray B(sizeof V, '\0');
+            std::memcpy(B.data(), &V, sizeof V);
+            return B;
+        };
+        QTest::newRow("temperature as float") << quint8(7) << int(rtFloat) << Le(253.0f) << "25.3 °C";
+        QTest::newRow("temperature as double") << quint8(7) << int(rtDouble) << Le(-15.0) << "-1.5 °C";
+        QTest::newRow("temperature as text") << quint8(7) << int(rtString) << QByteArray("253") << "25.3 °C";
+        QTest::newRow("temperature as float beyond 32 bits") << quint8(7) << int(rtFloat) << Le(3e9f) << "_";
+        QTest::newRow("Vin as S32") << quint8(6) << int(rtS32) << Le(qint32(4200)) << "'4.200', slider 420";
+        QTest::newRow("Vin as U32 beyond 16 bits")
+            << quint8(6) << int(rtU32) << Le(quint32(70000)) << "'', slider 0";
+        QTest::newRow("duty as S8 below 0") << quint8(5) << int(rtS8) << Le(qint8(-1)) << "'', slider 0";
+        QTest::newRow("duty as float, rounded")
+            << quint8(5) << int(rtFloat) << Le(41.6f) << "'42', slider 42";
+        QTest::newRow("current as double") << quint8(8) << int(rtDouble) << Le(-150.0) << "'0.00', chart 1";
+        QTest::newRow("pump type as U32") << quint8(10) << int(rtU32) << Le(quint32(2)) << "item 2";
+    }
+    void valueOfAnotherType() {
+        QFETCH(quint8, RegNum);
+        QFETCH(int, Type);
+        QFETCH(QByteArray, Raw);
+        QFETCH(QString, SeenValue);
+        Connect();
+        ReceiveRaw(RegNum, TKvRegisterType(Type), Raw);
+        QCOMPARE(Seen(RegNum), SeenValue);
+        QCOMPARE(Fake->Writes().size(), 0);
+    }
+
+    void drawOftenGoesOnAfterUnknownReading() {
+        Connect();
+        Form->sCheckBoxPositionFast->click();
+        ReceiveRaw(2, rtFloat, QByteArray("\x00\x00\xc0\x7f", 4)); // NaN
+        QCOMPARE(Form->SeriesPositionVoltage->data()->size(), 0);
+        QCOMPARE(Form->TimeX, -1);
+        QCOMPARE(Fake->Reads(), QVector<quint8>{2});
+        QVERIFY(Fake->Writes().isEmpty());
     }
 
     void firmwareNameBecomesHint() {
