@@ -120,8 +120,7 @@ void TKvProtocol::SendFrame(const QByteArray &Payload, bool ForceCrc) {
     }
     if (probe)
         LogMessage(QStringLiteral("TryCrc16"));
-    if (OutputData)
-        OutputData(frame);
+    CallCopy(OutputData, frame);
 }
 
 void TKvProtocol::InputData(const QByteArray &Data) {
@@ -247,8 +246,7 @@ void TKvProtocol::DispatchPacket(const QByteArray &Payload) {
         break;
     default:
         AnswerError = KvErrCommand;
-        if (OnUnknownCommand)
-            OnUnknownCommand(payload);
+        CallCopy(OnUnknownCommand, payload);
         break;
     }
 }
@@ -291,8 +289,7 @@ void TKvProtocol::DispatchRegisterValue(quint8 Command, const QByteArray &Payloa
         LogMessage(QStringLiteral("  Received Reg %1").arg(regNum));
     AnswerError = KvErrOk; // before the handlers, which may destroy the engine
     if (Command == 9) {
-        if (OnReceivedRegisterAuto)
-            OnReceivedRegisterAuto(this, regNum);
+        CallCopy(OnReceivedRegisterAuto, this, regNum);
     } else {
         RegisterReceived(regNum);
     }
@@ -344,8 +341,7 @@ void TKvProtocol::DispatchAck(const QByteArray &Payload) {
         if (alive->InstanceWasFreed)
             return;
     }
-    if (OnAckAll)
-        OnAckAll(command, regNum, error);
+    CallCopy(OnAckAll, command, regNum, error);
 }
 
 void TKvProtocol::RegisterReceived(quint8 RegNum) {
@@ -357,7 +353,7 @@ void TKvProtocol::RegisterReceived(quint8 RegNum) {
     };
     try {
         if (OnReceivedRegisterTrazer) {
-            OnReceivedRegisterTrazer(this, RegNum);
+            CallCopy(OnReceivedRegisterTrazer, this, RegNum);
             if (alive->InstanceWasFreed)
                 return;
         }
@@ -383,8 +379,8 @@ void TKvProtocol::RegisterReceived(quint8 RegNum) {
                     },
                     Qt::QueuedConnection);
             }
-        } else if (OnReceivedRegister) {
-            OnReceivedRegister(this, RegNum);
+        } else {
+            CallCopy(OnReceivedRegister, this, RegNum);
         }
     } catch (...) {
         advance();
@@ -403,8 +399,7 @@ void TKvProtocol::OnReceivedRegisterGui() {
             return;
         regNum = FShared->RegNumQueue.dequeue();
     }
-    if (OnReceivedRegister)
-        OnReceivedRegister(this, regNum);
+    CallCopy(OnReceivedRegister, this, regNum);
 }
 
 // ---- Time-outs ----------------------------------------------------------------------

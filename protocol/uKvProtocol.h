@@ -238,6 +238,17 @@ private:
     };
 
     bool Freed() const { return FShared->InstanceWasFreed.load(std::memory_order_acquire); }
+    // Every callback runs from a copy: a handler may destroy the engine, and with it the field
+    // it was called through and everything that field's function captured. The arguments must
+    // not refer into the engine either. After the call the caller checks the shared freed flag
+    // before it touches the engine again.
+    template <class TCallback, class... TArgs>
+    static void CallCopy(const TCallback &Callback, TArgs &&...Args) {
+        if (!Callback)
+            return;
+        const TCallback copy = Callback;
+        copy(std::forward<TArgs>(Args)...);
+    }
     void SendFrame(const QByteArray &Payload, bool ForceCrc);
     void HandleBody(const QByteArray &Body, const std::shared_ptr<TShared> &Alive);
     void DispatchPacket(const QByteArray &Payload);

@@ -93,8 +93,7 @@ void TKvProtocol::DispatchFirmware(quint8 Command, const QByteArray &Payload) {
             if (alive->InstanceWasFreed)
                 return;
         }
-        if (FOnFirmwareProgress)
-            FOnFirmwareProgress(status, quint32(PageIndex) * FFlashPageSize, quint32(FirmwareData.size()));
+        CallCopy(FOnFirmwareProgress, status, quint32(PageIndex) * FFlashPageSize, quint32(FirmwareData.size()));
         return;
     }
     case 82: {
@@ -105,8 +104,9 @@ void TKvProtocol::DispatchFirmware(quint8 Command, const QByteArray &Payload) {
             FFlashPageSize = ReadU16(rest, 4);
         }
         ReceivedLoaderIdentStr = rest.size() > 6 ? rest.mid(6) : QByteArray();
-        if (FOnFirmwareStartAck)
-            FOnFirmwareStartAck(FDeviceId, FFlashSize, FFlashPageSize, ReceivedLoaderIdentStr);
+        // The handler gets its own copy of the text: it may destroy the engine and read it after.
+        const QByteArray ident = ReceivedLoaderIdentStr;
+        CallCopy(FOnFirmwareStartAck, FDeviceId, FFlashSize, FFlashPageSize, ident);
         return;
     }
     case 16:
@@ -114,8 +114,7 @@ void TKvProtocol::DispatchFirmware(quint8 Command, const QByteArray &Payload) {
             AnswerError = KvErrParameter;
             return;
         }
-        if (OnReadBlock)
-            OnReadBlock(quint8(Payload[1]), ReadU16(Payload, 2), Payload.mid(4));
+        CallCopy(OnReadBlock, quint8(Payload[1]), ReadU16(Payload, 2), Payload.mid(4));
         return;
     case 17:
     case 21: {
@@ -123,9 +122,8 @@ void TKvProtocol::DispatchFirmware(quint8 Command, const QByteArray &Payload) {
             AnswerError = KvErrParameter;
             return;
         }
-        const TOnWriteBlock &handler = Command == 17 ? OnWriteBlock : OnClearBlock;
-        if (handler)
-            handler(quint8(Payload[1]), ReadU16(Payload, 2), ReadU16(Payload, 4));
+        CallCopy(Command == 17 ? OnWriteBlock : OnClearBlock, quint8(Payload[1]), ReadU16(Payload, 2),
+                 ReadU16(Payload, 4));
         return;
     }
     default:
