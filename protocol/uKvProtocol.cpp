@@ -128,17 +128,23 @@ void TKvProtocol::InputData(const QByteArray &Data) {
         return;
     const std::shared_ptr<TShared> alive = FShared;
     BufferRx.append(Data);
-    // A line that never closes its frame must not grow the buffer without end.
-    if (BufferRx.size() > MaxBufferRx)
-        KvCodec::CapBuffer(BufferRx, MaxBufferRx);
+    // Every complete frame now in the buffer is handled, in order. The read position is the
+    // engine's, not this call's: a handler that feeds more bytes from within (a nested event
+    // loop) goes on where this call stands, and this call then goes on after it.
     QByteArray body;
     bool skipped = false;
-    while (KvCodec::TakeFrame(BufferRx, body, skipped)) {
+    while (KvCodec::NextFrame(BufferRx, FRxPos, body, skipped)) {
         if (!skipped)
             HandleBody(body, alive);
         if (alive->InstanceWasFreed.load(std::memory_order_acquire))
             return; // a handler destroyed the engine: touch nothing more
     }
+    BufferRx.remove(0, FRxPos);
+    FRxPos = 0;
+    // What is left forms no frame (yet): bytes without a delimiter, or a frame whose closing
+    // delimiter has not come. A line that never closes one must not grow the buffer without end.
+    if (BufferRx.size() > MaxBufferRx)
+        KvCodec::CapBuffer(BufferRx, MaxBufferRx);
 }
 
 void TKvProtocol::HandleBody(const QByteArray &Escaped, const std::shared_ptr<TShared> &Alive) {

@@ -191,8 +191,9 @@ public:
     // Test and diagnostics views of the pending lists.
     int PendingTimeoutCount() const;
     int PendingAckCount() const;
-    qsizetype BufferedBytes() const { return BufferRx.size(); }
-    // Most unconsumed received bytes kept; older ones are dropped from the front.
+    qsizetype BufferedBytes() const { return BufferRx.size() - FRxPos; }
+    // Most received bytes kept that form no complete frame; older ones are dropped from the
+    // front. Complete frames are always handled, however many arrive at once.
     static constexpr qsizetype MaxBufferRx = 64 * 1024;
 
     // ---- Public fields the application reads or sets ----
@@ -270,6 +271,7 @@ private:
     std::shared_ptr<TShared> FShared;
     mutable QRecursiveMutex FLock; // pending lists, operation queue, transmit state
     QByteArray BufferRx;
+    qsizetype FRxPos = 0; // bytes at the front of BufferRx already taken as frames
     QTimer *TimerCheckTimeout = nullptr;
     bool FInTimerTick = false;
     QList<TRegAnswerTimeout> ListRegTimeouts;
