@@ -180,7 +180,8 @@ public:
     quint16 DeviceId() const { return FDeviceId; }
     quint16 FlashSize() const { return FFlashSize; }
     quint16 FlashPageSize() const { return FFlashPageSize; }
-    quint16 CurrentPageIndex() const { return PageIndex; }
+    // Pages of the image accepted so far; the line carries its low 16 bits as the page index.
+    quint32 CurrentPageIndex() const { return PageIndex; }
     QByteArray LoaderIdentStr() const { return ReceivedLoaderIdentStr; }
 
     // Trace log
@@ -293,5 +294,5 @@ private:
     quint16 FFlashPageSize = 0;
     QByteArray ReceivedLoaderIdentStr;
     QByteArray FirmwareData;
-    quint16 PageIndex = 0;
+    quint32 PageIndex = 0; // wider than the line's index: the last of 65,536 pages ends the image
 };

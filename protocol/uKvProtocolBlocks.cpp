@@ -48,7 +48,7 @@ void TKvProtocol::SendFirmwarePage() {
         return; // image complete, or no page size known yet
     QByteArray payload;
     payload.append(char(0x1A));
-    AppendU16(payload, PageIndex);
+    AppendU16(payload, quint16(PageIndex)); // below 65,536: FirmwareWrite refuses longer images
     payload.append(FirmwareData.constData() + offset, n);
     TxFrame(payload);
 }
@@ -88,12 +88,14 @@ void TKvProtocol::DispatchFirmware(quint8 Command, const QByteArray &Payload) {
         const quint8 status = quint8(Payload[1]);
         const std::shared_ptr<TShared> alive = FShared;
         if (status == 0) {
-            PageIndex = quint16(PageIndex + 1);
+            // The count is wider than the line's index: after the last of 65,536 pages it
+            // stands past the image's end instead of wrapping back to page 0.
+            ++PageIndex;
             SendFirmwarePage();
             if (alive->InstanceWasFreed)
                 return;
         }
-        CallCopy(FOnFirmwareProgress, status, quint32(PageIndex) * FFlashPageSize, quint32(FirmwareData.size()));
+        CallCopy(FOnFirmwareProgress, status, PageIndex * FFlashPageSize, quint32(FirmwareData.size()));
         return;
     }
     case 82: {
