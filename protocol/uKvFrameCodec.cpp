@@ -121,9 +121,9 @@ QByteArray FrameCrc16(const QByteArray &Payload, quint8 PacketCounter) {
     return Delimit(BodyCrc16(Payload, PacketCounter));
 }
 
-bool TakeFrame(QByteArray &Buffer, QByteArray &Body, bool &Skipped) {
+bool NextFrame(const QByteArray &Buffer, qsizetype &Pos, QByteArray &Body, bool &Skipped) {
     Skipped = false;
-    const qsizetype open = Buffer.indexOf(FrameDelimiter);
+    const qsizetype open = Buffer.indexOf(FrameDelimiter, Pos);
     if (open < 0)
         return false;
     const qsizetype close = Buffer.indexOf(FrameDelimiter, open + 1);
@@ -131,13 +131,21 @@ bool TakeFrame(QByteArray &Buffer, QByteArray &Body, bool &Skipped) {
         return false;
     if (close == open + 1) {
         // Two adjacent delimiters: the first goes, the second opens the next frame.
-        Buffer.remove(0, open + 1);
+        Pos = open + 1;
         Body.clear();
         Skipped = true;
         return true;
     }
     Body = Buffer.mid(open + 1, close - open - 1);
-    Buffer.remove(0, close + 1);
+    Pos = close + 1;
+    return true;
+}
+
+bool TakeFrame(QByteArray &Buffer, QByteArray &Body, bool &Skipped) {
+    qsizetype pos = 0;
+    if (!NextFrame(Buffer, pos, Body, Skipped))
+        return false;
+    Buffer.remove(0, pos);
     return true;
 }
 

@@ -47,6 +47,11 @@ inline bool BodyPassesCrc16(const QByteArray &Body) { return CalcCrc16(Body) == 
 // delimiters give an empty body with Skipped = true).
 bool TakeFrame(QByteArray &Buffer, QByteArray &Body, bool &Skipped);
 
+// The same rules without moving any bytes: looks for the next frame from Pos and, on true,
+// moves Pos past what the frame consumed; on false Pos stays. Taking many frames this way and
+// removing the consumed bytes once costs time in proportion to the bytes, not their square.
+bool NextFrame(const QByteArray &Buffer, qsizetype &Pos, QByteArray &Body, bool &Skipped);
+
 // Keeps Buffer at most MaxSize bytes by dropping the oldest bytes, cutting at a delimiter
 // when one lies in the part that is kept.
 void CapBuffer(QByteArray &Buffer, qsizetype MaxSize);

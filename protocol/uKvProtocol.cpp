@@ -120,8 +120,7 @@ void TKvProtocol::SendFrame(const QByteArray &Payload, bool ForceCrc) {
     }
     if (probe)
         LogMessage(QStringLiteral("TryCrc16"));
-    if (OutputData)
-        OutputData(frame);
+    CallCopy(OutputData, frame);
 }
 
 void TKvProtocol::InputData(const QByteArray &Data) {
@@ -129,17 +128,23 @@ void TKvProtocol::InputData(const QByteArray &Data) {
         return;
     const std::shared_ptr<TShared> alive = FShared;
     BufferRx.append(Data);
-    // A line that never closes its frame must not grow the buffer without end.
-    if (BufferRx.size() > MaxBufferRx)
-        KvCodec::CapBuffer(BufferRx, MaxBufferRx);
+    // Every complete frame now in the buffer is handled, in order. The read position is the
+    // engine's, not this call's: a handler that feeds more bytes from within (a nested event
+    // loop) goes on where this call stands, and this call then goes on after it.
     QByteArray body;
     bool skipped = false;
-    while (KvCodec::TakeFrame(BufferRx, body, skipped)) {
+    while (KvCodec::NextFrame(BufferRx, FRxPos, body, skipped)) {
         if (!skipped)
             HandleBody(body, alive);
         if (alive->InstanceWasFreed.load(std::memory_order_acquire))
             return; // a handler destroyed the engine: touch nothing more
     }
+    BufferRx.remove(0, FRxPos);
+    FRxPos = 0;
+    // What is left forms no frame (yet): bytes without a delimiter, or a frame whose closing
+    // delimiter has not come. A line that never closes one must not grow the buffer without end.
+    if (BufferRx.size() > MaxBufferRx)
+        KvCodec::CapBuffer(BufferRx, MaxBufferRx);
 }
 
 void TKvProtocol::HandleBody(const QByteArray &Escaped, const std::shared_ptr<TShared> &Alive) {
@@ -247,8 +252,7 @@ void TKvProtocol::DispatchPacket(const QByteArray &Payload) {
         break;
     default:
         AnswerError = KvErrCommand;
-        if (OnUnknownCommand)
-            OnUnknownCommand(payload);
+        CallCopy(OnUnknownCommand, payload);
         break;
     }
 }
@@ -291,8 +295,7 @@ void TKvProtocol::DispatchRegisterValue(quint8 Command, const QByteArray &Payloa
         LogMessage(QStringLiteral("  Received Reg %1").arg(regNum));
     AnswerError = KvErrOk; // before the handlers, which may destroy the engine
     if (Command == 9) {
-        if (OnReceivedRegisterAuto)
-            OnReceivedRegisterAuto(this, regNum);
+        CallCopy(OnReceivedRegisterAuto, this, regNum);
     } else {
         RegisterReceived(regNum);
     }
@@ -344,8 +347,7 @@ void TKvProtocol::DispatchAck(const QByteArray &Payload) {
         if (alive->InstanceWasFreed)
             return;
     }
-    if (OnAckAll)
-        OnAckAll(command, regNum, error);
+    CallCopy(OnAckAll, command, regNum, error);
 }
 
 void TKvProtocol::RegisterReceived(quint8 RegNum) {
@@ -357,7 +359,7 @@ void TKvProtocol::RegisterReceived(quint8 RegNum) {
     };
     try {
         if (OnReceivedRegisterTrazer) {
-            OnReceivedRegisterTrazer(this, RegNum);
+            CallCopy(OnReceivedRegisterTrazer, this, RegNum);
             if (alive->InstanceWasFreed)
                 return;
         }
@@ -383,8 +385,8 @@ void TKvProtocol::RegisterReceived(quint8 RegNum) {
                     },
                     Qt::QueuedConnection);
             }
-        } else if (OnReceivedRegister) {
-            OnReceivedRegister(this, RegNum);
+        } else {
+            CallCopy(OnReceivedRegister, this, RegNum);
         }
     } catch (...) {
         advance();
@@ -403,8 +405,7 @@ void TKvProtocol::OnReceivedRegisterGui() {
             return;
         regNum = FShared->RegNumQueue.dequeue();
     }
-    if (OnReceivedRegister)
-        OnReceivedRegister(this, regNum);
+    CallCopy(OnReceivedRegister, this, regNum);
 }
 
 // ---- Time-outs ----------------------------------------------------------------------

@@ -180,7 +180,8 @@ public:
     quint16 DeviceId() const { return FDeviceId; }
     quint16 FlashSize() const { return FFlashSize; }
     quint16 FlashPageSize() const { return FFlashPageSize; }
-    quint16 CurrentPageIndex() const { return PageIndex; }
+    // Pages of the image accepted so far; the line carries its low 16 bits as the page index.
+    quint32 CurrentPageIndex() const { return PageIndex; }
     QByteArray LoaderIdentStr() const { return ReceivedLoaderIdentStr; }
 
     // Trace log
@@ -191,8 +192,9 @@ public:
     // Test and diagnostics views of the pending lists.
     int PendingTimeoutCount() const;
     int PendingAckCount() const;
-    qsizetype BufferedBytes() const { return BufferRx.size(); }
-    // Most unconsumed received bytes kept; older ones are dropped from the front.
+    qsizetype BufferedBytes() const { return BufferRx.size() - FRxPos; }
+    // Most received bytes kept that form no complete frame; older ones are dropped from the
+    // front. Complete frames are always handled, however many arrive at once.
     static constexpr qsizetype MaxBufferRx = 64 * 1024;
 
     // ---- Public fields the application reads or sets ----
@@ -238,6 +240,17 @@ private:
     };
 
     bool Freed() const { return FShared->InstanceWasFreed.load(std::memory_order_acquire); }
+    // Every callback runs from a copy: a handler may destroy the engine, and with it the field
+    // it was called through and everything that field's function captured. The arguments must
+    // not refer into the engine either. After the call the caller checks the shared freed flag
+    // before it touches the engine again.
+    template <class TCallback, class... TArgs>
+    static void CallCopy(const TCallback &Callback, TArgs &&...Args) {
+        if (!Callback)
+            return;
+        const TCallback copy = Callback;
+        copy(std::forward<TArgs>(Args)...);
+    }
     void SendFrame(const QByteArray &Payload, bool ForceCrc);
     void HandleBody(const QByteArray &Body, const std::shared_ptr<TShared> &Alive);
     void DispatchPacket(const QByteArray &Payload);
@@ -259,6 +272,7 @@ private:
     std::shared_ptr<TShared> FShared;
     mutable QRecursiveMutex FLock; // pending lists, operation queue, transmit state
     QByteArray BufferRx;
+    qsizetype FRxPos = 0; // bytes at the front of BufferRx already taken as frames
     QTimer *TimerCheckTimeout = nullptr;
     bool FInTimerTick = false;
     QList<TRegAnswerTimeout> ListRegTimeouts;
@@ -280,5 +294,5 @@ private:
     quint16 FFlashPageSize = 0;
     QByteArray ReceivedLoaderIdentStr;
     QByteArray FirmwareData;
-    quint16 PageIndex = 0;
+    quint32 PageIndex = 0; // wider than the line's index: the last of 65,536 pages ends the image
 };

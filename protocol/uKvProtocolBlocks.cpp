@@ -48,7 +48,7 @@ void TKvProtocol::SendFirmwarePage() {
         return; // image complete, or no page size known yet
     QByteArray payload;
     payload.append(char(0x1A));
-    AppendU16(payload, PageIndex);
+    AppendU16(payload, quint16(PageIndex)); // below 65,536: FirmwareWrite refuses longer images
     payload.append(FirmwareData.constData() + offset, n);
     TxFrame(payload);
 }
@@ -88,13 +88,14 @@ void TKvProtocol::DispatchFirmware(quint8 Command, const QByteArray &Payload) {
         const quint8 status = quint8(Payload[1]);
         const std::shared_ptr<TShared> alive = FShared;
         if (status == 0) {
-            PageIndex = quint16(PageIndex + 1);
+            // The count is wider than the line's index: after the last of 65,536 pages it
+            // stands past the image's end instead of wrapping back to page 0.
+            ++PageIndex;
             SendFirmwarePage();
             if (alive->InstanceWasFreed)
                 return;
         }
-        if (FOnFirmwareProgress)
-            FOnFirmwareProgress(status, quint32(PageIndex) * FFlashPageSize, quint32(FirmwareData.size()));
+        CallCopy(FOnFirmwareProgress, status, PageIndex * FFlashPageSize, quint32(FirmwareData.size()));
         return;
     }
     case 82: {
@@ -105,8 +106,9 @@ void TKvProtocol::DispatchFirmware(quint8 Command, const QByteArray &Payload) {
             FFlashPageSize = ReadU16(rest, 4);
         }
         ReceivedLoaderIdentStr = rest.size() > 6 ? rest.mid(6) : QByteArray();
-        if (FOnFirmwareStartAck)
-            FOnFirmwareStartAck(FDeviceId, FFlashSize, FFlashPageSize, ReceivedLoaderIdentStr);
+        // The handler gets its own copy of the text: it may destroy the engine and read it after.
+        const QByteArray ident = ReceivedLoaderIdentStr;
+        CallCopy(FOnFirmwareStartAck, FDeviceId, FFlashSize, FFlashPageSize, ident);
         return;
     }
     case 16:
@@ -114,8 +116,7 @@ void TKvProtocol::DispatchFirmware(quint8 Command, const QByteArray &Payload) {
             AnswerError = KvErrParameter;
             return;
         }
-        if (OnReadBlock)
-            OnReadBlock(quint8(Payload[1]), ReadU16(Payload, 2), Payload.mid(4));
+        CallCopy(OnReadBlock, quint8(Payload[1]), ReadU16(Payload, 2), Payload.mid(4));
         return;
     case 17:
     case 21: {
@@ -123,9 +124,8 @@ void TKvProtocol::DispatchFirmware(quint8 Command, const QByteArray &Payload) {
             AnswerError = KvErrParameter;
             return;
         }
-        const TOnWriteBlock &handler = Command == 17 ? OnWriteBlock : OnClearBlock;
-        if (handler)
-            handler(quint8(Payload[1]), ReadU16(Payload, 2), ReadU16(Payload, 4));
+        CallCopy(Command == 17 ? OnWriteBlock : OnClearBlock, quint8(Payload[1]), ReadU16(Payload, 2),
+                 ReadU16(Payload, 4));
         return;
     }
     default:

@@ -152,8 +152,9 @@ bool TKvProtocol::ReadRegistersSync(const SetOfByte &RegNums, double Timeout_ms)
     for (int r = 0; r < 256; ++r)
         if (RegNums.test(r))
             RequestRegisterAsync(quint8(r), false);
-    NextRegisterOperation(0);
+    // Taken before the first send: the output handler may already destroy the engine.
     const std::shared_ptr<TShared> alive = FShared;
+    NextRegisterOperation(0);
     const quint32 start = KvPlatform::TickCount();
     for (;;) {
         if (alive->InstanceWasFreed)
@@ -165,8 +166,7 @@ bool TKvProtocol::ReadRegistersSync(const SetOfByte &RegNums, double Timeout_ms)
         }
         if (double(quint32(KvPlatform::TickCount() - start)) > Timeout_ms)
             return false;
-        if (Application_ProcessMessages)
-            Application_ProcessMessages();
+        CallCopy(Application_ProcessMessages);
         QThread::yieldCurrentThread();
     }
 }

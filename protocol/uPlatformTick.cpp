@@ -1,24 +1,34 @@
 #include "uPlatformTick.h"
 
-#include <QElapsedTimer>
 #include <atomic>
+#include <chrono>
 
 namespace KvPlatform {
 
 namespace {
 std::atomic<quint32> g_Offset{0};
 
-const QElapsedTimer &Clock() {
-    static const QElapsedTimer clock = [] {
-        QElapsedTimer t;
-        t.start();
-        return t;
+// The least the count reads at its first use. The system's monotonic clock has been running
+// since the machine (or its container) started, normally for much longer; the floor only
+// matters where it starts with the program. A count that starts near 0 would make a time
+// stamp of 0 ("none yet") look less than a second old for the whole first second.
+constexpr quint64 MinStartMs = 3600 * 1000;
+
+quint64 MonotonicMs() {
+    using namespace std::chrono;
+    return quint64(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+quint64 Lift() {
+    static const quint64 lift = [] {
+        const quint64 first = MonotonicMs();
+        return first < MinStartMs ? MinStartMs - first : 0;
     }();
-    return clock;
+    return lift;
 }
 } // namespace
 
-quint32 TickCount() { return quint32(quint64(Clock().elapsed())) + g_Offset.load(std::memory_order_relaxed); }
+quint32 TickCount() { return quint32(MonotonicMs() + Lift()) + g_Offset.load(std::memory_order_relaxed); }
 
 void SetTickCountOffset(quint32 Offset) { g_Offset.store(Offset, std::memory_order_relaxed); }
 

@@ -7,7 +7,8 @@
 
 namespace KvPlatform {
 
-// Milliseconds since an arbitrary start, plus the test offset; wraps at 2^32.
+// The system's monotonic clock in milliseconds (lifted to an hour if it reads less at its
+// first use), plus the test offset; wraps at 2^32.
 quint32 TickCount();
 
 // Test hook: added to every later TickCount() result (wrapping). 0 = real time.

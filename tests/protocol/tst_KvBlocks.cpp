@@ -62,10 +62,54 @@ private slots:
         const int sent = cap.Frames.size();
         e->InputData(DeviceFrame(Hex("1A 05")));
         QCOMPARE(cap.Frames.size(), sent);
-        QCOMPARE(e->CurrentPageIndex(), quint16(1));
+        QCOMPARE(e->CurrentPageIndex(), quint32(1));
         QCOMPARE(progress.last(), (QList<quint32>{5, 128, 300}));
         e->InputData(DeviceFrame(Hex("1A"))); // a page status without status byte: not read
         QCOMPARE(progress.size(), 2);
+    }
+
+    // The page index on the line is 16 bits wide: 65,536 pages are the most an image can
+    // have. Such an image ends with its last page (index 65535); one page more is refused.
+    void pageCountLimit_data() {
+        QTest::addColumn<int>("pages");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("65,535 pages") << 65535 << true;
+        QTest::newRow("65,536 pages") << 65536 << true;
+        QTest::newRow("65,537 pages") << 65537 << false;
+    }
+    void pageCountLimit() {
+        QFETCH(int, pages);
+        QFETCH(bool, accepted);
+        TKvCapture cap;
+        auto e = MakeEngine(cap);
+        e->InputData(DeviceFrame(Hex("52 34 12 00 01 01 00") + "BL-01")); // one byte per page
+        QCOMPARE(e->FlashPageSize(), quint16(1));
+        QByteArray image(pages, '\0');
+        for (int i = 0; i < pages; ++i)
+            image[i] = char(i * 13 + (i >> 8));
+        QList<QList<quint32>> progress;
+        const auto record = [&](quint8 err, quint32 pos, quint32 size) { progress << QList<quint32>{err, pos, size}; };
+        if (!accepted) {
+            QVERIFY_THROWS_EXCEPTION(EKvProtocol, e->FirmwareWrite(image, record));
+            QCOMPARE(cap.Frames.size(), 0);
+            return;
+        }
+        e->FirmwareWrite(image, record);
+        const QByteArray status = DeviceFrame(Hex("1A 00"));
+        for (int page = 0; page < pages; ++page) {
+            QCOMPARE(cap.Frames.size(), page + 1);
+            const QByteArray sent = TKvCapture::PayloadOf(cap.Frames.last());
+            if (sent != Hex("1A") + char(page & 0xFF) + char(page >> 8) + image.mid(page, 1))
+                QFAIL(qPrintable(QString("page %1 sent as %2").arg(page).arg(QString(sent.toHex(' ')))));
+            e->InputData(status);
+        }
+        QCOMPARE(cap.Frames.size(), pages); // nothing after the last page
+        QCOMPARE(progress.size(), pages);
+        QCOMPARE(progress.last(), (QList<quint32>{0, quint32(pages), quint32(pages)}));
+        for (const QList<quint32> &p : progress)
+            QVERIFY(p[1] > 0); // never back at the start
+        e->InputData(status); // a stray status after the end sends nothing either
+        QCOMPARE(cap.Frames.size(), pages);
     }
 
     void noPageSizeSendsNothing() {

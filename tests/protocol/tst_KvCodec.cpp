@@ -128,6 +128,57 @@ private slots:
         QCOMPARE(cap.Unknown.size(), 0);
     }
 
+    // Every complete frame that arrives is handled, however many come in one call; only the
+    // bytes left over that form no frame are held to the buffer's limit.
+    void manyFramesInOneCall_data() {
+        QTest::addColumn<int>("garbageBefore");
+        QTest::addColumn<QByteArray>("after");
+        QTest::newRow("frames only") << 0 << QByteArray();
+        QTest::newRow("200 KB without delimiter before") << 200000 << QByteArray();
+        QTest::newRow("200 KB without delimiter after") << 0 << QByteArray(200000, 'A');
+        QTest::newRow("frame that never closes after") << 0 << (Hex("7E") + QByteArray(200000, 'B'));
+    }
+    void manyFramesInOneCall() {
+        QFETCH(int, garbageBefore);
+        QFETCH(QByteArray, after);
+        TKvCapture cap;
+        auto e = MakeEngine(cap);
+        const int count = 12000;
+        QByteArray line(garbageBefore, 'G');
+        for (int i = 0; i < count; ++i)
+            line += DeviceFrame(QByteArray("\x07", 1) + char(i % 200) + QByteArray("\x04", 1) + char(i & 0xFF) +
+                                char(i >> 8));
+        QVERIFY(line.size() - garbageBefore > TKvProtocol::MaxBufferRx);
+        e->InputData(line + after);
+        QCOMPARE(cap.Received.size(), count);
+        for (int i = 0; i < count; ++i)
+            QCOMPARE(int(cap.Received[i]), i % 200);
+        QCOMPARE(e->Registers[(count - 1) % 200].RawData, Hex("DF 2E")); // value 11999
+        QCOMPARE(int(e->Registers[0].UpdateCounter), count / 200);
+        QVERIFY(e->BufferedBytes() <= TKvProtocol::MaxBufferRx);
+        // And the line goes on: a frame after the leftover is understood.
+        e->InputData(DeviceFrame(Hex("07 C8 02 2A")));
+        QCOMPARE(cap.Received.last(), quint8(200));
+    }
+
+    // A handler that feeds more bytes from within (a nested event loop) sees them after the
+    // frames that were already waiting: the order of arrival holds.
+    void nestedInputKeepsOrder() {
+        TKvCapture cap;
+        auto e = MakeEngine(cap);
+        e->OnReceivedRegister = [&](TKvProtocol *sender, quint8 r) {
+            cap.Received << r;
+            if (r == 1)
+                sender->InputData(DeviceFrame(Hex("07 09 02 09")) + Hex("7E 07"));
+        };
+        e->InputData(DeviceFrame(Hex("07 01 02 01")) + DeviceFrame(Hex("07 02 02 02")) +
+                     DeviceFrame(Hex("07 03 02 03")));
+        QCOMPARE(cap.Received, (QList<quint8>{1, 2, 3, 9}));
+        QCOMPARE(e->BufferedBytes(), 2); // the start of a frame still waits
+        e->InputData(DeviceFrame(Hex("07 04 02 04")).mid(2)); // and its rest
+        QCOMPARE(cap.Received, (QList<quint8>{1, 2, 3, 9, 4}));
+    }
+
     void bodyWaitingIsLostWhenNextOpens() {
         // 7E A 7E B 7E: A handled; B and the last delimiter wait, and B is lost when the
         // next frame's opening delimiter arrives right after.

@@ -4,12 +4,197 @@
 #include "TestMain.h"
 
 #include <QRandomGenerator>
+#include <QSet>
 #include <QThread>
 #include <atomic>
+
+namespace {
+
+// A captured value whose destruction can be seen without reading the destroyed object:
+// every instance that dies leaves its address in a list, and every instance that is built
+// takes its own address out of it again (a new object may be built where an old one was).
+struct TCaptureWitness {
+    static QSet<const void *> &Destroyed() {
+        static QSet<const void *> set;
+        return set;
+    }
+    int Touches = 0;
+    QByteArray Payload = QByteArray(256, 'w'); // large: the closure lives on the heap
+    TCaptureWitness() { Destroyed().remove(this); }
+    TCaptureWitness(const TCaptureWitness &Other) : Touches(Other.Touches), Payload(Other.Payload) {
+        Destroyed().remove(this);
+    }
+    TCaptureWitness &operator=(const TCaptureWitness &) = default;
+    ~TCaptureWitness() { Destroyed().insert(this); }
+    bool Alive() const { return !Destroyed().contains(this); }
+};
+
+// What the handler saw. It reaches the engine and its record through these globals, so that
+// after the deletion it needs nothing from its closure but the witness.
+struct TKillOutcome {
+    int Calls = 0;
+    bool CaptureAlive = false;
+    int Touches = 0;
+    QByteArray Argument; // a byte-string argument, read after the deletion
+};
+TKvProtocol *g_Engine = nullptr;
+TKillOutcome g_Outcome;
+
+void DeleteEngineThenTouch(TCaptureWitness &Witness, const QByteArray *Argument = nullptr) {
+    ++g_Outcome.Calls;
+    delete g_Engine;
+    g_Engine = nullptr;
+    g_Outcome.CaptureAlive = Witness.Alive();
+    if (g_Outcome.CaptureAlive) {
+        ++Witness.Touches;
+        Witness.Payload[0] = 'x';
+        g_Outcome.Touches = Witness.Touches;
+    }
+    if (Argument)
+        g_Outcome.Argument = *Argument;
+}
+
+// A handler of any callback type that deletes the engine and then uses what it captured.
+template <class... TArgs> std::function<void(TArgs...)> Killer() {
+    TCaptureWitness witness;
+    return [witness](TArgs...) mutable { DeleteEngineThenTouch(witness); };
+}
+
+} // namespace
 
 class TestKvRobust : public QObject {
     Q_OBJECT
 private slots:
+    // Each row arms one callback with a handler that deletes the engine and then reads and
+    // writes its own captures. The handler must still own them: every callback runs from a
+    // copy, not from the engine's field that the deletion destroys.
+    void handlerDeletingEngineKeepsItsCaptures_data() {
+        QTest::addColumn<QString>("callback");
+        for (const char *name : {"OutputData",
+                                 "OutputData during a synchronous read",
+                                 "OnReceivedRegister",
+                                 "OnReceivedRegister on the GUI thread (same thread)",
+                                 "OnReceivedRegister on the GUI thread (posted)",
+                                 "OnReceivedRegisterAuto",
+                                 "OnReceivedRegisterTrazer",
+                                 "OnAckAll",
+                                 "OnUnknownCommand",
+                                 "FOnFirmwareStartAck",
+                                 "FOnFirmwareProgress",
+                                 "OnReadBlock",
+                                 "OnWriteBlock",
+                                 "OnClearBlock",
+                                 "Application_ProcessMessages",
+                                 "write acknowledgement",
+                                 "refusal to OnTimeOut",
+                                 "time-out",
+                                 "queued write acknowledgement",
+                                 "queued write time-out"})
+            QTest::newRow(name) << QString(name);
+    }
+    void handlerDeletingEngineKeepsItsCaptures() {
+        QFETCH(QString, callback);
+        TTickShift tick;
+        g_Outcome = {};
+        g_Engine = new TKvProtocol({}, {}, {}, {}, {}, false, {}, false);
+        TKvProtocol *e = g_Engine;
+        e->FirstPacket = false;
+        e->Registers[5].RegType = rtU8;
+        e->Registers[5].RawData = Hex("01");
+        const QByteArray loaderInfo = DeviceFrame(Hex("52 34 12 40 00 80 00") + "BL");
+        if (callback == "OutputData") {
+            e->OutputData = Killer<const QByteArray &>();
+            e->RequestRegister(5, 0, {});
+        } else if (callback == "OutputData during a synchronous read") {
+            e->OutputData = Killer<const QByteArray &>();
+            QVERIFY(!e->ReadRegisterSync(5, 5000));
+        } else if (callback == "OnReceivedRegister") {
+            e->OnReceivedRegister = Killer<TKvProtocol *, quint8>();
+            e->InputData(DeviceFrame(Hex("07 05 02 01")));
+        } else if (callback == "OnReceivedRegister on the GUI thread (same thread)") {
+            e->SyncWithGui = true;
+            e->OnReceivedRegister = Killer<TKvProtocol *, quint8>();
+            e->InputData(DeviceFrame(Hex("07 05 02 01")));
+        } else if (callback == "OnReceivedRegister on the GUI thread (posted)") {
+            e->SyncWithGui = true;
+            e->OnReceivedRegister = Killer<TKvProtocol *, quint8>();
+            QThread worker;
+            QObject onWorker;
+            onWorker.moveToThread(&worker);
+            worker.start();
+            QMetaObject::invokeMethod(
+                &onWorker, [e] { e->InputData(DeviceFrame(Hex("07 05 02 01"))); }, Qt::BlockingQueuedConnection);
+            worker.quit();
+            worker.wait();
+            QTRY_COMPARE(g_Outcome.Calls, 1);
+        } else if (callback == "OnReceivedRegisterAuto") {
+            e->OnReceivedRegisterAuto = Killer<TKvProtocol *, quint8>();
+            e->InputData(DeviceFrame(Hex("09 05 02 01")));
+        } else if (callback == "OnReceivedRegisterTrazer") {
+            e->OnReceivedRegisterTrazer = Killer<TKvProtocol *, quint8>();
+            e->InputData(DeviceFrame(Hex("07 05 02 01")));
+        } else if (callback == "OnAckAll") {
+            e->OnAckAll = Killer<quint8, quint8, TKvPError>();
+            e->InputData(DeviceFrame(Hex("82 07 05 00")));
+        } else if (callback == "OnUnknownCommand") {
+            e->OnUnknownCommand = Killer<const QByteArray &>();
+            e->InputData(DeviceFrame(Hex("63 01")));
+        } else if (callback == "FOnFirmwareStartAck") {
+            // This one also reads its byte-string argument after the deletion.
+            TCaptureWitness witness;
+            e->FirmwareStart(
+                [witness](quint16, quint16, quint16, const QByteArray &ident) mutable {
+                    DeleteEngineThenTouch(witness, &ident);
+                },
+                false, 0);
+            e->InputData(loaderInfo);
+            QCOMPARE(g_Outcome.Argument, QByteArray("BL"));
+        } else if (callback == "FOnFirmwareProgress") {
+            e->InputData(loaderInfo);
+            e->FirmwareWrite(QByteArray(300, 'x'), Killer<quint8, quint32, quint32>());
+            e->InputData(DeviceFrame(Hex("1A 00")));
+        } else if (callback == "OnReadBlock") {
+            e->OnReadBlock = Killer<quint8, quint16, const QByteArray &>();
+            e->InputData(DeviceFrame(Hex("10 02 00 10 01 02")));
+        } else if (callback == "OnWriteBlock") {
+            e->OnWriteBlock = Killer<quint8, quint16, quint16>();
+            e->InputData(DeviceFrame(Hex("11 01 02 01 02 00")));
+        } else if (callback == "OnClearBlock") {
+            e->OnClearBlock = Killer<quint8, quint16, quint16>();
+            e->InputData(DeviceFrame(Hex("15 03 10 00 00 02")));
+        } else if (callback == "Application_ProcessMessages") {
+            e->Application_ProcessMessages = Killer<>();
+            QVERIFY(!e->ReadRegisterSync(5, 5000)); // the engine went while it waited
+        } else if (callback == "write acknowledgement") {
+            e->WriteRegister(5, 0, {}, Killer<TKvProtocol *, quint8>());
+            e->InputData(DeviceFrame(Hex("82 07 05 00")));
+        } else if (callback == "refusal to OnTimeOut") {
+            e->WriteRegister(5, 0, Killer<TKvProtocol *, quint8, TKvPError>(), {});
+            e->InputData(DeviceFrame(Hex("82 07 05 11")));
+        } else if (callback == "time-out") {
+            e->RequestRegister(5, 0, Killer<TKvProtocol *, quint8, TKvPError>());
+            tick.Advance(500);
+            QTRY_COMPARE(g_Outcome.Calls, 1);
+        } else if (callback == "queued write acknowledgement") {
+            e->WriteRegisterAsync(5, 1, {}, Killer<TKvProtocol *, quint8>());
+            e->NextRegisterOperation();
+            e->InputData(DeviceFrame(Hex("82 07 05 00")));
+        } else if (callback == "queued write time-out") {
+            e->WriteRegisterAsync(5, 1, Killer<TKvProtocol *, quint8, TKvPError>(), {});
+            e->NextRegisterOperation();
+            tick.Advance(500);
+            QTRY_COMPARE(g_Outcome.Calls, 1);
+        }
+        const bool deleted = g_Engine == nullptr;
+        if (!deleted)
+            delete g_Engine;
+        g_Engine = nullptr;
+        QVERIFY(deleted);
+        QCOMPARE(g_Outcome.Calls, 1);
+        QVERIFY2(g_Outcome.CaptureAlive, "the handler's captures died with the engine");
+        QCOMPARE(g_Outcome.Touches, 1);
+    }
+
     // Each row destroys the engine from a different callback; a frame queued behind the one
     // that triggers it must not be handled, and nothing may touch freed memory (sanitizer build).
     void destroyInsideCallbacks_data() {
