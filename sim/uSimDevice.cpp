@@ -117,6 +117,16 @@ bool TSimDevice::Dead() const {
     return d->IsDead;
 }
 
+bool TSimDevice::Deaf() const {
+    QMutexLocker l(&d->Lock);
+    return d->Opt.DeafAfterMs > 0 && d->NowLocked() - d->StartMs >= d->Opt.DeafAfterMs;
+}
+
+void TSimDevice::SetSilent(bool Silent) {
+    QMutexLocker l(&d->Lock);
+    d->Opt.Silent = Silent;
+}
+
 QByteArray TSimDevice::Register(quint8 RegNum) const {
     QMutexLocker l(&d->Lock);
     return RegNum < RegisterCount ? d->Regs[RegNum].Raw : QByteArray();

@@ -69,6 +69,11 @@ public:
     bool HostPresent() const;
     // True once the die-after time has passed; the transport then closes the line.
     bool Dead() const;
+    // True once the deaf-after time has passed; the transport then stops reading the line.
+    bool Deaf() const;
+    // Switches the "send nothing" fault on or off while running (a tester that goes quiet
+    // but stays on the line).
+    void SetSilent(bool Silent);
 
     // Register access for tests. SetRegister stores raw bytes without type checks. Setting a
     // measured register (2, 7, 8, 11, 13) pins it: the actuator model leaves it at that value

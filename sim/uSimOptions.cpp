@@ -57,11 +57,14 @@ bool ParseSimOptions(const QStringList &Args, TSimOptions &Options, QString *Err
     const QCommandLineOption dieAfter("die-after",
                                       "Vanish like an unplugged device after this time, 0 = never.", "ms",
                                       QString::number(Options.DieAfterMs));
+    const QCommandLineOption deafAfter(
+        "deaf-after", "Stop reading the line (but go on sending) after this time, 0 = never.", "ms",
+        QString::number(Options.DeafAfterMs));
     const QCommandLineOption frameLog("frame-log", "Write a JSON-lines log of every frame.", "file");
     const QCommandLineOption imageOut("image-out", "Write the received firmware image to this file.", "file");
-    p.addOptions({help, ident, checksumOnly, newCommands, autoSend, lineRate, answerDelay, silent, dropEvery,
-                  garbageEvery, failPage, failPageStatus, loaderIdent, deviceId, flashSize, pageSize,
-                  dieAfter, frameLog, imageOut});
+    p.addOptions({help,      ident,     checksumOnly, newCommands, autoSend,       lineRate,    answerDelay,
+                  silent,    dropEvery, garbageEvery, failPage,    failPageStatus, loaderIdent, deviceId,
+                  flashSize, pageSize,  dieAfter,     deafAfter,   frameLog,       imageOut});
     if (HelpText) *HelpText = p.helpText();
     if (WantsHelp) *WantsHelp = false;
     if (!p.parse(Args)) {
@@ -94,6 +97,7 @@ bool ParseSimOptions(const QStringList &Args, TSimOptions &Options, QString *Err
         {flashSize, 0, 65535, [&](qint64 x) { o.FlashSizeKiB = quint16(x); }},
         {pageSize, 0, 65535, [&](qint64 x) { o.PageSize = quint16(x); }},
         {dieAfter, 0, 2147483647, [&](qint64 x) { o.DieAfterMs = int(x); }},
+        {deafAfter, 0, 2147483647, [&](qint64 x) { o.DeafAfterMs = int(x); }},
     };
     for (const auto &n : numbers) {
         if (!p.isSet(n.Option)) continue;

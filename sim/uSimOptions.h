@@ -37,6 +37,10 @@ struct TSimOptions {
     quint16 PageSize = 128;
     // Vanish like an unplugged USB device this many milliseconds after the start (0 = never).
     int DieAfterMs = 0;
+    // Stop reading the line this many milliseconds after the start (0 = never), as a tester
+    // whose input buffer is full: it goes on sending, and what the host writes backs up on
+    // the host's side. Pseudo-terminal only.
+    int DeafAfterMs = 0;
     // JSON-lines log of every frame (empty = none).
     QString FrameLogPath;
     // File that receives the firmware image as it is written (empty = none).

@@ -257,7 +257,9 @@ void TSimPty::Run() {
                 continue;
             }
         }
-        pollfd fds[2] = {{FMaster, short(POLLIN | (pendingOut.isEmpty() ? 0 : POLLOUT)), 0},
+        // A deaf tester leaves the host's bytes where they are; a hang-up still shows.
+        const bool deaf = FDevice->Deaf();
+        pollfd fds[2] = {{FMaster, short((deaf ? 0 : POLLIN) | (pendingOut.isEmpty() ? 0 : POLLOUT)), 0},
                          {FWake[0], POLLIN, 0}};
         // Waits to the microsecond, so that a throttled answer leaves when its last byte would.
         // Waking from a sleep takes tens of microseconds on a busy host, and every late answer
@@ -268,7 +270,7 @@ void TSimPty::Run() {
         const timespec wait{0, long(std::max(0.0, waitMs - SpinMs) * 1e6)};
         ::ppoll(fds, 2, &wait, nullptr);
         if (FStop.load()) break;
-        if (fds[0].revents & POLLIN) {
+        if (!deaf && (fds[0].revents & POLLIN)) {
             for (;;) {
                 const ssize_t n = ::read(FMaster, buf, sizeof buf);
                 if (n <= 0) break;

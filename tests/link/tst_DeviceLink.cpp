@@ -8,6 +8,7 @@
 #include "uKvApplication.h"
 #include "uKvProtocol.h"
 #include "uLinkTestSupport.h"
+#include "uLinkTestWindow.h"
 #include "uPlatformSound.h"
 #include "uPlatformTick.h"
 
@@ -18,66 +19,6 @@
 #include <QThread>
 #include <QTimer>
 #include <QToolButton>
-#include <QVBoxLayout>
-
-namespace {
-
-class TFakeSound : public ISystemSound {
-public:
-    QStringList Played;
-    void PlayAsync(const QString &Name) override { Played << Name; }
-};
-
-struct TStartStop {
-    TDeviceLinkEvent Event;
-    bool Lost;
-};
-
-// The tester's registers as the program's factory declares them.
-TKvRegistersDynArray TesterRegisters() {
-    TKvRegistersDynArray R(17);
-    for (int I = 0; I < 17; ++I) {
-        R[I].RegAdr = quint8(I);
-        R[I].RegType = I == 0 ? rtString : I == 1 ? rtU8 : rtU16;
-    }
-    R[0].RegReadOnly = true;
-    return R;
-}
-
-} // namespace
-
-// A plain window embedding the panel, configured as the program configures it.
-class TLinkWindow : public QWidget {
-public:
-    TLinkWindow() {
-        Link = new TFrameDeviceLinkComMorva(this);
-        auto *L = new QVBoxLayout(this);
-        L->addWidget(Link);
-        Link->DeviceIdentStr = "Tavik";
-        Link->SetBaudRate(115200);
-        Link->SetSearchOnConnect(true);
-        Link->SetOnDeviceLinkStartStop(
-            [this](IDeviceLink *Sender, TDeviceLinkEvent E, bool Lost) {
-                QCOMPARE(Sender, static_cast<IDeviceLink *>(Link));
-                Events.append({E, Lost});
-            },
-            {}, true);
-        Link->SetKeepConnection(true);
-        Link->SetOnCreateProtocolRef([this](IDeviceLink *Sender) {
-            auto *P = new TKvProtocol(
-                Sender->GetTransmitProcedure(), TesterRegisters(),
-                [this](TKvProtocol *, quint8 RegNum) { Received.append(RegNum); }, {}, {}, false, "TamrelLog",
-                Sender->GetProtocolInThread());
-            Sender->SetKvProtocol(P);
-            Sender->SetOnReceived([P](const QByteArray &Data) { P->InputData(Data); });
-            ++Created;
-        });
-    }
-    TFrameDeviceLinkComMorva *Link;
-    QVector<TStartStop> Events;
-    QVector<quint8> Received;
-    int Created = 0;
-};
 
 class TDeviceLinkTest : public QObject {
     Q_OBJECT
@@ -258,7 +199,7 @@ private slots:
         W.Link->SetKeepConnection(false);
         W.Link->SetOnDeviceLinkStartStop(
             [&](IDeviceLink *, TDeviceLinkEvent E, bool L) {
-                W.Events.append({E, L});
+                W.Events.append({E, L, 0});
             },
             {}, false);
         W.Link->ComPortObject()->SetPort(Tester->PortName());

@@ -416,6 +416,35 @@ private slots:
         QVERIFY(!sim.Running());
     }
 
+    // A deaf tester goes on sending its unasked values while the host's bytes back up.
+    void deafAfterStopsReadingButGoesOnSending() {
+        TSimOptions o;
+        o.AutoSendPeriodMs = 20;
+        o.DeafAfterMs = 300;
+        TSimPty sim;
+        QVERIFY(sim.Start(o));
+        THost host;
+        QVERIFY(host.Open(sim.PortName()));
+        host.Write(1, 1); // start: unasked values follow
+        QTRY_COMPARE(host.Acks.count(1), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(sim.Device()->Deaf(), 3000);
+        const int framesSeen = int(sim.FrameLog().size());
+        // The line takes the host's bytes until its buffers are full, then nothing more.
+        const QByteArray chunk(4096, '\x55');
+        qint64 written = 0;
+        bool full = false;
+        while (written < 16 * 1024 * 1024 && !full) {
+            const ssize_t n = ::write(int(host.Port.handle()), chunk.constData(), size_t(chunk.size()));
+            if (n > 0) written += n;
+            full = n < 0 && errno == EAGAIN;
+        }
+        QVERIFY2(full, qPrintable(QString::number(written)));
+        const int values = host.Count(2);
+        QTRY_VERIFY(host.Count(2) > values + 3);
+        for (const TSimFrameRecord &f : sim.FrameLog().mid(framesSeen))
+            QVERIFY(!f.Received);
+    }
+
     void pipeServesAnEngineInProcess() {
         TKvProtocol *engine = nullptr;
         TSimOptions o;
