@@ -8,12 +8,15 @@
 #include <QSerialPort>
 #include <QSocketNotifier>
 #include <QThread>
+#include <QTimer>
 #include <QWaitCondition>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <QDeadlineTimer>
@@ -98,12 +101,15 @@ public:
     // ---- Owned by the event thread
     QSerialPort *Serial = nullptr;
     QSocketNotifier *WriteNotifier = nullptr;
+    QTimer *StallTimer = nullptr; // runs while output waits and the line takes nothing
+    int StallMs = 0;
+    bool LineGone = false; // the line hung up or stalled; it is being or has been let go
 
     QThread *Thread = nullptr;
-    int Fd = -1;
     TSyncMethod Sync = smThreadSync;
 
     QMutex Lock; // guards everything below
+    int Fd = -1; // the descriptor writers use; -1 once the line is let go
     QByteArray RxBuffer;
     bool RxNotifyPending = false;
     QList<TTxItem> TxQueue;
@@ -135,9 +141,17 @@ public:
         Serial->clearError();
         Fd = int(Serial->handle());
         connect(Serial, &QSerialPort::readyRead, this, [this] { ReadyRead(); });
+        connect(Serial, &QSerialPort::errorOccurred, this,
+                [this](QSerialPort::SerialPortError E) { SerialError(E); });
         WriteNotifier = new QSocketNotifier(Fd, QSocketNotifier::Write, this);
         WriteNotifier->setEnabled(false);
         connect(WriteNotifier, &QSocketNotifier::activated, this, [this] { FlushSome(); });
+        if (StallMs > 0) {
+            StallTimer = new QTimer(this);
+            StallTimer->setSingleShot(true);
+            StallTimer->setInterval(StallMs);
+            connect(StallTimer, &QTimer::timeout, this, [this] { OutputStalled(); });
+        }
         return true;
     }
 
@@ -158,15 +172,87 @@ public:
         return Ok;
     }
 
-    void ClosePort() {
+    // DiscardOutput: the line was taking nothing, so what still waits in the driver is thrown
+    // away; a driver that waits for it to drain would otherwise hold the close for long.
+    void ClosePort(bool DiscardOutput) {
+        delete StallTimer;
+        StallTimer = nullptr;
         delete WriteNotifier;
         WriteNotifier = nullptr;
+        {
+            QMutexLocker L(&Lock);
+            Fd = -1; // no writer touches the descriptor from here on
+        }
         if (Serial) {
+            disconnect(Serial, nullptr, this, nullptr);
+            if (DiscardOutput) ::tcflush(int(Serial->handle()), TCOFLUSH);
             Serial->close();
             delete Serial;
             Serial = nullptr;
         }
-        Fd = -1;
+    }
+
+    // ---- Loss of the line (event thread)
+    // Qt names a vanished device a resource error. A hung-up line may show only as a read
+    // error (the read came back empty), so the descriptor itself is asked as well.
+    void SerialError(QSerialPort::SerialPortError E) {
+        if (E == QSerialPort::NoError) return;
+        if (E == QSerialPort::ResourceError || DescriptorHungUp()) LoseLine();
+    }
+
+    // The descriptor's own signs of a hang-up: POLLHUP, or readable with nothing to read.
+    bool DescriptorHungUp() const {
+        const int D = Serial ? int(Serial->handle()) : -1;
+        if (D < 0) return false;
+        pollfd P{D, POLLIN, 0};
+        if (::poll(&P, 1, 0) != 1) return false;
+        if (P.revents & (POLLHUP | POLLNVAL)) return true;
+        int Waiting = 0;
+        return (P.revents & POLLIN) && ::ioctl(D, FIONREAD, &Waiting) == 0 && Waiting == 0;
+    }
+
+    // A write failed: a hang-up is the likely reason.
+    void CheckLine() {
+        if (DescriptorHungUp()) LoseLine();
+    }
+
+    void OutputStalled() {
+        {
+            QMutexLocker L(&Lock);
+            if (TxQueue.isEmpty()) return;
+        }
+        LoseLine();
+    }
+
+    // Lets the line go from the event loop: the signal or notifier that noticed the loss
+    // belongs to what is being deleted.
+    void LoseLine() {
+        if (LineGone) return;
+        LineGone = true;
+        QMetaObject::invokeMethod(
+            this, [this] { DropLine(); }, Qt::QueuedConnection);
+    }
+
+    void DropLine() {
+        if (!Serial) return; // the owner closed the port meanwhile
+        ClosePort(AbortWrites());
+        std::weak_ptr<TComPortCore> W = Self;
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [W] {
+                if (auto C = W.lock()) C->DeliverLineLost();
+            },
+            Qt::QueuedConnection);
+    }
+
+    // GUI thread. Owner is cleared under the lock before a close, so a port that is still
+    // its owner's here is alive and open.
+    void DeliverLineLost() {
+        QMutexLocker L(&Lock);
+        TComPort *O = Owner;
+        const TComPortNotify Handler = O ? O->OnLineLost : TComPortNotify{};
+        L.unlock();
+        if (Handler) Handler(O);
     }
 
     void ReadyRead() {
@@ -231,6 +317,8 @@ public:
             if (N < 0) {
                 L.unlock();
                 Record->Finish(false);
+                QMetaObject::invokeMethod(
+                    this, [this] { CheckLine(); }, Qt::QueuedConnection);
                 return;
             }
             if (N == Data.size()) {
@@ -246,7 +334,10 @@ public:
         QMetaObject::invokeMethod(
             this,
             [this] {
-                if (WriteNotifier) WriteNotifier->setEnabled(true);
+                if (!WriteNotifier) return;
+                WriteNotifier->setEnabled(true);
+                QMutexLocker L(&Lock);
+                if (StallTimer && !StallTimer->isActive() && !TxQueue.isEmpty()) StallTimer->start();
             },
             Qt::QueuedConnection);
     }
@@ -255,11 +346,12 @@ public:
     void FlushSome() {
         QList<PAsync> Finished;
         bool Failed = false;
+        bool Moved = false;
         {
             QMutexLocker L(&Lock);
             while (!TxQueue.isEmpty()) {
                 TTxItem &Head = TxQueue.first();
-                const qsizetype N = WriteNow(Head.Rest.constData(), Head.Rest.size());
+                const qsizetype N = Fd < 0 ? -1 : WriteNow(Head.Rest.constData(), Head.Rest.size());
                 if (N < 0) {
                     Failed = true;
                     for (const TTxItem &I : TxQueue)
@@ -267,6 +359,7 @@ public:
                     TxQueue.clear();
                     break;
                 }
+                Moved = Moved || N > 0;
                 if (N < Head.Rest.size()) {
                     Head.Rest.remove(0, N);
                     break;
@@ -275,9 +368,17 @@ public:
                 TxQueue.removeFirst();
             }
             if (TxQueue.isEmpty() && WriteNotifier) WriteNotifier->setEnabled(false);
+            // The stall limit counts from the last byte the line took.
+            if (StallTimer) {
+                if (TxQueue.isEmpty())
+                    StallTimer->stop();
+                else if (Moved || !StallTimer->isActive())
+                    StallTimer->start();
+            }
         }
         for (const PAsync &R : Finished)
             R->Finish(!Failed);
+        if (Failed) CheckLine();
     }
 
     // Any thread that cannot rely on the event thread (the event thread itself): push the
@@ -298,7 +399,8 @@ public:
         }
     }
 
-    void AbortWrites() {
+    // True when output was still waiting: the line was not taking it.
+    bool AbortWrites() {
         QList<TTxItem> Items;
         {
             QMutexLocker L(&Lock);
@@ -306,6 +408,7 @@ public:
         }
         for (const TTxItem &I : Items)
             I.Record->Finish(false);
+        return !Items.isEmpty();
     }
 };
 
@@ -448,6 +551,7 @@ void TComPort::DoOpen() {
     auto C = std::make_shared<TComPortCore>();
     C->Self = C;
     C->Sync = FSyncMethod;
+    C->StallMs = OutputStallMs;
     C->Thread = new QThread;
     C->Thread->setObjectName(QStringLiteral("ComPort ") + FPort);
     C->moveToThread(C->Thread);
@@ -487,19 +591,19 @@ void TComPort::DoClose(bool RaiseEvent) {
         C->Owner = nullptr; // no handler starts from here on
         C->RxBuffer.clear();
     }
-    C->AbortWrites();
+    const bool Stuck = C->AbortWrites();
     QThread *T = C->Thread;
     if (QThread::currentThread() == T) {
         // Closed from a handler on the port's own thread: close here and let the thread end
         // by itself; the core stays alive until the thread has finished.
-        C->ClosePort();
+        C->ClosePort(Stuck);
         QObject::connect(T, &QThread::finished, T, [C, T] { T->deleteLater(); });
         T->quit();
     } else {
         // Runs after a handler that is under way on the port's thread has returned, so the
         // port stays usable for that handler until then.
         QMetaObject::invokeMethod(
-            C.get(), [&C] { C->ClosePort(); }, Qt::BlockingQueuedConnection);
+            C.get(), [&C, Stuck] { C->ClosePort(Stuck); }, Qt::BlockingQueuedConnection);
         T->quit();
         T->wait();
         delete T;
@@ -548,6 +652,19 @@ bool TComPort::AsyncDone(const PAsync &AsyncPtr, int TimeoutMs) {
         if (!AsyncPtr->Cv.wait(&AsyncPtr->M, Deadline)) break;
     }
     return AsyncPtr->Done && !AsyncPtr->Failed;
+}
+
+bool TComPort::TryFinishAsync(PAsync &AsyncPtr) {
+    if (!AsyncPtr) return true;
+    bool Ok = false;
+    {
+        QMutexLocker L(&AsyncPtr->M);
+        if (!AsyncPtr->Done) return false;
+        Ok = !AsyncPtr->Failed;
+    }
+    AsyncPtr.reset();
+    if (!Ok) throw EComPort(QStringLiteral("WriteFile function failed"));
+    return true;
 }
 
 void TComPort::WaitForAsync(PAsync &AsyncPtr) {

@@ -3,7 +3,9 @@
 // own that owns the QSerialPort and watches for received bytes; the bytes are buffered there
 // and announced through OnRxChar, on the GUI thread (smThreadSync) or on the event thread
 // itself (smNone). Writes go straight to the port's descriptor from the calling thread; what
-// the line does not take at once is finished by the event thread.
+// the line does not take at once is queued, in order, and finished by the event thread.
+// When the line itself goes (the device hangs up, or takes no byte for OutputStallMs) the
+// event thread stops using it at once and OnLineLost tells the owner.
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
@@ -95,11 +97,23 @@ public:
     void WaitForAsync(PAsync &AsyncPtr);
     // Waits at most TimeoutMs; true when the write completed successfully. Keeps the record.
     static bool AsyncDone(const PAsync &AsyncPtr, int TimeoutMs);
+    // Never waits: when the write of AsyncPtr has ended, releases the record, clears the
+    // reference and returns true (EComPort "WriteFile function failed" when it failed); while
+    // the write is still under way, keeps the record and returns false.
+    static bool TryFinishAsync(PAsync &AsyncPtr);
 
     // ---- Events; every one is optional.
     TComPortNotify OnAfterOpen;  // on the opening thread, before SetConnected(true) returns
     TComPortNotify OnAfterClose; // on the closing thread
     TRxCharEvent OnRxChar;
+    // The line is gone: the device hung up (unplugged), or output has waited OutputStallMs
+    // without the line taking a byte. Raised once, on the GUI thread, after the port has
+    // stopped using the line (its pending writes have failed); the port stays Connected until
+    // its owner closes it. Only for a port that the GUI thread closes.
+    TComPortNotify OnLineLost;
+    // Milliseconds that output may wait without the line taking a byte before the line
+    // counts as lost; 0 = no limit. Taken at open.
+    int OutputStallMs = 0;
 
     // The thread that runs OnRxChar while open with smNone; null while closed.
     QThread *EventThread() const;

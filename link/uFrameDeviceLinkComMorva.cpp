@@ -139,6 +139,9 @@ void TFrameDeviceLinkComMorva::CreateComPort(const TComPort *Settings) {
     P->OnAfterOpen = [this](TComPort *S) { ComPortAfterOpen(S); };
     P->OnAfterClose = [this](TComPort *S) { ComPortAfterClose(S); };
     P->OnRxChar = [this](TComPort *S, int Count) { ComPortRxChar(S, Count); };
+    P->OnLineLost = [this](TComPort *S) { TKvApplication::RunGuarded([&] { ComPortLineLost(S); }); };
+    // A line that takes no byte for as long as the keep-alive tolerates silence is gone too.
+    P->OutputStallMs = int(LossSilenceMs);
     P->FlowControl.ControlDTR = dtrEnable;
     P->SetSyncMethod(WantedSyncMethod());
     ComPort = std::move(P);
@@ -182,8 +185,9 @@ void TFrameDeviceLinkComMorva::Transmit(const QByteArray &Data) {
     ++FTransmitDepth;
     try {
         if (TransmitAsync) {
-            // At most one asynchronous write is ever outstanding.
-            if (AsyncPtr) ComPort->WaitForAsync(AsyncPtr);
+            // Never waits for the line: a write still under way keeps its place and this one
+            // queues behind it. A line that takes nothing more is reported by the port.
+            if (AsyncPtr) TComPort::TryFinishAsync(AsyncPtr);
             ComPort->WriteStrAsync(Data, AsyncPtr);
         } else {
             ComPort->WriteStr(Data);
@@ -338,6 +342,19 @@ void TFrameDeviceLinkComMorva::ComPortRxChar(TComPort *Sender, int Count) {
     });
 }
 
+// The device was unplugged or takes no more bytes: nothing more will pass this line, so the
+// connection is lost now, whether or not keep-alive watches it.
+void TFrameDeviceLinkComMorva::ComPortLineLost(TComPort *Sender) {
+    if (Sender != ComPort.get() || !IsConnected()) return;
+    LoseConnection();
+}
+
+void TFrameDeviceLinkComMorva::LoseConnection() {
+    TimerCheckTimeOut->stop();
+    ConnectionLost = true;
+    ComPort->SetConnected(false);
+}
+
 void TFrameDeviceLinkComMorva::Deliver(const QByteArray &Data) {
     LogMessage(QStringLiteral("COM Received: "), Data);
     if (OnReceived) OnReceived(Data);
@@ -381,9 +398,7 @@ void TFrameDeviceLinkComMorva::CheckTimeOut() {
     }
     const quint32 Now = KvPlatform::TickCount();
     if (quint32(Now - LastReceiveTime) > LossSilenceMs && LastTransmitTime != 0) {
-        TimerCheckTimeOut->stop();
-        ConnectionLost = true;
-        ComPort->SetConnected(false);
+        LoseConnection();
         return;
     }
     if (quint32(Now - LastTransmitTime) > KeepAlivePeriodMs) {

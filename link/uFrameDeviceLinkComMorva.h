@@ -124,6 +124,8 @@ private:
     void ComPortAfterOpen(TComPort *Sender);
     void ComPortAfterClose(TComPort *Sender);
     void ComPortRxChar(TComPort *Sender, int Count);
+    void ComPortLineLost(TComPort *Sender);
+    void LoseConnection();
     void Deliver(const QByteArray &Data);
     void CheckTimeOut();
     void OnStartWriteAck(TKvProtocol *SenderKvProtocol, quint8 RegNum);

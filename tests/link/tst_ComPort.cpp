@@ -151,6 +151,91 @@ private slots:
         Port.SetConnected(false);
     }
 
+    // The line goes: the far end hangs up, or output waits while the line takes nothing for
+    // the stall limit. The owner hears of it once, on the GUI thread, with the pending write
+    // failed; the port stays open until the owner closes it.
+    void lostLineIsReportedOnce_data() {
+        QTest::addColumn<bool>("HangUp");
+        QTest::addColumn<int>("StallMs");
+        QTest::newRow("hang-up, no stall limit") << true << 0;
+        QTest::newRow("output stalls") << false << 300;
+    }
+    void lostLineIsReportedOnce() {
+        QFETCH(bool, HangUp);
+        QFETCH(int, StallMs);
+        TPtyPair Pty;
+        TComPort Port;
+        Port.SetPort(Pty.SlaveName);
+        Port.OutputStallMs = StallMs;
+        int Lost = 0;
+        QThread *RanOn = nullptr;
+        Port.OnLineLost = [&](TComPort *S) {
+            QCOMPARE(S, &Port);
+            ++Lost;
+            RanOn = QThread::currentThread();
+        };
+        Port.SetConnected(true);
+        PAsync A;
+        Port.WriteStrAsync(QByteArray(256 * 1024, 'x'), A); // more than the line holds; no one reads
+        QVERIFY(!TComPort::TryFinishAsync(A));              // under way: kept
+        QVERIFY(A);
+        if (HangUp) {
+            Pty.CloseMaster();
+            ::close(Pty.Keeper);
+            Pty.Keeper = -1;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(Lost, 1, 5000);
+        QCOMPARE(RanOn, QThread::currentThread());
+        QVERIFY(Port.Connected());
+        try {
+            TComPort::TryFinishAsync(A);
+            QFAIL("a write on a lost line succeeded");
+        } catch (const EComPort &E) {
+            QCOMPARE(QString::fromUtf8(E.what()), QString("WriteFile function failed"));
+        }
+        QVERIFY(!A);
+        Port.WriteStrAsync("more", A); // the line has been let go: fails at once
+        QVERIFY(TComPort::AsyncDone(A, 0) == false);
+        QVERIFY_THROWS_EXCEPTION(EComPort, TComPort::TryFinishAsync(A));
+        QTest::qWait(50);
+        QCOMPARE(Lost, 1);
+        int Closed = 0;
+        Port.OnAfterClose = [&](TComPort *) { ++Closed; };
+        Port.SetConnected(false);
+        QCOMPARE(Closed, 1);
+        QCOMPARE(Lost, 1);
+    }
+
+    // The stall limit counts from the last byte the line took: a slow but steady reader
+    // gets all of a large write, although the write waits several times that limit.
+    void slowReaderIsNoStall() {
+        TPtyPair Pty;
+        TComPort Port;
+        Port.SetPort(Pty.SlaveName);
+        Port.OutputStallMs = 500;
+        int Lost = 0;
+        Port.OnLineLost = [&](TComPort *) { ++Lost; };
+        Port.SetConnected(true);
+        QByteArray Big(192 * 1024, Qt::Uninitialized);
+        for (int I = 0; I < Big.size(); ++I)
+            Big[I] = char(I * 13 + I / 509);
+        PAsync A;
+        Port.WriteStrAsync(Big, A);
+        QByteArray Got;
+        std::thread Reader([&] {
+            while (Got.size() < Big.size()) {
+                const QByteArray Chunk = Pty.Read(qMin<qsizetype>(2048, Big.size() - Got.size()), 5000);
+                if (Chunk.isEmpty()) return;
+                Got += Chunk;
+                QThread::msleep(40);
+            }
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(TComPort::AsyncDone(A, 0), 30000);
+        Reader.join();
+        QVERIFY(Got == Big);
+        QCOMPARE(Lost, 0);
+    }
+
     void settingsOfOpenPortApplyAtOnce() {
         TPtyPair Pty;
         TComPort Port;

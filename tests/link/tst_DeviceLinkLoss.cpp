@@ -1,0 +1,168 @@
+// The device link when the line itself fails: a tester that vanishes (unplugged) and a tester
+// that stops taking bytes. Both are shown as a lost connection at once, without waiting for
+// the keep-alive's silence limit, and without holding up the window meanwhile.
+#include "TestMain.h"
+#include "uBalloonHint.h"
+#include "uFrameDeviceLinkComMorva.h"
+#include "uKvApplication.h"
+#include "uLinkTestSupport.h"
+#include "uLinkTestWindow.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTimer>
+#include <QToolButton>
+
+namespace {
+
+// Read system calls this process has made so far, those of ended threads included.
+bool ReadSyscalls(quint64 &Count) {
+    QFile F(QStringLiteral("/proc/self/io"));
+    if (!F.open(QIODevice::ReadOnly)) return false;
+    for (const QByteArray &Line : F.readAll().split('\n'))
+        if (Line.startsWith("syscr:")) {
+            Count = Line.mid(6).trimmed().toULongLong();
+            return true;
+        }
+    return false;
+}
+
+// The longest pause of the event loop while it lives: a 10 ms timer notes the largest gap
+// between two of its runs, the one still open included.
+class TLoopLatency {
+public:
+    TLoopLatency() {
+        QObject::connect(&Timer, &QTimer::timeout, [this] {
+            const qint64 Now = Clock.elapsed();
+            MaxGapMs = qMax(MaxGapMs, Now - Last);
+            Last = Now;
+        });
+        Clock.start();
+        Timer.start(10);
+    }
+    qint64 MaxGap() const { return qMax(MaxGapMs, Clock.elapsed() - Last); }
+    QTimer Timer;
+    QElapsedTimer Clock;
+    qint64 Last = 0;
+    qint64 MaxGapMs = 0;
+};
+
+} // namespace
+
+class TDeviceLinkLossTest : public QObject {
+    Q_OBJECT
+    std::unique_ptr<TPrivateRuntime> Runtime;
+    std::shared_ptr<TFakeSound> Sound;
+    QStringList Errors;
+
+    void VerifyShownLost(TLinkWindow &W) {
+        QVERIFY(!W.Link->IsConnected());
+        QCOMPARE(W.Events.size(), 2);
+        QCOMPARE(W.Events[1].Event, OnStop);
+        QVERIFY(W.Events[1].Lost);
+        QCOMPARE(W.Link->CurrentImageIndex(), 2);
+        QVERIFY(!W.Link->sButtonConnect->isChecked());
+        QCOMPARE(W.Link->Balloon()->Title(), QString("Connection Lost"));
+        QVERIFY(W.Link->Balloon()->isVisible());
+        QVERIFY(Sound->Played.contains("SystemHand"));
+        QVERIFY(!W.Link->TimerCheckTimeOut->isActive());
+        QVERIFY(Errors.isEmpty());
+    }
+
+private slots:
+    void initTestCase() {
+        Runtime = std::make_unique<TPrivateRuntime>();
+        TKvApplication::SetErrorDisplay([this](const QString &M) { Errors << M; });
+    }
+    void init() {
+        Errors.clear();
+        Sound = std::make_shared<TFakeSound>();
+        KvPlatform::SetSystemSound(Sound);
+        KvPlatform::SetTickCountOffset(0);
+    }
+
+    // The tester vanishes as an unplugged USB device does. The port's thread stops reading
+    // the dead line at once (it does not spin on it), and the loss is shown right away,
+    // whether or not keep-alive watches the line: with it, well inside the silence limit.
+    void unpluggedTesterIsLostAtOnce_data() {
+        QTest::addColumn<bool>("AutoStartStop");
+        QTest::newRow("auto start/stop on") << true;
+        QTest::newRow("auto start/stop off (no keep-alive)") << false;
+    }
+    void unpluggedTesterIsLostAtOnce() {
+        QFETCH(bool, AutoStartStop);
+        TSimOptions Dying;
+        Dying.DieAfterMs = 1500;
+        auto Tester = StartSim("Tavik", Dying);
+        TLinkWindow W;
+        W.SetAutoStartStop(AutoStartStop);
+        W.Link->DoEnglish();
+        W.show();
+        W.Link->SetSearchOnConnect(false);
+        W.Link->ComPortObject()->SetPort(Tester->PortName());
+        W.Link->sButtonConnect->click();
+        QTRY_COMPARE_WITH_TIMEOUT(W.Link->CurrentImageIndex(), 1, 3000);
+        QCOMPARE(W.Events.size(), 1);
+
+        QTRY_VERIFY_WITH_TIMEOUT(Tester->Died(), 5000);
+        quint64 Before = 0, After = 0;
+        QVERIFY2(ReadSyscalls(Before), "no /proc/self/io");
+        QTest::qWait(1000);
+        QVERIFY(ReadSyscalls(After));
+        // The event loop itself reads a few times per turn; a thread spinning on the hung-up
+        // descriptor reads thousands of times a second.
+        QVERIFY2(After - Before < 1000,
+                 qPrintable(QString("%1 reads in 1 s after the unplug").arg(After - Before)));
+
+        QTRY_VERIFY_WITH_TIMEOUT(!W.Link->IsConnected(), 5000);
+        VerifyShownLost(W);
+        // Not the keep-alive's silence check: that needs more than 3500 ms without a byte.
+        QVERIFY2(W.Events[1].SilenceMs <= 3500, qPrintable(QString::number(W.Events[1].SilenceMs)));
+    }
+
+    // A tester that goes on sending but stops reading: what the program writes backs up in
+    // the line. The window keeps running (the GUI thread never waits for the line), values
+    // still arrive, and once the line has taken nothing for the silence limit the link is
+    // declared lost.
+    void stuckOutputNeverHoldsTheWindow() {
+        TSimOptions Deaf;
+        Deaf.Ident = "Tavik";
+        Deaf.AutoSendPeriodMs = 20;
+        Deaf.DeafAfterMs = 800;
+        TSimPty Tester;
+        QVERIFY(Tester.Start(Deaf));
+        TLinkWindow W;
+        W.Link->DoEnglish();
+        W.show();
+        W.Link->SetSearchOnConnect(false);
+        W.Link->ComPortObject()->SetPort(Tester.PortName());
+        W.Link->sButtonConnect->click();
+        QTRY_COMPARE_WITH_TIMEOUT(W.Link->CurrentImageIndex(), 1, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(Tester.Device()->Deaf(), 5000);
+
+        const qsizetype ValuesBefore = W.Received.size();
+        TLoopLatency Latency;
+        // More than the line's buffers hold, then the program goes on polling.
+        W.Link->Transmit(QByteArray(256 * 1024, '\x55'));
+        QByteArray Requests;
+        for (int I = 0; I < 10; ++I)
+            Requests += QByteArray("\x7e\x08\x01\x09\x7e", 5);
+        int Polls = 0;
+        QTimer Polling;
+        QObject::connect(&Polling, &QTimer::timeout, [&] {
+            W.Link->Transmit(Requests);
+            ++Polls;
+        });
+        Polling.start(20);
+        QTRY_VERIFY_WITH_TIMEOUT(!W.Link->IsConnected(), 20000);
+        Polling.stop();
+        const qint64 Gap = Latency.MaxGap();
+        QVERIFY2(Gap < 1000, qPrintable(QString("the event loop stood still for %1 ms").arg(Gap)));
+        QVERIFY(Polls > 20);
+        QVERIFY(W.Received.size() > ValuesBefore + 20); // values went on arriving
+        VerifyShownLost(W);
+    }
+};
+
+TAMREL_TEST_MAIN(TDeviceLinkLossTest)
+#include "tst_DeviceLinkLoss.moc"
