@@ -3,6 +3,9 @@
 //    with the tester answering at once; one press per repetition, median over 20.
 //  - ConnectDisconnectCycles: connect, wait for the start acknowledgement, disconnect; run it
 //    in the sanitizer build to see that repeated connections leak nothing.
+//  - UnplugToStop: the connected tester vanishes (its pty closes, as a USB device that is
+//    pulled out) until the link reports OnStop with the connection lost; one unplug per
+//    repetition, median over 20.
 #include "uComPortList.h"
 #include "uFormConnectionSettingsMorvaSearch.h"
 #include "uFrameDeviceLinkComMorva.h"
@@ -11,6 +14,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
@@ -44,6 +48,7 @@ struct TBenchLink {
     TFrameDeviceLinkComMorva Link;
     QEventLoop *Waiting = nullptr;
     bool Started = false;
+    bool StoppedLost = false;
 
     TBenchLink() {
         Link.DeviceIdentStr = "Tavik";
@@ -51,9 +56,13 @@ struct TBenchLink {
         Link.SetSearchOnConnect(true);
         Link.SetKeepConnection(true);
         Link.SetOnDeviceLinkStartStop(
-            [this](IDeviceLink *, TDeviceLinkEvent E, bool) {
+            [this](IDeviceLink *, TDeviceLinkEvent E, bool Lost) {
                 if (E == OnStart) {
                     Started = true;
+                    if (Waiting) Waiting->quit();
+                }
+                if (E == OnStop && Lost) {
+                    StoppedLost = true;
                     if (Waiting) Waiting->quit();
                 }
             },
@@ -125,6 +134,40 @@ void BM_ConnectDisconnectCycles(benchmark::State &State) {
     }
 }
 BENCHMARK(BM_ConnectDisconnectCycles)->Iterations(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_UnplugToStop(benchmark::State &State) {
+    TBenchLink B;
+    B.Link.SetSearchOnConnect(false);
+    for (auto _ : State) {
+        auto Sim = StartSim();
+        B.Link.ComPortObject()->SetPort(Sim->PortName());
+        B.Link.Connect();
+        if (!TBenchLink::Pump([&] { return B.Link.CurrentImageIndex() == 1; }, 5000)) {
+            State.SkipWithError("start not acknowledged");
+            break;
+        }
+        B.StoppedLost = false;
+        QEventLoop Loop;
+        B.Waiting = &Loop;
+        QTimer::singleShot(10000, &Loop, &QEventLoop::quit);
+        QElapsedTimer T;
+        T.start();
+        Sim->Stop(); // the pty closes under the link
+        if (!B.StoppedLost) Loop.exec();
+        State.SetIterationTime(double(T.nsecsElapsed()) / 1e9);
+        B.Waiting = nullptr;
+        if (!B.StoppedLost) {
+            State.SkipWithError("no loss reported within 10 s");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_UnplugToStop)
+    ->Iterations(1)
+    ->Repetitions(20)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime();
 
 } // namespace
 
