@@ -288,7 +288,7 @@ void TFormConnectionSettingsMorva::ButtonSearchClick() {
         {Current->CustomBaudRate(), Current->DataBits(), Current->ParityBits(), Current->StopBits()},
         CheckBoxFilterOnlyUSB->isChecked(),
         [this](const QString &Ident, const QString &Port, int Baud) { SearchFinished(Ident, Port, Baud); },
-        this);
+        this, [](std::exception_ptr E) { TKvApplication::ShowError(TKvApplication::ExceptionMessage(E)); });
 }
 
 void TFormConnectionSettingsMorva::SearchFinished(const QString &FoundIdentStr, const QString &FoundComPort,

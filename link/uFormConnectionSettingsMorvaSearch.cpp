@@ -1,6 +1,5 @@
 #include "uFormConnectionSettingsMorvaSearch.h"
 
-#include "uKvApplication.h"
 #include "uKvProtocol.h"
 
 #include <QCoreApplication>
@@ -73,7 +72,19 @@ void TSearchEngine::OnThreadTryPortTerminate(TSearchThread *Sender) {
 
 void TSearchEngine::Report(const QString &FoundIdentStr, const QString &FoundComPort, int FoundComBoud) {
     if (FHasReceiver && !FReceiver) return; // the window that asked has closed
-    if (FOnSearchFinished) FOnSearchFinished(FoundIdentStr, FoundComPort, FoundComBoud);
+    if (!FOnSearchFinished) return;
+    // Copies: a handler may start a new search, which discards this engine.
+    const TOnSearchFinished Finished = FOnSearchFinished;
+    const TOnSearchError OnError = FOnSearchError;
+    try {
+        Finished(FoundIdentStr, FoundComPort, FoundComBoud);
+    } catch (...) {
+        // The report runs from a timer: nothing may leave it into Qt's event loop.
+        if (OnError)
+            OnError(std::current_exception());
+        else
+            qWarning("port search: the report handler raised an error that nobody receives");
+    }
 }
 
 // ---- Probe ----------------------------------------------------------------------------
@@ -181,9 +192,7 @@ void TSearchThread::TimerKillMeTimer() {
     AddSearchLog(ComPortName + QStringLiteral(" Free"));
     // Closed before the report, so that the receiver can open the port at once.
     Release();
-    TKvApplication::RunGuarded([&] {
-        if (SearchEngine) SearchEngine->Report(Ident, Port, Baud);
-    });
+    if (SearchEngine) SearchEngine->Report(Ident, Port, Baud);
     MaybeDispose();
 }
 
@@ -220,7 +229,7 @@ void TSearchThread::MaybeDispose() {
 // ---- Start ----------------------------------------------------------------------------
 
 void StartSearch(const TComSettings &Settings, bool OnlyUSB, TOnSearchFinished OnSearchFinished,
-                 QObject *Receiver) {
+                 QObject *Receiver, TOnSearchError OnSearchError) {
     if (Settings.BaudRate == 0 || Settings.DataBits > dbEight || Settings.StopBits > sbTwoStopBits ||
         Settings.Parity > prSpace)
         throw ESearchError("Wrong COM-port settings");
@@ -240,6 +249,7 @@ void StartSearch(const TComSettings &Settings, bool OnlyUSB, TOnSearchFinished O
         SearchLog.clear();
     }
     SearchEngine->FOnSearchFinished = std::move(OnSearchFinished);
+    SearchEngine->FOnSearchError = std::move(OnSearchError);
     SearchEngine->FReceiver = Receiver;
     SearchEngine->FHasReceiver = Receiver != nullptr;
     SearchEngine->SearchThreads.resize(Ports.size());

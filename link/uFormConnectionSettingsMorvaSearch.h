@@ -14,6 +14,7 @@
 #include <QThread>
 #include <QVector>
 
+#include <exception>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -30,6 +31,9 @@ struct TComSettings {
 
 using TOnSearchFinished =
     std::function<void(const QString &FoundIdentStr, const QString &FoundComPort, int FoundComBoud)>;
+// An error that the report handler raised. The report runs from a timer, so the error cannot
+// go back to whoever started the search; it comes here instead.
+using TOnSearchError = std::function<void(std::exception_ptr Error)>;
 
 // A search that cannot start.
 class ESearchError : public std::runtime_error {
@@ -43,6 +47,7 @@ class TSearchEngine {
 public:
     QVector<QPointer<TSearchThread>> SearchThreads; // one per listed port, in list order
     TOnSearchFinished FOnSearchFinished;
+    TOnSearchError FOnSearchError;
     // When set, reports are dropped once this object is gone (a closed settings window).
     QPointer<QObject> FReceiver;
     bool FHasReceiver = false;
@@ -96,9 +101,10 @@ extern QDateTime SearchStartTime;
 
 // Starts a search over GetComPortList(OnlyUSB) and returns at once. ESearchError "Wrong
 // COM-port settings" for settings no port can take. Receiver, when given, must outlive the
-// reports it wants: once it is destroyed they are dropped.
+// reports it wants: once it is destroyed they are dropped. An error raised by
+// OnSearchFinished goes to OnSearchError (dropped with a warning when that is empty).
 void StartSearch(const TComSettings &Settings, bool OnlyUSB, TOnSearchFinished OnSearchFinished,
-                 QObject *Receiver = nullptr);
+                 QObject *Receiver = nullptr, TOnSearchError OnSearchError = {});
 void AddSearchLog(const QString &Line);
 // A copy of the log, taken under its lock.
 QStringList SearchLogLines();

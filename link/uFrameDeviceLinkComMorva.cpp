@@ -508,7 +508,8 @@ void TFrameDeviceLinkComMorva::sButtonConnectClick() {
             [this](const QString &Ident, const QString &Port, int Baud) {
                 SearchFinished(Ident, Port, Baud);
             },
-            this);
+            this,
+            [](std::exception_ptr E) { TKvApplication::ShowError(TKvApplication::ExceptionMessage(E)); });
         return;
     }
     if (ComPort->Port().isEmpty())

@@ -287,5 +287,5 @@ private slots:
     }
 };
 
-TAMREL_TEST_MAIN(TComPortTest)
+TAMREL_TEST_MAIN_CORE(TComPortTest)
 #include "tst_ComPort.moc"

@@ -120,5 +120,5 @@ private slots:
     }
 };
 
-TAMREL_TEST_MAIN(TComPortListTest)
+TAMREL_TEST_MAIN_CORE(TComPortListTest)
 #include "tst_ComPortList.moc"

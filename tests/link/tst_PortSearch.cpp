@@ -143,6 +143,30 @@ private slots:
         QCOMPARE(Reports, 0);
     }
 
+    // The report runs from a timer: an error its handler raises goes to the search's error
+    // handler, the probe is freed all the same, and the next search works.
+    void reportErrorGoesToTheErrorHandler() {
+        auto Sim = StartSim("Tavik");
+        QStringList Errors;
+        StartSearch(
+            Settings, false,
+            [](const QString &, const QString &, int) { throw std::runtime_error("report refused"); }, nullptr,
+            [&](std::exception_ptr E) {
+                try {
+                    std::rethrow_exception(E);
+                } catch (const std::exception &Error) {
+                    Errors << QString::fromUtf8(Error.what());
+                }
+            });
+        QTRY_COMPARE_WITH_TIMEOUT(Errors.size(), 1, 3000);
+        WaitIdle();
+        QCOMPARE(Errors, QStringList{"report refused"});
+        QVERIFY(LogHas(Sim->PortName() + " Free"));
+        int Reports = 0;
+        StartSearch(Settings, false, [&](const QString &, const QString &, int) { ++Reports; });
+        QTRY_COMPARE_WITH_TIMEOUT(Reports, 1, 3000);
+    }
+
     // A device that answers one request twice in a row: the probe reports once.
     void twoQuickAnswersGiveOneReport() {
         TPtyPair Pty;
@@ -187,5 +211,5 @@ private:
     };
 };
 
-TAMREL_TEST_MAIN(TPortSearchTest)
+TAMREL_TEST_MAIN_CORE(TPortSearchTest)
 #include "tst_PortSearch.moc"
