@@ -2,13 +2,13 @@
 // The inside of an open TComPort, for uComPort.cpp alone: the state that the port object,
 // its event thread and the calls posted to the GUI thread share. The event thread owns the
 // QSerialPort, reads, finishes the writes the line did not take at once, and notices when
-// the line itself goes (a hang-up, or output that the line stops taking).
+// the line itself goes (a hang-up, or output that the line stops taking). What only the
+// host's own descriptors can do is declared in ComPortDetail below and defined per host
+// (uComPort_unix.cpp).
 #include "uComPort.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QFile>
-#include <QFileInfo>
 #include <QList>
 #include <QMutex>
 #include <QSerialPort>
@@ -18,11 +18,6 @@
 #include <QWaitCondition>
 
 #include <cerrno>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <termios.h>
-#include <unistd.h>
 
 struct TAsync {
     QMutex M;
@@ -40,10 +35,23 @@ struct TAsync {
 
 namespace ComPortDetail {
 
-inline bool IsPseudoTerminal(const QString &Name) {
-    const QString Real = QFileInfo(Name).canonicalFilePath();
-    return Real.startsWith(QLatin1String("/dev/pts/")) || Real == QLatin1String("/dev/ptmx");
-}
+// ---- The host's descriptors (uComPort_unix.cpp)
+// True for a pseudo-terminal, which has no modem lines.
+bool IsPseudoTerminal(const QString &Name);
+// The host's error code for an open that failed: Error is the port's own verdict, SystemError
+// the errno that the failed call left (0 when none); the verdict picks the code when errno
+// does not fit it.
+int OpenErrorCode(QSerialPort::SerialPortError Error, int SystemError);
+// The host's error code that the failed call just left, or Fallback when it left none.
+int LastSystemError(int Fallback);
+// Writes what the line takes now, without waiting. Returns bytes written, or -1 on an error.
+qsizetype WriteNow(qintptr Fd, const char *Data, qsizetype Size);
+// The descriptor's own signs of a hang-up: POLLHUP, or readable with nothing to read.
+bool DescriptorHungUp(qintptr Fd);
+// Throws away output that waits in the driver.
+void DiscardOutput(qintptr Fd);
+// Waits at most Ms until the line can take more.
+void WaitWritable(qintptr Fd, int Ms);
 
 inline QSerialPort::DataBits ToQt(TDataBits V) {
     switch (V) {
@@ -130,17 +138,20 @@ public:
         Serial = new QSerialPort(this);
         Serial->setPortName(Name);
         ApplyTo(S);
+        errno = 0;
         if (!Serial->open(QIODevice::ReadWrite)) {
+            const int SystemError = errno; // before anything else can change it
+            Code = ComPortDetail::OpenErrorCode(Serial->error(), SystemError);
             Text = Serial->errorString();
-            Code = HostErrorCode(Name);
             delete Serial;
             Serial = nullptr;
             return false;
         }
         // A pseudo-terminal has no modem lines: the request fails there and means nothing.
+        errno = 0;
         if (!Serial->setDataTerminalReady(Dtr != dtrDisable) && !IsPseudoTerminal(Name)) {
+            Code = ComPortDetail::LastSystemError(EINVAL);
             Text = Serial->errorString();
-            Code = EINVAL;
             Serial->close();
             delete Serial;
             Serial = nullptr;
@@ -161,15 +172,6 @@ public:
             connect(StallTimer, &QTimer::timeout, this, [this] { OutputStalled(); });
         }
         return true;
-    }
-
-    static int HostErrorCode(const QString &Name) {
-        const QByteArray Path =
-            QFile::encodeName(Name.startsWith('/') ? Name : QStringLiteral("/dev/") + Name);
-        const int Fd = ::open(Path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (Fd < 0) return errno;
-        ::close(Fd);
-        return EBUSY; // the device exists but refused us: held by another program
     }
 
     bool ApplyTo(const TLineSettings &S) {
@@ -193,7 +195,7 @@ public:
         }
         if (Serial) {
             disconnect(Serial, nullptr, this, nullptr);
-            if (DiscardOutput) ::tcflush(int(Serial->handle()), TCOFLUSH);
+            if (DiscardOutput) ComPortDetail::DiscardOutput(Serial->handle());
             Serial->close();
             delete Serial;
             Serial = nullptr;
@@ -208,16 +210,7 @@ public:
         if (E == QSerialPort::ResourceError || DescriptorHungUp()) LoseLine();
     }
 
-    // The descriptor's own signs of a hang-up: POLLHUP, or readable with nothing to read.
-    bool DescriptorHungUp() const {
-        const int D = Serial ? int(Serial->handle()) : -1;
-        if (D < 0) return false;
-        pollfd P{D, POLLIN, 0};
-        if (::poll(&P, 1, 0) != 1) return false;
-        if (P.revents & (POLLHUP | POLLNVAL)) return true;
-        int Waiting = 0;
-        return (P.revents & POLLIN) && ::ioctl(D, FIONREAD, &Waiting) == 0 && Waiting == 0;
-    }
+    bool DescriptorHungUp() const { return Serial && ComPortDetail::DescriptorHungUp(Serial->handle()); }
 
     // A write failed: a hang-up is the likely reason.
     void CheckLine() {
@@ -298,20 +291,7 @@ public:
 
     // ---- Writes (any thread)
     // Writes what the line takes now. Returns bytes written, or -1 on an error.
-    qsizetype WriteNow(const char *Data, qsizetype Size) {
-        qsizetype Done = 0;
-        while (Done < Size) {
-            const ssize_t N = ::write(Fd, Data + Done, size_t(Size - Done));
-            if (N > 0) {
-                Done += N;
-                continue;
-            }
-            if (N < 0 && errno == EINTR) continue;
-            if (N < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-            return -1;
-        }
-        return Done;
-    }
+    qsizetype WriteNow(const char *Data, qsizetype Size) { return ComPortDetail::WriteNow(Fd, Data, Size); }
 
     void StartWrite(const QByteArray &Data, const PAsync &Record) {
         QMutexLocker L(&Lock);
@@ -400,10 +380,10 @@ public:
             FlushSome();
             QMutexLocker L(&Lock);
             if (TxQueue.isEmpty() || Fd < 0) return;
+            const int D = Fd;
             L.unlock();
             if (Deadline.hasExpired()) return;
-            pollfd P{Fd, POLLOUT, 0};
-            ::poll(&P, 1, int(qMin<qint64>(Deadline.remainingTime(), 100)));
+            ComPortDetail::WaitWritable(D, int(qMin<qint64>(Deadline.remainingTime(), 100)));
         }
     }
 
