@@ -4,6 +4,8 @@
 #include <QMutex>
 #include <QThread>
 
+#include <utility>
+
 TComPort::TComPort() = default;
 
 TComPort::~TComPort() {
@@ -34,49 +36,28 @@ void TComPort::SetPort(const QString &Value) {
 }
 
 void TComPort::SetCustomBaudRate(int Value) {
-    if (Value == FBaudRate) return;
-    const int Old = FBaudRate;
-    FBaudRate = Value;
-    try {
-        ApplyLineSettings();
-    } catch (...) {
-        FBaudRate = Old; // the open port keeps what it had
-        throw;
-    }
+    CommitLineSetting(FBaudRate, Value);
 }
 
 void TComPort::SetDataBits(TDataBits Value) {
-    if (Value == FDataBits) return;
-    const TDataBits Old = FDataBits;
-    FDataBits = Value;
-    try {
-        ApplyLineSettings();
-    } catch (...) {
-        FDataBits = Old; // the open port keeps what it had
-        throw;
-    }
+    CommitLineSetting(FDataBits, Value);
 }
 
 void TComPort::SetStopBits(TStopBits Value) {
-    if (Value == FStopBits) return;
-    const TStopBits Old = FStopBits;
-    FStopBits = Value;
-    try {
-        ApplyLineSettings();
-    } catch (...) {
-        FStopBits = Old; // the open port keeps what it had
-        throw;
-    }
+    CommitLineSetting(FStopBits, Value);
 }
 
 void TComPort::SetParityBits(TParityBits Value) {
-    if (Value == FParity.Bits) return;
-    const TParityBits Old = FParity.Bits;
-    FParity.Bits = Value;
+    CommitLineSetting(FParity.Bits, Value);
+}
+
+template <class T> void TComPort::CommitLineSetting(T &Field, T Value) {
+    if (Value == Field) return;
+    const T Old = std::exchange(Field, Value);
     try {
         ApplyLineSettings();
     } catch (...) {
-        FParity.Bits = Old; // the open port keeps what it had
+        Field = Old; // the open port refused it and keeps what it had
         throw;
     }
 }

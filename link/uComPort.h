@@ -125,6 +125,8 @@ public:
     static constexpr int WriteTimeoutMs = 10000;
 
 private:
+    // Sets Field to Value and applies it to an open port; keeps it only when the port took it.
+    template <class T> void CommitLineSetting(T &Field, T Value);
     void ApplyLineSettings();
     void DoOpen();
     void DoClose(bool RaiseEvent);

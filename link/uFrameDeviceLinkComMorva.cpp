@@ -18,7 +18,9 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <chrono>
 #include <cxxabi.h>
+#include <mutex>
 #include <typeinfo>
 
 std::array<QString, 5> LinkTexts = {
@@ -180,7 +182,8 @@ void TFrameDeviceLinkComMorva::Transmit(const QByteArray &Data) {
     if (Disconnecting) return;
     LogMessage(QStringLiteral("COM Transmit: "), Data);
     if (!IsConnected()) return;
-    if (!CritSectTransmit.tryLock(TransmitLockWaitMs))
+    std::unique_lock<QRecursiveMutex> Lock(CritSectTransmit, std::defer_lock);
+    if (!Lock.try_lock_for(std::chrono::milliseconds(TransmitLockWaitMs)))
         return; // dropped: another thread holds the line for too long
     ++FTransmitDepth;
     try {
@@ -200,7 +203,6 @@ void TFrameDeviceLinkComMorva::Transmit(const QByteArray &Data) {
         TKvApplication::RunGuarded([this] { CheckTimeOut(); });
     }
     --FTransmitDepth;
-    CritSectTransmit.unlock();
 }
 
 void TFrameDeviceLinkComMorva::SetOnReceived(TOutputData AOnReceived) {
