@@ -65,6 +65,8 @@ public:
     QString ScreenshotFolder() const;
     void SetScreenshotFolder(const QString &Folder) { FScreenshotFolder = Folder; }
     void DoRus();
+    // The balloon at the sweep's Start when there is no connection, in the window's language.
+    QString TextSweepNotConnected = QStringLiteral("Not connected: connect to the device first");
 
     // The link the window works with; tests may put another IDeviceLink in its place.
     IDeviceLink *Link() const;

@@ -1,5 +1,6 @@
 // The position chart of channel 1 and the hysteresis sweep.
 #include "CompFloatEdit.h"
+#include "uBalloonHint.h"
 #include "uFormTamrel.h"
 #include "uFormTamrelRegisters.h"
 #include "uFrameTamrelChannel.h"
@@ -101,6 +102,10 @@ void TFormTamrel::ButtonStartStopClick() {
         StartActions();
     } else {
         StopActions();
+        // Nothing can start without the tester: say so at the button instead of doing nothing.
+        BalloonHintInd->SetTitle(TextSweepNotConnected);
+        BalloonHintInd->ShowHint(
+            ButtonStartStop->mapToGlobal(QPoint(ButtonStartStop->width() / 2, ButtonStartStop->height())));
     }
 }
 

@@ -109,6 +109,7 @@ void TFormTamrel::DoRus() {
     LabelStep->setText(QStringLiteral("шаг (%):"));
     LabelPeriod->setText(QStringLiteral("Период (мс):"));
     ButtonStartStop->setText(QStringLiteral("Старт"));
+    TextSweepNotConnected = QStringLiteral("Нет подключения: сначала подключитесь к устройству");
     FrameTamrelChannel1->DoRus();
     FrameTamrelChannel2->DoRus();
 }
