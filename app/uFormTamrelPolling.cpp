@@ -120,6 +120,7 @@ void TFormTamrel::OnReceivedRegister(TKvProtocol *SenderKvProtocol, quint8 RegNu
     ++ReceivedRegisterCount[RegNum];
     if (!SenderKvProtocol) return;
     ShowReceivedValue(RegNum, SenderKvProtocol->Registers[RegNum]);
+    DrawOftenReceived(RegNum);
 }
 
 void TFormTamrel::ShowReceivedValue(quint8 RegNum, const TKvRegister &Reg) {

@@ -686,6 +686,67 @@ private slots:
         QVERIFY(Fake->Writes().isEmpty());
     }
 
+    // The reads "Draw often" puts on the line: one per value while the tester only answers;
+    // after values may have come unasked (a measured register nothing asks for, the sweep's
+    // own read) a read of the firmware name as a fence, the chains paused until it is answered
+    // and then one read each again; reads that go unanswered are sent again.
+    void drawOftenChainsResynchronise() {
+        Connect();
+        Form->sCheckBoxPositionFast->click();
+        auto ReadsSince = [&](qsizetype &Mark) {
+            const QVector<quint8> All = Fake->Reads();
+            const QVector<quint8> New = All.mid(Mark);
+            Mark = All.size();
+            return New;
+        };
+        auto Name = [&] {
+            Fake->Protocol->Registers[0].RawData = QByteArray("Tavik 2.1");
+            Form->OnReceivedRegister(Fake->Protocol.get(), 0);
+        };
+        qsizetype Mark = 0;
+        Receive(2, 1000);
+        Receive(8, 100);
+        Receive(2, 1000);
+        Receive(8, 100);
+        QCOMPARE(ReadsSince(Mark), (QVector<quint8>{2, 8, 2, 8}));
+
+        Receive(7, 250); // the tester sends by itself
+        QCOMPARE(ReadsSince(Mark), QVector<quint8>{});
+        Receive(2, 1000);
+        QCOMPARE(ReadsSince(Mark), QVector<quint8>{0});
+        Receive(8, 100);
+        Receive(2, 1000);
+        Receive(11, 500);
+        QCOMPARE(ReadsSince(Mark), QVector<quint8>{}); // paused until the fence is answered
+        Name();
+        QCOMPARE(ReadsSince(Mark), (QVector<quint8>{2, 8}));
+        Name(); // no fence waits: nothing
+        Receive(2, 1000);
+        QCOMPARE(ReadsSince(Mark), QVector<quint8>{2});
+
+        // The sweep's own position read: its answer will reach the chain as well.
+        Form->ButtonStartStopClick();
+        QCOMPARE(ReadsSince(Mark), QVector<quint8>{2});
+        Receive(8, 100);
+        QCOMPARE(ReadsSince(Mark), QVector<quint8>{0});
+        Name();
+        QCOMPARE(ReadsSince(Mark), (QVector<quint8>{2, 8}));
+        Form->ButtonStartStopClick();
+
+        // Unanswered reads are sent again after the protocol's time-out.
+        KvPlatform::SetTickCountOffset(KvPlatform::TickCountOffset() + Fake->Protocol->TimeOut + 50);
+        QTRY_VERIFY_WITH_TIMEOUT(Fake->Reads().size() >= Mark + 2, 2000);
+        QCOMPARE(ReadsSince(Mark), (QVector<quint8>{2, 8}));
+        // Switched off, values ask for nothing.
+        Form->sCheckBoxPositionFast->click();
+        Receive(2, 1000);
+        Receive(8, 100);
+        QCOMPARE(ReadsSince(Mark), QVector<quint8>{});
+        QVERIFY(Fake->Writes().size() >= 2); // only the sweep's duty writes
+        for (const auto &W : Fake->Writes())
+            QCOMPARE(W.RegNum, quint8(W.RegNum == 4 ? 4 : 5));
+    }
+
     // ---- Hysteresis sweep --------------------------------------------------------------------
 
     void sweep_data() {
