@@ -688,8 +688,9 @@ private slots:
 
     // The reads "Draw often" puts on the line: one per value while the tester only answers;
     // after values may have come unasked (a measured register nothing asks for, the sweep's
-    // own read) a read of the firmware name as a fence, the chains paused until it is answered
-    // and then one read each again; reads that go unanswered are sent again.
+    // own read, or a second gone by) a read of the firmware name as a fence, the chains paused
+    // until it is answered and then one read each again; reads that go unanswered are sent
+    // again.
     void drawOftenChainsResynchronise() {
         Connect();
         Form->sCheckBoxPositionFast->click();
@@ -736,6 +737,14 @@ private slots:
         // Unanswered reads are sent again after the protocol's time-out.
         KvPlatform::SetTickCountOffset(KvPlatform::TickCountOffset() + Fake->Protocol->TimeOut + 50);
         QTRY_VERIFY_WITH_TIMEOUT(Fake->Reads().size() >= Mark + 2, 2000);
+        QCOMPARE(ReadsSince(Mark), (QVector<quint8>{2, 8}));
+        // Without any sign of unasked values the chains are re-synchronised once a second.
+        Receive(2, 1000);
+        QCOMPARE(ReadsSince(Mark), QVector<quint8>{2});
+        KvPlatform::SetTickCountOffset(KvPlatform::TickCountOffset() + 1000);
+        Receive(8, 100);
+        QCOMPARE(ReadsSince(Mark), QVector<quint8>{0});
+        Name();
         QCOMPARE(ReadsSince(Mark), (QVector<quint8>{2, 8}));
         // Switched off, values ask for nothing.
         Form->sCheckBoxPositionFast->click();
