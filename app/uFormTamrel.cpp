@@ -11,6 +11,7 @@
 #include "uTamrelWidgets.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -186,27 +187,24 @@ QWidget *TFormTamrel::BuildTopBar() {
             Guarded([this] { sSpeedButtonManualControlClick(); }));
     Row->addWidget(sSpeedButtonManualControl);
 
-    // The regulation unit: two radio items, each checks itself before the handler runs;
-    // a received value may leave both unchecked, so they are not an exclusive group.
+    // The regulation unit: one choice of two radio items. Choosing an item checks it (the
+    // chosen one stays checked) before the handler runs; a received unit the map does not
+    // know may still leave both unchecked.
     PopupMenuManualInPercent = new QMenu(sSpeedButtonManualControl);
     PopupMenuManualInPercent->setObjectName(QStringLiteral("PopupMenuManualInPercent"));
+    auto *UnitGroup = new QActionGroup(PopupMenuManualInPercent);
+    UnitGroup->setExclusionPolicy(QActionGroup::ExclusionPolicy::Exclusive);
     NManualInPercent = PopupMenuManualInPercent->addAction(QStringLiteral("Regulate in %"));
     NManualInPercent->setObjectName(QStringLiteral("NManualInPercent"));
     NManualInPercent->setCheckable(true);
+    NManualInPercent->setActionGroup(UnitGroup);
     NManualInPercent->setChecked(true);
     NManualInVolt = PopupMenuManualInPercent->addAction(QStringLiteral("Regulate in V"));
     NManualInVolt->setObjectName(QStringLiteral("NManualInVolt"));
     NManualInVolt->setCheckable(true);
-    connect(NManualInPercent, &QAction::triggered, this, Guarded([this] {
-                NManualInPercent->setChecked(true);
-                NManualInVolt->setChecked(false);
-                NManualInVoltClick();
-            }));
-    connect(NManualInVolt, &QAction::triggered, this, Guarded([this] {
-                NManualInVolt->setChecked(true);
-                NManualInPercent->setChecked(false);
-                NManualInVoltClick();
-            }));
+    NManualInVolt->setActionGroup(UnitGroup);
+    for (QAction *Item : {NManualInPercent, NManualInVolt})
+        connect(Item, &QAction::triggered, this, Guarded([this] { NManualInVoltClick(); }));
     sSpeedButtonManualControl->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(sSpeedButtonManualControl, &QWidget::customContextMenuRequested, this, [this](const QPoint &P) {
         PopupMenuManualInPercent->popup(sSpeedButtonManualControl->mapToGlobal(P));

@@ -3,8 +3,10 @@
 // for every connection, polls the tester's setting registers every 500 ms, shows what the
 // tester reports in the two channel panels, writes the user's settings, draws channel 1's
 // position chart, runs the hysteresis sweep and saves chart screenshots.
+#include "uFormTamrelRegisters.h"
 #include "uKvProtocol.h"
 #include "uTamrelChannelHost.h"
+#include "uTamrelRequestChains.h"
 
 #include <QIcon>
 #include <QMainWindow>
@@ -65,6 +67,8 @@ public:
     QString ScreenshotFolder() const;
     void SetScreenshotFolder(const QString &Folder) { FScreenshotFolder = Folder; }
     void DoRus();
+    // The balloon at the sweep's Start when there is no connection, in the window's language.
+    QString TextSweepNotConnected = QStringLiteral("Not connected: connect to the device first");
 
     // The link the window works with; tests may put another IDeviceLink in its place.
     IDeviceLink *Link() const;
@@ -148,6 +152,9 @@ private:
     void PositionVoltageSample(qint64 Value);
     void PositionCurrentSample(qint64 Value);
     void RequestRegisterNow(quint8 RegNum);
+    // "Draw often": a received value keeps the chart's request chains going.
+    void DrawOftenReceived(quint8 RegNum);
+    void DrawOftenSend(TKvProtocol *P, const QVector<quint8> &Reads);
     void StartActions();
     void StopActions();
     void SetHystTimerInterval(int Ms);
@@ -163,6 +170,13 @@ private:
     QTimer *FReplotTimer = nullptr;
     bool FPositionDirty = false;
     bool FHystDirty = false;
+    // "Draw often": one request chain each for channel 1's position and current, re-synchronised
+    // with a read of the firmware name (a register the tester never sends by itself) after
+    // values may have come unasked, and at least once a second.
+    TRequestChains FDrawOftenChains{
+        {TamrelReg::regPosition1, TamrelReg::regCurrent1}, TamrelReg::regFirmwareName, 1000};
+    TKvProtocol *FDrawOftenProtocol = nullptr; // the engine the chains' reads went to
+    QTimer *FDrawOftenTimer = nullptr;         // gives up reads that went unanswered
 };
 
 // The program's one main window, while it exists.

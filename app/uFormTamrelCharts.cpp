@@ -1,8 +1,11 @@
 // The position chart of channel 1 and the hysteresis sweep.
 #include "CompFloatEdit.h"
+#include "uBalloonHint.h"
 #include "uFormTamrel.h"
 #include "uFormTamrelRegisters.h"
 #include "uFrameTamrelChannel.h"
+#include "uKvApplication.h"
+#include "uPlatformTick.h"
 #include "uTamrelCharts.h"
 
 #include <QCheckBox>
@@ -43,7 +46,54 @@ void TFormTamrel::ReplotLater(QCustomPlot *Chart) {
 }
 
 void TFormTamrel::RequestRegisterNow(quint8 RegNum) {
-    if (TKvProtocol *P = LinkProtocol()) P->RequestRegister(RegNum, 0, TOnRegTimeoutOrError());
+    TKvProtocol *P = LinkProtocol();
+    if (!P) return;
+    // The answer to a read outside the chains will be taken by the chain of its register.
+    if (sCheckBoxPositionFast->isChecked() && FDrawOftenChains.IsCharted(RegNum))
+        FDrawOftenChains.MayHaveUnasked();
+    P->RequestRegister(RegNum, 0, TOnRegTimeoutOrError());
+}
+
+// ---- "Draw often" request chains ---------------------------------------------------------------
+
+void TFormTamrel::DrawOftenSend(TKvProtocol *P, const QVector<quint8> &Reads) {
+    for (quint8 R : Reads)
+        P->RequestRegister(R, 0, TOnRegTimeoutOrError());
+}
+
+void TFormTamrel::DrawOftenReceived(quint8 RegNum) {
+    if (!sCheckBoxPositionFast->isChecked()) return;
+    TKvProtocol *P = LinkProtocol();
+    if (!P) return;
+    const quint32 Now = KvPlatform::TickCount();
+    if (P != FDrawOftenProtocol) {
+        // Reads sent over an earlier connection are answered by nobody.
+        FDrawOftenChains.Reset(Now);
+        FDrawOftenProtocol = P;
+    }
+    if (!FDrawOftenTimer) {
+        FDrawOftenTimer = new QTimer(this);
+        connect(FDrawOftenTimer, &QTimer::timeout, this, [this] {
+            TKvApplication::RunGuarded([this] {
+                TKvProtocol *Engine = LinkProtocol();
+                if (!sCheckBoxPositionFast->isChecked() || !Engine || Engine != FDrawOftenProtocol) {
+                    FDrawOftenTimer->stop();
+                    return;
+                }
+                DrawOftenSend(Engine, FDrawOftenChains.Expire(KvPlatform::TickCount(), Engine->TimeOut));
+            });
+        });
+    }
+    if (!FDrawOftenTimer->isActive()) FDrawOftenTimer->start(int(P->TimeOut));
+    // A measured value that nothing here asks for: the tester is sending by itself, so values
+    // of the charted registers may have come unasked too.
+    const TKvRegistersDynArray &Map = TesterRegistersInfo();
+    if (RegNum < Map.size() && Map[RegNum].RegReadOnly && RegNum != FDrawOftenChains.FenceRegister() &&
+        !FDrawOftenChains.IsCharted(RegNum)) {
+        FDrawOftenChains.MayHaveUnasked();
+        return;
+    }
+    DrawOftenSend(P, FDrawOftenChains.Received(RegNum, Now));
 }
 
 // ---- Position chart -------------------------------------------------------------------------
@@ -61,7 +111,6 @@ void TFormTamrel::PositionVoltageSample(qint64 Value) {
         Left->setRangeUpper(5);
     }
     ReplotLater(ChartPosition);
-    if (sCheckBoxPositionFast->isChecked()) RequestRegisterNow(regPosition1);
 }
 
 void TFormTamrel::PositionCurrentSample(qint64 Value) {
@@ -70,10 +119,12 @@ void TFormTamrel::PositionCurrentSample(qint64 Value) {
     QCPAxis *Left = ChartPosition->yAxis;
     Left->setRangeUpper(TamrelCharts::GrownAxisMax(Left->range().upper, A));
     ReplotLater(ChartPosition);
-    if (sCheckBoxPositionFast->isChecked()) RequestRegisterNow(regCurrent1);
 }
 
 void TFormTamrel::sCheckBoxPositionFastClick() {
+    // Switched either way, the chains start afresh with the next values.
+    FDrawOftenChains.Reset(KvPlatform::TickCount());
+    if (FDrawOftenTimer) FDrawOftenTimer->stop();
     SeriesPositionVoltage->data()->clear();
     SeriesPositionCurrent->data()->clear();
     TimeX = -1;
@@ -101,6 +152,10 @@ void TFormTamrel::ButtonStartStopClick() {
         StartActions();
     } else {
         StopActions();
+        // Nothing can start without the tester: say so at the button instead of doing nothing.
+        BalloonHintInd->SetTitle(TextSweepNotConnected);
+        BalloonHintInd->ShowHint(
+            ButtonStartStop->mapToGlobal(QPoint(ButtonStartStop->width() / 2, ButtonStartStop->height())));
     }
 }
 

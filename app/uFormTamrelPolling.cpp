@@ -120,6 +120,7 @@ void TFormTamrel::OnReceivedRegister(TKvProtocol *SenderKvProtocol, quint8 RegNu
     ++ReceivedRegisterCount[RegNum];
     if (!SenderKvProtocol) return;
     ShowReceivedValue(RegNum, SenderKvProtocol->Registers[RegNum]);
+    DrawOftenReceived(RegNum);
 }
 
 void TFormTamrel::ShowReceivedValue(quint8 RegNum, const TKvRegister &Reg) {
@@ -169,14 +170,13 @@ void TFormTamrel::ShowReceivedValue(quint8 RegNum, const TKvRegister &Reg) {
         break;
     }
     if (RegNum != regPosition1 && RegNum != regCurrent1) return;
-    if (!Value) {
-        // No sample; in "Draw often" the reading was still an answer, and the next is asked for.
-        if (sCheckBoxPositionFast->isChecked()) RequestRegisterNow(RegNum);
-    } else if (RegNum == regPosition1) {
+    // No sample from an unknown reading; in "Draw often" it still counts as the answer and
+    // the next is asked for (DrawOftenReceived, after this).
+    if (!Value) return;
+    if (RegNum == regPosition1)
         PositionVoltageSample(*Value);
-    } else {
+    else
         PositionCurrentSample(*Value);
-    }
 }
 
 // ---- User settings ------------------------------------------------------------------------

@@ -13,12 +13,31 @@
 #include <QDir>
 #include <QImageWriter>
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QTabWidget>
 #include <QToolButton>
 
 #include <stdexcept>
+
+namespace {
+
+// Lays out a page that has not been shown, top down, as showing it will: a tab page gets its
+// size from the page control and its contents their places from the layouts only when it is
+// shown, so until then the widgets on it stand at their unlaid-out places.
+void LayOutUnshown(QWidget *W) {
+    if (QLayout *L = W->layout()) {
+        L->activate();
+        L->setGeometry(W->contentsRect());
+    }
+    for (QObject *O : W->children()) {
+        auto *Child = qobject_cast<QWidget *>(O);
+        if (Child && !Child->isWindow() && !Child->isHidden()) LayOutUnshown(Child);
+    }
+}
+
+} // namespace
 
 QString TFormTamrel::ScreenshotFolder() const {
     return FScreenshotFolder.isEmpty() ? QCoreApplication::applicationDirPath() : FScreenshotFolder;
@@ -56,7 +75,13 @@ QString TFormTamrel::ButtonSaveWindowClick() {
                                      .toStdString());
 
     const QString NativePath = QDir::toNativeSeparators(Path);
-    // The balloon points at the hysteresis tab's button, whichever button was pressed.
+    // The balloon points at the hysteresis tab's button, whichever button was pressed: at
+    // where it stands when its tab is shown, which a tab never shown has not worked out yet.
+    if (!sTabSheetChartHyst->isVisible()) {
+        if (QWidget *Shown = sPageControl1->currentWidget())
+            sTabSheetChartHyst->setGeometry(Shown->geometry());
+        LayOutUnshown(sTabSheetChartHyst);
+    }
     const QPoint At =
         ButtonSaveWindow->mapToGlobal(QPoint(ButtonSaveWindow->width() / 2, ButtonSaveWindow->height() - 20));
     BalloonHintInd->SetTitle(QStringLiteral("График сохранен: ") + QLatin1Char('\n') + NativePath);
@@ -84,6 +109,7 @@ void TFormTamrel::DoRus() {
     LabelStep->setText(QStringLiteral("шаг (%):"));
     LabelPeriod->setText(QStringLiteral("Период (мс):"));
     ButtonStartStop->setText(QStringLiteral("Старт"));
+    TextSweepNotConnected = QStringLiteral("Нет подключения: сначала подключитесь к устройству");
     FrameTamrelChannel1->DoRus();
     FrameTamrelChannel2->DoRus();
 }

@@ -38,7 +38,8 @@ void TColoredLineSeries::SetSeriesColor(const QColor &Color) {
 void TColoredLineSeries::draw(QCPPainter *Painter) {
     QCPAxis *KeyAxis = keyAxis();
     QCPAxis *ValueAxis = valueAxis();
-    if (!KeyAxis || !ValueAxis || FPoints.size() < 2) return;
+    if (!KeyAxis || !ValueAxis || FPoints.isEmpty()) return;
+    if (DrawMarkerIfOnePlace(Painter)) return;
     QPen P = pen();
     QPointF Prev = coordsToPixels(FPoints[0].x(), FPoints[0].y());
     for (qsizetype i = 1; i < FPoints.size(); ++i) {
@@ -52,6 +53,24 @@ void TColoredLineSeries::draw(QCPPainter *Painter) {
         }
         Prev = Next;
     }
+}
+
+bool TColoredLineSeries::DrawMarkerIfOnePlace(QCPPainter *Painter) {
+    // A sweep that measured at one place only (its start not below its end, or a step of 0)
+    // has no line to show: a dot in the colour of its last point marks that place.
+    const QPointF First = FPoints.first();
+    if (!std::isfinite(First.x()) || !std::isfinite(First.y())) return false;
+    const QPointF At = coordsToPixels(First.x(), First.y());
+    for (const QPointF &Pt : FPoints) {
+        if (!std::isfinite(Pt.x()) || !std::isfinite(Pt.y())) return false;
+        const QPointF D = coordsToPixels(Pt.x(), Pt.y()) - At;
+        if (std::abs(D.x()) > 1.5 || std::abs(D.y()) > 1.5) return false;
+    }
+    const QColor C = PointColor(int(FPoints.size()) - 1);
+    Painter->setPen(QPen(C, 1));
+    Painter->setBrush(C);
+    Painter->drawEllipse(At, MarkerRadius, MarkerRadius);
+    return true;
 }
 
 namespace TamrelCharts {

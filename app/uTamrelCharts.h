@@ -8,7 +8,8 @@
 
 // A line that keeps its points in the order they were added (a hysteresis loop goes up and
 // back down over the same x values) and draws each segment in the colour of the point it
-// leads to. A point added without a colour uses the series' own pen colour.
+// leads to. A point added without a colour uses the series' own pen colour. Points that all
+// lie at one place are shown as a dot.
 class TColoredLineSeries : public QCPCurve {
     Q_OBJECT
 public:
@@ -23,10 +24,15 @@ public:
     QColor SeriesColor() const { return pen().color(); }
     void SetSeriesColor(const QColor &Color);
 
+    // Radius in pixels of the dot that shows a series whose points all lie at one place.
+    static constexpr double MarkerRadius = 3.5;
+
 protected:
     void draw(QCPPainter *Painter) override;
 
 private:
+    bool DrawMarkerIfOnePlace(QCPPainter *Painter);
+
     QVector<QPointF> FPoints;
     QVector<QColor> FColors;
 };

@@ -2,6 +2,7 @@
 // fake link catches what the window would send.
 #include "CompFloatEdit.h"
 #include "TestMain.h"
+#include "uBalloonHint.h"
 #include "uFakeDeviceLink.h"
 #include "uFormTamrel.h"
 #include "uFrameTamrelChannel.h"
@@ -12,9 +13,12 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QLabel>
+#include <QMenu>
 #include <QProgressBar>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QSlider>
+#include <QStyleOptionMenuItem>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -24,6 +28,23 @@
 #include <limits>
 #include <memory>
 #include <stdexcept>
+
+namespace {
+
+// Notes how a menu draws each of its items: check mark, radio mark or neither.
+class TMenuItemRecorder : public QProxyStyle {
+public:
+    void drawControl(ControlElement Element, const QStyleOption *Option, QPainter *Painter,
+                     const QWidget *Widget) const override {
+        if (Element == CE_MenuItem)
+            if (auto *Item = qstyleoption_cast<const QStyleOptionMenuItem *>(Option))
+                CheckTypes[Item->text] = int(Item->checkType);
+        QProxyStyle::drawControl(Element, Option, Painter, Widget);
+    }
+    mutable QHash<QString, int> CheckTypes;
+};
+
+} // namespace
 
 class TestFormTamrel : public QObject {
     Q_OBJECT
@@ -222,6 +243,41 @@ private slots:
         QVERIFY(!Form->NManualInPercent->isChecked());
         QVERIFY(Ch1()->PanelManualPWM->isVisibleTo(Form.get()));
         QCOMPARE(Fake->Writes().size(), 1); // only the user's toggle
+    }
+
+    // The regulation unit is one choice of two: the menu draws both items as radio items, and
+    // choosing either one leaves exactly that one checked.
+    void regulationUnitIsOneExclusiveChoice() {
+        Connect();
+        Form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Form.get()));
+        QMenu *Menu = Form->PopupMenuManualInPercent;
+        TMenuItemRecorder Recorder;
+        Menu->setStyle(&Recorder);
+        Menu->popup(Form->sSpeedButtonManualControl->mapToGlobal(QPoint(10, 10)));
+        QTRY_VERIFY(Menu->isVisible());
+        Menu->grab();
+        Menu->hide();
+        Menu->setStyle(nullptr);
+        QCOMPARE(Recorder.CheckTypes.value(QStringLiteral("Regulate in %")),
+                 int(QStyleOptionMenuItem::Exclusive));
+        QCOMPARE(Recorder.CheckTypes.value(QStringLiteral("Regulate in V")),
+                 int(QStyleOptionMenuItem::Exclusive));
+
+        QVERIFY(Form->NManualInPercent->isChecked());
+        Form->NManualInVolt->trigger();
+        QVERIFY(Form->NManualInVolt->isChecked());
+        QVERIFY(!Form->NManualInPercent->isChecked());
+        Form->NManualInVolt->trigger(); // choosing the chosen item again keeps it
+        QVERIFY(Form->NManualInVolt->isChecked());
+        QVERIFY(!Form->NManualInPercent->isChecked());
+        Form->NManualInPercent->trigger();
+        QVERIFY(Form->NManualInPercent->isChecked());
+        QVERIFY(!Form->NManualInVolt->isChecked());
+        QVector<qint64> Units;
+        for (const auto &W : Fake->Writes())
+            if (W.RegNum == 14) Units << W.Value;
+        QCOMPARE(Units, (QVector<qint64>{1, 1, 0}));
     }
 
     void pumpTypeDisablesHeadType() {
@@ -630,6 +686,76 @@ private slots:
         QVERIFY(Fake->Writes().isEmpty());
     }
 
+    // The reads "Draw often" puts on the line: one per value while the tester only answers;
+    // after values may have come unasked (a measured register nothing asks for, the sweep's
+    // own read, or a second gone by) a read of the firmware name as a fence, the chains paused
+    // until it is answered and then one read each again; reads that go unanswered are sent
+    // again.
+    void drawOftenChainsResynchronise() {
+        Connect();
+        Form->sCheckBoxPositionFast->click();
+        auto ReadsSince = [&](qsizetype &Mark) {
+            const QVector<quint8> All = Fake->Reads();
+            const QVector<quint8> New = All.mid(Mark);
+            Mark = All.size();
+            return New;
+        };
+        auto Name = [&] {
+            Fake->Protocol->Registers[0].RawData = QByteArray("Tavik 2.1");
+            Form->OnReceivedRegister(Fake->Protocol.get(), 0);
+        };
+        qsizetype Mark = 0;
+        Receive(2, 1000);
+        Receive(8, 100);
+        Receive(2, 1000);
+        Receive(8, 100);
+        QCOMPARE(ReadsSince(Mark), (QVector<quint8>{2, 8, 2, 8}));
+
+        Receive(7, 250); // the tester sends by itself
+        QCOMPARE(ReadsSince(Mark), QVector<quint8>{});
+        Receive(2, 1000);
+        QCOMPARE(ReadsSince(Mark), QVector<quint8>{0});
+        Receive(8, 100);
+        Receive(2, 1000);
+        Receive(11, 500);
+        QCOMPARE(ReadsSince(Mark), QVector<quint8>{}); // paused until the fence is answered
+        Name();
+        QCOMPARE(ReadsSince(Mark), (QVector<quint8>{2, 8}));
+        Name(); // no fence waits: nothing
+        Receive(2, 1000);
+        QCOMPARE(ReadsSince(Mark), QVector<quint8>{2});
+
+        // The sweep's own position read: its answer will reach the chain as well.
+        Form->ButtonStartStopClick();
+        QCOMPARE(ReadsSince(Mark), QVector<quint8>{2});
+        Receive(8, 100);
+        QCOMPARE(ReadsSince(Mark), QVector<quint8>{0});
+        Name();
+        QCOMPARE(ReadsSince(Mark), (QVector<quint8>{2, 8}));
+        Form->ButtonStartStopClick();
+
+        // Unanswered reads are sent again after the protocol's time-out.
+        KvPlatform::SetTickCountOffset(KvPlatform::TickCountOffset() + Fake->Protocol->TimeOut + 50);
+        QTRY_VERIFY_WITH_TIMEOUT(Fake->Reads().size() >= Mark + 2, 2000);
+        QCOMPARE(ReadsSince(Mark), (QVector<quint8>{2, 8}));
+        // Without any sign of unasked values the chains are re-synchronised once a second.
+        Receive(2, 1000);
+        QCOMPARE(ReadsSince(Mark), QVector<quint8>{2});
+        KvPlatform::SetTickCountOffset(KvPlatform::TickCountOffset() + 1000);
+        Receive(8, 100);
+        QCOMPARE(ReadsSince(Mark), QVector<quint8>{0});
+        Name();
+        QCOMPARE(ReadsSince(Mark), (QVector<quint8>{2, 8}));
+        // Switched off, values ask for nothing.
+        Form->sCheckBoxPositionFast->click();
+        Receive(2, 1000);
+        Receive(8, 100);
+        QCOMPARE(ReadsSince(Mark), QVector<quint8>{});
+        QVERIFY(Fake->Writes().size() >= 2); // only the sweep's duty writes
+        for (const auto &W : Fake->Writes())
+            QCOMPARE(W.RegNum, quint8(W.RegNum == 4 ? 4 : 5));
+    }
+
     // ---- Hysteresis sweep --------------------------------------------------------------------
 
     void sweep_data() {
@@ -757,6 +883,74 @@ private slots:
         Connect();
         Form->ButtonStartStop->click();
         QCOMPARE(Form->DiagramMode, dmForward);
+    }
+
+    // A sweep whose start is not below its end measures one point; the chart shows it.
+    void sweepSinglePointIsDrawn_data() {
+        QTest::addColumn<int>("Start");
+        QTest::addColumn<int>("End");
+        QTest::newRow("start above end") << 60 << 50;
+        QTest::newRow("start equals end") << 30 << 30;
+    }
+    void sweepSinglePointIsDrawn() {
+        QFETCH(int, Start);
+        QFETCH(int, End);
+        Connect();
+        Form->show();
+        Form->sPageControl1->setCurrentWidget(Form->sTabSheetChartHyst);
+        QVERIFY(QTest::qWaitForWindowExposed(Form.get()));
+        Form->FloatEditDutyStart->SetValueInt(Start);
+        Form->FloatEditDutyEnd->SetValueInt(End);
+        Form->FloatEditStep->SetValueInt(5);
+        Form->ButtonStartStop->click();
+        Receive(2, 3000); // 3 V at the start duty
+        Form->TimerDrawChartHystTimer();
+        QCOMPARE(Form->DiagramMode, dmNone);
+        QCOMPARE(Form->SeriesHyst1->PointCount(), 1);
+        Form->ChartHyst->replot(QCustomPlot::rpImmediateRefresh);
+        const QImage Chart = Form->ChartHyst->grab().toImage();
+        const QPointF At = Form->SeriesHyst1->coordsToPixels(double(Start), 3.0) * Chart.devicePixelRatio();
+        int Red = 0;
+        for (int dx = -5; dx <= 5; ++dx)
+            for (int dy = -5; dy <= 5; ++dy) {
+                const QColor C = Chart.pixelColor(At.toPoint() + QPoint(dx, dy));
+                Red += C.red() > 200 && C.green() < 90 && C.blue() < 90;
+            }
+        QVERIFY2(Red >= 9, qPrintable(QStringLiteral("%1 red pixels at the point").arg(Red)));
+    }
+
+    // Start without a connection says why nothing happens, in the window's language.
+    void sweepButtonWithoutLinkSaysWhy_data() {
+        QTest::addColumn<bool>("Russian");
+        QTest::addColumn<QString>("Message");
+        QTest::newRow("English") << false << QStringLiteral("Not connected: connect to the device first");
+        QTest::newRow("Russian") << true
+                                 << QStringLiteral("Нет подключения: сначала подключитесь к устройству");
+    }
+    void sweepButtonWithoutLinkSaysWhy() {
+        QFETCH(bool, Russian);
+        QFETCH(QString, Message);
+        if (Russian) Form->DoRus();
+        Form->show();
+        Form->sPageControl1->setCurrentWidget(Form->sTabSheetChartHyst);
+        QVERIFY(QTest::qWaitForWindowExposed(Form.get()));
+        QVERIFY(!Form->BalloonHintInd->isVisible());
+        Form->ButtonStartStop->click();
+        QCOMPARE(Form->DiagramMode, dmNone);
+        QVERIFY(Form->BalloonHintInd->isVisible());
+        QCOMPARE(Form->BalloonHintInd->Title(), Message);
+        QPushButton *B = Form->ButtonStartStop;
+        const QRect ButtonRect(B->mapToGlobal(QPoint(0, 0)), B->size());
+        QVERIFY(ButtonRect.adjusted(0, 0, 0, 1).contains(Form->BalloonHintInd->TipAt()));
+        QVERIFY(Form->BalloonHintInd->frameGeometry()
+                    .adjusted(-1, -1, 1, 1)
+                    .contains(Form->BalloonHintInd->TipAt()));
+        // Once connected, Start starts and says nothing.
+        Form->BalloonHintInd->hide();
+        Connect();
+        Form->ButtonStartStop->click();
+        QCOMPARE(Form->DiagramMode, dmForward);
+        QVERIFY(!Form->BalloonHintInd->isVisible());
     }
 
     void russianTexts() {

@@ -13,13 +13,16 @@
 #include "uTamrelWidgets.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QPushButton>
+#include <QSet>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 #include <qcustomplot.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -332,6 +335,92 @@ private slots:
         QCOMPARE(Form->FrameTamrelChannel1->FloatEditManualPWM->ValueInt(), 0);
         QTRY_COMPARE_WITH_TIMEOUT(Sim->Device()->RegisterInt(5), qint64(0), 2000);
         QCOMPARE(Form->ButtonStartStop->text(), QStringLiteral("Start"));
+    }
+
+    // "Draw often" against a tester that also sends its measured values by itself every
+    // 100 ms: each charted register keeps one request chain, however many values come
+    // unasked. On the line: at no time more than the chain's own request (and, for a moment
+    // after an unasked value was taken for its answer, one more) waits for an answer; the
+    // polling keeps its 500 ms and each tick is answered long before the next; the chart
+    // goes on being fed.
+    void drawOftenKeepsOneChainPerRegister_data() {
+        QTest::addColumn<int>("LineRate");
+        QTest::newRow("line paced at 115200 baud") << 115200;
+        QTest::newRow("unthrottled") << 0;
+    }
+    void drawOftenKeepsOneChainPerRegister() {
+        QFETCH(int, LineRate);
+        TSimOptions Options;
+        Options.LineRate = LineRate;
+        QCOMPARE(Options.AutoSendPeriodMs, 100);
+        StartAndConnect(Options);
+        QTest::qWait(600);
+        Sim->Device()->ClearFrameLog();
+        const quint32 Samples0 = Form->ReceivedRegisterCount[2];
+        Form->sCheckBoxPositionFast->click();
+        QVERIFY(Form->sCheckBoxPositionFast->isChecked());
+        QTest::qWait(5000);
+        const double Samples = Form->ReceivedRegisterCount[2] - Samples0;
+        const QVector<TSimFrameRecord> Log = Sim->FrameLog();
+
+        // What the tester sent, in order; a value of register 2 followed at once by values of
+        // 8 and 7 starts one of its unasked rounds (2, 8, 7, 11, 13); 7 is never asked for.
+        QVector<int> Sent;
+        for (int i = 0; i < Log.size(); ++i)
+            if (!Log[i].Received) Sent << i;
+        auto IsValue = [&](int i, int Reg) {
+            return !Log[i].Received && (Log[i].Command == 7 || Log[i].Command == 18) &&
+                   Log[i].Register == Reg;
+        };
+        QSet<int> Unasked;
+        for (int k = 0; k + 2 < Sent.size(); ++k)
+            if (IsValue(Sent[k], 2) && IsValue(Sent[k + 1], 8) && IsValue(Sent[k + 2], 7))
+                Unasked << Sent[k] << Sent[k + 1];
+        QVERIFY2(Unasked.size() >= 2 * 30, qPrintable(QString::number(Unasked.size())));
+
+        // Requests of a charted register that wait for their answer, at any moment.
+        for (int Reg : {2, 8}) {
+            int InFlight = 0, MaxInFlight = 0, Reads = 0;
+            for (int i = 0; i < Log.size(); ++i) {
+                if (IsRead(Log[i]) && Log[i].Register == Reg) {
+                    ++Reads;
+                    MaxInFlight = qMax(MaxInFlight, ++InFlight);
+                } else if (IsValue(i, Reg) && !Unasked.contains(i)) {
+                    InFlight = qMax(0, InFlight - 1);
+                }
+            }
+            qInfo("register %d: %d reads in 5 s, at most %d waiting at once", Reg, Reads, MaxInFlight);
+            QVERIFY2(
+                MaxInFlight <= 2,
+                qPrintable(
+                    QStringLiteral("register %1: %2 requests waiting at once").arg(Reg).arg(MaxInFlight)));
+        }
+
+        // Polling: a tick every 500 ms, each answered in full before the next begins.
+        QVector<double> TickStarts;
+        QVector<double> TickTimes;
+        double TickStart = -1;
+        for (int i = 0; i < Log.size(); ++i) {
+            if (IsRead(Log[i]) && Log[i].Register == 6) {
+                QVERIFY2(TickStart < 0, "a polling tick began before the previous one was answered");
+                TickStart = Log[i].TimeMs;
+                TickStarts << TickStart;
+            } else if (IsValue(i, 14) && TickStart >= 0) {
+                TickTimes << Log[i].TimeMs - TickStart;
+                TickStart = -1;
+            }
+        }
+        QVERIFY(TickStarts.size() >= 8);
+        const double Mean = (TickStarts.last() - TickStarts.first()) / (TickStarts.size() - 1);
+        std::sort(TickTimes.begin(), TickTimes.end());
+        qInfo("polling every %.0f ms, a tick answered in %.1f ms (median); %.0f samples/s charted", Mean,
+              TickTimes[TickTimes.size() / 2], Samples / 5);
+        QVERIFY2(Mean > 450 && Mean < 570, qPrintable(QString::number(Mean)));
+        QVERIFY2(TickTimes[TickTimes.size() / 2] < 250,
+                 qPrintable(QString::number(TickTimes[TickTimes.size() / 2])));
+        // The chart is still fed, well beyond the tester's own ten values a second (a single
+        // chain waits for every answer, so a loaded machine slows it down).
+        QVERIFY2(Samples / 5 > 30, qPrintable(QString::number(Samples / 5)));
     }
 
     void sweepStopsWhenLinkLost() {

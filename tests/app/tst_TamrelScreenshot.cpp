@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -79,16 +80,75 @@ private slots:
                  QStringLiteral("График сохранен: ") + QLatin1Char('\n') + QDir::toNativeSeparators(Path));
     }
 
-    void balloonPointsAtHysteresisButton() {
+    // The balloon as the user sees it: pressed on the position tab (the hysteresis tab never
+    // shown, so its button was never laid out), it must point at where that button really is
+    // once its tab is shown, and lie wholly on the screen that shows the window, wherever the
+    // window stands and however long the file's path is.
+    void balloonPointsAtHysteresisButtonOnScreen_data() {
+        QTest::addColumn<QString>("Place");
+        QTest::addColumn<int>("FolderDepth");
+        QTest::newRow("window centred") << QStringLiteral("centre") << 0;
+        QTest::newRow("window at the right edge") << QStringLiteral("right") << 0;
+        QTest::newRow("window at the left edge") << QStringLiteral("left") << 0;
+        QTest::newRow("window at the top, path wider than the screen") << QStringLiteral("top") << 6;
+    }
+    void balloonPointsAtHysteresisButtonOnScreen() {
+        QFETCH(QString, Place);
+        QFETCH(int, FolderDepth);
         QTemporaryDir Dir;
-        Form->SetScreenshotFolder(Dir.path());
-        Form->sPageControl1->setCurrentIndex(0);
+        QString Folder = Dir.path();
+        for (int i = 0; i < FolderDepth; ++i)
+            Folder += QStringLiteral("/a_rather_long_folder_name_%1").arg(i);
+        QVERIFY(QDir().mkpath(Folder));
+        Form->SetScreenshotFolder(Folder);
+        QScreen *Screen = Form->screen();
+        QVERIFY(Screen);
+        const QRect Avail = Screen->availableGeometry();
+        const QRect Frame = Form->frameGeometry();
+        if (Place == QLatin1String("right"))
+            Form->move(Avail.right() + 1 - Frame.width(), Avail.top());
+        else if (Place == QLatin1String("left"))
+            Form->move(Avail.left(), Avail.top());
+        else if (Place == QLatin1String("top"))
+            Form->move(Form->x(), Avail.top());
         QCoreApplication::processEvents();
+        QCOMPARE(Form->sPageControl1->currentWidget(), Form->sTabSheetChartPosition);
+
         Form->sSpeedButton1->click(); // the position tab's button
-        QCOMPARE(QDir(Dir.path()).entryList(QDir::Files).size(), 1);
-        QVERIFY(Form->BalloonHintInd->isVisible());
+        QCOMPARE(QDir(Folder).entryList(QDir::Files).size(), 1);
+        TBalloonHint *Balloon = Form->BalloonHintInd;
+        QVERIFY(Balloon->isVisible());
+        const QRect BalloonRect = Balloon->frameGeometry();
+        const QPoint Tip = Balloon->TipAt();
+        // The stem is drawn right up to its tip: a few pixels short of it lies the balloon's face.
+        const QImage Face = Balloon->grab().toImage();
+        const QPoint InStem = Tip - Balloon->pos() + QPoint(0, Tip.y() >= BalloonRect.center().y() ? -4 : 4);
+        QCOMPARE(Face.pixelColor(InStem), Balloon->palette().color(QPalette::ToolTipBase));
+
+        // Where the hysteresis tab's button is once the user opens that tab.
+        Form->sPageControl1->setCurrentWidget(Form->sTabSheetChartHyst);
+        QCoreApplication::processEvents();
         QToolButton *B = Form->ButtonSaveWindow;
-        QCOMPARE(Form->BalloonHintInd->ShownAt(), B->mapToGlobal(QPoint(B->width() / 2, B->height() - 20)));
+        const QRect ButtonRect(B->mapToGlobal(QPoint(0, 0)), B->size());
+        QVERIFY2(ButtonRect.contains(Tip), qPrintable(QStringLiteral("tip (%1, %2), button (%3, %4) %5 x %6")
+                                                          .arg(Tip.x())
+                                                          .arg(Tip.y())
+                                                          .arg(ButtonRect.x())
+                                                          .arg(ButtonRect.y())
+                                                          .arg(ButtonRect.width())
+                                                          .arg(ButtonRect.height())));
+        // The balloon reaches the point it shows and stays on the window's screen whole.
+        QVERIFY(BalloonRect.adjusted(-1, -1, 1, 1).contains(Tip));
+        QVERIFY2(Screen->geometry().contains(BalloonRect),
+                 qPrintable(QStringLiteral("balloon (%1, %2) %3 x %4 on a screen of %5 x %6")
+                                .arg(BalloonRect.x())
+                                .arg(BalloonRect.y())
+                                .arg(BalloonRect.width())
+                                .arg(BalloonRect.height())
+                                .arg(Screen->geometry().width())
+                                .arg(Screen->geometry().height())));
+        // A path wider than the screen is wrapped onto more lines, not cut off.
+        if (FolderDepth > 0) QVERIFY(BalloonRect.height() >= 3 * QFontMetrics(Balloon->font()).height());
     }
 
     void twoInOneSecondReplaceEachOther() {
