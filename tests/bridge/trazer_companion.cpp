@@ -5,7 +5,7 @@
 //   open NAME | close | alive NAME | registry NAME
 //   head | count | setcount N | write REG VALUE | read REG | ext | answer
 //   peek OFFSET LEN | poke OFFSET HEX | take | hold | release
-//   stress CYCLES WAITMS | quit
+//   stress CYCLES RECORDS WAITMS | quit
 // Spin lock: atomic exchange of 0 for 1 on the block's first word, yielding while taken;
 // released by an atomic decrement.
 #include <QByteArray>
@@ -152,7 +152,9 @@ bool StressValueIntact(const unsigned char *Value, std::size_t Len, std::uint32_
     return true;
 }
 
-std::string Stress(long Cycles, long WaitMs) {
+// Lock cycles until at least Cycles of them are done and at least Records records were taken,
+// so that the cycles overlap the server's appending; gives up after WaitMs.
+std::string Stress(long Cycles, long Records, long WaitMs) {
     // Starts counting once the server appends, so that every cycle meets a working server.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(WaitMs);
     for (;;) {
@@ -163,10 +165,11 @@ std::string Stress(long Cycles, long WaitMs) {
         if (std::chrono::steady_clock::now() > deadline) return "error no record arrived";
         usleep(100);
     }
-    long records = 0, torn = 0, disorder = 0, takes = 0;
+    long records = 0, torn = 0, disorder = 0, takes = 0, cycles = 0;
     std::uint32_t last = 0;
     bool any = false;
-    for (long c = 0; c < Cycles; ++c) {
+    for (; cycles < Cycles || records < Records; ++cycles) {
+        if ((cycles & 0xFFFF) == 0 && std::chrono::steady_clock::now() > deadline) break;
         Lock();
         const std::int32_t count = std::int32_t(Get32(OffCount));
         if (count > 0) {
@@ -193,7 +196,7 @@ std::string Stress(long Cycles, long WaitMs) {
         }
         Unlock();
     }
-    return "cycles " + std::to_string(Cycles) + " takes " + std::to_string(takes) + " records " +
+    return "cycles " + std::to_string(cycles) + " takes " + std::to_string(takes) + " records " +
            std::to_string(records) + " torn " + std::to_string(torn) + " disorder " +
            std::to_string(disorder) + " lastseq " + std::to_string(last);
 }
@@ -316,9 +319,9 @@ std::string Run(const std::string &Line) {
         return "released";
     }
     if (cmd == "stress") {
-        long cycles = 0, waitMs = 0;
-        in >> cycles >> waitMs;
-        return Stress(cycles, waitMs);
+        long cycles = 0, records = 0, waitMs = 0;
+        in >> cycles >> records >> waitMs;
+        return Stress(cycles, records, waitMs);
     }
     return "error unknown command " + cmd;
 }
