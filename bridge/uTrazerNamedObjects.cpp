@@ -7,6 +7,7 @@
 #include <windows.h>
 #else
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>

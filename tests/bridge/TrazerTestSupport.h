@@ -73,6 +73,45 @@ struct TPrivateSettings {
     QString Path() const { return Dir.path(); }
 };
 
+// One companion for a whole test class, with the class's private settings folder.
+class TCompanionSession {
+public:
+    bool Start() {
+        FCompanion = std::make_unique<TCompanion>(FSettings.Path());
+        return FSettings.Dir.isValid() && FCompanion->Started();
+    }
+    void Stop() { FCompanion.reset(); }
+    TCompanion *operator->() const { return FCompanion.get(); }
+    QString Open(const QString &Name) { return FCompanion->Ask(QStringLiteral("open ") + Name); }
+    QString SettingsPath() const { return FSettings.Path(); }
+
+private:
+    TPrivateSettings FSettings;
+    std::unique_ptr<TCompanion> FCompanion;
+};
+
+// Bytes as the companion prints them.
+inline QString HexOf(const QByteArray &Data) {
+    return Data.isEmpty() ? QStringLiteral("-") : QString::fromLatin1(Data.toHex());
+}
+
+inline TKvRegister Declared(quint8 RegNum, TKvRegisterType Type) {
+    TKvRegister reg;
+    reg.RegAdr = RegNum;
+    reg.RegType = Type;
+    return reg;
+}
+
+// The tester's register declarations as the program hands them to its engine.
+inline TKvRegistersDynArray TesterRegisters() {
+    const TKvRegisterType types[17] = {rtString, rtU8,  rtS32, rtU8,  rtU8,  rtU16, rtU16, rtS32, rtS32,
+                                       rtU16,    rtU16, rtS32, rtU16, rtS32, rtU8,  rtU16, rtU16};
+    TKvRegistersDynArray regs;
+    for (int r = 0; r < 17; ++r)
+        regs.append(Declared(quint8(r), types[r]));
+    return regs;
+}
+
 // An engine constructed with a server name, fed device frames, its sent payloads recorded.
 struct TServedEngine {
     QList<QByteArray> Sent;                         // payloads the engine sent
@@ -98,13 +137,6 @@ struct TServedEngine {
     // Any other register value: the traffic at whose pace the server serves commands.
     void Traffic() { Feed(Hex("07 02 07 00 00 00 00")); }
 };
-
-inline TKvRegister Declared(quint8 RegNum, TKvRegisterType Type) {
-    TKvRegister reg;
-    reg.RegAdr = RegNum;
-    reg.RegType = Type;
-    return reg;
-}
 
 // Offsets in the block, as a client counts them.
 constexpr int BlockBuffer = 13;

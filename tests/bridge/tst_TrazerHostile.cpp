@@ -9,10 +9,6 @@
 
 namespace {
 
-QString HexOf(const QByteArray &Data) {
-    return QString::fromLatin1(Data.toHex());
-}
-
 // 0xA5A5A5A5: a write parameter left in the head record with no register to write, so that a
 // stray write into the head shows.
 constexpr quint32 Sentinel = 0xA5A5A5A5u;
@@ -22,10 +18,8 @@ constexpr quint32 Sentinel = 0xA5A5A5A5u;
 class TestTrazerHostile : public QObject {
     Q_OBJECT
 
-    TPrivateSettings FSettings;
-    std::unique_ptr<TCompanion> C;
+    TCompanionSession C;
 
-    QString Open(const QString &Name) { return C->Ask(QStringLiteral("open ") + Name); }
     QString Poke(int Offset, const QByteArray &Bytes) {
         return C->Ask(QStringLiteral("poke %1 %2").arg(Offset).arg(HexOf(Bytes)));
     }
@@ -36,12 +30,8 @@ class TestTrazerHostile : public QObject {
     }
 
 private slots:
-    void initTestCase() {
-        QVERIFY(FSettings.Dir.isValid());
-        C = std::make_unique<TCompanion>(FSettings.Path());
-        QVERIFY(C->Started());
-    }
-    void cleanupTestCase() { C.reset(); }
+    void initTestCase() { QVERIFY(C.Start()); }
+    void cleanupTestCase() { C.Stop(); }
 
     // A count outside 0 ... 1,000,000 is a record that does not fit: restart at 0.
     void inputBufferCountOutOfRange_data() {
@@ -57,7 +47,7 @@ private slots:
         QFETCH(qint64, count);
         const QString name = UniqueServerName(QStringLiteral("Count"));
         TServedEngine e(name);
-        QCOMPARE(Open(name), QStringLiteral("ok 1000289"));
+        QCOMPARE(C.Open(name), QStringLiteral("ok 1000289"));
         QCOMPARE(C->Ask(QStringLiteral("write 0 %1").arg(Sentinel)), QStringLiteral("ok"));
         QCOMPARE(C->Ask(QStringLiteral("setcount %1").arg(count)), QStringLiteral("ok"));
         const QByteArray value("0123456789");
@@ -83,7 +73,7 @@ private slots:
         QFETCH(QString, countAfter);
         const QString name = UniqueServerName(QStringLiteral("Long"));
         TServedEngine e(name);
-        QCOMPARE(Open(name), QStringLiteral("ok 1000289"));
+        QCOMPARE(C.Open(name), QStringLiteral("ok 1000289"));
         QCOMPARE(C->Ask("setcount 0"), QStringLiteral("ok"));
         const QByteArray first("0123456789");
         e.Stream(first);
@@ -127,7 +117,7 @@ private slots:
         QFETCH(QString, extAfter);
         const QString name = UniqueServerName(QStringLiteral("Cmd"));
         TServedEngine e(name);
-        QCOMPARE(Open(name), QStringLiteral("ok 1000289"));
+        QCOMPARE(C.Open(name), QStringLiteral("ok 1000289"));
         QCOMPARE(Poke(BlockExt + 7, Le32(regNum)), QStringLiteral("ok"));
         QCOMPARE(Poke(BlockExt + 5, QByteArray(1, char(command)) + char(status)), QStringLiteral("ok"));
         e.Traffic();
@@ -143,7 +133,7 @@ private slots:
     void answerSizeLeftLarge() {
         const QString name = UniqueServerName(QStringLiteral("Size"));
         TServedEngine e(name);
-        QCOMPARE(Open(name), QStringLiteral("ok 1000289"));
+        QCOMPARE(C.Open(name), QStringLiteral("ok 1000289"));
         const QByteArray pattern = QByteArray(1, char(255)) + QByteArray(256, char(0xAB));
         QCOMPARE(Poke(BlockExt + 19, pattern), QStringLiteral("ok"));
         QCOMPARE(C->Ask("read 3"), QStringLiteral("ok"));
@@ -159,7 +149,7 @@ private slots:
     void writeRequestPlacedWhileSendingIsKept() {
         const QString name = UniqueServerName(QStringLiteral("Race"));
         TServedEngine e(name, {Declared(5, rtU8), Declared(6, rtU8)});
-        QCOMPARE(Open(name), QStringLiteral("ok 1000289"));
+        QCOMPARE(C.Open(name), QStringLiteral("ok 1000289"));
         QCOMPARE(C->Ask("write 5 1"), QStringLiteral("ok"));
         QString placed;
         e.OnSend = [&](const QByteArray &Payload) {
@@ -180,7 +170,7 @@ private slots:
         const QString name = UniqueServerName(QStringLiteral("Conv"));
         TServedEngine e(name, {Declared(5, rtS32)});
         e.Engine->Registers[5].RawData = Hex("01 00 00 00");
-        QCOMPARE(Open(name), QStringLiteral("ok 1000289"));
+        QCOMPARE(C.Open(name), QStringLiteral("ok 1000289"));
         QCOMPARE(C->Ask("write 5 4294967295"), QStringLiteral("ok"));
         e.Traffic();
         QVERIFY(e.Sent.isEmpty());
@@ -201,7 +191,7 @@ private slots:
     void spinLockHeldByTheCompanion() {
         const QString name = UniqueServerName(QStringLiteral("Held"));
         TServedEngine e(name, {Declared(5, rtU8)});
-        QCOMPARE(Open(name), QStringLiteral("ok 1000289"));
+        QCOMPARE(C.Open(name), QStringLiteral("ok 1000289"));
         QCOMPARE(C->Ask("setcount 0"), QStringLiteral("ok"));
         QCOMPARE(C->Ask("write 5 9"), QStringLiteral("ok"));
         QCOMPARE(C->Ask("hold"), QStringLiteral("held"));

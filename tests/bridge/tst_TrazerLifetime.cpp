@@ -3,29 +3,20 @@
 #include "TestMain.h"
 #include "TrazerTestSupport.h"
 
-namespace {
-QString HexOf(const QByteArray &Data) {
-    return QString::fromLatin1(Data.toHex());
-}
-} // namespace
-
 class TestTrazerLifetime : public QObject {
     Q_OBJECT
 
-    TPrivateSettings FSettings;
-    std::unique_ptr<TCompanion> C;
+    TCompanionSession C;
     std::unique_ptr<TCompanion> D; // a second companion for a second block
 
 private slots:
     void initTestCase() {
-        QVERIFY(FSettings.Dir.isValid());
-        C = std::make_unique<TCompanion>(FSettings.Path());
-        D = std::make_unique<TCompanion>(FSettings.Path());
-        QVERIFY(C->Started());
+        QVERIFY(C.Start());
+        D = std::make_unique<TCompanion>(C.SettingsPath());
         QVERIFY(D->Started());
     }
     void cleanupTestCase() {
-        C.reset();
+        C.Stop();
         D.reset();
     }
 
@@ -92,7 +83,7 @@ private slots:
         QProcess crashed;
         crashed.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         crashed.start(QStringLiteral(TRAZER_SERVER_PROC_EXE),
-                      {QStringLiteral("Terminal") + name, QStringLiteral("--settings"), FSettings.Path(),
+                      {QStringLiteral("Terminal") + name, QStringLiteral("--settings"), C.SettingsPath(),
                        QStringLiteral("--hold-lock")});
         QVERIFY(crashed.waitForStarted(30000));
         QTRY_VERIFY_WITH_TIMEOUT(crashed.canReadLine(), 30000);

@@ -13,10 +13,6 @@ QByteArray Bytes(int Count, char First) {
     return out;
 }
 
-QString HexOf(const QByteArray &Data) {
-    return Data.isEmpty() ? QStringLiteral("-") : QString::fromLatin1(Data.toHex());
-}
-
 QString Record(const QByteArray &Value) {
     QByteArray header = Hex("7E");
     header.append(char(Value.size() & 0xFF)).append(char(Value.size() >> 8 & 0xFF));
@@ -29,18 +25,11 @@ QString Record(const QByteArray &Value) {
 class TestTrazerServer : public QObject {
     Q_OBJECT
 
-    TPrivateSettings FSettings;
-    std::unique_ptr<TCompanion> C;
-
-    QString Open(const QString &Name) { return C->Ask(QStringLiteral("open ") + Name); }
+    TCompanionSession C;
 
 private slots:
-    void initTestCase() {
-        QVERIFY(FSettings.Dir.isValid());
-        C = std::make_unique<TCompanion>(FSettings.Path());
-        QVERIFY(C->Started());
-    }
-    void cleanupTestCase() { C.reset(); }
+    void initTestCase() { QVERIFY(C.Start()); }
+    void cleanupTestCase() { C.Stop(); }
 
     void publishedName_data() {
         QTest::addColumn<QString>("given");
@@ -81,7 +70,7 @@ private slots:
         auto e = std::make_unique<TServedEngine>(prefix + name);
         QVERIFY(e->Server());
         QCOMPARE(e->Server()->RegisterServerName, name);
-        QCOMPARE(Open(name), QStringLiteral("ok 1000289"));
+        QCOMPARE(C.Open(name), QStringLiteral("ok 1000289"));
         QCOMPARE(C->Ask("alive " + name), QStringLiteral("alive"));
         QCOMPARE(C->Ask("registry " + name), QStringLiteral("present"));
         QCOMPARE(C->Ask("alive " + prefix + name), QStringLiteral("missing"));
@@ -89,7 +78,7 @@ private slots:
         e.reset();
         QCOMPARE(C->Ask("alive " + name), QStringLiteral("missing"));
         QCOMPARE(C->Ask("registry " + name), QStringLiteral("absent"));
-        QCOMPARE(Open(name), QStringLiteral("missing"));
+        QCOMPARE(C.Open(name), QStringLiteral("missing"));
     }
 
     void serverRegistersAreDeclared() {
@@ -109,7 +98,7 @@ private slots:
     void blockStartsMarkedFull() {
         const QString name = UniqueServerName(QStringLiteral("Full"));
         TServedEngine e(name, {Declared(4, rtU8)});
-        QCOMPARE(Open(name), QStringLiteral("ok 1000289"));
+        QCOMPARE(C.Open(name), QStringLiteral("ok 1000289"));
         QCOMPARE(C->Ask("head"), QStringLiteral("lock=0 reg=0 params=0 count=1000000"));
         QCOMPARE(C->Ask("ext"), QStringLiteral("type=1 size=276 command=0 status=0 p1=0 p2=0 p3=0 p4size=0"));
 
@@ -150,7 +139,7 @@ private slots:
         QFETCH(int, countAfter);
         const QString name = UniqueServerName(QStringLiteral("Wrap"));
         TServedEngine e(name);
-        QCOMPARE(Open(name), QStringLiteral("ok 1000289"));
+        QCOMPARE(C.Open(name), QStringLiteral("ok 1000289"));
         QCOMPARE(C->Ask(QStringLiteral("setcount %1").arg(used)), QStringLiteral("ok"));
         const QByteArray value = Bytes(length, 'A');
         e.Stream(value);
@@ -189,7 +178,7 @@ private slots:
         QFETCH(QString, expected);
         const QString name = UniqueServerName(QStringLiteral("Read"));
         TServedEngine e(name);
-        QCOMPARE(Open(name), QStringLiteral("ok 1000289"));
+        QCOMPARE(C.Open(name), QStringLiteral("ok 1000289"));
         if (!presetAnswer.isEmpty())
             QCOMPARE(C->Ask(QStringLiteral("poke %1 %2").arg(BlockExt + 19).arg(presetAnswer)),
                      QStringLiteral("ok"));
@@ -231,7 +220,7 @@ private slots:
         QFETCH(QByteArray, sent);
         const QString name = UniqueServerName(QStringLiteral("Write"));
         TServedEngine e(name, {Declared(5, TKvRegisterType(type))});
-        QCOMPARE(Open(name), QStringLiteral("ok 1000289"));
+        QCOMPARE(C.Open(name), QStringLiteral("ok 1000289"));
         QCOMPARE(C->Ask(QStringLiteral("write 5 %1").arg(param)), QStringLiteral("ok"));
         QVERIFY(e.Sent.isEmpty());
         e.Traffic();
@@ -245,7 +234,7 @@ private slots:
     void registerZeroIsNeverWritten() {
         const QString name = UniqueServerName(QStringLiteral("Zero"));
         TServedEngine e(name, {Declared(0, rtString)});
-        QCOMPARE(Open(name), QStringLiteral("ok 1000289"));
+        QCOMPARE(C.Open(name), QStringLiteral("ok 1000289"));
         QCOMPARE(C->Ask("write 0 5"), QStringLiteral("ok"));
         e.Traffic();
         e.Traffic();

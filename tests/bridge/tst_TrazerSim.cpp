@@ -9,20 +9,6 @@
 #include <QTimer>
 #include <QtEndian>
 
-namespace {
-
-// The tester's register declarations as the program hands them to its engine.
-TKvRegistersDynArray TesterRegisters() {
-    const TKvRegisterType types[17] = {rtString, rtU8,  rtS32, rtU8,  rtU8,  rtU16, rtU16, rtS32, rtS32,
-                                       rtU16,    rtU16, rtS32, rtU16, rtS32, rtU8,  rtU16, rtU16};
-    TKvRegistersDynArray regs;
-    for (int r = 0; r < 17; ++r)
-        regs.append(Declared(quint8(r), types[r]));
-    return regs;
-}
-
-} // namespace
-
 class TestTrazerSim : public QObject {
     Q_OBJECT
 
