@@ -1,6 +1,6 @@
 // The program's companion scope bridge: where its name comes from (the option, else the
-// settings file), and the main window's
-// connection engine publishing the tester's registers under it while connected.
+// settings file), and the main window's connection engine publishing the tester's registers
+// under it while connected.
 #include "TestMain.h"
 #include "TrazerTestSupport.h"
 #include "uFormTamrel.h"
