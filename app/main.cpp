@@ -1,8 +1,9 @@
 // Program start: the application object with the general error display, the program's
-// settings (the update server's address), the main window, and the message loop until the
-// main window closes.
+// settings (the update server's address, the companion scope's bridge), the main window,
+// and the message loop until the main window closes.
 #include "uFormTamrel.h"
 #include "uKvApplication.h"
+#include "uTamrelScopeBridge.h"
 #include "uUpdateServerSetting.h"
 
 #include <QCommandLineParser>
@@ -20,6 +21,12 @@ int main(int argc, char **argv) {
         "update-server",
         "Base address of the update server (default from the settings file, else the demo server).", "url");
     Parser.addOption(UpdateServer);
+    const QCommandLineOption ScopeBridge(
+        "scope-bridge",
+        "Publish the connection's registers to the companion scope program under this name "
+        "(default from the settings file; empty: off).",
+        "name");
+    Parser.addOption(ScopeBridge);
     Parser.process(App);
     QString Error;
     const QString Address =
@@ -31,6 +38,8 @@ int main(int argc, char **argv) {
     SetUpdateServerAddress(Address);
 
     TFormTamrel Form;
+    Form.ScopeBridgeName = TamrelScopeBridgeName(Parser.isSet(ScopeBridge), Parser.value(ScopeBridge),
+                                                 UpdateServerSettingsFilePath());
     Form.show();
     if (!Error.isEmpty()) TKvApplication::ShowError(Error);
     return App.exec();

@@ -45,6 +45,9 @@ public:
     void OnReceivedRegister(TKvProtocol *SenderKvProtocol, quint8 RegNum);
     // The register numbers one polling tick queues, in their order.
     QVector<quint8> PolledRegisters() const;
+    // Name under which connection engines publish their registers to the companion scope;
+    // empty (the default): none.
+    QString ScopeBridgeName;
 
     // ---- User settings ----
     void RadioGroupPumpTypeClick();

@@ -50,7 +50,8 @@ TOnCreateProtocolRef TFormTamrel::MakeProtocolFactory() {
         auto *P = new TKvProtocol(
             Output, Registers,
             [this](TKvProtocol *Sender, quint8 RegNum) { OnReceivedRegister(Sender, RegNum); }, TOnAck(),
-            TOutputData(), false, QStringLiteral("TamrelLog"), SenderDeviceLink->GetProtocolInThread());
+            TOutputData(), false, QStringLiteral("TamrelLog"), SenderDeviceLink->GetProtocolInThread(),
+            ScopeBridgeName);
         SenderDeviceLink->SetKvProtocol(P);
         SenderDeviceLink->SetOnReceived([P](const QByteArray &Data) { P->InputData(Data); });
     };

@@ -1,6 +1,7 @@
 // The engine: construction, the frame layer, the packet interpreter, direct register
 // commands, the pending-answer lists and their time-out timer.
 #include "uKvProtocol.h"
+#include "uKvTrazerHook.h"
 #include "uPlatformTick.h"
 
 #include <QCoreApplication>
@@ -33,9 +34,20 @@ TKvProtocol::TKvProtocol(TOutputData AOutputData, const TKvRegistersDynArray &AR
             throw;
         }
     }
-    // The shared-memory register server is attached by its own unit; the engine only keeps
-    // the interface and the notification hook for it.
-    Q_UNUSED(TrazerServerName);
+    if (!TrazerServerName.isEmpty()) {
+        // The server comes from its own library, which installs its factory when linked.
+        if (const TTrazerServerFactory MakeServer = TrazerServerFactory()) {
+            try {
+                TrazerServerI = MakeServer(this, TrazerServerName);
+            } catch (...) {
+                delete TimerCheckTimeout;
+                throw;
+            }
+        } else {
+            LogMessage(QStringLiteral("TrazerServer \"%1\" not created: no shared-memory server in this program")
+                           .arg(TrazerServerName));
+        }
+    }
 
     FirstPacket = true;
     PrevPacketCounter = 255;

@@ -1,0 +1,24 @@
+#pragma once
+// The engine's one link to the shared-memory register server. The server lives in a library
+// of its own that installs its factory here when it is linked into the program; the engine
+// holds whatever the factory returns through this interface and knows nothing else of it.
+#include <QString>
+
+#include <memory>
+
+class TKvProtocol;
+
+// The basic interface of the server: only its lifetime is shared with the engine.
+class ITrazerServer {
+public:
+    virtual ~ITrazerServer() = default;
+};
+
+// Makes the server of an engine under the given (non-empty) name; may return null.
+using TTrazerServerFactory = std::shared_ptr<ITrazerServer> (*)(TKvProtocol *AKvProtocol,
+                                                                const QString &TrazerServerName);
+
+// Installed once by the server's library while the program loads; null uninstalls.
+void SetTrazerServerFactory(TTrazerServerFactory Factory);
+// The installed factory, or null when no server library is linked.
+TTrazerServerFactory TrazerServerFactory();

@@ -1,0 +1,143 @@
+#pragma once
+// The pieces the shared-memory server tests share: the companion in its own process, a private
+// settings folder for the server's announcement, names no other test run uses, and an engine
+// with a server that is fed device frames and records what it sends.
+#include "KvTestFixture.h"
+#include "uKvProtocol.h"
+#include "uTrazerServerKv.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QSettings>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+// The companion program, driven line by line (see trazer_companion.cpp).
+class TCompanion {
+public:
+    explicit TCompanion(const QString &SettingsDir) {
+        FProc.setProgram(QStringLiteral(TRAZER_COMPANION_EXE));
+        FProc.setArguments({QStringLiteral("--settings"), SettingsDir});
+        FProc.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        FProc.start();
+        FStarted = FProc.waitForStarted(30000) && ReadLine() == QStringLiteral("ready");
+    }
+    ~TCompanion() {
+        if (FProc.state() == QProcess::NotRunning) return;
+        FProc.write("quit\n");
+        if (!FProc.waitForFinished(10000)) {
+            FProc.kill();
+            FProc.waitForFinished(10000);
+        }
+    }
+    TCompanion(const TCompanion &) = delete;
+    TCompanion &operator=(const TCompanion &) = delete;
+
+    bool Started() const { return FStarted; }
+    // Sends one command and returns its answer line ("" when none came in time).
+    QString Ask(const QString &Command, int TimeoutMs = 60000) {
+        FProc.write(Command.toUtf8() + '\n');
+        return ReadLine(TimeoutMs);
+    }
+    // Sends a command whose answer is collected later with Answer (for long-running ones).
+    void Send(const QString &Command) { FProc.write(Command.toUtf8() + '\n'); }
+    bool AnswerReady() const { return FProc.canReadLine(); }
+    QString Answer() { return QString::fromUtf8(FProc.readLine()).trimmed(); }
+
+private:
+    QString ReadLine(int TimeoutMs = 60000) {
+        QElapsedTimer clock;
+        clock.start();
+        while (!FProc.canReadLine()) {
+            if (clock.elapsed() > TimeoutMs || FProc.state() == QProcess::NotRunning) return {};
+            FProc.waitForReadyRead(100);
+        }
+        return QString::fromUtf8(FProc.readLine()).trimmed();
+    }
+    QProcess FProc;
+    bool FStarted = false;
+};
+
+// A server name for this test process only: test runs side by side must not meet in /dev/shm.
+inline QString UniqueServerName(const QString &Tag) {
+    return QStringLiteral("TamrelTest%1%2").arg(QCoreApplication::applicationPid()).arg(Tag);
+}
+
+// The server's announcement goes to a settings folder of the test's own.
+struct TPrivateSettings {
+    QTemporaryDir Dir;
+    TPrivateSettings() { QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, Dir.path()); }
+    QString Path() const { return Dir.path(); }
+};
+
+// One companion for a whole test class, with the class's private settings folder.
+class TCompanionSession {
+public:
+    bool Start() {
+        FCompanion = std::make_unique<TCompanion>(FSettings.Path());
+        return FSettings.Dir.isValid() && FCompanion->Started();
+    }
+    void Stop() { FCompanion.reset(); }
+    TCompanion *operator->() const { return FCompanion.get(); }
+    QString Open(const QString &Name) { return FCompanion->Ask(QStringLiteral("open ") + Name); }
+    QString SettingsPath() const { return FSettings.Path(); }
+
+private:
+    TPrivateSettings FSettings;
+    std::unique_ptr<TCompanion> FCompanion;
+};
+
+// Bytes as the companion prints them.
+inline QString HexOf(const QByteArray &Data) {
+    return Data.isEmpty() ? QStringLiteral("-") : QString::fromLatin1(Data.toHex());
+}
+
+inline TKvRegister Declared(quint8 RegNum, TKvRegisterType Type) {
+    TKvRegister reg;
+    reg.RegAdr = RegNum;
+    reg.RegType = Type;
+    return reg;
+}
+
+// The tester's register declarations as the program hands them to its engine.
+inline TKvRegistersDynArray TesterRegisters() {
+    const TKvRegisterType types[17] = {rtString, rtU8,  rtS32, rtU8,  rtU8,  rtU16, rtU16, rtS32, rtS32,
+                                       rtU16,    rtU16, rtS32, rtU16, rtS32, rtU8,  rtU16, rtU16};
+    TKvRegistersDynArray regs;
+    for (int r = 0; r < 17; ++r)
+        regs.append(Declared(quint8(r), types[r]));
+    return regs;
+}
+
+// An engine constructed with a server name, fed device frames, its sent payloads recorded.
+struct TServedEngine {
+    QList<QByteArray> Sent;                         // payloads the engine sent
+    QList<quint8> Notified;                         // the application's OnReceivedRegister
+    std::function<void(const QByteArray &)> OnSend; // called for each payload as it is sent
+    std::unique_ptr<TKvProtocol> Engine;
+
+    explicit TServedEngine(const QString &Name, const TKvRegistersDynArray &Regs = {}) {
+        Engine = std::make_unique<TKvProtocol>(
+            [this](const QByteArray &Frame) {
+                const QByteArray payload = TKvCapture::PayloadOf(Frame);
+                Sent << payload;
+                if (OnSend) OnSend(payload);
+            },
+            Regs, [this](TKvProtocol *, quint8 r) { Notified << r; }, TOnAck{}, TOutputData{}, false,
+            QString{}, false, Name);
+        Engine->FirstPacket = false; // requests go out as they are, without the first-contact probe
+    }
+    TTrazerServer *Server() const { return dynamic_cast<TTrazerServer *>(Engine->TrazerServerI.get()); }
+    void Feed(const QByteArray &Payload) { Engine->InputData(DeviceFrame(Payload)); }
+    // A value of register 254 as the device sends it.
+    void Stream(const QByteArray &Value) { Feed(Hex("07 FE 0A") + Value); }
+    // Any other register value: the traffic at whose pace the server serves commands.
+    void Traffic() { Feed(Hex("07 02 07 00 00 00 00")); }
+};
+
+// Offsets in the block, as a client counts them.
+constexpr int BlockBuffer = 13;
+constexpr int BlockExt = 13 + 1000000;
