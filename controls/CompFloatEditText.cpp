@@ -114,6 +114,93 @@ bool ReadInt(const QString &Text, qint64 &Value, int &ErrorPos) {
     return true;
 }
 
+bool CharAllowed(QChar Ch, bool IntegerMode) {
+    if ((Ch >= QLatin1Char('0') && Ch <= QLatin1Char('9')) || Ch == QLatin1Char('+') ||
+        Ch == QLatin1Char('-'))
+        return true;
+    return !IntegerMode && (Ch == QLatin1Char(',') || Ch == QLatin1Char('.') || Ch == QLatin1Char('e') ||
+                            Ch == QLatin1Char('E'));
+}
+
+QString CleanText(const QString &Text, bool IntegerMode) {
+    QString cleaned;
+    for (QChar c : Text) {
+        if (!CharAllowed(c, IntegerMode)) continue;
+        cleaned += c == QLatin1Char(',') ? QLatin1Char('.') : c;
+    }
+    auto isDigit = [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); };
+    auto isSign = [](QChar c) { return c == QLatin1Char('+') || c == QLatin1Char('-'); };
+    auto isExp = [](QChar c) { return c == QLatin1Char('e') || c == QLatin1Char('E'); };
+    // Sign, integer digits, point, fraction digits, exponent letter, exponent sign, exponent digits;
+    // whatever does not fit the state it arrives in is dropped.
+    QString result;
+    int state = 0;
+    int i = 0;
+    while (i < cleaned.size()) {
+        const QChar c = cleaned.at(i);
+        bool keep = false;
+        bool reexamine = false;
+        switch (state) {
+        case 0:
+            if (isSign(c) || isDigit(c)) {
+                keep = true;
+                state = 1;
+            }
+            break;
+        case 1:
+            if (isDigit(c))
+                keep = true;
+            else if (c == QLatin1Char('.') || isExp(c)) {
+                state = 2;
+                reexamine = true;
+            }
+            break;
+        case 2:
+            if (c == QLatin1Char('.')) {
+                keep = true;
+                state = 3;
+            } else if (isDigit(c) || isExp(c)) {
+                state = 3;
+                reexamine = true;
+            }
+            break;
+        case 3:
+            if (isDigit(c))
+                keep = true;
+            else if (isExp(c)) {
+                state = 4;
+                reexamine = true;
+            }
+            break;
+        case 4:
+            if (isExp(c)) {
+                keep = true;
+                state = 5;
+            } else if (isSign(c) || isDigit(c)) {
+                state = 5;
+                reexamine = true;
+            }
+            break;
+        case 5:
+            if (isSign(c)) {
+                keep = true;
+                state = 6;
+            } else if (isDigit(c)) {
+                state = 6;
+                reexamine = true;
+            }
+            break;
+        default:
+            if (isDigit(c)) keep = true;
+            break;
+        }
+        if (reexamine) continue;
+        if (keep) result += c;
+        ++i;
+    }
+    return result;
+}
+
 qint64 TruncToInt64(long double Value) {
     if (std::isnan(Value)) return 0;
     const long double t = std::trunc(Value);
