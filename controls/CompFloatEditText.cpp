@@ -321,8 +321,11 @@ QString FormatFixed(long double Value, int Precision, int Digits) {
         e.Round(digits + 1);
         return Exponential(e, digits);
     }
-    limited.Round(limited.Exponent + 1 + digits);
-    return Fixed(limited, digits);
+    // One rounding from the full value, at the last significant digit or the last decimal,
+    // whichever comes first; rounding twice would let a 5 made by the first carry into the second.
+    TDecimal fixed = d;
+    fixed.Round(std::min(precision, d.Exponent + 1 + digits));
+    return Fixed(fixed, digits);
 }
 
 } // namespace CompFloatEditText

@@ -54,6 +54,10 @@ private slots:
         QTest::newRow("rounds to zero without sign") << "C" << false << 10 << 2 << -0.001 << "0.00";
         QTest::newRow("significant digits limit") << "C" << false << 4 << 2 << 12.3456 << "12.35";
         QTest::newRow("precision limits fraction") << "C" << false << 3 << 2 << 12.3456 << "12.30";
+        // One rounding, at the significant digit or the decimal that comes first: rounding to the
+        // significant digits and then again to the decimals would carry a 5 into the shown digits.
+        QTest::newRow("rounded once at the decimals") << "C" << false << 10 << 2 << 1.2349999999 << "1.23";
+        QTest::newRow("rounded once, small value") << "C" << false << 2 << 3 << 0.00149 << "0.001";
         QTest::newRow("integer part longer than precision")
             << "C" << false << 4 << 2 << 123456.0 << "1.23e+05";
         QTest::newRow("integer mode") << "de_DE" << true << 10 << 2 << -42.0 << "-42";
