@@ -35,9 +35,12 @@ private slots:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<double>("value");
-        QTest::newRow("below the minimum") << false << "-0.004" << "0.00" << 0.0;
-        QTest::newRow("above the maximum") << false << "100.004" << "100.00" << 100.0;
-        QTest::newRow("below the minimum, asked, Yes") << true << "-0.004" << "0.00" << 0.0;
+        QTest::newRow("below the minimum") << false << "-0.004"
+                                           << "0.00" << 0.0;
+        QTest::newRow("above the maximum") << false << "100.004"
+                                           << "100.00" << 100.0;
+        QTest::newRow("below the minimum, asked, Yes") << true << "-0.004"
+                                                       << "0.00" << 0.0;
     }
     void typedJustOutsideRangeIsCorrected() {
         QFETCH(bool, ask);
