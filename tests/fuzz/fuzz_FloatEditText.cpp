@@ -162,7 +162,11 @@ void CheckFormat(long double Value, int Precision, int Digits) {
     CHECK(!shown.isEmpty(), label);
     long double back = 0;
     int pos = 0;
-    CHECK(ReadFloat(shown, back, pos), label);
+    if (!ReadFloat(shown, back, pos)) {
+        // Only a value next to the largest one can show, rounded up, as a number beyond it.
+        CHECK(std::fabs(Value) > std::numeric_limits<long double>::max() / 2, label);
+        return;
+    }
     const int d = std::min(Digits, 18);
     const int p = std::min(std::max(Precision, 1), 18);
     const long double a = std::fabs(Value);
