@@ -2,6 +2,7 @@
 // (QApplication switches LC_NUMERIC to the user's locale, so strtold/printf cannot be used).
 #include "CompFloatEdit.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -67,8 +68,21 @@ bool ReadFloat(const QString &Text, long double &Value, int &ErrorPos) {
     long double v = 0;
     const auto res = std::from_chars(number.data(), number.data() + number.size(), v);
     if (res.ec == std::errc::result_out_of_range) {
-        // Too small to represent reads as zero; too large is unreadable.
-        if (!expNegative || expPart.empty()) {
+        // Too small to represent reads as zero; too large is unreadable. Which of the two is told
+        // by the decimal exponent of the first significant digit, not by the exponent's sign
+        // alone: '0.000...1' without an exponent can be too small, '1000...0e-1' too large.
+        long long lead;
+        const size_t firstInt = intPart.find_first_not_of('0');
+        if (firstInt != std::string::npos) {
+            lead = static_cast<long long>(intPart.size() - firstInt) - 1;
+        } else {
+            const size_t firstFrac = fracPart.find_first_not_of('0');
+            lead = -static_cast<long long>(firstFrac == std::string::npos ? 0 : firstFrac) - 1;
+        }
+        long long exponent = 0;
+        for (char c : expPart)
+            exponent = std::min(exponent * 10 + (c - '0'), 1000000000000LL);
+        if (lead + (expNegative ? -exponent : exponent) >= 0) {
             ErrorPos = numberStart + 1;
             return false;
         }

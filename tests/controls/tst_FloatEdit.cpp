@@ -96,6 +96,16 @@ private slots:
         QTest::newRow("missing exponent digits") << false << "1e" << 0.0 << qint64(0) << 3;
         QTest::newRow("second point") << false << "1.2.3" << 0.0 << qint64(0) << 4;
         QTest::newRow("empty fails at 1") << false << "" << 0.0 << qint64(0) << 1;
+        // Beyond the extended range: too small reads as zero, too large is unreadable, whatever
+        // the exponent says on its own (a pasted text can be thousands of digits long).
+        const QString zeros(4960, QLatin1Char('0'));
+        QTest::newRow("too small") << false << "1e-5000" << 0.0 << qint64(0) << 0;
+        QTest::newRow("too large") << false << "1e5000" << 0.0 << qint64(0) << 1;
+        QTest::newRow("too small, long fraction") << false << "0." + zeros + "1" << 0.0 << qint64(0) << 0;
+        QTest::newRow("too small, positive exponent")
+            << false << "0." + zeros + "1e5" << 0.0 << qint64(0) << 0;
+        QTest::newRow("too large, negative exponent")
+            << false << "1" + zeros + "e-1" << 0.0 << qint64(0) << 1;
         QTest::newRow("integer: fraction truncated") << true << "12.5" << 12.0 << qint64(12) << 3;
         QTest::newRow("integer: negative fraction") << true << "-12.9" << -12.0 << qint64(-12) << 4;
         QTest::newRow("integer: garbage") << true << "x1" << 0.0 << qint64(0) << 1;
