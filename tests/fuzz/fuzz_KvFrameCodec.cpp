@@ -11,6 +11,10 @@
 
 namespace {
 
+// The reference code that the results are held against adds no coverage of its own: the fuzzer
+// is to be guided by what the code under test reaches.
+#define NO_COVERAGE __attribute__((no_sanitize("coverage")))
+
 void Fail(const char *What) {
     std::fprintf(stderr, "codec invariant broken: %s\n", What);
     std::abort();
@@ -21,7 +25,7 @@ void Fail(const char *What) {
     } while (0)
 
 // CRC-16/MODBUS bit by bit, as the line's definition reads.
-quint16 RefCrc16(const std::string &Data) {
+NO_COVERAGE quint16 RefCrc16(const std::string &Data) {
     quint16 crc = 0xFFFF;
     for (unsigned char b : Data) {
         crc ^= b;
@@ -32,7 +36,7 @@ quint16 RefCrc16(const std::string &Data) {
 }
 
 // One left-to-right pass replacing the pair 7D <Second> by Result; written bytes are not looked at again.
-std::string RefPass(const std::string &In, char Second, char Result) {
+NO_COVERAGE std::string RefPass(const std::string &In, char Second, char Result) {
     std::string out;
     for (size_t i = 0; i < In.size(); ++i) {
         if (In[i] == 0x7D && i + 1 < In.size() && In[i + 1] == Second) {
@@ -44,7 +48,7 @@ std::string RefPass(const std::string &In, char Second, char Result) {
     }
     return out;
 }
-std::string RefUnescape(const std::string &In) {
+NO_COVERAGE std::string RefUnescape(const std::string &In) {
     return RefPass(RefPass(In, 0x3E, 0x7E), 0x3D, 0x7D);
 }
 
@@ -54,7 +58,7 @@ struct TRefFrame {
 };
 // The receiver's rules step by step: first delimiter, next delimiter; adjacent ones drop the
 // first; otherwise the body goes and everything up to the closing delimiter with it.
-std::vector<TRefFrame> RefFrames(std::string Buffer, std::string &Rest) {
+NO_COVERAGE std::vector<TRefFrame> RefFrames(std::string Buffer, std::string &Rest) {
     std::vector<TRefFrame> out;
     for (;;) {
         const size_t open = Buffer.find('\x7E');
@@ -73,7 +77,7 @@ std::vector<TRefFrame> RefFrames(std::string Buffer, std::string &Rest) {
     return out;
 }
 
-std::string Std(const QByteArray &a) {
+NO_COVERAGE std::string Std(const QByteArray &a) {
     return std::string(a.constData(), size_t(a.size()));
 }
 

@@ -32,6 +32,10 @@
 
 namespace {
 
+// The reference code that the results are held against adds no coverage of its own: the fuzzer
+// is to be guided by what the code under test reaches.
+#define NO_COVERAGE __attribute__((no_sanitize("coverage")))
+
 void Fail(const char *What) {
     std::fprintf(stderr, "engine invariant broken: %s\n", What);
     std::abort();
@@ -83,25 +87,27 @@ struct TModel {
     bool Forbid = false;
     std::array<TKvRegister, 256> Regs;
 
-    static std::string Pass(const std::string &In, char Second, char Result) {
-        std::string out;
+    NO_COVERAGE static std::string Pass(const std::string &In, char Second, char Result) {
+        std::string out(In.size(), '\0');
+        size_t n = 0;
         for (size_t i = 0; i < In.size(); ++i) {
             if (In[i] == 0x7D && i + 1 < In.size() && In[i + 1] == Second) {
-                out += Result;
+                out[n++] = Result;
                 ++i;
             } else {
-                out += In[i];
+                out[n++] = In[i];
             }
         }
+        out.resize(n);
         return out;
     }
-    static bool SumOk(const std::string &b) {
+    NO_COVERAGE static bool SumOk(const std::string &b) {
         unsigned sum = 0;
         for (unsigned char c : b)
             sum += c;
         return (sum & 0xFF) == 0;
     }
-    static bool CrcOk(const std::string &b) {
+    NO_COVERAGE static bool CrcOk(const std::string &b) {
         quint16 crc = 0xFFFF;
         for (unsigned char c : b) {
             crc ^= c;
@@ -111,7 +117,7 @@ struct TModel {
         return crc == 0;
     }
 
-    void Feed(const QByteArray &Data) {
+    NO_COVERAGE void Feed(const QByteArray &Data) {
         Buffer.append(Data.constData(), size_t(Data.size()));
         size_t pos = 0;
         for (;;) {
@@ -135,7 +141,7 @@ struct TModel {
         }
     }
 
-    void Body(const std::string &Escaped) {
+    NO_COVERAGE void Body(const std::string &Escaped) {
         std::string b = Pass(Pass(Escaped, 0x3E, 0x7E), 0x3D, 0x7D);
         if (b.size() < 2) return;
         bool crc;
@@ -170,7 +176,7 @@ struct TModel {
         if (!b.empty()) Dispatch(b);
     }
 
-    void Dispatch(std::string p) {
+    NO_COVERAGE void Dispatch(std::string p) {
         quint8 dev = 0;
         if (quint8(p[0]) == 0xAD) {
             if (p.size() < 3) return;
@@ -320,7 +326,7 @@ private:
         if ((FFlags & 0x40) && FSent == FArg % 8 + 1) FEngine.reset();
     }
 
-    void Compare() {
+    NO_COVERAGE void Compare() {
         if (!FEngine) return;
         const TKvProtocol &e = *FEngine;
         CHECK(e.BufferedBytes() <= TKvProtocol::MaxBufferRx);
