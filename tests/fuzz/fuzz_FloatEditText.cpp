@@ -10,6 +10,7 @@
 // read back within its rounding; and a field that validates with automatic correction must end
 // valid and inside its range.
 #include "CompFloatEdit.h"
+#include "FuzzSupport.h"
 
 #include <QApplication>
 
@@ -28,20 +29,6 @@
 using namespace CompFloatEditText;
 
 namespace {
-
-// The reference code that the results are held against adds no coverage of its own: the fuzzer
-// is to be guided by what the code under test reaches.
-#define NO_COVERAGE __attribute__((no_sanitize("coverage")))
-
-void Fail(const char *What, const QString &Text) {
-    std::fprintf(stderr, "numeric text invariant broken: %s\n  text: \"%s\"\n", What,
-                 Text.toUtf8().constData());
-    std::abort();
-}
-#define CHECK(cond, text)                                                                                    \
-    do {                                                                                                     \
-        if (!(cond)) Fail(#cond, text);                                                                      \
-    } while (0)
 
 locale_t CLocale() {
     static const locale_t c = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
@@ -263,10 +250,7 @@ extern "C" const char *__lsan_default_suppressions() {
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "fuzz_FloatEditText";
-    static char *argv[] = {name, nullptr};
-    new QApplication(argc, argv);
+    CreateApplication<QApplication>("fuzz_FloatEditText");
     // The field never asks in this target; a question would be a fault of the harness.
     TFloatEdit::SetQuestionHandler([](QWidget *, const QString &, const QString &) -> bool { std::abort(); });
     return 0;

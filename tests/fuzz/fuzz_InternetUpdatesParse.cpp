@@ -4,6 +4,7 @@
 // gets a group and caption of its own shape, is sent as an address that keeps the server's host
 // and carries the name back exactly, and, when accepted as a local file name, stays a plain
 // name in the chosen folder.
+#include "FuzzSupport.h"
 #include "uInternetUpdatesParse.h"
 
 #include <QCoreApplication>
@@ -18,15 +19,6 @@
 #include <cstdlib>
 
 namespace {
-
-void Fail(const char *What, const QString &Row) {
-    std::fprintf(stderr, "update list invariant broken: %s\n  row: \"%s\"\n", What, Row.toUtf8().constData());
-    std::abort();
-}
-#define CHECK(cond, row)                                                                                     \
-    do {                                                                                                     \
-        if (!(cond)) Fail(#cond, row);                                                                       \
-    } while (0)
 
 const QString Host = QStringLiteral("updates.example");
 const QString BaseAddress = QStringLiteral("http://updates.example/firmware_update/KVBL/");
@@ -134,10 +126,7 @@ void CheckLocalName(const QString &Row) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    static int argc = 1;
-    static char name[] = "fuzz_InternetUpdatesParse";
-    static char *argv[] = {name, nullptr};
-    new QCoreApplication(argc, argv);
+    CreateApplication<QCoreApplication>("fuzz_InternetUpdatesParse");
     CHECK(Folder() && Folder()->isValid(), QString());
     return 0;
 }

@@ -1,6 +1,7 @@
 // Fuzz target for the frame codec (uKvFrameCodec): the input is taken as received bytes and as a
 // payload to send. Frame finding is held against a plain reading of the receiver's rules, every
 // frame found is decoded and built again, and every payload built into a frame is found again.
+#include "FuzzSupport.h"
 #include "uKvFrameCodec.h"
 
 #include <cstdint>
@@ -10,19 +11,6 @@
 #include <vector>
 
 namespace {
-
-// The reference code that the results are held against adds no coverage of its own: the fuzzer
-// is to be guided by what the code under test reaches.
-#define NO_COVERAGE __attribute__((no_sanitize("coverage")))
-
-void Fail(const char *What) {
-    std::fprintf(stderr, "codec invariant broken: %s\n", What);
-    std::abort();
-}
-#define CHECK(cond)                                                                                          \
-    do {                                                                                                     \
-        if (!(cond)) Fail(#cond);                                                                            \
-    } while (0)
 
 // CRC-16/MODBUS bit by bit, as the line's definition reads.
 NO_COVERAGE quint16 RefCrc16(const std::string &Data) {

@@ -18,6 +18,7 @@
 // Every chunk is fed to the engine and to a plain model of the receiver's rules; after each chunk
 // the mode, the counters, the buffered bytes and the register mirror must agree, and the buffer
 // must stay within its bound. Every frame the engine sends is checked on the way out.
+#include "FuzzSupport.h"
 #include "uKvProtocol.h"
 
 #include <QCoreApplication>
@@ -31,19 +32,6 @@
 #include <string>
 
 namespace {
-
-// The reference code that the results are held against adds no coverage of its own: the fuzzer
-// is to be guided by what the code under test reaches.
-#define NO_COVERAGE __attribute__((no_sanitize("coverage")))
-
-void Fail(const char *What) {
-    std::fprintf(stderr, "engine invariant broken: %s\n", What);
-    std::abort();
-}
-#define CHECK(cond)                                                                                          \
-    do {                                                                                                     \
-        if (!(cond)) Fail(#cond);                                                                            \
-    } while (0)
 
 // Registers the harness itself writes; received values for them are not compared, because a queued
 // write puts its value into the mirror when it is sent.
@@ -375,10 +363,7 @@ private:
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     // The engine's time-out timer needs an event dispatcher on this thread.
-    static int argc = 1;
-    static char name[] = "fuzz_KvProtocolInput";
-    static char *argv[] = {name, nullptr};
-    new QCoreApplication(argc, argv);
+    CreateApplication<QCoreApplication>("fuzz_KvProtocolInput");
     return 0;
 }
 
