@@ -142,7 +142,10 @@ void TFloatEdit::SetValueFloat(long double Value) {
             return;
         }
         const long double x = std::min(std::max(Value, FMinValueFloat), FMaxValueFloat);
-        if (FValueSynchronized && std::fabs(FValueFloat - x) < FValueFloatComp) return;
+        // A write that would not change what is shown leaves the text alone, but only while the
+        // stored value is inside the range: a typed value just outside it must still become the bound.
+        const bool storedInRange = FValueFloat >= FMinValueFloat && FValueFloat <= FMaxValueFloat;
+        if (FValueSynchronized && storedInRange && std::fabs(FValueFloat - x) < FValueFloatComp) return;
         FValueFloat = x;
         FValueInt = TruncToInt64(x);
         ShowValue();

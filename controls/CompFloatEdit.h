@@ -167,6 +167,14 @@ namespace CompFloatEditText {
 // reading stopped (an empty text fails at 1), 0 on success.
 bool ReadFloat(const QString &Text, long double &Value, int &ErrorPos);
 bool ReadInt(const QString &Text, qint64 &Value, int &ErrorPos);
+// A character that a number of the mode can hold: sign and digits; in float mode also ",", ".",
+// "E" and "e".
+bool CharAllowed(QChar Ch, bool IntegerMode);
+// The correction of a text that does not read as a number: drops every character the mode does not
+// allow, turns "," into ".", then keeps of the rest only what fits sign, digits, point, fraction,
+// exponent letter, exponent sign and exponent digits in this order ('1.5e+3x' -> '1.5e+3',
+// '--12' -> '-12', '1.2.3' -> '1.23'). The result may still fail to read ('-', '1e').
+QString CleanText(const QString &Text, bool IntegerMode);
 // Truncation toward zero that saturates at the 64-bit limits (NaN gives 0).
 qint64 TruncToInt64(long double Value);
 // Fixed form with Digits decimals and "." as separator, limited to Precision significant digits;

@@ -141,91 +141,13 @@ int TFloatEdit::Validate(bool AutoCorrect, bool AutoCorrectAsk) {
 // ---- text correction --------------------------------------------------------------------
 
 bool TFloatEdit::CharAllowed(QChar Ch) const {
-    if ((Ch >= QLatin1Char('0') && Ch <= QLatin1Char('9')) || Ch == QLatin1Char('+') ||
-        Ch == QLatin1Char('-'))
-        return true;
-    return !FIntegerMode && (Ch == QLatin1Char(',') || Ch == QLatin1Char('.') || Ch == QLatin1Char('e') ||
-                             Ch == QLatin1Char('E'));
+    return CompFloatEditText::CharAllowed(Ch, FIntegerMode);
 }
 
 long double TFloatEdit::CorrectText() {
     const QString original = text();
     if (original.isEmpty()) return 0;
-    QString cleaned;
-    for (QChar c : original) {
-        if (!CharAllowed(c)) continue;
-        cleaned += c == QLatin1Char(',') ? QLatin1Char('.') : c;
-    }
-    auto isDigit = [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); };
-    auto isSign = [](QChar c) { return c == QLatin1Char('+') || c == QLatin1Char('-'); };
-    auto isExp = [](QChar c) { return c == QLatin1Char('e') || c == QLatin1Char('E'); };
-    // Sign, integer digits, point, fraction digits, exponent letter, exponent sign, exponent digits;
-    // whatever does not fit the state it arrives in is dropped.
-    QString result;
-    int state = 0;
-    int i = 0;
-    while (i < cleaned.size()) {
-        const QChar c = cleaned.at(i);
-        bool keep = false;
-        bool reexamine = false;
-        switch (state) {
-        case 0:
-            if (isSign(c) || isDigit(c)) {
-                keep = true;
-                state = 1;
-            }
-            break;
-        case 1:
-            if (isDigit(c))
-                keep = true;
-            else if (c == QLatin1Char('.') || isExp(c)) {
-                state = 2;
-                reexamine = true;
-            }
-            break;
-        case 2:
-            if (c == QLatin1Char('.')) {
-                keep = true;
-                state = 3;
-            } else if (isDigit(c) || isExp(c)) {
-                state = 3;
-                reexamine = true;
-            }
-            break;
-        case 3:
-            if (isDigit(c))
-                keep = true;
-            else if (isExp(c)) {
-                state = 4;
-                reexamine = true;
-            }
-            break;
-        case 4:
-            if (isExp(c)) {
-                keep = true;
-                state = 5;
-            } else if (isSign(c) || isDigit(c)) {
-                state = 5;
-                reexamine = true;
-            }
-            break;
-        case 5:
-            if (isSign(c)) {
-                keep = true;
-                state = 6;
-            } else if (isDigit(c)) {
-                state = 6;
-                reexamine = true;
-            }
-            break;
-        default:
-            if (isDigit(c)) keep = true;
-            break;
-        }
-        if (reexamine) continue;
-        if (keep) result += c;
-        ++i;
-    }
+    const QString result = CleanText(original, FIntegerMode);
     setText(result);
     // Even when nothing was removed the stored value must follow the text again, or a value
     // equal to the last failed reading would leave the unreadable text in place as valid.

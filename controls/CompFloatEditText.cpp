@@ -2,6 +2,7 @@
 // (QApplication switches LC_NUMERIC to the user's locale, so strtold/printf cannot be used).
 #include "CompFloatEdit.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -67,8 +68,21 @@ bool ReadFloat(const QString &Text, long double &Value, int &ErrorPos) {
     long double v = 0;
     const auto res = std::from_chars(number.data(), number.data() + number.size(), v);
     if (res.ec == std::errc::result_out_of_range) {
-        // Too small to represent reads as zero; too large is unreadable.
-        if (!expNegative || expPart.empty()) {
+        // Too small to represent reads as zero; too large is unreadable. Which of the two is told
+        // by the decimal exponent of the first significant digit, not by the exponent's sign
+        // alone: '0.000...1' without an exponent can be too small, '1000...0e-1' too large.
+        long long lead;
+        const size_t firstInt = intPart.find_first_not_of('0');
+        if (firstInt != std::string::npos) {
+            lead = static_cast<long long>(intPart.size() - firstInt) - 1;
+        } else {
+            const size_t firstFrac = fracPart.find_first_not_of('0');
+            lead = -static_cast<long long>(firstFrac == std::string::npos ? 0 : firstFrac) - 1;
+        }
+        long long exponent = 0;
+        for (char c : expPart)
+            exponent = std::min(exponent * 10 + (c - '0'), 1000000000000LL);
+        if (lead + (expNegative ? -exponent : exponent) >= 0) {
             ErrorPos = numberStart + 1;
             return false;
         }
@@ -112,6 +126,93 @@ bool ReadInt(const QString &Text, qint64 &Value, int &ErrorPos) {
     Value = negative ? qint64(0 - magnitude) : qint64(magnitude);
     ErrorPos = 0;
     return true;
+}
+
+bool CharAllowed(QChar Ch, bool IntegerMode) {
+    if ((Ch >= QLatin1Char('0') && Ch <= QLatin1Char('9')) || Ch == QLatin1Char('+') ||
+        Ch == QLatin1Char('-'))
+        return true;
+    return !IntegerMode && (Ch == QLatin1Char(',') || Ch == QLatin1Char('.') || Ch == QLatin1Char('e') ||
+                            Ch == QLatin1Char('E'));
+}
+
+QString CleanText(const QString &Text, bool IntegerMode) {
+    QString cleaned;
+    for (QChar c : Text) {
+        if (!CharAllowed(c, IntegerMode)) continue;
+        cleaned += c == QLatin1Char(',') ? QLatin1Char('.') : c;
+    }
+    auto isDigit = [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); };
+    auto isSign = [](QChar c) { return c == QLatin1Char('+') || c == QLatin1Char('-'); };
+    auto isExp = [](QChar c) { return c == QLatin1Char('e') || c == QLatin1Char('E'); };
+    // Sign, integer digits, point, fraction digits, exponent letter, exponent sign, exponent digits;
+    // whatever does not fit the state it arrives in is dropped.
+    QString result;
+    int state = 0;
+    int i = 0;
+    while (i < cleaned.size()) {
+        const QChar c = cleaned.at(i);
+        bool keep = false;
+        bool reexamine = false;
+        switch (state) {
+        case 0:
+            if (isSign(c) || isDigit(c)) {
+                keep = true;
+                state = 1;
+            }
+            break;
+        case 1:
+            if (isDigit(c))
+                keep = true;
+            else if (c == QLatin1Char('.') || isExp(c)) {
+                state = 2;
+                reexamine = true;
+            }
+            break;
+        case 2:
+            if (c == QLatin1Char('.')) {
+                keep = true;
+                state = 3;
+            } else if (isDigit(c) || isExp(c)) {
+                state = 3;
+                reexamine = true;
+            }
+            break;
+        case 3:
+            if (isDigit(c))
+                keep = true;
+            else if (isExp(c)) {
+                state = 4;
+                reexamine = true;
+            }
+            break;
+        case 4:
+            if (isExp(c)) {
+                keep = true;
+                state = 5;
+            } else if (isSign(c) || isDigit(c)) {
+                state = 5;
+                reexamine = true;
+            }
+            break;
+        case 5:
+            if (isSign(c)) {
+                keep = true;
+                state = 6;
+            } else if (isDigit(c)) {
+                state = 6;
+                reexamine = true;
+            }
+            break;
+        default:
+            if (isDigit(c)) keep = true;
+            break;
+        }
+        if (reexamine) continue;
+        if (keep) result += c;
+        ++i;
+    }
+    return result;
 }
 
 qint64 TruncToInt64(long double Value) {
@@ -234,8 +335,11 @@ QString FormatFixed(long double Value, int Precision, int Digits) {
         e.Round(digits + 1);
         return Exponential(e, digits);
     }
-    limited.Round(limited.Exponent + 1 + digits);
-    return Fixed(limited, digits);
+    // One rounding from the full value, at the last significant digit or the last decimal,
+    // whichever comes first; rounding twice would let a 5 made by the first carry into the second.
+    TDecimal fixed = d;
+    fixed.Round(std::min(precision, d.Exponent + 1 + digits));
+    return Fixed(fixed, digits);
 }
 
 } // namespace CompFloatEditText

@@ -54,6 +54,10 @@ private slots:
         QTest::newRow("rounds to zero without sign") << "C" << false << 10 << 2 << -0.001 << "0.00";
         QTest::newRow("significant digits limit") << "C" << false << 4 << 2 << 12.3456 << "12.35";
         QTest::newRow("precision limits fraction") << "C" << false << 3 << 2 << 12.3456 << "12.30";
+        // One rounding, at the significant digit or the decimal that comes first: rounding to the
+        // significant digits and then again to the decimals would carry a 5 into the shown digits.
+        QTest::newRow("rounded once at the decimals") << "C" << false << 10 << 2 << 1.2349999999 << "1.23";
+        QTest::newRow("rounded once, small value") << "C" << false << 2 << 3 << 0.00149 << "0.001";
         QTest::newRow("integer part longer than precision")
             << "C" << false << 4 << 2 << 123456.0 << "1.23e+05";
         QTest::newRow("integer mode") << "de_DE" << true << 10 << 2 << -42.0 << "-42";
@@ -92,6 +96,16 @@ private slots:
         QTest::newRow("missing exponent digits") << false << "1e" << 0.0 << qint64(0) << 3;
         QTest::newRow("second point") << false << "1.2.3" << 0.0 << qint64(0) << 4;
         QTest::newRow("empty fails at 1") << false << "" << 0.0 << qint64(0) << 1;
+        // Beyond the extended range: too small reads as zero, too large is unreadable, whatever
+        // the exponent says on its own (a pasted text can be thousands of digits long).
+        const QString zeros(4960, QLatin1Char('0'));
+        QTest::newRow("too small") << false << "1e-5000" << 0.0 << qint64(0) << 0;
+        QTest::newRow("too large") << false << "1e5000" << 0.0 << qint64(0) << 1;
+        QTest::newRow("too small, long fraction") << false << "0." + zeros + "1" << 0.0 << qint64(0) << 0;
+        QTest::newRow("too small, positive exponent")
+            << false << "0." + zeros + "1e5" << 0.0 << qint64(0) << 0;
+        QTest::newRow("too large, negative exponent")
+            << false << "1" + zeros + "e-1" << 0.0 << qint64(0) << 1;
         QTest::newRow("integer: fraction truncated") << true << "12.5" << 12.0 << qint64(12) << 3;
         QTest::newRow("integer: negative fraction") << true << "-12.9" << -12.0 << qint64(-12) << 4;
         QTest::newRow("integer: garbage") << true << "x1" << 0.0 << qint64(0) << 1;

@@ -28,6 +28,39 @@ private slots:
         QCOMPARE(FEdit->selectedText(), QStringLiteral("100"));
     }
 
+    // A typed value outside the range by less than the display's tolerance is corrected to the
+    // bound like any other: the value sent on validation lies inside the range.
+    void typedJustOutsideRangeIsCorrected_data() {
+        QTest::addColumn<bool>("ask");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<double>("value");
+        QTest::newRow("below the minimum") << false << "-0.004"
+                                           << "0.00" << 0.0;
+        QTest::newRow("above the maximum") << false << "100.004"
+                                           << "100.00" << 100.0;
+        QTest::newRow("below the minimum, asked, Yes") << true << "-0.004"
+                                                       << "0.00" << 0.0;
+    }
+    void typedJustOutsideRangeIsCorrected() {
+        QFETCH(bool, ask);
+        QFETCH(QString, typed);
+        QFETCH(QString, shown);
+        QFETCH(double, value);
+        FEdit->SetIntegerMode(false);
+        FEdit->SetAutoCorretion(!ask);
+        FAnswer = true;
+        long double validated = -1;
+        FEdit->OnValidate = [&](QObject *) { validated = FEdit->ValueFloat(); };
+        Type(typed);
+        PressEnter();
+        QCOMPARE(FQuestions.size(), ask ? 1 : 0);
+        QCOMPARE(FEdit->text(), shown);
+        QCOMPARE(double(validated), value);
+        QCOMPARE(double(FEdit->ValueFloat()), value);
+        QCOMPARE(FEdit->doValidate(), 0);
+    }
+
     void rangeQuestion_data() {
         QTest::addColumn<bool>("integerMode");
         QTest::addColumn<bool>("answer");
