@@ -1,14 +1,37 @@
-// Program start: the application object with the general error display, the main window,
-// and the message loop until the main window closes.
+// Program start: the application object with the general error display, the program's
+// settings (the update server's address), the main window, and the message loop until the
+// main window closes.
 #include "uFormTamrel.h"
 #include "uKvApplication.h"
+#include "uUpdateServerSetting.h"
 
+#include <QCommandLineParser>
 #include <QStyleFactory>
+
+#include <cstdio>
 
 int main(int argc, char **argv) {
     TKvApplication App(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+
+    QCommandLineParser Parser;
+    Parser.addHelpOption();
+    const QCommandLineOption UpdateServer(
+        "update-server",
+        "Base address of the update server (default from the settings file, else the demo server).", "url");
+    Parser.addOption(UpdateServer);
+    Parser.process(App);
+    QString Error;
+    const QString Address =
+        ResolveUpdateServerAddress(Parser.value(UpdateServer), UpdateServerSettingsFilePath(), &Error);
+    if (!Error.isEmpty() && Parser.isSet(UpdateServer)) {
+        std::fprintf(stderr, "tamrel: %s\n", qPrintable(Error));
+        return 2;
+    }
+    SetUpdateServerAddress(Address);
+
     TFormTamrel Form;
     Form.show();
+    if (!Error.isEmpty()) TKvApplication::ShowError(Error);
     return App.exec();
 }

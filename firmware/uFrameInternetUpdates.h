@@ -1,0 +1,127 @@
+#pragma once
+// The internet update panel of the firmware update window: asks the update server for its
+// device list, picks the tester's own entry, lists the files published for it in three
+// groups (firmware images, programs, other), downloads the chosen file and, by its kind,
+// hands a firmware image to the firmware window, shows a release note, or stores a program
+// next to this one and offers to start it. Every request runs in the background; while one
+// runs the controls that would start another are disabled, and a failed request reaches the
+// application's error display with the lists left as they were.
+#include <QByteArray>
+#include <QFrame>
+#include <QString>
+
+#include <functional>
+#include <stdexcept>
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QSplitter;
+class QTimer;
+class QTreeWidget;
+class QTreeWidgetItem;
+class TUpdateServerClient;
+
+// A failed request or a refused answer of the update server.
+class EUpdateServer : public std::runtime_error {
+public:
+    explicit EUpdateServer(const QString &Message) : std::runtime_error(Message.toStdString()) {}
+};
+
+class TFrameInternetUpdates : public QFrame {
+    Q_OBJECT
+public:
+    explicit TFrameInternetUpdates(QWidget *Parent = nullptr);
+    ~TFrameInternetUpdates() override;
+
+    using TLoadFirmwareBuffer = std::function<void(const QByteArray &AFirmwareBuffer,
+                                                   const QString &FirmwareFileName, bool HideFirmwareUpdate)>;
+
+    // ---- Components ----
+    QFrame *PanelSelectUpdate = nullptr;
+    QPushButton *ButtonCheckUpdatesGetDevices = nullptr;
+    QLabel *LabelSelectDevice = nullptr;
+    QLineEdit *EditSelectDevice = nullptr;
+    QTreeWidget *ListViewDevices = nullptr;
+    QPushButton *ButtonCheckUpdates = nullptr;
+    QSplitter *Splitter1 = nullptr;
+    QLabel *LabelSelectFirmware = nullptr;
+    QMenu *PopupMenu1 = nullptr;
+    QAction *CheckBoxShowAllDevices = nullptr;
+    QTreeWidget *ListViewFiles = nullptr;
+    QFrame *PanelGetUpdate = nullptr;
+    QPushButton *ButtonDownloadFirmware = nullptr;
+    QLabel *LabelDownload = nullptr;
+    QLabel *LabelOnWork = nullptr;
+    QLabel *LabelProgramFileName = nullptr;
+    QPushButton *ButtonSaveToFile = nullptr;
+    QFrame *PanelAskLaunchProgram = nullptr;
+    QCheckBox *CheckBoxDeleteOld = nullptr;
+    QPushButton *ButtonLaunchProgram = nullptr;
+    QTimer *TimerClose = nullptr;
+    QAction *ActionDebug = nullptr;
+    TUpdateServerClient *IdHTTP1 = nullptr;
+
+    // ---- State ----
+    bool ShowProgress = false;              // a file download runs: the progress shows its byte count
+    QString CurAddress;                     // address of the last list request, before encoding
+    QString FileListAddress;                // the address that the shown file list came from
+    QByteArray FirmwareStream;              // the last completed download
+    QString FirmwareName;                   // its file name as the server lists it
+    QString ExeFullFileName;                // where the last downloaded program was stored
+    TLoadFirmwareBuffer LoadFirmwareBuffer; // the firmware window's; empty = unset
+
+    // ---- Settings ----
+    QString BaseAddress;                        // empty = the program's setting
+    qint64 MaxListBytes = 1024 * 1024;          // a longer list answer is refused
+    qint64 MaxDownloadBytes = 64 * 1024 * 1024; // a larger download is refused
+    QString ProgramFolder;                      // empty = the running program's folder
+    // The save dialog (returns the chosen path, empty = cancelled); empty = the file dialog.
+    std::function<QString(const QString &ProposedName)> AskSaveFileName;
+    // Ends the program after a launch that replaces it; empty = close the main window.
+    std::function<void()> CloseMainWindow;
+
+    void SelectDevice(const QString &SelectDeviceName);
+    void DoEnglish();
+    bool IsRequestRunning() const;
+    // The base address in use and the folder that stored programs go to.
+    QString EffectiveBaseAddress() const;
+    QString EffectiveProgramFolder() const;
+    // The group row of a file group (0 firmware, 1 programs, 2 other).
+    QTreeWidgetItem *FileGroupItem(int Group) const;
+    // The selected file row, or null when none (a group row is no file row).
+    QTreeWidgetItem *SelectedFileRow() const;
+    int FileRowCount() const;
+
+    // ---- Event handlers (public: the firmware window fetches the device list) ----
+    void ButtonCheckUpdatesGetDevicesClick();
+    void LabelSelectDeviceDblClick();
+    void ListViewDevicesSelectItem();
+    void ButtonCheckUpdatesClick();
+    void ListViewFilesDblClick(QTreeWidgetItem *Item);
+    void ButtonDownloadFirmwareClick();
+    void IdHTTP1Work(qint64 Count);
+    void ButtonSaveToFileClick();
+    void ButtonLaunchProgramClick();
+    void TimerCloseTimer();
+    void CheckBoxShowAllDevicesClick();
+    void ActionDebugExecute();
+
+protected:
+    bool eventFilter(QObject *Watched, QEvent *Event) override;
+
+private:
+    void BuildLayout();
+    void ApplyCaptions(bool English);
+    void UpdateRequestControls();
+    void SetProgramFileNameLabel(const QString &Text);
+    void DeviceListArrived(const QByteArray &Answer);
+    void FileListArrived(const QString &Address, const QByteArray &Answer);
+    void DownloadArrived(const QString &FileName, const QString &Caption, const QByteArray &Bytes);
+    void StoreProgram(const QString &FileName);
+    void ShowReleaseNote(const QString &FileName, const QByteArray &Bytes);
+    bool FEnglish = false;
+};
