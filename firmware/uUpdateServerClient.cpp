@@ -38,30 +38,37 @@ bool TUpdateServerClient::Get(const QByteArray &EncodedAddress, qint64 MaxBytes,
                               TOnFinished OnFinished) {
     if (FReply) return false;
     FUrl = QUrl::fromEncoded(EncodedAddress);
-    FBody.clear();
     FMaxBytes = MaxBytes;
-    FAbortReason = arNone;
-    FRefusedTarget.clear();
+    FRedirects = 0;
     FOnProgress = std::move(OnProgress);
     FOnFinished = std::move(OnFinished);
+    Send(FUrl);
+    return true;
+}
 
-    QNetworkRequest Request(FUrl);
+void TUpdateServerClient::Send(const QUrl &Url) {
+    FBody.clear();
+    FAbortReason = arNone;
+    QNetworkRequest Request(Url);
     Request.setRawHeader("Accept", AcceptHeader);
     Request.setHeader(QNetworkRequest::UserAgentHeader, UserAgentHeader);
-    Request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::UserVerifiedRedirectPolicy);
-    Request.setMaximumRedirectsAllowed(MaxRedirects);
+    // Redirects are followed here, so that every one is checked the same way.
+    Request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     Request.setTransferTimeout(TransferTimeoutMs);
 
     FReply = FManager->get(Request);
     connect(FReply, &QNetworkReply::metaDataChanged, this, &TUpdateServerClient::CheckLength);
     connect(FReply, &QNetworkReply::readyRead, this, &TUpdateServerClient::ReadAvailable);
-    connect(FReply, &QNetworkReply::redirected, this, &TUpdateServerClient::OnRedirected);
     connect(FReply, &QNetworkReply::downloadProgress, this, [this](qint64 Received, qint64) {
-        if (FOnProgress) FOnProgress(Received);
+        if (FOnProgress && !IsRedirect()) FOnProgress(Received);
     });
     connect(FReply, &QNetworkReply::finished, this, &TUpdateServerClient::Finish);
-    return true;
+}
+
+bool TUpdateServerClient::IsRedirect() const {
+    const int Status = FReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    return (Status == 301 || Status == 302 || Status == 303 || Status == 307 || Status == 308) &&
+           FReply->attribute(QNetworkRequest::RedirectionTargetAttribute).isValid();
 }
 
 void TUpdateServerClient::CheckLength() {
@@ -81,18 +88,6 @@ void TUpdateServerClient::ReadAvailable() {
     FBody += FReply->readAll();
 }
 
-void TUpdateServerClient::OnRedirected(const QUrl &Target) {
-    if (!FReply) return;
-    // A redirect may lead elsewhere on the same scheme only: an http request must not end up
-    // on another protocol, nor an https request fall back to plain http.
-    if (Target.scheme().compare(FUrl.scheme(), Qt::CaseInsensitive) != 0) {
-        FRefusedTarget = Target;
-        AbortFor(arOtherScheme);
-        return;
-    }
-    emit FReply->redirectAllowed();
-}
-
 void TUpdateServerClient::AbortFor(TAbortReason Reason) {
     if (FAbortReason == arNone) FAbortReason = Reason;
     FReply->abort(); // finished follows
@@ -107,7 +102,11 @@ QString TUpdateServerClient::ErrorText() const {
     case arOtherScheme:
         return QStringLiteral(
                    "The update server redirected %1 to %2, another protocol; the redirect was not followed")
-            .arg(Address, FRefusedTarget.toDisplayString());
+            .arg(FReply->url().toDisplayString(), FRefusedTarget.toDisplayString());
+    case arTooManyRedirects:
+        return QStringLiteral("The update server redirected %1 more than %2 times; given up")
+            .arg(Address)
+            .arg(MaxRedirects);
     case arNone:
         break;
     }
@@ -127,7 +126,7 @@ QString TUpdateServerClient::ErrorText() const {
 
 void TUpdateServerClient::Finish() {
     if (!FReply) return;
-    if (FAbortReason == arNone) {
+    if (FAbortReason == arNone && FReply->isOpen()) {
         // What is left after the last readyRead; the reply has ended, so nothing is aborted.
         const QByteArray Rest = FReply->readAll();
         if (Rest.size() > FMaxBytes - FBody.size()) {
@@ -135,6 +134,25 @@ void TUpdateServerClient::Finish() {
             FAbortReason = arTooLarge;
         } else {
             FBody += Rest;
+        }
+    }
+    if (FAbortReason == arNone && FReply->error() == QNetworkReply::NoError && IsRedirect()) {
+        const QUrl Target =
+            FReply->url().resolved(FReply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl());
+        // A redirect may lead elsewhere on the same scheme only: an http request must not
+        // end up on another protocol, nor an https request fall back to plain http.
+        if (Target.scheme().compare(FUrl.scheme(), Qt::CaseInsensitive) != 0) {
+            FRefusedTarget = Target;
+            FAbortReason = arOtherScheme;
+        } else if (FRedirects >= MaxRedirects) {
+            FAbortReason = arTooManyRedirects;
+        } else {
+            ++FRedirects;
+            QNetworkReply *Redirected = FReply;
+            Redirected->disconnect(this);
+            Redirected->deleteLater();
+            Send(Target);
+            return;
         }
     }
     const QString Error = ErrorText();

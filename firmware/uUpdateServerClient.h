@@ -40,10 +40,11 @@ public:
     static const QByteArray UserAgentHeader;
 
 private:
-    enum TAbortReason { arNone, arTooLarge, arOtherScheme };
+    enum TAbortReason { arNone, arTooLarge, arOtherScheme, arTooManyRedirects };
+    void Send(const QUrl &Url);
+    bool IsRedirect() const;
     void ReadAvailable();
     void CheckLength();
-    void OnRedirected(const QUrl &Target);
     void Finish();
     void AbortFor(TAbortReason Reason);
     QString ErrorText() const;
@@ -55,6 +56,7 @@ private:
     qint64 FMaxBytes = 0;
     TAbortReason FAbortReason = arNone;
     QUrl FRefusedTarget;
+    int FRedirects = 0;
     TOnProgress FOnProgress;
     TOnFinished FOnFinished;
 };
