@@ -185,8 +185,7 @@ bool TSimUpdateServer::handleRequest(const QHttpServerRequest &Request, QTcpSock
         Send(Status, std::move(Body), "text/plain; charset=utf-8", Extra);
     };
 
-    if (Request.method() != QHttpServerRequest::Method::Get &&
-        Request.method() != QHttpServerRequest::Method::Head) {
+    if (Request.method() != QHttpServerRequest::Method::Get) {
         SendText(400, "Only GET is served\r\n");
         return true;
     }

@@ -347,6 +347,21 @@ private slots:
         QVERIFY(F.Frame->ButtonCheckUpdatesGetDevices->isEnabled());
     }
 
+    // The frame goes away (the program ends) in the middle of a download: nothing of it is
+    // called afterwards.
+    void frameDestroyedDuringADownload() {
+        TUpdatesFixture F;
+        F.Put("TAMREL/slow.bin", Pattern(4096));
+        ListAndSelect(F, "slow.bin\r\n", "slow.bin");
+        F.Server->Options.ThrottleBytesPerSecond = 1024;
+        F.Click(F.Frame->ButtonDownloadFirmware);
+        QTRY_VERIFY(F.Frame->LabelOnWork->text() != "-");
+        F.Frame.reset();
+        QTest::qWait(300);
+        QCOMPARE(F.Loads.size(), 0);
+        QCOMPARE(F.Errors, QStringList{});
+    }
+
     // Launch: the stored program starts; with "Update" checked it gets delete="<this
     // program>" and this program closes 200 ms later.
     void launchProgram_data() {
