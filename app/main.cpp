@@ -1,5 +1,6 @@
-// Program start: the application object with the general error display, the main window,
-// and the message loop until the main window closes.
+// Program start: the application object with the general error display, the main window, the
+// hidden firmware window, and the message loop until the main window closes.
+#include "uFormFirmwareUpdate.h"
 #include "uFormTamrel.h"
 #include "uKvApplication.h"
 
@@ -9,6 +10,8 @@ int main(int argc, char **argv) {
     TKvApplication App(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     TFormTamrel Form;
+    // Hidden until the update button opens it; it closes and goes with the main window.
+    new TFormFirmwareUpdate(&Form);
     Form.show();
     return App.exec();
 }
