@@ -264,6 +264,35 @@ private slots:
         QCOMPARE(Form->EditFirmwareOldName->text(), QStringLiteral("Tavik 1.0"));
     }
 
+    // Opened beside the main window, it does not keep the program alive: closing the main
+    // window is the last close; and it goes with the main window.
+    void closesWithTheMainWindow() {
+        Form.reset();
+        auto Main = std::make_unique<QWidget>();
+        Main->resize(621, 704);
+        QPointer<TFormFirmwareUpdate> Fw = new TFormFirmwareUpdate(Main.get());
+        QVERIFY(Fw->isWindow());
+        Main->show();
+        Fw->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Fw.data()));
+        QVERIFY(!QApplication::activeModalWidget());
+        // The program's loop ends when the main window closes, though this window is open.
+        bool EndedByClose = true;
+        QTimer::singleShot(50, Main.get(), [&] { Main->close(); });
+        QTimer Guard;
+        Guard.setSingleShot(true);
+        connect(&Guard, &QTimer::timeout, this, [&] {
+            EndedByClose = false;
+            QCoreApplication::quit();
+        });
+        Guard.start(5000);
+        QApplication::exec();
+        QVERIFY(EndedByClose);
+        Main.reset();
+        QVERIFY(!Fw);
+        QCOMPARE(FormFirmwareUpdate, nullptr);
+    }
+
     // The internet button hands the frame its callback and the device name and shows it
     // above the bottom panel; a firmware the frame hands back is loaded.
     void internetFrameEntry() {
