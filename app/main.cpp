@@ -1,6 +1,7 @@
 // Program start: the application object with the general error display, the program's
-// settings (the update server's address), the main window, and the message loop until the
-// main window closes.
+// settings (the update server's address), the main window, the hidden firmware window, and
+// the message loop until the main window closes.
+#include "uFormFirmwareUpdate.h"
 #include "uFormTamrel.h"
 #include "uKvApplication.h"
 #include "uUpdateServerSetting.h"
@@ -31,6 +32,8 @@ int main(int argc, char **argv) {
     SetUpdateServerAddress(Address);
 
     TFormTamrel Form;
+    // Hidden until the update button opens it; it closes and goes with the main window.
+    new TFormFirmwareUpdate(&Form);
     Form.show();
     if (!Error.isEmpty()) TKvApplication::ShowError(Error);
     return App.exec();
