@@ -1,6 +1,7 @@
 // Program start: the application object with the general error display, the program's
 // settings (the update server's address, the companion scope's bridge), the main window,
-// and the message loop until the main window closes.
+// the hidden firmware window, and the message loop until the main window closes.
+#include "uFormFirmwareUpdate.h"
 #include "uFormTamrel.h"
 #include "uKvApplication.h"
 #include "uTamrelScopeBridge.h"
@@ -40,6 +41,8 @@ int main(int argc, char **argv) {
     TFormTamrel Form;
     Form.ScopeBridgeName = TamrelScopeBridgeName(Parser.isSet(ScopeBridge), Parser.value(ScopeBridge),
                                                  UpdateServerSettingsFilePath());
+    // Hidden until the update button opens it; it closes and goes with the main window.
+    new TFormFirmwareUpdate(&Form);
     Form.show();
     if (!Error.isEmpty()) TKvApplication::ShowError(Error);
     return App.exec();

@@ -215,6 +215,8 @@ QWidget *TFormTamrel::BuildTopBar() {
     ButtonUpdateFirmware->setObjectName(QStringLiteral("ButtonUpdateFirmware"));
     ButtonUpdateFirmware->setFixedSize(120, 23);
     ButtonUpdateFirmware->hide();
+    connect(ButtonUpdateFirmware, &QPushButton::clicked, this,
+            Guarded([this] { ButtonUpdateFirmwareClick(); }));
     Row->addWidget(ButtonUpdateFirmware);
     return sPanelLink;
 }

@@ -66,6 +66,8 @@ public:
     // Saves the chart area as a PNG file in the screenshot folder and shows where it went;
     // returns the file's path. Throws std::runtime_error when the file cannot be written.
     QString ButtonSaveWindowClick();
+    // Opens the firmware window for this window's link, without blocking this window.
+    void ButtonUpdateFirmwareClick();
     // The folder screenshots go to: the executable's folder unless set otherwise.
     QString ScreenshotFolder() const;
     void SetScreenshotFolder(const QString &Folder) { FScreenshotFolder = Folder; }
@@ -163,6 +165,8 @@ private:
     void SetHystTimerInterval(int Ms);
     void ReplotLater(QCustomPlot *Chart);
     bool AutoStartStop() const;
+    // The firmware name just read: into the firmware window, and the update button shown.
+    void ShowFirmwareName();
 
     IDeviceLink *FTestLink = nullptr;
     QString FScreenshotFolder;

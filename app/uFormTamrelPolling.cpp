@@ -140,6 +140,7 @@ void TFormTamrel::ShowReceivedValue(quint8 RegNum, const TKvRegister &Reg) {
         const qsizetype Nul = Raw.indexOf('\0');
         if (Nul >= 0) Raw.truncate(Nul);
         ButtonUpdateFirmware->setToolTip(QString::fromLatin1(Raw));
+        ShowFirmwareName();
         break;
     }
     case regResistiveHead:

@@ -266,6 +266,9 @@ private:
     bool EndInFlight(quint64 Serial);
     bool EndInFlightReg(quint8 RegNum);
     void SendFirmwarePage();
+    void ExpectLoaderAnswer(bool IsPage);
+    bool TakePageStatus();
+    void TakeLoaderInformation();
     void OpenLog();
     void CloseLog();
 
@@ -295,4 +298,14 @@ private:
     QByteArray ReceivedLoaderIdentStr;
     QByteArray FirmwareData;
     quint32 PageIndex = 0; // wider than the line's index: the last of 65,536 pages ends the image
+    // Boot-loader requests still waiting for their answers, oldest first. The loader answers
+    // in the order it was asked, so each answer belongs to the oldest request of its kind;
+    // a page carries the pass it was sent in, and a status for a page of a pass that a
+    // restart abandoned sends nothing further.
+    struct TLoaderWait {
+        bool IsPage = false;
+        quint32 Pass = 0;
+    };
+    QQueue<TLoaderWait> FLoaderWaits;
+    quint32 FFirmwarePass = 0;
 };

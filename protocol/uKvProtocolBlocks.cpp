@@ -9,7 +9,40 @@ void AppendU16(QByteArray &Out, quint16 v) { Out.append(char(v & 0xFF)).append(c
 quint16 ReadU16(const QByteArray &In, qsizetype At) {
     return quint16(quint8(In[At]) | (quint16(quint8(In[At + 1])) << 8));
 }
+// Loader requests remembered at most; a device that never answers cannot grow the list.
+constexpr qsizetype MaxLoaderWaits = 64;
 } // namespace
+
+void TKvProtocol::ExpectLoaderAnswer(bool IsPage) {
+    // Noted before the frame goes out: an answer may arrive before the transmit returns.
+    QMutexLocker lock(&FLock);
+    FLoaderWaits.enqueue({IsPage, FFirmwarePass});
+    while (FLoaderWaits.size() > MaxLoaderWaits)
+        FLoaderWaits.dequeue();
+}
+
+bool TKvProtocol::TakePageStatus() {
+    // A status answers the oldest page still waiting; a start request waiting ahead of it
+    // was never answered.
+    QMutexLocker lock(&FLock);
+    while (!FLoaderWaits.isEmpty()) {
+        const TLoaderWait w = FLoaderWaits.dequeue();
+        if (w.IsPage) return w.Pass == FFirmwarePass;
+    }
+    return false; // no page waits for a status
+}
+
+void TKvProtocol::TakeLoaderInformation() {
+    // Pages sent before the answered start request would have had their statuses by now:
+    // theirs were lost on the line and are not waited for any longer.
+    QMutexLocker lock(&FLock);
+    for (qsizetype i = 0; i < FLoaderWaits.size(); ++i) {
+        if (!FLoaderWaits[i].IsPage) {
+            FLoaderWaits.remove(0, i + 1);
+            return;
+        }
+    }
+}
 
 void TKvProtocol::FirmwareStart(TOnFirmwareStartAck AOnFirmwareStartAck, bool Command53, quint32 FirmwareSize) {
     if (AOnFirmwareStartAck)
@@ -22,6 +55,7 @@ void TKvProtocol::FirmwareStart(TOnFirmwareStartAck AOnFirmwareStartAck, bool Co
     } else {
         payload.append(char(0x52));
     }
+    ExpectLoaderAnswer(false);
     TxFrame(payload);
 }
 
@@ -36,6 +70,12 @@ void TKvProtocol::FirmwareWrite(const QByteArray &AFirmwareData, TOnProgress AOn
         FOnFirmwareProgress = std::move(AOnProgress);
     FirmwareData = AFirmwareData;
     PageIndex = 0;
+    {
+        // A new pass: statuses of pages sent before it (a restart while a page was on its
+        // way) are taken and dropped, so only this pass goes on.
+        QMutexLocker lock(&FLock);
+        ++FFirmwarePass;
+    }
     SendFirmwarePage();
 }
 
@@ -50,6 +90,7 @@ void TKvProtocol::SendFirmwarePage() {
     payload.append(char(0x1A));
     AppendU16(payload, quint16(PageIndex)); // below 65,536: FirmwareWrite refuses longer images
     payload.append(FirmwareData.constData() + offset, n);
+    ExpectLoaderAnswer(true);
     TxFrame(payload);
 }
 
@@ -86,6 +127,7 @@ void TKvProtocol::DispatchFirmware(quint8 Command, const QByteArray &Payload) {
             return;
         }
         const quint8 status = quint8(Payload[1]);
+        if (!TakePageStatus()) return; // a page of an abandoned pass, or no page at all: nothing goes on
         const std::shared_ptr<TShared> alive = FShared;
         if (status == 0) {
             // The count is wider than the line's index: after the last of 65,536 pages it
@@ -99,6 +141,7 @@ void TKvProtocol::DispatchFirmware(quint8 Command, const QByteArray &Payload) {
         return;
     }
     case 82: {
+        TakeLoaderInformation();
         const QByteArray rest = Payload.mid(1);
         if (rest.size() > 6) {
             FDeviceId = ReadU16(rest, 0);

@@ -103,6 +103,7 @@ void TSimDevice::SetHostPresent(bool Present) {
         d->RxBuffer.clear();
         d->PrevHostCounter = -1;
         d->SetRegInt(1, 0);
+        d->StartNewFirmware();
     }
     d->LineFreeAt = d->RxLineFreeAt = d->NowLocked();
 }

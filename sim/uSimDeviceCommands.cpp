@@ -52,16 +52,18 @@ void TSimDevice::TImpl::Dispatch(QByteArray Payload, bool Crc, double Now, doubl
         if (cmd == CmdLoaderStart) {
             if (Payload.size() < 5) return ack(ErrParameter);
             Announced = qint64(qFromLittleEndian<quint32>(Payload.constData() + 1));
-            Image.clear();
-            Pages = 0;
         }
+        if (++StartRequests <= Opt.LoaderIgnoreStarts) return; // still waking up
+        // Either form of the start request begins a new image.
+        Image.clear();
+        Pages = 0;
         QByteArray p;
         p.append(char(CmdLoaderInfo));
         p.append(Le16(Opt.DeviceId));
         p.append(Le16(Opt.FlashSizeKiB));
         p.append(Le16(Opt.PageSize));
         p.append(Opt.LoaderIdent.toLatin1());
-        Answer(prefix, p, Crc, Now, Arrived);
+        Answer(prefix, p, Crc, Now, Arrived, Opt.LoaderAnswerDelayMs);
         return;
     }
     case CmdPage:
@@ -109,9 +111,23 @@ quint8 TSimDevice::TImpl::TakePage(const QByteArray &Payload) {
         Image.append(QByteArray(offset + data.size() - Image.size(), char(0xFF)));
     Image.replace(offset, data.size(), data);
     ++Pages;
+    Updated = true;
     if (!Opt.ImageOutPath.isEmpty()) {
         QFile f(Opt.ImageOutPath);
         if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(Image);
     }
     return ErrOk;
+}
+
+// A firmware image names itself in its first bytes: printable text ended by a zero byte.
+// The tester reports that name in register 0 once it runs the new firmware.
+void TSimDevice::TImpl::StartNewFirmware() {
+    if (!Updated) return;
+    Updated = false;
+    const qsizetype end = Image.indexOf('\0');
+    if (end <= 0 || end > 64) return;
+    const QByteArray name = Image.left(end);
+    for (char c : name)
+        if (quint8(c) < 0x20 || quint8(c) > 0x7E) return;
+    Regs[0].Raw = name;
 }

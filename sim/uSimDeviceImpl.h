@@ -116,6 +116,8 @@ struct TSimDevice::TImpl {
 
     QByteArray Image;
     int Pages = 0;
+    int StartRequests = 0; // start requests received, answered or not
+    bool Updated = false;  // pages written since the host last let go
     qint64 Announced = -1;
     QHash<quint8, QByteArray> Blocks;
 
@@ -255,14 +257,15 @@ struct TSimDevice::TImpl {
         Queue.append({Due, frame, command, reg, Crc});
     }
     // An answer to a request that was completely received at Arrived: delayed, possibly dropped.
-    void Answer(const QByteArray &Prefix, const QByteArray &Payload, bool Crc, double Now, double Arrived) {
+    void Answer(const QByteArray &Prefix, const QByteArray &Payload, bool Crc, double Now, double Arrived,
+                double ExtraDelayMs = 0) {
         if (IsDead || !Host || Opt.Silent) return;
         ++AnswerCount;
         if (Opt.DropEveryN > 0 && AnswerCount % quint64(Opt.DropEveryN) == 0) {
             if (Crc) ++TxCounter; // lost on the line: the host sees the gap in the counter
             return;
         }
-        const double due = Arrived + Opt.AnswerDelayMs;
+        const double due = Arrived + Opt.AnswerDelayMs + ExtraDelayMs;
         Send(Prefix + Payload, Crc, Now, due);
     }
     void FlushDue(double Now, QVector<QByteArray> &Out) {
@@ -363,6 +366,8 @@ struct TSimDevice::TImpl {
     void Dispatch(QByteArray Payload, bool Crc, double Now, double Arrived);
     // Stores one firmware page; returns its status.
     quint8 TakePage(const QByteArray &Payload);
+    // After an update, the tester starts the new firmware once the host lets go.
+    void StartNewFirmware();
 
     // ---- periodic ----
     void TickLocked(double Now) {

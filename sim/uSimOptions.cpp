@@ -54,6 +54,11 @@ bool ParseSimOptions(const QStringList &Args, TSimOptions &Options, QString *Err
                                        QString::number(Options.FlashSizeKiB));
     const QCommandLineOption pageSize("page-size", "Flash page size in bytes.", "bytes",
                                       QString::number(Options.PageSize));
+    const QCommandLineOption loaderIgnore("loader-ignore-starts",
+                                          "Leave this many start requests unanswered.", "n",
+                                          QString::number(Options.LoaderIgnoreStarts));
+    const QCommandLineOption loaderDelay("loader-delay", "Delay of the boot loader's start answers.", "ms",
+                                         QString::number(Options.LoaderAnswerDelayMs));
     const QCommandLineOption dieAfter("die-after",
                                       "Vanish like an unplugged device after this time, 0 = never.", "ms",
                                       QString::number(Options.DieAfterMs));
@@ -64,7 +69,8 @@ bool ParseSimOptions(const QStringList &Args, TSimOptions &Options, QString *Err
     const QCommandLineOption imageOut("image-out", "Write the received firmware image to this file.", "file");
     p.addOptions({help,      ident,     checksumOnly, newCommands, autoSend,       lineRate,    answerDelay,
                   silent,    dropEvery, garbageEvery, failPage,    failPageStatus, loaderIdent, deviceId,
-                  flashSize, pageSize,  dieAfter,     deafAfter,   frameLog,       imageOut});
+                  flashSize, pageSize,  loaderIgnore, loaderDelay, dieAfter,
+                  deafAfter, frameLog,  imageOut});
     if (HelpText) *HelpText = p.helpText();
     if (WantsHelp) *WantsHelp = false;
     if (!p.parse(Args)) {
@@ -96,6 +102,8 @@ bool ParseSimOptions(const QStringList &Args, TSimOptions &Options, QString *Err
         {deviceId, 0, 65535, [&](qint64 x) { o.DeviceId = quint16(x); }},
         {flashSize, 0, 65535, [&](qint64 x) { o.FlashSizeKiB = quint16(x); }},
         {pageSize, 0, 65535, [&](qint64 x) { o.PageSize = quint16(x); }},
+        {loaderIgnore, 0, 1000000, [&](qint64 x) { o.LoaderIgnoreStarts = int(x); }},
+        {loaderDelay, 0, 3600000, [&](qint64 x) { o.LoaderAnswerDelayMs = int(x); }},
         {dieAfter, 0, 2147483647, [&](qint64 x) { o.DieAfterMs = int(x); }},
         {deafAfter, 0, 2147483647, [&](qint64 x) { o.DeafAfterMs = int(x); }},
     };

@@ -35,6 +35,10 @@ struct TSimOptions {
     quint16 DeviceId = 0x1234;
     quint16 FlashSizeKiB = 64;
     quint16 PageSize = 128;
+    // A boot loader that is slow to wake: the first this many start requests go unanswered,
+    // and every start answer leaves this much later than its request arrived.
+    int LoaderIgnoreStarts = 0;
+    int LoaderAnswerDelayMs = 0;
     // Vanish like an unplugged USB device this many milliseconds after the start (0 = never).
     int DieAfterMs = 0;
     // Stop reading the line this many milliseconds after the start (0 = never), as a tester

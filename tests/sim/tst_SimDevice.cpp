@@ -371,6 +371,53 @@ private slots:
         QCOMPARE(b.Cap.Payloads(), QVector<QByteArray>{Hex("52 EF BE 00 01 40 00") + QByteArray("BL2")});
     }
 
+    // A loader slow to wake leaves the first start requests unanswered and answers the
+    // others late; each answered start begins a new image.
+    void slowLoader() {
+        TSimOptions o;
+        o.LoaderIgnoreStarts = 2;
+        o.LoaderAnswerDelayMs = 120;
+        TSimBench b(o);
+        b.Request(Hex("1A 00 00 AA"));
+        b.At(1);
+        QCOMPARE(b.Dev->PagesReceived(), 1);
+        b.Cap.Clear();
+        b.Request(Hex("52"));
+        b.At(50);
+        b.Request(Hex("52"));
+        b.At(100);
+        b.Request(Hex("52"));
+        b.RunTo(219);
+        QVERIFY(b.Cap.Frames.isEmpty());
+        QCOMPARE(b.Dev->PagesReceived(), 0);
+        QVERIFY(b.Dev->ReceivedImage().isEmpty());
+        b.At(220);
+        QCOMPARE(b.Cap.Payloads(),
+                 QVector<QByteArray>{Hex("52 34 12 40 00 80 00") + QByteArray("TAMREL-BL")});
+    }
+
+    // After an update the tester reports the name the new image carries in its first bytes,
+    // once the host has let go; an image without a name leaves register 0 alone.
+    void newFirmwareNamesItself_data() {
+        QTest::addColumn<QByteArray>("image");
+        QTest::addColumn<QByteArray>("ident");
+        QTest::newRow("named") << QByteArray("Tavik TAMREL 2.0\0\x01\x02", 19)
+                               << QByteArray("Tavik TAMREL 2.0");
+        QTest::newRow("no name") << QByteArray("\x01\x02\x03\0", 4) << QByteArray("Tavik TAMREL sim 1.0");
+        QTest::newRow("no end") << QByteArray("Tavik TAMREL 3.0") << QByteArray("Tavik TAMREL sim 1.0");
+    }
+    void newFirmwareNamesItself() {
+        QFETCH(QByteArray, image);
+        QFETCH(QByteArray, ident);
+        TSimBench b;
+        b.Request(Hex("52"));
+        b.Request(Hex("1A 00 00") + image);
+        QCOMPARE(b.Cap.Payloads().last(), Hex("1A 00"));
+        QCOMPARE(b.Dev->Register(0), QByteArray("Tavik TAMREL sim 1.0"));
+        b.Dev->SetHostPresent(false);
+        QCOMPARE(b.Dev->Register(0), ident);
+    }
+
     void blocks() {
         TSimBench b;
         b.Request(Hex("11 02 00 10 01 02 03"));
@@ -498,6 +545,10 @@ private slots:
                                             "128",
                                             "--page-size",
                                             "256",
+                                            "--loader-ignore-starts",
+                                            "2",
+                                            "--loader-delay",
+                                            "120",
                                             "--die-after",
                                             "3000",
                                             "--frame-log",
@@ -531,6 +582,8 @@ private slots:
             QCOMPARE(int(o.DeviceId), 0xBEEF);
             QCOMPARE(int(o.FlashSizeKiB), 128);
             QCOMPARE(int(o.PageSize), 256);
+            QCOMPARE(o.LoaderIgnoreStarts, 2);
+            QCOMPARE(o.LoaderAnswerDelayMs, 120);
             QCOMPARE(o.DieAfterMs, 3000);
             QCOMPARE(o.FrameLogPath, QString("/tmp/f.jsonl"));
             QCOMPARE(o.ImageOutPath, QString("/tmp/i.bin"));

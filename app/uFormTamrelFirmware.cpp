@@ -1,0 +1,29 @@
+// The main window and the firmware window: the firmware name read from the tester goes into
+// both, and the update button opens the firmware window for this window's link.
+#include "uFormFirmwareUpdate.h"
+#include "uFormTamrel.h"
+#include "uFrameDeviceLinkComMorva.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+
+void TFormTamrel::ShowFirmwareName() {
+    // Register 0 arrives only from a connected tester: from then on the update is offered.
+    ButtonUpdateFirmware->show();
+    if (FormFirmwareUpdate) FormFirmwareUpdate->EditFirmwareOldName->setText(ButtonUpdateFirmware->toolTip());
+}
+
+void TFormTamrel::ButtonUpdateFirmwareClick() {
+    // The program creates the window at start; a main window built on its own gets one here.
+    if (!FormFirmwareUpdate) new TFormFirmwareUpdate(this);
+    TFormFirmwareUpdate *Form = FormFirmwareUpdate;
+    Form->EditFirmwareOldName->setText(ButtonUpdateFirmware->toolTip());
+    Form->DeviceLink = Link();
+    Form->SetUpdateRegisters = [this](bool DoUpdate) { SetUpdateRegisters(DoUpdate); };
+    Form->EditLoaderIdentStr->setText(DeviceLink->DeviceIdentStr);
+    Form->DeviceName = QStringLiteral("TAMREL");
+    Form->DoEnglish();
+    Form->show();
+    Form->raise();
+    Form->activateWindow();
+}

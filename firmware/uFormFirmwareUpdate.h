@@ -1,0 +1,130 @@
+#pragma once
+// The firmware update window: writes a new firmware image into the tester through its boot
+// loader. The image comes from a local file or from the update server (the embedded internet
+// frame); the identification in the file's name must match the one the boot loader reports,
+// the image must fit the flash, and the pages go out one by one with the progress shown. Once
+// the last page is acknowledged the connection closes, so that the tester starts the new
+// firmware. Created hidden at program start; closing it only hides it.
+#include "uFirmwareTransferRate.h"
+#include "uKvProtocol.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+#include <stdexcept>
+
+class QFileDialog;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+class TFrameInternetUpdates;
+class TGraphicSpeedButton;
+
+// A firmware file that cannot be read, or is too large to be any tester's firmware.
+class EFirmwareFile : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The one text of the window with an English variant; DoEnglish switches it.
+extern QString NotSuitableText;
+
+class TFormFirmwareUpdate : public QWidget {
+    Q_OBJECT
+public:
+    // The largest image any boot loader can take: its flash size is a 16-bit count of KiB.
+    static constexpr qint64 MaxImageSize = qint64(65535) * 1024;
+
+    // A top-level window of its own; with a parent it closes and goes with the parent.
+    explicit TFormFirmwareUpdate(QWidget *Parent = nullptr);
+    ~TFormFirmwareUpdate() override;
+
+    // Takes an image and its file name (path or bare name). With HideFirmwareUpdate the name
+    // and update panels are hidden and nothing else changes.
+    void LoadFirmwareBuffer(const QByteArray &AFirmwareBuffer, const QString &FirmwareFileName,
+                            bool HideFirmwareUpdate);
+    // Reads the whole file and loads it; EFirmwareFile when it cannot be read.
+    void OpenFirmwareFile(const QString &FileName);
+    void DoEnglish();
+
+    // Boot-loader answers, as the protocol engine calls them.
+    void OnFirmwareStartAck(quint16 DeviceId, quint16 FlashSize, quint16 FlashPageSize,
+                            const QByteArray &ReceivedLoaderIdentStr);
+    void OnFirmwareProgress(quint8 Error, quint32 CurrentPos, quint32 Size);
+
+    // ---- Event handlers ----
+    void GraphicSpeedButtonOpenFirmwareClick();
+    void ButtonStartUpdateClick();
+    void TimerTryAgainTimer();
+    void TimerDisconnectTimer();
+    void PanelOldNewClick();
+    void ButtonCloseClick();
+    void GraphicSpeedButtonInternetClick();
+
+    // Start requests sent by the repeat timer in this program run; never reset, so the first
+    // update repeats the request up to five times and every later one once.
+    int TryAgainCount() const { return FTryAgainCount; }
+
+    // ---- Components ----
+    QWidget *PanelButtons;
+    TGraphicSpeedButton *GraphicSpeedButtonInternet;
+    TFrameInternetUpdates *FrameInternetUpdates;
+    QWidget *PanelBottom;
+    QWidget *PanelSettings;
+    QLabel *Label2;
+    QLineEdit *EditLoaderIdentStr;
+    QLineEdit *EditFirmwareSize;
+    QWidget *PanelOldNew;
+    QLabel *Label1;
+    QLineEdit *EditFirmwareOldName;
+    QLabel *Label3;
+    QLineEdit *EditFirmwareName;
+    TGraphicSpeedButton *GraphicSpeedButtonOpenFirmware;
+    QWidget *PanelFirmwareUpdate;
+    QPushButton *ButtonStartUpdate;
+    QProgressBar *ProgressBar1;
+    // Transfer speed and time left, beside the progress bar.
+    QLabel *LabelTransferRate;
+    QLineEdit *EditMessage;
+    QPushButton *ButtonClose;
+    QLabel *LabelSmartResize;
+    QFileDialog *OpenDialogFirmware;
+    QTimer *TimerTryAgain;
+    QTimer *TimerDisconnect;
+
+    // ---- Fields ----
+    QByteArray FirmwareBuffer;
+    // The connection to the tester; set by the main window, owned by it.
+    IDeviceLink *DeviceLink = nullptr;
+    // Selects the start request with the image size; nothing sets it.
+    bool Command53 = false;
+    // The tester's name on the update server.
+    QString DeviceName;
+    // The main window's SetUpdateRegisters: stops polling and the tester's work before an update.
+    std::function<void(bool DoUpdate)> SetUpdateRegisters;
+
+protected:
+    void showEvent(QShowEvent *Event) override;
+    bool eventFilter(QObject *Watched, QEvent *Event) override;
+
+private:
+    void BuildWindow();
+    QWidget *BuildOldNewPanel();
+    QWidget *BuildUpdatePanel();
+    TKvProtocol *ConnectedProtocol() const;
+    void SendFirmwareStart(TKvProtocol *Protocol);
+    void ShowTransferRate(quint32 Size, bool Done);
+
+    int FTryAgainCount = 0;
+    bool FEnglish = false;
+    bool FPlaced = false;
+    TFirmwareTransferRate FRate;
+    quint32 FRateShownAt = 0;
+};
+
+// The program's one firmware window, while it exists.
+extern TFormFirmwareUpdate *FormFirmwareUpdate;

@@ -1,0 +1,521 @@
+// The firmware window without a device: components and texts, the metadata in a firmware
+// file's name, opening a file, the internet frame's entry, and the update sequence against a
+// boot loader played by the test through a real protocol engine.
+#include "CompGraphicSpeedButton.h"
+#include "TestMain.h"
+#include "uFormFirmwareUpdate.h"
+#include "uFrameInternetUpdates.h"
+#include "uKvApplication.h"
+#include "uLoaderTestLink.h"
+#include "uPlatformTick.h"
+
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <memory>
+
+class TestFormFirmwareUpdate : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TFormFirmwareUpdate> Form;
+    std::unique_ptr<TLoaderTestLink> Link;
+    QStringList Errors;
+    QStringList MainCalls;
+    QString SavedNotSuitable;
+
+    // The window as the main window leaves it before showing it, on a connected link, with
+    // an image loaded.
+    void Prepare(const QByteArray &Image, const QString &Name) {
+        Link->Connected = true;
+        Form->DeviceLink = Link.get();
+        Form->SetUpdateRegisters = [this](bool DoUpdate) {
+            MainCalls << QStringLiteral("SetUpdateRegisters(%1)").arg(DoUpdate);
+            Link->Calls << QStringLiteral("SetUpdateRegisters(%1)").arg(DoUpdate);
+        };
+        Form->LoadFirmwareBuffer(Image, Name, false);
+    }
+    static QByteArray Image(int Size) {
+        QByteArray B(Size, 0);
+        for (int i = 0; i < Size; ++i)
+            B[i] = char(i * 31 + 7);
+        return B;
+    }
+    template <class W> W *Child(const char *Name) const {
+        W *C = Form->findChild<W *>(QString::fromLatin1(Name));
+        if (!C) qWarning("no child %s", Name);
+        return C;
+    }
+
+private slots:
+    void initTestCase() {
+        SavedNotSuitable = NotSuitableText;
+        TKvApplication::SetErrorDisplay([this](const QString &M) { Errors << M; });
+    }
+    void cleanupTestCase() { TKvApplication::SetErrorDisplay({}); }
+    void init() {
+        KvPlatform::SetTickCountOffset(0);
+        NotSuitableText = SavedNotSuitable;
+        Errors.clear();
+        MainCalls.clear();
+        Form = std::make_unique<TFormFirmwareUpdate>();
+        Link = std::make_unique<TLoaderTestLink>();
+    }
+    void cleanup() {
+        Form.reset();
+        Link.reset();
+        KvPlatform::SetTickCountOffset(0);
+        NotSuitableText = SavedNotSuitable;
+    }
+
+    void componentsAndTexts() {
+        QCOMPARE(FormFirmwareUpdate, Form.get());
+        QVERIFY(Form->isHidden()); // created hidden
+        Form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Form.get()));
+        QCOMPARE(Form->windowTitle(), QStringLiteral("Обновление прошивки"));
+        QCOMPARE(Form->size(), QSize(577, 574));
+        QCOMPARE(Child<TGraphicSpeedButton>("GraphicSpeedButtonInternet")->Caption(),
+                 QStringLiteral("Проверить обновление в Internet"));
+        QCOMPARE(Form->GraphicSpeedButtonInternet->GlyphUp().size(), QSize(16, 16));
+        QCOMPARE(Form->GraphicSpeedButtonInternet->Spacing(), 8);
+        QCOMPARE(Form->GraphicSpeedButtonInternet->width(), Form->PanelButtons->contentsRect().width() - 8);
+        QCOMPARE(Child<TGraphicSpeedButton>("GraphicSpeedButtonOpenFirmware")->Caption(),
+                 QStringLiteral("Открыть из файла"));
+        QCOMPARE(Form->GraphicSpeedButtonOpenFirmware->GlyphUp().size(), QSize(16, 16));
+        QCOMPARE(Form->GraphicSpeedButtonOpenFirmware->Spacing(), 8);
+        QCOMPARE(Child<QLabel>("Label1")->text(), QStringLiteral("Старая прошивка:"));
+        QCOMPARE(Child<QLabel>("Label2")->text(), QStringLiteral("LoaderIdentStr:"));
+        QCOMPARE(Child<QLabel>("Label3")->text(), QStringLiteral("Новая прошивка:"));
+        QCOMPARE(Child<QPushButton>("ButtonStartUpdate")->text(), QStringLiteral("Начать обновление"));
+        QCOMPARE(Child<QPushButton>("ButtonClose")->text(), QStringLiteral("Закрыть"));
+        QVERIFY(Form->ButtonStartUpdate->isEnabled());
+        QVERIFY(Child<QLineEdit>("EditFirmwareOldName")->isReadOnly());
+        QVERIFY(Child<QLineEdit>("EditFirmwareName")->isReadOnly());
+        QVERIFY(Child<QLineEdit>("EditMessage")->isReadOnly());
+        QVERIFY(!Child<QLineEdit>("EditLoaderIdentStr")->isReadOnly());
+        QVERIFY(Child<QLineEdit>("EditFirmwareSize"));
+        QVERIFY(Child<QProgressBar>("ProgressBar1"));
+        QVERIFY(Child<QLabel>("LabelTransferRate"));
+        QVERIFY(Child<QWidget>("PanelButtons"));
+        QVERIFY(Child<QWidget>("PanelBottom"));
+        QVERIFY(Child<QWidget>("PanelOldNew")->isVisible());
+        QVERIFY(Child<QWidget>("PanelFirmwareUpdate")->isVisible());
+        QVERIFY(Child<QWidget>("PanelSettings")->isHidden());
+        QVERIFY(Child<TFrameInternetUpdates>("FrameInternetUpdates")->isHidden());
+        QCOMPARE(Child<QLabel>("LabelSmartResize")->minimumHeight(), 1);
+        QVERIFY(Form->LabelSmartResize->isVisible());
+        QCOMPARE(Form->LabelSmartResize->geometry().bottom(), Form->rect().bottom());
+        // The bottom panel sits right under the internet button; the filler takes the rest.
+        QCOMPARE(Form->PanelBottom->y(), Form->PanelButtons->geometry().bottom() + 1);
+
+        auto *Dialog = Child<QFileDialog>("OpenDialogFirmware");
+        QCOMPARE(Dialog->windowTitle(), QStringLiteral("Выбрать прошивку"));
+        QCOMPARE(Dialog->nameFilters(), (QStringList{"Firmware (*.firmware)", "All (*.*)"}));
+        QCOMPARE(Dialog->fileMode(), QFileDialog::ExistingFile);
+        auto *TryAgain = Child<QTimer>("TimerTryAgain");
+        auto *Disconnect = Child<QTimer>("TimerDisconnect");
+        QCOMPARE(TryAgain->interval(), 50);
+        QCOMPARE(Disconnect->interval(), 500);
+        QVERIFY(!TryAgain->isActive() && !Disconnect->isActive());
+        QVERIFY(!Form->Command53);
+
+        QCOMPARE(NotSuitableText, QStringLiteral("Прошивка не подходит для этого устройства"));
+        Form->DoEnglish();
+        QCOMPARE(NotSuitableText, QStringLiteral("Firmware is not suitable for this device"));
+        // The window's own layout stays Russian.
+        QCOMPARE(Form->ButtonStartUpdate->text(), QStringLiteral("Начать обновление"));
+    }
+
+    void fileNameMetadata_data() {
+        QTest::addColumn<QString>("FileName");
+        QTest::addColumn<int>("Size");
+        QTest::addColumn<QString>("DisplayName");
+        QTest::addColumn<QString>("Ident");
+        QTest::newRow("name and identification")
+            << "Main 2.1;DeviceIdentStr=XYZ-BL.firmware" << 300 << "Main 2.1"
+            << "XYZ-BL";
+        QTest::newRow("path, key in another case")
+            << "/home/tech/fw/Main;deviceidentstr=abc.frm" << 10 << "Main"
+            << "abc";
+        QTest::newRow("backslash path, other entries, '=' in the value")
+            << "C:\\fw\\new/Old 1.0;Build=7;DEVICEIDENTSTR=A=B;Note=x.firmware" << 1 << "Old 1.0"
+            << "A=B";
+        QTest::newRow("no ';': no identification") << "Plain 3.firmware" << 5 << "Plain 3"
+                                                   << "";
+        QTest::newRow("entries without the key") << "Tool;Build=9.firmware" << 5 << "Tool"
+                                                 << "";
+        QTest::newRow("empty image") << "Empty;DeviceIdentStr=Q.firmware" << 0 << "Empty"
+                                     << "Q";
+    }
+    void fileNameMetadata() {
+        QFETCH(QString, FileName);
+        QFETCH(int, Size);
+        QFETCH(QString, DisplayName);
+        QFETCH(QString, Ident);
+        Form->EditLoaderIdentStr->setText(QStringLiteral("Tavik")); // as the main window leaves it
+        Form->LoadFirmwareBuffer(Image(Size), FileName, false);
+        QCOMPARE(Form->EditFirmwareName->text(), DisplayName);
+        QCOMPARE(Form->EditLoaderIdentStr->text(), Ident);
+        QCOMPARE(Form->EditFirmwareSize->text(), QString::number(Size) + QStringLiteral(" Б"));
+        QCOMPARE(Form->ButtonStartUpdate->isEnabled(), Size > 0);
+        QCOMPARE(Form->FirmwareBuffer, Image(Size));
+    }
+
+    // A download that is no firmware hides the update panels and keeps the image; a local
+    // file afterwards shows them again.
+    void hideFirmwareUpdateKeepsTheImage() {
+        Form->show();
+        Form->LoadFirmwareBuffer(Image(100), QStringLiteral("A;DeviceIdentStr=BL.firmware"), false);
+        Form->LoadFirmwareBuffer(QByteArray(), QString(), true);
+        QVERIFY(Form->PanelOldNew->isHidden());
+        QVERIFY(Form->PanelFirmwareUpdate->isHidden());
+        QCOMPARE(Form->FirmwareBuffer, Image(100));
+        QCOMPARE(Form->EditFirmwareName->text(), QStringLiteral("A"));
+        QCOMPARE(Form->EditLoaderIdentStr->text(), QStringLiteral("BL"));
+        QTemporaryDir Dir;
+        const QString Path = Dir.filePath(QStringLiteral("B 2;DeviceIdentStr=BL2.firmware"));
+        QFile F(Path);
+        QVERIFY(F.open(QIODevice::WriteOnly));
+        F.write(Image(77));
+        F.close();
+        Form->OpenFirmwareFile(Path);
+        QVERIFY(Form->PanelOldNew->isVisible());
+        QVERIFY(Form->PanelFirmwareUpdate->isVisible());
+        QCOMPARE(Form->EditFirmwareName->text(), QStringLiteral("B 2"));
+        QCOMPARE(Form->FirmwareBuffer, Image(77));
+    }
+
+    // The open button runs the dialog; the chosen file is read byte for byte.
+    void openFromFileThroughTheDialog() {
+        QTemporaryDir Dir;
+        const QString Path = Dir.filePath(QStringLiteral("Main 2.1;DeviceIdentStr=TAMREL-BL.firmware"));
+        QFile F(Path);
+        QVERIFY(F.open(QIODevice::WriteOnly));
+        QByteArray Bytes = Image(1000);
+        Bytes[5] = '\0';
+        F.write(Bytes);
+        F.close();
+        Form->show();
+        bool Seen = false;
+        QTimer::singleShot(0, this, [&] {
+            QTRY_VERIFY(Form->OpenDialogFirmware->isVisible());
+            Seen = true;
+            Form->OpenDialogFirmware->setDirectory(Dir.path());
+            Form->OpenDialogFirmware->selectFile(Path);
+            static_cast<QDialog *>(Form->OpenDialogFirmware)
+                ->accept(); // the dialog's own accept: checks the file
+        });
+        QTest::mouseClick(Form->GraphicSpeedButtonOpenFirmware, Qt::LeftButton);
+        QVERIFY(Seen);
+        QCOMPARE(Form->FirmwareBuffer, Bytes);
+        QCOMPARE(Form->EditFirmwareName->text(), QStringLiteral("Main 2.1"));
+        QCOMPARE(Form->EditLoaderIdentStr->text(), QStringLiteral("TAMREL-BL"));
+        QCOMPARE(Form->EditFirmwareSize->text(), QStringLiteral("1000 Б"));
+        QVERIFY(Errors.isEmpty());
+    }
+
+    // A file that cannot be read reaches the error display; the window is unchanged. A file
+    // too large for any boot loader is refused before it is read.
+    void unreadableFile_data() {
+        QTest::addColumn<bool>("TooLarge");
+        QTest::newRow("missing") << false;
+        QTest::newRow("larger than any flash") << true;
+    }
+    void unreadableFile() {
+        QFETCH(bool, TooLarge);
+        Form->LoadFirmwareBuffer(Image(10), QStringLiteral("Kept;DeviceIdentStr=K.firmware"), false);
+        QTemporaryDir Dir;
+        const QString Path = Dir.filePath(QStringLiteral("huge.firmware"));
+        if (TooLarge) {
+            QFile F(Path);
+            QVERIFY(F.open(QIODevice::WriteOnly));
+            QVERIFY(F.resize(TFormFirmwareUpdate::MaxImageSize + 1)); // sparse: no disk used
+        }
+        QVERIFY(!TKvApplication::RunGuarded([&] { Form->OpenFirmwareFile(Path); }));
+        QCOMPARE(Errors.size(), 1);
+        QVERIFY2(Errors[0].contains(Path), qPrintable(Errors[0]));
+        QVERIFY2(Errors[0].contains(TooLarge ? "too large" : "Cannot open"), qPrintable(Errors[0]));
+        QCOMPARE(Form->FirmwareBuffer, Image(10));
+        QCOMPARE(Form->EditFirmwareName->text(), QStringLiteral("Kept"));
+    }
+
+    void panelClickShowsSettingsAndCloseOnlyHides() {
+        Form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Form.get()));
+        QVERIFY(Form->PanelSettings->isHidden());
+        QTest::mouseClick(Form->PanelOldNew, Qt::LeftButton, {}, QPoint(3, 3));
+        QVERIFY(Form->PanelSettings->isVisible());
+        QTest::mouseClick(Form->PanelOldNew, Qt::LeftButton, {}, QPoint(3, 3));
+        QVERIFY(Form->PanelSettings->isVisible()); // nothing hides it again
+        QPointer<TFormFirmwareUpdate> Alive(Form.get());
+        Form->EditFirmwareOldName->setText(QStringLiteral("Tavik 1.0"));
+        QTest::mouseClick(Form->ButtonClose, Qt::LeftButton);
+        QVERIFY(Form->isHidden());
+        QCoreApplication::processEvents();
+        QVERIFY(Alive);
+        Form->show();
+        QCOMPARE(Form->EditFirmwareOldName->text(), QStringLiteral("Tavik 1.0"));
+    }
+
+    // Opened beside the main window, it does not keep the program alive: closing the main
+    // window is the last close; and it goes with the main window.
+    void closesWithTheMainWindow() {
+        Form.reset();
+        auto Main = std::make_unique<QWidget>();
+        Main->resize(621, 704);
+        QPointer<TFormFirmwareUpdate> Fw = new TFormFirmwareUpdate(Main.get());
+        QVERIFY(Fw->isWindow());
+        Main->show();
+        Fw->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Fw.data()));
+        QVERIFY(!QApplication::activeModalWidget());
+        // The program's loop ends when the main window closes, though this window is open.
+        bool EndedByClose = true;
+        QTimer::singleShot(50, Main.get(), [&] { Main->close(); });
+        QTimer Guard;
+        Guard.setSingleShot(true);
+        connect(&Guard, &QTimer::timeout, this, [&] {
+            EndedByClose = false;
+            QCoreApplication::quit();
+        });
+        Guard.start(5000);
+        QApplication::exec();
+        QVERIFY(EndedByClose);
+        Main.reset();
+        QVERIFY(!Fw);
+        QCOMPARE(FormFirmwareUpdate, nullptr);
+    }
+
+    // The internet button hands the frame its callback and the device name and shows it
+    // above the bottom panel; a firmware the frame hands back is loaded.
+    void internetFrameEntry() {
+        Form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Form.get()));
+        Form->DeviceName = QStringLiteral("TAMREL");
+        QTest::mouseClick(Form->GraphicSpeedButtonInternet, Qt::LeftButton);
+        QVERIFY(Form->FrameInternetUpdates->isVisible());
+        QVERIFY(Form->LabelSmartResize->isHidden());
+        QCOMPARE(Form->FrameInternetUpdates->EditSelectDevice->text(), QStringLiteral("TAMREL"));
+        QTRY_COMPARE(Form->PanelBottom->geometry().bottom(), Form->rect().bottom());
+        QCOMPARE(Form->FrameInternetUpdates->y(), Form->PanelButtons->geometry().bottom() + 1);
+        QVERIFY(Form->FrameInternetUpdates->LoadFirmwareBuffer);
+        Form->FrameInternetUpdates->LoadFirmwareBuffer(
+            Image(64), QStringLiteral("Main 2.1;DeviceIdentStr=XYZ.frm"), false);
+        QCOMPARE(Form->EditFirmwareName->text(), QStringLiteral("Main 2.1"));
+        QCOMPARE(Form->EditLoaderIdentStr->text(), QStringLiteral("XYZ"));
+        QVERIFY(Form->ButtonStartUpdate->isEnabled());
+        Form->FrameInternetUpdates->LoadFirmwareBuffer({}, {}, true);
+        QVERIFY(Form->PanelFirmwareUpdate->isHidden());
+    }
+
+    void startWithTheLinkClosedDoesNothing() {
+        Form->DeviceLink = Link.get();
+        Form->SetUpdateRegisters = [this](bool D) { MainCalls << QString::number(D); };
+        QTest::mouseClick(Form->ButtonStartUpdate, Qt::LeftButton);
+        QVERIFY(Link->Payloads.isEmpty());
+        QVERIFY(Link->Calls.isEmpty());
+        QVERIFY(MainCalls.isEmpty());
+        QVERIFY(!Form->TimerTryAgain->isActive());
+    }
+
+    // Start: keep-alive off, polling off, the start request, then repeats every 50 ms. The
+    // repeat counter is never reset: five repeats the first time, one every later time.
+    void startRequestAndItsRepeats() {
+        // Before any file: Start is enabled and asks for 0 bytes.
+        Link->Connected = true;
+        Form->DeviceLink = Link.get();
+        Form->SetUpdateRegisters = [this](bool DoUpdate) {
+            Link->Calls << QStringLiteral("SetUpdateRegisters(%1)").arg(DoUpdate);
+        };
+        Form->show();
+        QTest::mouseClick(Form->ButtonStartUpdate, Qt::LeftButton);
+        QCOMPARE(Link->Calls, (QStringList{"SetKeepConnection(0)", "SetUpdateRegisters(0)"}));
+        QCOMPARE(Link->StartRequests(), 1);
+        QCOMPARE(Link->Payloads.first(), QByteArray("\x52", 1));
+        QVERIFY(Form->TimerTryAgain->isActive());
+        QTRY_VERIFY_WITH_TIMEOUT(!Form->TimerTryAgain->isActive(), 5000);
+        QCOMPARE(Link->StartRequests(), 6);
+        QCOMPARE(Form->TryAgainCount(), 5);
+        QTest::qWait(120);
+        QCOMPARE(Link->StartRequests(), 6);
+
+        QTest::mouseClick(Form->ButtonStartUpdate, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!Form->TimerTryAgain->isActive(), 5000);
+        QCOMPARE(Link->StartRequests(), 8);
+        QTest::qWait(120);
+        QCOMPARE(Link->StartRequests(), 8);
+        QVERIFY(Form->EditMessage->text().isEmpty()); // no answer: starting, no message
+    }
+
+    void startRequestWithSize() {
+        Prepare(Image(70000), QStringLiteral("X;DeviceIdentStr=BL.firmware"));
+        Form->Command53 = true;
+        QTest::mouseClick(Form->ButtonStartUpdate, Qt::LeftButton);
+        QCOMPARE(Link->Payloads.first(), QByteArray::fromHex("5370110100"));
+    }
+
+    // The boot loader's answer: identification compared without regard to case, the image
+    // must be smaller than the flash; otherwise a message and no page.
+    void loaderAnswerChecks_data() {
+        QTest::addColumn<QByteArray>("Reported");
+        QTest::addColumn<QString>("Expected");
+        QTest::addColumn<int>("FlashKiB");
+        QTest::addColumn<int>("Size");
+        QTest::addColumn<bool>("English");
+        QTest::addColumn<QString>("Message");
+        QTest::newRow("same") << QByteArray("TAMREL-BL") << "TAMREL-BL" << 4 << 100 << false << "";
+        QTest::newRow("other letter case") << QByteArray("abc") << "ABC" << 4 << 100 << false << "";
+        QTest::newRow("other loader") << QByteArray("OTHER-BL") << "TAMREL-BL" << 4 << 100 << false
+                                      << "Прошивка не подходит для этого устройства (OTHER-BL <> TAMREL-BL)";
+        QTest::newRow("other loader, English")
+            << QByteArray("OTHER-BL") << "TAMREL-BL" << 4 << 100 << true
+            << "Firmware is not suitable for this device (OTHER-BL <> TAMREL-BL)";
+        QTest::newRow("name without identification")
+            << QByteArray("TAMREL-BL") << "" << 4 << 100 << true
+            << "Firmware is not suitable for this device (TAMREL-BL <> )";
+        QTest::newRow("exactly the flash")
+            << QByteArray("BL") << "BL" << 4 << 4096 << false << "Не соотв. размер";
+        QTest::newRow("one byte less") << QByteArray("BL") << "BL" << 4 << 4095 << false << "";
+        QTest::newRow("larger") << QByteArray("BL") << "BL" << 1 << 5000 << false << "Не соотв. размер";
+    }
+    void loaderAnswerChecks() {
+        QFETCH(QByteArray, Reported);
+        QFETCH(QString, Expected);
+        QFETCH(int, FlashKiB);
+        QFETCH(int, Size);
+        QFETCH(bool, English);
+        QFETCH(QString, Message);
+        Prepare(Image(Size), QStringLiteral("F;DeviceIdentStr=%1.firmware").arg(Expected));
+        if (English) Form->DoEnglish();
+        QTest::mouseClick(Form->ButtonStartUpdate, Qt::LeftButton);
+        Link->AnswerStart(Reported, quint16(FlashKiB));
+        QVERIFY(!Form->TimerTryAgain->isActive());
+        QCOMPARE(Form->EditMessage->text(), Message);
+        QCOMPARE(Link->Pages(), Message.isEmpty() ? 1 : 0);
+        if (Message.isEmpty()) {
+            QCOMPARE(Link->Payloads.last().mid(3), Image(Size).left(128));
+            QCOMPARE(Form->ProgressBar1->maximum(), Size);
+            QCOMPARE(Form->ProgressBar1->value(), 0);
+        }
+    }
+
+    // A name without identification goes only to a loader that reports none. (An answer
+    // without text carries no flash size, so the loader has told it before.)
+    void emptyIdentification() {
+        Prepare(Image(100), QStringLiteral("NoIdent.firmware"));
+        QTest::mouseClick(Form->ButtonStartUpdate, Qt::LeftButton);
+        Link->AnswerStart("BL", 4);
+        QCOMPARE(Form->EditMessage->text(), NotSuitableText + QStringLiteral(" (BL <> )"));
+        QTest::mouseClick(Form->ButtonStartUpdate, Qt::LeftButton);
+        Link->AnswerStart(QByteArray());
+        QCOMPARE(Link->Pages(), 1);
+        QCOMPARE(Link->Payloads.last().mid(3), Image(100));
+    }
+
+    // Page statuses: position and "n/size", the end at or past the size, success, and the
+    // disconnect 500 ms later; a refused page shows its code and sends nothing more.
+    void pagesToSuccessAndDisconnect() {
+        Prepare(Image(300), QStringLiteral("F;DeviceIdentStr=BL.firmware"));
+        QStringList Messages;
+        connect(Form->EditMessage, &QLineEdit::textChanged, this, [&](const QString &T) { Messages << T; });
+        QTest::mouseClick(Form->ButtonStartUpdate, Qt::LeftButton);
+        Link->AnswerStart("BL");
+        Link->AnswerPage();
+        QCOMPARE(Form->ProgressBar1->value(), 128);
+        Link->AnswerPage();
+        Link->AnswerPage();
+        QCOMPARE(Messages, (QStringList{"128/300", "256/300", "384/300", "Прошивка завершена успешно"}));
+        QCOMPARE(Form->ProgressBar1->value(), 300); // full, not beyond
+        QCOMPARE(Link->Pages(), 3);
+        QVERIFY(Form->TimerDisconnect->isActive());
+        QVERIFY(Link->Connected);
+        QVERIFY(!Link->Calls.contains("Disconnect"));
+        QTRY_VERIFY_WITH_TIMEOUT(!Link->Connected, 3000);
+        QCOMPARE(Link->Calls.last(), QStringLiteral("Disconnect"));
+        QVERIFY(!Form->TimerDisconnect->isActive());
+    }
+
+    void refusedPage() {
+        Prepare(Image(1000), QStringLiteral("F;DeviceIdentStr=BL.firmware"));
+        QTest::mouseClick(Form->ButtonStartUpdate, Qt::LeftButton);
+        Link->AnswerStart("BL");
+        Link->AnswerPage();
+        Link->AnswerPage(7);
+        QCOMPARE(Form->EditMessage->text(), QStringLiteral("Ошибка 7"));
+        QCOMPARE(Link->Pages(), 2);
+        QCOMPARE(Form->ProgressBar1->value(), 128);
+        QTest::qWait(600);
+        QCOMPARE(Link->Pages(), 2);
+        QVERIFY(Link->Connected);
+        QVERIFY(!Form->TimerDisconnect->isActive());
+    }
+
+    // A second start answer starts the pages again from the first; the page of the first
+    // pass still on its way sends nothing when its status comes.
+    void secondStartAnswerRestarts() {
+        Prepare(Image(300), QStringLiteral("F;DeviceIdentStr=BL.firmware"));
+        QStringList Messages;
+        connect(Form->EditMessage, &QLineEdit::textChanged, this, [&](const QString &T) { Messages << T; });
+        QTest::mouseClick(Form->ButtonStartUpdate, Qt::LeftButton);
+        Link->AnswerStart("BL");
+        Link->AnswerPage();
+        Link->AnswerStart("BL"); // the answer to a repeated request
+        QCOMPARE(Form->ProgressBar1->value(), 0);
+        QCOMPARE(Link->Pages(), 3); // pages 0, 1, and 0 again
+        Link->AnswerPage();         // page 1 of the first pass
+        QCOMPARE(Link->Pages(), 3);
+        for (int i = 0; i < 3; ++i)
+            Link->AnswerPage();
+        // (The second "128/300" leaves the text as it was.)
+        QCOMPARE(Messages, (QStringList{"128/300", "256/300", "384/300", "Прошивка завершена успешно"}));
+        QCOMPARE(Form->ProgressBar1->value(), 300);
+        QCOMPARE(Link->Pages(), 5);
+    }
+
+    // Beside the progress bar: speed and time left while pages go, the whole transfer at the
+    // end. Times come from the tick counter, moved ahead by the test.
+    void transferRateLabel() {
+        Prepare(Image(60000), QStringLiteral("F;DeviceIdentStr=BL.firmware"));
+        QTest::mouseClick(Form->ButtonStartUpdate, Qt::LeftButton);
+        Link->AnswerStart("BL", 64, 1024);
+        QVERIFY(Form->LabelTransferRate->text().isEmpty());
+        for (quint32 k = 1; k <= 10; ++k) { // a page of 1 KiB every 2 s
+            KvPlatform::SetTickCountOffset(2000 * k);
+            Link->AnswerPage();
+        }
+        QCOMPARE(Form->LabelTransferRate->text(), QStringLiteral("0.5 КБ/с, осталось 1:38"));
+        Form->DoEnglish();
+        KvPlatform::SetTickCountOffset(22000);
+        Link->AnswerPage();
+        QCOMPARE(Form->LabelTransferRate->text(), QStringLiteral("0.5 KB/s, 1:36 left"));
+        KvPlatform::SetTickCountOffset(60000); // the rest at once
+        while (Form->EditMessage->text() != QStringLiteral("Прошивка завершена успешно") &&
+               Link->Pages() < 100)
+            Link->AnswerPage();
+        QVERIFY2(QRegularExpression("^58\\.6 KB in 60\\.\\d s \\(1\\.0 KB/s\\)$")
+                     .match(Form->LabelTransferRate->text())
+                     .hasMatch(),
+                 qPrintable(Form->LabelTransferRate->text()));
+    }
+
+    void refusedPageClearsTheRate() {
+        Prepare(Image(60000), QStringLiteral("F;DeviceIdentStr=BL.firmware"));
+        QTest::mouseClick(Form->ButtonStartUpdate, Qt::LeftButton);
+        Link->AnswerStart("BL", 64, 1024);
+        KvPlatform::SetTickCountOffset(2000);
+        Link->AnswerPage();
+        QCOMPARE(Form->LabelTransferRate->text(), QStringLiteral("0.5 КБ/с, осталось 1:56"));
+        Link->AnswerPage(3);
+        QVERIFY(Form->LabelTransferRate->text().isEmpty());
+    }
+};
+
+TAMREL_TEST_MAIN(TestFormFirmwareUpdate)
+#include "tst_FormFirmwareUpdate.moc"
