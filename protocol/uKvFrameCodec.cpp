@@ -53,10 +53,10 @@ QByteArray Escape(const QByteArray &Body) {
     for (char c : Body) {
         if (c == EscapeByte) {
             out.append(EscapeByte);
-            out.append(char(0x3D));
+            out.append(EscapedEscape);
         } else if (c == FrameDelimiter) {
             out.append(EscapeByte);
-            out.append(char(0x3E));
+            out.append(EscapedDelimiter);
         } else {
             out.append(c);
         }
@@ -85,7 +85,7 @@ QByteArray UnescapePass(const QByteArray &In, char Second, char Result) {
 } // namespace
 
 QByteArray Unescape(const QByteArray &Body) {
-    return UnescapePass(UnescapePass(Body, 0x3E, FrameDelimiter), 0x3D, EscapeByte);
+    return UnescapePass(UnescapePass(Body, EscapedDelimiter, FrameDelimiter), EscapedEscape, EscapeByte);
 }
 
 QByteArray BodyCheckSum(const QByteArray &Payload) {

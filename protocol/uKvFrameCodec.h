@@ -6,13 +6,71 @@
 // either by one check byte (checksum mode: all bytes add up to 0 mod 256) or by the
 // sender's packet counter and a CRC-16/MODBUS, low byte first (CRC mode: the CRC over the
 // whole body is 0).
+//
+// The wire vocabulary is named here once, for every side that speaks it: the delimiter and
+// escapes, the command codes, the address marker, the error codes of acknowledgements and the
+// register types with their sizes.
 #include <QByteArray>
 #include <QtGlobal>
+
+#include <array>
+
+// Error codes, the last byte of an acknowledgement.
+using TKvPError = quint8;
+constexpr TKvPError KvErrOk = 0;
+constexpr TKvPError KvErrGeneral = 1;
+constexpr TKvPError KvErrCommand = 2;
+constexpr TKvPError KvErrParameter = 3;
+constexpr TKvPError KvErrDataType = 16;
+constexpr TKvPError KvErrValue = 17;
+constexpr TKvPError KvErrRegAddress = 18;
+constexpr TKvPError KvErrTimeOut = 255; // never on the wire: the engine's own "no answer came"
+
+// Register types, one byte on the wire and in memory.
+enum TKvRegisterType : quint8 {
+    rtBinary = 0,
+    rtString = 1,
+    rtU8 = 2,
+    rtS8 = 3,
+    rtU16 = 4,
+    rtS16 = 5,
+    rtU32 = 6,
+    rtS32 = 7,
+    rtFloat = 8,
+    rtDouble = 9,
+    rtBinStream = 10,
+};
+constexpr quint8 KvRegisterTypeMax = 10;
+// Size of a type whose values may have any length (byte strings).
+constexpr quint8 KvAnySize = 255;
+// Value size in bytes per type.
+constexpr std::array<quint8, 11> KvRegisterTypeSize{KvAnySize, KvAnySize, 1, 1, 2, 2, 4, 4, 4, 8, KvAnySize};
 
 namespace KvCodec {
 
 constexpr char FrameDelimiter = 0x7E;
 constexpr char EscapeByte = 0x7D;
+// The byte that follows EscapeByte in place of an escaped delimiter (7D 3E) or escape (7D 3D).
+constexpr char EscapedDelimiter = 0x3E;
+constexpr char EscapedEscape = 0x3D;
+
+// Optional prefix of a payload: the marker, then the device address, then the command.
+constexpr quint8 AddressMarker = 0xAD;
+
+// Command codes, the first payload byte after any address prefix.
+constexpr quint8 CmdWriteReg = 0x07;     // write register / register value: [7][reg][type][value]
+constexpr quint8 CmdReadReg = 0x08;      // read register: [8][reg]
+constexpr quint8 CmdAutoSend = 0x09;     // register value the device sends unasked
+constexpr quint8 CmdReadBlock = 0x10;    // [16][region][address, 2][count, 2] / block data
+constexpr quint8 CmdWriteBlock = 0x11;   // [17][region][address, 2][data] / count written
+constexpr quint8 CmdWriteReg2 = 0x12;    // CmdWriteReg in the new command set
+constexpr quint8 CmdReadReg2 = 0x13;     // CmdReadReg in the new command set
+constexpr quint8 CmdClearBlock = 0x15;   // [21][region][address, 2][count, 2]
+constexpr quint8 CmdFirmwarePage = 0x1A; // [26][page index, 2][data] / [26][status]
+constexpr quint8 CmdLoaderInfo = 0x52;   // boot-loader query ('R') / its information
+constexpr quint8 CmdLoaderStart = 0x53;  // start of update ('S'): [83][firmware size, 4]
+constexpr quint8 CmdAck = 0x82;          // acknowledgement: [130][command][reg][error]
+constexpr quint8 CmdAck2 = 0x94;         // acknowledgement in the new command set
 
 // CRC-16/MODBUS (reflected 0xA001, init 0xFFFF, no final xor) of the first Count bytes.
 quint16 CalcCrc16(const char *Data, qsizetype Count, quint16 Crc = 0xFFFF);

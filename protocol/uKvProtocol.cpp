@@ -226,7 +226,7 @@ void TKvProtocol::DispatchPacket(const QByteArray &Payload) {
     AnswerError = KvErrOk;
     quint8 devAddress = 0;
     QByteArray payload = Payload;
-    if (quint8(payload[0]) == 0xAD) {
+    if (quint8(payload[0]) == KvCodec::AddressMarker) {
         // An address prefix with nothing behind it carries no command: drop it unread.
         if (payload.size() < 3) {
             AnswerError = KvErrParameter;
@@ -236,30 +236,30 @@ void TKvProtocol::DispatchPacket(const QByteArray &Payload) {
         payload.remove(0, 2);
     }
     quint8 command = quint8(payload[0]);
-    if ((command == 18 || command == 148) && !ForbidNewRegCommands)
+    if ((command == KvCodec::CmdWriteReg2 || command == KvCodec::CmdAck2) && !ForbidNewRegCommands)
         NewCommands = true;
     if (NewCommands) {
-        if (command == 18)
-            command = 7;
-        else if (command == 19)
-            command = 8;
+        if (command == KvCodec::CmdWriteReg2)
+            command = KvCodec::CmdWriteReg;
+        else if (command == KvCodec::CmdReadReg2)
+            command = KvCodec::CmdReadReg;
     }
     switch (command) {
-    case 7:
-    case 9:
+    case KvCodec::CmdWriteReg:
+    case KvCodec::CmdAutoSend:
         DispatchRegisterValue(command, payload, devAddress);
         break;
-    case 8:
+    case KvCodec::CmdReadReg:
         break;
-    case 16:
-    case 17:
-    case 21:
-    case 26:
-    case 82:
+    case KvCodec::CmdReadBlock:
+    case KvCodec::CmdWriteBlock:
+    case KvCodec::CmdClearBlock:
+    case KvCodec::CmdFirmwarePage:
+    case KvCodec::CmdLoaderInfo:
         DispatchFirmware(command, payload);
         break;
-    case 130:
-    case 148:
+    case KvCodec::CmdAck:
+    case KvCodec::CmdAck2:
         DispatchAck(payload);
         break;
     default:
@@ -283,7 +283,7 @@ void TKvProtocol::DispatchRegisterValue(quint8 Command, const QByteArray &Payloa
         return;
     }
     const qsizetype valueSize = Payload.size() - 3;
-    if (KvRegisterTypeSize[type] != 255 && valueSize != KvRegisterTypeSize[type]) {
+    if (KvRegisterTypeSize[type] != KvAnySize && valueSize != KvRegisterTypeSize[type]) {
         AnswerError = KvErrDataType;
         LogMessage(QStringLiteral("  Packet Type Size Error"));
         return;
@@ -306,7 +306,7 @@ void TKvProtocol::DispatchRegisterValue(quint8 Command, const QByteArray &Payloa
     if (LogEnabled())
         LogMessage(QStringLiteral("  Received Reg %1").arg(regNum));
     AnswerError = KvErrOk; // before the handlers, which may destroy the engine
-    if (Command == 9) {
+    if (Command == KvCodec::CmdAutoSend) {
         CallCopy(OnReceivedRegisterAuto, this, regNum);
     } else {
         RegisterReceived(regNum);
@@ -321,7 +321,9 @@ void TKvProtocol::DispatchAck(const QByteArray &Payload) {
     const quint8 command = quint8(Payload[1]);
     const quint8 regNum = quint8(Payload[2]);
     const TKvPError error = quint8(Payload[3]);
-    const quint8 normalised = command == 18 ? 7 : command == 19 ? 8 : command;
+    const quint8 normalised = command == KvCodec::CmdWriteReg2  ? KvCodec::CmdWriteReg
+                              : command == KvCodec::CmdReadReg2 ? KvCodec::CmdReadReg
+                                                                : command;
     if (LogEnabled())
         LogMessage(QStringLiteral(" Ack: %1 reg %2 %3").arg(CommandName(command)).arg(regNum).arg(ErrorText(error)));
 
@@ -337,7 +339,7 @@ void TKvProtocol::DispatchAck(const QByteArray &Payload) {
                 break;
             }
         }
-        if (normalised == 7) {
+        if (normalised == KvCodec::CmdWriteReg) {
             for (qsizetype i = 0; i < ListRegAcks.size(); ++i) {
                 if (ListRegAcks[i].RegNum == regNum) {
                     if (error == KvErrOk)
@@ -480,11 +482,12 @@ void TKvProtocol::SendRequest(quint8 RegNum, quint8 DevAddr, TOnRegTimeoutOrErro
     }
     QByteArray payload;
     if (DevAddr != 0)
-        payload.append(char(0xAD)).append(char(DevAddr));
-    payload.append(char(NewCommands ? 19 : 8)).append(char(RegNum));
+        payload.append(char(KvCodec::AddressMarker)).append(char(DevAddr));
+    payload.append(char(NewCommands ? KvCodec::CmdReadReg2 : KvCodec::CmdReadReg)).append(char(RegNum));
     if (AOnTimeOut) {
         QMutexLocker lock(&FLock);
-        ListRegTimeouts.append({RegNum, KvPlatform::TickCount() + TimeOut, 8, std::move(AOnTimeOut)});
+        ListRegTimeouts.append(
+            {RegNum, KvPlatform::TickCount() + TimeOut, KvCodec::CmdReadReg, std::move(AOnTimeOut)});
     }
     if (LogEnabled())
         LogMessage(QStringLiteral("ReadReg  %1").arg(RegNum));
@@ -513,13 +516,17 @@ void TKvProtocol::WriteRegister(quint8 RegNum, quint8 DevAddr, TOnRegTimeoutOrEr
     const TKvRegister &reg = Registers[RegNum];
     QByteArray payload;
     if (DevAddr != 0)
-        payload.append(char(0xAD)).append(char(DevAddr));
-    payload.append(char(NewCommands ? 18 : 7)).append(char(RegNum)).append(char(reg.RegType)).append(reg.RawData);
+        payload.append(char(KvCodec::AddressMarker)).append(char(DevAddr));
+    payload.append(char(NewCommands ? KvCodec::CmdWriteReg2 : KvCodec::CmdWriteReg))
+        .append(char(RegNum))
+        .append(char(reg.RegType))
+        .append(reg.RawData);
     {
         // In the lists before the frame leaves: an answer during OutputData finds them.
         QMutexLocker lock(&FLock);
         if (AOnTimeOut)
-            ListRegTimeouts.append({RegNum, KvPlatform::TickCount() + TimeOut, 7, std::move(AOnTimeOut)});
+            ListRegTimeouts.append(
+                {RegNum, KvPlatform::TickCount() + TimeOut, KvCodec::CmdWriteReg, std::move(AOnTimeOut)});
         if (AOnAckReg)
             ListRegAcks.append({RegNum, std::move(AOnAckReg)});
     }

@@ -30,33 +30,7 @@ class TKvProtocol;
 class ITrazerServer; // the shared-memory register server; created elsewhere
 
 // ---- Register model -------------------------------------------------------------------
-
-using TKvPError = quint8;
-constexpr TKvPError KvErrOk = 0;
-constexpr TKvPError KvErrGeneral = 1;
-constexpr TKvPError KvErrCommand = 2;
-constexpr TKvPError KvErrParameter = 3;
-constexpr TKvPError KvErrDataType = 16;
-constexpr TKvPError KvErrValue = 17;
-constexpr TKvPError KvErrRegAddress = 18;
-constexpr TKvPError KvErrTimeOut = 255; // no answer came
-
-enum TKvRegisterType : quint8 {
-    rtBinary = 0,
-    rtString = 1,
-    rtU8 = 2,
-    rtS8 = 3,
-    rtU16 = 4,
-    rtS16 = 5,
-    rtU32 = 6,
-    rtS32 = 7,
-    rtFloat = 8,
-    rtDouble = 9,
-    rtBinStream = 10,
-};
-constexpr quint8 KvRegisterTypeMax = 10;
-// Value size in bytes per type; 255 = any length.
-constexpr std::array<quint8, 11> KvRegisterTypeSize{255, 255, 1, 1, 2, 2, 4, 4, 4, 8, 255};
+// Register types, their sizes and the error codes are wire constants of uKvFrameCodec.h.
 
 struct TKvRegister {
     quint8 RegAdr = 0;
@@ -115,7 +89,7 @@ using TOnWriteBlock = std::function<void(quint8 DataRegion, quint16 Address, qui
 struct TRegAnswerTimeout {
     quint8 RegNum = 0;
     quint32 TimeOfTimeOut = 0; // tick count at which the wait ends
-    quint8 Command = 0;        // 7 write, 8 read
+    quint8 Command = 0;        // KvCodec::CmdWriteReg or KvCodec::CmdReadReg
     TOnRegTimeoutOrError OnTimeOut;
 };
 
@@ -128,7 +102,7 @@ struct TProcessRegisterAsync {
     quint8 DevAddr = 0;
     quint8 RegNum = 0;
     QVariant Value;
-    quint8 Command = 0; // 7 write, 8 read
+    quint8 Command = 0; // KvCodec::CmdWriteReg or KvCodec::CmdReadReg
     TOnRegTimeoutOrError OnTimeOut;
     TOnRegisterNotify OnAckReg;
     bool TryCrc16 = false;

@@ -49,11 +49,11 @@ void TKvProtocol::FirmwareStart(TOnFirmwareStartAck AOnFirmwareStartAck, bool Co
         FOnFirmwareStartAck = std::move(AOnFirmwareStartAck);
     QByteArray payload;
     if (Command53) {
-        payload.append(char(0x53));
+        payload.append(char(KvCodec::CmdLoaderStart));
         quint32 le = qToLittleEndian(FirmwareSize);
         payload.append(reinterpret_cast<const char *>(&le), 4);
     } else {
-        payload.append(char(0x52));
+        payload.append(char(KvCodec::CmdLoaderInfo));
     }
     ExpectLoaderAnswer(false);
     TxFrame(payload);
@@ -87,7 +87,7 @@ void TKvProtocol::SendFirmwarePage() {
     if (n <= 0)
         return; // image complete, or no page size known yet
     QByteArray payload;
-    payload.append(char(0x1A));
+    payload.append(char(KvCodec::CmdFirmwarePage));
     AppendU16(payload, quint16(PageIndex)); // below 65,536: FirmwareWrite refuses longer images
     payload.append(FirmwareData.constData() + offset, n);
     ExpectLoaderAnswer(true);
@@ -96,7 +96,7 @@ void TKvProtocol::SendFirmwarePage() {
 
 void TKvProtocol::ReadBlock(quint8 DataRegion, quint16 Address, quint16 Count) {
     QByteArray payload;
-    payload.append(char(0x10)).append(char(DataRegion));
+    payload.append(char(KvCodec::CmdReadBlock)).append(char(DataRegion));
     AppendU16(payload, Address);
     AppendU16(payload, Count);
     TxFrame(payload);
@@ -104,7 +104,7 @@ void TKvProtocol::ReadBlock(quint8 DataRegion, quint16 Address, quint16 Count) {
 
 void TKvProtocol::WriteBlock(quint8 DataRegion, quint16 Address, const QByteArray &Data) {
     QByteArray payload;
-    payload.append(char(0x11)).append(char(DataRegion));
+    payload.append(char(KvCodec::CmdWriteBlock)).append(char(DataRegion));
     AppendU16(payload, Address);
     payload.append(Data);
     TxFrame(payload);
@@ -112,7 +112,7 @@ void TKvProtocol::WriteBlock(quint8 DataRegion, quint16 Address, const QByteArra
 
 void TKvProtocol::ClearBlock(quint8 DataRegion, quint16 Address, quint16 Count) {
     QByteArray payload;
-    payload.append(char(0x15)).append(char(DataRegion));
+    payload.append(char(KvCodec::CmdClearBlock)).append(char(DataRegion));
     AppendU16(payload, Address);
     AppendU16(payload, Count);
     TxFrame(payload);
@@ -121,7 +121,7 @@ void TKvProtocol::ClearBlock(quint8 DataRegion, quint16 Address, quint16 Count) 
 void TKvProtocol::DispatchFirmware(quint8 Command, const QByteArray &Payload) {
     // Every answer is checked against its fixed fields before they are read.
     switch (Command) {
-    case 26: {
+    case KvCodec::CmdFirmwarePage: {
         if (Payload.size() < 2) {
             AnswerError = KvErrParameter;
             return;
@@ -140,7 +140,7 @@ void TKvProtocol::DispatchFirmware(quint8 Command, const QByteArray &Payload) {
         CallCopy(FOnFirmwareProgress, status, PageIndex * FFlashPageSize, quint32(FirmwareData.size()));
         return;
     }
-    case 82: {
+    case KvCodec::CmdLoaderInfo: {
         TakeLoaderInformation();
         const QByteArray rest = Payload.mid(1);
         if (rest.size() > 6) {
@@ -154,21 +154,21 @@ void TKvProtocol::DispatchFirmware(quint8 Command, const QByteArray &Payload) {
         CallCopy(FOnFirmwareStartAck, FDeviceId, FFlashSize, FFlashPageSize, ident);
         return;
     }
-    case 16:
+    case KvCodec::CmdReadBlock:
         if (Payload.size() < 4) {
             AnswerError = KvErrParameter;
             return;
         }
         CallCopy(OnReadBlock, quint8(Payload[1]), ReadU16(Payload, 2), Payload.mid(4));
         return;
-    case 17:
-    case 21: {
+    case KvCodec::CmdWriteBlock:
+    case KvCodec::CmdClearBlock: {
         if (Payload.size() < 6) {
             AnswerError = KvErrParameter;
             return;
         }
-        CallCopy(Command == 17 ? OnWriteBlock : OnClearBlock, quint8(Payload[1]), ReadU16(Payload, 2),
-                 ReadU16(Payload, 4));
+        CallCopy(Command == KvCodec::CmdWriteBlock ? OnWriteBlock : OnClearBlock, quint8(Payload[1]),
+                 ReadU16(Payload, 2), ReadU16(Payload, 4));
         return;
     }
     default:

@@ -19,7 +19,7 @@ constexpr qsizetype MaxInFlight = 256;
 void TKvProtocol::RequestRegisterAsync(quint8 RegNum, bool ATryCrc16) {
     TProcessRegisterAsync op;
     op.RegNum = RegNum;
-    op.Command = 8;
+    op.Command = KvCodec::CmdReadReg;
     op.TryCrc16 = ATryCrc16;
     {
         QMutexLocker lock(&FLock);
@@ -34,7 +34,7 @@ void TKvProtocol::WriteRegisterAsync(quint8 RegNum, const QVariant &Value, TOnRe
     TProcessRegisterAsync op;
     op.RegNum = RegNum;
     op.Value = Value;
-    op.Command = 7;
+    op.Command = KvCodec::CmdWriteReg;
     op.OnTimeOut = std::move(AOnTimeOut);
     op.OnAckReg = std::move(AOnAckReg);
     {
@@ -97,7 +97,7 @@ void TKvProtocol::NextRegisterOperation(quint8 RegNum) {
     TOnRegTimeoutOrError onTimeOut = [this, serial, op](TKvProtocol *, quint8 r, TKvPError ack) {
         AsyncTimeOut(serial, op, r, ack);
     };
-    if (op.Command == 7) {
+    if (op.Command == KvCodec::CmdWriteReg) {
         if (LogEnabled())
             LogMessage(QStringLiteral("Dequeue Async WriteReg %1").arg(op.RegNum));
         try {

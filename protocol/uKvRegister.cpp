@@ -190,19 +190,19 @@ void VariantToRegister(TKvRegister &Reg, const QVariant &Value) {
 
 QString ErrorText(TKvPError Error) {
     switch (Error) {
-    case 0:
+    case KvErrOk:
         return QStringLiteral("OK");
-    case 1:
+    case KvErrGeneral:
         return QStringLiteral("Ошибка");
-    case 2:
+    case KvErrCommand:
         return QStringLiteral("Неверная команда протокола");
-    case 3:
+    case KvErrParameter:
         return QStringLiteral("Неверный параметр");
-    case 16:
+    case KvErrDataType:
         return QStringLiteral("Неверный тип данных");
-    case 17:
+    case KvErrValue:
         return QStringLiteral("Некорректное значение");
-    case 18:
+    case KvErrRegAddress:
         return QStringLiteral("Неверный адрес регистра");
     default:
         return QString::number(Error);
@@ -211,15 +211,15 @@ QString ErrorText(TKvPError Error) {
 
 QString CommandName(quint8 Command) {
     switch (Command) {
-    case 7:
+    case KvCodec::CmdWriteReg:
         return QStringLiteral("WriteReg");
-    case 8:
+    case KvCodec::CmdReadReg:
         return QStringLiteral("ReadReg");
-    case 9:
+    case KvCodec::CmdAutoSend:
         return QStringLiteral("Command_AutoSend");
-    case 18:
+    case KvCodec::CmdWriteReg2:
         return QStringLiteral("WriteReg2");
-    case 19:
+    case KvCodec::CmdReadReg2:
         return QStringLiteral("ReadReg2");
     default:
         return QString::number(Command);

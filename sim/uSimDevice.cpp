@@ -152,7 +152,7 @@ void TSimDevice::SetRegister(quint8 RegNum, const QByteArray &Raw) {
 
 void TSimDevice::SetRegisterInt(quint8 RegNum, qint64 Value) {
     QMutexLocker l(&d->Lock);
-    if (RegNum >= RegisterCount || d->Regs[RegNum].Type == TypeString) return;
+    if (RegNum >= RegisterCount || d->Regs[RegNum].Type == rtString) return;
     d->SetRegInt(RegNum, Value);
     d->Regs[RegNum].Pinned = d->Regs[RegNum].ReadOnly;
 }

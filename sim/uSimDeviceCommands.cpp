@@ -4,7 +4,7 @@
 
 void TSimDevice::TImpl::Dispatch(QByteArray Payload, bool Crc, double Now, double Arrived) {
     QByteArray prefix;
-    if (quint8(Payload[0]) == AddressMarker) {
+    if (quint8(Payload[0]) == KvCodec::AddressMarker) {
         if (Payload.size() < 3) return; // nothing after the address: not a command
         prefix = Payload.left(2);
         Payload.remove(0, 2);
@@ -19,38 +19,39 @@ void TSimDevice::TImpl::Dispatch(QByteArray Payload, bool Crc, double Now, doubl
         p.append(char(Error));
         Answer(prefix, p, Crc, Now, Arrived);
     };
-    const bool isRead = cmd == CmdRead || (Opt.NewCommands && cmd == CmdRead2);
-    const bool isWrite = cmd == CmdWrite || (Opt.NewCommands && cmd == CmdWrite2);
+    const bool isRead = cmd == KvCodec::CmdReadReg || (Opt.NewCommands && cmd == KvCodec::CmdReadReg2);
+    const bool isWrite = cmd == KvCodec::CmdWriteReg || (Opt.NewCommands && cmd == KvCodec::CmdWriteReg2);
     if (isRead) {
-        if (Payload.size() < 2) return ack(ErrParameter);
-        if (second >= RegisterCount) return ack(ErrRegAddress);
+        if (Payload.size() < 2) return ack(KvErrParameter);
+        if (second >= RegisterCount) return ack(KvErrRegAddress);
         AdvanceModel(Now);
         Answer(prefix, ValuePayload(ValueCommand(), second), Crc, Now, Arrived);
         return;
     }
     if (isWrite) {
-        if (Payload.size() < 3) return ack(ErrParameter);
-        if (second >= RegisterCount || Regs[second].ReadOnly) return ack(ErrRegAddress);
+        if (Payload.size() < 3) return ack(KvErrParameter);
+        if (second >= RegisterCount || Regs[second].ReadOnly) return ack(KvErrRegAddress);
         TSimReg &reg = Regs[second];
         const quint8 type = quint8(Payload[2]);
         const QByteArray value = Payload.mid(3);
-        if (type != reg.Type || (TypeSize[type] != 255 && value.size() != TypeSize[type]))
-            return ack(ErrDataType);
-        if (type != TypeString) {
+        if (type != reg.Type ||
+            (KvRegisterTypeSize[type] != KvAnySize && value.size() != KvRegisterTypeSize[type]))
+            return ack(KvErrDataType);
+        if (type != rtString) {
             const qint64 v = BytesInt(value, TypeSigned(type));
-            if (v < reg.Min || v > reg.Max) return ack(ErrValue);
+            if (v < reg.Min || v > reg.Max) return ack(KvErrValue);
         }
         AdvanceModel(Now); // the old inputs held until now
         const bool wasRunning = RegInt(1) == 1;
         reg.Raw = value;
         if (second == 1 && !wasRunning && RegInt(1) == 1) NextAutoSend = Now + Opt.AutoSendPeriodMs;
-        return ack(ErrOk);
+        return ack(KvErrOk);
     }
     switch (cmd) {
-    case CmdLoaderInfo:
-    case CmdLoaderStart: {
-        if (cmd == CmdLoaderStart) {
-            if (Payload.size() < 5) return ack(ErrParameter);
+    case KvCodec::CmdLoaderInfo:
+    case KvCodec::CmdLoaderStart: {
+        if (cmd == KvCodec::CmdLoaderStart) {
+            if (Payload.size() < 5) return ack(KvErrParameter);
             Announced = qint64(qFromLittleEndian<quint32>(Payload.constData() + 1));
         }
         if (++StartRequests <= Opt.LoaderIgnoreStarts) return; // still waking up
@@ -58,7 +59,7 @@ void TSimDevice::TImpl::Dispatch(QByteArray Payload, bool Crc, double Now, doubl
         Image.clear();
         Pages = 0;
         QByteArray p;
-        p.append(char(CmdLoaderInfo));
+        p.append(char(KvCodec::CmdLoaderInfo));
         p.append(Le16(Opt.DeviceId));
         p.append(Le16(Opt.FlashSizeKiB));
         p.append(Le16(Opt.PageSize));
@@ -66,25 +67,26 @@ void TSimDevice::TImpl::Dispatch(QByteArray Payload, bool Crc, double Now, doubl
         Answer(prefix, p, Crc, Now, Arrived, Opt.LoaderAnswerDelayMs);
         return;
     }
-    case CmdPage:
-        return Answer(prefix, QByteArray(1, char(CmdPage)) + char(TakePage(Payload)), Crc, Now, Arrived);
-    case CmdBlockRead:
-    case CmdBlockClear:
-    case CmdBlockWrite: {
-        if (Payload.size() < (cmd == CmdBlockWrite ? 4 : 6)) return ack(ErrParameter);
+    case KvCodec::CmdFirmwarePage:
+        return Answer(prefix, QByteArray(1, char(KvCodec::CmdFirmwarePage)) + char(TakePage(Payload)), Crc,
+                      Now, Arrived);
+    case KvCodec::CmdReadBlock:
+    case KvCodec::CmdClearBlock:
+    case KvCodec::CmdWriteBlock: {
+        if (Payload.size() < (cmd == KvCodec::CmdWriteBlock ? 4 : 6)) return ack(KvErrParameter);
         const quint8 region = quint8(Payload[1]);
         const int address = qFromLittleEndian<quint16>(Payload.constData() + 2);
         QByteArray &mem = Blocks[region];
         if (mem.isEmpty()) mem = QByteArray(BlockRegionSize, 0);
         QByteArray p = Payload.left(4);
-        if (cmd == CmdBlockWrite) {
+        if (cmd == KvCodec::CmdWriteBlock) {
             const QByteArray data = Payload.mid(4, BlockRegionSize - address);
             mem.replace(address, data.size(), data);
             p.append(Le16(quint16(data.size())));
         } else {
             const int count =
                 std::min<int>(qFromLittleEndian<quint16>(Payload.constData() + 4), BlockRegionSize - address);
-            if (cmd == CmdBlockRead) {
+            if (cmd == KvCodec::CmdReadBlock) {
                 p.append(mem.mid(address, std::min(count, MaxBlockBytes)));
             } else {
                 mem.replace(address, count, QByteArray(count, 0));
@@ -94,19 +96,19 @@ void TSimDevice::TImpl::Dispatch(QByteArray Payload, bool Crc, double Now, doubl
         return Answer(prefix, p, Crc, Now, Arrived);
     }
     default:
-        return ack(ErrCommand);
+        return ack(KvErrCommand);
     }
 }
 
 // Stores one firmware page; returns its status.
 quint8 TSimDevice::TImpl::TakePage(const QByteArray &Payload) {
-    if (Payload.size() < 4 || Opt.PageSize == 0) return ErrParameter;
+    if (Payload.size() < 4 || Opt.PageSize == 0) return KvErrParameter;
     const int page = qFromLittleEndian<quint16>(Payload.constData() + 1);
     const QByteArray data = Payload.mid(3);
     if (page == Opt.FailPageIndex) return Opt.FailPageStatus;
     const qint64 offset = qint64(page) * Opt.PageSize;
     if (data.size() > Opt.PageSize || offset + data.size() > qint64(Opt.FlashSizeKiB) * 1024)
-        return ErrParameter;
+        return KvErrParameter;
     if (Image.size() < offset + data.size())
         Image.append(QByteArray(offset + data.size() - Image.size(), char(0xFF)));
     Image.replace(offset, data.size(), data);
@@ -116,7 +118,7 @@ quint8 TSimDevice::TImpl::TakePage(const QByteArray &Payload) {
         QFile f(Opt.ImageOutPath);
         if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(Image);
     }
-    return ErrOk;
+    return KvErrOk;
 }
 
 // A firmware image names itself in its first bytes: printable text ended by a zero byte.

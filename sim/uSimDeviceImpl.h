@@ -19,19 +19,6 @@
 
 namespace SimDetail {
 
-// Register types as they go on the wire.
-constexpr quint8 TypeString = 1, TypeU8 = 2, TypeU16 = 4, TypeS32 = 7;
-constexpr quint8 TypeSize[11] = {255, 255, 1, 1, 2, 2, 4, 4, 4, 8, 255};
-
-// Command codes.
-constexpr quint8 CmdWrite = 7, CmdRead = 8, CmdBlockRead = 16, CmdBlockWrite = 17, CmdWrite2 = 18,
-                 CmdRead2 = 19, CmdBlockClear = 21, CmdPage = 26, CmdLoaderInfo = 82, CmdLoaderStart = 83,
-                 CmdAck = 130, CmdAck2 = 148, AddressMarker = 173;
-
-// Error codes of acknowledgements.
-constexpr quint8 ErrOk = 0, ErrCommand = 2, ErrParameter = 3, ErrDataType = 16, ErrValue = 17,
-                 ErrRegAddress = 18;
-
 // Measured registers the tester sends by itself, in this order.
 constexpr quint8 AutoSendRegisters[] = {2, 8, 7, 11, 13};
 
@@ -64,7 +51,7 @@ inline qint64 BytesInt(const QByteArray &Raw, bool Signed) {
 }
 
 inline bool TypeSigned(quint8 Type) {
-    return Type == 3 || Type == 5 || Type == 7;
+    return Type == rtS8 || Type == rtS16 || Type == rtS32;
 }
 
 inline QByteArray Le16(quint16 v) {
@@ -147,31 +134,31 @@ struct TSimDevice::TImpl {
             Regs[r].ReadOnly = ro;
             Regs[r].Min = min;
             Regs[r].Max = max;
-            if (type != TypeString) Regs[r].Raw = IntBytes(value, TypeSize[type]);
+            if (type != rtString) Regs[r].Raw = IntBytes(value, KvRegisterTypeSize[type]);
         };
-        def(0, TypeString, true, 0, 0, 0);
+        def(0, rtString, true, 0, 0, 0);
         Regs[0].Raw = Opt.Ident.toLatin1();
-        def(1, TypeU8, false, 0, 1, 0);         // start/stop
-        def(2, TypeS32, true, 0, 5000, 0);      // channel 1 output, mV
-        def(3, TypeU8, false, 0, 1, 0);         // head type
-        def(4, TypeU8, false, 0, 255, 0);       // manual control
-        def(5, TypeU16, false, 0, 100, 0);      // channel 1 duty, %
-        def(6, TypeU16, false, 0, 5000, 2500);  // channel 1 set input voltage, mV
-        def(7, TypeS32, true, 0, 0, 250);       // head temperature, 0.1 °C
-        def(8, TypeS32, true, 0, 0, 0);         // channel 1 current, 0.01 A
-        def(9, TypeU16, false, 0, 100, 0);      // channel 2 duty, %
-        def(10, TypeU16, false, 0, 2, 0);       // pump type
-        def(11, TypeS32, true, 0, 0, 0);        // channel 2 output, mV
-        def(12, TypeU16, false, 0, 5000, 2500); // channel 2 set input voltage, mV
-        def(13, TypeS32, true, 0, 0, 0);        // channel 2 current, 0.01 A
-        def(14, TypeU8, false, 0, 1, 0);        // regulation unit: 0 %, 1 V
-        def(15, TypeU16, false, 0, 140, 0);     // channel 1 manual output, 0.1 V
-        def(16, TypeU16, false, 0, 140, 0);     // channel 2 manual output, 0.1 V
+        def(1, rtU8, false, 0, 1, 0);         // start/stop
+        def(2, rtS32, true, 0, 5000, 0);      // channel 1 output, mV
+        def(3, rtU8, false, 0, 1, 0);         // head type
+        def(4, rtU8, false, 0, 255, 0);       // manual control
+        def(5, rtU16, false, 0, 100, 0);      // channel 1 duty, %
+        def(6, rtU16, false, 0, 5000, 2500);  // channel 1 set input voltage, mV
+        def(7, rtS32, true, 0, 0, 250);       // head temperature, 0.1 °C
+        def(8, rtS32, true, 0, 0, 0);         // channel 1 current, 0.01 A
+        def(9, rtU16, false, 0, 100, 0);      // channel 2 duty, %
+        def(10, rtU16, false, 0, 2, 0);       // pump type
+        def(11, rtS32, true, 0, 0, 0);        // channel 2 output, mV
+        def(12, rtU16, false, 0, 5000, 2500); // channel 2 set input voltage, mV
+        def(13, rtS32, true, 0, 0, 0);        // channel 2 current, 0.01 A
+        def(14, rtU8, false, 0, 1, 0);        // regulation unit: 0 %, 1 V
+        def(15, rtU16, false, 0, 140, 0);     // channel 1 manual output, 0.1 V
+        def(16, rtU16, false, 0, 140, 0);     // channel 2 manual output, 0.1 V
     }
     qint64 RegInt(int r) const { return BytesInt(Regs[r].Raw, TypeSigned(Regs[r].Type)); }
     void SetRegInt(int r, qint64 v) {
-        const quint8 size = TypeSize[Regs[r].Type];
-        Regs[r].Raw = IntBytes(v, size == 255 ? 4 : size);
+        const quint8 size = KvRegisterTypeSize[Regs[r].Type];
+        Regs[r].Raw = IntBytes(v, size == KvAnySize ? 4 : size);
     }
 
     // ---- actuator ----
@@ -281,19 +268,19 @@ struct TSimDevice::TImpl {
 
     static void Classify(const QByteArray &Payload, int &Command, int &Register) {
         int i = 0;
-        if (Payload.size() >= 1 && quint8(Payload[0]) == AddressMarker) i = 2;
+        if (Payload.size() >= 1 && quint8(Payload[0]) == KvCodec::AddressMarker) i = 2;
         if (i >= Payload.size()) return;
         Command = quint8(Payload[i]);
         switch (Command) {
-        case CmdWrite:
-        case CmdRead:
-        case 9:
-        case CmdWrite2:
-        case CmdRead2:
+        case KvCodec::CmdWriteReg:
+        case KvCodec::CmdReadReg:
+        case KvCodec::CmdAutoSend:
+        case KvCodec::CmdWriteReg2:
+        case KvCodec::CmdReadReg2:
             if (i + 1 < Payload.size()) Register = quint8(Payload[i + 1]);
             break;
-        case CmdAck:
-        case CmdAck2:
+        case KvCodec::CmdAck:
+        case KvCodec::CmdAck2:
             if (i + 2 < Payload.size()) Register = quint8(Payload[i + 2]);
             break;
         default:
@@ -350,8 +337,8 @@ struct TSimDevice::TImpl {
         }
     }
 
-    quint8 ValueCommand() const { return Opt.NewCommands ? CmdWrite2 : CmdWrite; }
-    quint8 AckCommand() const { return Opt.NewCommands ? CmdAck2 : CmdAck; }
+    quint8 ValueCommand() const { return Opt.NewCommands ? KvCodec::CmdWriteReg2 : KvCodec::CmdWriteReg; }
+    quint8 AckCommand() const { return Opt.NewCommands ? KvCodec::CmdAck2 : KvCodec::CmdAck; }
 
     QByteArray ValuePayload(quint8 Command, int r) const {
         QByteArray p;
