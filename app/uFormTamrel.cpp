@@ -2,12 +2,12 @@
 #include "uFormTamrel.h"
 #include "CompFloatEdit.h"
 #include "uBalloonHint.h"
-#include "uFormTamrelRegisters.h"
 #include "uFrameDeviceLinkComMorva.h"
 #include "uFrameTamrelChannel.h"
 #include "uKvApplication.h"
 #include "uTamrelCharts.h"
 #include "uTamrelColors.h"
+#include "uTamrelRegisterMap.h"
 #include "uTamrelWidgets.h"
 
 #include <QAction>

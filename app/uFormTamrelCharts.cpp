@@ -2,11 +2,11 @@
 #include "CompFloatEdit.h"
 #include "uBalloonHint.h"
 #include "uFormTamrel.h"
-#include "uFormTamrelRegisters.h"
 #include "uFrameTamrelChannel.h"
 #include "uKvApplication.h"
 #include "uPlatformTick.h"
 #include "uTamrelCharts.h"
+#include "uTamrelRegisterMap.h"
 
 #include <QCheckBox>
 #include <QPushButton>

@@ -4,6 +4,7 @@
 #include "uFormTamrelRegisters.h"
 #include "uFrameDeviceLinkComMorva.h"
 #include "uFrameTamrelChannel.h"
+#include "uTamrelRegisterMap.h"
 #include "uTamrelWidgets.h"
 
 #include <QAction>

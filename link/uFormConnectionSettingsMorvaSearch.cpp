@@ -1,6 +1,7 @@
 #include "uFormConnectionSettingsMorvaSearch.h"
 
 #include "uKvProtocol.h"
+#include "uTamrelRegisterMap.h"
 
 #include <QCoreApplication>
 #include <QLocale>
@@ -100,16 +101,8 @@ TSearchThread::TSearchThread(const QString &PortName, const TComSettings &Settin
     ComPort->OnRxChar = [this](TComPort *Sender, int Count) { ComPortRxChar(Sender, Count); };
     ComPort->FlowControl.ControlDTR = dtrEnable;
 
-    TKvRegistersDynArray Registers(3);
-    Registers[0].RegAdr = 0;
-    Registers[0].RegType = rtString;
-    Registers[0].RegReadOnly = true;
-    Registers[1].RegAdr = 1;
-    Registers[1].RegType = rtU8;
-    Registers[2].RegAdr = 2;
-    Registers[2].RegType = rtU16;
     KvProtocol = std::make_unique<TKvProtocol>(
-        [this](const QByteArray &Data) { OutputData(Data); }, Registers,
+        [this](const QByteArray &Data) { OutputData(Data); }, TesterRegistersInfo(),
         [this](TKvProtocol *Sender, quint8 RegNum) { OnReceivedRegister(Sender, RegNum); }, TOnAck{},
         TOutputData{}, false, QString(), false);
     KvProtocol->TimeOut = ProbeAnswerTimeOutMs;
@@ -145,9 +138,10 @@ void TSearchThread::run() {
 }
 
 void TSearchThread::SendRequest() {
-    KvProtocol->RequestRegister(0, 0, [this](TKvProtocol *Sender, quint8 RegNum, TKvPError Ack) {
-        OnReceiveRegisterTimeOut(Sender, RegNum, Ack);
-    });
+    KvProtocol->RequestRegister(TamrelReg::regFirmwareName, 0,
+                                [this](TKvProtocol *Sender, quint8 RegNum, TKvPError Ack) {
+                                    OnReceiveRegisterTimeOut(Sender, RegNum, Ack);
+                                });
     AddSearchLog(ComPortName + QStringLiteral("   <in thread> Send Request"));
 }
 
@@ -167,8 +161,8 @@ void TSearchThread::ComPortRxChar(TComPort *Sender, int Count) {
 }
 
 void TSearchThread::OnReceivedRegister(TKvProtocol *SenderKvProtocol, quint8 RegNum) {
-    if (RegNum == 0) {
-        QByteArray Raw = SenderKvProtocol->Registers[0].RawData;
+    if (RegNum == TamrelReg::regFirmwareName) {
+        QByteArray Raw = SenderKvProtocol->Registers[RegNum].RawData;
         const qsizetype Zero = Raw.indexOf('\0');
         if (Zero >= 0) Raw.truncate(Zero);
         FoundIdentStr = QString::fromLatin1(Raw);

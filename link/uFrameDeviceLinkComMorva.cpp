@@ -43,9 +43,9 @@ QString ClassName(const std::exception &E) {
     return Out;
 }
 
-// Register 1 is the device's start/stop register; the factory declares its type.
+// The factory declares the type of the start/stop register.
 void SetStartRegister(TKvProtocol *P, int Value) {
-    TKvRegister &R = P->Registers[1];
+    TKvRegister &R = P->Registers[TamrelReg::regStartStop];
     if (R.RegType >= rtU8 && R.RegType <= rtDouble)
         VariantToRegister(R, QVariant(Value));
     else
@@ -166,7 +166,7 @@ void TFrameDeviceLinkComMorva::Disconnect() {
     if (!IsConnected()) return;
     if (AutoStartStop && FKvProtocol) {
         SetStartRegister(FKvProtocol.get(), 0);
-        FKvProtocol->WriteRegister(1, 0, {}, {});
+        FKvProtocol->WriteRegister(TamrelReg::regStartStop, 0, {}, {});
     }
     if (BeforeDisconnect) BeforeDisconnect(this);
     Disconnecting = true;
@@ -291,7 +291,8 @@ void TFrameDeviceLinkComMorva::ComPortAfterOpen(TComPort *) {
         if (TKvProtocol *P = KvProtocol()) {
             SetStartRegister(P, 1);
             P->WriteRegister(
-                1, 0, [this](TKvProtocol *S, quint8 R, TKvPError A) { OnStartWriteTimeOut(S, R, A); },
+                TamrelReg::regStartStop, 0,
+                [this](TKvProtocol *S, quint8 R, TKvPError A) { OnStartWriteTimeOut(S, R, A); },
                 [this](TKvProtocol *S, quint8 R) { OnStartWriteAck(S, R); });
         }
     }
@@ -310,7 +311,8 @@ void TFrameDeviceLinkComMorva::OnStartWriteTimeOut(TKvProtocol *, quint8, quint8
     TKvApplication::RunGuarded([this] {
         if (TKvProtocol *P = KvProtocol()) {
             SetStartRegister(P, 1);
-            P->WriteRegister(1, 0, {}, [this](TKvProtocol *S, quint8 R) { OnStartWriteAck(S, R); });
+            P->WriteRegister(TamrelReg::regStartStop, 0, {},
+                             [this](TKvProtocol *S, quint8 R) { OnStartWriteAck(S, R); });
         }
     });
 }

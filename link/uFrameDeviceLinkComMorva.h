@@ -5,6 +5,7 @@
 // device's start/stop register, keeps the connection alive and notices when it is lost.
 #include "uComPort.h"
 #include "uKvDeviceLink.h"
+#include "uTamrelRegisterMap.h"
 
 #include <QByteArray>
 #include <QFrame>
@@ -84,7 +85,7 @@ public:
     // ---- Fields the owner reads or sets
     QString DeviceIdentStr;
     bool KeepConnection = false;
-    quint8 KeepConnectionRegister = 1;
+    quint8 KeepConnectionRegister = TamrelReg::regStartStop;
     bool AutoStartStop = false;
     bool ReCreateComPort = true;
     bool TransmitAsync = true;

@@ -85,7 +85,7 @@ double TSimDevice::NextDue() const {
     const double now = d->ClockNow();
     double next = now + 20.0;
     if (!d->Queue.isEmpty()) next = std::min(next, d->Queue.first().Due);
-    if (d->RegInt(1) == 1 && d->Opt.AutoSendPeriodMs > 0) next = std::min(next, d->NextAutoSend);
+    if (d->RegInt(regStartStop) == 1 && d->Opt.AutoSendPeriodMs > 0) next = std::min(next, d->NextAutoSend);
     if (d->Opt.DieAfterMs > 0 && !d->IsDead) next = std::min(next, d->StartMs + d->Opt.DieAfterMs);
     return std::clamp(next - now, 0.0, 20.0);
 }
@@ -102,7 +102,7 @@ void TSimDevice::SetHostPresent(bool Present) {
         d->Queue.clear();
         d->RxBuffer.clear();
         d->PrevHostCounter = -1;
-        d->SetRegInt(1, 0);
+        d->SetRegInt(regStartStop, 0);
         d->StartNewFirmware();
     }
     d->LineFreeAt = d->RxLineFreeAt = d->NowLocked();
@@ -182,7 +182,7 @@ void TSimDevice::SendRegister(quint8 RegNum) {
 void TSimDevice::SetIdent(const QString &Ident) {
     QMutexLocker l(&d->Lock);
     d->Opt.Ident = Ident;
-    d->Regs[0].Raw = Ident.toLatin1();
+    d->Regs[regFirmwareName].Raw = Ident.toLatin1();
 }
 
 QByteArray TSimDevice::ReceivedImage() const {

@@ -7,6 +7,7 @@
 // state. The output callback is always called with that lock released, so an output that
 // synchronously feeds an answer back into Receive is fine.
 #include "uSimOptions.h"
+#include "uTamrelRegisterMap.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -34,7 +35,7 @@ using TSimClock = std::function<double()>;
 
 class TSimDevice {
 public:
-    static constexpr int RegisterCount = 17;
+    static constexpr int RegisterCount = TamrelReg::RegisterCount;
     // In-memory frame log keeps at most this many records (oldest dropped).
     static constexpr int MaxLogRecords = 100000;
 

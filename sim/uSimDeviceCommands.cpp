@@ -42,9 +42,10 @@ void TSimDevice::TImpl::Dispatch(QByteArray Payload, bool Crc, double Now, doubl
             if (v < reg.Min || v > reg.Max) return ack(KvErrValue);
         }
         AdvanceModel(Now); // the old inputs held until now
-        const bool wasRunning = RegInt(1) == 1;
+        const bool wasRunning = RegInt(regStartStop) == 1;
         reg.Raw = value;
-        if (second == 1 && !wasRunning && RegInt(1) == 1) NextAutoSend = Now + Opt.AutoSendPeriodMs;
+        if (second == regStartStop && !wasRunning && RegInt(regStartStop) == 1)
+            NextAutoSend = Now + Opt.AutoSendPeriodMs;
         return ack(KvErrOk);
     }
     switch (cmd) {
@@ -131,5 +132,5 @@ void TSimDevice::TImpl::StartNewFirmware() {
     const QByteArray name = Image.left(end);
     for (char c : name)
         if (quint8(c) < 0x20 || quint8(c) > 0x7E) return;
-    Regs[0].Raw = name;
+    Regs[regFirmwareName].Raw = name;
 }

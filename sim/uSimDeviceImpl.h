@@ -6,6 +6,7 @@
 
 #include "uKvFrameCodec.h"
 #include "uSimActuator.h"
+#include "uTamrelRegisterMap.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -19,8 +20,11 @@
 
 namespace SimDetail {
 
+using namespace TamrelReg;
+
 // Measured registers the tester sends by itself, in this order.
-constexpr quint8 AutoSendRegisters[] = {2, 8, 7, 11, 13};
+constexpr quint8 AutoSendRegisters[] = {regPosition1, regCurrent1, regHeadTemperature, regPosition2,
+                                        regCurrent2};
 
 // Largest block a block read returns at once; keeps every frame small.
 constexpr int MaxBlockBytes = 1024;
@@ -129,31 +133,33 @@ struct TSimDevice::TImpl {
 
     // ---- registers ----
     void InitRegisters() {
-        auto def = [this](int r, quint8 type, bool ro, qint64 min, qint64 max, qint64 value) {
-            Regs[r].Type = type;
-            Regs[r].ReadOnly = ro;
+        for (const TRegisterDecl &decl : RegisterMap) {
+            Regs[decl.RegAdr].Type = decl.RegType;
+            Regs[decl.RegAdr].ReadOnly = decl.RegReadOnly;
+        }
+        Regs[regFirmwareName].Raw = Opt.Ident.toLatin1();
+        // The accepted range of written values and the value at power-on of each number register.
+        auto def = [this](quint8 r, qint64 min, qint64 max, qint64 value) {
             Regs[r].Min = min;
             Regs[r].Max = max;
-            if (type != rtString) Regs[r].Raw = IntBytes(value, KvRegisterTypeSize[type]);
+            Regs[r].Raw = IntBytes(value, KvRegisterTypeSize[Regs[r].Type]);
         };
-        def(0, rtString, true, 0, 0, 0);
-        Regs[0].Raw = Opt.Ident.toLatin1();
-        def(1, rtU8, false, 0, 1, 0);         // start/stop
-        def(2, rtS32, true, 0, 5000, 0);      // channel 1 output, mV
-        def(3, rtU8, false, 0, 1, 0);         // head type
-        def(4, rtU8, false, 0, 255, 0);       // manual control
-        def(5, rtU16, false, 0, 100, 0);      // channel 1 duty, %
-        def(6, rtU16, false, 0, 5000, 2500);  // channel 1 set input voltage, mV
-        def(7, rtS32, true, 0, 0, 250);       // head temperature, 0.1 °C
-        def(8, rtS32, true, 0, 0, 0);         // channel 1 current, 0.01 A
-        def(9, rtU16, false, 0, 100, 0);      // channel 2 duty, %
-        def(10, rtU16, false, 0, 2, 0);       // pump type
-        def(11, rtS32, true, 0, 0, 0);        // channel 2 output, mV
-        def(12, rtU16, false, 0, 5000, 2500); // channel 2 set input voltage, mV
-        def(13, rtS32, true, 0, 0, 0);        // channel 2 current, 0.01 A
-        def(14, rtU8, false, 0, 1, 0);        // regulation unit: 0 %, 1 V
-        def(15, rtU16, false, 0, 140, 0);     // channel 1 manual output, 0.1 V
-        def(16, rtU16, false, 0, 140, 0);     // channel 2 manual output, 0.1 V
+        def(regStartStop, 0, 1, 0);
+        def(regPosition1, 0, 5000, 0);
+        def(regResistiveHead, 0, 1, 0);
+        def(regManualControl, 0, 255, 0);
+        def(regManualControlPWM1, 0, 100, 0);
+        def(regSetupVin1, 0, 5000, 2500);
+        def(regHeadTemperature, 0, 0, 250);
+        def(regCurrent1, 0, 0, 0);
+        def(regManualControlPWM2, 0, 100, 0);
+        def(regPumpType, 0, 2, 0);
+        def(regPosition2, 0, 0, 0);
+        def(regSetupVin2, 0, 5000, 2500);
+        def(regCurrent2, 0, 0, 0);
+        def(regManualInVolt, 0, 1, 0);
+        def(regManualControlVolts1, 0, 140, 0);
+        def(regManualControlVolts2, 0, 140, 0);
     }
     qint64 RegInt(int r) const { return BytesInt(Regs[r].Raw, TypeSigned(Regs[r].Type)); }
     void SetRegInt(int r, qint64 v) {
@@ -164,8 +170,8 @@ struct TSimDevice::TImpl {
     // ---- actuator ----
     TSimChannelInput ChannelInput(int Duty, int Vin, int Volts) const {
         TSimChannelInput in;
-        in.Manual = RegInt(4) != 0;
-        in.VoltsMode = RegInt(14) == 1;
+        in.Manual = RegInt(regManualControl) != 0;
+        in.VoltsMode = RegInt(regManualInVolt) == 1;
         in.DutyPercent = int(RegInt(Duty));
         in.SetupVinMv = int(RegInt(Vin));
         in.ManualTenthsVolt = int(RegInt(Volts));
@@ -175,15 +181,16 @@ struct TSimDevice::TImpl {
         const double dt = std::min(Now - LastModelMs, 5000.0);
         if (dt < 0.5) return;
         LastModelMs = Now;
-        Model.Step(ChannelInput(5, 6, 15), ChannelInput(9, 12, 16), dt);
+        Model.Step(ChannelInput(regManualControlPWM1, regSetupVin1, regManualControlVolts1),
+                   ChannelInput(regManualControlPWM2, regSetupVin2, regManualControlVolts2), dt);
         auto measured = [this](int r, int v) {
             if (!Regs[r].Pinned) SetRegInt(r, v);
         };
-        measured(2, Model.Channel(0).OutputMv());
-        measured(8, Model.Channel(0).CurrentCentiAmp());
-        measured(11, Model.Channel(1).OutputMv());
-        measured(13, Model.Channel(1).CurrentCentiAmp());
-        measured(7, Model.TemperatureTenths());
+        measured(regPosition1, Model.Channel(0).OutputMv());
+        measured(regCurrent1, Model.Channel(0).CurrentCentiAmp());
+        measured(regPosition2, Model.Channel(1).OutputMv());
+        measured(regCurrent2, Model.Channel(1).CurrentCentiAmp());
+        measured(regHeadTemperature, Model.TemperatureTenths());
     }
 
     // ---- frame log ----
@@ -367,7 +374,7 @@ struct TSimDevice::TImpl {
         AdvanceModel(Now);
         // The period runs on while nothing can be sent (silent, no host), so that the
         // transport's wait for the next period never turns into a busy loop.
-        if (RegInt(1) == 1 && Opt.AutoSendPeriodMs > 0 && Now >= NextAutoSend) {
+        if (RegInt(regStartStop) == 1 && Opt.AutoSendPeriodMs > 0 && Now >= NextAutoSend) {
             for (quint8 r : AutoSendRegisters)
                 Send(ValuePayload(ValueCommand(), r), LastCrc, Now, Now);
             NextAutoSend += Opt.AutoSendPeriodMs;

@@ -2,10 +2,10 @@
 // the polling tick, "Draw often" sampling with its CPU cost and redraw rate, one redraw of a
 // full position chart, and the program's start-up time and peak memory.
 #include "uFormTamrel.h"
-#include "uFormTamrelRegisters.h"
 #include "uFrameDeviceLinkComMorva.h"
 #include "uKvFrameCodec.h"
 #include "uSimPty.h"
+#include "uTamrelRegisterMap.h"
 
 #include <QAction>
 #include <QApplication>

@@ -11,6 +11,7 @@
 #include "uFrameDeviceLinkComMorva.h"
 #include "uKvProtocol.h"
 #include "uSimPty.h"
+#include "uTamrelRegisterMap.h"
 
 #include <QApplication>
 #include <QDir>
@@ -34,15 +35,6 @@ public:
                                      VirtualPortFolder());
     }
 };
-
-TKvRegistersDynArray TesterRegisters() {
-    TKvRegistersDynArray R(17);
-    for (int I = 0; I < 17; ++I) {
-        R[I].RegAdr = quint8(I);
-        R[I].RegType = I == 0 ? rtString : I == 1 ? rtU8 : rtU16;
-    }
-    return R;
-}
 
 struct TBenchLink {
     TFrameDeviceLinkComMorva Link;
@@ -68,8 +60,8 @@ struct TBenchLink {
             },
             {}, true);
         Link.SetOnCreateProtocolRef([](IDeviceLink *Sender) {
-            auto *P = new TKvProtocol(Sender->GetTransmitProcedure(), TesterRegisters(), {}, {}, {}, false,
-                                      "TamrelLog", Sender->GetProtocolInThread());
+            auto *P = new TKvProtocol(Sender->GetTransmitProcedure(), TesterRegistersInfo(), {}, {}, {},
+                                      false, "TamrelLog", Sender->GetProtocolInThread());
             Sender->SetKvProtocol(P);
             Sender->SetOnReceived([P](const QByteArray &Data) { P->InputData(Data); });
         });

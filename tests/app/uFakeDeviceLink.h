@@ -1,10 +1,10 @@
 #pragma once
 // A device link without a port for the window's own tests: "connected" or not at will, with a
 // real protocol engine whose frames are caught and decoded into (command, register, value).
-#include "uFormTamrelRegisters.h"
 #include "uKvDeviceLink.h"
 #include "uKvFrameCodec.h"
 #include "uKvProtocol.h"
+#include "uTamrelRegisterMap.h"
 
 #include <QVector>
 #include <memory>

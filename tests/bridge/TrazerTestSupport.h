@@ -102,16 +102,6 @@ inline TKvRegister Declared(quint8 RegNum, TKvRegisterType Type) {
     return reg;
 }
 
-// The tester's register declarations as the program hands them to its engine.
-inline TKvRegistersDynArray TesterRegisters() {
-    const TKvRegisterType types[17] = {rtString, rtU8,  rtS32, rtU8,  rtU8,  rtU16, rtU16, rtS32, rtS32,
-                                       rtU16,    rtU16, rtS32, rtU16, rtS32, rtU8,  rtU16, rtU16};
-    TKvRegistersDynArray regs;
-    for (int r = 0; r < 17; ++r)
-        regs.append(Declared(quint8(r), types[r]));
-    return regs;
-}
-
 // An engine constructed with a server name, fed device frames, its sent payloads recorded.
 struct TServedEngine {
     QList<QByteArray> Sent;                         // payloads the engine sent

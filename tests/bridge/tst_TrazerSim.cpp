@@ -4,6 +4,7 @@
 #include "TestMain.h"
 #include "TrazerTestSupport.h"
 #include "uSimPty.h"
+#include "uTamrelRegisterMap.h"
 
 #include <QSerialPort>
 #include <QTimer>
@@ -33,7 +34,7 @@ private slots:
 
         const QString name = UniqueServerName(QStringLiteral("Sim"));
         QList<quint8> received;
-        TKvProtocol engine([&port](const QByteArray &Frame) { port.write(Frame); }, TesterRegisters(),
+        TKvProtocol engine([&port](const QByteArray &Frame) { port.write(Frame); }, TesterRegistersInfo(),
                            [&received](TKvProtocol *, quint8 r) { received << r; }, TOnAck{}, TOutputData{},
                            false, QStringLiteral("TamrelLog"), false, name);
         QObject::connect(&port, &QSerialPort::readyRead, &port, [&] { engine.InputData(port.readAll()); });

@@ -11,6 +11,7 @@
 #include "uLinkTestWindow.h"
 #include "uPlatformSound.h"
 #include "uPlatformTick.h"
+#include "uTamrelRegisterMap.h"
 
 #include <QAction>
 #include <QMenu>
@@ -417,7 +418,7 @@ private slots:
         TLinkWindow W;
         QString LogFile;
         W.Link->SetOnCreateProtocolRef([&](IDeviceLink *Sender) {
-            auto *P = new TKvProtocol(Sender->GetTransmitProcedure(), TesterRegisters(), {}, {}, {}, true,
+            auto *P = new TKvProtocol(Sender->GetTransmitProcedure(), TesterRegistersInfo(), {}, {}, {}, true,
                                       Dir.filePath("LinkTrace"), Sender->GetProtocolInThread());
             LogFile = P->LogFileName();
             Sender->SetKvProtocol(P);

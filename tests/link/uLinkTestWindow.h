@@ -5,6 +5,7 @@
 #include "uKvProtocol.h"
 #include "uPlatformSound.h"
 #include "uPlatformTick.h"
+#include "uTamrelRegisterMap.h"
 
 #include <QStringList>
 #include <QVBoxLayout>
@@ -24,17 +25,6 @@ struct TStartStop {
     quint32 SilenceMs; // ticks since the last received byte when the event came
 };
 
-// The tester's registers as the program's factory declares them.
-inline TKvRegistersDynArray TesterRegisters() {
-    TKvRegistersDynArray R(17);
-    for (int I = 0; I < 17; ++I) {
-        R[I].RegAdr = quint8(I);
-        R[I].RegType = I == 0 ? rtString : I == 1 ? rtU8 : rtU16;
-    }
-    R[0].RegReadOnly = true;
-    return R;
-}
-
 class TLinkWindow : public QWidget {
 public:
     TLinkWindow() {
@@ -51,9 +41,10 @@ public:
             },
             {}, true);
         Link->SetKeepConnection(true);
+        // The factory as the program's: the tester's register map and the link's own transmit.
         Link->SetOnCreateProtocolRef([this](IDeviceLink *Sender) {
             auto *P = new TKvProtocol(
-                Sender->GetTransmitProcedure(), TesterRegisters(),
+                Sender->GetTransmitProcedure(), TesterRegistersInfo(),
                 [this](TKvProtocol *, quint8 RegNum) { Received.append(RegNum); }, {}, {}, false, "TamrelLog",
                 Sender->GetProtocolInThread());
             Sender->SetKvProtocol(P);

@@ -4,6 +4,7 @@
 #include "uKvProtocol.h"
 #include "uSimPipe.h"
 #include "uSimPty.h"
+#include "uTamrelRegisterMap.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -21,21 +22,6 @@
 
 namespace {
 
-// The tester's register declarations as the program hands them to its engine.
-TKvRegistersDynArray TesterRegisters() {
-    const TKvRegisterType types[17] = {rtString, rtU8,  rtS32, rtU8,  rtU8,  rtU16, rtU16, rtS32, rtS32,
-                                       rtU16,    rtU16, rtS32, rtU16, rtS32, rtU8,  rtU16, rtU16};
-    TKvRegistersDynArray regs;
-    for (int r = 0; r < 17; ++r) {
-        TKvRegister reg;
-        reg.RegAdr = quint8(r);
-        reg.RegType = types[r];
-        reg.RegReadOnly = r == 0 || r == 2 || r == 7 || r == 8 || r == 11 || r == 13;
-        regs.append(reg);
-    }
-    return regs;
-}
-
 // A host: a serial port opened by name and a protocol engine on it.
 struct THost {
     QSerialPort Port;
@@ -48,10 +34,10 @@ struct THost {
         Port.setPortName(Name);
         Port.setBaudRate(115200);
         if (!Port.open(QIODevice::ReadWrite)) return false;
-        Engine =
-            std::make_unique<TKvProtocol>([this](const QByteArray &f) { Port.write(f); }, TesterRegisters(),
-                                          [this](TKvProtocol *, quint8 r) { Received << r; }, TOnAck{},
-                                          TOutputData{}, false, "SimTest", false);
+        Engine = std::make_unique<TKvProtocol>([this](const QByteArray &f) { Port.write(f); },
+                                               TesterRegistersInfo(),
+                                               [this](TKvProtocol *, quint8 r) { Received << r; }, TOnAck{},
+                                               TOutputData{}, false, "SimTest", false);
         QObject::connect(&Port, &QSerialPort::readyRead, &Port,
                          [this] { Engine->InputData(Port.readAll()); });
         return true;
@@ -451,7 +437,7 @@ private slots:
         o.AutoSendPeriodMs = 20;
         TSimPipe pipe(o, [&engine](const QByteArray &b) { engine->InputData(b); });
         QList<quint8> received;
-        TKvProtocol e([&pipe](const QByteArray &f) { pipe.Write(f); }, TesterRegisters(),
+        TKvProtocol e([&pipe](const QByteArray &f) { pipe.Write(f); }, TesterRegistersInfo(),
                       [&](TKvProtocol *, quint8 r) { received << r; }, TOnAck{}, TOutputData{}, false,
                       "SimPipe", false);
         engine = &e;
