@@ -5,6 +5,7 @@
 #include "uFormTamrel.h"
 #include "uFrameDeviceLinkComMorva.h"
 #include "uFrameTamrelChannel.h"
+#include "uPrivateRuntime.h"
 #include "uSimPty.h"
 
 #include <QApplication>
@@ -12,7 +13,6 @@
 #include <QPushButton>
 #include <QStyleFactory>
 #include <QTabWidget>
-#include <QTemporaryDir>
 #include <QThread>
 #include <QToolButton>
 
@@ -31,8 +31,7 @@ static bool WaitFor(const std::function<bool()> &Done, int TimeoutMs) {
 
 int main(int argc, char **argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    QTemporaryDir Runtime; // a private port folder
-    qputenv("XDG_RUNTIME_DIR", Runtime.path().toLocal8Bit());
+    TPrivateRuntime Runtime; // a private port folder
     QApplication App(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     if (argc < 3) {

@@ -8,6 +8,7 @@
 #include "uFrameDeviceLinkComMorva.h"
 #include "uFrameTamrelChannel.h"
 #include "uPlatformTick.h"
+#include "uPrivateRuntime.h"
 #include "uSimPty.h"
 #include "uTamrelCharts.h"
 #include "uTamrelWidgets.h"
@@ -17,7 +18,6 @@
 #include <QPushButton>
 #include <QSet>
 #include <QTabWidget>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 #include <qcustomplot.h>
@@ -51,7 +51,8 @@ qint64 WrittenValue(const TSimFrameRecord &F) {
 class TestTamrelEndToEnd : public QObject {
     Q_OBJECT
 
-    QTemporaryDir RuntimeDir;
+    // A private port folder: simulators of other test runs stay out of the search.
+    TPrivateRuntime RuntimeDir;
     std::unique_ptr<TSimPty> Sim;
     std::unique_ptr<TFormTamrel> Form;
 
@@ -90,11 +91,7 @@ class TestTamrelEndToEnd : public QObject {
     }
 
 private slots:
-    void initTestCase() {
-        // A private port folder: simulators of other test runs stay out of the search.
-        QVERIFY(RuntimeDir.isValid());
-        qputenv("XDG_RUNTIME_DIR", RuntimeDir.path().toLocal8Bit());
-    }
+    void initTestCase() { QVERIFY(RuntimeDir.InUse()); }
     void cleanup() {
         Form.reset();
         Sim.reset();

@@ -5,6 +5,7 @@
 #include "TrazerTestSupport.h"
 #include "uFormTamrel.h"
 #include "uFrameDeviceLinkComMorva.h"
+#include "uPrivateRuntime.h"
 #include "uSimPty.h"
 #include "uTamrelScopeBridge.h"
 
@@ -15,13 +16,12 @@ class TestTamrelScopeBridge : public QObject {
     Q_OBJECT
 
     TPrivateSettings FSettings;
-    QTemporaryDir FRuntime; // a port folder of this test's own
+    TPrivateRuntime FRuntime; // a port folder of this test's own
 
 private slots:
     void initTestCase() {
         QVERIFY(FSettings.Dir.isValid());
-        QVERIFY(FRuntime.isValid());
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(FRuntime.path()));
+        QVERIFY(FRuntime.InUse());
     }
 
     void bridgeName_data() {

@@ -3,6 +3,7 @@
 // simulator's registers and answers as the proof.
 #include "TestMain.h"
 #include "TrazerTestSupport.h"
+#include "uPrivateRuntime.h"
 #include "uSimPty.h"
 #include "uTamrelRegisterMap.h"
 
@@ -14,13 +15,12 @@ class TestTrazerSim : public QObject {
     Q_OBJECT
 
     TPrivateSettings FSettings;
-    QTemporaryDir FRuntime; // a port folder of this test's own
+    TPrivateRuntime FRuntime; // a port folder of this test's own
 
 private slots:
     void initTestCase() {
         QVERIFY(FSettings.Dir.isValid());
-        QVERIFY(FRuntime.isValid());
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(FRuntime.path()));
+        QVERIFY(FRuntime.InUse());
     }
 
     void companionReadsAndWritesThroughTheTester() {

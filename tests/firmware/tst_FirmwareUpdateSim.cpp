@@ -6,6 +6,7 @@
 #include "uFormTamrel.h"
 #include "uFrameDeviceLinkComMorva.h"
 #include "uPlatformTick.h"
+#include "uPrivateRuntime.h"
 #include "uSimFrames.h"
 #include "uSimPty.h"
 
@@ -43,7 +44,7 @@ QByteArray MakeImage(int Size, const QByteArray &Name = "Tavik TAMREL 2.0") {
 class TestFirmwareUpdateSim : public QObject {
     Q_OBJECT
 
-    QTemporaryDir RuntimeDir;
+    TPrivateRuntime RuntimeDir; // a port folder of this test's own
     QTemporaryDir Work;
     std::unique_ptr<TSimPty> Sim;
     std::unique_ptr<TFormTamrel> Form;
@@ -113,10 +114,7 @@ class TestFirmwareUpdateSim : public QObject {
     }
 
 private slots:
-    void initTestCase() {
-        QVERIFY(RuntimeDir.isValid() && Work.isValid());
-        qputenv("XDG_RUNTIME_DIR", RuntimeDir.path().toLocal8Bit());
-    }
+    void initTestCase() { QVERIFY(RuntimeDir.InUse() && Work.isValid()); }
     void init() {
         Messages.clear();
         ConnectedAtSuccess = DisconnectTimerAtSuccess = false;

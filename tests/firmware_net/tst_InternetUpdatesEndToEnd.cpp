@@ -9,6 +9,7 @@
 #include "uFrameDeviceLinkComMorva.h"
 #include "uFrameInternetUpdates.h"
 #include "uKvApplication.h"
+#include "uPrivateRuntime.h"
 #include "uSimPty.h"
 #include "uSimUpdateServer.h"
 #include "uUpdateServerSetting.h"
@@ -23,14 +24,11 @@
 
 class TInternetUpdatesEndToEndTest : public QObject {
     Q_OBJECT
-    QTemporaryDir RuntimeDir;
+    TPrivateRuntime RuntimeDir; // a port folder of this test's own
     QTemporaryDir Work;
 
 private slots:
-    void initTestCase() {
-        QVERIFY(RuntimeDir.isValid() && Work.isValid());
-        qputenv("XDG_RUNTIME_DIR", RuntimeDir.path().toLocal8Bit());
-    }
+    void initTestCase() { QVERIFY(RuntimeDir.InUse() && Work.isValid()); }
 
     void updateFromTheDemoServer() {
         QStringList Errors;

@@ -3,6 +3,7 @@
 #include "TestMain.h"
 #include "uComPortList.h"
 #include "uFakeComPortTable.h"
+#include "uPrivateRuntime.h"
 
 #include <QDir>
 #include <QFile>
@@ -102,21 +103,13 @@ private slots:
     }
 
     void hostTableListsVirtualPorts() {
-        QTemporaryDir Runtime;
-        const QByteArray Old = qgetenv("XDG_RUNTIME_DIR");
-        QFile::setPermissions(Runtime.path(),
-                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        qputenv("XDG_RUNTIME_DIR", Runtime.path().toLocal8Bit());
+        TPrivateRuntime Runtime;
         QVERIFY(QDir().mkpath(VirtualPortFolder()));
-        QVERIFY(VirtualPortFolder().startsWith(Runtime.path()));
+        QVERIFY(VirtualPortFolder().startsWith(Runtime.Path()));
         QVERIFY(QFile::link("/dev/null", VirtualPortFolder() + "/TAMSIM7"));
         const QStringList All = GetComPortList(false), Usb = GetComPortList(true);
-        if (Old.isEmpty())
-            qunsetenv("XDG_RUNTIME_DIR");
-        else
-            qputenv("XDG_RUNTIME_DIR", Old);
-        QVERIFY(All.contains(Runtime.path() + "/tamrel/ports/TAMSIM7"));
-        QVERIFY(Usb.contains(Runtime.path() + "/tamrel/ports/TAMSIM7")); // "VirtualSerial" passes the filter
+        QVERIFY(All.contains(Runtime.Path() + "/tamrel/ports/TAMSIM7"));
+        QVERIFY(Usb.contains(Runtime.Path() + "/tamrel/ports/TAMSIM7")); // "VirtualSerial" passes the filter
     }
 };
 

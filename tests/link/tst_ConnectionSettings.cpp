@@ -23,7 +23,7 @@
 
 class TConnectionSettingsTest : public QObject {
     Q_OBJECT
-    std::unique_ptr<TPrivateRuntime> Runtime;
+    std::unique_ptr<TLinkRuntime> Runtime;
     QStringList Errors;
 
     // A window set up the way ShowConnectionSettings sets it up, without running modally.
@@ -52,8 +52,7 @@ class TConnectionSettingsTest : public QObject {
 
 private slots:
     void initTestCase() {
-        Runtime = std::make_unique<TPrivateRuntime>();
-        SetComPortTable(std::make_shared<TVirtualPortTable>());
+        Runtime = std::make_unique<TLinkRuntime>();
         TKvApplication::SetErrorDisplay([this](const QString &M) { Errors << M; });
     }
     void init() { Errors.clear(); }

@@ -23,7 +23,7 @@
 
 class TDeviceLinkTest : public QObject {
     Q_OBJECT
-    std::unique_ptr<TPrivateRuntime> Runtime;
+    std::unique_ptr<TLinkRuntime> Runtime;
     std::shared_ptr<TFakeSound> Sound;
     QStringList Errors;
 
@@ -31,8 +31,7 @@ class TDeviceLinkTest : public QObject {
 
 private slots:
     void initTestCase() {
-        Runtime = std::make_unique<TPrivateRuntime>();
-        SetComPortTable(std::make_shared<TVirtualPortTable>());
+        Runtime = std::make_unique<TLinkRuntime>();
         TKvApplication::SetErrorDisplay([this](const QString &M) { Errors << M; });
     }
     void init() {

@@ -51,7 +51,7 @@ public:
 
 class TDeviceLinkLossTest : public QObject {
     Q_OBJECT
-    std::unique_ptr<TPrivateRuntime> Runtime;
+    std::unique_ptr<TLinkRuntime> Runtime;
     std::shared_ptr<TFakeSound> Sound;
     QStringList Errors;
 
@@ -71,7 +71,7 @@ class TDeviceLinkLossTest : public QObject {
 
 private slots:
     void initTestCase() {
-        Runtime = std::make_unique<TPrivateRuntime>();
+        Runtime = std::make_unique<TLinkRuntime>();
         TKvApplication::SetErrorDisplay([this](const QString &M) { Errors << M; });
     }
     void init() {

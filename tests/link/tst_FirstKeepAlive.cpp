@@ -11,13 +11,10 @@
 
 class TFirstKeepAliveTest : public QObject {
     Q_OBJECT
-    std::unique_ptr<TPrivateRuntime> Runtime;
+    std::unique_ptr<TLinkRuntime> Runtime;
 
 private slots:
-    void initTestCase() {
-        Runtime = std::make_unique<TPrivateRuntime>();
-        SetComPortTable(std::make_shared<TVirtualPortTable>());
-    }
+    void initTestCase() { Runtime = std::make_unique<TLinkRuntime>(); }
 
     // The keep-alive read of register 1 goes out on the link's first 100 ms tick after the
     // port opens, not a second later.

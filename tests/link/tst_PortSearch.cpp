@@ -15,7 +15,7 @@ struct TReport {
 
 class TPortSearchTest : public QObject {
     Q_OBJECT
-    std::unique_ptr<TPrivateRuntime> Runtime;
+    std::unique_ptr<TLinkRuntime> Runtime;
     const TComSettings Settings{115200, dbEight, prNone, sbOneStopBit};
 
     static bool LogHas(const QString &Line) {
@@ -26,10 +26,7 @@ class TPortSearchTest : public QObject {
     static void WaitIdle() { QTRY_COMPARE_WITH_TIMEOUT(ActiveSearchProbes(), 0, 5000); }
 
 private slots:
-    void initTestCase() {
-        Runtime = std::make_unique<TPrivateRuntime>();
-        SetComPortTable(std::make_shared<TVirtualPortTable>());
-    }
+    void initTestCase() { Runtime = std::make_unique<TLinkRuntime>(); }
     void cleanup() { WaitIdle(); }
 
     void everyAnsweringPortIsReportedOnce() {

@@ -3,26 +3,14 @@
 // never see each other's simulated ports), a port table that lists only the simulated
 // ports, and simulators on real pseudo-terminals.
 #include "uComPortList.h"
+#include "uPrivateRuntime.h"
 #include "uSimPty.h"
 
 #include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QtTest/QtTest>
 
 #include <memory>
 #include <vector>
-
-class TPrivateRuntime {
-public:
-    TPrivateRuntime() {
-        QFile::setPermissions(Dir.path(),
-                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        qputenv("XDG_RUNTIME_DIR", Dir.path().toLocal8Bit());
-        QDir().mkpath(VirtualPortFolder());
-    }
-    QTemporaryDir Dir;
-};
 
 // Only the virtual-port folder: the host's own serial ports stay out of the tests.
 class TVirtualPortTable : public IComPortTable {
@@ -31,6 +19,17 @@ public:
         return ReadLinuxComPortTable(QStringLiteral("/nonexistent-sysfs"), QStringLiteral("/dev"),
                                      VirtualPortFolder());
     }
+};
+
+// The private runtime folder with its virtual-port folder (there even before a simulator has
+// published a port), installed as the only ports that the port lists and the search see.
+class TLinkRuntime : public TPrivateRuntime {
+public:
+    TLinkRuntime() {
+        QDir().mkpath(VirtualPortFolder());
+        SetComPortTable(std::make_shared<TVirtualPortTable>());
+    }
+    ~TLinkRuntime() { SetComPortTable(nullptr); }
 };
 
 inline std::unique_ptr<TSimPty> StartSim(const QString &Ident, TSimOptions Options = {}) {

@@ -1,10 +1,10 @@
 // tamrel-sim as a user starts it: it prints its published port, serves it, and removes the
 // link when it is told to end or when its die-after time has passed.
 #include "TestMain.h"
+#include "uPrivateRuntime.h"
 
 #include <QFileInfo>
 #include <QProcess>
-#include <QTemporaryDir>
 
 #include <csignal>
 #include <fcntl.h>
@@ -27,14 +27,10 @@ class TestSimExecutable : public QObject {
 
     // A runtime folder of this test's own, so that simulators of tests running at the same
     // time neither take these names nor appear in this port folder.
-    QTemporaryDir FRuntime;
+    TPrivateRuntime FRuntime;
 
 private slots:
-    void initTestCase() {
-        QVERIFY(FRuntime.isValid());
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(FRuntime.path()));
-        QCOMPARE(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation), FRuntime.path());
-    }
+    void initTestCase() { QVERIFY(FRuntime.InUse()); }
 
     void publishesAndRemovesItsPort_data() {
         QTest::addColumn<int>("signalNumber");

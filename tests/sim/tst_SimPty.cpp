@@ -2,6 +2,7 @@
 // port opened by its published name with a serial port object and the protocol engine on it.
 #include "TestMain.h"
 #include "uKvProtocol.h"
+#include "uPrivateRuntime.h"
 #include "uSimPipe.h"
 #include "uSimPty.h"
 #include "uTamrelRegisterMap.h"
@@ -73,14 +74,10 @@ class TestSimPty : public QObject {
 
     // A runtime folder of this test's own, so that simulators of tests running at the same
     // time neither take these names nor appear in this port folder.
-    QTemporaryDir FRuntime;
+    TPrivateRuntime FRuntime;
 
 private slots:
-    void initTestCase() {
-        QVERIFY(FRuntime.isValid());
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(FRuntime.path()));
-        QCOMPARE(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation), FRuntime.path());
-    }
+    void initTestCase() { QVERIFY(FRuntime.InUse()); }
 
     void portIsPublishedAndRemoved() {
         const QString folder = TSimPty::PortFolder();
