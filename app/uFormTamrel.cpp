@@ -123,6 +123,7 @@ void TFormTamrel::BuildWindow() {
     FrameTamrelChannel2 = new TFrameTamrelChannel(this, sPanelMain);
     FrameTamrelChannel2->setObjectName(QStringLiteral("FrameTamrelChannel2"));
     FrameTamrelChannel2->Label1->setText(QStringLiteral("Channel 2:"));
+    FrameTamrelChannel2->NameFields();
     FrameTamrelChannel2->LabelVout->hide();
     FrameTamrelChannel2->LabelCur->hide();
     Channels->addWidget(FrameTamrelChannel1);
@@ -168,6 +169,7 @@ QWidget *TFormTamrel::BuildTopBar() {
     DeviceLink->sButtonConnect->setObjectName(QStringLiteral("sButtonConnect"));
     DeviceLink->sButtonConnect->setFixedSize(68, 68);
     DeviceLink->sButtonConnect->setIconSize(QSize(48, 48));
+    DeviceLink->sButtonConnect->setAccessibleName(LabelFindAndConnect->text());
     DeviceLink->PopupMenuConnection->setObjectName(QStringLiteral("PopupMenuConnection"));
     Row->addWidget(DeviceLink);
     Row->addSpacing(24);
@@ -183,6 +185,7 @@ QWidget *TFormTamrel::BuildTopBar() {
     sSpeedButtonManualControl->setCheckable(true);
     sSpeedButtonManualControl->setIconSize(QSize(45, 31));
     sSpeedButtonManualControl->setIcon(FManualControlImages[0]);
+    LabelManualControl->setBuddy(sSpeedButtonManualControl);
     connect(sSpeedButtonManualControl, &QToolButton::clicked, this,
             Guarded([this] { sSpeedButtonManualControlClick(); }));
     Row->addWidget(sSpeedButtonManualControl);
@@ -332,6 +335,11 @@ QWidget *TFormTamrel::BuildChartPages() {
     FloatEditStep->SetValueDefaultFloat(3.0L);
     FloatEditPeriod =
         NewSweepEdit(Settings, QStringLiteral("FloatEditPeriod"), 10, 1000, 100, 100, 1, 100, 10);
+    // Each caption labels its field: a screen reader announces it as the field's name.
+    LabelStart->setBuddy(FloatEditDutyStart);
+    LabelEnd->setBuddy(FloatEditDutyEnd);
+    LabelStep->setBuddy(FloatEditStep);
+    LabelPeriod->setBuddy(FloatEditPeriod);
     G->addWidget(LabelStart, 0, 0);
     G->addWidget(FloatEditDutyStart, 0, 1);
     G->addWidget(LabelEnd, 0, 2);
@@ -351,6 +359,7 @@ QWidget *TFormTamrel::BuildChartPages() {
     G->addWidget(ButtonSaveWindow, 0, 6, 2, 1, Qt::AlignRight | Qt::AlignVCenter);
     HystLayout->addWidget(Settings);
     sPageControl1->addTab(sTabSheetChartHyst, QStringLiteral("Measure hysteresis"));
+    NameScreenshotButtons(QStringLiteral("Chart screenshot"));
 
     // The screenshot area: a hidden panel kept exactly over the page control.
     PanelChart = new QWidget(sPanelMain);

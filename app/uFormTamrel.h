@@ -164,6 +164,7 @@ private:
     void StopActions();
     void SetHystTimerInterval(int Ms);
     void ReplotLater(QCustomPlot *Chart);
+    void NameScreenshotButtons(const QString &What);
     bool AutoStartStop() const;
     // The firmware name just read: into the firmware window, and the update button shown.
     void ShowFirmwareName();

@@ -110,6 +110,18 @@ void TFormTamrel::DoRus() {
     LabelPeriod->setText(QStringLiteral("Период (мс):"));
     ButtonStartStop->setText(QStringLiteral("Старт"));
     TextSweepNotConnected = QStringLiteral("Нет подключения: сначала подключитесь к устройству");
+    DeviceLink->sButtonConnect->setAccessibleName(LabelFindAndConnect->text());
+    NameScreenshotButtons(QStringLiteral("Скриншот графика"));
     FrameTamrelChannel1->DoRus();
     FrameTamrelChannel2->DoRus();
+}
+
+void TFormTamrel::NameScreenshotButtons(const QString &What) {
+    // The two buttons show the same picture: their names say which tab's chart they save.
+    auto Name = [this, &What](QWidget *Page) {
+        return What + QStringLiteral(" (") + sPageControl1->tabText(sPageControl1->indexOf(Page)) +
+               QLatin1Char(')');
+    };
+    sSpeedButton1->setAccessibleName(Name(sTabSheetChartPosition));
+    ButtonSaveWindow->setAccessibleName(Name(sTabSheetChartHyst));
 }

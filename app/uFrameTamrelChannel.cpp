@@ -70,6 +70,7 @@ TFrameTamrelChannel::TFrameTamrelChannel(ITamrelChannelHost *Host, QWidget *Pare
     : QFrame(Parent), FHost(Host) {
     setObjectName(QStringLiteral("TFrameTamrelChannel"));
     BuildLayout();
+    NameFields();
     connect(TrackBarVin, &QSlider::valueChanged, this, [this] { TrackBarVinChange(); });
     connect(TrackBarManualPWM, &QSlider::valueChanged, this, [this] { TrackBarManualPWMChange(); });
     connect(TrackBarManualVolts, &QSlider::valueChanged, this, [this] { TrackBarManualVoltsChange(); });
@@ -347,4 +348,27 @@ void TFrameTamrelChannel::DoRus() {
     LabelMeasured->setText(QStringLiteral("(Измеренное)"));
     LabelSet->setText(QStringLiteral("(Заданное)"));
     LabelCurrent->setText(QStringLiteral("Ток"));
+    NameFields();
+}
+
+void TFrameTamrelChannel::NameFields() {
+    // Each field's captions are separate labels and repeat on the other panel, so a field is
+    // named by the panel's title, its captions and its unit: "Channel 1: Vin (Set), V".
+    auto Caption = [](const QLabel *L) {
+        QString T = L->text().trimmed();
+        if (T.endsWith(QLatin1Char(':'))) T.chop(1);
+        return T;
+    };
+    auto Name = [this, &Caption](TFloatEdit *Edit, std::initializer_list<const QLabel *> Captions,
+                                 const QLabel *Unit) {
+        QStringList Words{Label1->text().trimmed()};
+        for (const QLabel *C : Captions)
+            Words << Caption(C);
+        Edit->setAccessibleName(Words.join(QLatin1Char(' ')) + QStringLiteral(", ") + Caption(Unit));
+    };
+    Name(FloatEditSetupVin, {Label3, LabelSet}, Label5);
+    Name(FloatEditManualPWM, {LabelDutyCycle2}, LabelManualUnit);
+    Name(FloatEditManualVolts, {LabelDutyCycle}, Label12);
+    Name(FloatEditPosition, {Label4, LabelMeasured}, Label6);
+    Name(FloatEditCurrent, {LabelCurrent}, Label8);
 }

@@ -23,6 +23,8 @@ public:
     TFrameTamrelChannel(ITamrelChannelHost *Host, QWidget *Parent = nullptr);
 
     void SetManualControl(bool ManualControl, bool InVolts);
+    // Names the numeric fields for screen readers from the panel's title and captions.
+    void NameFields();
     // Shows a register value the engine has just stored, when RegNum is one of this panel's
     // registers; Value is the register's content as an integer, none when it is unknown (no
     // number): shown as the empty field or bar, never charted or written back.
