@@ -78,6 +78,7 @@ TFormFirmwareUpdate::TFormFirmwareUpdate(QWidget *Parent) : QWidget(Parent, Qt::
 TFormFirmwareUpdate::~TFormFirmwareUpdate() {
     TimerTryAgain->stop();
     TimerDisconnect->stop();
+    TimerRedrawProgress->stop();
     if (FormFirmwareUpdate == this) FormFirmwareUpdate = nullptr;
 }
 
@@ -147,6 +148,11 @@ void TFormFirmwareUpdate::BuildWindow() {
     TimerDisconnect->setObjectName(QStringLiteral("TimerDisconnect"));
     TimerDisconnect->setInterval(500);
     connect(TimerDisconnect, &QTimer::timeout, this, Guarded([this] { TimerDisconnectTimer(); }));
+    TimerRedrawProgress = new QTimer(this);
+    TimerRedrawProgress->setObjectName(QStringLiteral("TimerRedrawProgress"));
+    TimerRedrawProgress->setInterval(40);
+    TimerRedrawProgress->setSingleShot(true);
+    connect(TimerRedrawProgress, &QTimer::timeout, this, [this] { HoldProgressRedraw(false); });
 }
 
 QWidget *TFormFirmwareUpdate::BuildOldNewPanel() {

@@ -95,6 +95,9 @@ public:
     QFileDialog *OpenDialogFirmware;
     QTimer *TimerTryAgain;
     QTimer *TimerDisconnect;
+    // Pages come up to 80 times a second: the bar and the message take every position but are
+    // redrawn at most once per this timer's period.
+    QTimer *TimerRedrawProgress;
 
     // ---- Fields ----
     QByteArray FirmwareBuffer;
@@ -118,6 +121,7 @@ private:
     TKvProtocol *ConnectedProtocol() const;
     void SendFirmwareStart(TKvProtocol *Protocol);
     void ShowTransferRate(quint32 Size, bool Done);
+    void HoldProgressRedraw(bool Hold);
 
     int FTryAgainCount = 0;
     bool FEnglish = false;

@@ -72,6 +72,7 @@ void TFormFirmwareUpdate::TimerTryAgainTimer() {
 void TFormFirmwareUpdate::OnFirmwareStartAck(quint16, quint16 FlashSize, quint16,
                                              const QByteArray &ReceivedLoaderIdentStr) {
     TimerTryAgain->stop();
+    HoldProgressRedraw(false);
     const QString Received = QString::fromLatin1(ReceivedLoaderIdentStr);
     const QString Expected = EditLoaderIdentStr->text();
     if (Received.toLower() != Expected.toLower()) {
@@ -101,15 +102,24 @@ void TFormFirmwareUpdate::OnFirmwareStartAck(quint16, quint16 FlashSize, quint16
 
 void TFormFirmwareUpdate::OnFirmwareProgress(quint8 Error, quint32 CurrentPos, quint32 Size) {
     if (Error != 0) {
+        HoldProgressRedraw(false);
         EditMessage->setText(QStringLiteral("Ошибка ") + QString::number(Error));
         LabelTransferRate->clear();
         return;
+    }
+    const bool Done = CurrentPos >= Size;
+    // A redraw per page would take the GUI thread every 12 ms: the first position of a period
+    // holds the redraws, the period's end draws the latest. The end shows at once.
+    if (Done)
+        HoldProgressRedraw(false);
+    else if (!TimerRedrawProgress->isActive()) {
+        HoldProgressRedraw(true);
+        TimerRedrawProgress->start();
     }
     // The last page may be short, so the position passes the image's end; the bar stops at full.
     ProgressBar1->setValue(int(qMin<qint64>(CurrentPos, ProgressBar1->maximum())));
     EditMessage->setText(QString::number(CurrentPos) + QStringLiteral("/") + QString::number(Size));
     FRate.Sample(KvPlatform::TickCount(), qMin(CurrentPos, Size));
-    const bool Done = CurrentPos >= Size;
     ShowTransferRate(Size, Done);
     if (Done) {
         EditMessage->setText(QStringLiteral("Прошивка завершена успешно"));
@@ -141,6 +151,13 @@ void TFormFirmwareUpdate::ShowTransferRate(quint32 Size, bool Done) {
                                (En ? QStringLiteral(" KB/s, ") : QStringLiteral(" КБ/с, ")) +
                                (En ? Duration(Left, En) + QStringLiteral(" left")
                                    : QStringLiteral("осталось ") + Duration(Left, En)));
+}
+
+void TFormFirmwareUpdate::HoldProgressRedraw(bool Hold) {
+    if (!Hold) TimerRedrawProgress->stop();
+    // Enabling again repaints with what the widgets hold by then.
+    ProgressBar1->setUpdatesEnabled(!Hold);
+    EditMessage->setUpdatesEnabled(!Hold);
 }
 
 void TFormFirmwareUpdate::TimerDisconnectTimer() {

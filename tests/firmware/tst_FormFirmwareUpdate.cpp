@@ -9,6 +9,7 @@
 #include "uLoaderTestLink.h"
 #include "uPlatformTick.h"
 
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -440,6 +441,48 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!Link->Connected, 3000);
         QCOMPARE(Link->Calls.last(), QStringLiteral("Disconnect"));
         QVERIFY(!Form->TimerDisconnect->isActive());
+    }
+
+    // Pages come every 12 ms on a real line: the message and the bar take every position but
+    // are redrawn at most every 40 ms, the latest position at the period's end; the end of the
+    // transfer is drawn at once.
+    void progressRedrawsAtMostEvery40Ms() {
+        Prepare(Image(60 * 128), QStringLiteral("F;DeviceIdentStr=BL.firmware"));
+        Form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Form.get()));
+        struct TPaintCount : QObject {
+            int Paints = 0;
+            bool eventFilter(QObject *, QEvent *E) override {
+                Paints += E->type() == QEvent::Paint;
+                return false;
+            }
+        } Count;
+        Form->EditMessage->installEventFilter(&Count);
+        QTest::mouseClick(Form->ButtonStartUpdate, Qt::LeftButton);
+        Link->AnswerStart("BL");
+        QTest::qWait(100);
+        const int Before = Count.Paints;
+        QElapsedTimer T;
+        T.start();
+        for (int i = 0; i < 40; ++i) {
+            Link->AnswerPage();
+            QCoreApplication::processEvents();
+        }
+        const qint64 Ms = T.elapsed();
+        QCOMPARE(Form->EditMessage->text(), QStringLiteral("5120/7680"));
+        QVERIFY2(Count.Paints - Before <= Ms / 40 + 2,
+                 qPrintable(QStringLiteral("%1 redraws in %2 ms").arg(Count.Paints - Before).arg(Ms)));
+        const int AfterBurst = Count.Paints;
+        QTRY_VERIFY_WITH_TIMEOUT(Count.Paints > AfterBurst, 1000); // the latest position drawn
+        QVERIFY(Form->EditMessage->updatesEnabled());
+        Link->AnswerPage(); // held again
+        QVERIFY(!Form->EditMessage->updatesEnabled());
+        for (int i = 0; i < 19; ++i)
+            Link->AnswerPage();
+        QCOMPARE(Form->EditMessage->text(), QStringLiteral("Прошивка завершена успешно"));
+        QVERIFY(Form->EditMessage->updatesEnabled()); // the end at once
+        QVERIFY(Form->ProgressBar1->updatesEnabled());
+        Form->EditMessage->removeEventFilter(&Count);
     }
 
     void refusedPage() {
