@@ -186,12 +186,12 @@ void TFrameInternetUpdates::StoreProgram(const QString &FileName) {
 
 void TFrameInternetUpdates::ShowReleaseNote(const QString &FileName, const QByteArray &Bytes) {
     // Shown without blocking: the window and any later request go on while it is open.
-    auto *Box =
+    auto *noteBox =
         new QMessageBox(QMessageBox::Information, FileName, DecodeReleaseNote(Bytes), QMessageBox::Ok, this);
-    Box->setObjectName(QStringLiteral("MessageBoxReleaseNote"));
-    Box->setTextFormat(Qt::PlainText);
-    Box->setAttribute(Qt::WA_DeleteOnClose);
-    Box->open();
+    noteBox->setObjectName(QStringLiteral("MessageBoxReleaseNote"));
+    noteBox->setTextFormat(Qt::PlainText);
+    noteBox->setAttribute(Qt::WA_DeleteOnClose);
+    noteBox->open();
 }
 
 void TFrameInternetUpdates::ButtonSaveToFileClick() {

@@ -33,8 +33,8 @@ using TRxCharEvent = std::function<void(TComPort *Sender, int Count)>;
 // Errors of the serial layer.
 class EComPort : public std::runtime_error {
 public:
-    explicit EComPort(const QString &Message, int Code = 0)
-        : std::runtime_error(Message.toStdString()), Code(Code) {}
+    explicit EComPort(const QString &message, int code = 0)
+        : std::runtime_error(message.toStdString()), Code(code) {}
     int Code; // the host's error code, 0 when there is none
 };
 

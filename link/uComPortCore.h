@@ -324,7 +324,7 @@ public:
             [this] {
                 if (!WriteNotifier) return;
                 WriteNotifier->setEnabled(true);
-                QMutexLocker L(&Lock);
+                QMutexLocker locker(&Lock);
                 if (StallTimer && !StallTimer->isActive() && !TxQueue.isEmpty()) StallTimer->start();
             },
             Qt::QueuedConnection);
