@@ -67,8 +67,7 @@ QByteArray Escape(const QByteArray &Body) {
 namespace {
 // One left-to-right pass that replaces the pair 7D <Second> by Result.
 QByteArray UnescapePass(const QByteArray &In, char Second, char Result) {
-    if (!In.contains(EscapeByte))
-        return In;
+    if (!In.contains(EscapeByte)) return In;
     QByteArray out;
     out.reserve(In.size());
     const qsizetype n = In.size();
@@ -115,7 +114,9 @@ QByteArray Delimit(const QByteArray &Body) {
 }
 } // namespace
 
-QByteArray FrameCheckSum(const QByteArray &Payload) { return Delimit(BodyCheckSum(Payload)); }
+QByteArray FrameCheckSum(const QByteArray &Payload) {
+    return Delimit(BodyCheckSum(Payload));
+}
 
 QByteArray FrameCrc16(const QByteArray &Payload, quint8 PacketCounter) {
     return Delimit(BodyCrc16(Payload, PacketCounter));
@@ -124,11 +125,9 @@ QByteArray FrameCrc16(const QByteArray &Payload, quint8 PacketCounter) {
 bool NextFrame(const QByteArray &Buffer, qsizetype &Pos, QByteArray &Body, bool &Skipped) {
     Skipped = false;
     const qsizetype open = Buffer.indexOf(FrameDelimiter, Pos);
-    if (open < 0)
-        return false;
+    if (open < 0) return false;
     const qsizetype close = Buffer.indexOf(FrameDelimiter, open + 1);
-    if (close < 0)
-        return false;
+    if (close < 0) return false;
     if (close == open + 1) {
         // Two adjacent delimiters: the first goes, the second opens the next frame.
         Pos = open + 1;
@@ -143,20 +142,17 @@ bool NextFrame(const QByteArray &Buffer, qsizetype &Pos, QByteArray &Body, bool 
 
 bool TakeFrame(QByteArray &Buffer, QByteArray &Body, bool &Skipped) {
     qsizetype pos = 0;
-    if (!NextFrame(Buffer, pos, Body, Skipped))
-        return false;
+    if (!NextFrame(Buffer, pos, Body, Skipped)) return false;
     Buffer.remove(0, pos);
     return true;
 }
 
 void CapBuffer(QByteArray &Buffer, qsizetype MaxSize) {
-    if (Buffer.size() <= MaxSize)
-        return;
+    if (Buffer.size() <= MaxSize) return;
     qsizetype cut = Buffer.size() - MaxSize;
     // Prefer to start the kept part at a delimiter, so a frame is never entered halfway.
     const qsizetype delim = Buffer.indexOf(FrameDelimiter, cut);
-    if (delim >= 0)
-        cut = delim;
+    if (delim >= 0) cut = delim;
     Buffer.remove(0, cut);
 }
 

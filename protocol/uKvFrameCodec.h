@@ -77,7 +77,9 @@ quint16 CalcCrc16(const char *Data, qsizetype Count, quint16 Crc = 0xFFFF);
 inline quint16 CalcCrc16(const QByteArray &Data, qsizetype Count) {
     return CalcCrc16(Data.constData(), qMin(Count, Data.size()));
 }
-inline quint16 CalcCrc16(const QByteArray &Data) { return CalcCrc16(Data.constData(), Data.size()); }
+inline quint16 CalcCrc16(const QByteArray &Data) {
+    return CalcCrc16(Data.constData(), Data.size());
+}
 
 // 8-bit sum of all bytes, mod 256.
 quint8 CalcCheckSum(const QByteArray &Data);
@@ -95,8 +97,12 @@ QByteArray BodyCrc16(const QByteArray &Payload, quint8 PacketCounter);
 QByteArray FrameCheckSum(const QByteArray &Payload);
 QByteArray FrameCrc16(const QByteArray &Payload, quint8 PacketCounter);
 
-inline bool BodyPassesCheckSum(const QByteArray &Body) { return CalcCheckSum(Body) == 0; }
-inline bool BodyPassesCrc16(const QByteArray &Body) { return CalcCrc16(Body) == 0; }
+inline bool BodyPassesCheckSum(const QByteArray &Body) {
+    return CalcCheckSum(Body) == 0;
+}
+inline bool BodyPassesCrc16(const QByteArray &Body) {
+    return CalcCrc16(Body) == 0;
+}
 
 // Takes the next frame body out of Buffer, following the receiver's rules: bytes before the
 // opening delimiter go with the frame; two adjacent delimiters drop the first; the closing

@@ -11,14 +11,13 @@
 #include <QTimer>
 
 TKvProtocol::TKvProtocol(TOutputData AOutputData, const TKvRegistersDynArray &ARegisters,
-                         TOnRegisterNotify AOnReceivedRegister, TOnAck AOnAckAll, TOutputData AOnUnknownCommand,
-                         bool ALogEnabled, const QString &ALogName, bool ASyncWithGui,
-                         const QString &TrazerServerName)
+                         TOnRegisterNotify AOnReceivedRegister, TOnAck AOnAckAll,
+                         TOutputData AOnUnknownCommand, bool ALogEnabled, const QString &ALogName,
+                         bool ASyncWithGui, const QString &TrazerServerName)
     : FShared(std::make_shared<TShared>()) {
     AnswerError = 0;
     TimeOut = 100;
-    if (ALogEnabled)
-        FLog = ALogName;
+    if (ALogEnabled) FLog = ALogName;
     OutputData = std::move(AOutputData);
 
     TimerCheckTimeout = new QTimer;
@@ -44,8 +43,9 @@ TKvProtocol::TKvProtocol(TOutputData AOutputData, const TKvRegistersDynArray &AR
                 throw;
             }
         } else {
-            LogMessage(QStringLiteral("TrazerServer \"%1\" not created: no shared-memory server in this program")
-                           .arg(TrazerServerName));
+            LogMessage(
+                QStringLiteral("TrazerServer \"%1\" not created: no shared-memory server in this program")
+                    .arg(TrazerServerName));
         }
     }
 
@@ -98,7 +98,9 @@ void TKvProtocol::LoadRegistersInfo(const TKvRegistersDynArray &ARegisters) {
 
 // ---- Frame layer ----------------------------------------------------------------------
 
-void TKvProtocol::TxFrame(const QByteArray &Data) { SendFrame(Data, false); }
+void TKvProtocol::TxFrame(const QByteArray &Data) {
+    SendFrame(Data, false);
+}
 
 void TKvProtocol::TxAck(quint8 B1, quint8 B2, quint8 B3) {
     QByteArray payload;
@@ -112,8 +114,7 @@ void TKvProtocol::TestPacketCounterTransmit() {
 }
 
 void TKvProtocol::SendFrame(const QByteArray &Payload, bool ForceCrc) {
-    if (Freed() || Payload.isEmpty())
-        return;
+    if (Freed() || Payload.isEmpty()) return;
     QByteArray frame;
     bool probe = false;
     {
@@ -130,14 +131,12 @@ void TKvProtocol::SendFrame(const QByteArray &Payload, bool ForceCrc) {
             frame = KvCodec::FrameCheckSum(Payload);
         }
     }
-    if (probe)
-        LogMessage(QStringLiteral("TryCrc16"));
+    if (probe) LogMessage(QStringLiteral("TryCrc16"));
     CallCopy(OutputData, frame);
 }
 
 void TKvProtocol::InputData(const QByteArray &Data) {
-    if (Freed())
-        return;
+    if (Freed()) return;
     const std::shared_ptr<TShared> alive = FShared;
     BufferRx.append(Data);
     // Every complete frame now in the buffer is handled, in order. The read position is the
@@ -146,8 +145,7 @@ void TKvProtocol::InputData(const QByteArray &Data) {
     QByteArray body;
     bool skipped = false;
     while (KvCodec::NextFrame(BufferRx, FRxPos, body, skipped)) {
-        if (!skipped)
-            HandleBody(body, alive);
+        if (!skipped) HandleBody(body, alive);
         if (alive->InstanceWasFreed.load(std::memory_order_acquire))
             return; // a handler destroyed the engine: touch nothing more
     }
@@ -155,14 +153,12 @@ void TKvProtocol::InputData(const QByteArray &Data) {
     FRxPos = 0;
     // What is left forms no frame (yet): bytes without a delimiter, or a frame whose closing
     // delimiter has not come. A line that never closes one must not grow the buffer without end.
-    if (BufferRx.size() > MaxBufferRx)
-        KvCodec::CapBuffer(BufferRx, MaxBufferRx);
+    if (BufferRx.size() > MaxBufferRx) KvCodec::CapBuffer(BufferRx, MaxBufferRx);
 }
 
 void TKvProtocol::HandleBody(const QByteArray &Escaped, const std::shared_ptr<TShared> &Alive) {
     QByteArray body = KvCodec::Unescape(Escaped);
-    if (body.size() < 2)
-        return;
+    if (body.size() < 2) return;
     bool crcFrame;
     if (UseCrc16) {
         if (KvCodec::BodyPassesCrc16(body)) {
@@ -199,8 +195,7 @@ void TKvProtocol::HandleBody(const QByteArray &Escaped, const std::shared_ptr<TS
         }
     }
     if (crcFrame) {
-        if (body.size() < 4)
-            return;
+        if (body.size() < 4) return;
         const quint8 counter = quint8(body[body.size() - 3]);
         const quint8 gap = quint8(counter - PrevPacketCounter - 1);
         if (gap != 0) {
@@ -216,8 +211,7 @@ void TKvProtocol::HandleBody(const QByteArray &Escaped, const std::shared_ptr<TS
     } else {
         body.chop(1);
     }
-    if (!body.isEmpty() && !Alive->InstanceWasFreed.load(std::memory_order_acquire))
-        DispatchPacket(body);
+    if (!body.isEmpty() && !Alive->InstanceWasFreed.load(std::memory_order_acquire)) DispatchPacket(body);
 }
 
 // ---- Packet interpreter -------------------------------------------------------------
@@ -303,8 +297,7 @@ void TKvProtocol::DispatchRegisterValue(quint8 Command, const QByteArray &Payloa
             }
         }
     }
-    if (LogEnabled())
-        LogMessage(QStringLiteral("  Received Reg %1").arg(regNum));
+    if (LogEnabled()) LogMessage(QStringLiteral("  Received Reg %1").arg(regNum));
     AnswerError = KvErrOk; // before the handlers, which may destroy the engine
     if (Command == KvCodec::CmdAutoSend) {
         CallCopy(OnReceivedRegisterAuto, this, regNum);
@@ -325,7 +318,8 @@ void TKvProtocol::DispatchAck(const QByteArray &Payload) {
                               : command == KvCodec::CmdReadReg2 ? KvCodec::CmdReadReg
                                                                 : command;
     if (LogEnabled())
-        LogMessage(QStringLiteral(" Ack: %1 reg %2 %3").arg(CommandName(command)).arg(regNum).arg(ErrorText(error)));
+        LogMessage(
+            QStringLiteral(" Ack: %1 reg %2 %3").arg(CommandName(command)).arg(regNum).arg(ErrorText(error)));
 
     TOnRegTimeoutOrError onTimeOut;
     TOnRegisterNotify onAck;
@@ -333,8 +327,7 @@ void TKvProtocol::DispatchAck(const QByteArray &Payload) {
         QMutexLocker lock(&FLock);
         for (qsizetype i = 0; i < ListRegTimeouts.size(); ++i) {
             if (ListRegTimeouts[i].RegNum == regNum && ListRegTimeouts[i].Command == normalised) {
-                if (error != KvErrOk)
-                    onTimeOut = ListRegTimeouts[i].OnTimeOut;
+                if (error != KvErrOk) onTimeOut = ListRegTimeouts[i].OnTimeOut;
                 ListRegTimeouts.removeAt(i);
                 break;
             }
@@ -342,8 +335,7 @@ void TKvProtocol::DispatchAck(const QByteArray &Payload) {
         if (normalised == KvCodec::CmdWriteReg) {
             for (qsizetype i = 0; i < ListRegAcks.size(); ++i) {
                 if (ListRegAcks[i].RegNum == regNum) {
-                    if (error == KvErrOk)
-                        onAck = ListRegAcks[i].OnAckReg;
+                    if (error == KvErrOk) onAck = ListRegAcks[i].OnAckReg;
                     ListRegAcks.removeAt(i);
                     break;
                 }
@@ -353,13 +345,11 @@ void TKvProtocol::DispatchAck(const QByteArray &Payload) {
     const std::shared_ptr<TShared> alive = FShared;
     if (onTimeOut) {
         onTimeOut(this, regNum, error);
-        if (alive->InstanceWasFreed)
-            return;
+        if (alive->InstanceWasFreed) return;
     }
     if (onAck) {
         onAck(this, regNum);
-        if (alive->InstanceWasFreed)
-            return;
+        if (alive->InstanceWasFreed) return;
     }
     CallCopy(OnAckAll, command, regNum, error);
 }
@@ -368,14 +358,12 @@ void TKvProtocol::RegisterReceived(quint8 RegNum) {
     const std::shared_ptr<TShared> alive = FShared;
     // The queue moves on after the notification, also when a handler throws.
     const auto advance = [&] {
-        if (!alive->InstanceWasFreed && EndInFlightReg(RegNum))
-            NextRegisterOperation(RegNum);
+        if (!alive->InstanceWasFreed && EndInFlightReg(RegNum)) NextRegisterOperation(RegNum);
     };
     try {
         if (OnReceivedRegisterTrazer) {
             CallCopy(OnReceivedRegisterTrazer, this, RegNum);
-            if (alive->InstanceWasFreed)
-                return;
+            if (alive->InstanceWasFreed) return;
         }
         {
             QMutexLocker lock(&FLock);
@@ -394,8 +382,7 @@ void TKvProtocol::RegisterReceived(quint8 RegNum) {
                 QMetaObject::invokeMethod(
                     app,
                     [alive, this] {
-                        if (!alive->InstanceWasFreed)
-                            OnReceivedRegisterGui();
+                        if (!alive->InstanceWasFreed) OnReceivedRegisterGui();
                     },
                     Qt::QueuedConnection);
             }
@@ -410,13 +397,11 @@ void TKvProtocol::RegisterReceived(quint8 RegNum) {
 }
 
 void TKvProtocol::OnReceivedRegisterGui() {
-    if (Freed())
-        return;
+    if (Freed()) return;
     quint8 regNum;
     {
         QMutexLocker lock(&FShared->RegNumQueueLock);
-        if (FShared->RegNumQueue.isEmpty())
-            return;
+        if (FShared->RegNumQueue.isEmpty()) return;
         regNum = FShared->RegNumQueue.dequeue();
     }
     CallCopy(OnReceivedRegister, this, regNum);
@@ -425,8 +410,7 @@ void TKvProtocol::OnReceivedRegisterGui() {
 // ---- Time-outs ----------------------------------------------------------------------
 
 void TKvProtocol::TimerCheckTimeoutTimer() {
-    if (Freed())
-        return;
+    if (Freed()) return;
     const quint32 now = KvPlatform::TickCount();
     TRegAnswerTimeout expired;
     {
@@ -435,14 +419,11 @@ void TKvProtocol::TimerCheckTimeoutTimer() {
         // Wrap-safe: an entry has expired when now lies after its deadline.
         while (i < ListRegTimeouts.size() && !KvPlatform::TickPassed(now, ListRegTimeouts[i].TimeOfTimeOut))
             ++i;
-        if (i == ListRegTimeouts.size())
-            return;
+        if (i == ListRegTimeouts.size()) return;
         expired = ListRegTimeouts.takeAt(i);
     }
-    if (LogEnabled())
-        LogMessage(QStringLiteral("TimeOut %1").arg(expired.RegNum));
-    if (expired.OnTimeOut)
-        expired.OnTimeOut(this, expired.RegNum, KvErrTimeOut);
+    if (LogEnabled()) LogMessage(QStringLiteral("TimeOut %1").arg(expired.RegNum));
+    if (expired.OnTimeOut) expired.OnTimeOut(this, expired.RegNum, KvErrTimeOut);
 }
 
 int TKvProtocol::PendingTimeoutCount() const {
@@ -462,8 +443,7 @@ void TKvProtocol::RequestRegister(quint8 RegNum, quint8 DevAddr, TOnRegTimeoutOr
 }
 
 void TKvProtocol::SendRequest(quint8 RegNum, quint8 DevAddr, TOnRegTimeoutOrError AOnTimeOut, bool ForceCrc) {
-    if (Freed())
-        return;
+    if (Freed()) return;
     bool firstContact = false;
     {
         QMutexLocker lock(&FLock);
@@ -481,23 +461,20 @@ void TKvProtocol::SendRequest(quint8 RegNum, quint8 DevAddr, TOnRegTimeoutOrErro
         return;
     }
     QByteArray payload;
-    if (DevAddr != 0)
-        payload.append(char(KvCodec::AddressMarker)).append(char(DevAddr));
+    if (DevAddr != 0) payload.append(char(KvCodec::AddressMarker)).append(char(DevAddr));
     payload.append(char(NewCommands ? KvCodec::CmdReadReg2 : KvCodec::CmdReadReg)).append(char(RegNum));
     if (AOnTimeOut) {
         QMutexLocker lock(&FLock);
         ListRegTimeouts.append(
             {RegNum, KvPlatform::TickCount() + TimeOut, KvCodec::CmdReadReg, std::move(AOnTimeOut)});
     }
-    if (LogEnabled())
-        LogMessage(QStringLiteral("ReadReg  %1").arg(RegNum));
+    if (LogEnabled()) LogMessage(QStringLiteral("ReadReg  %1").arg(RegNum));
     SendFrame(payload, ForceCrc);
 }
 
 void TKvProtocol::WriteRegister(quint8 RegNum, quint8 DevAddr, TOnRegTimeoutOrError AOnTimeOut,
                                 TOnRegisterNotify AOnAckReg) {
-    if (Freed())
-        return;
+    if (Freed()) return;
     bool firstContact = false;
     {
         QMutexLocker lock(&FLock);
@@ -515,8 +492,7 @@ void TKvProtocol::WriteRegister(quint8 RegNum, quint8 DevAddr, TOnRegTimeoutOrEr
     }
     const TKvRegister &reg = Registers[RegNum];
     QByteArray payload;
-    if (DevAddr != 0)
-        payload.append(char(KvCodec::AddressMarker)).append(char(DevAddr));
+    if (DevAddr != 0) payload.append(char(KvCodec::AddressMarker)).append(char(DevAddr));
     payload.append(char(NewCommands ? KvCodec::CmdWriteReg2 : KvCodec::CmdWriteReg))
         .append(char(RegNum))
         .append(char(reg.RegType))
@@ -527,11 +503,9 @@ void TKvProtocol::WriteRegister(quint8 RegNum, quint8 DevAddr, TOnRegTimeoutOrEr
         if (AOnTimeOut)
             ListRegTimeouts.append(
                 {RegNum, KvPlatform::TickCount() + TimeOut, KvCodec::CmdWriteReg, std::move(AOnTimeOut)});
-        if (AOnAckReg)
-            ListRegAcks.append({RegNum, std::move(AOnAckReg)});
+        if (AOnAckReg) ListRegAcks.append({RegNum, std::move(AOnAckReg)});
     }
-    if (LogEnabled())
-        LogMessage(QStringLiteral("WriteReg %1").arg(RegNum));
+    if (LogEnabled()) LogMessage(QStringLiteral("WriteReg %1").arg(RegNum));
     SendFrame(payload, false);
 }
 

@@ -220,8 +220,7 @@ private:
     // before it touches the engine again.
     template <class TCallback, class... TArgs>
     static void CallCopy(const TCallback &Callback, TArgs &&...Args) {
-        if (!Callback)
-            return;
+        if (!Callback) return;
         const TCallback copy = Callback;
         copy(std::forward<TArgs>(Args)...);
     }

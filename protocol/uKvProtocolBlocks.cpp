@@ -5,7 +5,9 @@
 #include <QtEndian>
 
 namespace {
-void AppendU16(QByteArray &Out, quint16 v) { Out.append(char(v & 0xFF)).append(char(v >> 8)); }
+void AppendU16(QByteArray &Out, quint16 v) {
+    Out.append(char(v & 0xFF)).append(char(v >> 8));
+}
 quint16 ReadU16(const QByteArray &In, qsizetype At) {
     return quint16(quint8(In[At]) | (quint16(quint8(In[At + 1])) << 8));
 }
@@ -44,9 +46,9 @@ void TKvProtocol::TakeLoaderInformation() {
     }
 }
 
-void TKvProtocol::FirmwareStart(TOnFirmwareStartAck AOnFirmwareStartAck, bool Command53, quint32 FirmwareSize) {
-    if (AOnFirmwareStartAck)
-        FOnFirmwareStartAck = std::move(AOnFirmwareStartAck);
+void TKvProtocol::FirmwareStart(TOnFirmwareStartAck AOnFirmwareStartAck, bool Command53,
+                                quint32 FirmwareSize) {
+    if (AOnFirmwareStartAck) FOnFirmwareStartAck = std::move(AOnFirmwareStartAck);
     QByteArray payload;
     if (Command53) {
         payload.append(char(KvCodec::CmdLoaderStart));
@@ -66,8 +68,7 @@ void TKvProtocol::FirmwareWrite(const QByteArray &AFirmwareData, TOnProgress AOn
                               .arg(AFirmwareData.size())
                               .arg(FFlashPageSize)
                               .toStdString());
-    if (AOnProgress)
-        FOnFirmwareProgress = std::move(AOnProgress);
+    if (AOnProgress) FOnFirmwareProgress = std::move(AOnProgress);
     FirmwareData = AFirmwareData;
     PageIndex = 0;
     {
@@ -82,10 +83,8 @@ void TKvProtocol::FirmwareWrite(const QByteArray &AFirmwareData, TOnProgress AOn
 void TKvProtocol::SendFirmwarePage() {
     const qint64 offset = qint64(PageIndex) * FFlashPageSize;
     qint64 n = qint64(FirmwareData.size()) - offset;
-    if (n > FFlashPageSize)
-        n = FFlashPageSize;
-    if (n <= 0)
-        return; // image complete, or no page size known yet
+    if (n > FFlashPageSize) n = FFlashPageSize;
+    if (n <= 0) return; // image complete, or no page size known yet
     QByteArray payload;
     payload.append(char(KvCodec::CmdFirmwarePage));
     AppendU16(payload, quint16(PageIndex)); // below 65,536: FirmwareWrite refuses longer images
@@ -134,8 +133,7 @@ void TKvProtocol::DispatchFirmware(quint8 Command, const QByteArray &Payload) {
             // stands past the image's end instead of wrapping back to page 0.
             ++PageIndex;
             SendFirmwarePage();
-            if (alive->InstanceWasFreed)
-                return;
+            if (alive->InstanceWasFreed) return;
         }
         CallCopy(FOnFirmwareProgress, status, PageIndex * FFlashPageSize, quint32(FirmwareData.size()));
         return;

@@ -27,8 +27,7 @@ QString DumpData(const QByteArray &Data) {
 }
 
 QString TKvProtocol::LogFileName() const {
-    if (FLog.isEmpty())
-        return {};
+    if (FLog.isEmpty()) return {};
     return FLog + QLatin1Char(' ') + TimeStart.toString(QStringLiteral("dd.MM.yyyy HH-mm-ss")) +
            QStringLiteral(".log");
 }
@@ -38,12 +37,9 @@ void TKvProtocol::OpenLog() {
     FLogStartTick = KvPlatform::TickCount();
     // "TFrameLinkLog" becomes "LinkLog": the first "Frame" goes, then a class-style "T" prefix.
     const qsizetype frame = FLog.indexOf(QLatin1String("frame"), 0, Qt::CaseInsensitive);
-    if (frame >= 0)
-        FLog.remove(frame, 5);
-    if (FLog.size() >= 2 && FLog[0] == QLatin1Char('T') && FLog[1].isUpper())
-        FLog.remove(0, 1);
-    if (FLog.isEmpty())
-        FLog = QStringLiteral("KvProtocol");
+    if (frame >= 0) FLog.remove(frame, 5);
+    if (FLog.size() >= 2 && FLog[0] == QLatin1Char('T') && FLog[1].isUpper()) FLog.remove(0, 1);
+    if (FLog.isEmpty()) FLog = QStringLiteral("KvProtocol");
     LogFileAck = std::make_unique<QFile>(LogFileName());
     if (!LogFileAck->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         const QString why = LogFileAck->errorString();
@@ -56,22 +52,20 @@ void TKvProtocol::OpenLog() {
 
 void TKvProtocol::CloseLog() {
     QMutexLocker lock(&FLogLock);
-    if (LogFileAck)
-        LogFileAck->close();
+    if (LogFileAck) LogFileAck->close();
     LogFileAck.reset();
 }
 
 void TKvProtocol::LogMessage(const QString &Message) {
-    if (FLog.isEmpty())
-        return;
+    if (FLog.isEmpty()) return;
     QMutexLocker lock(&FLogLock); // released on every way out, the error included
-    if (!LogFileAck)
-        return;
+    if (!LogFileAck) return;
     const quint32 elapsedMs = KvPlatform::TickCount() - FLogStartTick;
     QLocale locale = QLocale::system();
     locale.setNumberOptions(QLocale::OmitGroupSeparator);
     const QString seconds = locale.toString(double(elapsedMs) / 1000.0, 'f', 3);
     const QByteArray line = (seconds + QLatin1Char(' ') + Message).toLocal8Bit() + "\r\n";
     if (LogFileAck->write(line) != line.size() || !LogFileAck->flush())
-        throw EKvInOutError(QStringLiteral("Trace log write failed: %1").arg(LogFileAck->errorString()).toStdString());
+        throw EKvInOutError(
+            QStringLiteral("Trace log write failed: %1").arg(LogFileAck->errorString()).toStdString());
 }

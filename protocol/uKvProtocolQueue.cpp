@@ -25,8 +25,7 @@ void TKvProtocol::RequestRegisterAsync(quint8 RegNum, bool ATryCrc16) {
         QMutexLocker lock(&FLock);
         QueueRegisterOperations.enqueue(op);
     }
-    if (LogEnabled())
-        LogMessage(QStringLiteral("RequestRegAsync %1").arg(RegNum));
+    if (LogEnabled()) LogMessage(QStringLiteral("RequestRegAsync %1").arg(RegNum));
 }
 
 void TKvProtocol::WriteRegisterAsync(quint8 RegNum, const QVariant &Value, TOnRegTimeoutOrError AOnTimeOut,
@@ -41,8 +40,7 @@ void TKvProtocol::WriteRegisterAsync(quint8 RegNum, const QVariant &Value, TOnRe
         QMutexLocker lock(&FLock);
         QueueRegisterOperations.enqueue(std::move(op));
     }
-    if (LogEnabled())
-        LogMessage(QStringLiteral("WriteRegAsync %1").arg(RegNum));
+    if (LogEnabled()) LogMessage(QStringLiteral("WriteRegAsync %1").arg(RegNum));
 }
 
 qint32 TKvProtocol::AsyncRegOperationCount() const {
@@ -79,27 +77,23 @@ bool TKvProtocol::EndInFlightReg(quint8 RegNum) {
 
 void TKvProtocol::NextRegisterOperation(quint8 RegNum) {
     Q_UNUSED(RegNum);
-    if (Freed())
-        return;
+    if (Freed()) return;
     TProcessRegisterAsync op;
     quint64 serial;
     {
         QMutexLocker lock(&FLock);
-        if (QueueRegisterOperations.isEmpty())
-            return;
+        if (QueueRegisterOperations.isEmpty()) return;
         op = QueueRegisterOperations.dequeue();
         FCurRegisterAsync = op;
         serial = ++FAsyncSerial;
-        if (FAsyncInFlight.size() >= MaxInFlight)
-            FAsyncInFlight.removeFirst();
+        if (FAsyncInFlight.size() >= MaxInFlight) FAsyncInFlight.removeFirst();
         FAsyncInFlight.append({serial, op.RegNum});
     }
     TOnRegTimeoutOrError onTimeOut = [this, serial, op](TKvProtocol *, quint8 r, TKvPError ack) {
         AsyncTimeOut(serial, op, r, ack);
     };
     if (op.Command == KvCodec::CmdWriteReg) {
-        if (LogEnabled())
-            LogMessage(QStringLiteral("Dequeue Async WriteReg %1").arg(op.RegNum));
+        if (LogEnabled()) LogMessage(QStringLiteral("Dequeue Async WriteReg %1").arg(op.RegNum));
         try {
             VariantToRegister(Registers[op.RegNum], op.Value);
         } catch (...) {
@@ -109,39 +103,33 @@ void TKvProtocol::NextRegisterOperation(quint8 RegNum) {
         TOnRegisterNotify onAck = [this, serial, op](TKvProtocol *, quint8 r) { AsyncAckReg(serial, op, r); };
         WriteRegister(op.RegNum, op.DevAddr, std::move(onTimeOut), std::move(onAck));
     } else {
-        if (LogEnabled())
-            LogMessage(QStringLiteral("Dequeue Async ReadReg %1").arg(op.RegNum));
+        if (LogEnabled()) LogMessage(QStringLiteral("Dequeue Async ReadReg %1").arg(op.RegNum));
         SendRequest(op.RegNum, op.DevAddr, std::move(onTimeOut), op.TryCrc16);
     }
 }
 
 void TKvProtocol::AsyncAckReg(quint64 Serial, const TProcessRegisterAsync &Op, quint8 RegNum) {
-    if (LogEnabled())
-        LogMessage(QStringLiteral("Async WriteReg %1 OK Ack").arg(RegNum));
+    if (LogEnabled()) LogMessage(QStringLiteral("Async WriteReg %1 OK Ack").arg(RegNum));
     const bool wasInFlight = EndInFlight(Serial);
     const std::shared_ptr<TShared> alive = FShared;
     if (Op.OnAckReg) {
         Op.OnAckReg(this, RegNum);
-        if (alive->InstanceWasFreed)
-            return;
+        if (alive->InstanceWasFreed) return;
     }
     // A late acknowledgement of an operation whose chain already moved on starts no new chain.
-    if (wasInFlight)
-        NextRegisterOperation(RegNum);
+    if (wasInFlight) NextRegisterOperation(RegNum);
 }
 
-void TKvProtocol::AsyncTimeOut(quint64 Serial, const TProcessRegisterAsync &Op, quint8 RegNum, TKvPError Ack) {
-    if (LogEnabled())
-        LogMessage(QStringLiteral("Async TimeOut Reg %1").arg(RegNum));
+void TKvProtocol::AsyncTimeOut(quint64 Serial, const TProcessRegisterAsync &Op, quint8 RegNum,
+                               TKvPError Ack) {
+    if (LogEnabled()) LogMessage(QStringLiteral("Async TimeOut Reg %1").arg(RegNum));
     const bool wasInFlight = EndInFlight(Serial);
     const std::shared_ptr<TShared> alive = FShared;
     if (Op.OnTimeOut) {
         Op.OnTimeOut(this, RegNum, Ack);
-        if (alive->InstanceWasFreed)
-            return;
+        if (alive->InstanceWasFreed) return;
     }
-    if (wasInFlight)
-        NextRegisterOperation(RegNum);
+    if (wasInFlight) NextRegisterOperation(RegNum);
 }
 
 bool TKvProtocol::ReadRegistersSync(const SetOfByte &RegNums, double Timeout_ms) {
@@ -150,22 +138,18 @@ bool TKvProtocol::ReadRegistersSync(const SetOfByte &RegNums, double Timeout_ms)
         NeedReadRegisters |= RegNums;
     }
     for (int r = 0; r < 256; ++r)
-        if (RegNums.test(r))
-            RequestRegisterAsync(quint8(r), false);
+        if (RegNums.test(r)) RequestRegisterAsync(quint8(r), false);
     // Taken before the first send: the output handler may already destroy the engine.
     const std::shared_ptr<TShared> alive = FShared;
     NextRegisterOperation(0);
     const quint32 start = KvPlatform::TickCount();
     for (;;) {
-        if (alive->InstanceWasFreed)
-            return false;
+        if (alive->InstanceWasFreed) return false;
         {
             QMutexLocker lock(&FLock);
-            if ((NeedReadRegisters & RegNums).none())
-                return true;
+            if ((NeedReadRegisters & RegNums).none()) return true;
         }
-        if (double(quint32(KvPlatform::TickCount() - start)) > Timeout_ms)
-            return false;
+        if (double(quint32(KvPlatform::TickCount() - start)) > Timeout_ms) return false;
         CallCopy(Application_ProcessMessages);
         QThread::yieldCurrentThread();
     }

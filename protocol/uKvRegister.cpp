@@ -38,11 +38,9 @@ qint64 VariantToInt64(const QVariant &Value) {
         const QString text = Value.toString().trimmed();
         bool ok = false;
         const qint64 i = text.toLongLong(&ok);
-        if (ok)
-            return i;
+        if (ok) return i;
         const double d = text.toDouble(&ok);
-        if (ok)
-            return RoundHalfEven(d);
+        if (ok) return RoundHalfEven(d);
         throw EKvConvertError(QStringLiteral("Could not convert \"%1\" to a number").arg(text).toStdString());
     }
     case QMetaType::Bool:
@@ -57,10 +55,9 @@ qint64 VariantToInt64(const QVariant &Value) {
         bool ok = false;
         const qint64 i = Value.toLongLong(&ok);
         if (!ok)
-            throw EKvConvertError(
-                QStringLiteral("Could not convert a value of type %1 to a number")
-                    .arg(QString::fromLatin1(Value.typeName() ? Value.typeName() : "empty"))
-                    .toStdString());
+            throw EKvConvertError(QStringLiteral("Could not convert a value of type %1 to a number")
+                                      .arg(QString::fromLatin1(Value.typeName() ? Value.typeName() : "empty"))
+                                      .toStdString());
         return i;
     }
     }
@@ -68,18 +65,16 @@ qint64 VariantToInt64(const QVariant &Value) {
 
 double VariantToDouble(const QVariant &Value) {
     bool ok = false;
-    const double d = Value.typeId() == QMetaType::QString ? Value.toString().trimmed().toDouble(&ok)
-                                                           : Value.toDouble(&ok);
-    if (!ok)
-        throw EKvConvertError("Could not convert value to a floating-point number");
+    const double d =
+        Value.typeId() == QMetaType::QString ? Value.toString().trimmed().toDouble(&ok) : Value.toDouble(&ok);
+    if (!ok) throw EKvConvertError("Could not convert value to a floating-point number");
     return d;
 }
 
 } // namespace
 
 void RegisterToVariant(const TKvRegister &Reg, QVariant &Value) {
-    if (Reg.RegType > KvRegisterTypeMax)
-        return;
+    if (Reg.RegType > KvRegisterTypeMax) return;
     const QByteArray &raw = Reg.RawData;
     if (raw.isEmpty()) {
         Value = QVariant(QByteArray());
@@ -145,8 +140,7 @@ void VariantToRegister(TKvRegister &Reg, const QVariant &Value) {
     default:
         break;
     }
-    if (Reg.RegType > KvRegisterTypeMax)
-        return;
+    if (Reg.RegType > KvRegisterTypeMax) return;
     Reg.RawData = QByteArray(KvRegisterTypeSize[Reg.RegType], '\0');
     switch (Reg.RegType) {
     case rtU8:

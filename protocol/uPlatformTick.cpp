@@ -28,10 +28,16 @@ quint64 Lift() {
 }
 } // namespace
 
-quint32 TickCount() { return quint32(MonotonicMs() + Lift()) + g_Offset.load(std::memory_order_relaxed); }
+quint32 TickCount() {
+    return quint32(MonotonicMs() + Lift()) + g_Offset.load(std::memory_order_relaxed);
+}
 
-void SetTickCountOffset(quint32 Offset) { g_Offset.store(Offset, std::memory_order_relaxed); }
+void SetTickCountOffset(quint32 Offset) {
+    g_Offset.store(Offset, std::memory_order_relaxed);
+}
 
-quint32 TickCountOffset() { return g_Offset.load(std::memory_order_relaxed); }
+quint32 TickCountOffset() {
+    return g_Offset.load(std::memory_order_relaxed);
+}
 
 } // namespace KvPlatform

@@ -16,6 +16,8 @@ void SetTickCountOffset(quint32 Offset);
 quint32 TickCountOffset();
 
 // True when tick 'Now' is later than 'Deadline' (wrap-safe for spans under 2^31 ms).
-inline bool TickPassed(quint32 Now, quint32 Deadline) { return qint32(Now - Deadline) > 0; }
+inline bool TickPassed(quint32 Now, quint32 Deadline) {
+    return qint32(Now - Deadline) > 0;
+}
 
 } // namespace KvPlatform

@@ -67,10 +67,10 @@ bool ParseSimOptions(const QStringList &Args, TSimOptions &Options, QString *Err
         QString::number(Options.DeafAfterMs));
     const QCommandLineOption frameLog("frame-log", "Write a JSON-lines log of every frame.", "file");
     const QCommandLineOption imageOut("image-out", "Write the received firmware image to this file.", "file");
-    p.addOptions({help,      ident,     checksumOnly, newCommands, autoSend,       lineRate,    answerDelay,
-                  silent,    dropEvery, garbageEvery, failPage,    failPageStatus, loaderIdent, deviceId,
-                  flashSize, pageSize,  loaderIgnore, loaderDelay, dieAfter,
-                  deafAfter, frameLog,  imageOut});
+    p.addOptions({help,        ident,     checksumOnly, newCommands,  autoSend,     lineRate,
+                  answerDelay, silent,    dropEvery,    garbageEvery, failPage,     failPageStatus,
+                  loaderIdent, deviceId,  flashSize,    pageSize,     loaderIgnore, loaderDelay,
+                  dieAfter,    deafAfter, frameLog,     imageOut});
     if (HelpText) *HelpText = p.helpText();
     if (WantsHelp) *WantsHelp = false;
     if (!p.parse(Args)) {

@@ -66,7 +66,8 @@ BENCHMARK(BM_EncodeFirmwarePage)->Arg(0)->Arg(1);
 void BM_DecodeDispatchRegisterValue(benchmark::State &state) {
     const bool crc = state.range(0) == 1;
     quint64 received = 0;
-    TKvProtocol engine({}, {}, [&](TKvProtocol *, quint8) { ++received; }, {}, {}, false, {}, false);
+    TKvProtocol engine(
+        {}, {}, [&](TKvProtocol *, quint8) { ++received; }, {}, {}, false, {}, false);
     engine.FirstPacket = false;
     engine.UseCrc16 = crc;
     const QByteArray payload = QByteArray::fromHex("07 02 04 7E 13"); // value with a byte to escape
@@ -80,8 +81,7 @@ void BM_DecodeDispatchRegisterValue(benchmark::State &state) {
         engine.InputData(f);
         bytes += f.size();
     }
-    if (received != quint64(state.iterations()))
-        state.SkipWithError("a frame was not delivered");
+    if (received != quint64(state.iterations())) state.SkipWithError("a frame was not delivered");
     state.SetItemsProcessed(state.iterations());
     state.SetBytesProcessed(bytes);
     state.SetLabel(crc ? "crc" : "checksum");
@@ -93,8 +93,7 @@ BENCHMARK(BM_DecodeDispatchRegisterValue)->Arg(0)->Arg(1);
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;

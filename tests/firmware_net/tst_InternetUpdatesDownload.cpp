@@ -373,7 +373,8 @@ private slots:
         QFETCH(bool, DeleteOld);
         TUpdatesFixture F;
         // A program that writes down its arguments next to itself.
-        F.Put("TAMREL/tool.exe", "#!/bin/sh\nfor a in \"$@\"; do printf '%s|' \"$a\"; done > \"$0.args\"\necho done >> \"$0.args\"\n");
+        F.Put("TAMREL/tool.exe", "#!/bin/sh\nfor a in \"$@\"; do printf '%s|' \"$a\"; done > "
+                                 "\"$0.args\"\necho done >> \"$0.args\"\n");
         ListAndSelect(F, "tool.exe\r\n", "tool.exe");
         Download(F);
         QVERIFY(!F.Frame->PanelAskLaunchProgram->isHidden());

@@ -157,7 +157,8 @@ private slots:
         QTest::newRow("windows-1251")
             << QByteArray(
                    "\xCF\xF0\xEE\xF8\xE8\xE2\xEA\xE0 1.7: \xE8\xF1\xEF\xF0\xE0\xE2\xEB\xE5\xED \xF2\xEE\xEA "
-                   "\xEA\xE0\xED\xE0\xEB\xE0 2. \xA8\xB8 \xB9" "5 \xAB\x97\xBB")
+                   "\xEA\xE0\xED\xE0\xEB\xE0 2. \xA8\xB8 \xB9"
+                   "5 \xAB\x97\xBB")
             << Russian;
         QTest::newRow("windows-1251 upper half")
             << QByteArray("\x80\x88\x98\xA0\xC0\xDF\xE0\xFF") << QStringLiteral("Ђ€\u0098\u00A0АЯая");

@@ -147,7 +147,8 @@ private slots:
         QStringList Errors;
         StartSearch(
             Settings, false,
-            [](const QString &, const QString &, int) { throw std::runtime_error("report refused"); }, nullptr,
+            [](const QString &, const QString &, int) { throw std::runtime_error("report refused"); },
+            nullptr,
             [&](std::exception_ptr E) {
                 try {
                     std::rethrow_exception(E);

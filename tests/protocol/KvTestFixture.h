@@ -8,24 +8,24 @@
 #include <QList>
 #include <memory>
 
-inline QByteArray Hex(const char *Text) { return QByteArray::fromHex(QByteArray(Text).replace(' ', "")); }
+inline QByteArray Hex(const char *Text) {
+    return QByteArray::fromHex(QByteArray(Text).replace(' ', ""));
+}
 
 struct TKvCapture {
-    QList<QByteArray> Frames;         // frames as sent, with delimiters
-    QList<quint8> Received;           // OnReceivedRegister calls
-    QList<quint8> ReceivedAuto;       // OnReceivedRegisterAuto calls
-    QList<QByteArray> Unknown;        // OnUnknownCommand payloads
-    QList<QList<int>> Acks;           // OnAckAll (command, reg, error)
+    QList<QByteArray> Frames;                 // frames as sent, with delimiters
+    QList<quint8> Received;                   // OnReceivedRegister calls
+    QList<quint8> ReceivedAuto;               // OnReceivedRegisterAuto calls
+    QList<QByteArray> Unknown;                // OnUnknownCommand payloads
+    QList<QList<int>> Acks;                   // OnAckAll (command, reg, error)
     QList<QPair<quint8, TKvPError>> TimeOuts; // request time-out callbacks
-    QList<quint8> AckRegs;            // write acknowledgement callbacks
+    QList<quint8> AckRegs;                    // write acknowledgement callbacks
 
     // Payload of a sent frame (checksum or CRC format), for readable assertions.
     static QByteArray PayloadOf(const QByteArray &Frame) {
         QByteArray body = KvCodec::Unescape(Frame.mid(1, Frame.size() - 2));
-        if (KvCodec::BodyPassesCheckSum(body))
-            return body.left(body.size() - 1);
-        if (KvCodec::BodyPassesCrc16(body))
-            return body.left(body.size() - 3);
+        if (KvCodec::BodyPassesCheckSum(body)) return body.left(body.size() - 1);
+        if (KvCodec::BodyPassesCrc16(body)) return body.left(body.size() - 3);
         return {};
     }
     static bool IsCrcFrame(const QByteArray &Frame) {
@@ -41,12 +41,15 @@ struct TKvCapture {
 };
 
 inline std::unique_ptr<TKvProtocol> MakeEngine(TKvCapture &Cap, const TKvRegistersDynArray &Regs = {},
-                                               bool Log = false, const QString &LogName = QStringLiteral("KvTest")) {
-    auto engine = std::make_unique<TKvProtocol>(
-        [&Cap](const QByteArray &f) { Cap.Frames << f; }, Regs,
-        [&Cap](TKvProtocol *, quint8 r) { Cap.Received << r; },
-        [&Cap](quint8 c, quint8 r, TKvPError e) { Cap.Acks << QList<int>{c, r, e}; },
-        [&Cap](const QByteArray &p) { Cap.Unknown << p; }, Log, LogName, false);
+                                               bool Log = false,
+                                               const QString &LogName = QStringLiteral("KvTest")) {
+    auto engine =
+        std::make_unique<TKvProtocol>([&Cap](const QByteArray &f) { Cap.Frames << f; }, Regs,
+                                      [&Cap](TKvProtocol *, quint8 r) { Cap.Received << r; },
+                                      [&Cap](quint8 c, quint8 r, TKvPError e) {
+                                          Cap.Acks << QList<int>{c, r, e};
+                                      },
+                                      [&Cap](const QByteArray &p) { Cap.Unknown << p; }, Log, LogName, false);
     engine->OnReceivedRegisterAuto = [&Cap](TKvProtocol *, quint8 r) { Cap.ReceivedAuto << r; };
     return engine;
 }

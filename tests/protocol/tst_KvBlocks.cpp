@@ -39,7 +39,9 @@ private slots:
         for (int i = 0; i < image.size(); ++i)
             image[i] = char(i * 7);
         QList<QList<quint32>> progress;
-        e->FirmwareWrite(image, [&](quint8 err, quint32 pos, quint32 size) { progress << QList<quint32>{err, pos, size}; });
+        e->FirmwareWrite(image, [&](quint8 err, quint32 pos, quint32 size) {
+            progress << QList<quint32>{err, pos, size};
+        });
         QCOMPARE(TKvCapture::PayloadOf(cap.Frames.last()), Hex("1A 00 00") + image.left(128));
         e->InputData(DeviceFrame(Hex("1A 00")));
         QCOMPARE(TKvCapture::PayloadOf(cap.Frames.last()), Hex("1A 01 00") + image.mid(128, 128));
@@ -56,8 +58,9 @@ private slots:
         auto e = MakeEngine(cap);
         e->InputData(DeviceFrame(Hex("52 34 12 40 00 80 00") + "BL-01"));
         QList<QList<quint32>> progress;
-        e->FirmwareWrite(QByteArray(300, 'x'),
-                         [&](quint8 err, quint32 pos, quint32 size) { progress << QList<quint32>{err, pos, size}; });
+        e->FirmwareWrite(QByteArray(300, 'x'), [&](quint8 err, quint32 pos, quint32 size) {
+            progress << QList<quint32>{err, pos, size};
+        });
         e->InputData(DeviceFrame(Hex("1A 00")));
         const int sent = cap.Frames.size();
         e->InputData(DeviceFrame(Hex("1A 05")));
@@ -88,7 +91,9 @@ private slots:
         for (int i = 0; i < pages; ++i)
             image[i] = char(i * 13 + (i >> 8));
         QList<QList<quint32>> progress;
-        const auto record = [&](quint8 err, quint32 pos, quint32 size) { progress << QList<quint32>{err, pos, size}; };
+        const auto record = [&](quint8 err, quint32 pos, quint32 size) {
+            progress << QList<quint32>{err, pos, size};
+        };
         if (!accepted) {
             QVERIFY_THROWS_EXCEPTION(EKvProtocol, e->FirmwareWrite(image, record));
             QCOMPARE(cap.Frames.size(), 0);
@@ -108,7 +113,7 @@ private slots:
         QCOMPARE(progress.last(), (QList<quint32>{0, quint32(pages), quint32(pages)}));
         for (const QList<quint32> &p : progress)
             QVERIFY(p[1] > 0); // never back at the start
-        e->InputData(status); // a stray status after the end sends nothing either
+        e->InputData(status);  // a stray status after the end sends nothing either
         QCOMPARE(cap.Frames.size(), pages);
     }
 

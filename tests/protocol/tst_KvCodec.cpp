@@ -38,8 +38,10 @@ private slots:
         QTest::addColumn<QByteArray>("line");
         QTest::newRow("read 3, checksum") << Hex("08 03") << false << 0 << Hex("7E 08 03 F5 7E");
         QTest::newRow("read 3, crc") << Hex("08 03") << true << 0 << Hex("7E 08 03 00 F0 F2 7E");
-        QTest::newRow("value 7E escaped") << Hex("07 05 02 7E") << false << 0 << Hex("7E 07 05 02 7D 3E 74 7E");
-        QTest::newRow("value 7D escaped") << Hex("07 05 02 7D") << false << 0 << Hex("7E 07 05 02 7D 3D 75 7E");
+        QTest::newRow("value 7E escaped")
+            << Hex("07 05 02 7E") << false << 0 << Hex("7E 07 05 02 7D 3E 74 7E");
+        QTest::newRow("value 7D escaped")
+            << Hex("07 05 02 7D") << false << 0 << Hex("7E 07 05 02 7D 3D 75 7E");
         QTest::newRow("payload 7D 3E") << Hex("07 7D 3E") << false << 0 << Hex("7E 07 7D 3D 3E 3E 7E");
     }
     void frames() {
@@ -47,7 +49,8 @@ private slots:
         QFETCH(bool, crc);
         QFETCH(int, counter);
         QFETCH(QByteArray, line);
-        const QByteArray frame = crc ? KvCodec::FrameCrc16(payload, quint8(counter)) : KvCodec::FrameCheckSum(payload);
+        const QByteArray frame =
+            crc ? KvCodec::FrameCrc16(payload, quint8(counter)) : KvCodec::FrameCheckSum(payload);
         QCOMPARE(frame.toHex(' '), line.toHex(' '));
         // And back: the body unescapes to the payload plus its check bytes.
         const QByteArray body = KvCodec::Unescape(frame.mid(1, frame.size() - 2));
@@ -122,7 +125,7 @@ private slots:
         e->InputData(b.mid(3)); // the rest of a split frame
         QCOMPARE(cap.Received.size(), 4);
 
-        e->InputData(Hex("7E 00 7E")); // a one-byte body after the check byte: dropped silently
+        e->InputData(Hex("7E 00 7E"));       // a one-byte body after the check byte: dropped silently
         e->InputData(Hex("7E 08 03 00 7E")); // fails both checks
         QCOMPARE(cap.Received.size(), 4);
         QCOMPARE(cap.Unknown.size(), 0);
@@ -146,8 +149,8 @@ private slots:
         const int count = 12000;
         QByteArray line(garbageBefore, 'G');
         for (int i = 0; i < count; ++i)
-            line += DeviceFrame(QByteArray("\x07", 1) + char(i % 200) + QByteArray("\x04", 1) + char(i & 0xFF) +
-                                char(i >> 8));
+            line += DeviceFrame(QByteArray("\x07", 1) + char(i % 200) + QByteArray("\x04", 1) +
+                                char(i & 0xFF) + char(i >> 8));
         QVERIFY(line.size() - garbageBefore > TKvProtocol::MaxBufferRx);
         e->InputData(line + after);
         QCOMPARE(cap.Received.size(), count);
@@ -168,13 +171,12 @@ private slots:
         auto e = MakeEngine(cap);
         e->OnReceivedRegister = [&](TKvProtocol *sender, quint8 r) {
             cap.Received << r;
-            if (r == 1)
-                sender->InputData(DeviceFrame(Hex("07 09 02 09")) + Hex("7E 07"));
+            if (r == 1) sender->InputData(DeviceFrame(Hex("07 09 02 09")) + Hex("7E 07"));
         };
         e->InputData(DeviceFrame(Hex("07 01 02 01")) + DeviceFrame(Hex("07 02 02 02")) +
                      DeviceFrame(Hex("07 03 02 03")));
         QCOMPARE(cap.Received, (QList<quint8>{1, 2, 3, 9}));
-        QCOMPARE(e->BufferedBytes(), 2); // the start of a frame still waits
+        QCOMPARE(e->BufferedBytes(), 2);                      // the start of a frame still waits
         e->InputData(DeviceFrame(Hex("07 04 02 04")).mid(2)); // and its rest
         QCOMPARE(cap.Received, (QList<quint8>{1, 2, 3, 9, 4}));
     }
@@ -219,7 +221,7 @@ private slots:
         QCOMPARE(afterSwitch, quint16(254)); // (254 - 255 - 1) mod 256
         for (int c : {255, 0, 1})
             e->InputData(DeviceFrame(Hex("07 00 01 41"), true, quint8(c)));
-        QCOMPARE(e->PacketCounterErrors, afterSwitch); // 254, 255, 0, 1: no gap
+        QCOMPARE(e->PacketCounterErrors, afterSwitch);          // 254, 255, 0, 1: no gap
         e->InputData(DeviceFrame(Hex("07 00 01 41"), true, 1)); // same counter again
         QCOMPARE(e->PacketCounterErrors, quint16(afterSwitch + 255));
         QCOMPARE(cap.Received.size(), 5); // every frame still handled

@@ -166,7 +166,7 @@ private slots:
         e->RequestRegister(5, 0, RecordTimeOut(cap));
         QTest::qWait(60);
         QCOMPARE(cap.TimeOuts.size(), 0); // a plain unsigned compare would expire it at once
-        tick.Advance(0x180);               // now about 0x00000080: still before the deadline
+        tick.Advance(0x180);              // now about 0x00000080: still before the deadline
         QTest::qWait(60);
         QCOMPARE(cap.TimeOuts.size(), 0);
         tick.Advance(0x100);

@@ -139,8 +139,7 @@ private slots:
         auto e = Ready(cap);
         e->TimeOut = 100000;
         e->Application_ProcessMessages = [&] {
-            if (!e->Registers[3].Known)
-                e->InputData(DeviceFrame(Hex("07 03 02 01")));
+            if (!e->Registers[3].Known) e->InputData(DeviceFrame(Hex("07 03 02 01")));
             tick.Advance(10); // time passes quickly for this test
         };
         SetOfByte regs;

@@ -64,10 +64,12 @@ private slots:
         QTest::newRow("300 into U16") << int(rtU16) << QVariant(300) << Hex("2C 01");
         QTest::newRow("-2 into S16") << int(rtS16) << QVariant(-2) << Hex("FE FF");
         QTest::newRow("text into U16") << int(rtU16) << QVariant(QStringLiteral("513")) << Hex("01 02");
-        QTest::newRow("U32 from 64-bit") << int(rtU32) << QVariant(qint64(0x1FFFFFFFFll)) << Hex("FF FF FF FF");
+        QTest::newRow("U32 from 64-bit")
+            << int(rtU32) << QVariant(qint64(0x1FFFFFFFFll)) << Hex("FF FF FF FF");
         QTest::newRow("Float") << int(rtFloat) << QVariant(1.5) << Hex("00 00 C0 3F");
         QTest::newRow("Double") << int(rtDouble) << QVariant(-2.0) << Hex("00 00 00 00 00 00 00 C0");
-        QTest::newRow("string into String") << int(rtString) << QVariant(QStringLiteral("Abc")) << QByteArray("Abc");
+        QTest::newRow("string into String")
+            << int(rtString) << QVariant(QStringLiteral("Abc")) << QByteArray("Abc");
         QTest::newRow("bytes into Binary") << int(rtBinary) << QVariant(Hex("00 7E")) << Hex("00 7E");
     }
     void variantToRegister() {
@@ -117,7 +119,8 @@ private slots:
         QTest::newRow("six letters") << QByteArray("ABCDEF") << QStringLiteral("(6): ABCDEF");
         QTest::newRow("four letters") << QByteArray("ABCD") << QStringLiteral("(4): [41][42][43][44]");
         QTest::newRow("empty") << QByteArray() << QStringLiteral("(0): ");
-        QTest::newRow("blank breaks a run") << QByteArray("Tavik TAMREL") << QStringLiteral("(12): Tavik[20]TAMREL");
+        QTest::newRow("blank breaks a run")
+            << QByteArray("Tavik TAMREL") << QStringLiteral("(12): Tavik[20]TAMREL");
         QTest::newRow("bang is hex") << QByteArray("!(((((") << QStringLiteral("(6): [21](((((");
     }
     void dumpData() {
@@ -137,7 +140,8 @@ private slots:
             auto e = MakeEngine(cap, {}, true, QStringLiteral("TFrameLinkLog"));
             QVERIFY(e->LogEnabled());
             QVERIFY(e->LogFileName().startsWith(QStringLiteral("LinkLog ")));
-            QVERIFY(QRegularExpression(QStringLiteral("^LinkLog \\d\\d\\.\\d\\d\\.\\d{4} \\d\\d-\\d\\d-\\d\\d\\.log$"))
+            QVERIFY(QRegularExpression(
+                        QStringLiteral("^LinkLog \\d\\d\\.\\d\\d\\.\\d{4} \\d\\d-\\d\\d-\\d\\d\\.log$"))
                         .match(e->LogFileName())
                         .hasMatch());
             tick.Advance(1500);
@@ -151,7 +155,8 @@ private slots:
             QVERIFY(lines[0].endsWith(" KvProtocol Created\r"));
             QLocale locale = QLocale::system();
             const QString sep = locale.decimalPoint();
-            QVERIFY2(lines[1].startsWith((QStringLiteral("1") + sep + QStringLiteral("50")).toLocal8Bit()), lines[1]);
+            QVERIFY2(lines[1].startsWith((QStringLiteral("1") + sep + QStringLiteral("50")).toLocal8Bit()),
+                     lines[1]);
             QVERIFY(lines[1].endsWith(" hello\r"));
             QVERIFY(lines[2].endsWith(" ReadReg  0\r"));
         }

@@ -50,8 +50,7 @@ void DeleteEngineThenTouch(TCaptureWitness &Witness, const QByteArray *Argument 
         Witness.Payload[0] = 'x';
         g_Outcome.Touches = Witness.Touches;
     }
-    if (Argument)
-        g_Outcome.Argument = *Argument;
+    if (Argument) g_Outcome.Argument = *Argument;
 }
 
 // A handler of any callback type that deletes the engine and then uses what it captured.
@@ -123,7 +122,8 @@ private slots:
             onWorker.moveToThread(&worker);
             worker.start();
             QMetaObject::invokeMethod(
-                &onWorker, [e] { e->InputData(DeviceFrame(Hex("07 05 02 01"))); }, Qt::BlockingQueuedConnection);
+                &onWorker, [e] { e->InputData(DeviceFrame(Hex("07 05 02 01"))); },
+                Qt::BlockingQueuedConnection);
             worker.quit();
             worker.wait();
             QTRY_COMPARE(g_Outcome.Calls, 1);
@@ -186,8 +186,7 @@ private slots:
             QTRY_COMPARE(g_Outcome.Calls, 1);
         }
         const bool deleted = g_Engine == nullptr;
-        if (!deleted)
-            delete g_Engine;
+        if (!deleted) delete g_Engine;
         g_Engine = nullptr;
         QVERIFY(deleted);
         QCOMPARE(g_Outcome.Calls, 1);
@@ -219,8 +218,7 @@ private slots:
         bool armed = false;
         e = new TKvProtocol(
             [&](const QByteArray &) {
-                if (armed && where == "output")
-                    kill();
+                if (armed && where == "output") kill();
             },
             {},
             [&](TKvProtocol *, quint8 r) {
@@ -230,18 +228,15 @@ private slots:
                     (where == "received") ? kill() : void(armed = true);
             },
             [&](quint8, quint8, TKvPError) {
-                if (where == "ackAll")
-                    kill();
+                if (where == "ackAll") kill();
             },
             [&](const QByteArray &) {
-                if (where == "unknown")
-                    kill();
+                if (where == "unknown") kill();
             },
             false, {}, false);
         e->FirstPacket = false;
         e->OnReceivedRegisterAuto = [&](TKvProtocol *, quint8) {
-            if (where == "auto")
-                kill();
+            if (where == "auto") kill();
         };
         e->Registers[5].RegType = rtU8;
         e->Registers[5].RawData = Hex("01");
@@ -253,7 +248,8 @@ private slots:
             trigger = DeviceFrame(Hex("82 07 05 00"));
         } else if (where == "ack" || where == "refused") {
             e->WriteRegister(
-                5, 0, [&](TKvProtocol *, quint8, TKvPError) { kill(); }, [&](TKvProtocol *, quint8) { kill(); });
+                5, 0, [&](TKvProtocol *, quint8, TKvPError) { kill(); },
+                [&](TKvProtocol *, quint8) { kill(); });
             trigger = DeviceFrame(where == "ack" ? Hex("82 07 05 00") : Hex("82 07 05 11"));
         } else if (where == "unknown") {
             trigger = DeviceFrame(Hex("63 01"));
@@ -283,7 +279,8 @@ private slots:
             delete e;
             e = nullptr;
         });
-        e->RequestRegister(6, 0, [&](TKvProtocol *, quint8, TKvPError) { QFAIL("second time-out after destruction"); });
+        e->RequestRegister(
+            6, 0, [&](TKvProtocol *, quint8, TKvPError) { QFAIL("second time-out after destruction"); });
         tick.Advance(500);
         QTRY_VERIFY(e == nullptr);
         QTest::qWait(60); // later ticks must not run
@@ -292,7 +289,8 @@ private slots:
     // A posted GUI notification that arrives after the engine is gone does nothing.
     void postedNotificationAfterDestruction() {
         int calls = 0;
-        auto *e = new TKvProtocol({}, {}, [&](TKvProtocol *, quint8) { ++calls; }, {}, {}, false, {}, true);
+        auto *e = new TKvProtocol(
+            {}, {}, [&](TKvProtocol *, quint8) { ++calls; }, {}, {}, false, {}, true);
         QThread worker;
         QObject onWorker;
         onWorker.moveToThread(&worker);
@@ -331,8 +329,7 @@ private slots:
             e->RequestRegisterAsync(quint8(i % 200));
             e->NextRegisterOperation();
             e->RequestRegister(quint8(i % 200), 0, [](TKvProtocol *, quint8, TKvPError) {});
-            if (i % 50 == 0)
-                QCoreApplication::processEvents();
+            if (i % 50 == 0) QCoreApplication::processEvents();
         }
         QTRY_COMPARE_WITH_TIMEOUT(seen.size(), count, 20000);
         for (int i = 0; i < count; ++i)
@@ -350,10 +347,14 @@ private slots:
         auto e = MakeEngine(cap);
         e->FirstPacket = false;
         QRandomGenerator rng(20261209);
-        QList<QByteArray> valid = {DeviceFrame(Hex("07 05 02 2A")),        DeviceFrame(Hex("82 07 05 00")),
-                                   DeviceFrame(Hex("52 34 12 40 00 80 00") + "BL"), DeviceFrame(Hex("1A 00")),
-                                   DeviceFrame(Hex("10 02 00 10 01 02")),  DeviceFrame(Hex("AD 03 07 00 01 41")),
-                                   DeviceFrame(Hex("07 05 02 2A"), true, 3), DeviceFrame(Hex("11 01 02 01 02 00"))};
+        QList<QByteArray> valid = {DeviceFrame(Hex("07 05 02 2A")),
+                                   DeviceFrame(Hex("82 07 05 00")),
+                                   DeviceFrame(Hex("52 34 12 40 00 80 00") + "BL"),
+                                   DeviceFrame(Hex("1A 00")),
+                                   DeviceFrame(Hex("10 02 00 10 01 02")),
+                                   DeviceFrame(Hex("AD 03 07 00 01 41")),
+                                   DeviceFrame(Hex("07 05 02 2A"), true, 3),
+                                   DeviceFrame(Hex("11 01 02 01 02 00"))};
         e->InputData(DeviceFrame(Hex("52 34 12 40 00 80 00") + "BL"));
         e->FirmwareWrite(QByteArray(1000, 'z'), {});
         e->OnReadBlock = [](quint8, quint16, const QByteArray &) {};
@@ -369,8 +370,7 @@ private slots:
                 const int flips = rng.bounded(4);
                 for (int i = 0; i < flips; ++i)
                     chunk[rng.bounded(int(chunk.size()))] = char(rng.bounded(256));
-                if (rng.bounded(4) == 0)
-                    chunk.truncate(rng.bounded(int(chunk.size())));
+                if (rng.bounded(4) == 0) chunk.truncate(rng.bounded(int(chunk.size())));
             }
             e->InputData(chunk);
             QVERIFY(e->BufferedBytes() <= TKvProtocol::MaxBufferRx);
