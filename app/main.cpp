@@ -13,37 +13,37 @@
 #include <cstdio>
 
 int main(int argc, char **argv) {
-    TKvApplication App(argc, argv);
+    TKvApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
-    QCommandLineParser Parser;
-    Parser.addHelpOption();
-    const QCommandLineOption UpdateServer(
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    const QCommandLineOption updateServer(
         "update-server",
         "Base address of the update server (default from the settings file, else the demo server).", "url");
-    Parser.addOption(UpdateServer);
-    const QCommandLineOption ScopeBridge(
+    parser.addOption(updateServer);
+    const QCommandLineOption scopeBridge(
         "scope-bridge",
         "Publish the connection's registers to the companion scope program under this name "
         "(default from the settings file; empty: off).",
         "name");
-    Parser.addOption(ScopeBridge);
-    Parser.process(App);
-    QString Error;
-    const QString Address =
-        ResolveUpdateServerAddress(Parser.value(UpdateServer), UpdateServerSettingsFilePath(), &Error);
-    if (!Error.isEmpty() && Parser.isSet(UpdateServer)) {
-        std::fprintf(stderr, "tamrel: %s\n", qPrintable(Error));
+    parser.addOption(scopeBridge);
+    parser.process(app);
+    QString error;
+    const QString address =
+        ResolveUpdateServerAddress(parser.value(updateServer), UpdateServerSettingsFilePath(), &error);
+    if (!error.isEmpty() && parser.isSet(updateServer)) {
+        std::fprintf(stderr, "tamrel: %s\n", qPrintable(error));
         return 2;
     }
-    SetUpdateServerAddress(Address);
+    SetUpdateServerAddress(address);
 
-    TFormTamrel Form;
-    Form.ScopeBridgeName = TamrelScopeBridgeName(Parser.isSet(ScopeBridge), Parser.value(ScopeBridge),
+    TFormTamrel form;
+    form.ScopeBridgeName = TamrelScopeBridgeName(parser.isSet(scopeBridge), parser.value(scopeBridge),
                                                  UpdateServerSettingsFilePath());
     // Hidden until the update button opens it; it closes and goes with the main window.
-    new TFormFirmwareUpdate(&Form);
-    Form.show();
-    if (!Error.isEmpty()) TKvApplication::ShowError(Error);
-    return App.exec();
+    new TFormFirmwareUpdate(&form);
+    form.show();
+    if (!error.isEmpty()) TKvApplication::ShowError(error);
+    return app.exec();
 }

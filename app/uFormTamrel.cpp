@@ -31,62 +31,62 @@ TFormTamrel *FormTamrel = nullptr;
 
 namespace {
 
-QLabel *NewLabel(QWidget *Parent, const QString &Name, const QString &Text, bool Bold = false) {
-    auto *L = new QLabel(Text, Parent);
-    L->setObjectName(Name);
-    if (Bold) {
-        QFont F = L->font();
-        F.setBold(true);
-        L->setFont(F);
+QLabel *NewLabel(QWidget *parent, const QString &name, const QString &text, bool bold = false) {
+    auto *l = new QLabel(text, parent);
+    l->setObjectName(name);
+    if (bold) {
+        QFont f = l->font();
+        f.setBold(true);
+        l->setFont(f);
     }
-    return L;
+    return l;
 }
 
 // An integer field of the sweep settings: empty text allowed, bad input corrected.
-TFloatEdit *NewSweepEdit(QWidget *Parent, const QString &Name, qint64 Min, qint64 Max, qint64 Value,
-                         qint64 Default, long double StepSM, long double Step, long double StepPg) {
-    auto *E = new TFloatEdit(Parent);
-    E->setObjectName(Name);
-    E->SetIntegerMode(true);
-    E->SetMaxValueInt(Max);
-    E->SetMinValueInt(Min);
-    E->SetValueDefaultInt(Default);
-    E->SetIncrementSM(StepSM);
-    E->SetIncrement(Step);
-    E->SetIncrementPg(StepPg);
-    E->SetEnableEmpty(true);
-    E->SetAutoCorretion(true);
-    E->SetValueInt(Value);
-    E->ShowValue();
-    E->setFixedWidth(48);
-    return E;
+TFloatEdit *NewSweepEdit(QWidget *parent, const QString &name, qint64 min, qint64 max, qint64 value,
+                         qint64 defaultValue, long double stepSm, long double step, long double stepPg) {
+    auto *e = new TFloatEdit(parent);
+    e->setObjectName(name);
+    e->SetIntegerMode(true);
+    e->SetMaxValueInt(max);
+    e->SetMinValueInt(min);
+    e->SetValueDefaultInt(defaultValue);
+    e->SetIncrementSM(stepSm);
+    e->SetIncrement(step);
+    e->SetIncrementPg(stepPg);
+    e->SetEnableEmpty(true);
+    e->SetAutoCorretion(true);
+    e->SetValueInt(value);
+    e->ShowValue();
+    e->setFixedWidth(48);
+    return e;
 }
 
-QToolButton *NewScreenshotButton(QWidget *Parent, const QString &Name) {
-    auto *B = new QToolButton(Parent);
-    B->setObjectName(Name);
-    B->setFixedSize(47, 25);
-    B->setIcon(QIcon(QStringLiteral(":/app/screenshot.svg")));
-    B->setToolTip(QStringLiteral("Скриншот графика"));
-    return B;
+QToolButton *NewScreenshotButton(QWidget *parent, const QString &name) {
+    auto *b = new QToolButton(parent);
+    b->setObjectName(name);
+    b->setFixedSize(47, 25);
+    b->setIcon(QIcon(QStringLiteral(":/app/screenshot.svg")));
+    b->setToolTip(QStringLiteral("Скриншот графика"));
+    return b;
 }
 
 // Handlers of the window's controls and timers: an error they raise goes to the program's
 // error display instead of crossing the event loop.
-template <class F> auto Guarded(F Body) {
-    return [Body] { TKvApplication::RunGuarded(Body); };
+template <class F> auto Guarded(F body) {
+    return [body] { TKvApplication::RunGuarded(body); };
 }
 
 } // namespace
 
-TFormTamrel::TFormTamrel(QWidget *Parent) : QMainWindow(Parent) {
+TFormTamrel::TFormTamrel(QWidget *parent) : QMainWindow(parent) {
     Q_INIT_RESOURCE(app);
     FormTamrel = this;
     setObjectName(QStringLiteral("FormTamrel"));
     setWindowTitle(QStringLiteral("Tamrel 1.6"));
-    QFont F(QStringLiteral("Tahoma"));
-    F.setPointSize(font().pointSize());
-    setFont(F);
+    QFont f(QStringLiteral("Tahoma"));
+    f.setPointSize(font().pointSize());
+    setFont(f);
     FManualControlImages[0] = QIcon(QStringLiteral(":/app/manual_off.svg"));
     FManualControlImages[1] = QIcon(QStringLiteral(":/app/manual_on.svg"));
     BuildWindow();
@@ -100,24 +100,24 @@ TFormTamrel::~TFormTamrel() {
 }
 
 void TFormTamrel::BuildWindow() {
-    auto *Central = new QWidget(this);
-    Central->setObjectName(QStringLiteral("ClientArea"));
-    setCentralWidget(Central);
-    auto *Main = new QVBoxLayout(Central);
-    Main->setContentsMargins(3, 0, 3, 3);
-    Main->setSpacing(0);
-    Main->addWidget(BuildTopBar());
+    auto *central = new QWidget(this);
+    central->setObjectName(QStringLiteral("ClientArea"));
+    setCentralWidget(central);
+    auto *main = new QVBoxLayout(central);
+    main->setContentsMargins(3, 0, 3, 3);
+    main->setSpacing(0);
+    main->addWidget(BuildTopBar());
 
-    sPanelMain = new QWidget(Central);
+    sPanelMain = new QWidget(central);
     sPanelMain->setObjectName(QStringLiteral("sPanelMain"));
     sPanelMain->setFixedWidth(615);
-    auto *Body = new QVBoxLayout(sPanelMain);
-    Body->setContentsMargins(0, 0, 0, 0);
-    Body->setSpacing(3);
-    Body->addWidget(BuildHeadTypePanel());
+    auto *body = new QVBoxLayout(sPanelMain);
+    body->setContentsMargins(0, 0, 0, 0);
+    body->setSpacing(3);
+    body->addWidget(BuildHeadTypePanel());
 
-    auto *Channels = new QHBoxLayout;
-    Channels->setContentsMargins(0, 0, 0, 0);
+    auto *channels = new QHBoxLayout;
+    channels->setContentsMargins(0, 0, 0, 0);
     FrameTamrelChannel1 = new TFrameTamrelChannel(this, sPanelMain);
     FrameTamrelChannel1->setObjectName(QStringLiteral("FrameTamrelChannel1"));
     FrameTamrelChannel2 = new TFrameTamrelChannel(this, sPanelMain);
@@ -126,12 +126,12 @@ void TFormTamrel::BuildWindow() {
     FrameTamrelChannel2->NameFields();
     FrameTamrelChannel2->LabelVout->hide();
     FrameTamrelChannel2->LabelCur->hide();
-    Channels->addWidget(FrameTamrelChannel1);
-    Channels->addStretch();
-    Channels->addWidget(FrameTamrelChannel2);
-    Body->addLayout(Channels);
-    Body->addWidget(BuildChartPages(), 1);
-    Main->addWidget(sPanelMain, 1, Qt::AlignHCenter);
+    channels->addWidget(FrameTamrelChannel1);
+    channels->addStretch();
+    channels->addWidget(FrameTamrelChannel2);
+    body->addLayout(channels);
+    body->addWidget(BuildChartPages(), 1);
+    main->addWidget(sPanelMain, 1, Qt::AlignHCenter);
 
     connect(ChartPosition, &QCustomPlot::afterReplot, this, [this] { ++FReplotCount; });
 
@@ -155,13 +155,13 @@ QWidget *TFormTamrel::BuildTopBar() {
     sPanelLink = new QWidget(this);
     sPanelLink->setObjectName(QStringLiteral("sPanelLink"));
     sPanelLink->setFixedHeight(81);
-    auto *Row = new QHBoxLayout(sPanelLink);
-    Row->setContentsMargins(6, 4, 6, 4);
+    auto *row = new QHBoxLayout(sPanelLink);
+    row->setContentsMargins(6, 4, 6, 4);
     LabelFindAndConnect = NewLabel(sPanelLink, QStringLiteral("LabelFindAndConnect"),
                                    QStringLiteral("Find and connect:"), true);
     LabelFindAndConnect->setWordWrap(true);
     LabelFindAndConnect->setFixedWidth(80);
-    Row->addWidget(LabelFindAndConnect);
+    row->addWidget(LabelFindAndConnect);
     DeviceLink = new TFrameDeviceLinkComMorva(sPanelLink);
     DeviceLink->setObjectName(QStringLiteral("DeviceLink"));
     DeviceLink->setFixedSize(68, 68);
@@ -171,14 +171,14 @@ QWidget *TFormTamrel::BuildTopBar() {
     DeviceLink->sButtonConnect->setIconSize(QSize(48, 48));
     DeviceLink->sButtonConnect->setAccessibleName(LabelFindAndConnect->text());
     DeviceLink->PopupMenuConnection->setObjectName(QStringLiteral("PopupMenuConnection"));
-    Row->addWidget(DeviceLink);
-    Row->addSpacing(24);
+    row->addWidget(DeviceLink);
+    row->addSpacing(24);
 
     LabelManualControl =
         NewLabel(sPanelLink, QStringLiteral("LabelManualControl"), QStringLiteral("Manual control:"), true);
     LabelManualControl->setWordWrap(true);
     LabelManualControl->setFixedWidth(80);
-    Row->addWidget(LabelManualControl);
+    row->addWidget(LabelManualControl);
     sSpeedButtonManualControl = new QToolButton(sPanelLink);
     sSpeedButtonManualControl->setObjectName(QStringLiteral("sSpeedButtonManualControl"));
     sSpeedButtonManualControl->setFixedSize(68, 68);
@@ -188,74 +188,74 @@ QWidget *TFormTamrel::BuildTopBar() {
     LabelManualControl->setBuddy(sSpeedButtonManualControl);
     connect(sSpeedButtonManualControl, &QToolButton::clicked, this,
             Guarded([this] { sSpeedButtonManualControlClick(); }));
-    Row->addWidget(sSpeedButtonManualControl);
+    row->addWidget(sSpeedButtonManualControl);
 
     // The regulation unit: one choice of two radio items. Choosing an item checks it (the
     // chosen one stays checked) before the handler runs; a received unit the map does not
     // know may still leave both unchecked.
     PopupMenuManualInPercent = new QMenu(sSpeedButtonManualControl);
     PopupMenuManualInPercent->setObjectName(QStringLiteral("PopupMenuManualInPercent"));
-    auto *UnitGroup = new QActionGroup(PopupMenuManualInPercent);
-    UnitGroup->setExclusionPolicy(QActionGroup::ExclusionPolicy::Exclusive);
+    auto *unitGroup = new QActionGroup(PopupMenuManualInPercent);
+    unitGroup->setExclusionPolicy(QActionGroup::ExclusionPolicy::Exclusive);
     NManualInPercent = PopupMenuManualInPercent->addAction(QStringLiteral("Regulate in %"));
     NManualInPercent->setObjectName(QStringLiteral("NManualInPercent"));
     NManualInPercent->setCheckable(true);
-    NManualInPercent->setActionGroup(UnitGroup);
+    NManualInPercent->setActionGroup(unitGroup);
     NManualInPercent->setChecked(true);
     NManualInVolt = PopupMenuManualInPercent->addAction(QStringLiteral("Regulate in V"));
     NManualInVolt->setObjectName(QStringLiteral("NManualInVolt"));
     NManualInVolt->setCheckable(true);
-    NManualInVolt->setActionGroup(UnitGroup);
-    for (QAction *Item : {NManualInPercent, NManualInVolt})
-        connect(Item, &QAction::triggered, this, Guarded([this] { NManualInVoltClick(); }));
+    NManualInVolt->setActionGroup(unitGroup);
+    for (QAction *item : {NManualInPercent, NManualInVolt})
+        connect(item, &QAction::triggered, this, Guarded([this] { NManualInVoltClick(); }));
     sSpeedButtonManualControl->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(sSpeedButtonManualControl, &QWidget::customContextMenuRequested, this, [this](const QPoint &P) {
-        PopupMenuManualInPercent->popup(sSpeedButtonManualControl->mapToGlobal(P));
+    connect(sSpeedButtonManualControl, &QWidget::customContextMenuRequested, this, [this](const QPoint &p) {
+        PopupMenuManualInPercent->popup(sSpeedButtonManualControl->mapToGlobal(p));
     });
 
-    Row->addStretch();
+    row->addStretch();
     ButtonUpdateFirmware = new QPushButton(QStringLiteral("Update Firmware"), sPanelLink);
     ButtonUpdateFirmware->setObjectName(QStringLiteral("ButtonUpdateFirmware"));
     ButtonUpdateFirmware->setFixedSize(120, 23);
     ButtonUpdateFirmware->hide();
     connect(ButtonUpdateFirmware, &QPushButton::clicked, this,
             Guarded([this] { ButtonUpdateFirmwareClick(); }));
-    Row->addWidget(ButtonUpdateFirmware);
+    row->addWidget(ButtonUpdateFirmware);
     return sPanelLink;
 }
 
 QWidget *TFormTamrel::BuildHeadTypePanel() {
     sPanelHeadType = new QFrame(sPanelMain);
     sPanelHeadType->setObjectName(QStringLiteral("sPanelHeadType"));
-    auto *Row = new QHBoxLayout(sPanelHeadType);
-    Row->setContentsMargins(6, 2, 6, 2);
+    auto *row = new QHBoxLayout(sPanelHeadType);
+    row->setContentsMargins(6, 2, 6, 2);
     LabePanelHeadType = NewLabel(sPanelHeadType, QStringLiteral("LabePanelHeadType"),
                                  QStringLiteral("Pump head type:"), true);
     LabePanelHeadType->setWordWrap(true);
     LabePanelHeadType->setFixedWidth(80);
-    Row->addWidget(LabePanelHeadType);
+    row->addWidget(LabePanelHeadType);
     RadioGroupPumpType = new TRadioGroup(
         QString(), {QStringLiteral("VE"), QStringLiteral("PE"), QStringLiteral("Zexel")}, 3, sPanelHeadType);
     RadioGroupPumpType->setObjectName(QStringLiteral("RadioGroupPumpType"));
     RadioGroupPumpType->OnClick = Guarded([this] { RadioGroupPumpTypeClick(); });
-    Row->addWidget(RadioGroupPumpType);
+    row->addWidget(RadioGroupPumpType);
     RadioGroupResistiveHead = new TRadioGroup(
         QString(), {QStringLiteral("Inductive"), QStringLiteral("Resistive")}, 2, sPanelHeadType);
     RadioGroupResistiveHead->setObjectName(QStringLiteral("RadioGroupResistiveHead"));
     RadioGroupResistiveHead->OnClick = Guarded([this] { RadioGroupResistiveHeadClick(); });
-    Row->addWidget(RadioGroupResistiveHead);
+    row->addWidget(RadioGroupResistiveHead);
     PanelTemperature = new QWidget(sPanelHeadType);
     PanelTemperature->setObjectName(QStringLiteral("PanelTemperature"));
-    auto *T = new QVBoxLayout(PanelTemperature);
-    T->setContentsMargins(4, 0, 0, 0);
-    T->setSpacing(0);
+    auto *t = new QVBoxLayout(PanelTemperature);
+    t->setContentsMargins(4, 0, 0, 0);
+    t->setSpacing(0);
     LabelHeadTemperature = NewLabel(PanelTemperature, QStringLiteral("LabelHeadTemperature"),
                                     QStringLiteral("Head temperature:"));
     LabelTemperature =
         NewLabel(PanelTemperature, QStringLiteral("LabelTemperature"), QStringLiteral("_"), true);
-    T->addWidget(LabelHeadTemperature);
-    T->addWidget(LabelTemperature);
-    Row->addWidget(PanelTemperature);
+    t->addWidget(LabelHeadTemperature);
+    t->addWidget(LabelTemperature);
+    row->addWidget(PanelTemperature);
     return sPanelHeadType;
 }
 
@@ -267,9 +267,9 @@ QWidget *TFormTamrel::BuildChartPages() {
     // Position tab.
     sTabSheetChartPosition = new QWidget;
     sTabSheetChartPosition->setObjectName(QStringLiteral("sTabSheetChartPosition"));
-    auto *PosLayout = new QVBoxLayout(sTabSheetChartPosition);
-    PosLayout->setContentsMargins(2, 2, 2, 2);
-    PosLayout->setSpacing(0);
+    auto *posLayout = new QVBoxLayout(sTabSheetChartPosition);
+    posLayout->setContentsMargins(2, 2, 2, 2);
+    posLayout->setSpacing(0);
     ChartPosition = new QCustomPlot(sTabSheetChartPosition);
     ChartPosition->setObjectName(QStringLiteral("ChartPosition"));
     TamrelCharts::SetupChart(ChartPosition, 35, 20, 0, 5);
@@ -280,30 +280,30 @@ QWidget *TFormTamrel::BuildChartPages() {
         TamrelCharts::AddLineGraph(ChartPosition, FromWinColor(clBlue), QStringLiteral("Current"));
     SeriesPositionVoltage->setObjectName(QStringLiteral("SeriesPositionVoltage"));
     SeriesPositionCurrent->setObjectName(QStringLiteral("SeriesPositionCurrent"));
-    PosLayout->addWidget(ChartPosition, 1);
-    auto *PosRow = new QWidget(sTabSheetChartPosition);
-    PosRow->setObjectName(QStringLiteral("Panel1"));
-    PosRow->setFixedHeight(25);
-    auto *PosRowL = new QHBoxLayout(PosRow);
-    PosRowL->setContentsMargins(4, 0, 4, 0);
-    sCheckBoxPositionFast = new QCheckBox(QStringLiteral("Draw often"), PosRow);
+    posLayout->addWidget(ChartPosition, 1);
+    auto *posRow = new QWidget(sTabSheetChartPosition);
+    posRow->setObjectName(QStringLiteral("Panel1"));
+    posRow->setFixedHeight(25);
+    auto *posRowL = new QHBoxLayout(posRow);
+    posRowL->setContentsMargins(4, 0, 4, 0);
+    sCheckBoxPositionFast = new QCheckBox(QStringLiteral("Draw often"), posRow);
     sCheckBoxPositionFast->setObjectName(QStringLiteral("sCheckBoxPositionFast"));
     connect(sCheckBoxPositionFast, &QCheckBox::clicked, this,
             Guarded([this] { sCheckBoxPositionFastClick(); }));
-    PosRowL->addWidget(sCheckBoxPositionFast);
-    PosRowL->addStretch();
-    sSpeedButton1 = NewScreenshotButton(PosRow, QStringLiteral("sSpeedButton1"));
+    posRowL->addWidget(sCheckBoxPositionFast);
+    posRowL->addStretch();
+    sSpeedButton1 = NewScreenshotButton(posRow, QStringLiteral("sSpeedButton1"));
     connect(sSpeedButton1, &QToolButton::clicked, this, Guarded([this] { ButtonSaveWindowClick(); }));
-    PosRowL->addWidget(sSpeedButton1);
-    PosLayout->addWidget(PosRow);
+    posRowL->addWidget(sSpeedButton1);
+    posLayout->addWidget(posRow);
     sPageControl1->addTab(sTabSheetChartPosition, QStringLiteral("Current position"));
 
     // Hysteresis tab.
     sTabSheetChartHyst = new QWidget;
     sTabSheetChartHyst->setObjectName(QStringLiteral("sTabSheetChartHyst"));
-    auto *HystLayout = new QVBoxLayout(sTabSheetChartHyst);
-    HystLayout->setContentsMargins(2, 2, 2, 2);
-    HystLayout->setSpacing(0);
+    auto *hystLayout = new QVBoxLayout(sTabSheetChartHyst);
+    hystLayout->setContentsMargins(2, 2, 2, 2);
+    hystLayout->setSpacing(0);
     ChartHyst = new QCustomPlot(sTabSheetChartHyst);
     ChartHyst->setObjectName(QStringLiteral("ChartHyst"));
     TamrelCharts::SetupChart(ChartHyst, 5, 35, 0, 5);
@@ -318,46 +318,46 @@ QWidget *TFormTamrel::BuildChartPages() {
     Label7 = NewLabel(ChartHyst, QStringLiteral("Label7"), QStringLiteral("%"));
     Label7->setAttribute(Qt::WA_TranslucentBackground);
     ChartHyst->installEventFilter(this);
-    HystLayout->addWidget(ChartHyst, 1);
+    hystLayout->addWidget(ChartHyst, 1);
 
-    auto *Settings = new QWidget(sTabSheetChartHyst);
-    Settings->setObjectName(QStringLiteral("PanelHistSettings"));
-    Settings->setFixedHeight(61);
-    auto *G = new QGridLayout(Settings);
-    G->setContentsMargins(4, 2, 4, 2);
-    LabelStart = NewLabel(Settings, QStringLiteral("LabelStart"), QStringLiteral("Start with (%):"));
-    LabelEnd = NewLabel(Settings, QStringLiteral("LabelEnd"), QStringLiteral("end with (%):"));
-    LabelStep = NewLabel(Settings, QStringLiteral("LabelStep"), QStringLiteral("step (%):"));
-    LabelPeriod = NewLabel(Settings, QStringLiteral("LabelPeriod"), QStringLiteral("Period (ms):"));
-    FloatEditDutyStart = NewSweepEdit(Settings, QStringLiteral("FloatEditDutyStart"), 0, 100, 0, 0, 1, 1, 10);
-    FloatEditDutyEnd = NewSweepEdit(Settings, QStringLiteral("FloatEditDutyEnd"), 0, 100, 50, 0, 1, 1, 10);
-    FloatEditStep = NewSweepEdit(Settings, QStringLiteral("FloatEditStep"), 0, 100, 1, 0, 1, 1, 10);
+    auto *settings = new QWidget(sTabSheetChartHyst);
+    settings->setObjectName(QStringLiteral("PanelHistSettings"));
+    settings->setFixedHeight(61);
+    auto *g = new QGridLayout(settings);
+    g->setContentsMargins(4, 2, 4, 2);
+    LabelStart = NewLabel(settings, QStringLiteral("LabelStart"), QStringLiteral("Start with (%):"));
+    LabelEnd = NewLabel(settings, QStringLiteral("LabelEnd"), QStringLiteral("end with (%):"));
+    LabelStep = NewLabel(settings, QStringLiteral("LabelStep"), QStringLiteral("step (%):"));
+    LabelPeriod = NewLabel(settings, QStringLiteral("LabelPeriod"), QStringLiteral("Period (ms):"));
+    FloatEditDutyStart = NewSweepEdit(settings, QStringLiteral("FloatEditDutyStart"), 0, 100, 0, 0, 1, 1, 10);
+    FloatEditDutyEnd = NewSweepEdit(settings, QStringLiteral("FloatEditDutyEnd"), 0, 100, 50, 0, 1, 1, 10);
+    FloatEditStep = NewSweepEdit(settings, QStringLiteral("FloatEditStep"), 0, 100, 1, 0, 1, 1, 10);
     FloatEditStep->SetValueDefaultFloat(3.0L);
     FloatEditPeriod =
-        NewSweepEdit(Settings, QStringLiteral("FloatEditPeriod"), 10, 1000, 100, 100, 1, 100, 10);
+        NewSweepEdit(settings, QStringLiteral("FloatEditPeriod"), 10, 1000, 100, 100, 1, 100, 10);
     // Each caption labels its field: a screen reader announces it as the field's name.
     LabelStart->setBuddy(FloatEditDutyStart);
     LabelEnd->setBuddy(FloatEditDutyEnd);
     LabelStep->setBuddy(FloatEditStep);
     LabelPeriod->setBuddy(FloatEditPeriod);
-    G->addWidget(LabelStart, 0, 0);
-    G->addWidget(FloatEditDutyStart, 0, 1);
-    G->addWidget(LabelEnd, 0, 2);
-    G->addWidget(FloatEditDutyEnd, 0, 3);
-    G->addWidget(LabelStep, 1, 0);
-    G->addWidget(FloatEditStep, 1, 1);
-    G->addWidget(LabelPeriod, 1, 2);
-    G->addWidget(FloatEditPeriod, 1, 3);
-    ButtonStartStop = new QPushButton(QStringLiteral("Start"), Settings);
+    g->addWidget(LabelStart, 0, 0);
+    g->addWidget(FloatEditDutyStart, 0, 1);
+    g->addWidget(LabelEnd, 0, 2);
+    g->addWidget(FloatEditDutyEnd, 0, 3);
+    g->addWidget(LabelStep, 1, 0);
+    g->addWidget(FloatEditStep, 1, 1);
+    g->addWidget(LabelPeriod, 1, 2);
+    g->addWidget(FloatEditPeriod, 1, 3);
+    ButtonStartStop = new QPushButton(QStringLiteral("Start"), settings);
     ButtonStartStop->setObjectName(QStringLiteral("ButtonStartStop"));
     ButtonStartStop->setFixedSize(90, 40);
     connect(ButtonStartStop, &QPushButton::clicked, this, Guarded([this] { ButtonStartStopClick(); }));
-    G->addWidget(ButtonStartStop, 0, 4, 2, 1);
-    G->setColumnStretch(5, 1);
-    ButtonSaveWindow = NewScreenshotButton(Settings, QStringLiteral("ButtonSaveWindow"));
+    g->addWidget(ButtonStartStop, 0, 4, 2, 1);
+    g->setColumnStretch(5, 1);
+    ButtonSaveWindow = NewScreenshotButton(settings, QStringLiteral("ButtonSaveWindow"));
     connect(ButtonSaveWindow, &QToolButton::clicked, this, Guarded([this] { ButtonSaveWindowClick(); }));
-    G->addWidget(ButtonSaveWindow, 0, 6, 2, 1, Qt::AlignRight | Qt::AlignVCenter);
-    HystLayout->addWidget(Settings);
+    g->addWidget(ButtonSaveWindow, 0, 6, 2, 1, Qt::AlignRight | Qt::AlignVCenter);
+    hystLayout->addWidget(settings);
     sPageControl1->addTab(sTabSheetChartHyst, QStringLiteral("Measure hysteresis"));
     NameScreenshotButtons(QStringLiteral("Chart screenshot"));
 
@@ -369,14 +369,14 @@ QWidget *TFormTamrel::BuildChartPages() {
     return sPageControl1;
 }
 
-bool TFormTamrel::eventFilter(QObject *Watched, QEvent *Event) {
-    if (Watched == sPageControl1 && (Event->type() == QEvent::Resize || Event->type() == QEvent::Move))
+bool TFormTamrel::eventFilter(QObject *watched, QEvent *event) {
+    if (watched == sPageControl1 && (event->type() == QEvent::Resize || event->type() == QEvent::Move))
         PanelChart->setGeometry(sPageControl1->geometry());
-    if (Watched == ChartHyst && Event->type() == QEvent::Resize) {
+    if (watched == ChartHyst && event->type() == QEvent::Resize) {
         Label7->adjustSize();
         Label7->move(ChartHyst->width() - Label7->width() - 6, ChartHyst->height() - Label7->height() - 2);
     }
-    return QMainWindow::eventFilter(Watched, Event);
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void TFormTamrel::FormCreate() {
@@ -386,7 +386,7 @@ void TFormTamrel::FormCreate() {
     DeviceLink->DeviceIdentStr = QStringLiteral("Tavik");
     DeviceLink->SetBaudRate(115200);
     DeviceLink->SetOnDeviceLinkStartStop(
-        [this](IDeviceLink *L, TDeviceLinkEvent E, bool Lost) { OnDeviceLinkStartStop(L, E, Lost); }, {},
+        [this](IDeviceLink *l, TDeviceLinkEvent e, bool lost) { OnDeviceLinkStartStop(l, e, lost); }, {},
         true);
     DeviceLink->SetOnCreateProtocolRef(MakeProtocolFactory());
     DeviceLink->AutoStartStop = true;
@@ -429,26 +429,26 @@ void TFormTamrel::FormCreate() {
     CheckBoxPannelsLikeButtonsClick();
     FrameTamrelChannel2->SetManualControl(true, false);
 
-    if (QScreen *S = screen()) {
-        const QRect Work = S->availableGeometry();
-        if (Work.height() < height()) resize(width(), Work.height());
-        move(Work.center() - rect().center());
+    if (QScreen *s = screen()) {
+        const QRect work = s->availableGeometry();
+        if (work.height() < height()) resize(width(), work.height());
+        move(work.center() - rect().center());
     }
     DeviceLink->DoEnglish();
 }
 
 void TFormTamrel::CheckBoxPannelsLikeButtonsClick() {
     // Without a skinning engine, "like buttons" is a raised panel face.
-    for (QWidget *W : {static_cast<QWidget *>(sPanelHeadType), static_cast<QWidget *>(FrameTamrelChannel1),
+    for (QWidget *w : {static_cast<QWidget *>(sPanelHeadType), static_cast<QWidget *>(FrameTamrelChannel1),
                        static_cast<QWidget *>(FrameTamrelChannel2)}) {
-        if (auto *Fr = qobject_cast<QFrame *>(W)) Fr->setFrameStyle(QFrame::Panel | QFrame::Raised);
+        if (auto *fr = qobject_cast<QFrame *>(w)) fr->setFrameStyle(QFrame::Panel | QFrame::Raised);
     }
 }
 
-void TFormTamrel::closeEvent(QCloseEvent *Event) {
+void TFormTamrel::closeEvent(QCloseEvent *event) {
     // Closing disconnects: the link writes register 1 := 0 (with auto start/stop on) and
     // closes the port.
-    if (IDeviceLink *L = Link()) L->Disconnect();
+    if (IDeviceLink *l = Link()) l->Disconnect();
     TimerUpdateRegisters->stop();
-    QMainWindow::closeEvent(Event);
+    QMainWindow::closeEvent(event);
 }

@@ -34,15 +34,15 @@ class TRadioGroup;
 class TFormTamrel : public QMainWindow, public ITamrelChannelHost {
     Q_OBJECT
 public:
-    explicit TFormTamrel(QWidget *Parent = nullptr);
+    explicit TFormTamrel(QWidget *parent = nullptr);
     ~TFormTamrel() override;
 
     // ---- Link, engine and polling ----
-    void OnDeviceLinkStartStop(IDeviceLink *SenderDeviceLink, TDeviceLinkEvent DeviceLinkEvent,
-                               bool ConnectionLost);
-    void SetUpdateRegisters(bool DoUpdate);
+    void OnDeviceLinkStartStop(IDeviceLink *senderDeviceLink, TDeviceLinkEvent deviceLinkEvent,
+                               bool connectionLost);
+    void SetUpdateRegisters(bool doUpdate);
     void TimerUpdateRegistersTimer();
-    void OnReceivedRegister(TKvProtocol *SenderKvProtocol, quint8 RegNum);
+    void OnReceivedRegister(TKvProtocol *senderKvProtocol, quint8 regNum);
     // The register numbers one polling tick queues, in their order.
     QVector<quint8> PolledRegisters() const;
     // Name under which connection engines publish their registers to the companion scope;
@@ -70,14 +70,14 @@ public:
     void ButtonUpdateFirmwareClick();
     // The folder screenshots go to: the executable's folder unless set otherwise.
     QString ScreenshotFolder() const;
-    void SetScreenshotFolder(const QString &Folder) { FScreenshotFolder = Folder; }
+    void SetScreenshotFolder(const QString &folder) { FScreenshotFolder = folder; }
     void DoRus();
     // The balloon at the sweep's Start when there is no connection, in the window's language.
     QString TextSweepNotConnected = QStringLiteral("Not connected: connect to the device first");
 
     // The link the window works with; tests may put another IDeviceLink in its place.
     IDeviceLink *Link() const;
-    void SetLinkForTest(IDeviceLink *ALink) { FTestLink = ALink; }
+    void SetLinkForTest(IDeviceLink *aLink) { FTestLink = aLink; }
 
     // ITamrelChannelHost
     bool LinkConnected() override;
@@ -141,8 +141,8 @@ public:
     std::array<quint32, 256> ReceivedRegisterCount{};
 
 protected:
-    void closeEvent(QCloseEvent *Event) override;
-    bool eventFilter(QObject *Watched, QEvent *Event) override;
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void BuildWindow();
@@ -152,19 +152,19 @@ private:
     void FormCreate();
     TOnCreateProtocolRef MakeProtocolFactory();
     // Writes a user setting: only while connected and not while a received value is shown.
-    void WriteUserRegister(quint8 RegNum, const QVariant &Value);
-    void ShowReceivedValue(quint8 RegNum, const TKvRegister &Reg);
-    void PositionVoltageSample(qint64 Value);
-    void PositionCurrentSample(qint64 Value);
-    void RequestRegisterNow(quint8 RegNum);
+    void WriteUserRegister(quint8 regNum, const QVariant &value);
+    void ShowReceivedValue(quint8 regNum, const TKvRegister &reg);
+    void PositionVoltageSample(qint64 value);
+    void PositionCurrentSample(qint64 value);
+    void RequestRegisterNow(quint8 regNum);
     // "Draw often": a received value keeps the chart's request chains going.
-    void DrawOftenReceived(quint8 RegNum);
-    void DrawOftenSend(TKvProtocol *P, const QVector<quint8> &Reads);
+    void DrawOftenReceived(quint8 regNum);
+    void DrawOftenSend(TKvProtocol *p, const QVector<quint8> &reads);
     void StartActions();
     void StopActions();
-    void SetHystTimerInterval(int Ms);
-    void ReplotLater(QCustomPlot *Chart);
-    void NameScreenshotButtons(const QString &What);
+    void SetHystTimerInterval(int ms);
+    void ReplotLater(QCustomPlot *chart);
+    void NameScreenshotButtons(const QString &what);
     bool AutoStartStop() const;
     // The firmware name just read: into the firmware window, and the update button shown.
     void ShowFirmwareName();

@@ -17,19 +17,19 @@
 
 using namespace TamrelReg;
 
-void TFormTamrel::ReplotLater(QCustomPlot *Chart) {
+void TFormTamrel::ReplotLater(QCustomPlot *chart) {
     // Samples may arrive far faster than a screen can show them ("Draw often"): a sample only
     // marks its chart, and the frame timer redraws marked charts once per screen refresh.
-    if (Chart == ChartPosition)
+    if (chart == ChartPosition)
         FPositionDirty = true;
     else
         FHystDirty = true;
     if (!FReplotTimer) {
         FReplotTimer = new QTimer(this);
         FReplotTimer->setSingleShot(true);
-        qreal Hz = 60;
-        if (QScreen *S = screen()) Hz = S->refreshRate() > 1 ? S->refreshRate() : 60;
-        FReplotTimer->setInterval(qBound(8, int(1000 / Hz), 50));
+        qreal hz = 60;
+        if (QScreen *s = screen()) hz = s->refreshRate() > 1 ? s->refreshRate() : 60;
+        FReplotTimer->setInterval(qBound(8, int(1000 / hz), 50));
         FReplotTimer->setTimerType(Qt::PreciseTimer);
         connect(FReplotTimer, &QTimer::timeout, this, [this] {
             if (FPositionDirty) {
@@ -45,79 +45,79 @@ void TFormTamrel::ReplotLater(QCustomPlot *Chart) {
     if (!FReplotTimer->isActive()) FReplotTimer->start();
 }
 
-void TFormTamrel::RequestRegisterNow(quint8 RegNum) {
-    TKvProtocol *P = LinkProtocol();
-    if (!P) return;
+void TFormTamrel::RequestRegisterNow(quint8 regNum) {
+    TKvProtocol *p = LinkProtocol();
+    if (!p) return;
     // The answer to a read outside the chains will be taken by the chain of its register.
-    if (sCheckBoxPositionFast->isChecked() && FDrawOftenChains.IsCharted(RegNum))
+    if (sCheckBoxPositionFast->isChecked() && FDrawOftenChains.IsCharted(regNum))
         FDrawOftenChains.MayHaveUnasked();
-    P->RequestRegister(RegNum, 0, TOnRegTimeoutOrError());
+    p->RequestRegister(regNum, 0, TOnRegTimeoutOrError());
 }
 
 // ---- "Draw often" request chains ---------------------------------------------------------------
 
-void TFormTamrel::DrawOftenSend(TKvProtocol *P, const QVector<quint8> &Reads) {
-    for (quint8 R : Reads)
-        P->RequestRegister(R, 0, TOnRegTimeoutOrError());
+void TFormTamrel::DrawOftenSend(TKvProtocol *p, const QVector<quint8> &reads) {
+    for (quint8 r : reads)
+        p->RequestRegister(r, 0, TOnRegTimeoutOrError());
 }
 
-void TFormTamrel::DrawOftenReceived(quint8 RegNum) {
+void TFormTamrel::DrawOftenReceived(quint8 regNum) {
     if (!sCheckBoxPositionFast->isChecked()) return;
-    TKvProtocol *P = LinkProtocol();
-    if (!P) return;
-    const quint32 Now = KvPlatform::TickCount();
-    if (P != FDrawOftenProtocol) {
+    TKvProtocol *p = LinkProtocol();
+    if (!p) return;
+    const quint32 now = KvPlatform::TickCount();
+    if (p != FDrawOftenProtocol) {
         // Reads sent over an earlier connection are answered by nobody.
-        FDrawOftenChains.Reset(Now);
-        FDrawOftenProtocol = P;
+        FDrawOftenChains.Reset(now);
+        FDrawOftenProtocol = p;
     }
     if (!FDrawOftenTimer) {
         FDrawOftenTimer = new QTimer(this);
         connect(FDrawOftenTimer, &QTimer::timeout, this, [this] {
             TKvApplication::RunGuarded([this] {
-                TKvProtocol *Engine = LinkProtocol();
-                if (!sCheckBoxPositionFast->isChecked() || !Engine || Engine != FDrawOftenProtocol) {
+                TKvProtocol *engine = LinkProtocol();
+                if (!sCheckBoxPositionFast->isChecked() || !engine || engine != FDrawOftenProtocol) {
                     FDrawOftenTimer->stop();
                     return;
                 }
-                DrawOftenSend(Engine, FDrawOftenChains.Expire(KvPlatform::TickCount(), Engine->TimeOut));
+                DrawOftenSend(engine, FDrawOftenChains.Expire(KvPlatform::TickCount(), engine->TimeOut));
             });
         });
     }
-    if (!FDrawOftenTimer->isActive()) FDrawOftenTimer->start(int(P->TimeOut));
+    if (!FDrawOftenTimer->isActive()) FDrawOftenTimer->start(int(p->TimeOut));
     // A measured value that nothing here asks for: the tester is sending by itself, so values
     // of the charted registers may have come unasked too.
-    const TKvRegistersDynArray &Map = TesterRegistersInfo();
-    if (RegNum < Map.size() && Map[RegNum].RegReadOnly && RegNum != FDrawOftenChains.FenceRegister() &&
-        !FDrawOftenChains.IsCharted(RegNum)) {
+    const TKvRegistersDynArray &map = TesterRegistersInfo();
+    if (regNum < map.size() && map[regNum].RegReadOnly && regNum != FDrawOftenChains.FenceRegister() &&
+        !FDrawOftenChains.IsCharted(regNum)) {
         FDrawOftenChains.MayHaveUnasked();
         return;
     }
-    DrawOftenSend(P, FDrawOftenChains.Received(RegNum, Now));
+    DrawOftenSend(p, FDrawOftenChains.Received(regNum, now));
 }
 
 // ---- Position chart -------------------------------------------------------------------------
 
-void TFormTamrel::PositionVoltageSample(qint64 Value) {
-    const double V = Value / 1000.0;
+void TFormTamrel::PositionVoltageSample(qint64 value) {
+    const double v = value / 1000.0;
     ++TimeX;
-    SeriesPositionVoltage->addData(TimeX, V);
-    QCPAxis *Left = ChartPosition->yAxis;
-    Left->setRangeUpper(TamrelCharts::GrownAxisMax(Left->range().upper, V));
+    SeriesPositionVoltage->addData(TimeX, v);
+    QCPAxis *left = ChartPosition->yAxis;
+    left->setRangeUpper(TamrelCharts::GrownAxisMax(left->range().upper, v));
     if (TimeX >= ChartPosition->xAxis->range().upper) {
         TimeX = -1;
         SeriesPositionVoltage->data()->clear();
         SeriesPositionCurrent->data()->clear();
-        Left->setRangeUpper(5);
+        left->setRangeUpper(5);
     }
     ReplotLater(ChartPosition);
 }
 
-void TFormTamrel::PositionCurrentSample(qint64 Value) {
-    const double A = Value / 100.0;
-    SeriesPositionCurrent->addData(TimeX, A);
-    QCPAxis *Left = ChartPosition->yAxis;
-    Left->setRangeUpper(TamrelCharts::GrownAxisMax(Left->range().upper, A));
+void TFormTamrel::PositionCurrentSample(qint64 value) {
+    const double a = value / 100.0;
+    SeriesPositionCurrent->addData(TimeX, a);
+    QCPAxis *left = ChartPosition->yAxis;
+    left->setRangeUpper(TamrelCharts::GrownAxisMax(left->range().upper, a));
     ReplotLater(ChartPosition);
 }
 
@@ -134,13 +134,13 @@ void TFormTamrel::sCheckBoxPositionFastClick() {
 
 // ---- Hysteresis sweep -----------------------------------------------------------------------
 
-void TFormTamrel::SetHystTimerInterval(int Ms) {
+void TFormTamrel::SetHystTimerInterval(int ms) {
     // An interval of 0 means "stopped" here; a QTimer would fire continuously with it.
-    if (Ms <= 0) {
+    if (ms <= 0) {
         TimerDrawChartHyst->stop();
         return;
     }
-    TimerDrawChartHyst->start(Ms);
+    TimerDrawChartHyst->start(ms);
 }
 
 void TFormTamrel::ButtonStartStopClick() {
@@ -164,9 +164,9 @@ void TFormTamrel::StartActions() {
     sSpeedButtonManualControlClick();
     ButtonStartStop->setText(QStringLiteral("Stop"));
     ChartHyst->xAxis->setRangeUpper(TamrelCharts::HystBottomMax(FloatEditDutyEnd->ValueInt()));
-    TFloatEdit *Duty = FrameTamrelChannel1->FloatEditManualPWM;
-    Duty->SetValueInt(FloatEditDutyStart->ValueInt());
-    Duty->Validate(true, true);
+    TFloatEdit *duty = FrameTamrelChannel1->FloatEditManualPWM;
+    duty->SetValueInt(FloatEditDutyStart->ValueInt());
+    duty->Validate(true, true);
     FrameTamrelChannel1->RequestRegPositionForDiagram = true;
     RequestRegisterNow(FrameTamrelChannel1->regPosition);
     SeriesHyst1->Clear();
@@ -176,9 +176,9 @@ void TFormTamrel::StartActions() {
 
 void TFormTamrel::StopActions() {
     ButtonStartStop->setText(QStringLiteral("Start"));
-    TFloatEdit *Duty = FrameTamrelChannel1->FloatEditManualPWM;
-    Duty->SetValueInt(FloatEditDutyStart->ValueInt());
-    Duty->Validate(true, true);
+    TFloatEdit *duty = FrameTamrelChannel1->FloatEditManualPWM;
+    duty->SetValueInt(FloatEditDutyStart->ValueInt());
+    duty->Validate(true, true);
     SetHystTimerInterval(0);
     ReplotLater(ChartHyst);
 }
@@ -190,26 +190,26 @@ void TFormTamrel::TimerDrawChartHystTimer() {
         StopActions();
         return;
     }
-    TFloatEdit *DutyEdit = FrameTamrelChannel1->FloatEditManualPWM;
-    const qint64 Duty = DutyEdit->ValueInt();
-    const qint64 Start = FloatEditDutyStart->ValueInt();
-    const qint64 End = FloatEditDutyEnd->ValueInt();
-    const qint64 Step = FloatEditStep->ValueInt();
-    qint64 D = Duty;
+    TFloatEdit *dutyEdit = FrameTamrelChannel1->FloatEditManualPWM;
+    const qint64 duty = dutyEdit->ValueInt();
+    const qint64 start = FloatEditDutyStart->ValueInt();
+    const qint64 end = FloatEditDutyEnd->ValueInt();
+    const qint64 step = FloatEditStep->ValueInt();
+    qint64 d = duty;
     if (DiagramMode == dmForward) {
-        D = Duty + Step;
-        if (D > End) DiagramMode = dmBackward;
+        d = duty + step;
+        if (d > end) DiagramMode = dmBackward;
     }
     if (DiagramMode == dmBackward) {
-        D = Duty - Step;
-        if (D <= Start) {
+        d = duty - step;
+        if (d <= start) {
             DiagramMode = dmNone;
             StopActions();
             return;
         }
     }
-    DutyEdit->SetValueInt(D);
-    DutyEdit->Validate(true, true);
+    dutyEdit->SetValueInt(d);
+    dutyEdit->Validate(true, true);
     FrameTamrelChannel1->RequestRegPositionForDiagram = true;
     RequestRegisterNow(FrameTamrelChannel1->regPosition);
     ReplotLater(ChartHyst);

@@ -16,14 +16,14 @@ void TFormTamrel::ShowFirmwareName() {
 void TFormTamrel::ButtonUpdateFirmwareClick() {
     // The program creates the window at start; a main window built on its own gets one here.
     if (!FormFirmwareUpdate) new TFormFirmwareUpdate(this);
-    TFormFirmwareUpdate *Form = FormFirmwareUpdate;
-    Form->EditFirmwareOldName->setText(ButtonUpdateFirmware->toolTip());
-    Form->DeviceLink = Link();
-    Form->SetUpdateRegisters = [this](bool DoUpdate) { SetUpdateRegisters(DoUpdate); };
-    Form->EditLoaderIdentStr->setText(DeviceLink->DeviceIdentStr);
-    Form->DeviceName = QStringLiteral("TAMREL");
-    Form->DoEnglish();
-    Form->show();
-    Form->raise();
-    Form->activateWindow();
+    TFormFirmwareUpdate *form = FormFirmwareUpdate;
+    form->EditFirmwareOldName->setText(ButtonUpdateFirmware->toolTip());
+    form->DeviceLink = Link();
+    form->SetUpdateRegisters = [this](bool doUpdate) { SetUpdateRegisters(doUpdate); };
+    form->EditLoaderIdentStr->setText(DeviceLink->DeviceIdentStr);
+    form->DeviceName = QStringLiteral("TAMREL");
+    form->DoEnglish();
+    form->show();
+    form->raise();
+    form->activateWindow();
 }

@@ -23,87 +23,87 @@ IDeviceLink *TFormTamrel::Link() const {
 }
 
 bool TFormTamrel::LinkConnected() {
-    IDeviceLink *L = Link();
-    return L && L->IsConnected();
+    IDeviceLink *l = Link();
+    return l && l->IsConnected();
 }
 
 TKvProtocol *TFormTamrel::LinkProtocol() {
     // Asked only while connected: a link without an engine treats the question as a fault.
-    IDeviceLink *L = Link();
-    if (!L || !L->IsConnected()) return nullptr;
-    return L->KvProtocol();
+    IDeviceLink *l = Link();
+    if (!l || !l->IsConnected()) return nullptr;
+    return l->KvProtocol();
 }
 
 bool TFormTamrel::AutoStartStop() const {
     return CheckBoxAutoStartStop && CheckBoxAutoStartStop->isChecked();
 }
 
-void TFormTamrel::WriteUserRegister(quint8 RegNum, const QVariant &Value) {
+void TFormTamrel::WriteUserRegister(quint8 regNum, const QVariant &value) {
     if (SkipWriteRegister) return;
-    if (TKvProtocol *P = LinkProtocol()) P->WriteRegisterValue(RegNum, Value);
+    if (TKvProtocol *p = LinkProtocol()) p->WriteRegisterValue(regNum, value);
 }
 
 TOnCreateProtocolRef TFormTamrel::MakeProtocolFactory() {
     // Called by the link each time its port opens, before anything is sent.
-    return [this](IDeviceLink *SenderDeviceLink) {
-        const TOutputData Output = SenderDeviceLink->GetTransmitProcedure();
-        const TKvRegistersDynArray Registers = TesterRegistersInfo();
-        auto *P = new TKvProtocol(
-            Output, Registers,
-            [this](TKvProtocol *Sender, quint8 RegNum) { OnReceivedRegister(Sender, RegNum); }, TOnAck(),
-            TOutputData(), false, QStringLiteral("TamrelLog"), SenderDeviceLink->GetProtocolInThread(),
+    return [this](IDeviceLink *senderDeviceLink) {
+        const TOutputData output = senderDeviceLink->GetTransmitProcedure();
+        const TKvRegistersDynArray registers = TesterRegistersInfo();
+        auto *p = new TKvProtocol(
+            output, registers,
+            [this](TKvProtocol *sender, quint8 regNum) { OnReceivedRegister(sender, regNum); }, TOnAck(),
+            TOutputData(), false, QStringLiteral("TamrelLog"), senderDeviceLink->GetProtocolInThread(),
             ScopeBridgeName);
-        SenderDeviceLink->SetKvProtocol(P);
-        SenderDeviceLink->SetOnReceived([P](const QByteArray &Data) { P->InputData(Data); });
+        senderDeviceLink->SetKvProtocol(p);
+        senderDeviceLink->SetOnReceived([p](const QByteArray &bytes) { p->InputData(bytes); });
     };
 }
 
-void TFormTamrel::OnDeviceLinkStartStop(IDeviceLink *SenderDeviceLink, TDeviceLinkEvent, bool) {
+void TFormTamrel::OnDeviceLinkStartStop(IDeviceLink *senderDeviceLink, TDeviceLinkEvent, bool) {
     // The event kind does not matter: the link's present state decides.
-    IDeviceLink *L = SenderDeviceLink ? SenderDeviceLink : Link();
-    const bool Connected = L && L->IsConnected();
-    if (Connected) {
-        L->SetKeepConnection(true);
-        if (TKvProtocol *P = L->KvProtocol()) {
-            P->RequestRegisterAsync(regFirmwareName, false);
-            P->NextRegisterOperation(regFirmwareName);
+    IDeviceLink *l = senderDeviceLink ? senderDeviceLink : Link();
+    const bool connected = l && l->IsConnected();
+    if (connected) {
+        l->SetKeepConnection(true);
+        if (TKvProtocol *p = l->KvProtocol()) {
+            p->RequestRegisterAsync(regFirmwareName, false);
+            p->NextRegisterOperation(regFirmwareName);
         }
     }
-    SetUpdateRegisters(Connected);
+    SetUpdateRegisters(connected);
 }
 
-void TFormTamrel::SetUpdateRegisters(bool DoUpdate) {
-    const bool Connected = LinkConnected();
-    if (DoUpdate && Connected)
+void TFormTamrel::SetUpdateRegisters(bool doUpdate) {
+    const bool connected = LinkConnected();
+    if (doUpdate && connected)
         TimerUpdateRegisters->start();
     else
         TimerUpdateRegisters->stop();
-    if (Connected) {
+    if (connected) {
         // The start/stop register is written whatever SkipWriteRegister says.
-        if (TKvProtocol *P = LinkProtocol())
-            P->WriteRegisterValue(regStartStop, quint8(DoUpdate && AutoStartStop() ? 1 : 0));
+        if (TKvProtocol *p = LinkProtocol())
+            p->WriteRegisterValue(regStartStop, quint8(doUpdate && AutoStartStop() ? 1 : 0));
     }
 }
 
 QVector<quint8> TFormTamrel::PolledRegisters() const {
-    const bool InVolts = NManualInVolt->isChecked();
-    QVector<quint8> R;
-    R << FrameTamrelChannel1->regSetupVin << FrameTamrelChannel1->regManualControlPWM;
-    if (InVolts) R << FrameTamrelChannel1->regManualControlVolts;
-    R << FrameTamrelChannel2->regSetupVin << FrameTamrelChannel2->regManualControlPWM;
-    if (InVolts) R << FrameTamrelChannel2->regManualControlVolts;
-    R << regResistiveHead << regPumpType << regManualControl << regManualInVolt;
-    return R;
+    const bool inVolts = NManualInVolt->isChecked();
+    QVector<quint8> r;
+    r << FrameTamrelChannel1->regSetupVin << FrameTamrelChannel1->regManualControlPWM;
+    if (inVolts) r << FrameTamrelChannel1->regManualControlVolts;
+    r << FrameTamrelChannel2->regSetupVin << FrameTamrelChannel2->regManualControlPWM;
+    if (inVolts) r << FrameTamrelChannel2->regManualControlVolts;
+    r << regResistiveHead << regPumpType << regManualControl << regManualInVolt;
+    return r;
 }
 
 void TFormTamrel::TimerUpdateRegistersTimer() {
-    TKvProtocol *P = LinkProtocol();
-    if (!P) return;
+    TKvProtocol *p = LinkProtocol();
+    if (!p) return;
     // Queued regardless of reads still waiting from an earlier tick; the chain is started
     // once and runs through the queue as the answers come.
-    for (quint8 R : PolledRegisters())
-        P->RequestRegisterAsync(R, false);
-    P->NextRegisterOperation(0);
+    for (quint8 r : PolledRegisters())
+        p->RequestRegisterAsync(r, false);
+    p->NextRegisterOperation(0);
 }
 
 namespace {
@@ -111,97 +111,97 @@ namespace {
 // Holds the guard for exactly one received value, also when showing it throws.
 struct TSkipWriteGuard {
     bool &Flag;
-    explicit TSkipWriteGuard(bool &F) : Flag(F) { Flag = true; }
+    explicit TSkipWriteGuard(bool &f) : Flag(f) { Flag = true; }
     ~TSkipWriteGuard() { Flag = false; }
 };
 
 } // namespace
 
-void TFormTamrel::OnReceivedRegister(TKvProtocol *SenderKvProtocol, quint8 RegNum) {
-    TSkipWriteGuard Guard(SkipWriteRegister);
-    ++ReceivedRegisterCount[RegNum];
-    if (!SenderKvProtocol) return;
-    ShowReceivedValue(RegNum, SenderKvProtocol->Registers[RegNum]);
-    DrawOftenReceived(RegNum);
+void TFormTamrel::OnReceivedRegister(TKvProtocol *senderKvProtocol, quint8 regNum) {
+    TSkipWriteGuard guard(SkipWriteRegister);
+    ++ReceivedRegisterCount[regNum];
+    if (!senderKvProtocol) return;
+    ShowReceivedValue(regNum, senderKvProtocol->Registers[regNum]);
+    DrawOftenReceived(regNum);
 }
 
-void TFormTamrel::ShowReceivedValue(quint8 RegNum, const TKvRegister &Reg) {
+void TFormTamrel::ShowReceivedValue(quint8 regNum, const TKvRegister &reg) {
     // Read by the map's type: a value that is no number of that type is unknown, and unknown
     // values are shown as such, never as a made-up number, charted or written back.
-    std::optional<qint64> Value;
-    if (RegNum != regFirmwareName && RegNum < RegisterCount)
-        Value = RegisterNumber(Reg, TesterRegistersInfo()[RegNum].RegType);
-    FrameTamrelChannel1->OnReceivedRegister(RegNum, Value);
-    FrameTamrelChannel2->OnReceivedRegister(RegNum, Value);
-    const int LowByte = Value ? int(*Value & 0xFF) : -1;
-    switch (RegNum) {
+    std::optional<qint64> value;
+    if (regNum != regFirmwareName && regNum < RegisterCount)
+        value = RegisterNumber(reg, TesterRegistersInfo()[regNum].RegType);
+    FrameTamrelChannel1->OnReceivedRegister(regNum, value);
+    FrameTamrelChannel2->OnReceivedRegister(regNum, value);
+    const int lowByte = value ? int(*value & 0xFF) : -1;
+    switch (regNum) {
     case regFirmwareName: {
         // 8-bit text; a device may pad it with zero bytes.
-        QByteArray Raw = Reg.RawData;
-        const qsizetype Nul = Raw.indexOf('\0');
-        if (Nul >= 0) Raw.truncate(Nul);
-        ButtonUpdateFirmware->setToolTip(QString::fromLatin1(Raw));
+        QByteArray raw = reg.RawData;
+        const qsizetype nul = raw.indexOf('\0');
+        if (nul >= 0) raw.truncate(nul);
+        ButtonUpdateFirmware->setToolTip(QString::fromLatin1(raw));
         ShowFirmwareName();
         break;
     }
     case regResistiveHead:
         // Unknown: no item selected.
-        RadioGroupResistiveHead->SetItemIndex(LowByte);
+        RadioGroupResistiveHead->SetItemIndex(lowByte);
         break;
     case regManualControl:
         // The button has no unknown state: an unknown value leaves it as it is.
-        if (!Value) break;
-        sSpeedButtonManualControl->setChecked(LowByte != 0);
+        if (!value) break;
+        sSpeedButtonManualControl->setChecked(lowByte != 0);
         sSpeedButtonManualControlClick();
         break;
     case regHeadTemperature:
-        LabelTemperature->setText(Value ? QLocale().toString(*Value / 10.0, 'f', 1) + QStringLiteral(" °C")
+        LabelTemperature->setText(value ? QLocale().toString(*value / 10.0, 'f', 1) + QStringLiteral(" °C")
                                         : QStringLiteral("_"));
         break;
     case regPumpType:
-        RadioGroupPumpType->SetItemIndex(LowByte);
-        RadioGroupResistiveHead->setEnabled(LowByte == 0);
+        RadioGroupPumpType->SetItemIndex(lowByte);
+        RadioGroupResistiveHead->setEnabled(lowByte == 0);
         break;
     case regManualInVolt:
         // Like the button: the unit stays as it is.
-        if (!Value) break;
-        NManualInPercent->setChecked(LowByte == 0);
-        NManualInVolt->setChecked(LowByte == 1);
+        if (!value) break;
+        NManualInPercent->setChecked(lowByte == 0);
+        NManualInVolt->setChecked(lowByte == 1);
         NManualInVoltClick();
         break;
     default:
         break;
     }
-    if (RegNum != regPosition1 && RegNum != regCurrent1) return;
+    if (regNum != regPosition1 && regNum != regCurrent1) return;
     // No sample from an unknown reading; in "Draw often" it still counts as the answer and
     // the next is asked for (DrawOftenReceived, after this).
-    if (!Value) return;
-    if (RegNum == regPosition1)
-        PositionVoltageSample(*Value);
+    if (!value) return;
+    if (regNum == regPosition1)
+        PositionVoltageSample(*value);
     else
-        PositionCurrentSample(*Value);
+        PositionCurrentSample(*value);
 }
 
 // ---- User settings ------------------------------------------------------------------------
 
 void TFormTamrel::RadioGroupPumpTypeClick() {
-    const int Item = RadioGroupPumpType->ItemIndex();
-    RadioGroupResistiveHead->setEnabled(Item == 0);
-    if (Item >= 0) WriteUserRegister(regPumpType, Item);
+    const int item = RadioGroupPumpType->ItemIndex();
+    RadioGroupResistiveHead->setEnabled(item == 0);
+    if (item >= 0) WriteUserRegister(regPumpType, item);
 }
 
 void TFormTamrel::RadioGroupResistiveHeadClick() {
-    const int Item = RadioGroupResistiveHead->ItemIndex();
-    if (Item >= 0) WriteUserRegister(regResistiveHead, Item);
+    const int item = RadioGroupResistiveHead->ItemIndex();
+    if (item >= 0) WriteUserRegister(regResistiveHead, item);
 }
 
 void TFormTamrel::sSpeedButtonManualControlClick() {
-    const bool Down = sSpeedButtonManualControl->isChecked();
-    sSpeedButtonManualControl->setIcon(FManualControlImages[Down ? 1 : 0]);
-    FrameTamrelChannel1->SetManualControl(Down, NManualInVolt->isChecked());
+    const bool down = sSpeedButtonManualControl->isChecked();
+    sSpeedButtonManualControl->setIcon(FManualControlImages[down ? 1 : 0]);
+    FrameTamrelChannel1->SetManualControl(down, NManualInVolt->isChecked());
     // The second channel is always under manual control.
     FrameTamrelChannel2->SetManualControl(true, NManualInVolt->isChecked());
-    WriteUserRegister(regManualControl, Down ? 1 : 0);
+    WriteUserRegister(regManualControl, down ? 1 : 0);
 }
 
 void TFormTamrel::NManualInVoltClick() {
@@ -211,7 +211,7 @@ void TFormTamrel::NManualInVoltClick() {
 }
 
 void TFormTamrel::CheckBoxAutoStartStopClick() {
-    const bool On = CheckBoxAutoStartStop->isChecked();
-    DeviceLink->AutoStartStop = On;
-    if (IDeviceLink *L = Link()) L->SetKeepConnection(On);
+    const bool on = CheckBoxAutoStartStop->isChecked();
+    DeviceLink->AutoStartStop = on;
+    if (IDeviceLink *l = Link()) l->SetKeepConnection(on);
 }

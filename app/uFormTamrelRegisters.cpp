@@ -7,18 +7,18 @@
 
 namespace {
 
-template <typename T> bool Within(long double X) {
-    return X >= static_cast<long double>(std::numeric_limits<T>::min()) &&
-           X <= static_cast<long double>(std::numeric_limits<T>::max());
+template <typename T> bool Within(long double x) {
+    return x >= static_cast<long double>(std::numeric_limits<T>::min()) &&
+           x <= static_cast<long double>(std::numeric_limits<T>::max());
 }
 
 } // namespace
 
-std::optional<qint64> TamrelReg::RegisterNumber(const TKvRegister &Reg, TKvRegisterType MapType) {
-    const QVariant V = RegisterToVariant(Reg);
-    long double X = 0;
-    bool Ok = false;
-    switch (V.typeId()) {
+std::optional<qint64> TamrelReg::RegisterNumber(const TKvRegister &reg, TKvRegisterType mapType) {
+    const QVariant v = RegisterToVariant(reg);
+    long double x = 0;
+    bool ok = false;
+    switch (v.typeId()) {
     case QMetaType::Char:
     case QMetaType::SChar:
     case QMetaType::UChar:
@@ -28,50 +28,50 @@ std::optional<qint64> TamrelReg::RegisterNumber(const TKvRegister &Reg, TKvRegis
     case QMetaType::UInt:
     case QMetaType::Long:
     case QMetaType::LongLong:
-        X = static_cast<long double>(V.toLongLong(&Ok));
+        x = static_cast<long double>(v.toLongLong(&ok));
         break;
     case QMetaType::ULong:
     case QMetaType::ULongLong:
-        X = static_cast<long double>(V.toULongLong(&Ok));
+        x = static_cast<long double>(v.toULongLong(&ok));
         break;
     case QMetaType::Float:
     case QMetaType::Double:
-        X = static_cast<long double>(V.toDouble(&Ok));
+        x = static_cast<long double>(v.toDouble(&ok));
         break;
     case QMetaType::QByteArray:
         // QByteArray::toDouble reads the C form only and fails on anything after the number.
-        X = static_cast<long double>(V.toByteArray().toDouble(&Ok));
+        x = static_cast<long double>(v.toByteArray().toDouble(&ok));
         break;
     default:
         break;
     }
-    if (!Ok || !std::isfinite(X)) return std::nullopt;
-    X = std::round(X);
-    bool InRange = false;
-    switch (MapType) {
+    if (!ok || !std::isfinite(x)) return std::nullopt;
+    x = std::round(x);
+    bool inRange = false;
+    switch (mapType) {
     case rtU8:
-        InRange = Within<quint8>(X);
+        inRange = Within<quint8>(x);
         break;
     case rtS8:
-        InRange = Within<qint8>(X);
+        inRange = Within<qint8>(x);
         break;
     case rtU16:
-        InRange = Within<quint16>(X);
+        inRange = Within<quint16>(x);
         break;
     case rtS16:
-        InRange = Within<qint16>(X);
+        inRange = Within<qint16>(x);
         break;
     case rtU32:
-        InRange = Within<quint32>(X);
+        inRange = Within<quint32>(x);
         break;
     case rtS32:
-        InRange = Within<qint32>(X);
+        inRange = Within<qint32>(x);
         break;
     default:
         // Any whole number a 64-bit value holds.
-        InRange = X >= -0x1p63L && X < 0x1p63L;
+        inRange = x >= -0x1p63L && x < 0x1p63L;
         break;
     }
-    if (!InRange) return std::nullopt;
-    return static_cast<qint64>(X);
+    if (!inRange) return std::nullopt;
+    return static_cast<qint64>(x);
 }

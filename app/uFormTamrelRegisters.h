@@ -13,6 +13,6 @@ namespace TamrelReg {
 // are, floating values rounded to the nearest, a text that reads wholly as a decimal number.
 // No value (std::nullopt) when it is none of these, not finite (NaN, an infinity), empty, or
 // outside the range of MapType: such a value is unknown and is shown as unknown.
-std::optional<qint64> RegisterNumber(const TKvRegister &Reg, TKvRegisterType MapType);
+std::optional<qint64> RegisterNumber(const TKvRegister &reg, TKvRegisterType mapType);
 
 } // namespace TamrelReg

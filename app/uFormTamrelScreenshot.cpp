@@ -26,14 +26,14 @@ namespace {
 // Lays out a page that has not been shown, top down, as showing it will: a tab page gets its
 // size from the page control and its contents their places from the layouts only when it is
 // shown, so until then the widgets on it stand at their unlaid-out places.
-void LayOutUnshown(QWidget *W) {
-    if (QLayout *L = W->layout()) {
-        L->activate();
-        L->setGeometry(W->contentsRect());
+void LayOutUnshown(QWidget *w) {
+    if (QLayout *l = w->layout()) {
+        l->activate();
+        l->setGeometry(w->contentsRect());
     }
-    for (QObject *O : W->children()) {
-        auto *Child = qobject_cast<QWidget *>(O);
-        if (Child && !Child->isWindow() && !Child->isHidden()) LayOutUnshown(Child);
+    for (QObject *o : w->children()) {
+        auto *child = qobject_cast<QWidget *>(o);
+        if (child && !child->isWindow() && !child->isHidden()) LayOutUnshown(child);
     }
 }
 
@@ -46,47 +46,47 @@ QString TFormTamrel::ScreenshotFolder() const {
 QString TFormTamrel::ButtonSaveWindowClick() {
     // The capture area is the hidden panel that lies exactly over the chart pages: the tab
     // headers and the visible tab with its chart and its settings row, as the window shows them.
-    const QRect Area(PanelChart->mapTo(this, QPoint(0, 0)), PanelChart->size());
-    QImage Image = grab(Area).toImage();
+    const QRect area(PanelChart->mapTo(this, QPoint(0, 0)), PanelChart->size());
+    QImage image = grab(area).toImage();
     // Truecolour with 8 bits per sample and no alpha channel.
-    Image = Image.convertToFormat(QImage::Format_RGB888);
+    image = image.convertToFormat(QImage::Format_RGB888);
 
-    const QString Name = QStringLiteral("Screenshot_") +
+    const QString name = QStringLiteral("Screenshot_") +
                          QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_hh-mm-ss")) +
                          QStringLiteral(".png");
-    const QString Path = QDir(ScreenshotFolder()).absoluteFilePath(Name);
+    const QString path = QDir(ScreenshotFolder()).absoluteFilePath(name);
     // Written to a temporary file and renamed, so an existing file of that name is replaced
     // whole and a failed write leaves no half-written picture behind.
-    QSaveFile File(Path);
-    if (!File.open(QIODevice::WriteOnly))
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
         throw std::runtime_error(QStringLiteral("Cannot save the screenshot %1: %2")
-                                     .arg(QDir::toNativeSeparators(Path), File.errorString())
+                                     .arg(QDir::toNativeSeparators(path), file.errorString())
                                      .toStdString());
-    QImageWriter Writer(&File, "png");
-    if (!Writer.write(Image)) {
-        File.cancelWriting();
+    QImageWriter writer(&file, "png");
+    if (!writer.write(image)) {
+        file.cancelWriting();
         throw std::runtime_error(QStringLiteral("Cannot save the screenshot %1: %2")
-                                     .arg(QDir::toNativeSeparators(Path), Writer.errorString())
+                                     .arg(QDir::toNativeSeparators(path), writer.errorString())
                                      .toStdString());
     }
-    if (!File.commit())
+    if (!file.commit())
         throw std::runtime_error(QStringLiteral("Cannot save the screenshot %1: %2")
-                                     .arg(QDir::toNativeSeparators(Path), File.errorString())
+                                     .arg(QDir::toNativeSeparators(path), file.errorString())
                                      .toStdString());
 
-    const QString NativePath = QDir::toNativeSeparators(Path);
+    const QString nativePath = QDir::toNativeSeparators(path);
     // The balloon points at the hysteresis tab's button, whichever button was pressed: at
     // where it stands when its tab is shown, which a tab never shown has not worked out yet.
     if (!sTabSheetChartHyst->isVisible()) {
-        if (QWidget *Shown = sPageControl1->currentWidget())
-            sTabSheetChartHyst->setGeometry(Shown->geometry());
+        if (QWidget *shown = sPageControl1->currentWidget())
+            sTabSheetChartHyst->setGeometry(shown->geometry());
         LayOutUnshown(sTabSheetChartHyst);
     }
-    const QPoint At =
+    const QPoint at =
         ButtonSaveWindow->mapToGlobal(QPoint(ButtonSaveWindow->width() / 2, ButtonSaveWindow->height() - 20));
-    BalloonHintInd->SetTitle(QStringLiteral("График сохранен: ") + QLatin1Char('\n') + NativePath);
-    BalloonHintInd->ShowHint(At);
-    return NativePath;
+    BalloonHintInd->SetTitle(QStringLiteral("График сохранен: ") + QLatin1Char('\n') + nativePath);
+    BalloonHintInd->ShowHint(at);
+    return nativePath;
 }
 
 void TFormTamrel::DoRus() {
@@ -116,12 +116,12 @@ void TFormTamrel::DoRus() {
     FrameTamrelChannel2->DoRus();
 }
 
-void TFormTamrel::NameScreenshotButtons(const QString &What) {
+void TFormTamrel::NameScreenshotButtons(const QString &what) {
     // The two buttons show the same picture: their names say which tab's chart they save.
-    auto Name = [this, &What](QWidget *Page) {
-        return What + QStringLiteral(" (") + sPageControl1->tabText(sPageControl1->indexOf(Page)) +
+    auto name = [this, &what](QWidget *page) {
+        return what + QStringLiteral(" (") + sPageControl1->tabText(sPageControl1->indexOf(page)) +
                QLatin1Char(')');
     };
-    sSpeedButton1->setAccessibleName(Name(sTabSheetChartPosition));
-    ButtonSaveWindow->setAccessibleName(Name(sTabSheetChartHyst));
+    sSpeedButton1->setAccessibleName(name(sTabSheetChartPosition));
+    ButtonSaveWindow->setAccessibleName(name(sTabSheetChartHyst));
 }

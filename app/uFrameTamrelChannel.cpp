@@ -17,57 +17,57 @@
 
 namespace {
 
-QLabel *NewLabel(QWidget *Parent, const QString &Name, const QString &Text) {
-    auto *L = new QLabel(Text, Parent);
-    L->setObjectName(Name);
-    return L;
+QLabel *NewLabel(QWidget *parent, const QString &name, const QString &text) {
+    auto *l = new QLabel(text, parent);
+    l->setObjectName(name);
+    return l;
 }
 
-QSlider *NewSlider(QWidget *Parent, const QString &Name, int Max, int TickEvery) {
-    auto *S = new QSlider(Qt::Horizontal, Parent);
-    S->setObjectName(Name);
-    S->setRange(0, Max);
-    S->setTickInterval(TickEvery);
-    S->setTickPosition(QSlider::TicksBelow);
-    S->setValue(0);
-    return S;
+QSlider *NewSlider(QWidget *parent, const QString &name, int max, int tickEvery) {
+    auto *s = new QSlider(Qt::Horizontal, parent);
+    s->setObjectName(name);
+    s->setRange(0, max);
+    s->setTickInterval(tickEvery);
+    s->setTickPosition(QSlider::TicksBelow);
+    s->setValue(0);
+    return s;
 }
 
 // A floating field: range, decimals, the three steps and the default; an empty text is
 // allowed and bad input is corrected without a question when the user validates.
-TFloatEdit *NewFloatEdit(QWidget *Parent, const QString &Name, long double Max, int Digits,
-                         long double StepSM, long double Step, long double StepPg, long double Default) {
-    auto *E = new TFloatEdit(Parent);
-    E->setObjectName(Name);
-    E->SetIntegerMode(false);
-    E->SetMinValueFloat(0);
-    E->SetMaxValueFloat(Max);
-    E->SetPrecisionDigits(10, Digits);
-    E->SetIncrementSM(StepSM);
-    E->SetIncrement(Step);
-    E->SetIncrementPg(StepPg);
-    E->SetValueDefaultFloat(Default);
-    E->SetEnableEmpty(true);
-    E->SetAutoCorretion(true);
-    E->SetValueFloat(0);
-    E->ShowValue();
-    return E;
+TFloatEdit *NewFloatEdit(QWidget *parent, const QString &name, long double max, int digits,
+                         long double stepSm, long double step, long double stepPg, long double defaultValue) {
+    auto *e = new TFloatEdit(parent);
+    e->setObjectName(name);
+    e->SetIntegerMode(false);
+    e->SetMinValueFloat(0);
+    e->SetMaxValueFloat(max);
+    e->SetPrecisionDigits(10, digits);
+    e->SetIncrementSM(stepSm);
+    e->SetIncrement(step);
+    e->SetIncrementPg(stepPg);
+    e->SetValueDefaultFloat(defaultValue);
+    e->SetEnableEmpty(true);
+    e->SetAutoCorretion(true);
+    e->SetValueFloat(0);
+    e->ShowValue();
+    return e;
 }
 
-QFrame *NewPanel(QWidget *Parent, const QString &Name) {
-    auto *P = new QFrame(Parent);
-    P->setObjectName(Name);
-    return P;
+QFrame *NewPanel(QWidget *parent, const QString &name) {
+    auto *p = new QFrame(parent);
+    p->setObjectName(name);
+    return p;
 }
 
-int RoundHalfEven(long double V) {
-    return int(std::nearbyint(double(V)));
+int RoundHalfEven(long double v) {
+    return int(std::nearbyint(double(v)));
 }
 
 } // namespace
 
-TFrameTamrelChannel::TFrameTamrelChannel(ITamrelChannelHost *Host, QWidget *Parent)
-    : QFrame(Parent), FHost(Host) {
+TFrameTamrelChannel::TFrameTamrelChannel(ITamrelChannelHost *host, QWidget *parent)
+    : QFrame(parent), FHost(host) {
     setObjectName(QStringLiteral("TFrameTamrelChannel"));
     BuildLayout();
     NameFields();
@@ -86,53 +86,53 @@ TFrameTamrelChannel::TFrameTamrelChannel(ITamrelChannelHost *Host, QWidget *Pare
 void TFrameTamrelChannel::BuildLayout() {
     setFrameShape(QFrame::StyledPanel);
     setFixedSize(289, 224);
-    auto *Main = new QVBoxLayout(this);
-    Main->setContentsMargins(2, 2, 2, 2);
-    Main->setSpacing(0);
+    auto *main = new QVBoxLayout(this);
+    main->setContentsMargins(2, 2, 2, 2);
+    main->setSpacing(0);
 
     // Title bar.
     Panel1 = NewPanel(this, QStringLiteral("Panel1"));
     Panel1->setFixedHeight(224 - 4 - 87 - 102);
-    auto *TitleRow = new QHBoxLayout(Panel1);
-    TitleRow->setContentsMargins(6, 0, 6, 0);
+    auto *titleRow = new QHBoxLayout(Panel1);
+    titleRow->setContentsMargins(6, 0, 6, 0);
     Label1 = NewLabel(Panel1, QStringLiteral("Label1"), QStringLiteral("Channel 1:"));
-    QFont TitleFont = Label1->font();
-    TitleFont.setPixelSize(20);
-    Label1->setFont(TitleFont);
-    TitleRow->addWidget(Label1);
-    TitleRow->addStretch();
-    Main->addWidget(Panel1);
+    QFont titleFont = Label1->font();
+    titleFont.setPixelSize(20);
+    Label1->setFont(titleFont);
+    titleRow->addWidget(Label1);
+    titleRow->addStretch();
+    main->addWidget(Panel1);
 
     // Setting section: three alternatives in the same place.
     PanelVinManual = NewPanel(this, QStringLiteral("PanelVinManual"));
     PanelVinManual->setFixedHeight(87);
-    auto *Stack = new QGridLayout(PanelVinManual);
-    Stack->setContentsMargins(0, 0, 0, 0);
+    auto *stack = new QGridLayout(PanelVinManual);
+    stack->setContentsMargins(0, 0, 0, 0);
 
-    auto MakeSection = [this, Stack](const QString &Name, QSlider *&Slider, const QString &SliderName,
-                                     int Max, int Tick, QLabel *Caption, QLabel *Caption2, TFloatEdit *Edit,
-                                     QLabel *Unit) {
-        QFrame *P = NewPanel(PanelVinManual, Name);
-        auto *G = new QGridLayout(P);
-        G->setContentsMargins(8, 4, 8, 4);
-        Caption->setParent(P);
-        Edit->setParent(P);
-        Unit->setParent(P);
-        auto *Row = new QHBoxLayout;
-        Row->addWidget(Caption);
-        if (Caption2) {
-            Caption2->setParent(P);
-            Row->addWidget(Caption2);
+    auto makeSection = [this, stack](const QString &name, QSlider *&slider, const QString &sliderName,
+                                     int max, int tick, QLabel *caption, QLabel *caption2, TFloatEdit *edit,
+                                     QLabel *unit) {
+        QFrame *p = NewPanel(PanelVinManual, name);
+        auto *g = new QGridLayout(p);
+        g->setContentsMargins(8, 4, 8, 4);
+        caption->setParent(p);
+        edit->setParent(p);
+        unit->setParent(p);
+        auto *row = new QHBoxLayout;
+        row->addWidget(caption);
+        if (caption2) {
+            caption2->setParent(p);
+            row->addWidget(caption2);
         }
-        Row->addStretch();
-        Edit->setFixedWidth(90);
-        Row->addWidget(Edit);
-        Row->addWidget(Unit);
-        G->addLayout(Row, 0, 0);
-        Slider = NewSlider(P, SliderName, Max, Tick);
-        G->addWidget(Slider, 1, 0);
-        Stack->addWidget(P, 0, 0);
-        return P;
+        row->addStretch();
+        edit->setFixedWidth(90);
+        row->addWidget(edit);
+        row->addWidget(unit);
+        g->addLayout(row, 0, 0);
+        slider = NewSlider(p, sliderName, max, tick);
+        g->addWidget(slider, 1, 0);
+        stack->addWidget(p, 0, 0);
+        return p;
     };
 
     Label3 = NewLabel(this, QStringLiteral("Label3"), QStringLiteral("Vin"));
@@ -140,7 +140,7 @@ void TFrameTamrelChannel::BuildLayout() {
     Label5 = NewLabel(this, QStringLiteral("Label5"), QStringLiteral("V"));
     FloatEditSetupVin =
         NewFloatEdit(this, QStringLiteral("FloatEditSetupVin"), 5, 3, 0.001L, 0.01L, 0.1L, 1.0L);
-    PanelVin = MakeSection(QStringLiteral("PanelVin"), TrackBarVin, QStringLiteral("TrackBarVin"), 500, 50,
+    PanelVin = makeSection(QStringLiteral("PanelVin"), TrackBarVin, QStringLiteral("TrackBarVin"), 500, 50,
                            Label3, LabelSet, FloatEditSetupVin, Label5);
 
     LabelDutyCycle2 = NewLabel(this, QStringLiteral("LabelDutyCycle2"), QStringLiteral("Duty cycle:"));
@@ -158,32 +158,32 @@ void TFrameTamrelChannel::BuildLayout() {
     FloatEditManualPWM->SetValueInt(0);
     FloatEditManualPWM->ShowValue();
     PanelManualPWM =
-        MakeSection(QStringLiteral("PanelManualPWM"), TrackBarManualPWM, QStringLiteral("TrackBarManualPWM"),
+        makeSection(QStringLiteral("PanelManualPWM"), TrackBarManualPWM, QStringLiteral("TrackBarManualPWM"),
                     100, 10, LabelDutyCycle2, nullptr, FloatEditManualPWM, LabelManualUnit);
 
     LabelDutyCycle = NewLabel(this, QStringLiteral("LabelDutyCycle"), QStringLiteral("Duty cycle:"));
     Label12 = NewLabel(this, QStringLiteral("Label12"), QStringLiteral("V"));
     FloatEditManualVolts =
         NewFloatEdit(this, QStringLiteral("FloatEditManualVolts"), 14, 1, 0.01L, 0.1L, 1.0L, 1.0L);
-    PanelManualVolts = MakeSection(QStringLiteral("PanelManualVolts"), TrackBarManualVolts,
+    PanelManualVolts = makeSection(QStringLiteral("PanelManualVolts"), TrackBarManualVolts,
                                    QStringLiteral("TrackBarManualVolts"), 140, 10, LabelDutyCycle, nullptr,
                                    FloatEditManualVolts, Label12);
-    Main->addWidget(PanelVinManual);
+    main->addWidget(PanelVinManual);
 
     // Measured section.
     Panel4 = NewPanel(this, QStringLiteral("Panel4"));
     Panel4->setFixedHeight(102);
-    auto *M = new QGridLayout(Panel4);
-    M->setContentsMargins(8, 2, 8, 2);
+    auto *m = new QGridLayout(Panel4);
+    m->setContentsMargins(8, 2, 8, 2);
     Label4 = NewLabel(Panel4, QStringLiteral("Label4"), QStringLiteral("Vout"));
     LabelMeasured = NewLabel(Panel4, QStringLiteral("LabelMeasured"), QStringLiteral("(Measured)"));
     FloatEditPosition = NewFloatEdit(Panel4, QStringLiteral("FloatEditPosition"), 5, 3, 1, 1, 10, 1.0L);
     FloatEditPosition->setReadOnly(true);
     FloatEditPosition->setFixedWidth(110);
-    QFont Big = FloatEditPosition->font();
-    Big.setPixelSize(22);
-    Big.setBold(true);
-    FloatEditPosition->setFont(Big);
+    QFont big = FloatEditPosition->font();
+    big.setPixelSize(22);
+    big.setBold(true);
+    FloatEditPosition->setFont(big);
     FloatEditPosition->setStyleSheet(QStringLiteral("color: #008000;"));
     Label6 = NewLabel(Panel4, QStringLiteral("Label6"), QStringLiteral("V"));
     LabelVout = NewLabel(Panel4, QStringLiteral("LabelVout"), QStringLiteral("––"));
@@ -203,39 +203,39 @@ void TFrameTamrelChannel::BuildLayout() {
     LabelCur = NewLabel(Panel4, QStringLiteral("LabelCur"), QStringLiteral("––"));
     LabelCur->setStyleSheet(QStringLiteral("color: #0000ff; font-weight: bold;"));
 
-    auto *VoutCaption = new QHBoxLayout;
-    VoutCaption->addWidget(Label4);
-    VoutCaption->addWidget(LabelMeasured);
-    VoutCaption->addStretch();
-    M->addLayout(VoutCaption, 0, 0);
-    M->addWidget(FloatEditPosition, 0, 1);
-    M->addWidget(Label6, 0, 2);
-    M->addWidget(LabelVout, 0, 3);
-    M->addWidget(ProgressBarVout, 1, 0, 1, 4);
-    M->addWidget(LabelCurrent, 2, 0);
-    M->addWidget(FloatEditCurrent, 2, 1);
-    M->addWidget(Label8, 2, 2);
-    M->addWidget(LabelCur, 2, 3);
-    Main->addWidget(Panel4);
+    auto *voutCaption = new QHBoxLayout;
+    voutCaption->addWidget(Label4);
+    voutCaption->addWidget(LabelMeasured);
+    voutCaption->addStretch();
+    m->addLayout(voutCaption, 0, 0);
+    m->addWidget(FloatEditPosition, 0, 1);
+    m->addWidget(Label6, 0, 2);
+    m->addWidget(LabelVout, 0, 3);
+    m->addWidget(ProgressBarVout, 1, 0, 1, 4);
+    m->addWidget(LabelCurrent, 2, 0);
+    m->addWidget(FloatEditCurrent, 2, 1);
+    m->addWidget(Label8, 2, 2);
+    m->addWidget(LabelCur, 2, 3);
+    main->addWidget(Panel4);
 }
 
-void TFrameTamrelChannel::SetManualControl(bool ManualControl, bool InVolts) {
-    PanelVin->setVisible(!ManualControl);
-    PanelManualPWM->setVisible(ManualControl && !InVolts);
-    PanelManualVolts->setVisible(ManualControl && InVolts);
+void TFrameTamrelChannel::SetManualControl(bool manualControl, bool inVolts) {
+    PanelVin->setVisible(!manualControl);
+    PanelManualPWM->setVisible(manualControl && !inVolts);
+    PanelManualVolts->setVisible(manualControl && inVolts);
 }
 
-void TFrameTamrelChannel::WriteRegister(quint8 RegNum, const QVariant &Value) {
+void TFrameTamrelChannel::WriteRegister(quint8 regNum, const QVariant &value) {
     if (FShowingReceived || !FHost || FHost->SkipWrites() || !FHost->LinkConnected()) return;
-    if (TKvProtocol *P = FHost->LinkProtocol()) P->WriteRegisterValue(RegNum, Value);
+    if (TKvProtocol *p = FHost->LinkProtocol()) p->WriteRegisterValue(regNum, value);
 }
 
 // ---- Slider and field couplings ------------------------------------------------------------
 
-bool TFrameTamrelChannel::HoldsValue(TFloatEdit *Edit) {
+bool TFrameTamrelChannel::HoldsValue(TFloatEdit *edit) {
     // An empty field holds no value (an unknown one was received, or the user cleared it): the
     // slider stays where it is and nothing is sent.
-    return Edit->ValueVar().isValid();
+    return edit->ValueVar().isValid();
 }
 
 void TFrameTamrelChannel::TrackBarVinChange() {
@@ -258,87 +258,87 @@ void TFrameTamrelChannel::TrackBarManualVoltsChange() {
 
 void TFrameTamrelChannel::FloatEditSetupVinValidate() {
     if (!HoldsValue(FloatEditSetupVin)) return;
-    const long double V = FloatEditSetupVin->ValueFloat();
+    const long double v = FloatEditSetupVin->ValueFloat();
     SkipTrackBarOnChange = true;
-    TrackBarVin->setValue(RoundHalfEven(V * 100));
+    TrackBarVin->setValue(RoundHalfEven(v * 100));
     SkipTrackBarOnChange = false;
-    WriteRegister(regSetupVin, double(V * 1000));
+    WriteRegister(regSetupVin, double(v * 1000));
 }
 
 void TFrameTamrelChannel::FloatEditManualPWMValidate() {
     if (!HoldsValue(FloatEditManualPWM)) return;
-    const qint64 V = FloatEditManualPWM->ValueInt();
+    const qint64 v = FloatEditManualPWM->ValueInt();
     SkipTrackBarOnChange = true;
-    TrackBarManualPWM->setValue(int(std::clamp<qint64>(V, 0, 100)));
+    TrackBarManualPWM->setValue(int(std::clamp<qint64>(v, 0, 100)));
     SkipTrackBarOnChange = false;
-    WriteRegister(regManualControlPWM, V);
+    WriteRegister(regManualControlPWM, v);
 }
 
 void TFrameTamrelChannel::FloatEditManualVoltsValidate() {
     if (!HoldsValue(FloatEditManualVolts)) return;
-    const long double V = FloatEditManualVolts->ValueFloat();
+    const long double v = FloatEditManualVolts->ValueFloat();
     SkipTrackBarOnChange = true;
-    TrackBarManualVolts->setValue(RoundHalfEven(V * 10));
+    TrackBarManualVolts->setValue(RoundHalfEven(v * 10));
     SkipTrackBarOnChange = false;
-    WriteRegister(regManualControlVolts, double(V * 10));
+    WriteRegister(regManualControlVolts, double(v * 10));
 }
 
 // ---- Received values -----------------------------------------------------------------------
 
-void TFrameTamrelChannel::OnReceivedRegister(quint8 RegNum, std::optional<qint64> Value) {
-    if (RegNum == regPosition) {
+void TFrameTamrelChannel::OnReceivedRegister(quint8 regNum, std::optional<qint64> value) {
+    if (regNum == regPosition) {
         // The bar shows every value; it cannot show one outside its range, so it is pinned to
         // the nearer end. An unknown value empties it.
-        if (Value)
+        if (value)
             ProgressBarVout->setValue(
-                int(std::clamp<qint64>(*Value, ProgressBarVout->minimum(), ProgressBarVout->maximum())));
+                int(std::clamp<qint64>(*value, ProgressBarVout->minimum(), ProgressBarVout->maximum())));
         else
             ProgressBarVout->reset();
-        const double V = Value ? *Value / 1000.0 : 0.0;
-        const quint32 Now = KvPlatform::TickCount();
-        if (quint32(Now - TimerShowPosition) > ShowPositionIntervalMs) {
-            if (Value)
-                FloatEditPosition->SetValueFloat(V);
+        const double v = value ? *value / 1000.0 : 0.0;
+        const quint32 now = KvPlatform::TickCount();
+        if (quint32(now - TimerShowPosition) > ShowPositionIntervalMs) {
+            if (value)
+                FloatEditPosition->SetValueFloat(v);
             else
                 FloatEditPosition->SetValueVar(QVariant());
-            TimerShowPosition = Now;
+            TimerShowPosition = now;
         }
         // An unknown reading is no sample: the sweep's request stays open for the next one.
-        if (RequestRegPositionForDiagram && Value) {
+        if (RequestRegPositionForDiagram && value) {
             RequestRegPositionForDiagram = false;
-            const TDiagramMode Mode = FHost ? FHost->CurrentDiagramMode() : dmNone;
-            if (SeriesHyst && Mode == dmForward)
-                SeriesHyst->AddPoint(double(FloatEditManualPWM->ValueInt()), V);
-            else if (SeriesHyst && Mode == dmBackward)
-                SeriesHyst->AddPoint(double(FloatEditManualPWM->ValueInt()), V, BackwardColor);
+            const TDiagramMode mode = FHost ? FHost->CurrentDiagramMode() : dmNone;
+            if (SeriesHyst && mode == dmForward)
+                SeriesHyst->AddPoint(double(FloatEditManualPWM->ValueInt()), v);
+            else if (SeriesHyst && mode == dmBackward)
+                SeriesHyst->AddPoint(double(FloatEditManualPWM->ValueInt()), v, BackwardColor);
         }
     }
-    if (RegNum == regSetupVin) ShowReceivedSetting(FloatEditSetupVin, Value, 1000);
-    if (RegNum == regCurrent) {
-        if (Value)
-            FloatEditCurrent->SetValueFloat(*Value / 100.0L);
+    if (regNum == regSetupVin) ShowReceivedSetting(FloatEditSetupVin, value, 1000);
+    if (regNum == regCurrent) {
+        if (value)
+            FloatEditCurrent->SetValueFloat(*value / 100.0L);
         else
             FloatEditCurrent->SetValueVar(QVariant());
     }
-    if (RegNum == regManualControlPWM && !(SweepDrivesDuty && FHost && FHost->CurrentDiagramMode() != dmNone))
-        ShowReceivedSetting(FloatEditManualPWM, Value, 1);
-    if (RegNum == regManualControlVolts) ShowReceivedSetting(FloatEditManualVolts, Value, 10);
+    if (regNum == regManualControlPWM && !(SweepDrivesDuty && FHost && FHost->CurrentDiagramMode() != dmNone))
+        ShowReceivedSetting(FloatEditManualPWM, value, 1);
+    if (regNum == regManualControlVolts) ShowReceivedSetting(FloatEditManualVolts, value, 10);
 }
 
-void TFrameTamrelChannel::ShowReceivedSetting(TFloatEdit *Edit, std::optional<qint64> Value, int Scale) {
+void TFrameTamrelChannel::ShowReceivedSetting(TFloatEdit *edit, std::optional<qint64> value, int scale) {
     // The text the user is typing into the field stays until the edit ends; the tester's
     // latest value is shown then unless the user committed a value of their own.
-    Edit->ShowUnlessEditing([this, Edit, Value, Scale] {
+    edit->ShowUnlessEditing([this, edit, value, scale] {
         // Shown now, under the window's guard, or later when the edit ends: either way the value
         // came from the tester and is not written back.
-        const QScopedValueRollback<bool> Showing(FShowingReceived, true);
-        if (!Value)
-            Edit->SetValueVar(QVariant()); // unknown: the empty field
-        else if (Edit->IntegerMode())
-            Edit->SetValueInt(*Value / Scale);
+        const QScopedValueRollback<bool> showing(FShowingReceived, true);
+        if (!value)
+            edit->SetValueVar(QVariant()); // unknown: the empty field
+        else if (edit->IntegerMode())
+            edit->SetValueInt(*value / scale);
         else
-            Edit->SetValueFloat(static_cast<long double>(*Value) / Scale);
-        Edit->Validate(true, true);
+            edit->SetValueFloat(static_cast<long double>(*value) / scale);
+        edit->Validate(true, true);
     });
 }
 
@@ -354,21 +354,21 @@ void TFrameTamrelChannel::DoRus() {
 void TFrameTamrelChannel::NameFields() {
     // Each field's captions are separate labels and repeat on the other panel, so a field is
     // named by the panel's title, its captions and its unit: "Channel 1: Vin (Set), V".
-    auto Caption = [](const QLabel *L) {
-        QString T = L->text().trimmed();
-        if (T.endsWith(QLatin1Char(':'))) T.chop(1);
-        return T;
+    auto caption = [](const QLabel *l) {
+        QString t = l->text().trimmed();
+        if (t.endsWith(QLatin1Char(':'))) t.chop(1);
+        return t;
     };
-    auto Name = [this, &Caption](TFloatEdit *Edit, std::initializer_list<const QLabel *> Captions,
-                                 const QLabel *Unit) {
-        QStringList Words{Label1->text().trimmed()};
-        for (const QLabel *C : Captions)
-            Words << Caption(C);
-        Edit->setAccessibleName(Words.join(QLatin1Char(' ')) + QStringLiteral(", ") + Caption(Unit));
+    auto name = [this, &caption](TFloatEdit *edit, std::initializer_list<const QLabel *> captions,
+                                 const QLabel *unit) {
+        QStringList words{Label1->text().trimmed()};
+        for (const QLabel *c : captions)
+            words << caption(c);
+        edit->setAccessibleName(words.join(QLatin1Char(' ')) + QStringLiteral(", ") + caption(unit));
     };
-    Name(FloatEditSetupVin, {Label3, LabelSet}, Label5);
-    Name(FloatEditManualPWM, {LabelDutyCycle2}, LabelManualUnit);
-    Name(FloatEditManualVolts, {LabelDutyCycle}, Label12);
-    Name(FloatEditPosition, {Label4, LabelMeasured}, Label6);
-    Name(FloatEditCurrent, {LabelCurrent}, Label8);
+    name(FloatEditSetupVin, {Label3, LabelSet}, Label5);
+    name(FloatEditManualPWM, {LabelDutyCycle2}, LabelManualUnit);
+    name(FloatEditManualVolts, {LabelDutyCycle}, Label12);
+    name(FloatEditPosition, {Label4, LabelMeasured}, Label6);
+    name(FloatEditCurrent, {LabelCurrent}, Label8);
 }

@@ -20,15 +20,15 @@ class TColoredLineSeries;
 class TFrameTamrelChannel : public QFrame {
     Q_OBJECT
 public:
-    TFrameTamrelChannel(ITamrelChannelHost *Host, QWidget *Parent = nullptr);
+    TFrameTamrelChannel(ITamrelChannelHost *host, QWidget *parent = nullptr);
 
-    void SetManualControl(bool ManualControl, bool InVolts);
+    void SetManualControl(bool manualControl, bool inVolts);
     // Names the numeric fields for screen readers from the panel's title and captions.
     void NameFields();
     // Shows a register value the engine has just stored, when RegNum is one of this panel's
     // registers; Value is the register's content as an integer, none when it is unknown (no
     // number): shown as the empty field or bar, never charted or written back.
-    void OnReceivedRegister(quint8 RegNum, std::optional<qint64> Value);
+    void OnReceivedRegister(quint8 regNum, std::optional<qint64> value);
     void DoRus();
 
     // Slider change events and the fields' validation handlers.
@@ -82,11 +82,11 @@ public:
     static constexpr quint32 ShowPositionIntervalMs = 200;
 
 private:
-    void WriteRegister(quint8 RegNum, const QVariant &Value);
+    void WriteRegister(quint8 regNum, const QVariant &value);
     // Shows a received setting (register value / Scale) in its field, or keeps it there while
     // the user is typing into the field.
-    void ShowReceivedSetting(TFloatEdit *Edit, std::optional<qint64> Value, int Scale);
-    static bool HoldsValue(TFloatEdit *Edit);
+    void ShowReceivedSetting(TFloatEdit *edit, std::optional<qint64> value, int scale);
+    static bool HoldsValue(TFloatEdit *edit);
     void BuildLayout();
 
     ITamrelChannelHost *FHost;

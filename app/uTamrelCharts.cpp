@@ -3,17 +3,17 @@
 
 #include <cmath>
 
-TColoredLineSeries::TColoredLineSeries(QCPAxis *KeyAxis, QCPAxis *ValueAxis) : QCPCurve(KeyAxis, ValueAxis) {
+TColoredLineSeries::TColoredLineSeries(QCPAxis *keyAxis, QCPAxis *valueAxis) : QCPCurve(keyAxis, valueAxis) {
     setLineStyle(QCPCurve::lsLine);
     setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
 }
 
-void TColoredLineSeries::AddPoint(double X, double Y, const QColor &Color) {
+void TColoredLineSeries::AddPoint(double x, double y, const QColor &color) {
     // The parameter t is the insertion index, so the base class keeps the insertion order
     // (used for its selection and range logic); drawing uses FPoints.
-    addData(double(FPoints.size()), X, Y);
-    FPoints.append(QPointF(X, Y));
-    FColors.append(Color);
+    addData(double(FPoints.size()), x, y);
+    FPoints.append(QPointF(x, y));
+    FColors.append(color);
     if (mParentPlot) mParentPlot->replot(QCustomPlot::rpQueuedReplot);
 }
 
@@ -24,52 +24,52 @@ void TColoredLineSeries::Clear() {
     if (mParentPlot) mParentPlot->replot(QCustomPlot::rpQueuedReplot);
 }
 
-QColor TColoredLineSeries::PointColor(int Index) const {
-    const QColor &C = FColors.at(Index);
-    return C.isValid() ? C : pen().color();
+QColor TColoredLineSeries::PointColor(int index) const {
+    const QColor &c = FColors.at(index);
+    return c.isValid() ? c : pen().color();
 }
 
-void TColoredLineSeries::SetSeriesColor(const QColor &Color) {
-    QPen P = pen();
-    P.setColor(Color);
-    setPen(P);
+void TColoredLineSeries::SetSeriesColor(const QColor &color) {
+    QPen p = pen();
+    p.setColor(color);
+    setPen(p);
 }
 
-void TColoredLineSeries::draw(QCPPainter *Painter) {
-    QCPAxis *KeyAxis = keyAxis();
-    QCPAxis *ValueAxis = valueAxis();
-    if (!KeyAxis || !ValueAxis || FPoints.isEmpty()) return;
-    if (DrawMarkerIfOnePlace(Painter)) return;
-    QPen P = pen();
-    QPointF Prev = coordsToPixels(FPoints[0].x(), FPoints[0].y());
+void TColoredLineSeries::draw(QCPPainter *painter) {
+    QCPAxis *kAxis = keyAxis();
+    QCPAxis *vAxis = valueAxis();
+    if (!kAxis || !vAxis || FPoints.isEmpty()) return;
+    if (DrawMarkerIfOnePlace(painter)) return;
+    QPen p = pen();
+    QPointF prev = coordsToPixels(FPoints[0].x(), FPoints[0].y());
     for (qsizetype i = 1; i < FPoints.size(); ++i) {
-        const QPointF Next = coordsToPixels(FPoints[i].x(), FPoints[i].y());
-        const QPointF &Pt = FPoints[i];
-        if (std::isfinite(Pt.x()) && std::isfinite(Pt.y()) && std::isfinite(FPoints[i - 1].x()) &&
+        const QPointF next = coordsToPixels(FPoints[i].x(), FPoints[i].y());
+        const QPointF &pt = FPoints[i];
+        if (std::isfinite(pt.x()) && std::isfinite(pt.y()) && std::isfinite(FPoints[i - 1].x()) &&
             std::isfinite(FPoints[i - 1].y())) {
-            P.setColor(PointColor(int(i)));
-            Painter->setPen(P);
-            Painter->drawLine(QLineF(Prev, Next));
+            p.setColor(PointColor(int(i)));
+            painter->setPen(p);
+            painter->drawLine(QLineF(prev, next));
         }
-        Prev = Next;
+        prev = next;
     }
 }
 
-bool TColoredLineSeries::DrawMarkerIfOnePlace(QCPPainter *Painter) {
+bool TColoredLineSeries::DrawMarkerIfOnePlace(QCPPainter *painter) {
     // A sweep that measured at one place only (its start not below its end, or a step of 0)
     // has no line to show: a dot in the colour of its last point marks that place.
-    const QPointF First = FPoints.first();
-    if (!std::isfinite(First.x()) || !std::isfinite(First.y())) return false;
-    const QPointF At = coordsToPixels(First.x(), First.y());
-    for (const QPointF &Pt : FPoints) {
-        if (!std::isfinite(Pt.x()) || !std::isfinite(Pt.y())) return false;
-        const QPointF D = coordsToPixels(Pt.x(), Pt.y()) - At;
-        if (std::abs(D.x()) > 1.5 || std::abs(D.y()) > 1.5) return false;
+    const QPointF first = FPoints.first();
+    if (!std::isfinite(first.x()) || !std::isfinite(first.y())) return false;
+    const QPointF at = coordsToPixels(first.x(), first.y());
+    for (const QPointF &pt : FPoints) {
+        if (!std::isfinite(pt.x()) || !std::isfinite(pt.y())) return false;
+        const QPointF d = coordsToPixels(pt.x(), pt.y()) - at;
+        if (std::abs(d.x()) > 1.5 || std::abs(d.y()) > 1.5) return false;
     }
-    const QColor C = PointColor(int(FPoints.size()) - 1);
-    Painter->setPen(QPen(C, 1));
-    Painter->setBrush(C);
-    Painter->drawEllipse(At, MarkerRadius, MarkerRadius);
+    const QColor c = PointColor(int(FPoints.size()) - 1);
+    painter->setPen(QPen(c, 1));
+    painter->setBrush(c);
+    painter->drawEllipse(at, MarkerRadius, MarkerRadius);
     return true;
 }
 
@@ -77,58 +77,58 @@ namespace TamrelCharts {
 
 using namespace TamrelColors;
 
-static void SetupAxis(QCPAxis *Axis) {
-    Axis->setTicker(QSharedPointer<QCPAxisTicker>(new TFixedSubTicker(4)));
-    Axis->grid()->setPen(QPen(FromWinColor(clSilver), 0, Qt::SolidLine));
-    Axis->grid()->setSubGridVisible(true);
-    Axis->grid()->setSubGridPen(QPen(FromWinColor(clMinorGrid), 0, Qt::SolidLine));
-    Axis->setSubTicks(true);
+static void SetupAxis(QCPAxis *axis) {
+    axis->setTicker(QSharedPointer<QCPAxisTicker>(new TFixedSubTicker(4)));
+    axis->grid()->setPen(QPen(FromWinColor(clSilver), 0, Qt::SolidLine));
+    axis->grid()->setSubGridVisible(true);
+    axis->grid()->setSubGridPen(QPen(FromWinColor(clMinorGrid), 0, Qt::SolidLine));
+    axis->setSubTicks(true);
 }
 
-void SetupChart(QCustomPlot *Chart, int MarginLeft, int MarginRight, int MarginTop, int MarginBottom) {
-    Chart->setBackground(QBrush(FromWinColor(clChartBackground)));
-    Chart->setInteractions(QCP::Interactions());
-    Chart->legend->setVisible(false);
-    Chart->plotLayout()->setMargins(QMargins(MarginLeft, MarginTop, MarginRight, MarginBottom));
+void SetupChart(QCustomPlot *chart, int marginLeft, int marginRight, int marginTop, int marginBottom) {
+    chart->setBackground(QBrush(FromWinColor(clChartBackground)));
+    chart->setInteractions(QCP::Interactions());
+    chart->legend->setVisible(false);
+    chart->plotLayout()->setMargins(QMargins(marginLeft, marginTop, marginRight, marginBottom));
     // Many samples a second may arrive; painting them is the expensive part, so the chart
     // is redrawn at most once per event-loop pass (queued replots coalesce).
-    Chart->setNotAntialiasedElements(QCP::aeAll);
-    Chart->setAntialiasedElements(QCP::aePlottables);
-    Chart->setPlottingHint(QCP::phCacheLabels, true);
-    SetupAxis(Chart->xAxis);
-    SetupAxis(Chart->yAxis);
-    Chart->xAxis->setRange(0, 100);
-    Chart->yAxis->setRange(0, 5);
+    chart->setNotAntialiasedElements(QCP::aeAll);
+    chart->setAntialiasedElements(QCP::aePlottables);
+    chart->setPlottingHint(QCP::phCacheLabels, true);
+    SetupAxis(chart->xAxis);
+    SetupAxis(chart->yAxis);
+    chart->xAxis->setRange(0, 100);
+    chart->yAxis->setRange(0, 5);
 }
 
-QCPGraph *AddLineGraph(QCustomPlot *Chart, const QColor &Color, const QString &Title) {
-    QCPGraph *G = Chart->addGraph(Chart->xAxis, Chart->yAxis);
-    G->setPen(QPen(Color, 2));
-    G->setName(Title);
-    G->setLineStyle(QCPGraph::lsLine);
-    G->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
-    G->removeFromLegend();
+QCPGraph *AddLineGraph(QCustomPlot *chart, const QColor &color, const QString &title) {
+    QCPGraph *g = chart->addGraph(chart->xAxis, chart->yAxis);
+    g->setPen(QPen(color, 2));
+    g->setName(title);
+    g->setLineStyle(QCPGraph::lsLine);
+    g->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
+    g->removeFromLegend();
     // The samples come with rising x; the container appends without sorting then.
-    G->setAdaptiveSampling(true);
-    return G;
+    g->setAdaptiveSampling(true);
+    return g;
 }
 
-TColoredLineSeries *AddColoredSeries(QCustomPlot *Chart, const QColor &Color, const QString &Title) {
-    auto *S = new TColoredLineSeries(Chart->xAxis, Chart->yAxis);
-    S->setPen(QPen(Color, 2));
-    S->setName(Title);
-    S->removeFromLegend();
-    return S;
+TColoredLineSeries *AddColoredSeries(QCustomPlot *chart, const QColor &color, const QString &title) {
+    auto *s = new TColoredLineSeries(chart->xAxis, chart->yAxis);
+    s->setPen(QPen(color, 2));
+    s->setName(title);
+    s->removeFromLegend();
+    return s;
 }
 
-double GrownAxisMax(double CurrentMax, double V) {
-    if (!(V > CurrentMax)) return CurrentMax;
+double GrownAxisMax(double currentMax, double v) {
+    if (!(v > currentMax)) return currentMax;
     // nearbyint rounds in the current rounding mode, which is to nearest with ties to even.
-    return std::nearbyint(V) + 1;
+    return std::nearbyint(v) + 1;
 }
 
-int HystBottomMax(qint64 End) {
-    return int(qMin<qint64>(10 * (End / 10 + 1), 100));
+int HystBottomMax(qint64 end) {
+    return int(qMin<qint64>(10 * (end / 10 + 1), 100));
 }
 
 } // namespace TamrelCharts

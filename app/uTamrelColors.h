@@ -7,8 +7,8 @@
 
 namespace TamrelColors {
 
-constexpr QColor FromWinColor(quint32 Value) {
-    return QColor(int(Value & 0xFF), int((Value >> 8) & 0xFF), int((Value >> 16) & 0xFF));
+constexpr QColor FromWinColor(quint32 value) {
+    return QColor(int(value & 0xFF), int((value >> 8) & 0xFF), int((value >> 16) & 0xFF));
 }
 
 constexpr quint32 clRed = 255;                   // channel 1 series, voltage series

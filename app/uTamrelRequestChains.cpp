@@ -1,58 +1,58 @@
 #include "uTamrelRequestChains.h"
 
-TRequestChains::TRequestChains(std::initializer_list<quint8> Charted, quint8 FenceRegister,
-                               quint32 ResyncEveryMs)
-    : FFence(FenceRegister), FResyncEveryMs(ResyncEveryMs) {
-    for (quint8 R : Charted)
-        FChains.append({R, false, 0});
+TRequestChains::TRequestChains(std::initializer_list<quint8> charted, quint8 fenceRegister,
+                               quint32 resyncEveryMs)
+    : FFence(fenceRegister), FResyncEveryMs(resyncEveryMs) {
+    for (quint8 r : charted)
+        FChains.append({r, false, 0});
 }
 
-void TRequestChains::Reset(quint32 Now) {
-    for (TChain &C : FChains)
-        C.Waiting = false;
+void TRequestChains::Reset(quint32 now) {
+    for (TChain &c : FChains)
+        c.Waiting = false;
     FFenceWaiting = false;
     FNeedFence = false;
-    FLastFence = Now;
+    FLastFence = now;
 }
 
-bool TRequestChains::IsCharted(quint8 RegNum) const {
-    for (const TChain &C : FChains)
-        if (C.RegNum == RegNum) return true;
+bool TRequestChains::IsCharted(quint8 regNum) const {
+    for (const TChain &c : FChains)
+        if (c.RegNum == regNum) return true;
     return false;
 }
 
-QVector<quint8> TRequestChains::RestartAll(quint32 Now) {
-    QVector<quint8> Reads;
-    for (TChain &C : FChains) {
-        C.Waiting = true;
-        C.SentAt = Now;
-        Reads << C.RegNum;
+QVector<quint8> TRequestChains::RestartAll(quint32 now) {
+    QVector<quint8> reads;
+    for (TChain &c : FChains) {
+        c.Waiting = true;
+        c.SentAt = now;
+        reads << c.RegNum;
     }
-    return Reads;
+    return reads;
 }
 
-QVector<quint8> TRequestChains::Received(quint8 RegNum, quint32 Now) {
-    if (RegNum == FFence) {
+QVector<quint8> TRequestChains::Received(quint8 regNum, quint32 now) {
+    if (regNum == FFence) {
         if (!FFenceWaiting) return {};
         // Everything read before the fence has been answered: one read per chain again.
         FFenceWaiting = false;
-        FLastFence = Now;
-        return RestartAll(Now);
+        FLastFence = now;
+        return RestartAll(now);
     }
-    for (TChain &C : FChains) {
-        if (C.RegNum != RegNum) continue;
-        C.Waiting = false;            // answered, or an unasked value stands in for the answer
+    for (TChain &c : FChains) {
+        if (c.RegNum != regNum) continue;
+        c.Waiting = false;            // answered, or an unasked value stands in for the answer
         if (FFenceWaiting) return {}; // paused until the fence is answered
         // Unsigned difference: the tick count wraps.
-        if (FNeedFence || quint32(Now - FLastFence) >= FResyncEveryMs) {
+        if (FNeedFence || quint32(now - FLastFence) >= FResyncEveryMs) {
             FNeedFence = false;
             FFenceWaiting = true;
-            FFenceSentAt = Now;
+            FFenceSentAt = now;
             return {FFence};
         }
-        C.Waiting = true;
-        C.SentAt = Now;
-        return {RegNum};
+        c.Waiting = true;
+        c.SentAt = now;
+        return {regNum};
     }
     return {};
 }
@@ -62,18 +62,18 @@ void TRequestChains::MayHaveUnasked() {
     if (!FFenceWaiting) FNeedFence = true;
 }
 
-QVector<quint8> TRequestChains::Expire(quint32 Now, quint32 TimeOutMs) {
+QVector<quint8> TRequestChains::Expire(quint32 now, quint32 timeOutMs) {
     if (FFenceWaiting) {
-        if (quint32(Now - FFenceSentAt) <= TimeOutMs) return {};
+        if (quint32(now - FFenceSentAt) <= timeOutMs) return {};
         FFenceWaiting = false;
-        FLastFence = Now;
-        return RestartAll(Now);
+        FLastFence = now;
+        return RestartAll(now);
     }
-    QVector<quint8> Reads;
-    for (TChain &C : FChains) {
-        if (!C.Waiting || quint32(Now - C.SentAt) <= TimeOutMs) continue;
-        C.SentAt = Now;
-        Reads << C.RegNum;
+    QVector<quint8> reads;
+    for (TChain &c : FChains) {
+        if (!c.Waiting || quint32(now - c.SentAt) <= timeOutMs) continue;
+        c.SentAt = now;
+        reads << c.RegNum;
     }
-    return Reads;
+    return reads;
 }

@@ -21,23 +21,23 @@
 
 class TRequestChains {
 public:
-    TRequestChains(std::initializer_list<quint8> Charted, quint8 FenceRegister, quint32 ResyncEveryMs);
+    TRequestChains(std::initializer_list<quint8> charted, quint8 fenceRegister, quint32 resyncEveryMs);
 
     // Every chain idle and no fence waiting: the next value of a charted register starts its
     // chain again.
-    void Reset(quint32 Now);
+    void Reset(quint32 now);
     // A value of RegNum arrived at tick Now. Returns the registers to read now: the value's
     // own register, the fence register, or, once the fence is answered, every charted one.
-    QVector<quint8> Received(quint8 RegNum, quint32 Now);
+    QVector<quint8> Received(quint8 regNum, quint32 now);
     // Values of the charted registers may have come unasked since the last fence.
     void MayHaveUnasked();
     // Gives up reads (and a fence) that have waited longer than TimeOutMs at Now and returns
     // the registers to read again.
-    QVector<quint8> Expire(quint32 Now, quint32 TimeOutMs);
+    QVector<quint8> Expire(quint32 now, quint32 timeOutMs);
 
     quint8 FenceRegister() const { return FFence; }
     bool FenceWaiting() const { return FFenceWaiting; }
-    bool IsCharted(quint8 RegNum) const;
+    bool IsCharted(quint8 regNum) const;
 
 private:
     struct TChain {
@@ -45,7 +45,7 @@ private:
         bool Waiting;   // its read is on the line
         quint32 SentAt; // tick of that read
     };
-    QVector<quint8> RestartAll(quint32 Now);
+    QVector<quint8> RestartAll(quint32 now);
 
     QVector<TChain> FChains;
     quint8 FFence;

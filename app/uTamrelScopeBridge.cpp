@@ -2,8 +2,8 @@
 
 #include <QSettings>
 
-QString TamrelScopeBridgeName(bool OptionGiven, const QString &OptionValue, const QString &SettingsFilePath) {
-    if (OptionGiven) return OptionValue.trimmed();
-    const QSettings Settings(SettingsFilePath, QSettings::IniFormat);
-    return Settings.value(QLatin1String(ScopeBridgeSettingKey)).toString().trimmed();
+QString TamrelScopeBridgeName(bool optionGiven, const QString &optionValue, const QString &settingsFilePath) {
+    if (optionGiven) return optionValue.trimmed();
+    const QSettings settings(settingsFilePath, QSettings::IniFormat);
+    return settings.value(QLatin1String(ScopeBridgeSettingKey)).toString().trimmed();
 }

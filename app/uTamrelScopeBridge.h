@@ -8,4 +8,4 @@
 // The key of the setting in the settings file.
 inline constexpr char ScopeBridgeSettingKey[] = "ScopeBridge";
 
-QString TamrelScopeBridgeName(bool OptionGiven, const QString &OptionValue, const QString &SettingsFilePath);
+QString TamrelScopeBridgeName(bool optionGiven, const QString &optionValue, const QString &settingsFilePath);

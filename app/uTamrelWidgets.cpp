@@ -3,17 +3,17 @@
 #include <QGridLayout>
 #include <QRadioButton>
 
-TRadioGroup::TRadioGroup(const QString &Title, const QStringList &Items, int Columns, QWidget *Parent)
-    : QGroupBox(Title, Parent), FGroup(new QButtonGroup(this)) {
-    auto *L = new QGridLayout(this);
-    L->setContentsMargins(6, 2, 6, 2);
-    L->setVerticalSpacing(0);
-    const int Cols = qMax(1, Columns);
-    for (int i = 0; i < Items.size(); ++i) {
-        auto *B = new QRadioButton(Items[i], this);
-        FGroup->addButton(B, i);
-        FButtons.append(B);
-        L->addWidget(B, i / Cols, i % Cols);
+TRadioGroup::TRadioGroup(const QString &title, const QStringList &items, int columns, QWidget *parent)
+    : QGroupBox(title, parent), FGroup(new QButtonGroup(this)) {
+    auto *l = new QGridLayout(this);
+    l->setContentsMargins(6, 2, 6, 2);
+    l->setVerticalSpacing(0);
+    const int cols = qMax(1, columns);
+    for (int i = 0; i < items.size(); ++i) {
+        auto *b = new QRadioButton(items[i], this);
+        FGroup->addButton(b, i);
+        FButtons.append(b);
+        l->addWidget(b, i / cols, i % cols);
     }
     connect(FGroup, &QButtonGroup::idClicked, this, [this](int) {
         if (OnClick) OnClick();
@@ -24,19 +24,19 @@ int TRadioGroup::ItemIndex() const {
     return FGroup->checkedId();
 }
 
-void TRadioGroup::SetItemIndex(int Index) {
-    const int Old = ItemIndex();
-    if (Index >= 0 && Index < FButtons.size()) {
-        FButtons[Index]->setChecked(true);
-    } else if (QAbstractButton *Checked = FGroup->checkedButton()) {
+void TRadioGroup::SetItemIndex(int index) {
+    const int old = ItemIndex();
+    if (index >= 0 && index < FButtons.size()) {
+        FButtons[index]->setChecked(true);
+    } else if (QAbstractButton *checked = FGroup->checkedButton()) {
         // An exclusive group refuses to uncheck its last button.
         FGroup->setExclusive(false);
-        Checked->setChecked(false);
+        checked->setChecked(false);
         FGroup->setExclusive(true);
     }
-    if (ItemIndex() != Old && OnClick) OnClick();
+    if (ItemIndex() != old && OnClick) OnClick();
 }
 
-void TRadioGroup::SetItemText(int Index, const QString &Text) {
-    FButtons.at(Index)->setText(Text);
+void TRadioGroup::SetItemText(int index, const QString &text) {
+    FButtons.at(index)->setText(text);
 }

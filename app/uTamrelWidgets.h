@@ -11,14 +11,14 @@
 class TRadioGroup : public QGroupBox {
     Q_OBJECT
 public:
-    TRadioGroup(const QString &Title, const QStringList &Items, int Columns, QWidget *Parent = nullptr);
+    TRadioGroup(const QString &title, const QStringList &items, int columns, QWidget *parent = nullptr);
 
     int ItemIndex() const;
     // An index outside the items leaves no item selected.
-    void SetItemIndex(int Index);
+    void SetItemIndex(int index);
     int Count() const { return int(FButtons.size()); }
-    QAbstractButton *Item(int Index) const { return FButtons.at(Index); }
-    void SetItemText(int Index, const QString &Text);
+    QAbstractButton *Item(int index) const { return FButtons.at(index); }
+    void SetItemText(int index, const QString &text);
 
     std::function<void()> OnClick;
 

@@ -60,26 +60,26 @@ void TrazerCloseLiveMutex(TTrazerHandle &Mutex, const QString &) {
 
 namespace {
 
-QByteArray PosixName(const QString &Name) {
-    return '/' + Name.toUtf8();
+QByteArray PosixName(const QString &name) {
+    return '/' + name.toUtf8();
 }
 
 // Handle 0 means "none", so a descriptor must never be 0 (nor another standard stream).
-int AboveStandardStreams(int Fd) {
-    if (Fd < 0 || Fd > 2) return Fd;
-    const int moved = fcntl(Fd, F_DUPFD_CLOEXEC, 3);
-    close(Fd);
+int AboveStandardStreams(int fd) {
+    if (fd < 0 || fd > 2) return fd;
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    close(fd);
     return moved;
 }
 
-int OpenShared(const QString &Name) {
-    return AboveStandardStreams(shm_open(PosixName(Name).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+int OpenShared(const QString &name) {
+    return AboveStandardStreams(shm_open(PosixName(name).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
 }
 
 // A client's probe holds the exclusive lock for an instant; a few short tries get past it.
-bool FlockBriefly(int Fd, int Operation) {
+bool FlockBriefly(int fd, int operation) {
     for (int attempt = 0; attempt < 20; ++attempt) {
-        if (flock(Fd, Operation | LOCK_NB) == 0) return true;
+        if (flock(fd, operation | LOCK_NB) == 0) return true;
         if (errno != EWOULDBLOCK && errno != EINTR) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -88,16 +88,16 @@ bool FlockBriefly(int Fd, int Operation) {
 
 } // namespace
 
-TTrazerMapping TrazerCreateMapping(const QString &Name, qsizetype Size) {
+TTrazerMapping TrazerCreateMapping(const QString &name, qsizetype size) {
     TTrazerMapping mapping;
-    const int fd = OpenShared(Name);
+    const int fd = OpenShared(name);
     if (fd < 0) return mapping;
     struct stat st {};
-    if (fstat(fd, &st) != 0 || (st.st_size != off_t(Size) && ftruncate(fd, off_t(Size)) != 0)) {
+    if (fstat(fd, &st) != 0 || (st.st_size != off_t(size) && ftruncate(fd, off_t(size)) != 0)) {
         close(fd);
         return mapping;
     }
-    void *address = mmap(nullptr, size_t(Size), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    void *address = mmap(nullptr, size_t(size), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (address == MAP_FAILED) {
         close(fd);
         return mapping;
@@ -107,8 +107,8 @@ TTrazerMapping TrazerCreateMapping(const QString &Name, qsizetype Size) {
     return mapping;
 }
 
-TTrazerHandle TrazerCreateLiveMutex(const QString &Name) {
-    const int fd = OpenShared(Name + QStringLiteral("Mutex"));
+TTrazerHandle TrazerCreateLiveMutex(const QString &name) {
+    const int fd = OpenShared(name + QStringLiteral("Mutex"));
     if (fd < 0) return 0;
     // Shared: servers of the same name (in this or another process) live side by side.
     if (!FlockBriefly(fd, LOCK_SH)) {
@@ -118,34 +118,34 @@ TTrazerHandle TrazerCreateLiveMutex(const QString &Name) {
     return fd;
 }
 
-void TrazerCloseMapping(TTrazerMapping &Mapping, qsizetype Size) {
-    if (Mapping.Address) munmap(Mapping.Address, size_t(Size));
-    if (Mapping.Handle) close(int(Mapping.Handle));
-    Mapping = {};
+void TrazerCloseMapping(TTrazerMapping &mapping, qsizetype size) {
+    if (mapping.Address) munmap(mapping.Address, size_t(size));
+    if (mapping.Handle) close(int(mapping.Handle));
+    mapping = {};
 }
 
-void TrazerCloseLiveMutex(TTrazerHandle &Mutex, const QString &Name) {
-    if (!Mutex) return;
-    const int fd = int(Mutex);
-    Mutex = 0;
+void TrazerCloseLiveMutex(TTrazerHandle &mutex, const QString &name) {
+    if (!mutex) return;
+    const int fd = int(mutex);
+    mutex = 0;
     // The exclusive lock is granted only when no other server of this name lives.
     if (FlockBriefly(fd, LOCK_EX)) {
-        shm_unlink(PosixName(Name).constData());
-        shm_unlink(PosixName(Name + QStringLiteral("Mutex")).constData());
+        shm_unlink(PosixName(name).constData());
+        shm_unlink(PosixName(name + QStringLiteral("Mutex")).constData());
     }
     close(fd);
 }
 
 #endif
 
-void TrazerWriteRegistryValue(const QString &Name) {
+void TrazerWriteRegistryValue(const QString &name) {
     QSettings settings(QStringLiteral("Kavetta"), QStringLiteral("Trazer"));
-    settings.setValue(Name, QStringLiteral(""));
+    settings.setValue(name, QStringLiteral(""));
     settings.sync();
 }
 
-void TrazerDeleteRegistryValue(const QString &Name) {
+void TrazerDeleteRegistryValue(const QString &name) {
     QSettings settings(QStringLiteral("Kavetta"), QStringLiteral("Trazer"));
-    settings.remove(Name);
+    settings.remove(name);
     settings.sync();
 }

@@ -20,18 +20,18 @@ struct TTrazerMapping {
 
 // Creates the block of Size bytes under Name, or opens the existing one of that name (brought
 // to Size), and maps it whole for reading and writing. Handle 0 and a null address on failure.
-TTrazerMapping TrazerCreateMapping(const QString &Name, qsizetype Size);
+TTrazerMapping TrazerCreateMapping(const QString &name, qsizetype size);
 // Creates or opens the liveness object of Name ("Mutex" is appended here) and marks this
 // server as living on it; 0 on failure. The server never waits on it.
-TTrazerHandle TrazerCreateLiveMutex(const QString &Name);
+TTrazerHandle TrazerCreateLiveMutex(const QString &name);
 
 // Unmaps the block and closes its handle; each part only if present.
-void TrazerCloseMapping(TTrazerMapping &Mapping, qsizetype Size);
+void TrazerCloseMapping(TTrazerMapping &mapping, qsizetype size);
 // Ends this server's mark on the liveness object and closes it. On Linux the names /<name>
 // and /<name>Mutex are removed when no other server of that name lives, as the host removes
 // a mapping and a mutex with their last handle on Windows.
-void TrazerCloseLiveMutex(TTrazerHandle &Mutex, const QString &Name);
+void TrazerCloseLiveMutex(TTrazerHandle &mutex, const QString &name);
 
 // The announcement: the empty string value Name under the user's "Kavetta"/"Trazer" settings.
-void TrazerWriteRegistryValue(const QString &Name);
-void TrazerDeleteRegistryValue(const QString &Name);
+void TrazerWriteRegistryValue(const QString &name);
+void TrazerDeleteRegistryValue(const QString &name);

@@ -22,16 +22,16 @@ constexpr std::size_t OffsetParameter4Size = offsetof(TTrazerSharedRecordExt, Pa
 constexpr std::size_t OffsetParameter4Buffer = offsetof(TTrazerSharedRecordExt, Parameter4Buffer);
 
 // The command record's Command and Status bytes: the companion writes them at any time.
-std::atomic_ref<quint8> ExtByte(TTrazerSharedRecordExt *Ext, std::size_t Offset) {
-    return std::atomic_ref<quint8>(reinterpret_cast<quint8 *>(Ext)[Offset]);
+std::atomic_ref<quint8> ExtByte(TTrazerSharedRecordExt *ext, std::size_t offset) {
+    return std::atomic_ref<quint8>(reinterpret_cast<quint8 *>(ext)[offset]);
 }
 
-bool StoresRawBytes(TKvRegisterType Type) {
-    return Type == rtBinary || Type == rtString || Type == rtBinStream;
+bool StoresRawBytes(TKvRegisterType type) {
+    return type == rtBinary || type == rtString || type == rtBinStream;
 }
 
-std::shared_ptr<ITrazerServer> MakeTrazerServer(TKvProtocol *AKvProtocol, const QString &TrazerServerName) {
-    return std::make_shared<TTrazerServer>(AKvProtocol, TrazerServerName);
+std::shared_ptr<ITrazerServer> MakeTrazerServer(TKvProtocol *aKvProtocol, const QString &trazerServerName) {
+    return std::make_shared<TTrazerServer>(aKvProtocol, trazerServerName);
 }
 
 // Linking this library is what gives engines constructed with a server name their server.
@@ -41,8 +41,8 @@ struct TTrazerFactoryInstaller {
 
 } // namespace
 
-QString TTrazerServer::RegisterServerNameFor(const QString &TrazerServerName) {
-    QString name = TrazerServerName.isEmpty() ? QStringLiteral("TKvProtocol") : TrazerServerName;
+QString TTrazerServer::RegisterServerNameFor(const QString &trazerServerName) {
+    QString name = trazerServerName.isEmpty() ? QStringLiteral("TKvProtocol") : trazerServerName;
     const QLatin1String terminal("Terminal");
     const qsizetype at = name.indexOf(terminal, 0, Qt::CaseInsensitive);
     if (at >= 0) name.remove(at, terminal.size());
@@ -50,9 +50,9 @@ QString TTrazerServer::RegisterServerNameFor(const QString &TrazerServerName) {
     return name;
 }
 
-TTrazerServer::TTrazerServer(TKvProtocol *AKvProtocol, const QString &TrazerServerName)
-    : FKvProtocol(AKvProtocol) {
-    RegisterServerName = RegisterServerNameFor(TrazerServerName);
+TTrazerServer::TTrazerServer(TKvProtocol *aKvProtocol, const QString &trazerServerName)
+    : FKvProtocol(aKvProtocol) {
+    RegisterServerName = RegisterServerNameFor(trazerServerName);
     InputBufferSizeActual = TrazerInputBufferSize;
     const TTrazerMapping mapping =
         TrazerCreateMapping(RegisterServerName, TrazerBlockSize(InputBufferSizeActual));
@@ -74,8 +74,8 @@ TTrazerServer::TTrazerServer(TKvProtocol *AKvProtocol, const QString &TrazerServ
     HMutexProtocolLive = TrazerCreateLiveMutex(RegisterServerName);
     TrazerWriteRegistryValue(RegisterServerName);
     FAnnounced = true;
-    FKvProtocol->OnReceivedRegisterTrazer = [this](TKvProtocol *Sender, quint8 RegNum) {
-        OnReceivedRegister(Sender, RegNum);
+    FKvProtocol->OnReceivedRegisterTrazer = [this](TKvProtocol *sender, quint8 regNum) {
+        OnReceivedRegister(sender, regNum);
     };
 }
 
@@ -107,18 +107,18 @@ void TTrazerServer::ReleaseSpinLock() {
     TTrazerSpinLock(SpinlockWord()).Unlock();
 }
 
-void TTrazerServer::OnReceivedRegister(TKvProtocol *SenderKvProtocol, quint8 RegNum) {
-    Q_UNUSED(SenderKvProtocol);
-    if (PSharedBuffer && RegNum == 254 && FKvProtocol->Registers[254].RegType == rtBinStream) {
+void TTrazerServer::OnReceivedRegister(TKvProtocol *senderKvProtocol, quint8 regNum) {
+    Q_UNUSED(senderKvProtocol);
+    if (PSharedBuffer && regNum == 254 && FKvProtocol->Registers[254].RegType == rtBinStream) {
         // A buffer marked full records nothing and serves no command for this value.
         if (TrazerLoad<qint32>(PSharedBuffer, OffsetInputBufferCount) == InputBufferSizeActual) return;
         if (AppendRecord(FKvProtocol->Registers[254].RawData) == TAppend::BufferFull) return;
     }
-    OnRegisterUpdate(RegNum);
+    OnRegisterUpdate(regNum);
 }
 
-TTrazerServer::TAppend TTrazerServer::AppendRecord(const QByteArray &Value) {
-    const qint64 length = Value.size();
+TTrazerServer::TAppend TTrazerServer::AppendRecord(const QByteArray &value) {
+    const qint64 length = value.size();
     // A value that could never fit is not recorded, and what the companion has not read stays.
     if (length > qint64(InputBufferSizeActual) - TrazerRecordHeaderSize) return TAppend::Skipped;
     if (!TakeSpinLock()) return TAppend::Skipped;
@@ -133,17 +133,17 @@ TTrazerServer::TAppend TTrazerServer::AppendRecord(const QByteArray &Value) {
     uchar *record = PInputBuffer + count;
     record[0] = TrazerRecordMarker;
     TrazerStore<quint32>(record, 1, quint32(length));
-    if (length > 0) std::memcpy(record + TrazerRecordHeaderSize, Value.constData(), std::size_t(length));
+    if (length > 0) std::memcpy(record + TrazerRecordHeaderSize, value.constData(), std::size_t(length));
     TrazerStore<qint32>(PSharedBuffer, OffsetInputBufferCount,
                         qint32(count + TrazerRecordHeaderSize + length));
     ReleaseSpinLock();
     return TAppend::Written;
 }
 
-void TTrazerServer::OnRegisterUpdate(quint8 RegNum) {
+void TTrazerServer::OnRegisterUpdate(quint8 regNum) {
     if (!PSharedBuffer) return;
     ServeWriteRequest();
-    ServeReadRequest(RegNum);
+    ServeReadRequest(regNum);
 }
 
 void TTrazerServer::ServeWriteRequest() {
@@ -167,24 +167,24 @@ void TTrazerServer::ServeWriteRequest() {
         const QByteArray before = reg.RawData;
         try {
             VariantToRegister(reg, QVariant::fromValue<quint32>(param));
-        } catch (const EKvConvertError &Error) {
+        } catch (const EKvConvertError &error) {
             reg.RawData = before;
             FKvProtocol->LogMessage(QStringLiteral("TrazerServer: write of reg %1 := %2 dropped: %3")
                                         .arg(regNum)
                                         .arg(param)
-                                        .arg(QString::fromUtf8(Error.what())));
+                                        .arg(QString::fromUtf8(error.what())));
             return;
         }
     }
     FKvProtocol->WriteRegister(regNum, 0, {}, {});
 }
 
-void TTrazerServer::ServeReadRequest(quint8 RegNum) {
+void TTrazerServer::ServeReadRequest(quint8 regNum) {
     if (ExtByte(PSharedBufferExt, OffsetCommand).load(std::memory_order_acquire) != tzcReadReg) return;
     std::atomic_ref<quint8> status = ExtByte(PSharedBufferExt, OffsetStatus);
     if (status.load(std::memory_order_acquire) == tzsAsyncStarted &&
-        TrazerLoad<quint32>(PSharedBufferExt, OffsetParameter1RegNum) == RegNum) {
-        const TKvRegister &reg = FKvProtocol->Registers[RegNum];
+        TrazerLoad<quint32>(PSharedBufferExt, OffsetParameter1RegNum) == regNum) {
+        const TKvRegister &reg = FKvProtocol->Registers[regNum];
         const QVariant value = RegisterToVariant(reg);
         bool numeric = false;
         const double number = value.typeId() == QMetaType::QByteArray ? 0.0 : value.toDouble(&numeric);

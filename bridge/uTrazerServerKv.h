@@ -25,20 +25,20 @@ public:
     // AKvProtocol: the engine served, not owned. An empty name stands for the engine's class.
     // A block that cannot be created or mapped leaves the server inert: no liveness object,
     // no announcement, no hook, handlers that do nothing.
-    TTrazerServer(TKvProtocol *AKvProtocol, const QString &TrazerServerName);
+    TTrazerServer(TKvProtocol *aKvProtocol, const QString &trazerServerName);
     ~TTrazerServer() override;
     TTrazerServer(const TTrazerServer &) = delete;
     TTrazerServer &operator=(const TTrazerServer &) = delete;
 
     // The engine's OnReceivedRegisterTrazer: every register value of command 7/18, before the
     // engine's own notification. Records register 254's values, then serves the commands.
-    void OnReceivedRegister(TKvProtocol *SenderKvProtocol, quint8 RegNum);
+    void OnReceivedRegister(TKvProtocol *senderKvProtocol, quint8 regNum);
     // Serves the companion's write request and read handshake.
-    void OnRegisterUpdate(quint8 RegNum);
+    void OnRegisterUpdate(quint8 regNum);
 
     // The published name: "Terminal" removed once in any letter case, then a leading T that
     // comes before another upper-case letter (TTerminalRig and TerminalRig give Rig).
-    static QString RegisterServerNameFor(const QString &TrazerServerName);
+    static QString RegisterServerNameFor(const QString &trazerServerName);
 
     // Longest wait for the spin lock. A companion holds it only to copy a few bytes; one that
     // died holding it costs this once, after which each handler tries only once until the
@@ -56,9 +56,9 @@ public:
 
 private:
     enum class TAppend { Written, Skipped, BufferFull };
-    TAppend AppendRecord(const QByteArray &Value);
+    TAppend AppendRecord(const QByteArray &value);
     void ServeWriteRequest();
-    void ServeReadRequest(quint8 RegNum);
+    void ServeReadRequest(quint8 regNum);
     bool TakeSpinLock();
     void ReleaseSpinLock();
     std::int32_t *SpinlockWord() const;

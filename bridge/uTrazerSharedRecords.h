@@ -51,8 +51,8 @@ static_assert(offsetof(TTrazerSharedRecordExt, Parameter4Size) == 19);
 static_assert(offsetof(TTrazerSharedRecordExt, Parameter4Buffer) == 20);
 static_assert(sizeof(TTrazerSharedRecordExt) == 276);
 
-constexpr qsizetype TrazerBlockSize(qint32 InputBufferSize) {
-    return qsizetype(sizeof(TTrazerSharedRecord)) + InputBufferSize +
+constexpr qsizetype TrazerBlockSize(qint32 inputBufferSize) {
+    return qsizetype(sizeof(TTrazerSharedRecord)) + inputBufferSize +
            qsizetype(sizeof(TTrazerSharedRecordExt));
 }
 
@@ -62,9 +62,9 @@ constexpr qint32 TrazerRecordHeaderSize = 5;
 
 // Fields are read and written through their offsets, little-endian, whatever the host's
 // alignment rules: most of them do not sit on their natural boundary.
-template <typename T> T TrazerLoad(const void *Record, std::size_t Offset) {
-    return qFromLittleEndian<T>(static_cast<const uchar *>(Record) + Offset);
+template <typename T> T TrazerLoad(const void *record, std::size_t offset) {
+    return qFromLittleEndian<T>(static_cast<const uchar *>(record) + offset);
 }
-template <typename T> void TrazerStore(void *Record, std::size_t Offset, T Value) {
-    qToLittleEndian<T>(Value, static_cast<uchar *>(Record) + Offset);
+template <typename T> void TrazerStore(void *record, std::size_t offset, T value) {
+    qToLittleEndian<T>(value, static_cast<uchar *>(record) + offset);
 }

@@ -5,9 +5,9 @@
 
 #include <thread>
 
-bool TTrazerSpinLock::Lock(quint32 MaxWaitMs) {
+bool TTrazerSpinLock::Lock(quint32 maxWaitMs) {
     if (TryLock()) return true;
-    const quint32 deadline = KvPlatform::TickCount() + MaxWaitMs;
+    const quint32 deadline = KvPlatform::TickCount() + maxWaitMs;
     for (;;) {
         std::this_thread::yield();
         if (TryLock()) return true;

@@ -11,7 +11,7 @@
 class TTrazerSpinLock {
 public:
     // Word: the block's first 4 bytes (the mapping starts on a page, so it is aligned).
-    explicit TTrazerSpinLock(std::int32_t *Word) : FWord(Word) {}
+    explicit TTrazerSpinLock(std::int32_t *word) : FWord(word) {}
 
     // One attempt.
     bool TryLock() {
@@ -20,7 +20,7 @@ public:
             expected, 1, std::memory_order_acquire, std::memory_order_relaxed);
     }
     // Tries until the lock is taken or MaxWaitMs milliseconds have passed. False: not taken.
-    bool Lock(quint32 MaxWaitMs);
+    bool Lock(quint32 maxWaitMs);
     void Unlock() { std::atomic_ref<std::int32_t>(*FWord).fetch_sub(1, std::memory_order_release); }
     // The word as it is now (0 free, 1 taken, anything else written by a faulty client).
     std::int32_t Peek() const {

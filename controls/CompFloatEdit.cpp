@@ -12,11 +12,11 @@
 using namespace CompFloatEditText;
 
 namespace {
-bool DefaultQuestion(QWidget *Parent, const QString &Caption, const QString &Text) {
+bool DefaultQuestion(QWidget *parent, const QString &caption, const QString &text) {
     // The composed text separates its lines with a carriage return; the box breaks on a newline.
-    QString shown = Text;
+    QString shown = text;
     shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return QMessageBox::warning(Parent, Caption, shown, QMessageBox::Yes | QMessageBox::No,
+    return QMessageBox::warning(parent, caption, shown, QMessageBox::Yes | QMessageBox::No,
                                 QMessageBox::Yes) == QMessageBox::Yes;
 }
 
@@ -33,7 +33,7 @@ qint64 SaturatingAdd(qint64 a, qint64 b) {
 }
 } // namespace
 
-TFloatEdit::TFloatEdit(QWidget *AOwner) : QLineEdit(AOwner) {
+TFloatEdit::TFloatEdit(QWidget *aOwner) : QLineEdit(aOwner) {
     setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     // First connection, so the flags are up to date before any user handler of textChanged runs.
     connect(this, &QLineEdit::textChanged, this, &TFloatEdit::OnTextEdited);
@@ -45,9 +45,9 @@ TFloatEdit::TFloatEdit(QWidget *AOwner) : QLineEdit(AOwner) {
 
 TFloatEdit::~TFloatEdit() = default;
 
-TFloatEdit::TQuestionHandler TFloatEdit::SetQuestionHandler(TQuestionHandler Handler) {
+TFloatEdit::TQuestionHandler TFloatEdit::SetQuestionHandler(TQuestionHandler handler) {
     TQuestionHandler previous = QuestionHandler();
-    QuestionHandler() = std::move(Handler);
+    QuestionHandler() = std::move(handler);
     return previous;
 }
 
@@ -56,10 +56,10 @@ const QString &TFloatEdit::QuestionCaption() {
     return caption;
 }
 
-bool TFloatEdit::Ask(const QString &Text) {
+bool TFloatEdit::Ask(const QString &text) {
     const TQuestionHandler &handler = QuestionHandler();
-    if (handler) return handler(this, QuestionCaption(), Text);
-    return DefaultQuestion(this, QuestionCaption(), Text);
+    if (handler) return handler(this, QuestionCaption(), text);
+    return DefaultQuestion(this, QuestionCaption(), text);
 }
 
 void TFloatEdit::OnTextEdited() {
@@ -131,17 +131,17 @@ QVariant TFloatEdit::ValueVar() {
 
 // ---- writing the value ------------------------------------------------------------------
 
-void TFloatEdit::SetValueFloat(long double Value) {
-    if (std::isnan(Value)) {
+void TFloatEdit::SetValueFloat(long double value) {
+    if (std::isnan(value)) {
         SetValueVar(QVariant());
         return;
     }
     try {
         if (FIntegerMode) {
-            SetValueInt(TruncToInt64(Value));
+            SetValueInt(TruncToInt64(value));
             return;
         }
-        const long double x = std::min(std::max(Value, FMinValueFloat), FMaxValueFloat);
+        const long double x = std::min(std::max(value, FMinValueFloat), FMaxValueFloat);
         // A write that would not change what is shown leaves the text alone, but only while the
         // stored value is inside the range: a typed value just outside it must still become the bound.
         const bool storedInRange = FValueFloat >= FMinValueFloat && FValueFloat <= FMaxValueFloat;
@@ -160,13 +160,13 @@ void TFloatEdit::SetValueFloat(long double Value) {
     }
 }
 
-void TFloatEdit::SetValueInt(qint64 Value) {
+void TFloatEdit::SetValueInt(qint64 value) {
     if (!FIntegerMode) {
-        SetValueFloat(static_cast<long double>(Value));
+        SetValueFloat(static_cast<long double>(value));
         return;
     }
     try {
-        const qint64 n = std::min(std::max(Value, FMinValueInt), FMaxValueInt);
+        const qint64 n = std::min(std::max(value, FMinValueInt), FMaxValueInt);
         if (FValueSynchronized && FValueInt == n) return;
         FValueInt = n;
         FValueFloat = static_cast<long double>(n);
@@ -178,15 +178,15 @@ void TFloatEdit::SetValueInt(qint64 Value) {
     }
 }
 
-void TFloatEdit::SetValueVar(const QVariant &Value) {
-    bool ok = Value.isValid() && !Value.isNull();
+void TFloatEdit::SetValueVar(const QVariant &value) {
+    bool ok = value.isValid() && !value.isNull();
     qint64 n = 0;
     double f = 0;
     if (ok) {
         if (FIntegerMode)
-            n = Value.toLongLong(&ok);
+            n = value.toLongLong(&ok);
         else
-            f = Value.toDouble(&ok);
+            f = value.toDouble(&ok);
     }
     if (!ok) {
         if (FEnableEmpty) {
@@ -206,8 +206,8 @@ void TFloatEdit::SetValueVar(const QVariant &Value) {
 
 // ---- display ----------------------------------------------------------------------------
 
-QString TFloatEdit::FormatFloat(long double Value) const {
-    QString s = FormatFixed(Value, FPrecision, FDigits);
+QString TFloatEdit::FormatFloat(long double value) const {
+    QString s = FormatFixed(value, FPrecision, FDigits);
     const QString point = QLocale().decimalPoint();
     if (point != QLatin1String(".")) s.replace(QLatin1Char('.'), point);
     return s;
@@ -248,24 +248,24 @@ void TFloatEdit::SetPrecisionDigits(int aPrecision, int aDigits) {
 
 // ---- ranges and defaults ----------------------------------------------------------------
 
-void TFloatEdit::SetMaxValueFloat(long double Value) {
-    FMaxValueFloat = Value;
+void TFloatEdit::SetMaxValueFloat(long double value) {
+    FMaxValueFloat = value;
     if (!(FMaxValueFloat > FMinValueFloat)) FMaxValueFloat = FMinValueFloat + 1;
     const long double v = ValueFloat();
     if (!(v <= FMaxValueFloat)) SetValueFloat(FMaxValueFloat);
     if (FValueDefaultFloat > FMaxValueFloat) FValueDefaultFloat = FMaxValueFloat;
 }
 
-void TFloatEdit::SetMinValueFloat(long double Value) {
-    FMinValueFloat = Value;
+void TFloatEdit::SetMinValueFloat(long double value) {
+    FMinValueFloat = value;
     if (!(FMinValueFloat < FMaxValueFloat)) FMinValueFloat = FMaxValueFloat - 1;
     const long double v = ValueFloat();
     if (!(v >= FMinValueFloat)) SetValueFloat(FMinValueFloat);
     if (FValueDefaultFloat < FMinValueFloat) FValueDefaultFloat = FMinValueFloat;
 }
 
-void TFloatEdit::SetMaxValueInt(qint64 Value) {
-    FMaxValueInt = Value;
+void TFloatEdit::SetMaxValueInt(qint64 value) {
+    FMaxValueInt = value;
     if (FMaxValueInt <= FMinValueInt) {
         // At the top of the 64-bit range the minimum gives way instead.
         if (FMinValueInt == std::numeric_limits<qint64>::max()) FMinValueInt = FMinValueInt - 1;
@@ -275,8 +275,8 @@ void TFloatEdit::SetMaxValueInt(qint64 Value) {
     if (FValueDefaultInt > FMaxValueInt) FValueDefaultInt = FMaxValueInt;
 }
 
-void TFloatEdit::SetMinValueInt(qint64 Value) {
-    FMinValueInt = Value;
+void TFloatEdit::SetMinValueInt(qint64 value) {
+    FMinValueInt = value;
     if (FMinValueInt >= FMaxValueInt) {
         if (FMaxValueInt == std::numeric_limits<qint64>::min()) FMaxValueInt = FMaxValueInt + 1;
         FMinValueInt = FMaxValueInt - 1;
@@ -285,55 +285,55 @@ void TFloatEdit::SetMinValueInt(qint64 Value) {
     if (FValueDefaultInt < FMinValueInt) FValueDefaultInt = FMinValueInt;
 }
 
-void TFloatEdit::SetValueDefaultInt(qint64 Value) {
-    FValueDefaultInt = Value;
+void TFloatEdit::SetValueDefaultInt(qint64 value) {
+    FValueDefaultInt = value;
     if (FValueDefaultInt > FMaxValueInt) FValueDefaultInt = FMaxValueInt;
     if (FValueDefaultInt < FMinValueInt) FValueDefaultInt = FMinValueInt;
 }
 
-void TFloatEdit::SetValueDefaultFloat(long double Value) {
-    FValueDefaultFloat = Value;
+void TFloatEdit::SetValueDefaultFloat(long double value) {
+    FValueDefaultFloat = value;
     if (FValueDefaultFloat > FMaxValueFloat) FValueDefaultFloat = FMaxValueFloat;
     if (FValueDefaultFloat < FMinValueFloat) FValueDefaultFloat = FMinValueFloat;
 }
 
 // ---- other settings ---------------------------------------------------------------------
 
-void TFloatEdit::SetIntegerMode(bool Value) {
-    if (Value == FIntegerMode) return;
-    FIntegerMode = Value;
+void TFloatEdit::SetIntegerMode(bool value) {
+    if (value == FIntegerMode) return;
+    FIntegerMode = value;
     ShowValue();
 }
 
-void TFloatEdit::SetEnableEmpty(bool Value) {
-    if (Value == FEnableEmpty) return;
-    FEnableEmpty = Value;
+void TFloatEdit::SetEnableEmpty(bool value) {
+    if (value == FEnableEmpty) return;
+    FEnableEmpty = value;
     if (!FEnableEmpty && text().isEmpty()) setText(QStringLiteral("0"));
 }
 
-void TFloatEdit::SetIncrementSM(long double Value) {
-    FIncrementSM = std::fabs(Value);
+void TFloatEdit::SetIncrementSM(long double value) {
+    FIncrementSM = std::fabs(value);
 }
-void TFloatEdit::SetIncrement(long double Value) {
-    FIncrement = std::fabs(Value);
+void TFloatEdit::SetIncrement(long double value) {
+    FIncrement = std::fabs(value);
 }
-void TFloatEdit::SetIncrementPg(long double Value) {
-    FIncrementPg = std::fabs(Value);
+void TFloatEdit::SetIncrementPg(long double value) {
+    FIncrementPg = std::fabs(value);
 }
 
-void TFloatEdit::SetAssociateUpDn(QWidget *Value) {
-    FAssociateUpDn = Value;
+void TFloatEdit::SetAssociateUpDn(QWidget *value) {
+    FAssociateUpDn = value;
     if (FAssociateUpDn) FAssociateUpDn->setEnabled(isEnabled());
 }
 
-void TFloatEdit::changeEvent(QEvent *Event) {
-    QLineEdit::changeEvent(Event);
-    if (Event->type() == QEvent::EnabledChange && FAssociateUpDn) FAssociateUpDn->setEnabled(isEnabled());
+void TFloatEdit::changeEvent(QEvent *event) {
+    QLineEdit::changeEvent(event);
+    if (event->type() == QEvent::EnabledChange && FAssociateUpDn) FAssociateUpDn->setEnabled(isEnabled());
 }
 
 // ---- stepping ---------------------------------------------------------------------------
 
-void TFloatEdit::IncrementValue(int Increments, int aIncMode) {
+void TFloatEdit::IncrementValue(int increments, int aIncMode) {
     if (isReadOnly()) return;
     // A step commits the text being typed: the stepped value is what the user wants now.
     EndUserEdit(true);
@@ -342,7 +342,7 @@ void TFloatEdit::IncrementValue(int Increments, int aIncMode) {
         step = FIncrementSM;
     else if (aIncMode == 2)
         step = FIncrementPg;
-    const long double d = static_cast<long double>(Increments) * step;
+    const long double d = static_cast<long double>(increments) * step;
     if (FIntegerMode) {
         const qint64 k = TruncToInt64(d);
         if (k != 0) SetValueInt(SaturatingAdd(ValueInt(), k));
@@ -352,6 +352,6 @@ void TFloatEdit::IncrementValue(int Increments, int aIncMode) {
     Validate(FAutoCorretion, FAutoCorretionAsk);
 }
 
-void TFloatEdit::IncrementValue(int Increments, bool aLargeInc) {
-    IncrementValue(Increments, aLargeInc ? 2 : 1);
+void TFloatEdit::IncrementValue(int increments, bool aLargeInc) {
+    IncrementValue(increments, aLargeInc ? 2 : 1);
 }

@@ -14,82 +14,82 @@ class TFloatEdit : public QLineEdit {
     Q_OBJECT
 public:
     // Notification with the control as sender.
-    using TNotifyEvent = std::function<void(QObject *Sender)>;
+    using TNotifyEvent = std::function<void(QObject *sender)>;
     // A wheel handler of the user; setting Handled stops the field's own stepping.
-    using TMouseWheelEvent = std::function<void(QObject *Sender, QWheelEvent *Event, bool &Handled)>;
+    using TMouseWheelEvent = std::function<void(QObject *sender, QWheelEvent *event, bool &handled)>;
     // Asks a Yes/No question on behalf of a field; returns true for Yes. The field never opens a
     // message box itself: it goes through this handler, which shows the application's box by default.
     using TQuestionHandler =
-        std::function<bool(QWidget *Parent, const QString &Caption, const QString &Text)>;
+        std::function<bool(QWidget *parent, const QString &caption, const QString &text)>;
 
-    explicit TFloatEdit(QWidget *AOwner = nullptr);
+    explicit TFloatEdit(QWidget *aOwner = nullptr);
     ~TFloatEdit() override;
 
     // Replaces the question handler of every field; an empty handler restores the message box.
     // Returns the handler that was in use.
-    static TQuestionHandler SetQuestionHandler(TQuestionHandler Handler);
+    static TQuestionHandler SetQuestionHandler(TQuestionHandler handler);
     static const QString &QuestionCaption();
 
     void ShowValue();
-    int Validate(bool AutoCorrect, bool AutoCorrectAsk);
+    int Validate(bool autoCorrect, bool autoCorrectAsk);
     int doValidate();
-    void IncrementValue(int Increments, int aIncMode);
-    void IncrementValue(int Increments, bool aLargeInc);
+    void IncrementValue(int increments, int aIncMode);
+    void IncrementValue(int increments, bool aLargeInc);
     void SetPrecisionDigits(int aPrecision, int aDigits);
-    void AssignTo(QLineEdit *Dest);
+    void AssignTo(QLineEdit *dest);
 
     long double MaxValueFloat() const { return FMaxValueFloat; }
-    void SetMaxValueFloat(long double Value);
+    void SetMaxValueFloat(long double value);
     long double MinValueFloat() const { return FMinValueFloat; }
-    void SetMinValueFloat(long double Value);
+    void SetMinValueFloat(long double value);
     qint64 MaxValueInt() const { return FMaxValueInt; }
-    void SetMaxValueInt(qint64 Value);
+    void SetMaxValueInt(qint64 value);
     qint64 MinValueInt() const { return FMinValueInt; }
-    void SetMinValueInt(qint64 Value);
+    void SetMinValueInt(qint64 value);
 
     qint64 ValueInt();
-    void SetValueInt(qint64 Value);
+    void SetValueInt(qint64 value);
     long double ValueFloat();
-    void SetValueFloat(long double Value);
+    void SetValueFloat(long double value);
     QVariant ValueVar();
-    void SetValueVar(const QVariant &Value);
+    void SetValueVar(const QVariant &value);
 
     qint64 ValueDefaultInt() const { return FValueDefaultInt; }
-    void SetValueDefaultInt(qint64 Value);
+    void SetValueDefaultInt(qint64 value);
     long double ValueDefaultFloat() const { return FValueDefaultFloat; }
-    void SetValueDefaultFloat(long double Value);
+    void SetValueDefaultFloat(long double value);
 
     int Precision() const { return FPrecision; }
-    void SetPrecision(int Value) { SetPrecisionDigits(Value, FDigits); }
+    void SetPrecision(int value) { SetPrecisionDigits(value, FDigits); }
     int Digits() const { return FDigits; }
-    void SetDigits(int Value) { SetPrecisionDigits(FPrecision, Value); }
+    void SetDigits(int value) { SetPrecisionDigits(FPrecision, value); }
 
     bool IntegerMode() const { return FIntegerMode; }
-    void SetIntegerMode(bool Value);
+    void SetIntegerMode(bool value);
     bool EnableEmpty() const { return FEnableEmpty; }
-    void SetEnableEmpty(bool Value);
+    void SetEnableEmpty(bool value);
 
     long double IncrementSM() const { return FIncrementSM; }
-    void SetIncrementSM(long double Value);
+    void SetIncrementSM(long double value);
     long double Increment() const { return FIncrement; }
-    void SetIncrement(long double Value);
+    void SetIncrement(long double value);
     long double IncrementPg() const { return FIncrementPg; }
-    void SetIncrementPg(long double Value);
+    void SetIncrementPg(long double value);
 
     QString FieldName() const { return FFieldName; }
-    void SetFieldName(const QString &Value) { FFieldName = Value; }
+    void SetFieldName(const QString &value) { FFieldName = value; }
     bool AutoCorretion() const { return FAutoCorretion; }
-    void SetAutoCorretion(bool Value) { FAutoCorretion = Value; }
+    void SetAutoCorretion(bool value) { FAutoCorretion = value; }
     bool AutoCorretionAsk() const { return FAutoCorretionAsk; }
-    void SetAutoCorretionAsk(bool Value) { FAutoCorretionAsk = Value; }
+    void SetAutoCorretionAsk(bool value) { FAutoCorretionAsk = value; }
     bool SoftValidate() const { return FSoftValidate; }
-    void SetSoftValidate(bool Value) { FSoftValidate = Value; }
+    void SetSoftValidate(bool value) { FSoftValidate = value; }
 
     int ConvertErrorPos() const { return FErrorPos; }
     bool TextChanged() const { return FTextChanged; }
-    void SetTextChanged(bool Value) { FTextChanged = Value; }
+    void SetTextChanged(bool value) { FTextChanged = value; }
     QWidget *AssociateUpDn() const { return FAssociateUpDn; }
-    void SetAssociateUpDn(QWidget *Value);
+    void SetAssociateUpDn(QWidget *value);
     // True while a validation runs (for instance while its question is open).
     bool IsValidating() const { return ValidatingFlag; }
     // The display tolerance: writes closer than this to a synchronized value change nothing.
@@ -102,7 +102,7 @@ public:
     // once unless the user is editing; then Show is kept, in place of any kept before, and runs
     // when the edit ends without being committed: on Escape or on leaving the field. Enter or a
     // step commits the typed value and drops the kept Show. Returns true when Show ran at once.
-    bool ShowUnlessEditing(std::function<void()> Show);
+    bool ShowUnlessEditing(std::function<void()> show);
 
     TNotifyEvent OnValidate;
     TMouseWheelEvent OnMouseWheel;
@@ -110,25 +110,25 @@ public:
     TMouseWheelEvent OnMouseWheelUp;
 
 protected:
-    void keyPressEvent(QKeyEvent *Event) override;
-    void wheelEvent(QWheelEvent *Event) override;
-    void focusOutEvent(QFocusEvent *Event) override;
-    void changeEvent(QEvent *Event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     bool PasswordSet() const;
     bool EmptyAllowedAndEmpty() const;
     long double ReadTextFloat();
-    QString FormatFloat(long double Value) const;
+    QString FormatFloat(long double value) const;
     long double CorrectText();
-    bool Ask(const QString &Text);
-    bool CharAllowed(QChar Ch) const;
+    bool Ask(const QString &text);
+    bool CharAllowed(QChar ch) const;
     void OnTextEdited();
     // The text now shows the value (or, empty, no value): no user edit is going on.
     void MarkShown();
     // Ends a user edit: committed (Enter, a step) drops a kept Show; cancelled (Escape, leaving
     // the field) runs it, or, with none kept, puts the text last shown back.
-    void EndUserEdit(bool Committed);
+    void EndUserEdit(bool committed);
 
     int FErrorPos = 0;
     bool FIntegerMode = true;
@@ -165,19 +165,19 @@ namespace CompFloatEditText {
 // The field's number reading: leading blanks, optional sign, digits with an optional "." part,
 // optional exponent with "E" or "e"; nothing may follow. ErrorPos is the 1-based position at which
 // reading stopped (an empty text fails at 1), 0 on success.
-bool ReadFloat(const QString &Text, long double &Value, int &ErrorPos);
-bool ReadInt(const QString &Text, qint64 &Value, int &ErrorPos);
+bool ReadFloat(const QString &text, long double &value, int &errorPos);
+bool ReadInt(const QString &text, qint64 &value, int &errorPos);
 // A character that a number of the mode can hold: sign and digits; in float mode also ",", ".",
 // "E" and "e".
-bool CharAllowed(QChar Ch, bool IntegerMode);
+bool CharAllowed(QChar ch, bool integerMode);
 // The correction of a text that does not read as a number: drops every character the mode does not
 // allow, turns "," into ".", then keeps of the rest only what fits sign, digits, point, fraction,
 // exponent letter, exponent sign and exponent digits in this order ('1.5e+3x' -> '1.5e+3',
 // '--12' -> '-12', '1.2.3' -> '1.23'). The result may still fail to read ('-', '1e').
-QString CleanText(const QString &Text, bool IntegerMode);
+QString CleanText(const QString &text, bool integerMode);
 // Truncation toward zero that saturates at the 64-bit limits (NaN gives 0).
-qint64 TruncToInt64(long double Value);
+qint64 TruncToInt64(long double value);
 // Fixed form with Digits decimals and "." as separator, limited to Precision significant digits;
 // the exponent form when the integer part has more digits than Precision. Empty on failure.
-QString FormatFixed(long double Value, int Precision, int Digits);
+QString FormatFixed(long double value, int precision, int digits);
 } // namespace CompFloatEditText

@@ -18,8 +18,8 @@ namespace {
 // called through a copy, so it may replace itself, and a field deleted meanwhile is left alone.
 class TValidateScope {
 public:
-    TValidateScope(TFloatEdit *Edit, bool &Flag, const TFloatEdit::TNotifyEvent &Notify)
-        : FEdit(Edit), FFlag(Flag), FNotify(Notify), FUncaught(std::uncaught_exceptions()) {
+    TValidateScope(TFloatEdit *edit, bool &flag, const TFloatEdit::TNotifyEvent &notify)
+        : FEdit(edit), FFlag(flag), FNotify(notify), FUncaught(std::uncaught_exceptions()) {
         FFlag = true;
     }
     ~TValidateScope() noexcept(false) {
@@ -61,16 +61,16 @@ int TFloatEdit::doValidate() {
     return Validate(FAutoCorretion, FAutoCorretionAsk);
 }
 
-int TFloatEdit::Validate(bool AutoCorrect, bool AutoCorrectAsk) {
+int TFloatEdit::Validate(bool autoCorrect, bool autoCorrectAsk) {
     if (PasswordSet()) return 0;
     int result = 0;
     TValidateScope scope(this, ValidatingFlag, OnValidate);
 
     const QString parseQuestion =
         QStringLiteral("Неверное значение в поле ввода ") + FFieldName + QLatin1Char('\r') + kRetry;
-    auto rangeQuestion = [this](const QString &Min, const QString &Max) {
+    auto rangeQuestion = [this](const QString &min, const QString &max) {
         return QStringLiteral("Значение в поле ввода ") + FFieldName +
-               QStringLiteral(" должно находиться в диапазоне от ") + Min + QStringLiteral(" до ") + Max +
+               QStringLiteral(" должно находиться в диапазоне от ") + min + QStringLiteral(" до ") + max +
                QLatin1Char('\r') + kRetry;
     };
 
@@ -78,7 +78,7 @@ int TFloatEdit::Validate(bool AutoCorrect, bool AutoCorrectAsk) {
         qint64 v = ValueInt();
         // An allowed empty text is no parse error, whatever an earlier read left behind.
         if (EmptyAllowedAndEmpty()) FErrorPos = 0;
-        if (FErrorPos > 0 && AutoCorrect) {
+        if (FErrorPos > 0 && autoCorrect) {
             v = TruncToInt64(CorrectText());
             SetValueInt(v);
             FErrorPos = 0;
@@ -86,7 +86,7 @@ int TFloatEdit::Validate(bool AutoCorrect, bool AutoCorrectAsk) {
         if (FErrorPos > 0) {
             setCursorPosition(std::min<int>(FErrorPos, int(text().size())));
             deselect();
-            if (AutoCorrectAsk && Ask(parseQuestion)) {
+            if (autoCorrectAsk && Ask(parseQuestion)) {
                 v = TruncToInt64(CorrectText());
                 SetValueInt(v);
                 FErrorPos = 0;
@@ -98,7 +98,7 @@ int TFloatEdit::Validate(bool AutoCorrect, bool AutoCorrectAsk) {
             result = -1;
             const QString question =
                 rangeQuestion(QString::number(FMinValueInt), QString::number(FMaxValueInt));
-            if (AutoCorrect || (AutoCorrectAsk && Ask(question))) {
+            if (autoCorrect || (autoCorrectAsk && Ask(question))) {
                 SetValueInt(v < FMinValueInt ? FMinValueInt : FMaxValueInt);
                 result = 0;
             }
@@ -109,7 +109,7 @@ int TFloatEdit::Validate(bool AutoCorrect, bool AutoCorrectAsk) {
         // extended bound and report it as out of range.
         long double v = ValueFloat();
         if (EmptyAllowedAndEmpty()) FErrorPos = 0;
-        if (FErrorPos > 0 && AutoCorrect) {
+        if (FErrorPos > 0 && autoCorrect) {
             v = CorrectText();
             SetValueFloat(v);
             FErrorPos = 0;
@@ -117,7 +117,7 @@ int TFloatEdit::Validate(bool AutoCorrect, bool AutoCorrectAsk) {
         if (FErrorPos > 0) {
             setCursorPosition(std::min<int>(FErrorPos, int(text().size())));
             deselect();
-            if (AutoCorrectAsk && Ask(parseQuestion)) {
+            if (autoCorrectAsk && Ask(parseQuestion)) {
                 v = CorrectText();
                 SetValueFloat(v);
                 FErrorPos = 0;
@@ -128,7 +128,7 @@ int TFloatEdit::Validate(bool AutoCorrect, bool AutoCorrectAsk) {
         } else if (v < FMinValueFloat || !(v <= FMaxValueFloat)) {
             result = -1;
             const QString question = rangeQuestion(FormatFloat(FMinValueFloat), FormatFloat(FMaxValueFloat));
-            if (AutoCorrect || (AutoCorrectAsk && Ask(question))) {
+            if (autoCorrect || (autoCorrectAsk && Ask(question))) {
                 SetValueFloat(v < FMinValueFloat ? FMinValueFloat : FMaxValueFloat);
                 result = 0;
             }
@@ -140,8 +140,8 @@ int TFloatEdit::Validate(bool AutoCorrect, bool AutoCorrectAsk) {
 
 // ---- text correction --------------------------------------------------------------------
 
-bool TFloatEdit::CharAllowed(QChar Ch) const {
-    return CompFloatEditText::CharAllowed(Ch, FIntegerMode);
+bool TFloatEdit::CharAllowed(QChar ch) const {
+    return CompFloatEditText::CharAllowed(ch, FIntegerMode);
 }
 
 long double TFloatEdit::CorrectText() {
@@ -166,45 +166,45 @@ long double TFloatEdit::CorrectText() {
 
 // ---- keys, characters and wheel ---------------------------------------------------------
 
-void TFloatEdit::keyPressEvent(QKeyEvent *Event) {
-    const int key = Event->key();
+void TFloatEdit::keyPressEvent(QKeyEvent *event) {
+    const int key = event->key();
     if (!isReadOnly() && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
         if (Validate(FAutoCorretion, FAutoCorretionAsk) > 0) {
-            Event->accept();
+            event->accept();
             return;
         }
         EndUserEdit(true);
     }
     if (!isReadOnly() && key == Qt::Key_Escape && IsUserEditing()) {
         EndUserEdit(false);
-        Event->accept();
+        event->accept();
         return;
     }
     // Typed characters: only what a number of this mode can hold. Control characters are editing
     // keys, not characters, and pass: Backspace comes as "\b", and on X11 Delete as "\x7f".
-    const QString typed = Event->text();
-    const bool command = Event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    const QString typed = event->text();
+    const bool command = event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
     auto isControl = [](QChar c) { return c.category() == QChar::Other_Control; };
     if (!command && !std::all_of(typed.cbegin(), typed.cend(), isControl)) {
         bool allowed = !isReadOnly();
         for (QChar c : typed)
             allowed = allowed && (isControl(c) || CharAllowed(c));
         if (!allowed) {
-            Event->accept();
+            event->accept();
             return;
         }
         const QString lower = typed.toLower();
         if (lower != typed) {
-            QKeyEvent lowered(Event->type(), key, Event->modifiers(), lower, Event->isAutoRepeat(),
-                              ushort(Event->count()));
+            QKeyEvent lowered(event->type(), key, event->modifiers(), lower, event->isAutoRepeat(),
+                              ushort(event->count()));
             QLineEdit::keyPressEvent(&lowered);
-            Event->setAccepted(lowered.isAccepted());
+            event->setAccepted(lowered.isAccepted());
             return;
         }
     }
-    QLineEdit::keyPressEvent(Event);
+    QLineEdit::keyPressEvent(event);
     if (isReadOnly()) return;
-    const bool small = Event->modifiers() & (Qt::ShiftModifier | Qt::AltModifier | Qt::ControlModifier);
+    const bool small = event->modifiers() & (Qt::ShiftModifier | Qt::AltModifier | Qt::ControlModifier);
     switch (key) {
     case Qt::Key_PageUp:
         IncrementValue(+1, 2);
@@ -221,22 +221,22 @@ void TFloatEdit::keyPressEvent(QKeyEvent *Event) {
     default:
         return;
     }
-    Event->accept();
+    event->accept();
 }
 
-void TFloatEdit::wheelEvent(QWheelEvent *Event) {
-    QLineEdit::wheelEvent(Event);
-    if (Event->isAccepted()) return;
-    const int delta = Event->angleDelta().y();
+void TFloatEdit::wheelEvent(QWheelEvent *event) {
+    QLineEdit::wheelEvent(event);
+    if (event->isAccepted()) return;
+    const int delta = event->angleDelta().y();
     bool handled = false;
-    if (OnMouseWheel) OnMouseWheel(this, Event, handled);
-    if (!handled && delta < 0 && OnMouseWheelDown) OnMouseWheelDown(this, Event, handled);
-    if (!handled && delta > 0 && OnMouseWheelUp) OnMouseWheelUp(this, Event, handled);
+    if (OnMouseWheel) OnMouseWheel(this, event, handled);
+    if (!handled && delta < 0 && OnMouseWheelDown) OnMouseWheelDown(this, event, handled);
+    if (!handled && delta > 0 && OnMouseWheelUp) OnMouseWheelUp(this, event, handled);
     if (handled) {
-        Event->accept();
+        event->accept();
         return;
     }
-    const QPointF p = Event->position();
+    const QPointF p = event->position();
     if (!(p.x() >= 0 && p.x() <= width() && p.y() >= 0 && p.y() < height())) return;
     // One step per notch; a fine-grained wheel collects its parts until a notch is complete.
     FWheelRemainder += delta;
@@ -244,7 +244,7 @@ void TFloatEdit::wheelEvent(QWheelEvent *Event) {
     FWheelRemainder -= notches * QWheelEvent::DefaultDeltasPerStep;
     for (int i = 0; i < std::abs(notches); ++i)
         IncrementValue(notches > 0 ? +1 : -1, false);
-    Event->accept();
+    event->accept();
 }
 
 // ---- values from outside while the user edits ------------------------------------------
@@ -253,21 +253,21 @@ bool TFloatEdit::IsUserEditing() const {
     return FUserEdit && text() != FShownText;
 }
 
-bool TFloatEdit::ShowUnlessEditing(std::function<void()> Show) {
+bool TFloatEdit::ShowUnlessEditing(std::function<void()> show) {
     if (IsUserEditing()) {
-        FHeldShow = std::move(Show);
+        FHeldShow = std::move(show);
         return false;
     }
     FHeldShow = nullptr;
-    if (Show) Show();
+    if (show) show();
     return true;
 }
 
-void TFloatEdit::EndUserEdit(bool Committed) {
+void TFloatEdit::EndUserEdit(bool committed) {
     FUserEdit = false;
     const std::function<void()> held = std::move(FHeldShow);
     FHeldShow = nullptr;
-    if (Committed) return;
+    if (committed) return;
     // Back to what was shown before the edit, so that the kept value is shown even when it
     // equals a value read from the typed text meanwhile.
     {
@@ -281,11 +281,11 @@ void TFloatEdit::EndUserEdit(bool Committed) {
 
 // ---- leaving the field ------------------------------------------------------------------
 
-void TFloatEdit::focusOutEvent(QFocusEvent *Event) {
-    QLineEdit::focusOutEvent(Event);
+void TFloatEdit::focusOutEvent(QFocusEvent *event) {
+    QLineEdit::focusOutEvent(event);
     // Switching to another window or opening a pop-up menu does not leave the field; a running
     // validation (its question is open) must not start a second one.
-    if (Event->reason() == Qt::ActiveWindowFocusReason || Event->reason() == Qt::PopupFocusReason ||
+    if (event->reason() == Qt::ActiveWindowFocusReason || event->reason() == Qt::PopupFocusReason ||
         ValidatingFlag)
         return;
     // Leaving an edit while a value from outside waits shows that value: the typed text was never
@@ -307,19 +307,19 @@ void TFloatEdit::focusOutEvent(QFocusEvent *Event) {
 
 // ---- copying settings -------------------------------------------------------------------
 
-void TFloatEdit::AssignTo(QLineEdit *Dest) {
-    if (!Dest || Dest == this) return;
-    Dest->setToolTip(toolTip());
-    Dest->setMinimumSize(minimumSize());
-    Dest->setMaximumSize(maximumSize());
-    Dest->setFont(font());
-    Dest->setGeometry(geometry());
-    Dest->setText(text());
-    Dest->setContextMenuPolicy(contextMenuPolicy());
-    Dest->setReadOnly(isReadOnly());
-    Dest->setVisible(isVisibleTo(parentWidget()));
-    Dest->setAlignment(alignment());
-    auto *edit = qobject_cast<TFloatEdit *>(Dest);
+void TFloatEdit::AssignTo(QLineEdit *dest) {
+    if (!dest || dest == this) return;
+    dest->setToolTip(toolTip());
+    dest->setMinimumSize(minimumSize());
+    dest->setMaximumSize(maximumSize());
+    dest->setFont(font());
+    dest->setGeometry(geometry());
+    dest->setText(text());
+    dest->setContextMenuPolicy(contextMenuPolicy());
+    dest->setReadOnly(isReadOnly());
+    dest->setVisible(isVisibleTo(parentWidget()));
+    dest->setAlignment(alignment());
+    auto *edit = qobject_cast<TFloatEdit *>(dest);
     if (!edit) return;
     edit->SetMaxValueFloat(FMaxValueFloat);
     edit->SetMinValueFloat(FMinValueFloat);

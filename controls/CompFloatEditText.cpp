@@ -22,44 +22,44 @@ int SkipBlanks(const QString &s, int i) {
 }
 } // namespace
 
-bool ReadFloat(const QString &Text, long double &Value, int &ErrorPos) {
-    Value = 0;
-    const int n = Text.size();
-    int i = SkipBlanks(Text, 0);
+bool ReadFloat(const QString &text, long double &value, int &errorPos) {
+    value = 0;
+    const int n = text.size();
+    int i = SkipBlanks(text, 0);
     const int numberStart = i;
     bool negative = false;
-    if (i < n && (Text.at(i) == QLatin1Char('+') || Text.at(i) == QLatin1Char('-'))) {
-        negative = Text.at(i) == QLatin1Char('-');
+    if (i < n && (text.at(i) == QLatin1Char('+') || text.at(i) == QLatin1Char('-'))) {
+        negative = text.at(i) == QLatin1Char('-');
         ++i;
     }
     std::string intPart, fracPart, expPart;
-    while (i < n && IsDigit(Text.at(i)))
-        intPart += char(Text.at(i++).unicode());
-    if (i < n && Text.at(i) == QLatin1Char('.')) {
+    while (i < n && IsDigit(text.at(i)))
+        intPart += char(text.at(i++).unicode());
+    if (i < n && text.at(i) == QLatin1Char('.')) {
         ++i;
-        while (i < n && IsDigit(Text.at(i)))
-            fracPart += char(Text.at(i++).unicode());
+        while (i < n && IsDigit(text.at(i)))
+            fracPart += char(text.at(i++).unicode());
     }
     if (intPart.empty() && fracPart.empty()) {
-        ErrorPos = i + 1;
+        errorPos = i + 1;
         return false;
     }
     bool expNegative = false;
-    if (i < n && (Text.at(i) == QLatin1Char('e') || Text.at(i) == QLatin1Char('E'))) {
+    if (i < n && (text.at(i) == QLatin1Char('e') || text.at(i) == QLatin1Char('E'))) {
         ++i;
-        if (i < n && (Text.at(i) == QLatin1Char('+') || Text.at(i) == QLatin1Char('-'))) {
-            expNegative = Text.at(i) == QLatin1Char('-');
+        if (i < n && (text.at(i) == QLatin1Char('+') || text.at(i) == QLatin1Char('-'))) {
+            expNegative = text.at(i) == QLatin1Char('-');
             ++i;
         }
-        while (i < n && IsDigit(Text.at(i)))
-            expPart += char(Text.at(i++).unicode());
+        while (i < n && IsDigit(text.at(i)))
+            expPart += char(text.at(i++).unicode());
         if (expPart.empty()) {
-            ErrorPos = i + 1;
+            errorPos = i + 1;
             return false;
         }
     }
     if (i < n) {
-        ErrorPos = i + 1;
+        errorPos = i + 1;
         return false;
     }
     std::string number = (intPart.empty() ? std::string("0") : intPart) + "." +
@@ -83,26 +83,26 @@ bool ReadFloat(const QString &Text, long double &Value, int &ErrorPos) {
         for (char c : expPart)
             exponent = std::min(exponent * 10 + (c - '0'), 1000000000000LL);
         if (lead + (expNegative ? -exponent : exponent) >= 0) {
-            ErrorPos = numberStart + 1;
+            errorPos = numberStart + 1;
             return false;
         }
         v = 0;
     } else if (res.ec != std::errc() || res.ptr != number.data() + number.size()) {
-        ErrorPos = numberStart + 1;
+        errorPos = numberStart + 1;
         return false;
     }
-    Value = negative ? -v : v;
-    ErrorPos = 0;
+    value = negative ? -v : v;
+    errorPos = 0;
     return true;
 }
 
-bool ReadInt(const QString &Text, qint64 &Value, int &ErrorPos) {
-    Value = 0;
-    const int n = Text.size();
-    int i = SkipBlanks(Text, 0);
+bool ReadInt(const QString &text, qint64 &value, int &errorPos) {
+    value = 0;
+    const int n = text.size();
+    int i = SkipBlanks(text, 0);
     bool negative = false;
-    if (i < n && (Text.at(i) == QLatin1Char('+') || Text.at(i) == QLatin1Char('-'))) {
-        negative = Text.at(i) == QLatin1Char('-');
+    if (i < n && (text.at(i) == QLatin1Char('+') || text.at(i) == QLatin1Char('-'))) {
+        negative = text.at(i) == QLatin1Char('-');
         ++i;
     }
     // Accumulated as a magnitude, so the most negative value reads as well.
@@ -110,36 +110,36 @@ bool ReadInt(const QString &Text, qint64 &Value, int &ErrorPos) {
                                    : quint64(std::numeric_limits<qint64>::max());
     quint64 magnitude = 0;
     const int firstDigit = i;
-    while (i < n && IsDigit(Text.at(i))) {
-        const quint64 d = quint64(Text.at(i).unicode() - '0');
+    while (i < n && IsDigit(text.at(i))) {
+        const quint64 d = quint64(text.at(i).unicode() - '0');
         if (magnitude > (limit - d) / 10) {
-            ErrorPos = i + 1;
+            errorPos = i + 1;
             return false;
         }
         magnitude = magnitude * 10 + d;
         ++i;
     }
     if (i == firstDigit || i < n) {
-        ErrorPos = i + 1;
+        errorPos = i + 1;
         return false;
     }
-    Value = negative ? qint64(0 - magnitude) : qint64(magnitude);
-    ErrorPos = 0;
+    value = negative ? qint64(0 - magnitude) : qint64(magnitude);
+    errorPos = 0;
     return true;
 }
 
-bool CharAllowed(QChar Ch, bool IntegerMode) {
-    if ((Ch >= QLatin1Char('0') && Ch <= QLatin1Char('9')) || Ch == QLatin1Char('+') ||
-        Ch == QLatin1Char('-'))
+bool CharAllowed(QChar ch, bool integerMode) {
+    if ((ch >= QLatin1Char('0') && ch <= QLatin1Char('9')) || ch == QLatin1Char('+') ||
+        ch == QLatin1Char('-'))
         return true;
-    return !IntegerMode && (Ch == QLatin1Char(',') || Ch == QLatin1Char('.') || Ch == QLatin1Char('e') ||
-                            Ch == QLatin1Char('E'));
+    return !integerMode && (ch == QLatin1Char(',') || ch == QLatin1Char('.') || ch == QLatin1Char('e') ||
+                            ch == QLatin1Char('E'));
 }
 
-QString CleanText(const QString &Text, bool IntegerMode) {
+QString CleanText(const QString &text, bool integerMode) {
     QString cleaned;
-    for (QChar c : Text) {
-        if (!CharAllowed(c, IntegerMode)) continue;
+    for (QChar c : text) {
+        if (!CharAllowed(c, integerMode)) continue;
         cleaned += c == QLatin1Char(',') ? QLatin1Char('.') : c;
     }
     auto isDigit = [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); };
@@ -215,9 +215,9 @@ QString CleanText(const QString &Text, bool IntegerMode) {
     return result;
 }
 
-qint64 TruncToInt64(long double Value) {
-    if (std::isnan(Value)) return 0;
-    const long double t = std::trunc(Value);
+qint64 TruncToInt64(long double value) {
+    if (std::isnan(value)) return 0;
+    const long double t = std::trunc(value);
     // 2^63 is exact in long double; anything at or beyond it saturates.
     constexpr long double two63 = 9223372036854775808.0L;
     if (t >= two63) return std::numeric_limits<qint64>::max();
@@ -234,17 +234,17 @@ struct TDecimal {
 
     // Keeps the first Count digits, rounding half away from zero as a user expects ('7.125'
     // shows as '7.13' with two decimals).
-    void Round(int Count) {
-        if (Count < 0) {
+    void Round(int count) {
+        if (count < 0) {
             Digits = "0";
             Exponent = 0;
             return;
         }
-        if (Count >= int(Digits.size())) return;
-        const bool up = Digits[size_t(Count)] >= '5';
-        Digits.resize(size_t(Count));
+        if (count >= int(Digits.size())) return;
+        const bool up = Digits[size_t(count)] >= '5';
+        Digits.resize(size_t(count));
         if (up) {
-            int i = Count - 1;
+            int i = count - 1;
             while (i >= 0 && Digits[size_t(i)] == '9')
                 Digits[size_t(i--)] = '0';
             if (i >= 0) {
@@ -260,58 +260,58 @@ struct TDecimal {
         }
     }
     bool IsZero() const { return Digits.find_first_not_of('0') == std::string::npos; }
-    char DigitAt(int Index) const {
-        return Index >= 0 && Index < int(Digits.size()) ? Digits[size_t(Index)] : '0';
+    char DigitAt(int index) const {
+        return index >= 0 && index < int(Digits.size()) ? Digits[size_t(index)] : '0';
     }
 };
 
-bool ToDecimal(long double Value, TDecimal &Out) {
+bool ToDecimal(long double value, TDecimal &out) {
     // 30 significant digits hold an extended value exactly enough to round it once more.
     char buf[64];
-    const auto r = std::to_chars(buf, buf + sizeof buf, Value, std::chars_format::scientific, 29);
+    const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, 29);
     if (r.ec != std::errc()) return false;
     const std::string text(buf, r.ptr);
     size_t i = 0;
-    Out = TDecimal();
+    out = TDecimal();
     if (text[i] == '-') {
-        Out.Negative = true;
+        out.Negative = true;
         ++i;
     }
     for (; i < text.size() && text[i] != 'e'; ++i)
-        if (text[i] != '.') Out.Digits += text[i];
+        if (text[i] != '.') out.Digits += text[i];
     if (i >= text.size()) return false;
-    Out.Exponent = std::stoi(text.substr(i + 1));
+    out.Exponent = std::stoi(text.substr(i + 1));
     return true;
 }
 
-QString Fixed(const TDecimal &D, int Decimals) {
+QString Fixed(const TDecimal &d, int decimals) {
     std::string s;
-    if (D.Exponent < 0) {
+    if (d.Exponent < 0) {
         s = "0";
     } else {
-        for (int i = 0; i <= D.Exponent; ++i)
-            s += D.DigitAt(i);
+        for (int i = 0; i <= d.Exponent; ++i)
+            s += d.DigitAt(i);
     }
-    if (Decimals > 0) {
+    if (decimals > 0) {
         s += '.';
-        for (int k = 1; k <= Decimals; ++k)
-            s += D.DigitAt(D.Exponent + k);
+        for (int k = 1; k <= decimals; ++k)
+            s += d.DigitAt(d.Exponent + k);
     }
     // A value that rounds to zero shows without a sign.
-    if (D.Negative && !D.IsZero()) s.insert(s.begin(), '-');
+    if (d.Negative && !d.IsZero()) s.insert(s.begin(), '-');
     return QString::fromLatin1(s.data(), qsizetype(s.size()));
 }
 
-QString Exponential(const TDecimal &D, int Decimals) {
+QString Exponential(const TDecimal &d, int decimals) {
     std::string s;
-    if (D.Negative && !D.IsZero()) s += '-';
-    s += D.DigitAt(0);
-    if (Decimals > 0) {
+    if (d.Negative && !d.IsZero()) s += '-';
+    s += d.DigitAt(0);
+    if (decimals > 0) {
         s += '.';
-        for (int k = 1; k <= Decimals; ++k)
-            s += D.DigitAt(k);
+        for (int k = 1; k <= decimals; ++k)
+            s += d.DigitAt(k);
     }
-    const int e = D.IsZero() ? 0 : D.Exponent;
+    const int e = d.IsZero() ? 0 : d.Exponent;
     s += e < 0 ? "e-" : "e+";
     const int a = std::abs(e);
     if (a < 10) s += '0';
@@ -320,13 +320,13 @@ QString Exponential(const TDecimal &D, int Decimals) {
 }
 } // namespace
 
-QString FormatFixed(long double Value, int Precision, int Digits) {
-    if (!std::isfinite(Value)) return QString();
+QString FormatFixed(long double value, int wantedPrecision, int wantedDigits) {
+    if (!std::isfinite(value)) return QString();
     // An extended value carries no more than 18 meaningful digits.
-    const int digits = std::min(std::max(Digits, 0), 18);
-    const int precision = std::min(std::max(Precision, 1), 18);
+    const int digits = std::min(std::max(wantedDigits, 0), 18);
+    const int precision = std::min(std::max(wantedPrecision, 1), 18);
     TDecimal d;
-    if (!ToDecimal(Value, d)) return QString();
+    if (!ToDecimal(value, d)) return QString();
     if (d.IsZero()) d.Exponent = 0;
     TDecimal limited = d;
     limited.Round(precision);

@@ -15,14 +15,14 @@ bool &ThemesFlag() {
 }
 } // namespace
 
-void TGraphicSpeedButton::SetThemesEnabled(bool Value) {
-    ThemesFlag() = Value;
+void TGraphicSpeedButton::SetThemesEnabled(bool value) {
+    ThemesFlag() = value;
 }
 bool TGraphicSpeedButton::ThemesEnabled() {
     return ThemesFlag();
 }
 
-TGraphicSpeedButton::TGraphicSpeedButton(QWidget *AOwner) : QAbstractButton(AOwner) {
+TGraphicSpeedButton::TGraphicSpeedButton(QWidget *aOwner) : QAbstractButton(aOwner) {
     resize(22, 23);
     setFocusPolicy(Qt::NoFocus);
     setBackgroundRole(QPalette::Button);
@@ -36,20 +36,20 @@ TGraphicSpeedButton::~TGraphicSpeedButton() = default;
 
 // ---- pictures ---------------------------------------------------------------------------
 
-void TGraphicSpeedButton::SetGlyphUp(const QPixmap &Value) {
-    FGlyphUp = Value;
+void TGraphicSpeedButton::SetGlyphUp(const QPixmap &value) {
+    FGlyphUp = value;
     updateGeometry();
     update();
 }
 
-void TGraphicSpeedButton::SetGlyphDown(const QPixmap &Value) {
-    FGlyphDown = Value;
+void TGraphicSpeedButton::SetGlyphDown(const QPixmap &value) {
+    FGlyphDown = value;
     updateGeometry();
     update();
 }
 
-void TGraphicSpeedButton::SetGlyphDisabled(const QPixmap &Value) {
-    FGlyphDisabled = Value;
+void TGraphicSpeedButton::SetGlyphDisabled(const QPixmap &value) {
+    FGlyphDisabled = value;
     updateGeometry();
     update();
 }
@@ -62,49 +62,49 @@ QPixmap TGraphicSpeedButton::Glyph() const {
 
 // ---- simple properties ------------------------------------------------------------------
 
-void TGraphicSpeedButton::SetLayout(TButtonLayout Value) {
-    if (Value == FLayout) return;
-    FLayout = Value;
+void TGraphicSpeedButton::SetLayout(TButtonLayout value) {
+    if (value == FLayout) return;
+    FLayout = value;
     updateGeometry();
     update();
 }
 
-void TGraphicSpeedButton::SetSpacing(int Value) {
-    if (Value == FSpacing) return;
-    FSpacing = Value;
+void TGraphicSpeedButton::SetSpacing(int value) {
+    if (value == FSpacing) return;
+    FSpacing = value;
     updateGeometry();
     update();
 }
 
-void TGraphicSpeedButton::SetMargin(int Value) {
+void TGraphicSpeedButton::SetMargin(int value) {
     // Only -1 (centred) and real distances mean something.
-    if (Value == FMargin || Value < -1) return;
-    FMargin = Value;
+    if (value == FMargin || value < -1) return;
+    FMargin = value;
     updateGeometry();
     update();
 }
 
-void TGraphicSpeedButton::SetTransparent(bool Value) {
-    if (Value == FTransparent) return;
-    FTransparent = Value;
+void TGraphicSpeedButton::SetTransparent(bool value) {
+    if (value == FTransparent) return;
+    FTransparent = value;
     update();
 }
 
-void TGraphicSpeedButton::SetFlat(bool Value) {
-    if (Value == FFlat) return;
-    FFlat = Value;
+void TGraphicSpeedButton::SetFlat(bool value) {
+    if (value == FFlat) return;
+    FFlat = value;
     update();
 }
 
 // ---- down state and groups --------------------------------------------------------------
 
-void TGraphicSpeedButton::SetDown(bool Value) {
-    if (FGroupIndex == 0) Value = false;
-    if (Value == FDown) return;
+void TGraphicSpeedButton::SetDown(bool value) {
+    if (FGroupIndex == 0) value = false;
+    if (value == FDown) return;
     // A latched button of a group without AllowAllUp is released only by another member.
     if (FDown && !FAllowAllUp) return;
-    FDown = Value;
-    if (Value) {
+    FDown = value;
+    if (value) {
         FState = bsExclusive;
         update();
         UpdateExclusive();
@@ -114,15 +114,15 @@ void TGraphicSpeedButton::SetDown(bool Value) {
     }
 }
 
-void TGraphicSpeedButton::SetGroupIndex(int Value) {
-    if (Value == FGroupIndex) return;
-    FGroupIndex = Value;
+void TGraphicSpeedButton::SetGroupIndex(int value) {
+    if (value == FGroupIndex) return;
+    FGroupIndex = value;
     UpdateExclusive();
 }
 
-void TGraphicSpeedButton::SetAllowAllUp(bool Value) {
-    if (Value == FAllowAllUp) return;
-    FAllowAllUp = Value;
+void TGraphicSpeedButton::SetAllowAllUp(bool value) {
+    if (value == FAllowAllUp) return;
+    FAllowAllUp = value;
     UpdateExclusive();
 }
 
@@ -133,30 +133,30 @@ void TGraphicSpeedButton::UpdateExclusive() {
         button->ButtonPressed(FGroupIndex, this);
 }
 
-void TGraphicSpeedButton::ButtonPressed(int Group, TGraphicSpeedButton *Sender) {
-    if (Group != FGroupIndex) return;
-    if (Sender != this && Sender->FDown && FDown) {
+void TGraphicSpeedButton::ButtonPressed(int group, TGraphicSpeedButton *sender) {
+    if (group != FGroupIndex) return;
+    if (sender != this && sender->FDown && FDown) {
         FDown = false;
         FState = bsUp;
         if (QAction *action = Action(); action && action->isCheckable()) action->setChecked(false);
         update();
     }
-    FAllowAllUp = Sender->FAllowAllUp;
+    FAllowAllUp = sender->FAllowAllUp;
 }
 
 // ---- mouse ------------------------------------------------------------------------------
 
-bool TGraphicSpeedButton::Inside(const QPoint &Pos) const {
-    return Pos.x() >= 0 && Pos.x() < width() && Pos.y() >= 0 && Pos.y() <= height();
+bool TGraphicSpeedButton::Inside(const QPoint &pos) const {
+    return pos.x() >= 0 && pos.x() < width() && pos.y() >= 0 && pos.y() <= height();
 }
 
-bool TGraphicSpeedButton::hitButton(const QPoint &Pos) const {
-    return Inside(Pos);
+bool TGraphicSpeedButton::hitButton(const QPoint &pos) const {
+    return Inside(pos);
 }
 
-void TGraphicSpeedButton::mousePressEvent(QMouseEvent *Event) {
-    if (Event->button() != Qt::LeftButton || !isEnabled()) {
-        QWidget::mousePressEvent(Event);
+void TGraphicSpeedButton::mousePressEvent(QMouseEvent *event) {
+    if (event->button() != Qt::LeftButton || !isEnabled()) {
+        QWidget::mousePressEvent(event);
         return;
     }
     if (!FDown) {
@@ -165,11 +165,11 @@ void TGraphicSpeedButton::mousePressEvent(QMouseEvent *Event) {
     }
     FDragging = true;
     emit pressed();
-    Event->accept();
+    event->accept();
 }
 
-void TGraphicSpeedButton::mouseMoveEvent(QMouseEvent *Event) {
-    const bool inside = Inside(Event->position().toPoint());
+void TGraphicSpeedButton::mouseMoveEvent(QMouseEvent *event) {
+    const bool inside = Inside(event->position().toPoint());
     if (FDragging) {
         TButtonState state = bsUp;
         if (FDown)
@@ -183,16 +183,16 @@ void TGraphicSpeedButton::mouseMoveEvent(QMouseEvent *Event) {
     } else if (!FMouseInControl) {
         UpdateTracking(inside);
     }
-    Event->accept();
+    event->accept();
 }
 
-void TGraphicSpeedButton::mouseReleaseEvent(QMouseEvent *Event) {
-    if (Event->button() != Qt::LeftButton || !FDragging) {
-        QWidget::mouseReleaseEvent(Event);
+void TGraphicSpeedButton::mouseReleaseEvent(QMouseEvent *event) {
+    if (event->button() != Qt::LeftButton || !FDragging) {
+        QWidget::mouseReleaseEvent(event);
         return;
     }
     FDragging = false;
-    const bool inside = Inside(Event->position().toPoint());
+    const bool inside = Inside(event->position().toPoint());
     if (FGroupIndex == 0) {
         FState = bsUp;
         FMouseInControl = false;
@@ -207,16 +207,16 @@ void TGraphicSpeedButton::mouseReleaseEvent(QMouseEvent *Event) {
     }
     // A click handler may close and delete the window that holds this button.
     const QPointer<TGraphicSpeedButton> self(this);
-    Event->accept();
+    event->accept();
     emit released();
     if (self && inside) Click();
     if (self) UpdateTracking(inside);
 }
 
-void TGraphicSpeedButton::mouseDoubleClickEvent(QMouseEvent *Event) {
+void TGraphicSpeedButton::mouseDoubleClickEvent(QMouseEvent *event) {
     // The second press of a double click presses the button as the first one did.
-    mousePressEvent(Event);
-    if (Event->button() == Qt::LeftButton && FDown) emit DblClick();
+    mousePressEvent(event);
+    if (event->button() == Qt::LeftButton && FDown) emit DblClick();
 }
 
 void TGraphicSpeedButton::Click() {
@@ -227,16 +227,16 @@ void TGraphicSpeedButton::Click() {
 
 // ---- tracking and hot state -------------------------------------------------------------
 
-void TGraphicSpeedButton::UpdateTracking(bool PointerInside) {
+void TGraphicSpeedButton::UpdateTracking(bool pointerInside) {
     if (!FFlat || !isEnabled()) return;
-    if (PointerInside) {
+    if (pointerInside) {
         FMouseInControl = false;
         MouseEnter();
     } else {
         FMouseInControl = true;
         MouseLeave();
     }
-    FMouseInControl = PointerInside;
+    FMouseInControl = pointerInside;
     update();
 }
 
@@ -256,19 +256,19 @@ void TGraphicSpeedButton::MouseLeave() {
     }
 }
 
-void TGraphicSpeedButton::enterEvent(QEnterEvent *Event) {
-    QAbstractButton::enterEvent(Event);
+void TGraphicSpeedButton::enterEvent(QEnterEvent *event) {
+    QAbstractButton::enterEvent(event);
     MouseEnter();
 }
 
-void TGraphicSpeedButton::leaveEvent(QEvent *Event) {
-    QAbstractButton::leaveEvent(Event);
+void TGraphicSpeedButton::leaveEvent(QEvent *event) {
+    QAbstractButton::leaveEvent(event);
     MouseLeave();
 }
 
-void TGraphicSpeedButton::changeEvent(QEvent *Event) {
-    QAbstractButton::changeEvent(Event);
-    switch (Event->type()) {
+void TGraphicSpeedButton::changeEvent(QEvent *event) {
+    QAbstractButton::changeEvent(event);
+    switch (event->type()) {
     case QEvent::EnabledChange:
         UpdateTracking(underMouse());
         FixState();
@@ -294,17 +294,17 @@ void TGraphicSpeedButton::FixState() {
     }
 }
 
-bool TGraphicSpeedButton::event(QEvent *Event) {
-    if (Event->type() == QEvent::Shortcut) {
+bool TGraphicSpeedButton::event(QEvent *event) {
+    if (event->type() == QEvent::Shortcut) {
         // The caption's marked character clicks a usable button; otherwise it goes on.
         if (isEnabled() && isVisible() && (!parentWidget() || parentWidget()->isVisible())) {
             Click();
             return true;
         }
-        Event->ignore();
+        event->ignore();
         return false;
     }
-    return QAbstractButton::event(Event);
+    return QAbstractButton::event(event);
 }
 
 // ---- action link ------------------------------------------------------------------------
@@ -313,45 +313,45 @@ QAction *TGraphicSpeedButton::Action() const {
     return FActionLink ? FActionLink->Action() : nullptr;
 }
 
-void TGraphicSpeedButton::SetAction(QAction *Value) {
-    if (Value == Action()) return;
+void TGraphicSpeedButton::SetAction(QAction *value) {
+    if (value == Action()) return;
     delete FActionLink;
     FActionLink = nullptr;
-    if (!Value) return;
-    FActionLink = new TGraphicSpeedButtonActionLink(this, Value);
+    if (!value) return;
+    FActionLink = new TGraphicSpeedButtonActionLink(this, value);
     ActionChange(true);
 }
 
-void TGraphicSpeedButton::ActionChange(bool CheckDefaults) {
+void TGraphicSpeedButton::ActionChange(bool checkDefaults) {
     QAction *action = Action();
     if (!action) return;
     // On assignment only what still has its default is taken over; later changes always are.
-    if (!CheckDefaults || text().isEmpty()) setText(action->text());
-    if (!CheckDefaults || toolTip().isEmpty()) setToolTip(action->toolTip());
-    if (!CheckDefaults || isEnabled()) setEnabled(action->isEnabled());
-    if (!CheckDefaults || !isHidden()) setVisible(action->isVisible());
-    if (action->isCheckable() && (CheckDefaults || FGroupIndex == 0))
+    if (!checkDefaults || text().isEmpty()) setText(action->text());
+    if (!checkDefaults || toolTip().isEmpty()) setToolTip(action->toolTip());
+    if (!checkDefaults || isEnabled()) setEnabled(action->isEnabled());
+    if (!checkDefaults || !isHidden()) setVisible(action->isVisible());
+    if (action->isCheckable() && (checkDefaults || FGroupIndex == 0))
         SetGroupIndex(TGraphicSpeedButtonActionLink::ActionGroupIndex(action));
 }
 
-TGraphicSpeedButtonActionLink::TGraphicSpeedButtonActionLink(TGraphicSpeedButton *Client, QAction *Action)
-    : QObject(Client), FClient(Client), FAction(Action) {
-    FLastChecked = Action->isChecked();
-    FLastImageIndex = ActionImageIndex(Action);
-    Action->installEventFilter(this);
-    connect(Action, &QAction::changed, this, &TGraphicSpeedButtonActionLink::ActionChanged);
-    connect(Action, &QObject::destroyed, Client, [Client] {
-        delete Client->FActionLink;
-        Client->FActionLink = nullptr;
+TGraphicSpeedButtonActionLink::TGraphicSpeedButtonActionLink(TGraphicSpeedButton *client, QAction *action)
+    : QObject(client), FClient(client), FAction(action) {
+    FLastChecked = action->isChecked();
+    FLastImageIndex = ActionImageIndex(action);
+    action->installEventFilter(this);
+    connect(action, &QAction::changed, this, &TGraphicSpeedButtonActionLink::ActionChanged);
+    connect(action, &QObject::destroyed, client, [client] {
+        delete client->FActionLink;
+        client->FActionLink = nullptr;
     });
 }
 
-int TGraphicSpeedButtonActionLink::ActionGroupIndex(const QAction *Action) {
-    return Action ? Action->property(GroupIndexProperty).toInt() : 0;
+int TGraphicSpeedButtonActionLink::ActionGroupIndex(const QAction *action) {
+    return action ? action->property(GroupIndexProperty).toInt() : 0;
 }
 
-int TGraphicSpeedButtonActionLink::ActionImageIndex(const QAction *Action) {
-    const QVariant v = Action ? Action->property(ImageIndexProperty) : QVariant();
+int TGraphicSpeedButtonActionLink::ActionImageIndex(const QAction *action) {
+    const QVariant v = action ? action->property(ImageIndexProperty) : QVariant();
     return v.isValid() ? v.toInt() : -1;
 }
 
@@ -368,19 +368,19 @@ bool TGraphicSpeedButtonActionLink::IsImageIndexLinked() const {
     return FAction && FLastImageIndex == FImageIndex;
 }
 
-void TGraphicSpeedButtonActionLink::SetChecked(bool Value) {
-    if (IsCheckedLinked()) FClient->SetDown(Value);
+void TGraphicSpeedButtonActionLink::SetChecked(bool value) {
+    if (IsCheckedLinked()) FClient->SetDown(value);
 }
 
-void TGraphicSpeedButtonActionLink::SetGroupIndex(int Value) {
-    if (IsGroupIndexLinked() && ActionGroupIndex(FAction) == Value) FClient->SetGroupIndex(Value);
+void TGraphicSpeedButtonActionLink::SetGroupIndex(int value) {
+    if (IsGroupIndexLinked() && ActionGroupIndex(FAction) == value) FClient->SetGroupIndex(value);
 }
 
-void TGraphicSpeedButtonActionLink::SetImageIndex(int Value) {
+void TGraphicSpeedButtonActionLink::SetImageIndex(int value) {
     if (!IsImageIndexLinked()) return;
-    FImageIndex = Value;
+    FImageIndex = value;
     const QList<QPixmap> images = FAction->property(ImagesProperty).value<QList<QPixmap>>();
-    if (images.isEmpty() || Value < 0 || Value >= images.size()) return;
+    if (images.isEmpty() || value < 0 || value >= images.size()) return;
     const QSize size = images.first().deviceIndependentSize().toSize();
     // Magenta is the colour key of list images: filled first, it stays transparent afterwards.
     const QColor key(255, 0, 255);
@@ -388,7 +388,7 @@ void TGraphicSpeedButtonActionLink::SetImageIndex(int Value) {
     glyph.fill(key);
     {
         QPainter p(&glyph);
-        p.drawPixmap(0, 0, images.at(Value));
+        p.drawPixmap(0, 0, images.at(value));
     }
     glyph.setMask(glyph.createMaskFromColor(key, Qt::MaskInColor));
     FClient->SetGlyphUp(glyph);
@@ -404,9 +404,9 @@ void TGraphicSpeedButtonActionLink::ActionChanged() {
     FClient->ActionChange(false);
 }
 
-bool TGraphicSpeedButtonActionLink::eventFilter(QObject *Watched, QEvent *Event) {
-    if (Watched == FAction && Event->type() == QEvent::DynamicPropertyChange) {
-        const QByteArray name = static_cast<QDynamicPropertyChangeEvent *>(Event)->propertyName();
+bool TGraphicSpeedButtonActionLink::eventFilter(QObject *watched, QEvent *event) {
+    if (watched == FAction && event->type() == QEvent::DynamicPropertyChange) {
+        const QByteArray name = static_cast<QDynamicPropertyChangeEvent *>(event)->propertyName();
         if (name == GroupIndexProperty) {
             SetGroupIndex(ActionGroupIndex(FAction));
         } else if (name == ImageIndexProperty) {
@@ -415,5 +415,5 @@ bool TGraphicSpeedButtonActionLink::eventFilter(QObject *Watched, QEvent *Event)
             FLastImageIndex = index;
         }
     }
-    return QObject::eventFilter(Watched, Event);
+    return QObject::eventFilter(watched, event);
 }

@@ -21,47 +21,47 @@ struct TButtonLayoutResult {
 // The picture/caption arithmetic. Client is the content rectangle, Offset the pressed shift;
 // GlyphSize and TextSize are 0 x 0 when absent. The caption is moved by Offset only when
 // OffsetCaption is set (the classic look). Margin and Spacing of -1 mean "computed".
-TButtonLayoutResult CalcButtonLayout(const QRect &Client, const QPoint &Offset, QSize GlyphSize,
-                                     QSize TextSize, TButtonLayout Layout, int Margin, int Spacing,
-                                     bool OffsetCaption);
+TButtonLayoutResult CalcButtonLayout(const QRect &client, const QPoint &offset, QSize glyphSize,
+                                     QSize textSize, TButtonLayout layout, int margin, int spacing,
+                                     bool offsetCaption);
 
 class TGraphicSpeedButton : public QAbstractButton {
     Q_OBJECT
 public:
-    explicit TGraphicSpeedButton(QWidget *AOwner = nullptr);
+    explicit TGraphicSpeedButton(QWidget *aOwner = nullptr);
     ~TGraphicSpeedButton() override;
 
     // The look follows the desktop style (themed faces); switched off, the classic frames are drawn.
-    static void SetThemesEnabled(bool Value);
+    static void SetThemesEnabled(bool value);
     static bool ThemesEnabled();
 
     QPixmap GlyphUp() const { return FGlyphUp; }
-    void SetGlyphUp(const QPixmap &Value);
+    void SetGlyphUp(const QPixmap &value);
     QPixmap GlyphDown() const { return FGlyphDown; }
-    void SetGlyphDown(const QPixmap &Value);
+    void SetGlyphDown(const QPixmap &value);
     QPixmap GlyphDisabled() const { return FGlyphDisabled; }
-    void SetGlyphDisabled(const QPixmap &Value);
+    void SetGlyphDisabled(const QPixmap &value);
     // The picture for the current state; null when there is none.
     QPixmap Glyph() const;
 
     QString Caption() const { return text(); }
-    void SetCaption(const QString &Value) { setText(Value); }
+    void SetCaption(const QString &value) { setText(value); }
     int GroupIndex() const { return FGroupIndex; }
-    void SetGroupIndex(int Value);
+    void SetGroupIndex(int value);
     bool Down() const { return FDown; }
-    void SetDown(bool Value);
+    void SetDown(bool value);
     bool AllowAllUp() const { return FAllowAllUp; }
-    void SetAllowAllUp(bool Value);
+    void SetAllowAllUp(bool value);
     TButtonLayout Layout() const { return FLayout; }
-    void SetLayout(TButtonLayout Value);
+    void SetLayout(TButtonLayout value);
     int Spacing() const { return FSpacing; }
-    void SetSpacing(int Value);
+    void SetSpacing(int value);
     int Margin() const { return FMargin; }
-    void SetMargin(int Value);
+    void SetMargin(int value);
     bool Transparent() const { return FTransparent; }
-    void SetTransparent(bool Value);
+    void SetTransparent(bool value);
     bool Flat() const { return FFlat; }
-    void SetFlat(bool Value);
+    void SetFlat(bool value);
 
     TButtonState State() const { return FState; }
     bool MouseInControl() const { return FMouseInControl; }
@@ -69,7 +69,7 @@ public:
 
     // The action that this button shows and triggers; not owned.
     QAction *Action() const;
-    void SetAction(QAction *Value);
+    void SetAction(QAction *value);
     TGraphicSpeedButtonActionLink *ActionLink() const { return FActionLink; }
 
     // Fires the click notification and the action.
@@ -87,31 +87,31 @@ signals:
     void DblClick();
 
 protected:
-    bool event(QEvent *Event) override;
-    void paintEvent(QPaintEvent *Event) override;
-    void mousePressEvent(QMouseEvent *Event) override;
-    void mouseMoveEvent(QMouseEvent *Event) override;
-    void mouseReleaseEvent(QMouseEvent *Event) override;
-    void mouseDoubleClickEvent(QMouseEvent *Event) override;
-    void enterEvent(QEnterEvent *Event) override;
-    void leaveEvent(QEvent *Event) override;
-    void changeEvent(QEvent *Event) override;
-    bool hitButton(const QPoint &Pos) const override;
+    bool event(QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void enterEvent(QEnterEvent *event) override;
+    void leaveEvent(QEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    bool hitButton(const QPoint &pos) const override;
 
 private:
     friend class TGraphicSpeedButtonActionLink;
 
-    bool Inside(const QPoint &Pos) const;
-    void UpdateTracking(bool PointerInside);
+    bool Inside(const QPoint &pos) const;
+    void UpdateTracking(bool pointerInside);
     void MouseEnter();
     void MouseLeave();
     void UpdateExclusive();
-    void ButtonPressed(int Group, TGraphicSpeedButton *Sender);
+    void ButtonPressed(int group, TGraphicSpeedButton *sender);
     void FixState();
-    void ActionChange(bool CheckDefaults);
+    void ActionChange(bool checkDefaults);
     QString ShownCaption() const;
-    QSize CaptionSize(int MaxWidth) const;
-    void Paint(QPainter &Painter);
+    QSize CaptionSize(int maxWidth) const;
+    void Paint(QPainter &painter);
 
     QPixmap FGlyphUp;
     QPixmap FGlyphDisabled;
@@ -140,22 +140,22 @@ public:
     static constexpr const char *ImageIndexProperty = "ImageIndex";
     static constexpr const char *ImagesProperty = "Images"; // QList<QPixmap>
 
-    TGraphicSpeedButtonActionLink(TGraphicSpeedButton *Client, QAction *Action);
+    TGraphicSpeedButtonActionLink(TGraphicSpeedButton *client, QAction *action);
     QAction *Action() const { return FAction; }
     int ImageIndex() const { return FImageIndex; }
 
-    static int ActionGroupIndex(const QAction *Action);
-    static int ActionImageIndex(const QAction *Action);
+    static int ActionGroupIndex(const QAction *action);
+    static int ActionImageIndex(const QAction *action);
 
     bool IsCheckedLinked() const;
     bool IsGroupIndexLinked() const;
     bool IsImageIndexLinked() const;
-    void SetChecked(bool Value);
-    void SetGroupIndex(int Value);
-    void SetImageIndex(int Value);
+    void SetChecked(bool value);
+    void SetGroupIndex(int value);
+    void SetImageIndex(int value);
 
 protected:
-    bool eventFilter(QObject *Watched, QEvent *Event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void ActionChanged();

@@ -9,41 +9,41 @@
 #include <QStyleOptionToolButton>
 #include <qdrawutil.h>
 
-TButtonLayoutResult CalcButtonLayout(const QRect &Client, const QPoint &Offset, QSize GlyphSize,
-                                     QSize TextSize, TButtonLayout Layout, int Margin, int Spacing,
-                                     bool OffsetCaption) {
-    const bool horizontal = Layout == blGlyphLeft || Layout == blGlyphRight;
+TButtonLayoutResult CalcButtonLayout(const QRect &client, const QPoint &offset, QSize glyphSize,
+                                     QSize textSize, TButtonLayout layout, int margin, int spacing,
+                                     bool offsetCaption) {
+    const bool horizontal = layout == blGlyphLeft || layout == blGlyphRight;
     QPoint glyph, text;
     // Across the main axis both are centred on their own.
     if (horizontal) {
-        glyph.setY((Client.height() - GlyphSize.height() + 1) / 2);
-        text.setY((Client.height() - TextSize.height() + 1) / 2);
+        glyph.setY((client.height() - glyphSize.height() + 1) / 2);
+        text.setY((client.height() - textSize.height() + 1) / 2);
     } else {
-        glyph.setX((Client.width() - GlyphSize.width() + 1) / 2);
-        text.setX((Client.width() - TextSize.width() + 1) / 2);
+        glyph.setX((client.width() - glyphSize.width() + 1) / 2);
+        text.setX((client.width() - textSize.width() + 1) / 2);
     }
-    if (TextSize.width() == 0 || GlyphSize.width() == 0) Spacing = 0;
-    const int client = horizontal ? Client.width() : Client.height();
-    const int g = horizontal ? GlyphSize.width() : GlyphSize.height();
-    const int t = horizontal ? TextSize.width() : TextSize.height();
-    if (Margin == -1) {
-        if (Spacing < 0) {
-            Margin = (client - g - t) / 3;
-            Spacing = Margin;
+    if (textSize.width() == 0 || glyphSize.width() == 0) spacing = 0;
+    const int clientLength = horizontal ? client.width() : client.height();
+    const int g = horizontal ? glyphSize.width() : glyphSize.height();
+    const int t = horizontal ? textSize.width() : textSize.height();
+    if (margin == -1) {
+        if (spacing < 0) {
+            margin = (clientLength - g - t) / 3;
+            spacing = margin;
         } else {
-            Margin = (client - (g + Spacing + t) + 1) / 2;
+            margin = (clientLength - (g + spacing + t) + 1) / 2;
         }
-    } else if (Spacing < 0) {
-        Spacing = (client - (Margin + g) - t) / 2;
+    } else if (spacing < 0) {
+        spacing = (clientLength - (margin + g) - t) / 2;
     }
     int glyphMain = 0;
     int textMain = 0;
-    if (Layout == blGlyphLeft || Layout == blGlyphTop) {
-        glyphMain = Margin;
-        textMain = glyphMain + g + Spacing;
+    if (layout == blGlyphLeft || layout == blGlyphTop) {
+        glyphMain = margin;
+        textMain = glyphMain + g + spacing;
     } else {
-        glyphMain = client - Margin - g;
-        textMain = glyphMain - Spacing - t;
+        glyphMain = clientLength - margin - g;
+        textMain = glyphMain - spacing - t;
     }
     if (horizontal) {
         glyph.setX(glyphMain);
@@ -53,47 +53,47 @@ TButtonLayoutResult CalcButtonLayout(const QRect &Client, const QPoint &Offset, 
         text.setY(textMain);
     }
     TButtonLayoutResult result;
-    result.GlyphPos = glyph + Client.topLeft() + Offset;
-    result.TextBounds = QRect(text + Client.topLeft() + (OffsetCaption ? Offset : QPoint()), TextSize);
+    result.GlyphPos = glyph + client.topLeft() + offset;
+    result.TextBounds = QRect(text + client.topLeft() + (offsetCaption ? offset : QPoint()), textSize);
     return result;
 }
 
 namespace {
-bool Pressed(TButtonState State) {
-    return State == bsDown || State == bsExclusive;
+bool Pressed(TButtonState state) {
+    return state == bsDown || state == bsExclusive;
 }
 
-void InitToolOption(QStyleOptionToolButton &Opt, const TGraphicSpeedButton *Button, bool Hot) {
-    Opt.initFrom(Button);
-    Opt.rect = Button->rect();
-    Opt.subControls = QStyle::SC_ToolButton;
-    Opt.activeSubControls = QStyle::SC_None;
-    Opt.features = QStyleOptionToolButton::None;
-    Opt.toolButtonStyle = Qt::ToolButtonIconOnly;
-    Opt.state |= QStyle::State_AutoRaise;
-    Opt.state &= ~QStyle::State_MouseOver;
-    if (Hot) Opt.state |= QStyle::State_MouseOver;
-    if (Pressed(Button->State())) {
+void InitToolOption(QStyleOptionToolButton &opt, const TGraphicSpeedButton *button, bool hot) {
+    opt.initFrom(button);
+    opt.rect = button->rect();
+    opt.subControls = QStyle::SC_ToolButton;
+    opt.activeSubControls = QStyle::SC_None;
+    opt.features = QStyleOptionToolButton::None;
+    opt.toolButtonStyle = Qt::ToolButtonIconOnly;
+    opt.state |= QStyle::State_AutoRaise;
+    opt.state &= ~QStyle::State_MouseOver;
+    if (hot) opt.state |= QStyle::State_MouseOver;
+    if (Pressed(button->State())) {
         // The style sinks the face only when the button part is the active one.
-        Opt.state |= QStyle::State_Sunken;
-        Opt.activeSubControls = QStyle::SC_ToolButton;
+        opt.state |= QStyle::State_Sunken;
+        opt.activeSubControls = QStyle::SC_ToolButton;
     } else {
-        Opt.state |= QStyle::State_Raised;
+        opt.state |= QStyle::State_Raised;
     }
-    if (Button->State() == bsExclusive) Opt.state |= QStyle::State_On;
+    if (button->State() == bsExclusive) opt.state |= QStyle::State_On;
 }
 
-void InitPushOption(QStyleOptionButton &Opt, const TGraphicSpeedButton *Button, bool Hot) {
-    Opt.initFrom(Button);
-    Opt.rect = Button->rect();
-    Opt.features = QStyleOptionButton::None;
-    Opt.state &= ~QStyle::State_MouseOver;
-    if (Hot) Opt.state |= QStyle::State_MouseOver;
-    if (Pressed(Button->State()))
-        Opt.state |= QStyle::State_Sunken;
+void InitPushOption(QStyleOptionButton &opt, const TGraphicSpeedButton *button, bool hot) {
+    opt.initFrom(button);
+    opt.rect = button->rect();
+    opt.features = QStyleOptionButton::None;
+    opt.state &= ~QStyle::State_MouseOver;
+    if (hot) opt.state |= QStyle::State_MouseOver;
+    if (Pressed(button->State()))
+        opt.state |= QStyle::State_Sunken;
     else
-        Opt.state |= QStyle::State_Raised;
-    if (Button->State() == bsExclusive) Opt.state |= QStyle::State_On;
+        opt.state |= QStyle::State_Raised;
+    if (button->State() == bsExclusive) opt.state |= QStyle::State_On;
 }
 
 // Inside the themed tool-button face: the frame that the style draws around a pressed face.
@@ -105,12 +105,12 @@ QString TGraphicSpeedButton::ShownCaption() const {
     return caption == QLatin1String(" ") ? QString() : caption;
 }
 
-QSize TGraphicSpeedButton::CaptionSize(int MaxWidth) const {
+QSize TGraphicSpeedButton::CaptionSize(int maxWidth) const {
     const QString caption = ShownCaption();
     if (caption.isEmpty()) return QSize(0, 0);
     const QSize size = fontMetrics().size(Qt::TextSingleLine | Qt::TextShowMnemonic, caption);
     // Measured within the content width: a longer caption is shortened with an ellipsis.
-    return QSize(std::min(size.width(), std::max(MaxWidth, 0)), size.height());
+    return QSize(std::min(size.width(), std::max(maxWidth, 0)), size.height());
 }
 
 QRect TGraphicSpeedButton::ContentRect() const {
@@ -178,9 +178,9 @@ void TGraphicSpeedButton::paintEvent(QPaintEvent *) {
     Paint(p);
 }
 
-void TGraphicSpeedButton::Paint(QPainter &Painter) {
+void TGraphicSpeedButton::Paint(QPainter &painter) {
     FixState();
-    Painter.setFont(font());
+    painter.setFont(font());
     const bool pressed = Pressed(FState);
     const bool enabled = isEnabled();
     QColor captionColor = palette().color(QPalette::ButtonText);
@@ -193,38 +193,38 @@ void TGraphicSpeedButton::Paint(QPainter &Painter) {
             InitToolOption(opt, this, hot);
             // The caption keeps the button-text colour when pressed: the styles draw a pressed
             // tool-button face for it, and highlighted text (white) vanishes on their grey face.
-            style()->drawComplexControl(QStyle::CC_ToolButton, &opt, &Painter, this);
+            style()->drawComplexControl(QStyle::CC_ToolButton, &opt, &painter, this);
         } else {
             QStyleOptionButton opt;
             InitPushOption(opt, this, hot);
-            style()->drawControl(QStyle::CE_PushButtonBevel, &opt, &Painter, this);
+            style()->drawControl(QStyle::CE_PushButtonBevel, &opt, &painter, this);
         }
     } else {
         const QPalette &pal = palette();
         QRect face = rect();
         if (!FFlat) {
-            qDrawWinButton(&Painter, face, pal, pressed, &pal.brush(QPalette::Button));
+            qDrawWinButton(&painter, face, pal, pressed, &pal.brush(QPalette::Button));
             face.adjust(2, 2, -2, -2);
         } else {
             if (pressed || (FMouseInControl && FState != bsDisabled)) {
-                qDrawShadePanel(&Painter, face, pal, pressed, 1,
+                qDrawShadePanel(&painter, face, pal, pressed, 1,
                                 FTransparent ? nullptr : &pal.brush(QPalette::Button));
             } else if (!FTransparent) {
-                Painter.fillRect(face, pal.brush(QPalette::Button));
+                painter.fillRect(face, pal.brush(QPalette::Button));
             }
             face.adjust(1, 1, -1, -1);
         }
         if (FState == bsExclusive && !(FFlat && FMouseInControl)) {
             // The latched face: a checkered pattern of face and highlight.
-            Painter.fillRect(face, pal.brush(QPalette::Button));
-            Painter.fillRect(face, QBrush(pal.color(QPalette::Light), Qt::Dense4Pattern));
+            painter.fillRect(face, pal.brush(QPalette::Button));
+            painter.fillRect(face, QBrush(pal.color(QPalette::Light), Qt::Dense4Pattern));
         }
     }
 
     const TButtonLayoutResult layout = CurrentLayout();
     const QPixmap glyph = Glyph();
     if (!glyph.isNull() && !glyph.deviceIndependentSize().isEmpty())
-        Painter.drawPixmap(layout.GlyphPos, glyph);
+        painter.drawPixmap(layout.GlyphPos, glyph);
 
     const QString caption = ShownCaption();
     if (caption.isEmpty()) return;
@@ -234,12 +234,12 @@ void TGraphicSpeedButton::Paint(QPainter &Painter) {
     const int flags = Qt::AlignCenter | Qt::TextSingleLine | Qt::TextShowMnemonic;
     if (!enabled) {
         // Embossed: the highlight one pixel down and right, the shadow in place.
-        Painter.setPen(palette().color(QPalette::Active, QPalette::Light));
-        Painter.drawText(bounds.translated(1, 1), flags, shown);
-        Painter.setPen(palette().color(QPalette::Active, QPalette::Dark));
-        Painter.drawText(bounds, flags, shown);
+        painter.setPen(palette().color(QPalette::Active, QPalette::Light));
+        painter.drawText(bounds.translated(1, 1), flags, shown);
+        painter.setPen(palette().color(QPalette::Active, QPalette::Dark));
+        painter.drawText(bounds, flags, shown);
     } else {
-        Painter.setPen(captionColor);
-        Painter.drawText(bounds, flags, shown);
+        painter.setPen(captionColor);
+        painter.drawText(bounds, flags, shown);
     }
 }

@@ -2,29 +2,29 @@
 
 #include <QStringList>
 
-TFirmwareFileName ParseFirmwareFileName(const QString &FileName) {
-    QString Name = FileName;
-    Name.replace(QLatin1Char('/'), QLatin1Char('\\'));
-    Name = Name.mid(Name.lastIndexOf(QLatin1Char('\\')) + 1);
-    const qsizetype Dot = Name.lastIndexOf(QLatin1Char('.'));
-    if (Dot >= 0) Name.truncate(Dot);
+TFirmwareFileName ParseFirmwareFileName(const QString &fileName) {
+    QString name = fileName;
+    name.replace(QLatin1Char('/'), QLatin1Char('\\'));
+    name = name.mid(name.lastIndexOf(QLatin1Char('\\')) + 1);
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot >= 0) name.truncate(dot);
 
-    TFirmwareFileName Result;
-    const qsizetype Semicolon = Name.indexOf(QLatin1Char(';'));
-    if (Semicolon < 0) {
-        Result.DisplayName = Name;
-        return Result;
+    TFirmwareFileName result;
+    const qsizetype semicolon = name.indexOf(QLatin1Char(';'));
+    if (semicolon < 0) {
+        result.DisplayName = name;
+        return result;
     }
-    Result.DisplayName = Name.left(Semicolon);
+    result.DisplayName = name.left(semicolon);
     // The value runs to the next ";"; a further "=" belongs to the value. The first entry
     // with the key counts.
-    for (const QString &Entry : Name.mid(Semicolon + 1).split(QLatin1Char(';'))) {
-        const qsizetype Equals = Entry.indexOf(QLatin1Char('='));
-        if (Equals < 0) continue;
-        if (Entry.left(Equals).compare(QLatin1String("DeviceIdentStr"), Qt::CaseInsensitive) == 0) {
-            Result.DeviceIdentStr = Entry.mid(Equals + 1);
+    for (const QString &entry : name.mid(semicolon + 1).split(QLatin1Char(';'))) {
+        const qsizetype equals = entry.indexOf(QLatin1Char('='));
+        if (equals < 0) continue;
+        if (entry.left(equals).compare(QLatin1String("DeviceIdentStr"), Qt::CaseInsensitive) == 0) {
+            result.DeviceIdentStr = entry.mid(equals + 1);
             break;
         }
     }
-    return Result;
+    return result;
 }

@@ -11,4 +11,4 @@ struct TFirmwareFileName {
 };
 
 // Reads the metadata from a path or a bare file name; "/" and "\" both separate folders.
-TFirmwareFileName ParseFirmwareFileName(const QString &FileName);
+TFirmwareFileName ParseFirmwareFileName(const QString &fileName);

@@ -2,35 +2,35 @@
 
 #include <cmath>
 
-void TFirmwareTransferRate::Start(quint32 NowMs) {
-    FStartMs = NowMs;
+void TFirmwareTransferRate::Start(quint32 nowMs) {
+    FStartMs = nowMs;
     FSamples.clear();
-    FSamples.append({NowMs, 0});
+    FSamples.append({nowMs, 0});
 }
 
-void TFirmwareTransferRate::Sample(quint32 NowMs, quint32 Bytes) {
-    if (FSamples.isEmpty()) Start(NowMs);
-    FSamples.append({NowMs, Bytes});
+void TFirmwareTransferRate::Sample(quint32 nowMs, quint32 bytes) {
+    if (FSamples.isEmpty()) Start(nowMs);
+    FSamples.append({nowMs, bytes});
     // Keep one sample at or beyond the window's start, so that the window is always full.
-    while (FSamples.size() > 2 && NowMs - FSamples[1].Ms >= WindowMs)
+    while (FSamples.size() > 2 && nowMs - FSamples[1].Ms >= WindowMs)
         FSamples.removeFirst();
 }
 
 double TFirmwareTransferRate::BytesPerSecond() const {
     if (FSamples.size() < 2) return 0;
-    const TSample &First = FSamples.first();
-    const TSample &Last = FSamples.last();
-    const quint32 Span = Last.Ms - First.Ms;
-    if (Span < MinSpanMs || Last.Bytes < First.Bytes) return 0;
-    return double(Last.Bytes - First.Bytes) * 1000.0 / Span;
+    const TSample &first = FSamples.first();
+    const TSample &last = FSamples.last();
+    const quint32 span = last.Ms - first.Ms;
+    if (span < MinSpanMs || last.Bytes < first.Bytes) return 0;
+    return double(last.Bytes - first.Bytes) * 1000.0 / span;
 }
 
-qint64 TFirmwareTransferRate::SecondsLeft(quint32 Total) const {
-    const double Speed = BytesPerSecond();
-    if (Speed <= 0) return -1;
-    const quint32 Done = Bytes();
-    if (Done >= Total) return 0;
-    return qint64(std::ceil(double(Total - Done) / Speed));
+qint64 TFirmwareTransferRate::SecondsLeft(quint32 total) const {
+    const double speed = BytesPerSecond();
+    if (speed <= 0) return -1;
+    const quint32 done = Bytes();
+    if (done >= total) return 0;
+    return qint64(std::ceil(double(total - done) / speed));
 }
 
 quint32 TFirmwareTransferRate::ElapsedMs() const {

@@ -11,12 +11,12 @@ public:
     // Shortest span of samples that gives a speed.
     static constexpr quint32 MinSpanMs = 250;
 
-    void Start(quint32 NowMs);
-    void Sample(quint32 NowMs, quint32 Bytes);
+    void Start(quint32 nowMs);
+    void Sample(quint32 nowMs, quint32 bytes);
     // Bytes per second over the window; 0 while the samples span less than MinSpanMs.
     double BytesPerSecond() const;
     // Whole seconds, rounded up, still needed for Total bytes; -1 while the speed is unknown.
-    qint64 SecondsLeft(quint32 Total) const;
+    qint64 SecondsLeft(quint32 total) const;
     // Since Start, to the last sample.
     quint32 ElapsedMs() const;
     quint32 Bytes() const;

@@ -28,45 +28,45 @@ namespace {
 
 // Handlers of the window's controls and timers: an error they raise goes to the program's
 // error display instead of crossing the event loop.
-template <class F> auto Guarded(F Body) {
-    return [Body] { TKvApplication::RunGuarded(Body); };
+template <class F> auto Guarded(F body) {
+    return [body] { TKvApplication::RunGuarded(body); };
 }
 
-QLabel *NewLabel(QWidget *Parent, const QString &Name, const QString &Text) {
-    auto *L = new QLabel(Text, Parent);
-    L->setObjectName(Name);
-    return L;
+QLabel *NewLabel(QWidget *parent, const QString &name, const QString &text) {
+    auto *l = new QLabel(text, parent);
+    l->setObjectName(name);
+    return l;
 }
 
-QLineEdit *NewEdit(QWidget *Parent, const QString &Name, bool ReadOnly) {
-    auto *E = new QLineEdit(Parent);
-    E->setObjectName(Name);
-    E->setReadOnly(ReadOnly);
-    return E;
+QLineEdit *NewEdit(QWidget *parent, const QString &name, bool readOnly) {
+    auto *e = new QLineEdit(parent);
+    e->setObjectName(name);
+    e->setReadOnly(readOnly);
+    return e;
 }
 
-QFrame *NewPanel(QWidget *Parent, const QString &Name) {
-    auto *P = new QFrame(Parent);
-    P->setObjectName(Name);
-    P->setFrameShape(QFrame::StyledPanel);
-    return P;
+QFrame *NewPanel(QWidget *parent, const QString &name) {
+    auto *p = new QFrame(parent);
+    p->setObjectName(name);
+    p->setFrameShape(QFrame::StyledPanel);
+    return p;
 }
 
-TGraphicSpeedButton *NewImageButton(QWidget *Parent, const QString &Name, const QString &Caption,
-                                    const QString &Icon) {
-    auto *B = new TGraphicSpeedButton(Parent);
-    B->setObjectName(Name);
-    B->SetCaption(Caption);
-    B->SetGlyphUp(QIcon(Icon).pixmap(16, 16));
-    B->SetGlyphDisabled(QIcon(Icon).pixmap(16, 16, QIcon::Disabled));
-    B->SetSpacing(8);
-    B->setFixedHeight(28);
-    return B;
+TGraphicSpeedButton *NewImageButton(QWidget *parent, const QString &name, const QString &caption,
+                                    const QString &icon) {
+    auto *b = new TGraphicSpeedButton(parent);
+    b->setObjectName(name);
+    b->SetCaption(caption);
+    b->SetGlyphUp(QIcon(icon).pixmap(16, 16));
+    b->SetGlyphDisabled(QIcon(icon).pixmap(16, 16, QIcon::Disabled));
+    b->SetSpacing(8);
+    b->setFixedHeight(28);
+    return b;
 }
 
 } // namespace
 
-TFormFirmwareUpdate::TFormFirmwareUpdate(QWidget *Parent) : QWidget(Parent, Qt::Window) {
+TFormFirmwareUpdate::TFormFirmwareUpdate(QWidget *parent) : QWidget(parent, Qt::Window) {
     Q_INIT_RESOURCE(firmware);
     FormFirmwareUpdate = this;
     setObjectName(QStringLiteral("FormFirmwareUpdate"));
@@ -83,54 +83,54 @@ TFormFirmwareUpdate::~TFormFirmwareUpdate() {
 }
 
 void TFormFirmwareUpdate::BuildWindow() {
-    auto *Root = new QVBoxLayout(this);
-    Root->setContentsMargins(0, 0, 0, 0);
-    Root->setSpacing(0);
+    auto *root = new QVBoxLayout(this);
+    root->setContentsMargins(0, 0, 0, 0);
+    root->setSpacing(0);
 
     PanelButtons = NewPanel(this, QStringLiteral("PanelButtons"));
-    auto *Buttons = new QHBoxLayout(PanelButtons);
-    Buttons->setContentsMargins(4, 4, 4, 4);
+    auto *buttons = new QHBoxLayout(PanelButtons);
+    buttons->setContentsMargins(4, 4, 4, 4);
     GraphicSpeedButtonInternet = NewImageButton(PanelButtons, QStringLiteral("GraphicSpeedButtonInternet"),
                                                 QStringLiteral("Проверить обновление в Internet"),
                                                 QStringLiteral(":/firmware/internet.svg"));
     GraphicSpeedButtonInternet->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     connect(GraphicSpeedButtonInternet, &QAbstractButton::clicked, this,
             Guarded([this] { GraphicSpeedButtonInternetClick(); }));
-    Buttons->addWidget(GraphicSpeedButtonInternet);
-    Root->addWidget(PanelButtons);
+    buttons->addWidget(GraphicSpeedButtonInternet);
+    root->addWidget(PanelButtons);
 
     // Hidden until the internet button is pressed; then it fills the space above the bottom panel.
     FrameInternetUpdates = new TFrameInternetUpdates(this);
     FrameInternetUpdates->setObjectName(QStringLiteral("FrameInternetUpdates"));
     FrameInternetUpdates->hide();
-    Root->addWidget(FrameInternetUpdates, 1);
+    root->addWidget(FrameInternetUpdates, 1);
 
     PanelBottom = new QWidget(this);
     PanelBottom->setObjectName(QStringLiteral("PanelBottom"));
     PanelBottom->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
-    auto *Bottom = new QVBoxLayout(PanelBottom);
-    Bottom->setContentsMargins(0, 0, 0, 0);
-    Bottom->setSpacing(0);
+    auto *bottom = new QVBoxLayout(PanelBottom);
+    bottom->setContentsMargins(0, 0, 0, 0);
+    bottom->setSpacing(0);
 
     PanelSettings = NewPanel(PanelBottom, QStringLiteral("PanelSettings"));
-    auto *Settings = new QHBoxLayout(PanelSettings);
-    Settings->setContentsMargins(6, 4, 6, 4);
+    auto *settings = new QHBoxLayout(PanelSettings);
+    settings->setContentsMargins(6, 4, 6, 4);
     Label2 = NewLabel(PanelSettings, QStringLiteral("Label2"), QStringLiteral("LoaderIdentStr:"));
     EditLoaderIdentStr = NewEdit(PanelSettings, QStringLiteral("EditLoaderIdentStr"), false);
     EditFirmwareSize = NewEdit(PanelSettings, QStringLiteral("EditFirmwareSize"), true);
     EditFirmwareSize->setFixedWidth(110);
-    Settings->addWidget(Label2);
-    Settings->addWidget(EditLoaderIdentStr, 1);
-    Settings->addWidget(EditFirmwareSize);
+    settings->addWidget(Label2);
+    settings->addWidget(EditLoaderIdentStr, 1);
+    settings->addWidget(EditFirmwareSize);
     PanelSettings->hide();
-    Bottom->addWidget(PanelSettings);
-    Bottom->addWidget(BuildOldNewPanel());
-    Bottom->addWidget(BuildUpdatePanel());
-    Root->addWidget(PanelBottom);
+    bottom->addWidget(PanelSettings);
+    bottom->addWidget(BuildOldNewPanel());
+    bottom->addWidget(BuildUpdatePanel());
+    root->addWidget(PanelBottom);
 
     LabelSmartResize = NewLabel(this, QStringLiteral("LabelSmartResize"), QString());
     LabelSmartResize->setMinimumHeight(1);
-    Root->addWidget(LabelSmartResize, 1);
+    root->addWidget(LabelSmartResize, 1);
 
     OpenDialogFirmware = new QFileDialog(this);
     OpenDialogFirmware->setObjectName(QStringLiteral("OpenDialogFirmware"));
@@ -158,8 +158,8 @@ void TFormFirmwareUpdate::BuildWindow() {
 QWidget *TFormFirmwareUpdate::BuildOldNewPanel() {
     PanelOldNew = NewPanel(PanelBottom, QStringLiteral("PanelOldNew"));
     PanelOldNew->installEventFilter(this);
-    auto *G = new QGridLayout(PanelOldNew);
-    G->setContentsMargins(6, 6, 6, 6);
+    auto *g = new QGridLayout(PanelOldNew);
+    g->setContentsMargins(6, 6, 6, 6);
     Label1 = NewLabel(PanelOldNew, QStringLiteral("Label1"), QStringLiteral("Старая прошивка:"));
     EditFirmwareOldName = NewEdit(PanelOldNew, QStringLiteral("EditFirmwareOldName"), true);
     Label3 = NewLabel(PanelOldNew, QStringLiteral("Label3"), QStringLiteral("Новая прошивка:"));
@@ -170,19 +170,19 @@ QWidget *TFormFirmwareUpdate::BuildOldNewPanel() {
     GraphicSpeedButtonOpenFirmware->setFixedWidth(150);
     connect(GraphicSpeedButtonOpenFirmware, &QAbstractButton::clicked, this,
             Guarded([this] { GraphicSpeedButtonOpenFirmwareClick(); }));
-    G->addWidget(Label1, 0, 0);
-    G->addWidget(EditFirmwareOldName, 0, 1);
-    G->addWidget(Label3, 1, 0);
-    G->addWidget(EditFirmwareName, 1, 1);
-    G->addWidget(GraphicSpeedButtonOpenFirmware, 1, 2);
-    G->setColumnStretch(1, 1);
+    g->addWidget(Label1, 0, 0);
+    g->addWidget(EditFirmwareOldName, 0, 1);
+    g->addWidget(Label3, 1, 0);
+    g->addWidget(EditFirmwareName, 1, 1);
+    g->addWidget(GraphicSpeedButtonOpenFirmware, 1, 2);
+    g->setColumnStretch(1, 1);
     return PanelOldNew;
 }
 
 QWidget *TFormFirmwareUpdate::BuildUpdatePanel() {
     PanelFirmwareUpdate = NewPanel(PanelBottom, QStringLiteral("PanelFirmwareUpdate"));
-    auto *G = new QGridLayout(PanelFirmwareUpdate);
-    G->setContentsMargins(6, 6, 6, 6);
+    auto *g = new QGridLayout(PanelFirmwareUpdate);
+    g->setContentsMargins(6, 6, 6, 6);
     ButtonStartUpdate = new QPushButton(QStringLiteral("Начать обновление"), PanelFirmwareUpdate);
     ButtonStartUpdate->setObjectName(QStringLiteral("ButtonStartUpdate"));
     connect(ButtonStartUpdate, &QPushButton::clicked, this, Guarded([this] { ButtonStartUpdateClick(); }));
@@ -197,76 +197,76 @@ QWidget *TFormFirmwareUpdate::BuildUpdatePanel() {
     ButtonClose = new QPushButton(QStringLiteral("Закрыть"), PanelFirmwareUpdate);
     ButtonClose->setObjectName(QStringLiteral("ButtonClose"));
     connect(ButtonClose, &QPushButton::clicked, this, Guarded([this] { ButtonCloseClick(); }));
-    G->addWidget(ButtonStartUpdate, 0, 0);
-    G->addWidget(ProgressBar1, 0, 1);
-    G->addWidget(LabelTransferRate, 0, 2);
-    G->addWidget(EditMessage, 1, 0, 1, 2);
-    G->addWidget(ButtonClose, 1, 2);
-    G->setColumnStretch(1, 1);
+    g->addWidget(ButtonStartUpdate, 0, 0);
+    g->addWidget(ProgressBar1, 0, 1);
+    g->addWidget(LabelTransferRate, 0, 2);
+    g->addWidget(EditMessage, 1, 0, 1, 2);
+    g->addWidget(ButtonClose, 1, 2);
+    g->setColumnStretch(1, 1);
     return PanelFirmwareUpdate;
 }
 
-void TFormFirmwareUpdate::showEvent(QShowEvent *Event) {
+void TFormFirmwareUpdate::showEvent(QShowEvent *event) {
     // Centred on the main window the first time; after that where the user left it.
     if (!FPlaced) {
         FPlaced = true;
-        if (QWidget *Main = parentWidget()) {
-            const QRect Outer = Main->frameGeometry();
-            move(Outer.center() - QPoint(width() / 2, height() / 2));
+        if (QWidget *main = parentWidget()) {
+            const QRect outer = main->frameGeometry();
+            move(outer.center() - QPoint(width() / 2, height() / 2));
         }
     }
-    QWidget::showEvent(Event);
+    QWidget::showEvent(event);
 }
 
-bool TFormFirmwareUpdate::eventFilter(QObject *Watched, QEvent *Event) {
-    if (Watched == PanelOldNew && Event->type() == QEvent::MouseButtonRelease) {
-        auto *Mouse = static_cast<QMouseEvent *>(Event);
-        if (Mouse->button() == Qt::LeftButton && PanelOldNew->rect().contains(Mouse->position().toPoint()))
+bool TFormFirmwareUpdate::eventFilter(QObject *watched, QEvent *event) {
+    if (watched == PanelOldNew && event->type() == QEvent::MouseButtonRelease) {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->button() == Qt::LeftButton && PanelOldNew->rect().contains(mouse->position().toPoint()))
             TKvApplication::RunGuarded([this] { PanelOldNewClick(); });
     }
-    return QWidget::eventFilter(Watched, Event);
+    return QWidget::eventFilter(watched, event);
 }
 
-void TFormFirmwareUpdate::LoadFirmwareBuffer(const QByteArray &AFirmwareBuffer,
-                                             const QString &FirmwareFileName, bool HideFirmwareUpdate) {
-    PanelOldNew->setVisible(!HideFirmwareUpdate);
-    PanelFirmwareUpdate->setVisible(!HideFirmwareUpdate);
-    if (HideFirmwareUpdate) return;
-    FirmwareBuffer = AFirmwareBuffer;
-    const TFirmwareFileName Name = ParseFirmwareFileName(FirmwareFileName);
-    EditLoaderIdentStr->setText(Name.DeviceIdentStr);
-    EditFirmwareName->setText(Name.DisplayName);
+void TFormFirmwareUpdate::LoadFirmwareBuffer(const QByteArray &aFirmwareBuffer,
+                                             const QString &firmwareFileName, bool hideFirmwareUpdate) {
+    PanelOldNew->setVisible(!hideFirmwareUpdate);
+    PanelFirmwareUpdate->setVisible(!hideFirmwareUpdate);
+    if (hideFirmwareUpdate) return;
+    FirmwareBuffer = aFirmwareBuffer;
+    const TFirmwareFileName name = ParseFirmwareFileName(firmwareFileName);
+    EditLoaderIdentStr->setText(name.DeviceIdentStr);
+    EditFirmwareName->setText(name.DisplayName);
     EditFirmwareSize->setText(QString::number(FirmwareBuffer.size()) + QStringLiteral(" Б"));
     ButtonStartUpdate->setEnabled(!FirmwareBuffer.isEmpty());
 }
 
-void TFormFirmwareUpdate::OpenFirmwareFile(const QString &FileName) {
-    QFile File(FileName);
-    if (!File.open(QIODevice::ReadOnly))
+void TFormFirmwareUpdate::OpenFirmwareFile(const QString &fileName) {
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
         throw EFirmwareFile(QStringLiteral("Cannot open file \"%1\". %2")
-                                .arg(QDir::toNativeSeparators(FileName), File.errorString())
+                                .arg(QDir::toNativeSeparators(fileName), file.errorString())
                                 .toStdString());
     // No boot loader takes more than its 16-bit KiB count of flash: a larger file is not a
     // firmware image, and is not read into memory.
-    if (File.size() > MaxImageSize)
+    if (file.size() > MaxImageSize)
         throw EFirmwareFile(
             QStringLiteral("File \"%1\" is too large for a firmware image (%2 bytes, at most %3)")
-                .arg(QDir::toNativeSeparators(FileName))
-                .arg(File.size())
+                .arg(QDir::toNativeSeparators(fileName))
+                .arg(file.size())
                 .arg(MaxImageSize)
                 .toStdString());
-    const QByteArray Bytes = File.readAll();
-    if (File.error() != QFileDevice::NoError)
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
         throw EFirmwareFile(QStringLiteral("Cannot read file \"%1\". %2")
-                                .arg(QDir::toNativeSeparators(FileName), File.errorString())
+                                .arg(QDir::toNativeSeparators(fileName), file.errorString())
                                 .toStdString());
-    LoadFirmwareBuffer(Bytes, FileName, false);
+    LoadFirmwareBuffer(bytes, fileName, false);
 }
 
 void TFormFirmwareUpdate::GraphicSpeedButtonOpenFirmwareClick() {
     if (OpenDialogFirmware->exec() != QDialog::Accepted) return;
-    const QStringList Files = OpenDialogFirmware->selectedFiles();
-    if (!Files.isEmpty()) OpenFirmwareFile(Files.first());
+    const QStringList files = OpenDialogFirmware->selectedFiles();
+    if (!files.isEmpty()) OpenFirmwareFile(files.first());
 }
 
 void TFormFirmwareUpdate::DoEnglish() {
@@ -284,10 +284,10 @@ void TFormFirmwareUpdate::ButtonCloseClick() {
 }
 
 void TFormFirmwareUpdate::GraphicSpeedButtonInternetClick() {
-    const QPointer<TFormFirmwareUpdate> Self(this);
-    FrameInternetUpdates->LoadFirmwareBuffer = [Self](const QByteArray &Buffer, const QString &Name,
-                                                      bool Hide) {
-        if (Self) Self->LoadFirmwareBuffer(Buffer, Name, Hide);
+    const QPointer<TFormFirmwareUpdate> self(this);
+    FrameInternetUpdates->LoadFirmwareBuffer = [self](const QByteArray &buffer, const QString &name,
+                                                      bool hide) {
+        if (self) self->LoadFirmwareBuffer(buffer, name, hide);
     };
     FrameInternetUpdates->EditSelectDevice->setText(DeviceName);
     // The frame takes the space the filler held; the bottom panel goes to the bottom.

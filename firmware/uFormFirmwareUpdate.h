@@ -40,21 +40,21 @@ public:
     static constexpr qint64 MaxImageSize = qint64(65535) * 1024;
 
     // A top-level window of its own; with a parent it closes and goes with the parent.
-    explicit TFormFirmwareUpdate(QWidget *Parent = nullptr);
+    explicit TFormFirmwareUpdate(QWidget *parent = nullptr);
     ~TFormFirmwareUpdate() override;
 
     // Takes an image and its file name (path or bare name). With HideFirmwareUpdate the name
     // and update panels are hidden and nothing else changes.
-    void LoadFirmwareBuffer(const QByteArray &AFirmwareBuffer, const QString &FirmwareFileName,
-                            bool HideFirmwareUpdate);
+    void LoadFirmwareBuffer(const QByteArray &aFirmwareBuffer, const QString &firmwareFileName,
+                            bool hideFirmwareUpdate);
     // Reads the whole file and loads it; EFirmwareFile when it cannot be read.
-    void OpenFirmwareFile(const QString &FileName);
+    void OpenFirmwareFile(const QString &fileName);
     void DoEnglish();
 
     // Boot-loader answers, as the protocol engine calls them.
-    void OnFirmwareStartAck(quint16 DeviceId, quint16 FlashSize, quint16 FlashPageSize,
-                            const QByteArray &ReceivedLoaderIdentStr);
-    void OnFirmwareProgress(quint8 Error, quint32 CurrentPos, quint32 Size);
+    void OnFirmwareStartAck(quint16 deviceId, quint16 flashSize, quint16 flashPageSize,
+                            const QByteArray &receivedLoaderIdentStr);
+    void OnFirmwareProgress(quint8 error, quint32 currentPos, quint32 size);
 
     // ---- Event handlers ----
     void GraphicSpeedButtonOpenFirmwareClick();
@@ -108,20 +108,20 @@ public:
     // The tester's name on the update server.
     QString DeviceName;
     // The main window's SetUpdateRegisters: stops polling and the tester's work before an update.
-    std::function<void(bool DoUpdate)> SetUpdateRegisters;
+    std::function<void(bool doUpdate)> SetUpdateRegisters;
 
 protected:
-    void showEvent(QShowEvent *Event) override;
-    bool eventFilter(QObject *Watched, QEvent *Event) override;
+    void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void BuildWindow();
     QWidget *BuildOldNewPanel();
     QWidget *BuildUpdatePanel();
     TKvProtocol *ConnectedProtocol() const;
-    void SendFirmwareStart(TKvProtocol *Protocol);
-    void ShowTransferRate(quint32 Size, bool Done);
-    void HoldProgressRedraw(bool Hold);
+    void SendFirmwareStart(TKvProtocol *protocol);
+    void ShowTransferRate(quint32 size, bool done);
+    void HoldProgressRedraw(bool hold);
 
     int FTryAgainCount = 0;
     bool FEnglish = false;

@@ -17,14 +17,14 @@ namespace {
 // The speed and time-left label is rewritten at most this often while pages go out.
 constexpr quint32 RateShowEveryMs = 250;
 
-QString Kilobytes(double Bytes) {
-    return QString::number(Bytes / 1024.0, 'f', 1);
+QString Kilobytes(double bytes) {
+    return QString::number(bytes / 1024.0, 'f', 1);
 }
 
-QString Duration(qint64 Seconds, bool English) {
-    if (Seconds < 60)
-        return QString::number(Seconds) + (English ? QStringLiteral(" s") : QStringLiteral(" с"));
-    return QStringLiteral("%1:%2").arg(Seconds / 60).arg(Seconds % 60, 2, 10, QLatin1Char('0'));
+QString Duration(qint64 seconds, bool english) {
+    if (seconds < 60)
+        return QString::number(seconds) + (english ? QStringLiteral(" s") : QStringLiteral(" с"));
+    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
 } // namespace
@@ -34,13 +34,13 @@ TKvProtocol *TFormFirmwareUpdate::ConnectedProtocol() const {
     return DeviceLink->KvProtocol();
 }
 
-void TFormFirmwareUpdate::SendFirmwareStart(TKvProtocol *Protocol) {
+void TFormFirmwareUpdate::SendFirmwareStart(TKvProtocol *protocol) {
     // The engine keeps the handler for its life, which may outlast this window.
     const QPointer<TFormFirmwareUpdate> Self(this);
-    Protocol->FirmwareStart(
-        [Self](quint16 DeviceId, quint16 FlashSize, quint16 FlashPageSize, const QByteArray &Ident) {
+    protocol->FirmwareStart(
+        [Self](quint16 DeviceId, quint16 FlashSize, quint16 flashPageSize, const QByteArray &Ident) {
             TKvApplication::RunGuarded([&] {
-                if (Self) Self->OnFirmwareStartAck(DeviceId, FlashSize, FlashPageSize, Ident);
+                if (Self) Self->OnFirmwareStartAck(DeviceId, FlashSize, flashPageSize, Ident);
             });
         },
         Command53, quint32(FirmwareBuffer.size()));
@@ -51,41 +51,41 @@ void TFormFirmwareUpdate::ButtonStartUpdateClick() {
     // No keep-alive and no loss detection while the boot loader works.
     DeviceLink->SetKeepConnection(false);
     if (SetUpdateRegisters) SetUpdateRegisters(false);
-    TKvProtocol *Protocol = ConnectedProtocol();
-    if (!Protocol) return;
+    TKvProtocol *protocol = ConnectedProtocol();
+    if (!protocol) return;
     LabelTransferRate->clear();
-    SendFirmwareStart(Protocol);
+    SendFirmwareStart(protocol);
     TimerTryAgain->start();
 }
 
 void TFormFirmwareUpdate::TimerTryAgainTimer() {
     ++FTryAgainCount;
     if (FTryAgainCount >= 5) TimerTryAgain->stop();
-    TKvProtocol *Protocol = ConnectedProtocol();
-    if (!Protocol) {
+    TKvProtocol *protocol = ConnectedProtocol();
+    if (!protocol) {
         TimerTryAgain->stop(); // the link is gone: nobody to ask
         return;
     }
-    SendFirmwareStart(Protocol);
+    SendFirmwareStart(protocol);
 }
 
-void TFormFirmwareUpdate::OnFirmwareStartAck(quint16, quint16 FlashSize, quint16,
-                                             const QByteArray &ReceivedLoaderIdentStr) {
+void TFormFirmwareUpdate::OnFirmwareStartAck(quint16, quint16 flashSize, quint16,
+                                             const QByteArray &receivedLoaderIdentStr) {
     TimerTryAgain->stop();
     HoldProgressRedraw(false);
-    const QString Received = QString::fromLatin1(ReceivedLoaderIdentStr);
-    const QString Expected = EditLoaderIdentStr->text();
-    if (Received.toLower() != Expected.toLower()) {
-        EditMessage->setText(NotSuitableText + QStringLiteral(" (") + Received + QStringLiteral(" <> ") +
-                             Expected + QStringLiteral(")"));
+    const QString received = QString::fromLatin1(receivedLoaderIdentStr);
+    const QString expected = EditLoaderIdentStr->text();
+    if (received.toLower() != expected.toLower()) {
+        EditMessage->setText(NotSuitableText + QStringLiteral(" (") + received + QStringLiteral(" <> ") +
+                             expected + QStringLiteral(")"));
         return;
     }
-    if (qint64(FirmwareBuffer.size()) >= qint64(FlashSize) * 1024) {
+    if (qint64(FirmwareBuffer.size()) >= qint64(flashSize) * 1024) {
         EditMessage->setText(QStringLiteral("Не соотв. размер"));
         return;
     }
-    TKvProtocol *Protocol = ConnectedProtocol();
-    if (!Protocol) return;
+    TKvProtocol *protocol = ConnectedProtocol();
+    if (!protocol) return;
     // A range of 0..0 would show a busy bar; an empty image shows an empty one instead.
     ProgressBar1->setMaximum(qMax<int>(1, int(FirmwareBuffer.size())));
     ProgressBar1->setValue(0);
@@ -93,71 +93,71 @@ void TFormFirmwareUpdate::OnFirmwareStartAck(quint16, quint16 FlashSize, quint16
     FRateShownAt = KvPlatform::TickCount();
     LabelTransferRate->clear();
     const QPointer<TFormFirmwareUpdate> Self(this);
-    Protocol->FirmwareWrite(FirmwareBuffer, [Self](quint8 Error, quint32 CurrentPos, quint32 Size) {
+    protocol->FirmwareWrite(FirmwareBuffer, [Self](quint8 Error, quint32 currentPos, quint32 Size) {
         TKvApplication::RunGuarded([&] {
-            if (Self) Self->OnFirmwareProgress(Error, CurrentPos, Size);
+            if (Self) Self->OnFirmwareProgress(Error, currentPos, Size);
         });
     });
 }
 
-void TFormFirmwareUpdate::OnFirmwareProgress(quint8 Error, quint32 CurrentPos, quint32 Size) {
-    if (Error != 0) {
+void TFormFirmwareUpdate::OnFirmwareProgress(quint8 error, quint32 currentPos, quint32 size) {
+    if (error != 0) {
         HoldProgressRedraw(false);
-        EditMessage->setText(QStringLiteral("Ошибка ") + QString::number(Error));
+        EditMessage->setText(QStringLiteral("Ошибка ") + QString::number(error));
         LabelTransferRate->clear();
         return;
     }
-    const bool Done = CurrentPos >= Size;
+    const bool done = currentPos >= size;
     // A redraw per page would take the GUI thread every 12 ms: the first position of a period
     // holds the redraws, the period's end draws the latest. The end shows at once.
-    if (Done)
+    if (done)
         HoldProgressRedraw(false);
     else if (!TimerRedrawProgress->isActive()) {
         HoldProgressRedraw(true);
         TimerRedrawProgress->start();
     }
     // The last page may be short, so the position passes the image's end; the bar stops at full.
-    ProgressBar1->setValue(int(qMin<qint64>(CurrentPos, ProgressBar1->maximum())));
-    EditMessage->setText(QString::number(CurrentPos) + QStringLiteral("/") + QString::number(Size));
-    FRate.Sample(KvPlatform::TickCount(), qMin(CurrentPos, Size));
-    ShowTransferRate(Size, Done);
-    if (Done) {
+    ProgressBar1->setValue(int(qMin<qint64>(currentPos, ProgressBar1->maximum())));
+    EditMessage->setText(QString::number(currentPos) + QStringLiteral("/") + QString::number(size));
+    FRate.Sample(KvPlatform::TickCount(), qMin(currentPos, size));
+    ShowTransferRate(size, done);
+    if (done) {
         EditMessage->setText(QStringLiteral("Прошивка завершена успешно"));
         TimerDisconnect->start();
     }
 }
 
-void TFormFirmwareUpdate::ShowTransferRate(quint32 Size, bool Done) {
-    const quint32 Now = KvPlatform::TickCount();
-    if (!Done && Now - FRateShownAt < RateShowEveryMs) return;
-    FRateShownAt = Now;
-    const bool En = FEnglish;
-    if (Done) {
+void TFormFirmwareUpdate::ShowTransferRate(quint32 size, bool done) {
+    const quint32 now = KvPlatform::TickCount();
+    if (!done && now - FRateShownAt < RateShowEveryMs) return;
+    FRateShownAt = now;
+    const bool en = FEnglish;
+    if (done) {
         // What the whole transfer took, so that the next one can be judged by it.
-        const double Seconds = FRate.ElapsedMs() / 1000.0;
-        const QString Total = Kilobytes(Size) + (En ? QStringLiteral(" KB in ") : QStringLiteral(" КБ за ")) +
-                              QString::number(Seconds, 'f', 1) +
-                              (En ? QStringLiteral(" s") : QStringLiteral(" с"));
-        const QString Speed = Seconds > 0 ? QStringLiteral(" (") + Kilobytes(Size / Seconds) +
-                                                (En ? QStringLiteral(" KB/s)") : QStringLiteral(" КБ/с)"))
+        const double seconds = FRate.ElapsedMs() / 1000.0;
+        const QString total = Kilobytes(size) + (en ? QStringLiteral(" KB in ") : QStringLiteral(" КБ за ")) +
+                              QString::number(seconds, 'f', 1) +
+                              (en ? QStringLiteral(" s") : QStringLiteral(" с"));
+        const QString speed = seconds > 0 ? QStringLiteral(" (") + Kilobytes(size / seconds) +
+                                                (en ? QStringLiteral(" KB/s)") : QStringLiteral(" КБ/с)"))
                                           : QString();
-        LabelTransferRate->setText(Total + Speed);
+        LabelTransferRate->setText(total + speed);
         return;
     }
-    const double Speed = FRate.BytesPerSecond();
-    const qint64 Left = FRate.SecondsLeft(Size);
-    if (Speed <= 0 || Left < 0) return; // not measured yet
-    LabelTransferRate->setText(Kilobytes(Speed) +
-                               (En ? QStringLiteral(" KB/s, ") : QStringLiteral(" КБ/с, ")) +
-                               (En ? Duration(Left, En) + QStringLiteral(" left")
-                                   : QStringLiteral("осталось ") + Duration(Left, En)));
+    const double speed = FRate.BytesPerSecond();
+    const qint64 left = FRate.SecondsLeft(size);
+    if (speed <= 0 || left < 0) return; // not measured yet
+    LabelTransferRate->setText(Kilobytes(speed) +
+                               (en ? QStringLiteral(" KB/s, ") : QStringLiteral(" КБ/с, ")) +
+                               (en ? Duration(left, en) + QStringLiteral(" left")
+                                   : QStringLiteral("осталось ") + Duration(left, en)));
 }
 
-void TFormFirmwareUpdate::HoldProgressRedraw(bool Hold) {
-    if (!Hold) TimerRedrawProgress->stop();
+void TFormFirmwareUpdate::HoldProgressRedraw(bool hold) {
+    if (!hold) TimerRedrawProgress->stop();
     // Enabling again repaints with what the widgets hold by then.
-    ProgressBar1->setUpdatesEnabled(!Hold);
-    EditMessage->setUpdatesEnabled(!Hold);
+    ProgressBar1->setUpdatesEnabled(!hold);
+    EditMessage->setUpdatesEnabled(!hold);
 }
 
 void TFormFirmwareUpdate::TimerDisconnectTimer() {

@@ -22,14 +22,14 @@
 
 namespace {
 
-template <class W> W *Named(W *Widget, const char *Name) {
-    Widget->setObjectName(QLatin1String(Name));
-    return Widget;
+template <class W> W *Named(W *widget, const char *name) {
+    widget->setObjectName(QLatin1String(name));
+    return widget;
 }
 
 // Handlers run guarded: an error they raise goes to the application's error display.
-template <class F> auto Guarded(F Body) {
-    return [Body](auto &&...) { TKvApplication::RunGuarded(Body); };
+template <class F> auto Guarded(F body) {
+    return [body](auto &&...) { TKvApplication::RunGuarded(body); };
 }
 
 // The two caption sets: Russian (shown at start) and English (DoEnglish).
@@ -59,13 +59,13 @@ const TCaption GroupCaptions[3] = {
 const char FilesColumn[] = "Прошивка";
 const TCaption FileNameColumn = {"", "Имя файла", "File name"};
 
-QString Pick(const TCaption &C, bool English) {
-    return QString::fromUtf8(English ? C.English : C.Russian);
+QString Pick(const TCaption &c, bool english) {
+    return QString::fromUtf8(english ? c.English : c.Russian);
 }
 
 } // namespace
 
-TFrameInternetUpdates::TFrameInternetUpdates(QWidget *Parent) : QFrame(Parent) {
+TFrameInternetUpdates::TFrameInternetUpdates(QWidget *parent) : QFrame(parent) {
     setObjectName(QStringLiteral("FrameInternetUpdates"));
     IdHTTP1 = new TUpdateServerClient(this);
     IdHTTP1->setObjectName(QStringLiteral("IdHTTP1"));
@@ -83,8 +83,8 @@ TFrameInternetUpdates::TFrameInternetUpdates(QWidget *Parent) : QFrame(Parent) {
     connect(ListViewDevices, &QTreeWidget::itemSelectionChanged, this,
             Guarded([this] { ListViewDevicesSelectItem(); }));
     connect(ButtonCheckUpdates, &QPushButton::clicked, this, Guarded([this] { ButtonCheckUpdatesClick(); }));
-    connect(ListViewFiles, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem *Item) {
-        TKvApplication::RunGuarded([&] { ListViewFilesDblClick(Item); });
+    connect(ListViewFiles, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem *item) {
+        TKvApplication::RunGuarded([&] { ListViewFilesDblClick(item); });
     });
     connect(ButtonDownloadFirmware, &QPushButton::clicked, this,
             Guarded([this] { ButtonDownloadFirmwareClick(); }));
@@ -96,7 +96,7 @@ TFrameInternetUpdates::TFrameInternetUpdates(QWidget *Parent) : QFrame(Parent) {
             Guarded([this] { CheckBoxShowAllDevicesClick(); }));
     connect(ActionDebug, &QAction::triggered, this, Guarded([this] { ActionDebugExecute(); }));
     connect(LabelSelectFirmware, &QLabel::customContextMenuRequested, this,
-            [this](const QPoint &At) { PopupMenu1->popup(LabelSelectFirmware->mapToGlobal(At)); });
+            [this](const QPoint &at) { PopupMenu1->popup(LabelSelectFirmware->mapToGlobal(at)); });
     LabelSelectDevice->installEventFilter(this);
     UpdateRequestControls();
 }
@@ -104,42 +104,42 @@ TFrameInternetUpdates::TFrameInternetUpdates(QWidget *Parent) : QFrame(Parent) {
 TFrameInternetUpdates::~TFrameInternetUpdates() = default;
 
 void TFrameInternetUpdates::BuildLayout() {
-    auto *Root = new QVBoxLayout(this);
-    Root->setContentsMargins(0, 0, 0, 0);
+    auto *root = new QVBoxLayout(this);
+    root->setContentsMargins(0, 0, 0, 0);
 
     Splitter1 = Named(new QSplitter(Qt::Vertical, this), "Splitter1");
     Splitter1->setChildrenCollapsible(false);
-    Root->addWidget(Splitter1, 1);
+    root->addWidget(Splitter1, 1);
 
     PanelSelectUpdate = Named(new QFrame(Splitter1), "PanelSelectUpdate");
-    auto *Select = new QVBoxLayout(PanelSelectUpdate);
+    auto *select = new QVBoxLayout(PanelSelectUpdate);
     ButtonCheckUpdatesGetDevices = Named(new QPushButton(PanelSelectUpdate), "ButtonCheckUpdatesGetDevices");
-    Select->addWidget(ButtonCheckUpdatesGetDevices);
-    auto *Preset = new QHBoxLayout;
+    select->addWidget(ButtonCheckUpdatesGetDevices);
+    auto *preset = new QHBoxLayout;
     LabelSelectDevice = Named(new QLabel(PanelSelectUpdate), "LabelSelectDevice");
     EditSelectDevice = Named(new QLineEdit(PanelSelectUpdate), "EditSelectDevice");
-    Preset->addWidget(LabelSelectDevice);
-    Preset->addWidget(EditSelectDevice, 1);
-    Select->addLayout(Preset);
+    preset->addWidget(LabelSelectDevice);
+    preset->addWidget(EditSelectDevice, 1);
+    select->addLayout(preset);
     ListViewDevices = Named(new QTreeWidget(PanelSelectUpdate), "ListViewDevices");
     ListViewDevices->setColumnCount(1);
     ListViewDevices->setRootIsDecorated(false);
     ListViewDevices->setSelectionMode(QAbstractItemView::SingleSelection);
     ListViewDevices->setSelectionBehavior(QAbstractItemView::SelectRows);
     ListViewDevices->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    Select->addWidget(ListViewDevices, 1);
+    select->addWidget(ListViewDevices, 1);
     ButtonCheckUpdates = Named(new QPushButton(PanelSelectUpdate), "ButtonCheckUpdates");
-    Select->addWidget(ButtonCheckUpdates);
+    select->addWidget(ButtonCheckUpdates);
 
-    auto *PanelFiles = Named(new QFrame(Splitter1), "PanelFiles");
-    auto *Files = new QVBoxLayout(PanelFiles);
-    LabelSelectFirmware = Named(new QLabel(PanelFiles), "LabelSelectFirmware");
+    auto *panelFiles = Named(new QFrame(Splitter1), "PanelFiles");
+    auto *files = new QVBoxLayout(panelFiles);
+    LabelSelectFirmware = Named(new QLabel(panelFiles), "LabelSelectFirmware");
     LabelSelectFirmware->setContextMenuPolicy(Qt::CustomContextMenu);
     PopupMenu1 = Named(new QMenu(this), "PopupMenu1");
     CheckBoxShowAllDevices = Named(PopupMenu1->addAction(QString()), "CheckBoxShowAllDevices");
     CheckBoxShowAllDevices->setCheckable(true);
-    Files->addWidget(LabelSelectFirmware);
-    ListViewFiles = Named(new QTreeWidget(PanelFiles), "ListViewFiles");
+    files->addWidget(LabelSelectFirmware);
+    ListViewFiles = Named(new QTreeWidget(panelFiles), "ListViewFiles");
     ListViewFiles->setColumnCount(2);
     ListViewFiles->setColumnHidden(1, true); // the file name: a hidden sub-item
     ListViewFiles->setHeaderHidden(true);
@@ -150,65 +150,65 @@ void TFrameInternetUpdates::BuildLayout() {
     ListViewFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
     ListViewFiles->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ListViewFiles->setExpandsOnDoubleClick(false);
-    for (int G = 0; G < 3; ++G) {
-        auto *Group = new QTreeWidgetItem(ListViewFiles);
-        Group->setFlags(Qt::ItemIsEnabled); // a group header is no file row
-        QFont Bold = Group->font(0);
-        Bold.setBold(true);
-        Group->setFont(0, Bold);
-        Group->setFirstColumnSpanned(true);
-        Group->setExpanded(true);
-        Group->setHidden(true); // shown while it holds rows
+    for (int g = 0; g < 3; ++g) {
+        auto *group = new QTreeWidgetItem(ListViewFiles);
+        group->setFlags(Qt::ItemIsEnabled); // a group header is no file row
+        QFont bold = group->font(0);
+        bold.setBold(true);
+        group->setFont(0, bold);
+        group->setFirstColumnSpanned(true);
+        group->setExpanded(true);
+        group->setHidden(true); // shown while it holds rows
     }
-    Files->addWidget(ListViewFiles, 1);
+    files->addWidget(ListViewFiles, 1);
     Splitter1->setStretchFactor(0, 1);
     Splitter1->setStretchFactor(1, 2);
 
     PanelGetUpdate = Named(new QFrame(this), "PanelGetUpdate");
-    auto *Get = new QVBoxLayout(PanelGetUpdate);
-    auto *Download = new QHBoxLayout;
+    auto *get = new QVBoxLayout(PanelGetUpdate);
+    auto *download = new QHBoxLayout;
     ButtonDownloadFirmware = Named(new QPushButton(PanelGetUpdate), "ButtonDownloadFirmware");
     LabelDownload = Named(new QLabel(PanelGetUpdate), "LabelDownload");
     LabelOnWork = Named(new QLabel(QStringLiteral("-"), PanelGetUpdate), "LabelOnWork");
-    Download->addWidget(ButtonDownloadFirmware);
-    Download->addWidget(LabelDownload);
-    Download->addWidget(LabelOnWork, 1);
-    Get->addLayout(Download);
+    download->addWidget(ButtonDownloadFirmware);
+    download->addWidget(LabelDownload);
+    download->addWidget(LabelOnWork, 1);
+    get->addLayout(download);
     LabelProgramFileName = Named(new QLabel(PanelGetUpdate), "LabelProgramFileName");
-    QFont Bold = LabelProgramFileName->font();
-    Bold.setBold(true);
-    LabelProgramFileName->setFont(Bold);
+    QFont bold = LabelProgramFileName->font();
+    bold.setBold(true);
+    LabelProgramFileName->setFont(bold);
     LabelProgramFileName->setWordWrap(true);
     SetProgramFileNameLabel(QStringLiteral("-"));
-    Get->addWidget(LabelProgramFileName);
+    get->addWidget(LabelProgramFileName);
     ButtonSaveToFile = Named(new QPushButton(PanelGetUpdate), "ButtonSaveToFile");
-    Get->addWidget(ButtonSaveToFile, 0, Qt::AlignLeft);
+    get->addWidget(ButtonSaveToFile, 0, Qt::AlignLeft);
     // Last in the stack, under everything else of the download panel.
     PanelAskLaunchProgram = Named(new QFrame(PanelGetUpdate), "PanelAskLaunchProgram");
-    auto *Ask = new QHBoxLayout(PanelAskLaunchProgram);
-    Ask->setContentsMargins(0, 0, 0, 0);
+    auto *ask = new QHBoxLayout(PanelAskLaunchProgram);
+    ask->setContentsMargins(0, 0, 0, 0);
     CheckBoxDeleteOld = Named(new QCheckBox(PanelAskLaunchProgram), "CheckBoxDeleteOld");
     ButtonLaunchProgram = Named(new QPushButton(PanelAskLaunchProgram), "ButtonLaunchProgram");
-    Ask->addWidget(CheckBoxDeleteOld);
-    Ask->addWidget(ButtonLaunchProgram);
-    Ask->addStretch(1);
+    ask->addWidget(CheckBoxDeleteOld);
+    ask->addWidget(ButtonLaunchProgram);
+    ask->addStretch(1);
     PanelAskLaunchProgram->hide();
-    Get->addWidget(PanelAskLaunchProgram);
-    Root->addWidget(PanelGetUpdate);
+    get->addWidget(PanelAskLaunchProgram);
+    root->addWidget(PanelGetUpdate);
 }
 
-void TFrameInternetUpdates::ApplyCaptions(bool English) {
-    FEnglish = English;
-    for (const TCaption &C : Captions) {
-        QWidget *W = findChild<QWidget *>(QLatin1String(C.Name));
-        if (auto *Label = qobject_cast<QLabel *>(W)) Label->setText(Pick(C, English));
-        if (auto *Button = qobject_cast<QAbstractButton *>(W)) Button->setText(Pick(C, English));
+void TFrameInternetUpdates::ApplyCaptions(bool english) {
+    FEnglish = english;
+    for (const TCaption &c : Captions) {
+        QWidget *w = findChild<QWidget *>(QLatin1String(c.Name));
+        if (auto *label = qobject_cast<QLabel *>(w)) label->setText(Pick(c, english));
+        if (auto *button = qobject_cast<QAbstractButton *>(w)) button->setText(Pick(c, english));
     }
-    ListViewDevices->setHeaderLabels({Pick(DevicesColumn, English)});
-    ListViewFiles->setHeaderLabels({QString::fromUtf8(FilesColumn), Pick(FileNameColumn, English)});
-    CheckBoxShowAllDevices->setText(Pick(ShowAllDevicesCaption, English));
-    for (int G = 0; G < 3; ++G)
-        FileGroupItem(G)->setText(0, Pick(GroupCaptions[G], English));
+    ListViewDevices->setHeaderLabels({Pick(DevicesColumn, english)});
+    ListViewFiles->setHeaderLabels({QString::fromUtf8(FilesColumn), Pick(FileNameColumn, english)});
+    CheckBoxShowAllDevices->setText(Pick(ShowAllDevicesCaption, english));
+    for (int g = 0; g < 3; ++g)
+        FileGroupItem(g)->setText(0, Pick(GroupCaptions[g], english));
 }
 
 void TFrameInternetUpdates::DoEnglish() {
@@ -223,21 +223,21 @@ QString TFrameInternetUpdates::EffectiveProgramFolder() const {
     return ProgramFolder.isEmpty() ? QCoreApplication::applicationDirPath() : ProgramFolder;
 }
 
-QTreeWidgetItem *TFrameInternetUpdates::FileGroupItem(int Group) const {
-    return ListViewFiles->topLevelItem(Group);
+QTreeWidgetItem *TFrameInternetUpdates::FileGroupItem(int group) const {
+    return ListViewFiles->topLevelItem(group);
 }
 
 QTreeWidgetItem *TFrameInternetUpdates::SelectedFileRow() const {
-    const QList<QTreeWidgetItem *> Selected = ListViewFiles->selectedItems();
-    if (Selected.isEmpty() || !Selected.first()->parent()) return nullptr;
-    return Selected.first();
+    const QList<QTreeWidgetItem *> selected = ListViewFiles->selectedItems();
+    if (selected.isEmpty() || !selected.first()->parent()) return nullptr;
+    return selected.first();
 }
 
 int TFrameInternetUpdates::FileRowCount() const {
-    int N = 0;
-    for (int G = 0; G < 3; ++G)
-        N += FileGroupItem(G)->childCount();
-    return N;
+    int n = 0;
+    for (int g = 0; g < 3; ++g)
+        n += FileGroupItem(g)->childCount();
+    return n;
 }
 
 bool TFrameInternetUpdates::IsRequestRunning() const {
@@ -246,25 +246,25 @@ bool TFrameInternetUpdates::IsRequestRunning() const {
 
 void TFrameInternetUpdates::UpdateRequestControls() {
     // While a request runs, nothing that would start another one can be used.
-    const bool Idle = !IsRequestRunning();
-    ButtonCheckUpdatesGetDevices->setEnabled(Idle);
-    ListViewDevices->setEnabled(Idle);
-    ButtonCheckUpdates->setEnabled(Idle && ListViewDevices->topLevelItemCount() > 0);
-    ButtonDownloadFirmware->setEnabled(Idle && FileRowCount() > 0);
-    ButtonSaveToFile->setEnabled(Idle && !FirmwareStream.isEmpty());
+    const bool idle = !IsRequestRunning();
+    ButtonCheckUpdatesGetDevices->setEnabled(idle);
+    ListViewDevices->setEnabled(idle);
+    ButtonCheckUpdates->setEnabled(idle && ListViewDevices->topLevelItemCount() > 0);
+    ButtonDownloadFirmware->setEnabled(idle && FileRowCount() > 0);
+    ButtonSaveToFile->setEnabled(idle && !FirmwareStream.isEmpty());
 }
 
-void TFrameInternetUpdates::SetProgramFileNameLabel(const QString &Text) {
-    LabelProgramFileName->setText(Text);
-    LabelProgramFileName->setToolTip(Text);
+void TFrameInternetUpdates::SetProgramFileNameLabel(const QString &text) {
+    LabelProgramFileName->setText(text);
+    LabelProgramFileName->setToolTip(text);
 }
 
-bool TFrameInternetUpdates::eventFilter(QObject *Watched, QEvent *Event) {
-    if (Watched == LabelSelectDevice && Event->type() == QEvent::MouseButtonDblClick) {
+bool TFrameInternetUpdates::eventFilter(QObject *watched, QEvent *event) {
+    if (watched == LabelSelectDevice && event->type() == QEvent::MouseButtonDblClick) {
         TKvApplication::RunGuarded([this] { LabelSelectDeviceDblClick(); });
         return true;
     }
-    return QFrame::eventFilter(Watched, Event);
+    return QFrame::eventFilter(watched, event);
 }
 
 void TFrameInternetUpdates::LabelSelectDeviceDblClick() {
@@ -276,8 +276,8 @@ void TFrameInternetUpdates::ListViewDevicesSelectItem() {
     ButtonCheckUpdatesClick();
 }
 
-void TFrameInternetUpdates::ListViewFilesDblClick(QTreeWidgetItem *Item) {
-    if (Item && Item->parent()) ButtonDownloadFirmwareClick();
+void TFrameInternetUpdates::ListViewFilesDblClick(QTreeWidgetItem *item) {
+    if (item && item->parent()) ButtonDownloadFirmwareClick();
 }
 
 void TFrameInternetUpdates::CheckBoxShowAllDevicesClick() {
@@ -286,9 +286,9 @@ void TFrameInternetUpdates::CheckBoxShowAllDevicesClick() {
 
 void TFrameInternetUpdates::ActionDebugExecute() {
     // Column headers on: a second column shows each row's file name; off: it goes again.
-    const bool Show = ListViewFiles->isHeaderHidden();
-    ListViewFiles->setHeaderHidden(!Show);
-    ListViewFiles->setColumnHidden(1, !Show);
+    const bool show = ListViewFiles->isHeaderHidden();
+    ListViewFiles->setHeaderHidden(!show);
+    ListViewFiles->setColumnHidden(1, !show);
 }
 
 void TFrameInternetUpdates::TimerCloseTimer() {
@@ -298,8 +298,8 @@ void TFrameInternetUpdates::TimerCloseTimer() {
         return;
     }
     // Closing the main window ends the program (it disconnects the tester on its way out).
-    bool Closed = false;
-    for (QWidget *W : QApplication::topLevelWidgets())
-        if (W->inherits("QMainWindow") && W->isVisible()) Closed = W->close() || Closed;
-    if (Closed) QCoreApplication::quit();
+    bool closed = false;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w->inherits("QMainWindow") && w->isVisible()) closed = w->close() || closed;
+    if (closed) QCoreApplication::quit();
 }

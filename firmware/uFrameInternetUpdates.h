@@ -28,17 +28,17 @@ class TUpdateServerClient;
 // A failed request or a refused answer of the update server.
 class EUpdateServer : public std::runtime_error {
 public:
-    explicit EUpdateServer(const QString &Message) : std::runtime_error(Message.toStdString()) {}
+    explicit EUpdateServer(const QString &message) : std::runtime_error(message.toStdString()) {}
 };
 
 class TFrameInternetUpdates : public QFrame {
     Q_OBJECT
 public:
-    explicit TFrameInternetUpdates(QWidget *Parent = nullptr);
+    explicit TFrameInternetUpdates(QWidget *parent = nullptr);
     ~TFrameInternetUpdates() override;
 
-    using TLoadFirmwareBuffer = std::function<void(const QByteArray &AFirmwareBuffer,
-                                                   const QString &FirmwareFileName, bool HideFirmwareUpdate)>;
+    using TLoadFirmwareBuffer = std::function<void(const QByteArray &aFirmwareBuffer,
+                                                   const QString &firmwareFileName, bool hideFirmwareUpdate)>;
 
     // ---- Components ----
     QFrame *PanelSelectUpdate = nullptr;
@@ -80,18 +80,18 @@ public:
     qint64 MaxDownloadBytes = 64 * 1024 * 1024; // a larger download is refused
     QString ProgramFolder;                      // empty = the running program's folder
     // The save dialog (returns the chosen path, empty = cancelled); empty = the file dialog.
-    std::function<QString(const QString &ProposedName)> AskSaveFileName;
+    std::function<QString(const QString &proposedName)> AskSaveFileName;
     // Ends the program after a launch that replaces it; empty = close the main window.
     std::function<void()> CloseMainWindow;
 
-    void SelectDevice(const QString &SelectDeviceName);
+    void SelectDevice(const QString &selectDeviceName);
     void DoEnglish();
     bool IsRequestRunning() const;
     // The base address in use and the folder that stored programs go to.
     QString EffectiveBaseAddress() const;
     QString EffectiveProgramFolder() const;
     // The group row of a file group (0 firmware, 1 programs, 2 other).
-    QTreeWidgetItem *FileGroupItem(int Group) const;
+    QTreeWidgetItem *FileGroupItem(int group) const;
     // The selected file row, or null when none (a group row is no file row).
     QTreeWidgetItem *SelectedFileRow() const;
     int FileRowCount() const;
@@ -101,9 +101,9 @@ public:
     void LabelSelectDeviceDblClick();
     void ListViewDevicesSelectItem();
     void ButtonCheckUpdatesClick();
-    void ListViewFilesDblClick(QTreeWidgetItem *Item);
+    void ListViewFilesDblClick(QTreeWidgetItem *item);
     void ButtonDownloadFirmwareClick();
-    void IdHTTP1Work(qint64 Count);
+    void IdHTTP1Work(qint64 count);
     void ButtonSaveToFileClick();
     void ButtonLaunchProgramClick();
     void TimerCloseTimer();
@@ -111,17 +111,17 @@ public:
     void ActionDebugExecute();
 
 protected:
-    bool eventFilter(QObject *Watched, QEvent *Event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void BuildLayout();
-    void ApplyCaptions(bool English);
+    void ApplyCaptions(bool english);
     void UpdateRequestControls();
-    void SetProgramFileNameLabel(const QString &Text);
-    void DeviceListArrived(const QByteArray &Answer);
-    void FileListArrived(const QString &Address, const QByteArray &Answer);
-    void DownloadArrived(const QString &FileName, const QString &Caption, const QByteArray &Bytes);
-    void StoreProgram(const QString &FileName);
-    void ShowReleaseNote(const QString &FileName, const QByteArray &Bytes);
+    void SetProgramFileNameLabel(const QString &text);
+    void DeviceListArrived(const QByteArray &answer);
+    void FileListArrived(const QString &address, const QByteArray &answer);
+    void DownloadArrived(const QString &fileName, const QString &caption, const QByteArray &bytes);
+    void StoreProgram(const QString &fileName);
+    void ShowReleaseNote(const QString &fileName, const QByteArray &bytes);
     bool FEnglish = false;
 };

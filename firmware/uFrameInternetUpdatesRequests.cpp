@@ -24,25 +24,25 @@
 namespace {
 
 // A name as it can be shown in a message: control characters written as \xNN.
-QString Printable(const QString &Name) {
-    QString Out;
-    for (const QChar C : Name) {
-        if (C.unicode() < 0x20 || C.unicode() == 0x7F)
-            Out += QStringLiteral("\\x%1").arg(C.unicode(), 2, 16, QLatin1Char('0'));
+QString Printable(const QString &name) {
+    QString out;
+    for (const QChar c : name) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
         else
-            Out += C;
+            out += c;
     }
-    return Out;
+    return out;
 }
 
 // Refuses a server's file name that would not stay a plain name in a local folder.
-void CheckLocalName(const QString &FileName) {
-    const QString Problem = LocalFileNameProblem(FileName);
-    if (!Problem.isEmpty())
+void CheckLocalName(const QString &fileName) {
+    const QString problem = LocalFileNameProblem(fileName);
+    if (!problem.isEmpty())
         throw EUpdateServer(
             QStringLiteral("The update server's file name \"%1\" cannot be used as a local file name (%2); "
                            "nothing was stored")
-                .arg(Printable(FileName), Problem));
+                .arg(Printable(fileName), problem));
 }
 
 } // namespace
@@ -51,31 +51,31 @@ void TFrameInternetUpdates::ButtonCheckUpdatesGetDevicesClick() {
     if (IsRequestRunning()) return;
     CurAddress = EnsureTrailingSeparator(EffectiveBaseAddress());
     IdHTTP1->Get(
-        EncodeUpdateAddress(CurAddress), MaxListBytes, [this](qint64 N) { IdHTTP1Work(N); },
-        [this](const QByteArray &Answer, const QString &Error) {
+        EncodeUpdateAddress(CurAddress), MaxListBytes, [this](qint64 n) { IdHTTP1Work(n); },
+        [this](const QByteArray &Answer, const QString &error) {
             UpdateRequestControls();
             TKvApplication::RunGuarded([&] {
-                if (!Error.isEmpty()) throw EUpdateServer(Error);
+                if (!error.isEmpty()) throw EUpdateServer(error);
                 DeviceListArrived(Answer);
             });
         });
     UpdateRequestControls();
 }
 
-void TFrameInternetUpdates::DeviceListArrived(const QByteArray &Answer) {
-    const QStringList Devices = SplitListLines(Answer);
+void TFrameInternetUpdates::DeviceListArrived(const QByteArray &answer) {
+    const QStringList devices = SplitListLines(answer);
     ListViewDevices->clear();
-    for (const QString &Name : Devices)
-        new QTreeWidgetItem(ListViewDevices, {Name});
+    for (const QString &name : devices)
+        new QTreeWidgetItem(ListViewDevices, {name});
     UpdateRequestControls();
     SelectDevice(EditSelectDevice->text());
 }
 
-void TFrameInternetUpdates::SelectDevice(const QString &SelectDeviceName) {
-    for (int I = 0; I < ListViewDevices->topLevelItemCount(); ++I) {
-        QTreeWidgetItem *Row = ListViewDevices->topLevelItem(I);
-        if (Row->text(0) != SelectDeviceName) continue;
-        ListViewDevices->setCurrentItem(Row); // the selection fetches the device's file list
+void TFrameInternetUpdates::SelectDevice(const QString &selectDeviceName) {
+    for (int i = 0; i < ListViewDevices->topLevelItemCount(); ++i) {
+        QTreeWidgetItem *row = ListViewDevices->topLevelItem(i);
+        if (row->text(0) != selectDeviceName) continue;
+        ListViewDevices->setCurrentItem(row); // the selection fetches the device's file list
         if (!CheckBoxShowAllDevices->isChecked()) PanelSelectUpdate->hide();
         return;
     }
@@ -83,111 +83,111 @@ void TFrameInternetUpdates::SelectDevice(const QString &SelectDeviceName) {
 
 void TFrameInternetUpdates::ButtonCheckUpdatesClick() {
     if (IsRequestRunning()) return;
-    const QList<QTreeWidgetItem *> Selected = ListViewDevices->selectedItems();
-    if (Selected.isEmpty()) return;
-    CurAddress = EnsureTrailingSeparator(EffectiveBaseAddress() + Selected.first()->text(0));
-    const QString Address = CurAddress;
+    const QList<QTreeWidgetItem *> selected = ListViewDevices->selectedItems();
+    if (selected.isEmpty()) return;
+    CurAddress = EnsureTrailingSeparator(EffectiveBaseAddress() + selected.first()->text(0));
+    const QString address = CurAddress;
     IdHTTP1->Get(
-        EncodeUpdateAddress(Address), MaxListBytes, [this](qint64 N) { IdHTTP1Work(N); },
-        [this, Address](const QByteArray &Answer, const QString &Error) {
+        EncodeUpdateAddress(address), MaxListBytes, [this](qint64 n) { IdHTTP1Work(n); },
+        [this, address](const QByteArray &Answer, const QString &Error) {
             UpdateRequestControls();
             TKvApplication::RunGuarded([&] {
                 if (!Error.isEmpty()) throw EUpdateServer(Error);
-                FileListArrived(Address, Answer);
+                FileListArrived(address, Answer);
             });
         });
     UpdateRequestControls();
 }
 
-void TFrameInternetUpdates::FileListArrived(const QString &Address, const QByteArray &Answer) {
+void TFrameInternetUpdates::FileListArrived(const QString &address, const QByteArray &answer) {
     // Downloads are addressed relative to the list they were chosen from.
-    FileListAddress = Address;
-    for (int G = 0; G < 3; ++G)
-        qDeleteAll(FileGroupItem(G)->takeChildren());
-    QTreeWidgetItem *Last = nullptr;
-    for (const QString &Line : SplitListLines(Answer))
-        Last = new QTreeWidgetItem(FileGroupItem(FileGroupOf(Line)), {FileCaption(Line), Line});
-    for (int G = 0; G < 3; ++G)
-        FileGroupItem(G)->setHidden(FileGroupItem(G)->childCount() == 0);
-    if (Last) ListViewFiles->setCurrentItem(Last);
+    FileListAddress = address;
+    for (int g = 0; g < 3; ++g)
+        qDeleteAll(FileGroupItem(g)->takeChildren());
+    QTreeWidgetItem *last = nullptr;
+    for (const QString &line : SplitListLines(answer))
+        last = new QTreeWidgetItem(FileGroupItem(FileGroupOf(line)), {FileCaption(line), line});
+    for (int g = 0; g < 3; ++g)
+        FileGroupItem(g)->setHidden(FileGroupItem(g)->childCount() == 0);
+    if (last) ListViewFiles->setCurrentItem(last);
     UpdateRequestControls();
 }
 
 void TFrameInternetUpdates::ButtonDownloadFirmwareClick() {
     if (IsRequestRunning()) return;
-    const QTreeWidgetItem *Row = SelectedFileRow();
-    if (!Row) return;
-    const QString FileName = Row->text(1);
-    const QString Caption = Row->text(0);
+    const QTreeWidgetItem *row = SelectedFileRow();
+    if (!row) return;
+    const QString fileName = row->text(1);
+    const QString Caption = row->text(0);
     // A program is stored under its listed name: refuse a name that is not a plain one
     // before anything is fetched.
-    if (FileGroupOf(FileName) == ufgProgram) CheckLocalName(FileName);
+    if (FileGroupOf(fileName) == ufgProgram) CheckLocalName(fileName);
     ShowProgress = true;
     IdHTTP1->Get(
-        EncodeUpdateAddress(FileListAddress + FileName), MaxDownloadBytes,
-        [this](qint64 N) { IdHTTP1Work(N); },
-        [this, FileName, Caption](const QByteArray &Bytes, const QString &Error) {
+        EncodeUpdateAddress(FileListAddress + fileName), MaxDownloadBytes,
+        [this](qint64 n) { IdHTTP1Work(n); },
+        [this, fileName, Caption](const QByteArray &Bytes, const QString &Error) {
             ShowProgress = false;
             UpdateRequestControls();
             TKvApplication::RunGuarded([&] {
                 // A failed download leaves the previous one in place, so that
                 // "Save to disk" never writes a truncated file under its name.
                 if (!Error.isEmpty()) throw EUpdateServer(Error);
-                DownloadArrived(FileName, Caption, Bytes);
+                DownloadArrived(fileName, Caption, Bytes);
             });
         });
     UpdateRequestControls();
 }
 
-void TFrameInternetUpdates::IdHTTP1Work(qint64 Count) {
-    if (ShowProgress) LabelOnWork->setText(QString::number(Count) + QStringLiteral(" Б"));
+void TFrameInternetUpdates::IdHTTP1Work(qint64 count) {
+    if (ShowProgress) LabelOnWork->setText(QString::number(count) + QStringLiteral(" Б"));
 }
 
-void TFrameInternetUpdates::DownloadArrived(const QString &FileName, const QString &Caption,
-                                            const QByteArray &Bytes) {
-    FirmwareStream = Bytes;
+void TFrameInternetUpdates::DownloadArrived(const QString &fileName, const QString &caption,
+                                            const QByteArray &bytes) {
+    FirmwareStream = bytes;
     UpdateRequestControls();
     PanelAskLaunchProgram->hide();
     if (FirmwareStream.isEmpty()) return;
 
-    FirmwareName = FileName;
-    ButtonSaveToFile->setToolTip(FileName + QStringLiteral(" (") + QString::number(Bytes.size()) +
+    FirmwareName = fileName;
+    ButtonSaveToFile->setToolTip(fileName + QStringLiteral(" (") + QString::number(bytes.size()) +
                                  QStringLiteral(" B)"));
-    SetProgramFileNameLabel(FileName);
-    const TUpdateFileGroup Group = FileGroupOf(FileName);
-    if (Group == ufgFirmware) {
-        if (LoadFirmwareBuffer) LoadFirmwareBuffer(Bytes, FileName, false);
-        SetProgramFileNameLabel(Caption);
+    SetProgramFileNameLabel(fileName);
+    const TUpdateFileGroup group = FileGroupOf(fileName);
+    if (group == ufgFirmware) {
+        if (LoadFirmwareBuffer) LoadFirmwareBuffer(bytes, fileName, false);
+        SetProgramFileNameLabel(caption);
         return;
     }
     if (LoadFirmwareBuffer) LoadFirmwareBuffer(QByteArray(), QString(), true);
-    if (Group == ufgProgram)
-        StoreProgram(FileName);
-    else if (FileExtension(FileName) == QLatin1String(".txt"))
-        ShowReleaseNote(FileName, Bytes);
+    if (group == ufgProgram)
+        StoreProgram(fileName);
+    else if (FileExtension(fileName) == QLatin1String(".txt"))
+        ShowReleaseNote(fileName, bytes);
 }
 
-void TFrameInternetUpdates::StoreProgram(const QString &FileName) {
-    CheckLocalName(FileName);
-    const QString Target = FreeNumberedPath(EffectiveProgramFolder(), FileName);
-    QFile File(Target);
+void TFrameInternetUpdates::StoreProgram(const QString &fileName) {
+    CheckLocalName(fileName);
+    const QString target = FreeNumberedPath(EffectiveProgramFolder(), fileName);
+    QFile file(target);
     // NewOnly: never through a file or link that appeared after the free name was found.
-    if (!File.open(QIODevice::WriteOnly | QIODevice::NewOnly) ||
-        File.write(FirmwareStream) != FirmwareStream.size() || !File.flush())
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) ||
+        file.write(FirmwareStream) != FirmwareStream.size() || !file.flush())
         throw EUpdateServer(
-            QStringLiteral("Cannot store the program as %1: %2").arg(Target, File.errorString()));
-    File.setPermissions(File.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeUser |
+            QStringLiteral("Cannot store the program as %1: %2").arg(target, file.errorString()));
+    file.setPermissions(file.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeUser |
                         QFileDevice::ExeGroup | QFileDevice::ExeOther);
-    File.close();
+    file.close();
     PanelAskLaunchProgram->show();
-    SetProgramFileNameLabel(Target);
-    ExeFullFileName = Target;
+    SetProgramFileNameLabel(target);
+    ExeFullFileName = target;
 }
 
-void TFrameInternetUpdates::ShowReleaseNote(const QString &FileName, const QByteArray &Bytes) {
+void TFrameInternetUpdates::ShowReleaseNote(const QString &fileName, const QByteArray &bytes) {
     // Shown without blocking: the window and any later request go on while it is open.
     auto *noteBox =
-        new QMessageBox(QMessageBox::Information, FileName, DecodeReleaseNote(Bytes), QMessageBox::Ok, this);
+        new QMessageBox(QMessageBox::Information, fileName, DecodeReleaseNote(bytes), QMessageBox::Ok, this);
     noteBox->setObjectName(QStringLiteral("MessageBoxReleaseNote"));
     noteBox->setTextFormat(Qt::PlainText);
     noteBox->setAttribute(Qt::WA_DeleteOnClose);
@@ -197,26 +197,26 @@ void TFrameInternetUpdates::ShowReleaseNote(const QString &FileName, const QByte
 void TFrameInternetUpdates::ButtonSaveToFileClick() {
     if (FirmwareStream.isEmpty()) return;
     CheckLocalName(FirmwareName);
-    const QString Path = AskSaveFileName
+    const QString path = AskSaveFileName
                              ? AskSaveFileName(FirmwareName)
                              : QFileDialog::getSaveFileName(this, QStringLiteral("Save Update"), FirmwareName,
                                                             QStringLiteral("All (*)"));
-    if (Path.isEmpty()) return;
-    QSaveFile File(Path);
-    if (!File.open(QIODevice::WriteOnly) || File.write(FirmwareStream) != FirmwareStream.size() ||
-        !File.commit())
-        throw EUpdateServer(QStringLiteral("Cannot save %1: %2").arg(Path, File.errorString()));
+    if (path.isEmpty()) return;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(FirmwareStream) != FirmwareStream.size() ||
+        !file.commit())
+        throw EUpdateServer(QStringLiteral("Cannot save %1: %2").arg(path, file.errorString()));
 }
 
 void TFrameInternetUpdates::ButtonLaunchProgramClick() {
     if (ExeFullFileName.isEmpty() || !QFileInfo::exists(ExeFullFileName)) return;
-    QStringList Parameters;
-    const bool ReplaceThis = CheckBoxDeleteOld->isChecked();
+    QStringList parameters;
+    const bool replaceThis = CheckBoxDeleteOld->isChecked();
     // The started program may remove this one once it has ended.
-    if (ReplaceThis)
-        Parameters << QStringLiteral("delete=\"") + QCoreApplication::applicationFilePath() +
+    if (replaceThis)
+        parameters << QStringLiteral("delete=\"") + QCoreApplication::applicationFilePath() +
                           QLatin1Char('"');
-    if (!QProcess::startDetached(ExeFullFileName, Parameters, QFileInfo(ExeFullFileName).absolutePath()))
+    if (!QProcess::startDetached(ExeFullFileName, parameters, QFileInfo(ExeFullFileName).absolutePath()))
         throw EUpdateServer(QStringLiteral("Cannot start %1").arg(ExeFullFileName));
-    if (ReplaceThis) TimerClose->start();
+    if (replaceThis) TimerClose->start();
 }

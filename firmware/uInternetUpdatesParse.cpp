@@ -4,106 +4,106 @@
 #include <QFileInfo>
 #include <QStringDecoder>
 
-QStringList SplitListLines(const QByteArray &Answer) {
-    const QString Text = QString::fromUtf8(Answer);
-    QStringList Rows;
-    qsizetype Start = 0;
-    const qsizetype N = Text.size();
-    for (qsizetype I = 0; I < N; ++I) {
-        const QChar C = Text.at(I);
-        if (C != u'\r' && C != u'\n') continue;
-        Rows << Text.mid(Start, I - Start);
-        if (C == u'\r' && I + 1 < N && Text.at(I + 1) == u'\n') ++I;
-        Start = I + 1;
+QStringList SplitListLines(const QByteArray &answer) {
+    const QString text = QString::fromUtf8(answer);
+    QStringList rows;
+    qsizetype start = 0;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text.at(i);
+        if (c != u'\r' && c != u'\n') continue;
+        rows << text.mid(start, i - start);
+        if (c == u'\r' && i + 1 < n && text.at(i + 1) == u'\n') ++i;
+        start = i + 1;
     }
-    if (Start < N) Rows << Text.mid(Start);
-    return Rows;
+    if (start < n) rows << text.mid(start);
+    return rows;
 }
 
-QString FileExtension(const QString &FileName) {
-    const qsizetype Dot = FileName.lastIndexOf(u'.');
-    return Dot < 0 ? QString() : FileName.mid(Dot);
+QString FileExtension(const QString &fileName) {
+    const qsizetype dot = fileName.lastIndexOf(u'.');
+    return dot < 0 ? QString() : fileName.mid(dot);
 }
 
-TUpdateFileGroup FileGroupOf(const QString &FileName) {
-    const QString Ext = FileExtension(FileName);
-    if (Ext == QLatin1String(".frm") || Ext == QLatin1String(".firmware")) return ufgFirmware;
-    if (Ext == QLatin1String(".exe")) return ufgProgram;
+TUpdateFileGroup FileGroupOf(const QString &fileName) {
+    const QString ext = FileExtension(fileName);
+    if (ext == QLatin1String(".frm") || ext == QLatin1String(".firmware")) return ufgFirmware;
+    if (ext == QLatin1String(".exe")) return ufgProgram;
     return ufgOther;
 }
 
-QString FileCaption(const QString &FileName) {
-    if (FileGroupOf(FileName) != ufgFirmware) return FileName;
-    QString Name = FileName.left(FileName.size() - FileExtension(FileName).size());
-    const qsizetype Semicolon = Name.indexOf(u';');
-    if (Semicolon >= 0) Name.truncate(Semicolon);
-    return Name;
+QString FileCaption(const QString &fileName) {
+    if (FileGroupOf(fileName) != ufgFirmware) return fileName;
+    QString name = fileName.left(fileName.size() - FileExtension(fileName).size());
+    const qsizetype semicolon = name.indexOf(u';');
+    if (semicolon >= 0) name.truncate(semicolon);
+    return name;
 }
 
-QString EnsureTrailingSeparator(const QString &Address) {
-    return Address.endsWith(u'\\') ? Address : Address + u'\\';
+QString EnsureTrailingSeparator(const QString &address) {
+    return address.endsWith(u'\\') ? address : address + u'\\';
 }
 
 namespace {
 
 // Characters that stand in a URL path as they are (RFC 3986 pchar and the separator).
-bool StaysInPath(char C) {
-    if ((C >= 'a' && C <= 'z') || (C >= 'A' && C <= 'Z') || (C >= '0' && C <= '9')) return true;
-    return QByteArrayView("-._~!$&'()*+,;=:@/").contains(C);
+bool StaysInPath(char c) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
+    return QByteArrayView("-._~!$&'()*+,;=:@/").contains(c);
 }
 
 } // namespace
 
-QByteArray EncodeUpdateAddress(const QString &Address) {
-    QString Plain = Address;
-    Plain.replace(u'\\', u'/');
+QByteArray EncodeUpdateAddress(const QString &address) {
+    QString plain = address;
+    plain.replace(u'\\', u'/');
     // The scheme and host stay as written; only the path is escaped.
-    qsizetype PathStart = 0;
-    const qsizetype SchemeEnd = Plain.indexOf(QLatin1String("://"));
-    if (SchemeEnd >= 0) {
-        PathStart = Plain.indexOf(u'/', SchemeEnd + 3);
-        if (PathStart < 0) PathStart = Plain.size();
+    qsizetype pathStart = 0;
+    const qsizetype schemeEnd = plain.indexOf(QLatin1String("://"));
+    if (schemeEnd >= 0) {
+        pathStart = plain.indexOf(u'/', schemeEnd + 3);
+        if (pathStart < 0) pathStart = plain.size();
     }
-    QByteArray Out = Plain.left(PathStart).toUtf8();
-    static const char Hex[] = "0123456789ABCDEF";
-    for (const char C : Plain.mid(PathStart).toUtf8()) {
-        if (StaysInPath(C)) {
-            Out += C;
+    QByteArray out = plain.left(pathStart).toUtf8();
+    static const char hex[] = "0123456789ABCDEF";
+    for (const char c : plain.mid(pathStart).toUtf8()) {
+        if (StaysInPath(c)) {
+            out += c;
         } else {
-            const auto B = static_cast<unsigned char>(C);
-            Out += '%';
-            Out += Hex[B >> 4];
-            Out += Hex[B & 15];
+            const auto b = static_cast<unsigned char>(c);
+            out += '%';
+            out += hex[b >> 4];
+            out += hex[b & 15];
         }
     }
-    return Out;
+    return out;
 }
 
-QString LocalFileNameProblem(const QString &FileName) {
-    if (FileName.isEmpty()) return QStringLiteral("it is empty");
-    for (const QChar C : FileName)
-        if (C.unicode() < 0x20 || C.unicode() == 0x7F)
+QString LocalFileNameProblem(const QString &fileName) {
+    if (fileName.isEmpty()) return QStringLiteral("it is empty");
+    for (const QChar c : fileName)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
             return QStringLiteral("it contains a control character");
-    if (FileName.startsWith(u'/') || FileName.startsWith(u'\\'))
+    if (fileName.startsWith(u'/') || fileName.startsWith(u'\\'))
         return QStringLiteral("it is an absolute path");
-    if (FileName.size() >= 2 && FileName.at(1) == u':' && FileName.at(0).isLetter())
+    if (fileName.size() >= 2 && fileName.at(1) == u':' && fileName.at(0).isLetter())
         return QStringLiteral("it starts with a drive letter");
-    if (FileName.contains(u'/') || FileName.contains(u'\\'))
+    if (fileName.contains(u'/') || fileName.contains(u'\\'))
         return QStringLiteral("it contains a path separator");
     // Alone, a name of dots names this folder or the one above it.
-    if (FileName.count(u'.') == FileName.size()) return QStringLiteral("it is \"..\" or \".\"");
-    if (FileName.contains(u':')) return QStringLiteral("it contains \":\"");
+    if (fileName.count(u'.') == fileName.size()) return QStringLiteral("it is \"..\" or \".\"");
+    if (fileName.contains(u':')) return QStringLiteral("it contains \":\"");
     return {};
 }
 
-QString FreeNumberedPath(const QString &Folder, const QString &FileName) {
-    const QDir Dir(Folder);
-    QString Target = Dir.filePath(FileName);
-    const QString Ext = FileExtension(FileName);
-    const QString Stem = FileName.left(FileName.size() - Ext.size());
-    for (int N = 1; QFileInfo::exists(Target) || QFileInfo(Target).isSymLink(); ++N)
-        Target = Dir.filePath(Stem + u'(' + QString::number(N) + u')' + Ext);
-    return Target;
+QString FreeNumberedPath(const QString &folder, const QString &fileName) {
+    const QDir dir(folder);
+    QString target = dir.filePath(fileName);
+    const QString ext = FileExtension(fileName);
+    const QString stem = fileName.left(fileName.size() - ext.size());
+    for (int n = 1; QFileInfo::exists(target) || QFileInfo(target).isSymLink(); ++n)
+        target = dir.filePath(stem + u'(' + QString::number(n) + u')' + ext);
+    return target;
 }
 
 namespace {
@@ -118,22 +118,22 @@ const char16_t Cp1251Upper[64] = {
     0x0491, 0x00B5, 0x00B6, 0x00B7, 0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,
 };
 
-QString DecodeCp1251(const QByteArray &Bytes) {
-    QString Text(Bytes.size(), Qt::Uninitialized);
-    QChar *Out = Text.data();
-    for (const char C : Bytes) {
-        const auto B = static_cast<unsigned char>(C);
-        *Out++ = B < 0x80   ? QChar(B)
-                 : B < 0xC0 ? QChar(Cp1251Upper[B - 0x80])
-                            : QChar(char16_t(0x0410 + B - 0xC0));
+QString DecodeCp1251(const QByteArray &bytes) {
+    QString text(bytes.size(), Qt::Uninitialized);
+    QChar *out = text.data();
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        *out++ = b < 0x80   ? QChar(b)
+                 : b < 0xC0 ? QChar(Cp1251Upper[b - 0x80])
+                            : QChar(char16_t(0x0410 + b - 0xC0));
     }
-    return Text;
+    return text;
 }
 
 } // namespace
 
-QString DecodeReleaseNote(const QByteArray &Bytes) {
-    QStringDecoder Utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString Text = Utf8.decode(Bytes);
-    return Utf8.hasError() ? DecodeCp1251(Bytes) : Text;
+QString DecodeReleaseNote(const QByteArray &bytes) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8.decode(bytes);
+    return utf8.hasError() ? DecodeCp1251(bytes) : text;
 }

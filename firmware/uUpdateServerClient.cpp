@@ -11,16 +11,16 @@ const QByteArray TUpdateServerClient::UserAgentHeader =
 
 namespace {
 
-QString SizeText(qint64 Bytes) {
-    if (Bytes >= 1024 * 1024 && Bytes % (1024 * 1024) == 0)
-        return QStringLiteral("%1 MiB").arg(Bytes / (1024 * 1024));
-    return QStringLiteral("%1 bytes").arg(Bytes);
+QString SizeText(qint64 bytes) {
+    if (bytes >= 1024 * 1024 && bytes % (1024 * 1024) == 0)
+        return QStringLiteral("%1 MiB").arg(bytes / (1024 * 1024));
+    return QStringLiteral("%1 bytes").arg(bytes);
 }
 
 } // namespace
 
-TUpdateServerClient::TUpdateServerClient(QObject *Parent)
-    : QObject(Parent), FManager(new QNetworkAccessManager(this)) {
+TUpdateServerClient::TUpdateServerClient(QObject *parent)
+    : QObject(parent), FManager(new QNetworkAccessManager(this)) {
     FManager->setCookieJar(new QNetworkCookieJar(FManager));
 }
 
@@ -34,92 +34,92 @@ TUpdateServerClient::~TUpdateServerClient() {
     }
 }
 
-bool TUpdateServerClient::Get(const QByteArray &EncodedAddress, qint64 MaxBytes, TOnProgress OnProgress,
-                              TOnFinished OnFinished) {
+bool TUpdateServerClient::Get(const QByteArray &encodedAddress, qint64 maxBytes, TOnProgress onProgress,
+                              TOnFinished onFinished) {
     if (FReply) return false;
-    FUrl = QUrl::fromEncoded(EncodedAddress);
-    FMaxBytes = MaxBytes;
+    FUrl = QUrl::fromEncoded(encodedAddress);
+    FMaxBytes = maxBytes;
     FRedirects = 0;
-    FOnProgress = std::move(OnProgress);
-    FOnFinished = std::move(OnFinished);
+    FOnProgress = std::move(onProgress);
+    FOnFinished = std::move(onFinished);
     Send(FUrl);
     return true;
 }
 
-void TUpdateServerClient::Send(const QUrl &Url) {
+void TUpdateServerClient::Send(const QUrl &url) {
     FBody.clear();
     FAbortReason = arNone;
-    QNetworkRequest Request(Url);
-    Request.setRawHeader("Accept", AcceptHeader);
-    Request.setHeader(QNetworkRequest::UserAgentHeader, UserAgentHeader);
+    QNetworkRequest request(url);
+    request.setRawHeader("Accept", AcceptHeader);
+    request.setHeader(QNetworkRequest::UserAgentHeader, UserAgentHeader);
     // Redirects are followed here, so that every one is checked the same way.
-    Request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    Request.setTransferTimeout(TransferTimeoutMs);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    request.setTransferTimeout(TransferTimeoutMs);
 
-    FReply = FManager->get(Request);
+    FReply = FManager->get(request);
     connect(FReply, &QNetworkReply::metaDataChanged, this, &TUpdateServerClient::CheckLength);
     connect(FReply, &QNetworkReply::readyRead, this, &TUpdateServerClient::ReadAvailable);
-    connect(FReply, &QNetworkReply::downloadProgress, this, [this](qint64 Received, qint64) {
-        if (FOnProgress && !IsRedirect()) FOnProgress(Received);
+    connect(FReply, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64) {
+        if (FOnProgress && !IsRedirect()) FOnProgress(received);
     });
     connect(FReply, &QNetworkReply::finished, this, &TUpdateServerClient::Finish);
 }
 
 bool TUpdateServerClient::IsRedirect() const {
-    const int Status = FReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    return (Status == 301 || Status == 302 || Status == 303 || Status == 307 || Status == 308) &&
+    const int status = FReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    return (status == 301 || status == 302 || status == 303 || status == 307 || status == 308) &&
            FReply->attribute(QNetworkRequest::RedirectionTargetAttribute).isValid();
 }
 
 void TUpdateServerClient::CheckLength() {
     if (!FReply) return;
-    const QVariant Length = FReply->header(QNetworkRequest::ContentLengthHeader);
-    if (Length.isValid() && Length.toLongLong() > FMaxBytes) AbortFor(arTooLarge);
+    const QVariant length = FReply->header(QNetworkRequest::ContentLengthHeader);
+    if (length.isValid() && length.toLongLong() > FMaxBytes) AbortFor(arTooLarge);
 }
 
 void TUpdateServerClient::ReadAvailable() {
     if (!FReply) return;
-    const qint64 Room = FMaxBytes - FBody.size();
-    if (FReply->bytesAvailable() > Room) {
-        FBody += FReply->read(Room);
+    const qint64 room = FMaxBytes - FBody.size();
+    if (FReply->bytesAvailable() > room) {
+        FBody += FReply->read(room);
         AbortFor(arTooLarge);
         return;
     }
     FBody += FReply->readAll();
 }
 
-void TUpdateServerClient::AbortFor(TAbortReason Reason) {
-    if (FAbortReason == arNone) FAbortReason = Reason;
+void TUpdateServerClient::AbortFor(TAbortReason reason) {
+    if (FAbortReason == arNone) FAbortReason = reason;
     FReply->abort(); // finished follows
 }
 
 QString TUpdateServerClient::ErrorText() const {
-    const QString Address = FUrl.toDisplayString();
+    const QString address = FUrl.toDisplayString();
     switch (FAbortReason) {
     case arTooLarge:
         return QStringLiteral("The update server's answer is larger than %1 and was not accepted (%2)")
-            .arg(SizeText(FMaxBytes), Address);
+            .arg(SizeText(FMaxBytes), address);
     case arOtherScheme:
         return QStringLiteral(
                    "The update server redirected %1 to %2, another protocol; the redirect was not followed")
             .arg(FReply->url().toDisplayString(), FRefusedTarget.toDisplayString());
     case arTooManyRedirects:
         return QStringLiteral("The update server redirected %1 more than %2 times; given up")
-            .arg(Address)
+            .arg(address)
             .arg(MaxRedirects);
     case arNone:
         break;
     }
-    const QNetworkReply::NetworkError Code = FReply->error();
-    if (Code == QNetworkReply::NoError) return {};
-    if (Code == QNetworkReply::OperationCanceledError || Code == QNetworkReply::TimeoutError)
+    const QNetworkReply::NetworkError code = FReply->error();
+    if (code == QNetworkReply::NoError) return {};
+    if (code == QNetworkReply::OperationCanceledError || code == QNetworkReply::TimeoutError)
         return QStringLiteral("No answer from the update server within %1 s (%2)")
-            .arg(QString::number(TransferTimeoutMs / 1000.0, 'g', 3), Address);
-    const int Status = FReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (Status >= 400) {
-        const QString Reason = FReply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
+            .arg(QString::number(TransferTimeoutMs / 1000.0, 'g', 3), address);
+    const int status = FReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status >= 400) {
+        const QString reason = FReply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
         return QStringLiteral("The update server answered HTTP %1 %2 for %3")
-            .arg(QString::number(Status), Reason, FReply->url().toDisplayString());
+            .arg(QString::number(status), reason, FReply->url().toDisplayString());
     }
     return QStringLiteral("Update server: %1").arg(FReply->errorString());
 }
@@ -128,42 +128,42 @@ void TUpdateServerClient::Finish() {
     if (!FReply) return;
     if (FAbortReason == arNone && FReply->isOpen()) {
         // What is left after the last readyRead; the reply has ended, so nothing is aborted.
-        const QByteArray Rest = FReply->readAll();
-        if (Rest.size() > FMaxBytes - FBody.size()) {
-            FBody += Rest.left(FMaxBytes - FBody.size());
+        const QByteArray rest = FReply->readAll();
+        if (rest.size() > FMaxBytes - FBody.size()) {
+            FBody += rest.left(FMaxBytes - FBody.size());
             FAbortReason = arTooLarge;
         } else {
-            FBody += Rest;
+            FBody += rest;
         }
     }
     if (FAbortReason == arNone && FReply->error() == QNetworkReply::NoError && IsRedirect()) {
-        const QUrl Target =
+        const QUrl target =
             FReply->url().resolved(FReply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl());
         // A redirect may lead elsewhere on the same scheme only: an http request must not
         // end up on another protocol, nor an https request fall back to plain http.
-        if (Target.scheme().compare(FUrl.scheme(), Qt::CaseInsensitive) != 0) {
-            FRefusedTarget = Target;
+        if (target.scheme().compare(FUrl.scheme(), Qt::CaseInsensitive) != 0) {
+            FRefusedTarget = target;
             FAbortReason = arOtherScheme;
         } else if (FRedirects >= MaxRedirects) {
             FAbortReason = arTooManyRedirects;
         } else {
             ++FRedirects;
-            QNetworkReply *Redirected = FReply;
-            Redirected->disconnect(this);
-            Redirected->deleteLater();
-            Send(Target);
+            QNetworkReply *redirected = FReply;
+            redirected->disconnect(this);
+            redirected->deleteLater();
+            Send(target);
             return;
         }
     }
-    const QString Error = ErrorText();
-    QNetworkReply *Done = FReply;
+    const QString error = ErrorText();
+    QNetworkReply *done = FReply;
     FReply = nullptr;
-    Done->disconnect(this);
-    Done->deleteLater();
+    done->disconnect(this);
+    done->deleteLater();
     // The owner may start the next request from inside its callback.
-    TOnFinished OnFinished = std::move(FOnFinished);
+    TOnFinished onFinished = std::move(FOnFinished);
     FOnFinished = nullptr;
     FOnProgress = nullptr;
-    const QByteArray Body = std::exchange(FBody, QByteArray());
-    if (OnFinished) OnFinished(Body, Error);
+    const QByteArray body = std::exchange(FBody, QByteArray());
+    if (onFinished) onFinished(body, error);
 }

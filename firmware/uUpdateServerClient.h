@@ -17,22 +17,22 @@ class QNetworkReply;
 class TUpdateServerClient : public QObject {
     Q_OBJECT
 public:
-    explicit TUpdateServerClient(QObject *Parent = nullptr);
+    explicit TUpdateServerClient(QObject *parent = nullptr);
     ~TUpdateServerClient() override;
 
     // A request during which no byte moves for this long fails.
     int TransferTimeoutMs = 30000;
     int MaxRedirects = 10;
 
-    using TOnProgress = std::function<void(qint64 BytesSoFar)>;
+    using TOnProgress = std::function<void(qint64 bytesSoFar)>;
     // Error is empty on success. Body holds the answer (on failure, what had arrived).
-    using TOnFinished = std::function<void(const QByteArray &Body, const QString &Error)>;
+    using TOnFinished = std::function<void(const QByteArray &body, const QString &error)>;
 
     // Starts a GET of EncodedAddress, whose answer may have at most MaxBytes bytes.
     // OnFinished runs once, from the event loop, never from inside Get. Returns false (and
     // starts nothing) while another request runs.
-    bool Get(const QByteArray &EncodedAddress, qint64 MaxBytes, TOnProgress OnProgress,
-             TOnFinished OnFinished);
+    bool Get(const QByteArray &encodedAddress, qint64 maxBytes, TOnProgress onProgress,
+             TOnFinished onFinished);
     bool IsBusy() const { return FReply != nullptr; }
 
     // The request's fixed headers.
@@ -41,12 +41,12 @@ public:
 
 private:
     enum TAbortReason { arNone, arTooLarge, arOtherScheme, arTooManyRedirects };
-    void Send(const QUrl &Url);
+    void Send(const QUrl &url);
     bool IsRedirect() const;
     void ReadAvailable();
     void CheckLength();
     void Finish();
-    void AbortFor(TAbortReason Reason);
+    void AbortFor(TAbortReason reason);
     QString ErrorText() const;
 
     QNetworkAccessManager *FManager = nullptr;

@@ -7,8 +7,8 @@
 
 namespace {
 QString &CurrentAddress() {
-    static QString Address = QString::fromLatin1(DefaultUpdateServerAddress);
-    return Address;
+    static QString address = QString::fromLatin1(DefaultUpdateServerAddress);
+    return address;
 }
 } // namespace
 
@@ -21,39 +21,39 @@ QString UpdateServerAddress() {
     return CurrentAddress();
 }
 
-void SetUpdateServerAddress(const QString &Address) {
-    CurrentAddress() = Address;
+void SetUpdateServerAddress(const QString &address) {
+    CurrentAddress() = address;
 }
 
-QString CheckUpdateServerAddress(const QString &Address, QString *Error) {
-    const QString Trimmed = Address.trimmed();
-    const QUrl Url(Trimmed, QUrl::StrictMode);
-    const QString Scheme = Url.scheme().toLower();
-    if (!Url.isValid() || (Scheme != QLatin1String("http") && Scheme != QLatin1String("https")) ||
-        Url.host().isEmpty() || Url.hasQuery() || Url.hasFragment()) {
-        if (Error)
-            *Error = QStringLiteral("\"%1\" is not an http:// or https:// address of an update server")
-                         .arg(Address);
+QString CheckUpdateServerAddress(const QString &address, QString *error) {
+    const QString trimmed = address.trimmed();
+    const QUrl url(trimmed, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
+        url.host().isEmpty() || url.hasQuery() || url.hasFragment()) {
+        if (error)
+            *error = QStringLiteral("\"%1\" is not an http:// or https:// address of an update server")
+                         .arg(address);
         return {};
     }
-    return Trimmed.endsWith(u'/') ? Trimmed : Trimmed + u'/';
+    return trimmed.endsWith(u'/') ? trimmed : trimmed + u'/';
 }
 
-QString ResolveUpdateServerAddress(const QString &CommandLineValue, const QString &SettingsFilePath,
-                                   QString *Error) {
-    QString Value = CommandLineValue;
-    QString Source = QStringLiteral("--update-server");
-    if (Value.isEmpty()) {
-        const QSettings Settings(SettingsFilePath, QSettings::IniFormat);
-        Value = Settings.value(QLatin1String(UpdateServerSettingKey)).toString();
-        Source = SettingsFilePath;
+QString ResolveUpdateServerAddress(const QString &commandLineValue, const QString &settingsFilePath,
+                                   QString *error) {
+    QString value = commandLineValue;
+    QString source = QStringLiteral("--update-server");
+    if (value.isEmpty()) {
+        const QSettings settings(settingsFilePath, QSettings::IniFormat);
+        value = settings.value(QLatin1String(UpdateServerSettingKey)).toString();
+        source = settingsFilePath;
     }
-    if (Value.isEmpty()) return QString::fromLatin1(DefaultUpdateServerAddress);
-    QString Why;
-    const QString Checked = CheckUpdateServerAddress(Value, &Why);
-    if (Checked.isEmpty()) {
-        if (Error) *Error = QStringLiteral("%1: %2; using %3").arg(Source, Why, DefaultUpdateServerAddress);
+    if (value.isEmpty()) return QString::fromLatin1(DefaultUpdateServerAddress);
+    QString why;
+    const QString checked = CheckUpdateServerAddress(value, &why);
+    if (checked.isEmpty()) {
+        if (error) *error = QStringLiteral("%1: %2; using %3").arg(source, why, DefaultUpdateServerAddress);
         return QString::fromLatin1(DefaultUpdateServerAddress);
     }
-    return Checked;
+    return checked;
 }

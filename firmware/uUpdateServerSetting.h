@@ -15,14 +15,14 @@ QString UpdateServerSettingsFilePath();
 
 // The base address in use; the default until SetUpdateServerAddress is called.
 QString UpdateServerAddress();
-void SetUpdateServerAddress(const QString &Address);
+void SetUpdateServerAddress(const QString &address);
 
 // Checks Address as an update server's base address: an http or https address with a host.
 // Returns it with a trailing "/" ensured, or an empty string and the reason in *Error.
-QString CheckUpdateServerAddress(const QString &Address, QString *Error);
+QString CheckUpdateServerAddress(const QString &address, QString *error);
 
 // The address to use: CommandLineValue when not empty, else the settings file's entry when
 // present, else the default. A bad value gives the default and a message in *Error that
 // names where the value came from.
-QString ResolveUpdateServerAddress(const QString &CommandLineValue, const QString &SettingsFilePath,
-                                   QString *Error);
+QString ResolveUpdateServerAddress(const QString &commandLineValue, const QString &settingsFilePath,
+                                   QString *error);

@@ -15,68 +15,68 @@ constexpr int StemHalfWidth = 7;
 constexpr int StemFromLeft = 18; // the stem's usual place, from the body's left edge
 constexpr int ScreenMargin = 2;  // kept free along the screen's edges
 
-int TextFlags(bool Wrap) {
+int TextFlags(bool wrap) {
     // A file path has no spaces to break at, so a title too wide for the screen breaks
     // anywhere; lines of its own (the line break before a path) are kept.
-    return Qt::AlignLeft | Qt::AlignTop | (Wrap ? Qt::TextWrapAnywhere : 0);
+    return Qt::AlignLeft | Qt::AlignTop | (wrap ? Qt::TextWrapAnywhere : 0);
 }
 
 } // namespace
 
-TBalloonHint::TBalloonHint(QWidget *Owner)
-    : QFrame(Owner, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus) {
+TBalloonHint::TBalloonHint(QWidget *owner)
+    : QFrame(owner, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus) {
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAutoFillBackground(false);
-    QFont F = font();
-    F.setBold(true);
-    setFont(F);
+    QFont f = font();
+    f.setBold(true);
+    setFont(f);
     FHideTimer = new QTimer(this);
     FHideTimer->setSingleShot(true);
     connect(FHideTimer, &QTimer::timeout, this, &QWidget::hide);
 }
 
-void TBalloonHint::SetTitle(const QString &Title) {
-    FTitle = Title;
+void TBalloonHint::SetTitle(const QString &title) {
+    FTitle = title;
     update();
 }
 
-QScreen *TBalloonHint::TargetScreen(const QPoint &Point) const {
+QScreen *TBalloonHint::TargetScreen(const QPoint &point) const {
     // The screen that shows the owner's window; a balloon without an owner goes to the
     // screen under its point.
-    if (QWidget *Owner = parentWidget())
-        if (QScreen *S = Owner->window()->screen()) return S;
-    if (QScreen *S = QGuiApplication::screenAt(Point)) return S;
+    if (QWidget *owner = parentWidget())
+        if (QScreen *s = owner->window()->screen()) return s;
+    if (QScreen *s = QGuiApplication::screenAt(point)) return s;
     return QGuiApplication::primaryScreen();
 }
 
-void TBalloonHint::ShowHint(const QPoint &Point) {
-    FShownAt = Point;
+void TBalloonHint::ShowHint(const QPoint &point) {
+    FShownAt = point;
     ++FShowCount;
-    QRect Area = QRect(Point, QSize(1, 1));
-    if (QScreen *S = TargetScreen(Point)) Area = S->availableGeometry();
-    Area.adjust(ScreenMargin, ScreenMargin, -ScreenMargin, -ScreenMargin);
-    const QPoint Tip(qBound(Area.left(), Point.x(), Area.right()),
-                     qBound(Area.top(), Point.y(), Area.bottom()));
+    QRect area = QRect(point, QSize(1, 1));
+    if (QScreen *s = TargetScreen(point)) area = s->availableGeometry();
+    area.adjust(ScreenMargin, ScreenMargin, -ScreenMargin, -ScreenMargin);
+    const QPoint tip(qBound(area.left(), point.x(), area.right()),
+                     qBound(area.top(), point.y(), area.bottom()));
 
     // The title's size: on one line per line of its own, or wrapped to the screen's width.
-    const QFontMetrics FM(font());
-    const int MaxTextWidth = qMax(40, Area.width() - 2 * PadX - 2);
-    QRect TextSize = FM.boundingRect(QRect(0, 0, MaxTextWidth, 100000), TextFlags(false), FTitle);
-    FWrap = TextSize.width() > MaxTextWidth;
-    if (FWrap) TextSize = FM.boundingRect(QRect(0, 0, MaxTextWidth, 100000), TextFlags(true), FTitle);
-    const QSize Body(qMin(TextSize.width() + 2 * PadX + 1, Area.width()), TextSize.height() + 2 * PadY + 1);
-    const QSize Whole(Body.width(), Body.height() + StemHeight);
+    const QFontMetrics fm(font());
+    const int maxTextWidth = qMax(40, area.width() - 2 * PadX - 2);
+    QRect textSize = fm.boundingRect(QRect(0, 0, maxTextWidth, 100000), TextFlags(false), FTitle);
+    FWrap = textSize.width() > maxTextWidth;
+    if (FWrap) textSize = fm.boundingRect(QRect(0, 0, maxTextWidth, 100000), TextFlags(true), FTitle);
+    const QSize body(qMin(textSize.width() + 2 * PadX + 1, area.width()), textSize.height() + 2 * PadY + 1);
+    const QSize whole(body.width(), body.height() + StemHeight);
 
     // Below the point, stem up; above it when the screen ends first.
-    FStemUp = Tip.y() + Whole.height() <= Area.bottom() + 1 || Tip.y() - Whole.height() < Area.top();
+    FStemUp = tip.y() + whole.height() <= area.bottom() + 1 || tip.y() - whole.height() < area.top();
     // The body slides along the screen's edge; the stem keeps pointing at the tip.
-    const int Left = qBound(Area.left(), Tip.x() - StemFromLeft, Area.right() + 1 - Whole.width());
-    const int Top = FStemUp ? Tip.y() : Tip.y() - Whole.height() + 1;
-    FBody = QRect(QPoint(0, FStemUp ? StemHeight : 0), Body);
+    const int left = qBound(area.left(), tip.x() - StemFromLeft, area.right() + 1 - whole.width());
+    const int top = FStemUp ? tip.y() : tip.y() - whole.height() + 1;
+    FBody = QRect(QPoint(0, FStemUp ? StemHeight : 0), body);
     FText = FBody.adjusted(PadX, PadY, -PadX, -PadY);
-    FTip = Tip - QPoint(Left, Top);
+    FTip = tip - QPoint(left, top);
 
-    setGeometry(Left, Top, Whole.width(), Whole.height());
+    setGeometry(left, top, whole.width(), whole.height());
     setMask(QRegion(Outline().toFillPolygon().toPolygon()).united(QRegion(FBody.adjusted(0, 0, 1, 1))));
     show();
     update();
@@ -84,26 +84,26 @@ void TBalloonHint::ShowHint(const QPoint &Point) {
 }
 
 QPainterPath TBalloonHint::Outline() const {
-    QPainterPath Path;
-    Path.addRoundedRect(QRectF(FBody).adjusted(0.5, 0.5, -0.5, -0.5), Radius, Radius);
+    QPainterPath path;
+    path.addRoundedRect(QRectF(FBody).adjusted(0.5, 0.5, -0.5, -0.5), Radius, Radius);
     // The stem's base sits on the body's edge, as near the tip as the rounded corners allow.
-    const int BaseX =
+    const int baseX =
         qBound(FBody.left() + Radius + StemHalfWidth, FTip.x(), FBody.right() - Radius - StemHalfWidth);
-    const qreal EdgeY = FStemUp ? FBody.top() + 0.5 : FBody.bottom() + 0.5;
-    QPainterPath Stem;
-    Stem.moveTo(BaseX - StemHalfWidth, EdgeY);
-    Stem.lineTo(QPointF(FTip) + QPointF(0.5, FStemUp ? 0 : 0.5));
-    Stem.lineTo(BaseX + StemHalfWidth, EdgeY);
-    Stem.closeSubpath();
-    return Path.united(Stem);
+    const qreal edgeY = FStemUp ? FBody.top() + 0.5 : FBody.bottom() + 0.5;
+    QPainterPath stem;
+    stem.moveTo(baseX - StemHalfWidth, edgeY);
+    stem.lineTo(QPointF(FTip) + QPointF(0.5, FStemUp ? 0 : 0.5));
+    stem.lineTo(baseX + StemHalfWidth, edgeY);
+    stem.closeSubpath();
+    return path.united(stem);
 }
 
 void TBalloonHint::paintEvent(QPaintEvent *) {
-    QPainter P(this);
-    P.setRenderHint(QPainter::Antialiasing);
-    P.setPen(QPen(palette().color(QPalette::ToolTipText), 1));
-    P.setBrush(palette().color(QPalette::ToolTipBase));
-    P.drawPath(Outline());
-    P.setPen(palette().color(QPalette::ToolTipText));
-    P.drawText(FText, TextFlags(FWrap), FTitle);
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(palette().color(QPalette::ToolTipText), 1));
+    p.setBrush(palette().color(QPalette::ToolTipBase));
+    p.drawPath(Outline());
+    p.setPen(palette().color(QPalette::ToolTipText));
+    p.drawText(FText, TextFlags(FWrap), FTitle);
 }

@@ -15,14 +15,14 @@ class QTimer;
 class TBalloonHint : public QFrame {
     Q_OBJECT
 public:
-    explicit TBalloonHint(QWidget *Owner = nullptr);
+    explicit TBalloonHint(QWidget *owner = nullptr);
 
     QString Title() const { return FTitle; }
-    void SetTitle(const QString &Title);
+    void SetTitle(const QString &title);
     int HideAfter = 2000;
 
     // Shows the balloon with its stem's tip at Point (screen coordinates).
-    void ShowHint(const QPoint &Point);
+    void ShowHint(const QPoint &point);
     // The point it was asked to show.
     QPoint ShownAt() const { return FShownAt; }
     // Where the stem's tip is drawn, in screen coordinates: Point, unless Point lies off the
@@ -32,10 +32,10 @@ public:
     int ShowCount() const { return FShowCount; }
 
 protected:
-    void paintEvent(QPaintEvent *Event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
-    QScreen *TargetScreen(const QPoint &Point) const;
+    QScreen *TargetScreen(const QPoint &point) const;
     QPainterPath Outline() const;
 
     QString FTitle;

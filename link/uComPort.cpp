@@ -23,9 +23,9 @@ QThread *TComPort::EventThread() const {
     return FCore ? FCore->Thread : nullptr;
 }
 
-void TComPort::SetPort(const QString &Value) {
-    if (Value == FPort) return;
-    FPort = Value;
+void TComPort::SetPort(const QString &value) {
+    if (value == FPort) return;
+    FPort = value;
     if (!Connected()) return;
     if (FUpdateCount > 0) {
         FPortChanged = true;
@@ -35,37 +35,37 @@ void TComPort::SetPort(const QString &Value) {
     DoOpen();
 }
 
-void TComPort::SetCustomBaudRate(int Value) {
-    CommitLineSetting(FBaudRate, Value);
+void TComPort::SetCustomBaudRate(int value) {
+    CommitLineSetting(FBaudRate, value);
 }
 
-void TComPort::SetDataBits(TDataBits Value) {
-    CommitLineSetting(FDataBits, Value);
+void TComPort::SetDataBits(TDataBits value) {
+    CommitLineSetting(FDataBits, value);
 }
 
-void TComPort::SetStopBits(TStopBits Value) {
-    CommitLineSetting(FStopBits, Value);
+void TComPort::SetStopBits(TStopBits value) {
+    CommitLineSetting(FStopBits, value);
 }
 
-void TComPort::SetParityBits(TParityBits Value) {
-    CommitLineSetting(FParity.Bits, Value);
+void TComPort::SetParityBits(TParityBits value) {
+    CommitLineSetting(FParity.Bits, value);
 }
 
 template <class T> void TComPort::CommitLineSetting(T &Field, T Value) {
     if (Value == Field) return;
-    const T Old = std::exchange(Field, Value);
+    const T old = std::exchange(Field, Value);
     try {
         ApplyLineSettings();
     } catch (...) {
-        Field = Old; // the open port refused it and keeps what it had
+        Field = old; // the open port refused it and keeps what it had
         throw;
     }
 }
 
-void TComPort::SetSyncMethod(TSyncMethod Value) {
-    if (Value == FSyncMethod) return;
+void TComPort::SetSyncMethod(TSyncMethod value) {
+    if (value == FSyncMethod) return;
     if (Connected()) throw EComPort(QStringLiteral("Cannot set property while connected"));
-    FSyncMethod = Value;
+    FSyncMethod = value;
 }
 
 void TComPort::BeginUpdate() {
@@ -96,21 +96,21 @@ void TComPort::ApplyLineSettings() {
     TLineSettings S{FBaudRate, FDataBits, FParity.Bits, FStopBits};
     std::shared_ptr<TComPortCore> C = FCore;
     bool Ok = false;
-    QString Text;
-    auto Apply = [&] {
+    QString text;
+    auto apply = [&] {
         Ok = C->Serial && C->ApplyTo(S);
-        if (!Ok && C->Serial) Text = C->Serial->errorString();
+        if (!Ok && C->Serial) text = C->Serial->errorString();
     };
     if (QThread::currentThread() == C->Thread)
-        Apply();
+        apply();
     else
-        QMetaObject::invokeMethod(C.get(), Apply, Qt::BlockingQueuedConnection);
-    if (!Ok) throw EComPort(QStringLiteral("Unable to set com port settings: %1").arg(Text), EINVAL);
+        QMetaObject::invokeMethod(C.get(), apply, Qt::BlockingQueuedConnection);
+    if (!Ok) throw EComPort(QStringLiteral("Unable to set com port settings: %1").arg(text), EINVAL);
 }
 
-void TComPort::SetConnected(bool Value) {
-    if (Value == Connected()) return;
-    if (Value) {
+void TComPort::SetConnected(bool value) {
+    if (value == Connected()) return;
+    if (value) {
         DoOpen();
     } else {
         DoClose(true);
@@ -119,14 +119,14 @@ void TComPort::SetConnected(bool Value) {
 
 void TComPort::DoOpen() {
     FClosing.store(false, std::memory_order_release);
-    auto C = std::make_shared<TComPortCore>();
-    C->Self = C;
-    C->Sync = FSyncMethod;
-    C->StallMs = OutputStallMs;
-    C->Thread = new QThread;
-    C->Thread->setObjectName(QStringLiteral("ComPort ") + FPort);
-    C->moveToThread(C->Thread);
-    C->Thread->start();
+    auto c = std::make_shared<TComPortCore>();
+    c->Self = c;
+    c->Sync = FSyncMethod;
+    c->StallMs = OutputStallMs;
+    c->Thread = new QThread;
+    c->Thread->setObjectName(QStringLiteral("ComPort ") + FPort);
+    c->moveToThread(c->Thread);
+    c->Thread->start();
 
     const TLineSettings S{FBaudRate, FDataBits, FParity.Bits, FStopBits};
     const QString Name = FPort;
@@ -135,115 +135,115 @@ void TComPort::DoOpen() {
     int Code = 0;
     QString Text;
     QMetaObject::invokeMethod(
-        C.get(), [&] { Ok = C->OpenPort(Name, S, Dtr, Code, Text); }, Qt::BlockingQueuedConnection);
+        c.get(), [&] { Ok = c->OpenPort(Name, S, Dtr, Code, Text); }, Qt::BlockingQueuedConnection);
     if (!Ok) {
-        C->Thread->quit();
-        C->Thread->wait();
-        delete C->Thread;
-        C->Thread = nullptr;
+        c->Thread->quit();
+        c->Thread->wait();
+        delete c->Thread;
+        c->Thread = nullptr;
         throw EComPort(
             QStringLiteral("Unable to open com port %1: error %2, %3").arg(Name).arg(Code).arg(Text), Code);
     }
     {
-        QMutexLocker L(&C->Lock);
-        C->Owner = this;
+        QMutexLocker l(&c->Lock);
+        c->Owner = this;
     }
-    FCore = C;
+    FCore = c;
     FLineSettingsChanged = false;
     if (OnAfterOpen) OnAfterOpen(this);
 }
 
-void TComPort::DoClose(bool RaiseEvent) {
-    std::shared_ptr<TComPortCore> C = FCore;
-    if (!C) return;
+void TComPort::DoClose(bool raiseEvent) {
+    std::shared_ptr<TComPortCore> c = FCore;
+    if (!c) return;
     FClosing.store(true, std::memory_order_release);
     {
-        QMutexLocker L(&C->Lock);
-        C->Owner = nullptr; // no handler starts from here on
-        C->RxBuffer.clear();
+        QMutexLocker l(&c->Lock);
+        c->Owner = nullptr; // no handler starts from here on
+        c->RxBuffer.clear();
     }
-    const bool Stuck = C->AbortWrites();
-    QThread *T = C->Thread;
-    if (QThread::currentThread() == T) {
+    const bool stuck = c->AbortWrites();
+    QThread *t = c->Thread;
+    if (QThread::currentThread() == t) {
         // Closed from a handler on the port's own thread: close here and let the thread end
         // by itself; the core stays alive until the thread has finished.
-        C->ClosePort(Stuck);
-        QObject::connect(T, &QThread::finished, T, [C, T] { T->deleteLater(); });
-        T->quit();
+        c->ClosePort(stuck);
+        QObject::connect(t, &QThread::finished, t, [c, t] { t->deleteLater(); });
+        t->quit();
     } else {
         // Runs after a handler that is under way on the port's thread has returned, so the
         // port stays usable for that handler until then.
         QMetaObject::invokeMethod(
-            C.get(), [&C, Stuck] { C->ClosePort(Stuck); }, Qt::BlockingQueuedConnection);
-        T->quit();
-        T->wait();
-        delete T;
-        C->Thread = nullptr;
+            c.get(), [&c, stuck] { c->ClosePort(stuck); }, Qt::BlockingQueuedConnection);
+        t->quit();
+        t->wait();
+        delete t;
+        c->Thread = nullptr;
     }
     FCore.reset();
-    if (RaiseEvent && OnAfterClose) OnAfterClose(this);
+    if (raiseEvent && OnAfterClose) OnAfterClose(this);
 }
 
-int TComPort::ReadStr(QByteArray &Str, int Count) {
-    Str.clear();
-    if (!FCore || Count <= 0) return 0;
-    QMutexLocker L(&FCore->Lock);
-    const qsizetype N = qMin<qsizetype>(Count, FCore->RxBuffer.size());
-    Str = FCore->RxBuffer.left(N);
-    FCore->RxBuffer.remove(0, N);
-    return int(N);
+int TComPort::ReadStr(QByteArray &str, int count) {
+    str.clear();
+    if (!FCore || count <= 0) return 0;
+    QMutexLocker l(&FCore->Lock);
+    const qsizetype n = qMin<qsizetype>(count, FCore->RxBuffer.size());
+    str = FCore->RxBuffer.left(n);
+    FCore->RxBuffer.remove(0, n);
+    return int(n);
 }
 
 int TComPort::InputCount() const {
     if (!FCore) return 0;
-    QMutexLocker L(&FCore->Lock);
+    QMutexLocker l(&FCore->Lock);
     return int(FCore->RxBuffer.size());
 }
 
-void TComPort::WriteStr(const QByteArray &Str) {
-    PAsync R;
-    WriteStrAsync(Str, R);
-    WaitForAsync(R);
+void TComPort::WriteStr(const QByteArray &str) {
+    PAsync r;
+    WriteStrAsync(str, r);
+    WaitForAsync(r);
 }
 
-void TComPort::WriteStrAsync(const QByteArray &Str, PAsync &AsyncPtr) {
-    AsyncPtr = std::make_shared<TAsync>();
+void TComPort::WriteStrAsync(const QByteArray &str, PAsync &asyncPtr) {
+    asyncPtr = std::make_shared<TAsync>();
     if (!FCore) {
-        AsyncPtr->Finish(false);
+        asyncPtr->Finish(false);
         return;
     }
-    FCore->StartWrite(Str, AsyncPtr);
+    FCore->StartWrite(str, asyncPtr);
 }
 
-bool TComPort::AsyncDone(const PAsync &AsyncPtr, int TimeoutMs) {
-    if (!AsyncPtr) return true;
-    QMutexLocker L(&AsyncPtr->M);
-    QDeadlineTimer Deadline(TimeoutMs);
-    while (!AsyncPtr->Done) {
-        if (!AsyncPtr->Cv.wait(&AsyncPtr->M, Deadline)) break;
+bool TComPort::AsyncDone(const PAsync &asyncPtr, int timeoutMs) {
+    if (!asyncPtr) return true;
+    QMutexLocker l(&asyncPtr->M);
+    QDeadlineTimer deadline(timeoutMs);
+    while (!asyncPtr->Done) {
+        if (!asyncPtr->Cv.wait(&asyncPtr->M, deadline)) break;
     }
-    return AsyncPtr->Done && !AsyncPtr->Failed;
+    return asyncPtr->Done && !asyncPtr->Failed;
 }
 
-bool TComPort::TryFinishAsync(PAsync &AsyncPtr) {
-    if (!AsyncPtr) return true;
-    bool Ok = false;
+bool TComPort::TryFinishAsync(PAsync &asyncPtr) {
+    if (!asyncPtr) return true;
+    bool ok = false;
     {
-        QMutexLocker L(&AsyncPtr->M);
-        if (!AsyncPtr->Done) return false;
-        Ok = !AsyncPtr->Failed;
+        QMutexLocker l(&asyncPtr->M);
+        if (!asyncPtr->Done) return false;
+        ok = !asyncPtr->Failed;
     }
-    AsyncPtr.reset();
-    if (!Ok) throw EComPort(QStringLiteral("WriteFile function failed"));
+    asyncPtr.reset();
+    if (!ok) throw EComPort(QStringLiteral("WriteFile function failed"));
     return true;
 }
 
-void TComPort::WaitForAsync(PAsync &AsyncPtr) {
-    if (!AsyncPtr) return;
-    PAsync R = std::move(AsyncPtr);
-    AsyncPtr.reset();
+void TComPort::WaitForAsync(PAsync &asyncPtr) {
+    if (!asyncPtr) return;
+    PAsync r = std::move(asyncPtr);
+    asyncPtr.reset();
     // On the port's own thread nobody else would finish the write: push it out here.
     if (FCore && QThread::currentThread() == FCore->Thread)
         FCore->FlushBlocking(QDeadlineTimer(WriteTimeoutMs));
-    if (!AsyncDone(R, WriteTimeoutMs)) throw EComPort(QStringLiteral("WriteFile function failed"));
+    if (!AsyncDone(r, WriteTimeoutMs)) throw EComPort(QStringLiteral("WriteFile function failed"));
 }

@@ -27,8 +27,8 @@ enum TComEvent : quint8 { evRxChar = 1 };
 using TComEvents = quint8; // a set of TComEvent bits
 
 class TComPort;
-using TComPortNotify = std::function<void(TComPort *Sender)>;
-using TRxCharEvent = std::function<void(TComPort *Sender, int Count)>;
+using TComPortNotify = std::function<void(TComPort *sender)>;
+using TRxCharEvent = std::function<void(TComPort *sender, int count)>;
 
 // Errors of the serial layer.
 class EComPort : public std::runtime_error {
@@ -59,19 +59,19 @@ public:
     // ---- Settings. Changing one of the four line settings of an open port reconfigures it
     // at once (or at EndUpdate); changing Port of an open port reopens it under the new name.
     QString Port() const { return FPort; }
-    void SetPort(const QString &Value);
+    void SetPort(const QString &value);
     int CustomBaudRate() const { return FBaudRate; }
-    void SetCustomBaudRate(int Value);
+    void SetCustomBaudRate(int value);
     TDataBits DataBits() const { return FDataBits; }
-    void SetDataBits(TDataBits Value);
+    void SetDataBits(TDataBits value);
     TStopBits StopBits() const { return FStopBits; }
-    void SetStopBits(TStopBits Value);
+    void SetStopBits(TStopBits value);
     TParityBits ParityBits() const { return FParity.Bits; }
-    void SetParityBits(TParityBits Value);
+    void SetParityBits(TParityBits value);
     TComFlowControl FlowControl;
     TComEvents Events = evRxChar;
     TSyncMethod SyncMethod() const { return FSyncMethod; }
-    void SetSyncMethod(TSyncMethod Value); // EComPort while connected
+    void SetSyncMethod(TSyncMethod value); // EComPort while connected
     int Tag = 0;
 
     void BeginUpdate();
@@ -79,28 +79,28 @@ public:
 
     // ---- Open and close.
     bool Connected() const;
-    void SetConnected(bool Value); // open: EComPort "Unable to open com port ..."
+    void SetConnected(bool value); // open: EComPort "Unable to open com port ..."
     void Open() { SetConnected(true); }
     void Close() { SetConnected(false); }
 
     // ---- Transfer.
     // Reads up to Count buffered bytes into Str; returns how many were read.
-    int ReadStr(QByteArray &Str, int Count);
+    int ReadStr(QByteArray &str, int count);
     int InputCount() const;
     // Writes and returns once the line has taken every byte (EComPort "WriteFile function
     // failed" on an error or after 10 000 ms).
-    void WriteStr(const QByteArray &Str);
+    void WriteStr(const QByteArray &str);
     // Starts a write and returns at once; AsyncPtr receives its fresh record.
-    void WriteStrAsync(const QByteArray &Str, PAsync &AsyncPtr);
+    void WriteStrAsync(const QByteArray &str, PAsync &asyncPtr);
     // Waits at most 10 000 ms for the write of AsyncPtr, then releases the record and clears
     // the reference. EComPort "WriteFile function failed" when it failed or did not finish.
-    void WaitForAsync(PAsync &AsyncPtr);
+    void WaitForAsync(PAsync &asyncPtr);
     // Waits at most TimeoutMs; true when the write completed successfully. Keeps the record.
-    static bool AsyncDone(const PAsync &AsyncPtr, int TimeoutMs);
+    static bool AsyncDone(const PAsync &asyncPtr, int timeoutMs);
     // Never waits: when the write of AsyncPtr has ended, releases the record, clears the
     // reference and returns true (EComPort "WriteFile function failed" when it failed); while
     // the write is still under way, keeps the record and returns false.
-    static bool TryFinishAsync(PAsync &AsyncPtr);
+    static bool TryFinishAsync(PAsync &asyncPtr);
 
     // ---- Events; every one is optional.
     TComPortNotify OnAfterOpen;  // on the opening thread, before SetConnected(true) returns
@@ -126,10 +126,10 @@ public:
 
 private:
     // Sets Field to Value and applies it to an open port; keeps it only when the port took it.
-    template <class T> void CommitLineSetting(T &Field, T Value);
+    template <class T> void CommitLineSetting(T &field, T value);
     void ApplyLineSettings();
     void DoOpen();
-    void DoClose(bool RaiseEvent);
+    void DoClose(bool raiseEvent);
 
     QString FPort;
     int FBaudRate = 9600;

@@ -25,10 +25,10 @@ struct TAsync {
     bool Done = false;
     bool Failed = false;
 
-    void Finish(bool Ok) {
-        QMutexLocker L(&M);
+    void Finish(bool ok) {
+        QMutexLocker l(&M);
         Done = true;
-        Failed = !Ok;
+        Failed = !ok;
         Cv.wakeAll();
     }
 };
@@ -37,24 +37,24 @@ namespace ComPortDetail {
 
 // ---- The host's descriptors (uComPort_unix.cpp)
 // True for a pseudo-terminal, which has no modem lines.
-bool IsPseudoTerminal(const QString &Name);
+bool IsPseudoTerminal(const QString &name);
 // The host's error code for an open that failed: Error is the port's own verdict, SystemError
 // the errno that the failed call left (0 when none); the verdict picks the code when errno
 // does not fit it.
-int OpenErrorCode(QSerialPort::SerialPortError Error, int SystemError);
+int OpenErrorCode(QSerialPort::SerialPortError error, int systemError);
 // The host's error code that the failed call just left, or Fallback when it left none.
-int LastSystemError(int Fallback);
+int LastSystemError(int fallback);
 // Writes what the line takes now, without waiting. Returns bytes written, or -1 on an error.
-qsizetype WriteNow(qintptr Fd, const char *Data, qsizetype Size);
+qsizetype WriteNow(qintptr fd, const char *data, qsizetype size);
 // The descriptor's own signs of a hang-up: POLLHUP, or readable with nothing to read.
-bool DescriptorHungUp(qintptr Fd);
+bool DescriptorHungUp(qintptr fd);
 // Throws away output that waits in the driver.
-void DiscardOutput(qintptr Fd);
+void DiscardOutput(qintptr fd);
 // Waits at most Ms until the line can take more.
-void WaitWritable(qintptr Fd, int Ms);
+void WaitWritable(qintptr fd, int ms);
 
-inline QSerialPort::DataBits ToQt(TDataBits V) {
-    switch (V) {
+inline QSerialPort::DataBits ToQt(TDataBits v) {
+    switch (v) {
     case dbFive:
         return QSerialPort::Data5;
     case dbSix:
@@ -66,8 +66,8 @@ inline QSerialPort::DataBits ToQt(TDataBits V) {
     }
 }
 
-inline QSerialPort::Parity ToQt(TParityBits V) {
-    switch (V) {
+inline QSerialPort::Parity ToQt(TParityBits v) {
+    switch (v) {
     case prOdd:
         return QSerialPort::OddParity;
     case prEven:
@@ -81,8 +81,8 @@ inline QSerialPort::Parity ToQt(TParityBits V) {
     }
 }
 
-inline QSerialPort::StopBits ToQt(TStopBits V) {
-    switch (V) {
+inline QSerialPort::StopBits ToQt(TStopBits v) {
+    switch (v) {
     case sbOne5StopBits:
         return QSerialPort::OneAndHalfStop;
     case sbTwoStopBits:
@@ -133,25 +133,25 @@ public:
     std::weak_ptr<TComPortCore> Self;
 
     // ---- Event thread
-    bool OpenPort(const QString &Name, const TLineSettings &S, TDTRFlowControl Dtr, int &Code,
-                  QString &Text) {
+    bool OpenPort(const QString &name, const TLineSettings &s, TDTRFlowControl dtr, int &code,
+                  QString &text) {
         Serial = new QSerialPort(this);
-        Serial->setPortName(Name);
-        ApplyTo(S);
+        Serial->setPortName(name);
+        ApplyTo(s);
         errno = 0;
         if (!Serial->open(QIODevice::ReadWrite)) {
-            const int SystemError = errno; // before anything else can change it
-            Code = ComPortDetail::OpenErrorCode(Serial->error(), SystemError);
-            Text = Serial->errorString();
+            const int systemError = errno; // before anything else can change it
+            code = ComPortDetail::OpenErrorCode(Serial->error(), systemError);
+            text = Serial->errorString();
             delete Serial;
             Serial = nullptr;
             return false;
         }
         // A pseudo-terminal has no modem lines: the request fails there and means nothing.
         errno = 0;
-        if (!Serial->setDataTerminalReady(Dtr != dtrDisable) && !IsPseudoTerminal(Name)) {
-            Code = ComPortDetail::LastSystemError(EINVAL);
-            Text = Serial->errorString();
+        if (!Serial->setDataTerminalReady(dtr != dtrDisable) && !IsPseudoTerminal(name)) {
+            code = ComPortDetail::LastSystemError(EINVAL);
+            text = Serial->errorString();
             Serial->close();
             delete Serial;
             Serial = nullptr;
@@ -161,7 +161,7 @@ public:
         Fd = int(Serial->handle());
         connect(Serial, &QSerialPort::readyRead, this, [this] { ReadyRead(); });
         connect(Serial, &QSerialPort::errorOccurred, this,
-                [this](QSerialPort::SerialPortError E) { SerialError(E); });
+                [this](QSerialPort::SerialPortError e) { SerialError(e); });
         WriteNotifier = new QSocketNotifier(Fd, QSocketNotifier::Write, this);
         WriteNotifier->setEnabled(false);
         connect(WriteNotifier, &QSocketNotifier::activated, this, [this] { FlushSome(); });
@@ -174,28 +174,28 @@ public:
         return true;
     }
 
-    bool ApplyTo(const TLineSettings &S) {
-        bool Ok = Serial->setBaudRate(S.BaudRate);
-        Ok = Serial->setDataBits(ToQt(S.DataBits)) && Ok;
-        Ok = Serial->setParity(ToQt(S.Parity)) && Ok;
-        Ok = Serial->setStopBits(ToQt(S.StopBits)) && Ok;
-        return Ok;
+    bool ApplyTo(const TLineSettings &s) {
+        bool ok = Serial->setBaudRate(s.BaudRate);
+        ok = Serial->setDataBits(ToQt(s.DataBits)) && ok;
+        ok = Serial->setParity(ToQt(s.Parity)) && ok;
+        ok = Serial->setStopBits(ToQt(s.StopBits)) && ok;
+        return ok;
     }
 
     // DiscardOutput: the line was taking nothing, so what still waits in the driver is thrown
     // away; a driver that waits for it to drain would otherwise hold the close for long.
-    void ClosePort(bool DiscardOutput) {
+    void ClosePort(bool discardOutput) {
         delete StallTimer;
         StallTimer = nullptr;
         delete WriteNotifier;
         WriteNotifier = nullptr;
         {
-            QMutexLocker L(&Lock);
+            QMutexLocker l(&Lock);
             Fd = -1; // no writer touches the descriptor from here on
         }
         if (Serial) {
             disconnect(Serial, nullptr, this, nullptr);
-            if (DiscardOutput) ComPortDetail::DiscardOutput(Serial->handle());
+            if (discardOutput) ComPortDetail::DiscardOutput(Serial->handle());
             Serial->close();
             delete Serial;
             Serial = nullptr;
@@ -205,9 +205,9 @@ public:
     // ---- Loss of the line (event thread)
     // Qt names a vanished device a resource error. A hung-up line may show only as a read
     // error (the read came back empty), so the descriptor itself is asked as well.
-    void SerialError(QSerialPort::SerialPortError E) {
-        if (E == QSerialPort::NoError) return;
-        if (E == QSerialPort::ResourceError || DescriptorHungUp()) LoseLine();
+    void SerialError(QSerialPort::SerialPortError e) {
+        if (e == QSerialPort::NoError) return;
+        if (e == QSerialPort::ResourceError || DescriptorHungUp()) LoseLine();
     }
 
     bool DescriptorHungUp() const { return Serial && ComPortDetail::DescriptorHungUp(Serial->handle()); }
@@ -219,7 +219,7 @@ public:
 
     void OutputStalled() {
         {
-            QMutexLocker L(&Lock);
+            QMutexLocker l(&Lock);
             if (TxQueue.isEmpty()) return;
         }
         LoseLine();
@@ -237,11 +237,11 @@ public:
     void DropLine() {
         if (!Serial) return; // the owner closed the port meanwhile
         ClosePort(AbortWrites());
-        std::weak_ptr<TComPortCore> W = Self;
+        std::weak_ptr<TComPortCore> w = Self;
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [W] {
-                if (auto C = W.lock()) C->DeliverLineLost();
+            [w] {
+                if (auto c = w.lock()) c->DeliverLineLost();
             },
             Qt::QueuedConnection);
     }
@@ -249,76 +249,76 @@ public:
     // GUI thread. Owner is cleared under the lock before a close, so a port that is still
     // its owner's here is alive and open.
     void DeliverLineLost() {
-        QMutexLocker L(&Lock);
-        TComPort *O = Owner;
-        const TComPortNotify Handler = O ? O->OnLineLost : TComPortNotify{};
-        L.unlock();
-        if (Handler) Handler(O);
+        QMutexLocker l(&Lock);
+        TComPort *o = Owner;
+        const TComPortNotify handler = o ? o->OnLineLost : TComPortNotify{};
+        l.unlock();
+        if (handler) handler(o);
     }
 
     void ReadyRead() {
-        const QByteArray Data = Serial->readAll();
-        if (Data.isEmpty()) return;
-        QMutexLocker L(&Lock);
-        RxBuffer += Data;
+        const QByteArray data = Serial->readAll();
+        if (data.isEmpty()) return;
+        QMutexLocker l(&Lock);
+        RxBuffer += data;
         if (Sync == smNone) {
-            const int Count = int(RxBuffer.size());
-            TComPort *O = Owner;
-            L.unlock();
-            if (O && O->OnRxChar) O->OnRxChar(O, Count);
+            const int count = int(RxBuffer.size());
+            TComPort *o = Owner;
+            l.unlock();
+            if (o && o->OnRxChar) o->OnRxChar(o, count);
             return;
         }
         if (RxNotifyPending) return;
         RxNotifyPending = true;
-        std::weak_ptr<TComPortCore> W = Self;
+        std::weak_ptr<TComPortCore> w = Self;
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [W] {
-                if (auto C = W.lock()) C->DeliverRx();
+            [w] {
+                if (auto c = w.lock()) c->DeliverRx();
             },
             Qt::QueuedConnection);
     }
 
     // ---- GUI thread (smThreadSync)
     void DeliverRx() {
-        QMutexLocker L(&Lock);
+        QMutexLocker l(&Lock);
         RxNotifyPending = false;
-        const int Count = int(RxBuffer.size());
-        TComPort *O = Owner;
-        L.unlock();
-        if (Count > 0 && O && O->OnRxChar) O->OnRxChar(O, Count);
+        const int count = int(RxBuffer.size());
+        TComPort *o = Owner;
+        l.unlock();
+        if (count > 0 && o && o->OnRxChar) o->OnRxChar(o, count);
     }
 
     // ---- Writes (any thread)
     // Writes what the line takes now. Returns bytes written, or -1 on an error.
-    qsizetype WriteNow(const char *Data, qsizetype Size) { return ComPortDetail::WriteNow(Fd, Data, Size); }
+    qsizetype WriteNow(const char *data, qsizetype size) { return ComPortDetail::WriteNow(Fd, data, size); }
 
-    void StartWrite(const QByteArray &Data, const PAsync &Record) {
-        QMutexLocker L(&Lock);
+    void StartWrite(const QByteArray &data, const PAsync &record) {
+        QMutexLocker l(&Lock);
         if (Fd < 0 || !Owner) {
-            L.unlock();
-            Record->Finish(false);
+            l.unlock();
+            record->Finish(false);
             return;
         }
         if (TxQueue.isEmpty()) {
-            const qsizetype N = WriteNow(Data.constData(), Data.size());
-            if (N < 0) {
-                L.unlock();
-                Record->Finish(false);
+            const qsizetype n = WriteNow(data.constData(), data.size());
+            if (n < 0) {
+                l.unlock();
+                record->Finish(false);
                 QMetaObject::invokeMethod(
                     this, [this] { CheckLine(); }, Qt::QueuedConnection);
                 return;
             }
-            if (N == Data.size()) {
-                L.unlock();
-                Record->Finish(true);
+            if (n == data.size()) {
+                l.unlock();
+                record->Finish(true);
                 return;
             }
-            TxQueue.append({Data.mid(N), Record});
+            TxQueue.append({data.mid(n), record});
         } else {
-            TxQueue.append({Data, Record});
+            TxQueue.append({data, record});
         }
-        L.unlock();
+        l.unlock();
         QMetaObject::invokeMethod(
             this,
             [this] {
@@ -332,27 +332,27 @@ public:
 
     // Event thread: the line can take more.
     void FlushSome() {
-        QList<PAsync> Finished;
-        bool Failed = false;
-        bool Moved = false;
+        QList<PAsync> finished;
+        bool failed = false;
+        bool moved = false;
         {
-            QMutexLocker L(&Lock);
+            QMutexLocker l(&Lock);
             while (!TxQueue.isEmpty()) {
-                TTxItem &Head = TxQueue.first();
-                const qsizetype N = Fd < 0 ? -1 : WriteNow(Head.Rest.constData(), Head.Rest.size());
-                if (N < 0) {
-                    Failed = true;
-                    for (const TTxItem &I : TxQueue)
-                        Finished.append(I.Record);
+                TTxItem &head = TxQueue.first();
+                const qsizetype n = Fd < 0 ? -1 : WriteNow(head.Rest.constData(), head.Rest.size());
+                if (n < 0) {
+                    failed = true;
+                    for (const TTxItem &i : TxQueue)
+                        finished.append(i.Record);
                     TxQueue.clear();
                     break;
                 }
-                Moved = Moved || N > 0;
-                if (N < Head.Rest.size()) {
-                    Head.Rest.remove(0, N);
+                moved = moved || n > 0;
+                if (n < head.Rest.size()) {
+                    head.Rest.remove(0, n);
                     break;
                 }
-                Finished.append(Head.Record);
+                finished.append(head.Record);
                 TxQueue.removeFirst();
             }
             if (TxQueue.isEmpty() && WriteNotifier) WriteNotifier->setEnabled(false);
@@ -360,42 +360,42 @@ public:
             if (StallTimer) {
                 if (TxQueue.isEmpty())
                     StallTimer->stop();
-                else if (Moved || !StallTimer->isActive())
+                else if (moved || !StallTimer->isActive())
                     StallTimer->start();
             }
         }
-        for (const PAsync &R : Finished)
-            R->Finish(!Failed);
-        if (Failed) CheckLine();
+        for (const PAsync &r : finished)
+            r->Finish(!failed);
+        if (failed) CheckLine();
     }
 
     // Any thread that cannot rely on the event thread (the event thread itself): push the
     // queue out, waiting for the line, until Deadline.
-    void FlushBlocking(QDeadlineTimer Deadline) {
+    void FlushBlocking(QDeadlineTimer deadline) {
         for (;;) {
             {
-                QMutexLocker L(&Lock);
+                QMutexLocker l(&Lock);
                 if (TxQueue.isEmpty()) return;
             }
             FlushSome();
-            QMutexLocker L(&Lock);
+            QMutexLocker l(&Lock);
             if (TxQueue.isEmpty() || Fd < 0) return;
-            const int D = Fd;
-            L.unlock();
-            if (Deadline.hasExpired()) return;
-            ComPortDetail::WaitWritable(D, int(qMin<qint64>(Deadline.remainingTime(), 100)));
+            const int d = Fd;
+            l.unlock();
+            if (deadline.hasExpired()) return;
+            ComPortDetail::WaitWritable(d, int(qMin<qint64>(deadline.remainingTime(), 100)));
         }
     }
 
     // True when output was still waiting: the line was not taking it.
     bool AbortWrites() {
-        QList<TTxItem> Items;
+        QList<TTxItem> items;
         {
-            QMutexLocker L(&Lock);
-            Items.swap(TxQueue);
+            QMutexLocker l(&Lock);
+            items.swap(TxQueue);
         }
-        for (const TTxItem &I : Items)
-            I.Record->Finish(false);
-        return !Items.isEmpty();
+        for (const TTxItem &i : items)
+            i.Record->Finish(false);
+        return !items.isEmpty();
     }
 };

@@ -15,18 +15,18 @@ namespace {
 
 QMutex TableLock;
 std::shared_ptr<IComPortTable> &TableSlot() {
-    static std::shared_ptr<IComPortTable> Table;
-    return Table;
+    static std::shared_ptr<IComPortTable> table;
+    return table;
 }
 
-bool Has(const QString &Description, const char *Word) {
-    return Description.contains(QLatin1String(Word), Qt::CaseInsensitive);
+bool Has(const QString &description, const char *word) {
+    return description.contains(QLatin1String(word), Qt::CaseInsensitive);
 }
 
 // Drivers of on-board UARTs; everything on a USB bus is an adapter.
-bool IsOnBoardDriver(const QString &Driver) {
-    return Driver.startsWith(QLatin1String("serial")) || Driver.startsWith(QLatin1String("8250")) ||
-           Driver == QLatin1String("port") || Driver == QLatin1String("pnp");
+bool IsOnBoardDriver(const QString &driver) {
+    return driver.startsWith(QLatin1String("serial")) || driver.startsWith(QLatin1String("8250")) ||
+           driver == QLatin1String("port") || driver == QLatin1String("pnp");
 }
 
 class THostComPortTable : public IComPortTable {
@@ -53,90 +53,91 @@ QString VirtualPortFolder() {
            QStringLiteral("/tamrel/ports");
 }
 
-TComNameDescriptions ReadLinuxComPortTable(const QString &SysClassTty, const QString &DevRoot,
-                                           const QString &VirtualFolder) {
-    TComNameDescriptions Out;
-    int Silabser = 0, Vcp = 0, UsbSer = 0, Serial = 0;
-    const QDir Tty(SysClassTty);
-    for (const QString &Name :
-         Tty.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name)) {
-        const QString Base = Tty.filePath(Name);
-        const QFileInfo Device(Base + QStringLiteral("/device"));
-        if (!Device.exists()) continue; // virtual consoles and the like: no hardware
-        const QString Driver =
-            QFileInfo(QFileInfo(Base + QStringLiteral("/device/driver")).symLinkTarget()).fileName();
-        if (Driver.isEmpty()) continue;
-        const bool OnUsb = Device.canonicalFilePath().contains(QLatin1String("/usb"));
-        QString DeviceName;
-        if (Driver == QLatin1String("cp210x")) {
-            DeviceName = QStringLiteral("\\Device\\Silabser%1").arg(Silabser++);
-        } else if (Driver == QLatin1String("ftdi_sio")) {
-            DeviceName = QStringLiteral("\\Device\\VCP%1").arg(Vcp++);
-        } else if (OnUsb || !IsOnBoardDriver(Driver)) {
-            DeviceName = QStringLiteral("\\Device\\USBSER%1").arg(UsbSer++);
+TComNameDescriptions ReadLinuxComPortTable(const QString &sysClassTty, const QString &devRoot,
+                                           const QString &virtualFolder) {
+    TComNameDescriptions out;
+    int silabser = 0, vcp = 0, usbSer = 0, serial = 0;
+    const QDir tty(sysClassTty);
+    for (const QString &name :
+         tty.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name)) {
+        const QString base = tty.filePath(name);
+        const QFileInfo device(base + QStringLiteral("/device"));
+        if (!device.exists()) continue; // virtual consoles and the like: no hardware
+        const QString driver =
+            QFileInfo(QFileInfo(base + QStringLiteral("/device/driver")).symLinkTarget()).fileName();
+        if (driver.isEmpty()) continue;
+        const bool onUsb = device.canonicalFilePath().contains(QLatin1String("/usb"));
+        QString deviceName;
+        if (driver == QLatin1String("cp210x")) {
+            deviceName = QStringLiteral("\\Device\\Silabser%1").arg(silabser++);
+        } else if (driver == QLatin1String("ftdi_sio")) {
+            deviceName = QStringLiteral("\\Device\\VCP%1").arg(vcp++);
+        } else if (onUsb || !IsOnBoardDriver(driver)) {
+            deviceName = QStringLiteral("\\Device\\USBSER%1").arg(usbSer++);
         } else {
             // The kernel keeps a slot for every possible legacy UART; a slot without a chip
             // behind it reports the port type 0 (unknown).
-            QFile Type(Base + QStringLiteral("/type"));
-            if (Type.open(QIODevice::ReadOnly) && Type.readAll().trimmed() == "0") continue;
-            DeviceName = QStringLiteral("\\Device\\Serial%1").arg(Serial++);
+            QFile type(base + QStringLiteral("/type"));
+            if (type.open(QIODevice::ReadOnly) && type.readAll().trimmed() == "0") continue;
+            deviceName = QStringLiteral("\\Device\\Serial%1").arg(serial++);
         }
-        Out.append({DevRoot + QLatin1Char('/') + Name, DeviceName});
+        out.append({devRoot + QLatin1Char('/') + name, deviceName});
     }
-    int Virtual = 0;
-    const QDir Folder(VirtualFolder);
-    for (const QFileInfo &Entry : Folder.entryInfoList(
+    int virtualCount = 0;
+    const QDir folder(virtualFolder);
+    for (const QFileInfo &entry : folder.entryInfoList(
              QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name)) {
-        if (!Entry.exists() || Entry.isDir()) continue; // a link whose target has gone
-        Out.append({Entry.absoluteFilePath(), QStringLiteral("\\Device\\VirtualSerial%1").arg(Virtual++)});
+        if (!entry.exists() || entry.isDir()) continue; // a link whose target has gone
+        out.append(
+            {entry.absoluteFilePath(), QStringLiteral("\\Device\\VirtualSerial%1").arg(virtualCount++)});
     }
-    return Out;
+    return out;
 }
 
 std::shared_ptr<IComPortTable> HostComPortTable() {
     return std::make_shared<THostComPortTable>();
 }
 
-void SetComPortTable(std::shared_ptr<IComPortTable> Table) {
-    QMutexLocker L(&TableLock);
-    TableSlot() = std::move(Table);
+void SetComPortTable(std::shared_ptr<IComPortTable> table) {
+    QMutexLocker l(&TableLock);
+    TableSlot() = std::move(table);
 }
 
 std::shared_ptr<IComPortTable> CurrentComPortTable() {
-    QMutexLocker L(&TableLock);
+    QMutexLocker l(&TableLock);
     if (!TableSlot()) return HostComPortTable();
     return TableSlot();
 }
 
-bool ComPortLess(const TComNameDescription &A, const TComNameDescription &B) {
-    for (const char *Word : {"VCP", "Silabser", "Serial"}) {
-        const bool InA = Has(A.ComDescription, Word), InB = Has(B.ComDescription, Word);
-        if (InA != InB) return InA;
+bool ComPortLess(const TComNameDescription &a, const TComNameDescription &b) {
+    for (const char *word : {"VCP", "Silabser", "Serial"}) {
+        const bool inA = Has(a.ComDescription, word), inB = Has(b.ComDescription, word);
+        if (inA != inB) return inA;
     }
-    if (A.ComName.size() != B.ComName.size()) return A.ComName.size() < B.ComName.size();
-    return A.ComName.compare(B.ComName, Qt::CaseInsensitive) < 0;
+    if (a.ComName.size() != b.ComName.size()) return a.ComName.size() < b.ComName.size();
+    return a.ComName.compare(b.ComName, Qt::CaseInsensitive) < 0;
 }
 
-void GetComPortListEx(QStringList &List, bool OnlyUSB, TComNameDescriptions *Descriptions) {
-    TComNameDescriptions Entries;
-    for (const TComNameDescription &E : CurrentComPortTable()->ReadTable()) {
-        if (!OnlyUSB || Has(E.ComDescription, "Silabser") || Has(E.ComDescription, "VCP") ||
-            Has(E.ComDescription, "Serial"))
-            Entries.append(E);
+void GetComPortListEx(QStringList &list, bool onlyUsb, TComNameDescriptions *descriptions) {
+    TComNameDescriptions entries;
+    for (const TComNameDescription &e : CurrentComPortTable()->ReadTable()) {
+        if (!onlyUsb || Has(e.ComDescription, "Silabser") || Has(e.ComDescription, "VCP") ||
+            Has(e.ComDescription, "Serial"))
+            entries.append(e);
     }
-    std::stable_sort(Entries.begin(), Entries.end(), ComPortLess);
-    List.clear();
-    for (const TComNameDescription &E : Entries)
-        List.append(E.ComName);
-    if (Descriptions) *Descriptions = Entries;
+    std::stable_sort(entries.begin(), entries.end(), ComPortLess);
+    list.clear();
+    for (const TComNameDescription &e : entries)
+        list.append(e.ComName);
+    if (descriptions) *descriptions = entries;
 }
 
-void GetComPortList(QStringList &List, bool OnlyUSB) {
-    GetComPortListEx(List, OnlyUSB, nullptr);
+void GetComPortList(QStringList &list, bool onlyUsb) {
+    GetComPortListEx(list, onlyUsb, nullptr);
 }
 
-QStringList GetComPortList(bool OnlyUSB) {
-    QStringList L;
-    GetComPortList(L, OnlyUSB);
-    return L;
+QStringList GetComPortList(bool onlyUsb) {
+    QStringList l;
+    GetComPortList(l, onlyUsb);
+    return l;
 }

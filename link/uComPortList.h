@@ -25,7 +25,7 @@ public:
 // the virtual-port folder.
 std::shared_ptr<IComPortTable> HostComPortTable();
 // The table the port lists read; null restores the host's.
-void SetComPortTable(std::shared_ptr<IComPortTable> Table);
+void SetComPortTable(std::shared_ptr<IComPortTable> table);
 std::shared_ptr<IComPortTable> CurrentComPortTable();
 
 // Folder whose entries (links to pseudo-terminals and the like) are listed as ports.
@@ -34,14 +34,14 @@ QString VirtualPortFolder();
 // Fills List with the port names (and Descriptions, when given, with the same entries):
 // with OnlyUSB only devices whose name contains "Silabser", "VCP" or "Serial"; sorted
 // "VCP" first, then "Silabser", then "Serial", then shorter names, then by name.
-void GetComPortListEx(QStringList &List, bool OnlyUSB, TComNameDescriptions *Descriptions = nullptr);
-void GetComPortList(QStringList &List, bool OnlyUSB);
-QStringList GetComPortList(bool OnlyUSB);
+void GetComPortListEx(QStringList &list, bool onlyUsb, TComNameDescriptions *descriptions = nullptr);
+void GetComPortList(QStringList &list, bool onlyUsb);
+QStringList GetComPortList(bool onlyUsb);
 
 // The sort order of the list: true when A comes before B.
-bool ComPortLess(const TComNameDescription &A, const TComNameDescription &B);
+bool ComPortLess(const TComNameDescription &a, const TComNameDescription &b);
 
 // The kernel's serial devices from a sysfs tty folder (Linux), device nodes under DevRoot,
 // then the entries of VirtualFolder. Exposed so that a test can point it at a fake tree.
-TComNameDescriptions ReadLinuxComPortTable(const QString &SysClassTty, const QString &DevRoot,
-                                           const QString &VirtualFolder);
+TComNameDescriptions ReadLinuxComPortTable(const QString &sysClassTty, const QString &devRoot,
+                                           const QString &virtualFolder);

@@ -12,59 +12,59 @@
 
 namespace ComPortDetail {
 
-bool IsPseudoTerminal(const QString &Name) {
-    const QString Real = QFileInfo(Name).canonicalFilePath();
-    return Real.startsWith(QLatin1String("/dev/pts/")) || Real == QLatin1String("/dev/ptmx");
+bool IsPseudoTerminal(const QString &name) {
+    const QString real = QFileInfo(name).canonicalFilePath();
+    return real.startsWith(QLatin1String("/dev/pts/")) || real == QLatin1String("/dev/ptmx");
 }
 
-int OpenErrorCode(QSerialPort::SerialPortError Error, int SystemError) {
-    switch (Error) {
+int OpenErrorCode(QSerialPort::SerialPortError error, int systemError) {
+    switch (error) {
     case QSerialPort::DeviceNotFoundError:
-        return SystemError == ENOENT || SystemError == ENODEV || SystemError == ENXIO ? SystemError : ENOENT;
+        return systemError == ENOENT || systemError == ENODEV || systemError == ENXIO ? systemError : ENOENT;
     case QSerialPort::PermissionError:
         // Refused by the device's rights, or held by another program (its lock or its
         // exclusive use of the device).
-        return SystemError == EACCES || SystemError == EPERM || SystemError == EBUSY ? SystemError : EBUSY;
+        return systemError == EACCES || systemError == EPERM || systemError == EBUSY ? systemError : EBUSY;
     default:
-        return SystemError != 0 ? SystemError : EIO;
+        return systemError != 0 ? systemError : EIO;
     }
 }
 
-int LastSystemError(int Fallback) {
-    return errno != 0 ? errno : Fallback;
+int LastSystemError(int fallback) {
+    return errno != 0 ? errno : fallback;
 }
 
-qsizetype WriteNow(qintptr Fd, const char *Data, qsizetype Size) {
-    qsizetype Done = 0;
-    while (Done < Size) {
-        const ssize_t N = ::write(int(Fd), Data + Done, size_t(Size - Done));
-        if (N > 0) {
-            Done += N;
+qsizetype WriteNow(qintptr fd, const char *data, qsizetype size) {
+    qsizetype done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(int(fd), data + done, size_t(size - done));
+        if (n > 0) {
+            done += n;
             continue;
         }
-        if (N < 0 && errno == EINTR) continue;
-        if (N < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
         return -1;
     }
-    return Done;
+    return done;
 }
 
-bool DescriptorHungUp(qintptr Fd) {
-    if (Fd < 0) return false;
-    pollfd P{int(Fd), POLLIN, 0};
-    if (::poll(&P, 1, 0) != 1) return false;
-    if (P.revents & (POLLHUP | POLLNVAL)) return true;
-    int Waiting = 0;
-    return (P.revents & POLLIN) && ::ioctl(int(Fd), FIONREAD, &Waiting) == 0 && Waiting == 0;
+bool DescriptorHungUp(qintptr fd) {
+    if (fd < 0) return false;
+    pollfd p{int(fd), POLLIN, 0};
+    if (::poll(&p, 1, 0) != 1) return false;
+    if (p.revents & (POLLHUP | POLLNVAL)) return true;
+    int waiting = 0;
+    return (p.revents & POLLIN) && ::ioctl(int(fd), FIONREAD, &waiting) == 0 && waiting == 0;
 }
 
-void DiscardOutput(qintptr Fd) {
-    ::tcflush(int(Fd), TCOFLUSH);
+void DiscardOutput(qintptr fd) {
+    ::tcflush(int(fd), TCOFLUSH);
 }
 
-void WaitWritable(qintptr Fd, int Ms) {
-    pollfd P{int(Fd), POLLOUT, 0};
-    ::poll(&P, 1, Ms);
+void WaitWritable(qintptr fd, int ms) {
+    pollfd p{int(fd), POLLOUT, 0};
+    ::poll(&p, 1, ms);
 }
 
 } // namespace ComPortDetail

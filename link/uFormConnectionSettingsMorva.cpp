@@ -45,19 +45,19 @@ public:
 
 // ---- Choosers -------------------------------------------------------------------------
 
-TComComboBox::TComComboBox(TComProperty Property, QWidget *Parent)
-    : QComboBox(Parent), ComProperty(Property) {
+TComComboBox::TComComboBox(TComProperty property, QWidget *parent)
+    : QComboBox(parent), ComProperty(property) {
     switch (ComProperty) {
     case cpBaudRate:
-        for (int B : BaudRates)
-            addItem(QString::number(B));
+        for (int b : BaudRates)
+            addItem(QString::number(b));
         setEditable(true);
         setInsertPolicy(QComboBox::NoInsert);
         setMaxVisibleItems(16);
         connect(lineEdit(), &QLineEdit::editingFinished, this, [this] {
             // Leaving the field or Enter: a typed rate counts as chosen.
-            const TComPort *Port = ComPort();
-            if (Port && lineEdit()->text() != QString::number(Port->CustomBaudRate())) Chosen();
+            const TComPort *port = ComPort();
+            if (port && lineEdit()->text() != QString::number(port->CustomBaudRate())) Chosen();
         });
         break;
     case cpParity:
@@ -77,34 +77,34 @@ TComComboBox::TComComboBox(TComProperty Property, QWidget *Parent)
 
 void TComComboBox::Chosen() {
     if (!AutoApply || !ComPort()) return;
-    const bool Ok = TKvApplication::RunGuarded([this] { ApplySettings(); });
-    if (!Ok) UpdateSettings(); // show what the port really has
+    const bool ok = TKvApplication::RunGuarded([this] { ApplySettings(); });
+    if (!ok) UpdateSettings(); // show what the port really has
 }
 
-void TComComboBox::SetComPort(TComPortSource Source) {
-    FComPort = std::move(Source);
+void TComComboBox::SetComPort(TComPortSource source) {
+    FComPort = std::move(source);
     UpdateSettings();
 }
 
 void TComComboBox::UpdateSettings() {
-    const TComPort *Port = ComPort();
-    if (!Port) return;
+    const TComPort *port = ComPort();
+    if (!port) return;
     switch (ComProperty) {
     case cpBaudRate: {
-        const QString Text = QString::number(Port->CustomBaudRate());
-        const int I = findText(Text);
-        if (I >= 0) setCurrentIndex(I);
-        setEditText(Text); // a rate that is not listed shows as a number
+        const QString text = QString::number(port->CustomBaudRate());
+        const int i = findText(text);
+        if (i >= 0) setCurrentIndex(i);
+        setEditText(text); // a rate that is not listed shows as a number
         break;
     }
     case cpParity:
-        setCurrentIndex(int(Port->ParityBits()));
+        setCurrentIndex(int(port->ParityBits()));
         break;
     case cpDataBits:
-        setCurrentIndex(int(Port->DataBits()));
+        setCurrentIndex(int(port->DataBits()));
         break;
     case cpStopBits:
-        setCurrentIndex(int(Port->StopBits()));
+        setCurrentIndex(int(port->StopBits()));
         break;
     case cpNone:
         break;
@@ -112,26 +112,26 @@ void TComComboBox::UpdateSettings() {
 }
 
 void TComComboBox::ApplySettings() {
-    TComPort *Port = ComPort();
-    if (!Port) return;
+    TComPort *port = ComPort();
+    if (!port) return;
     switch (ComProperty) {
     case cpBaudRate: {
-        bool Ok = false;
-        const QString Text = currentText().trimmed();
-        const int Rate = Text.toInt(&Ok);
-        if (!Ok)
-            throw EConvertError(QStringLiteral("'%1' is not a valid integer value").arg(Text).toStdString());
-        Port->SetCustomBaudRate(Rate);
+        bool ok = false;
+        const QString text = currentText().trimmed();
+        const int rate = text.toInt(&ok);
+        if (!ok)
+            throw EConvertError(QStringLiteral("'%1' is not a valid integer value").arg(text).toStdString());
+        port->SetCustomBaudRate(rate);
         break;
     }
     case cpParity:
-        Port->SetParityBits(TParityBits(qBound(0, currentIndex(), int(prSpace))));
+        port->SetParityBits(TParityBits(qBound(0, currentIndex(), int(prSpace))));
         break;
     case cpDataBits:
-        Port->SetDataBits(TDataBits(qBound(0, currentIndex(), int(dbEight))));
+        port->SetDataBits(TDataBits(qBound(0, currentIndex(), int(dbEight))));
         break;
     case cpStopBits:
-        Port->SetStopBits(TStopBits(qBound(0, currentIndex(), int(sbTwoStopBits))));
+        port->SetStopBits(TStopBits(qBound(0, currentIndex(), int(sbTwoStopBits))));
         break;
     case cpNone:
         break;
@@ -140,7 +140,7 @@ void TComComboBox::ApplySettings() {
 
 // ---- Window ---------------------------------------------------------------------------
 
-TFormConnectionSettingsMorva::TFormConnectionSettingsMorva(QWidget *Parent) : QDialog(Parent) {
+TFormConnectionSettingsMorva::TFormConnectionSettingsMorva(QWidget *parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Настройки соединения"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
@@ -149,9 +149,9 @@ TFormConnectionSettingsMorva::TFormConnectionSettingsMorva(QWidget *Parent) : QD
     Panel1->setFixedWidth(225);
     PanelTop = new QFrame(Panel1);
     PanelTop->setContextMenuPolicy(Qt::CustomContextMenu);
-    auto *Panel1Layout = new QVBoxLayout(Panel1);
-    Panel1Layout->setContentsMargins(0, 0, 0, 0);
-    Panel1Layout->addWidget(PanelTop);
+    auto *panel1Layout = new QVBoxLayout(Panel1);
+    panel1Layout->setContentsMargins(0, 0, 0, 0);
+    panel1Layout->addWidget(PanelTop);
 
     Label1 = new QLabel(QStringLiteral("Доступные COM-порты:"), PanelTop);
     ListBoxComPorts = new QListWidget(PanelTop);
@@ -165,15 +165,15 @@ TFormConnectionSettingsMorva::TFormConnectionSettingsMorva(QWidget *Parent) : QD
     ButtonOK->setDefault(true);
     ButtonOK->setAutoDefault(true);
 
-    auto *Grid = new QGridLayout(PanelTop);
-    Grid->addWidget(Label1, 0, 0, 1, 2);
-    Grid->addWidget(ListBoxComPorts, 1, 0, 4, 1);
-    Grid->addWidget(CheckBoxFilterOnlyUSB, 5, 0, 1, 2);
-    Grid->addWidget(ButtonSettings, 1, 1);
-    Grid->addWidget(ButtonSearch, 2, 1);
-    Grid->addWidget(EditDeviceIdentStr, 3, 1);
-    Grid->addWidget(ButtonOK, 4, 1, Qt::AlignBottom);
-    Grid->setColumnStretch(0, 1);
+    auto *grid = new QGridLayout(PanelTop);
+    grid->addWidget(Label1, 0, 0, 1, 2);
+    grid->addWidget(ListBoxComPorts, 1, 0, 4, 1);
+    grid->addWidget(CheckBoxFilterOnlyUSB, 5, 0, 1, 2);
+    grid->addWidget(ButtonSettings, 1, 1);
+    grid->addWidget(ButtonSearch, 2, 1);
+    grid->addWidget(EditDeviceIdentStr, 3, 1);
+    grid->addWidget(ButtonOK, 4, 1, Qt::AlignBottom);
+    grid->setColumnStretch(0, 1);
     ButtonSettings->setMaximumWidth(95);
     ButtonSearch->setMaximumWidth(95);
     EditDeviceIdentStr->setMaximumWidth(95);
@@ -189,22 +189,22 @@ TFormConnectionSettingsMorva::TFormConnectionSettingsMorva(QWidget *Parent) : QD
     ComCombo2 = new TComComboBox(cpParity, PanelComPortSettings);
     ComCombo3 = new TComComboBox(cpDataBits, PanelComPortSettings);
     ComCombo4 = new TComComboBox(cpStopBits, PanelComPortSettings);
-    auto *SettingsGrid = new QGridLayout(PanelComPortSettings);
-    SettingsGrid->addWidget(Label2, 0, 0);
-    SettingsGrid->addWidget(ComCombo1, 0, 1);
-    SettingsGrid->addWidget(Label5, 1, 0);
-    SettingsGrid->addWidget(ComCombo2, 1, 1);
-    SettingsGrid->addWidget(Label3, 2, 0);
-    SettingsGrid->addWidget(ComCombo3, 2, 1);
-    SettingsGrid->addWidget(Label4, 3, 0);
-    SettingsGrid->addWidget(ComCombo4, 3, 1);
-    SettingsGrid->setRowStretch(4, 1);
+    auto *settingsGrid = new QGridLayout(PanelComPortSettings);
+    settingsGrid->addWidget(Label2, 0, 0);
+    settingsGrid->addWidget(ComCombo1, 0, 1);
+    settingsGrid->addWidget(Label5, 1, 0);
+    settingsGrid->addWidget(ComCombo2, 1, 1);
+    settingsGrid->addWidget(Label3, 2, 0);
+    settingsGrid->addWidget(ComCombo3, 2, 1);
+    settingsGrid->addWidget(Label4, 3, 0);
+    settingsGrid->addWidget(ComCombo4, 3, 1);
+    settingsGrid->setRowStretch(4, 1);
     PanelComPortSettings->setVisible(false);
 
-    auto *Main = new QHBoxLayout(this);
-    Main->addWidget(Panel1);
-    Main->addWidget(PanelComPortSettings);
-    Main->setSizeConstraint(QLayout::SetFixedSize); // the window follows its contents
+    auto *main = new QHBoxLayout(this);
+    main->addWidget(Panel1);
+    main->addWidget(PanelComPortSettings);
+    main->setSizeConstraint(QLayout::SetFixedSize); // the window follows its contents
 
     PopupMenuShowAdvanced = new QMenu(this);
     NShowAdvanced = PopupMenuShowAdvanced->addAction(QStringLiteral("Дополнительные настройки"));
@@ -221,18 +221,18 @@ TFormConnectionSettingsMorva::TFormConnectionSettingsMorva(QWidget *Parent) : QD
     BalloonHintInd = new TBalloonHint(this);
     BalloonHintInd->HideAfter = 2000;
 
-    auto Guarded = [](auto Body) { return [Body] { TKvApplication::RunGuarded(Body); }; };
-    connect(TimerRefreshPorts, &QTimer::timeout, this, Guarded([this] { TimerRefreshPortsTimer(); }));
-    connect(TimerSearchTimeOut, &QTimer::timeout, this, Guarded([this] { TimerSearchTimeOutTimer(); }));
+    auto guarded = [](auto body) { return [body] { TKvApplication::RunGuarded(body); }; };
+    connect(TimerRefreshPorts, &QTimer::timeout, this, guarded([this] { TimerRefreshPortsTimer(); }));
+    connect(TimerSearchTimeOut, &QTimer::timeout, this, guarded([this] { TimerSearchTimeOutTimer(); }));
     connect(CheckBoxFilterOnlyUSB, &QCheckBox::clicked, this,
-            Guarded([this] { CheckBoxFilterOnlyUSBClick(); }));
-    connect(ButtonSettings, &QPushButton::clicked, this, Guarded([this] { ButtonSettingsClick(); }));
-    connect(ButtonSearch, &QPushButton::clicked, this, Guarded([this] { ButtonSearchClick(); }));
-    connect(ButtonOK, &QPushButton::clicked, this, Guarded([this] { ButtonOKClick(); }));
-    connect(NShowAdvanced, &QAction::triggered, this, Guarded([this] { NShowAdvancedClick(); }));
-    connect(ActionShowLog, &QAction::triggered, this, Guarded([this] { ActionShowLogExecute(); }));
+            guarded([this] { CheckBoxFilterOnlyUSBClick(); }));
+    connect(ButtonSettings, &QPushButton::clicked, this, guarded([this] { ButtonSettingsClick(); }));
+    connect(ButtonSearch, &QPushButton::clicked, this, guarded([this] { ButtonSearchClick(); }));
+    connect(ButtonOK, &QPushButton::clicked, this, guarded([this] { ButtonOKClick(); }));
+    connect(NShowAdvanced, &QAction::triggered, this, guarded([this] { NShowAdvancedClick(); }));
+    connect(ActionShowLog, &QAction::triggered, this, guarded([this] { ActionShowLogExecute(); }));
     connect(PanelTop, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint &P) { PopupMenuShowAdvanced->popup(PanelTop->mapToGlobal(P)); });
+            [this](const QPoint &p) { PopupMenuShowAdvanced->popup(PanelTop->mapToGlobal(p)); });
 
     TimerRefreshPorts->start();
 }
@@ -240,28 +240,28 @@ TFormConnectionSettingsMorva::TFormConnectionSettingsMorva(QWidget *Parent) : QD
 TFormConnectionSettingsMorva::~TFormConnectionSettingsMorva() = default;
 
 QString TFormConnectionSettingsMorva::SelectedPort() const {
-    const QList<QListWidgetItem *> Selected = ListBoxComPorts->selectedItems();
-    return Selected.isEmpty() ? QString() : Selected.first()->text();
+    const QList<QListWidgetItem *> selected = ListBoxComPorts->selectedItems();
+    return selected.isEmpty() ? QString() : selected.first()->text();
 }
 
-void TFormConnectionSettingsMorva::SelectPort(const QString &Name) {
-    const QList<QListWidgetItem *> Found =
-        Name.isEmpty() ? QList<QListWidgetItem *>() : ListBoxComPorts->findItems(Name, Qt::MatchExactly);
-    if (Found.isEmpty()) {
+void TFormConnectionSettingsMorva::SelectPort(const QString &name) {
+    const QList<QListWidgetItem *> found =
+        name.isEmpty() ? QList<QListWidgetItem *>() : ListBoxComPorts->findItems(name, Qt::MatchExactly);
+    if (found.isEmpty()) {
         ListBoxComPorts->clearSelection();
         ListBoxComPorts->setCurrentItem(nullptr);
         return;
     }
-    ListBoxComPorts->setCurrentItem(Found.first());
-    Found.first()->setSelected(true);
+    ListBoxComPorts->setCurrentItem(found.first());
+    found.first()->setSelected(true);
 }
 
 void TFormConnectionSettingsMorva::TimerRefreshPortsTimer() {
-    const QString Noted = SelectedPort();
-    const QStringList Ports = GetComPortList(CheckBoxFilterOnlyUSB->isChecked());
+    const QString noted = SelectedPort();
+    const QStringList ports = GetComPortList(CheckBoxFilterOnlyUSB->isChecked());
     ListBoxComPorts->clear();
-    ListBoxComPorts->addItems(Ports);
-    SelectPort(Noted);
+    ListBoxComPorts->addItems(ports);
+    SelectPort(noted);
 }
 
 void TFormConnectionSettingsMorva::CheckBoxFilterOnlyUSBClick() {
@@ -279,25 +279,25 @@ void TFormConnectionSettingsMorva::NShowAdvancedClick() {
 }
 
 void TFormConnectionSettingsMorva::ButtonSearchClick() {
-    const TComPort *Current = ComPort();
-    if (!Current) return;
+    const TComPort *current = ComPort();
+    if (!current) return;
     TimerSearchTimeOut->stop();
     TimerSearchTimeOut->start();
     ButtonSearch->setEnabled(false);
     StartSearch(
-        {Current->CustomBaudRate(), Current->DataBits(), Current->ParityBits(), Current->StopBits()},
+        {current->CustomBaudRate(), current->DataBits(), current->ParityBits(), current->StopBits()},
         CheckBoxFilterOnlyUSB->isChecked(),
-        [this](const QString &Ident, const QString &Port, int Baud) { SearchFinished(Ident, Port, Baud); },
-        this, [](std::exception_ptr E) { TKvApplication::ShowError(TKvApplication::ExceptionMessage(E)); });
+        [this](const QString &ident, const QString &port, int baud) { SearchFinished(ident, port, baud); },
+        this, [](std::exception_ptr e) { TKvApplication::ShowError(TKvApplication::ExceptionMessage(e)); });
 }
 
-void TFormConnectionSettingsMorva::SearchFinished(const QString &FoundIdentStr, const QString &FoundComPort,
+void TFormConnectionSettingsMorva::SearchFinished(const QString &foundIdentStr, const QString &foundComPort,
                                                   int) {
     TimerSearchTimeOut->stop();
     ButtonSearch->setEnabled(true);
     // Letter case counts here; an empty field matches nothing.
-    const QString Wanted = EditDeviceIdentStr->text();
-    if (!Wanted.isEmpty() && FoundIdentStr.contains(Wanted, Qt::CaseSensitive)) SelectPort(FoundComPort);
+    const QString wanted = EditDeviceIdentStr->text();
+    if (!wanted.isEmpty() && foundIdentStr.contains(wanted, Qt::CaseSensitive)) SelectPort(foundComPort);
 }
 
 void TFormConnectionSettingsMorva::TimerSearchTimeOutTimer() {
@@ -309,30 +309,30 @@ void TFormConnectionSettingsMorva::TimerSearchTimeOutTimer() {
 }
 
 void TFormConnectionSettingsMorva::ButtonOKClick() {
-    if (TComPort *Port = ComPort()) Port->SetPort(SelectedPort());
+    if (TComPort *port = ComPort()) port->SetPort(SelectedPort());
     // Asked for again: a new name reopens an open port, and the link's close and open
     // sequences run inside that call.
-    if (TComPort *Port = ComPort()) {
-        Port->BeginUpdate();
+    if (TComPort *port = ComPort()) {
+        port->BeginUpdate();
         try {
-            for (TComComboBox *C : {ComCombo1, ComCombo2, ComCombo3, ComCombo4})
-                C->ApplySettings();
+            for (TComComboBox *c : {ComCombo1, ComCombo2, ComCombo3, ComCombo4})
+                c->ApplySettings();
         } catch (...) {
-            Port->EndUpdate();
+            port->EndUpdate();
             throw;
         }
-        Port->EndUpdate();
+        port->EndUpdate();
     }
     DialogDeviceIdentStr = EditDeviceIdentStr->text();
     accept();
 }
 
 void TFormConnectionSettingsMorva::ActionShowLogExecute() {
-    const QString Text = SearchLogLines().join(QLatin1Char('\n'));
+    const QString text = SearchLogLines().join(QLatin1Char('\n'));
     if (ShowLogText)
-        ShowLogText(Text);
+        ShowLogText(text);
     else
-        QMessageBox::information(this, windowTitle(), Text);
+        QMessageBox::information(this, windowTitle(), text);
 }
 
 void TFormConnectionSettingsMorva::DoEnglish() {
@@ -343,21 +343,21 @@ void TFormConnectionSettingsMorva::DoEnglish() {
     DeviceNotFoundText = QStringLiteral("Device Not Found");
 }
 
-void ShowConnectionSettings(TComPortSource ComPort, QString &DeviceIdentStr, bool OnlyUSB) {
-    TFormConnectionSettingsMorva Form(QApplication::activeWindow());
-    Form.FComPort = ComPort;
-    Form.CheckBoxFilterOnlyUSB->setChecked(OnlyUSB);
-    Form.TimerRefreshPortsTimer();
-    if (const TComPort *Port = Form.ComPort()) Form.SelectPort(Port->Port());
-    for (TComComboBox *C : {Form.ComCombo1, Form.ComCombo2, Form.ComCombo3, Form.ComCombo4})
-        C->SetComPort(ComPort);
-    DialogDeviceIdentStr = DeviceIdentStr;
-    Form.EditDeviceIdentStr->setText(DeviceIdentStr);
-    if (UseEnglish) Form.DoEnglish();
+void ShowConnectionSettings(TComPortSource comPort, QString &deviceIdentStr, bool onlyUsb) {
+    TFormConnectionSettingsMorva form(QApplication::activeWindow());
+    form.FComPort = comPort;
+    form.CheckBoxFilterOnlyUSB->setChecked(onlyUsb);
+    form.TimerRefreshPortsTimer();
+    if (const TComPort *port = form.ComPort()) form.SelectPort(port->Port());
+    for (TComComboBox *c : {form.ComCombo1, form.ComCombo2, form.ComCombo3, form.ComCombo4})
+        c->SetComPort(comPort);
+    DialogDeviceIdentStr = deviceIdentStr;
+    form.EditDeviceIdentStr->setText(deviceIdentStr);
+    if (UseEnglish) form.DoEnglish();
     if (OnConnectionSettingsShown) {
-        auto Hook = OnConnectionSettingsShown;
-        QTimer::singleShot(0, &Form, [Hook, &Form] { Hook(&Form); });
+        auto hook = OnConnectionSettingsShown;
+        QTimer::singleShot(0, &form, [hook, &form] { hook(&form); });
     }
-    Form.exec();
-    DeviceIdentStr = DialogDeviceIdentStr;
+    form.exec();
+    deviceIdentStr = DialogDeviceIdentStr;
 }

@@ -37,11 +37,11 @@ using TComPortSource = std::function<TComPort *()>;
 class TComComboBox : public QComboBox {
     Q_OBJECT
 public:
-    TComComboBox(TComProperty Property, QWidget *Parent = nullptr);
+    TComComboBox(TComProperty property, QWidget *parent = nullptr);
     TComProperty ComProperty;
     bool AutoApply = true;
     // Binds to the port that Source gives and selects the entry of its current value.
-    void SetComPort(TComPortSource Source);
+    void SetComPort(TComPortSource source);
     TComPort *ComPort() const { return FComPort ? FComPort() : nullptr; }
     // Puts the chosen value into the bound port. The baud-rate chooser raises a conversion
     // error for text that is not an integer (the port keeps its rate).
@@ -56,7 +56,7 @@ private:
 class TFormConnectionSettingsMorva : public QDialog {
     Q_OBJECT
 public:
-    explicit TFormConnectionSettingsMorva(QWidget *Parent = nullptr);
+    explicit TFormConnectionSettingsMorva(QWidget *parent = nullptr);
     ~TFormConnectionSettingsMorva() override;
 
     // The link's port being edited; the window does not own it.
@@ -84,7 +84,7 @@ public:
 
     // The name selected in the port list; empty when nothing is selected.
     QString SelectedPort() const;
-    void SelectPort(const QString &Name); // nothing selected when Name is not listed
+    void SelectPort(const QString &name); // nothing selected when Name is not listed
 
     void TimerRefreshPortsTimer();
     void CheckBoxFilterOnlyUSBClick();
@@ -94,15 +94,15 @@ public:
     void TimerSearchTimeOutTimer();
     void ButtonOKClick();
     void ActionShowLogExecute();
-    void SearchFinished(const QString &FoundIdentStr, const QString &FoundComPort, int FoundComBoud);
+    void SearchFinished(const QString &foundIdentStr, const QString &foundComPort, int foundComBoud);
     void DoEnglish();
 
     // Where Ctrl+L shows the search log; empty = a message box. Tests read the text here.
-    static std::function<void(const QString &Text)> ShowLogText;
+    static std::function<void(const QString &text)> ShowLogText;
 };
 
 // Shows the window modally for the port that ComPort gives; DeviceIdentStr changes only when
 // the user presses OK.
-void ShowConnectionSettings(TComPortSource ComPort, QString &DeviceIdentStr, bool OnlyUSB);
+void ShowConnectionSettings(TComPortSource comPort, QString &deviceIdentStr, bool onlyUsb);
 // Called with the window just before it runs modally (tests drive the window from here).
-extern std::function<void(TFormConnectionSettingsMorva *Form)> OnConnectionSettingsShown;
+extern std::function<void(TFormConnectionSettingsMorva *form)> OnConnectionSettingsShown;

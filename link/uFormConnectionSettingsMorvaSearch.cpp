@@ -17,18 +17,18 @@ namespace {
 // Every probe that has not been disposed, of the current and of discarded searches. GUI
 // thread only.
 QList<TSearchThread *> &Probes() {
-    static QList<TSearchThread *> List;
-    return List;
+    static QList<TSearchThread *> list;
+    return list;
 }
 
 // At program end: let the probe threads finish and free what they still hold.
 void ShutdownProbes() {
-    const QList<TSearchThread *> Left = Probes();
+    const QList<TSearchThread *> left = Probes();
     Probes().clear();
-    for (TSearchThread *P : Left)
-        P->wait();
-    for (TSearchThread *P : Left)
-        delete P;
+    for (TSearchThread *p : left)
+        p->wait();
+    for (TSearchThread *p : left)
+        delete p;
     SearchEngine.reset();
 }
 
@@ -40,16 +40,16 @@ constexpr int ProbeReleaseMs = 10;
 
 // ---- Log ------------------------------------------------------------------------------
 
-void AddSearchLog(const QString &Line) {
-    QMutexLocker L(&SearchLogLock);
-    const double Seconds = SearchStartTime.isValid()
+void AddSearchLog(const QString &line) {
+    QMutexLocker l(&SearchLogLock);
+    const double seconds = SearchStartTime.isValid()
                                ? double(SearchStartTime.msecsTo(QDateTime::currentDateTime())) / 1000.0
                                : 0.0;
-    SearchLog.append(QLocale().toString(Seconds, 'f', 3) + QLatin1Char(' ') + Line);
+    SearchLog.append(QLocale().toString(seconds, 'f', 3) + QLatin1Char(' ') + line);
 }
 
 QStringList SearchLogLines() {
-    QMutexLocker L(&SearchLogLock);
+    QMutexLocker l(&SearchLogLock);
     return SearchLog;
 }
 
@@ -59,30 +59,30 @@ int ActiveSearchProbes() {
 
 // ---- Engine ---------------------------------------------------------------------------
 
-void TSearchEngine::OnThreadTryPortTerminate(TSearchThread *Sender) {
-    if (!Sender->ComPort) {
-        AddSearchLog(QStringLiteral("(") + Sender->ComPortName + QStringLiteral(")  Thread Done!"));
-    } else if (Sender->ComPort->Tag == 1) {
-        AddSearchLog(Sender->ComPortName + QStringLiteral(" Thread Done!"));
+void TSearchEngine::OnThreadTryPortTerminate(TSearchThread *sender) {
+    if (!sender->ComPort) {
+        AddSearchLog(QStringLiteral("(") + sender->ComPortName + QStringLiteral(")  Thread Done!"));
+    } else if (sender->ComPort->Tag == 1) {
+        AddSearchLog(sender->ComPortName + QStringLiteral(" Thread Done!"));
     } else {
-        AddSearchLog(Sender->ComPortName + QStringLiteral(" Thread Done!   Can't Open"));
-        Sender->ComPort.reset();
-        Sender->KvProtocol.reset();
+        AddSearchLog(sender->ComPortName + QStringLiteral(" Thread Done!   Can't Open"));
+        sender->ComPort.reset();
+        sender->KvProtocol.reset();
     }
 }
 
-void TSearchEngine::Report(const QString &FoundIdentStr, const QString &FoundComPort, int FoundComBoud) {
+void TSearchEngine::Report(const QString &foundIdentStr, const QString &foundComPort, int foundComBoud) {
     if (FHasReceiver && !FReceiver) return; // the window that asked has closed
     if (!FOnSearchFinished) return;
     // Copies: a handler may start a new search, which discards this engine.
-    const TOnSearchFinished Finished = FOnSearchFinished;
-    const TOnSearchError OnError = FOnSearchError;
+    const TOnSearchFinished finished = FOnSearchFinished;
+    const TOnSearchError onError = FOnSearchError;
     try {
-        Finished(FoundIdentStr, FoundComPort, FoundComBoud);
+        finished(foundIdentStr, foundComPort, foundComBoud);
     } catch (...) {
         // The report runs from a timer: nothing may leave it into Qt's event loop.
-        if (OnError)
-            OnError(std::current_exception());
+        if (onError)
+            onError(std::current_exception());
         else
             qWarning("port search: the report handler raised an error that nobody receives");
     }
@@ -90,20 +90,20 @@ void TSearchEngine::Report(const QString &FoundIdentStr, const QString &FoundCom
 
 // ---- Probe ----------------------------------------------------------------------------
 
-TSearchThread::TSearchThread(const QString &PortName, const TComSettings &Settings) : ComPortName(PortName) {
+TSearchThread::TSearchThread(const QString &portName, const TComSettings &settings) : ComPortName(portName) {
     ComPort = std::make_unique<TComPort>();
-    ComPort->SetPort(PortName);
-    ComPort->SetCustomBaudRate(Settings.BaudRate);
-    ComPort->SetParityBits(Settings.Parity);
-    ComPort->SetDataBits(Settings.DataBits);
-    ComPort->SetStopBits(Settings.StopBits);
+    ComPort->SetPort(portName);
+    ComPort->SetCustomBaudRate(settings.BaudRate);
+    ComPort->SetParityBits(settings.Parity);
+    ComPort->SetDataBits(settings.DataBits);
+    ComPort->SetStopBits(settings.StopBits);
     ComPort->Events = evRxChar;
-    ComPort->OnRxChar = [this](TComPort *Sender, int Count) { ComPortRxChar(Sender, Count); };
+    ComPort->OnRxChar = [this](TComPort *sender, int count) { ComPortRxChar(sender, count); };
     ComPort->FlowControl.ControlDTR = dtrEnable;
 
     KvProtocol = std::make_unique<TKvProtocol>(
-        [this](const QByteArray &Data) { OutputData(Data); }, TesterRegistersInfo(),
-        [this](TKvProtocol *Sender, quint8 RegNum) { OnReceivedRegister(Sender, RegNum); }, TOnAck{},
+        [this](const QByteArray &data) { OutputData(data); }, TesterRegistersInfo(),
+        [this](TKvProtocol *sender, quint8 regNum) { OnReceivedRegister(sender, regNum); }, TOnAck{},
         TOutputData{}, false, QString(), false);
     KvProtocol->TimeOut = ProbeAnswerTimeOutMs;
 
@@ -139,33 +139,33 @@ void TSearchThread::run() {
 
 void TSearchThread::SendRequest() {
     KvProtocol->RequestRegister(TamrelReg::regFirmwareName, 0,
-                                [this](TKvProtocol *Sender, quint8 RegNum, TKvPError Ack) {
-                                    OnReceiveRegisterTimeOut(Sender, RegNum, Ack);
+                                [this](TKvProtocol *sender, quint8 regNum, TKvPError ack) {
+                                    OnReceiveRegisterTimeOut(sender, regNum, ack);
                                 });
     AddSearchLog(ComPortName + QStringLiteral("   <in thread> Send Request"));
 }
 
-void TSearchThread::OutputData(const QByteArray &Data) {
+void TSearchThread::OutputData(const QByteArray &data) {
     if (!ComPort || !ComPort->Connected()) return;
     try {
-        ComPort->WriteStr(Data);
+        ComPort->WriteStr(data);
     } catch (const std::exception &) {
         // A port that cannot be written stays silent: its request times out.
     }
 }
 
-void TSearchThread::ComPortRxChar(TComPort *Sender, int Count) {
-    QByteArray Data;
-    Sender->ReadStr(Data, Count);
-    if (KvProtocol) KvProtocol->InputData(Data);
+void TSearchThread::ComPortRxChar(TComPort *sender, int count) {
+    QByteArray data;
+    sender->ReadStr(data, count);
+    if (KvProtocol) KvProtocol->InputData(data);
 }
 
-void TSearchThread::OnReceivedRegister(TKvProtocol *SenderKvProtocol, quint8 RegNum) {
-    if (RegNum == TamrelReg::regFirmwareName) {
-        QByteArray Raw = SenderKvProtocol->Registers[RegNum].RawData;
-        const qsizetype Zero = Raw.indexOf('\0');
-        if (Zero >= 0) Raw.truncate(Zero);
-        FoundIdentStr = QString::fromLatin1(Raw);
+void TSearchThread::OnReceivedRegister(TKvProtocol *senderKvProtocol, quint8 regNum) {
+    if (regNum == TamrelReg::regFirmwareName) {
+        QByteArray raw = senderKvProtocol->Registers[regNum].RawData;
+        const qsizetype zero = raw.indexOf('\0');
+        if (zero >= 0) raw.truncate(zero);
+        FoundIdentStr = QString::fromLatin1(raw);
         FoundComPort = ComPortName;
         AddSearchLog(ComPortName + QStringLiteral(" Received ") + FoundIdentStr);
     }
@@ -181,12 +181,12 @@ void TSearchThread::OnReceivedRegister(TKvProtocol *SenderKvProtocol, quint8 Reg
 void TSearchThread::TimerKillMeTimer() {
     TimerKillMe->stop();
     if (!ComPort) return;
-    const QString Ident = FoundIdentStr, Port = FoundComPort;
-    const int Baud = ComPort->CustomBaudRate();
+    const QString ident = FoundIdentStr, port = FoundComPort;
+    const int baud = ComPort->CustomBaudRate();
     AddSearchLog(ComPortName + QStringLiteral(" Free"));
     // Closed before the report, so that the receiver can open the port at once.
     Release();
-    if (SearchEngine) SearchEngine->Report(Ident, Port, Baud);
+    if (SearchEngine) SearchEngine->Report(ident, port, baud);
     MaybeDispose();
 }
 
@@ -222,35 +222,35 @@ void TSearchThread::MaybeDispose() {
 
 // ---- Start ----------------------------------------------------------------------------
 
-void StartSearch(const TComSettings &Settings, bool OnlyUSB, TOnSearchFinished OnSearchFinished,
-                 QObject *Receiver, TOnSearchError OnSearchError) {
-    if (Settings.BaudRate == 0 || Settings.DataBits > dbEight || Settings.StopBits > sbTwoStopBits ||
-        Settings.Parity > prSpace)
+void StartSearch(const TComSettings &settings, bool onlyUsb, TOnSearchFinished onSearchFinished,
+                 QObject *receiver, TOnSearchError onSearchError) {
+    if (settings.BaudRate == 0 || settings.DataBits > dbEight || settings.StopBits > sbTwoStopBits ||
+        settings.Parity > prSpace)
         throw ESearchError("Wrong COM-port settings");
-    static const bool Registered = [] {
+    static const bool registered = [] {
         qAddPostRoutine(ShutdownProbes);
         return true;
     }();
-    Q_UNUSED(Registered);
+    Q_UNUSED(registered);
 
-    const QStringList Ports = GetComPortList(OnlyUSB);
+    const QStringList ports = GetComPortList(onlyUsb);
     // The previous search's probes are not stopped: they finish by themselves, and their
     // late answers go to whichever search is current then.
     SearchEngine = std::make_unique<TSearchEngine>();
     {
-        QMutexLocker L(&SearchLogLock);
+        QMutexLocker l(&SearchLogLock);
         SearchStartTime = QDateTime::currentDateTime();
         SearchLog.clear();
     }
-    SearchEngine->FOnSearchFinished = std::move(OnSearchFinished);
-    SearchEngine->FOnSearchError = std::move(OnSearchError);
-    SearchEngine->FReceiver = Receiver;
-    SearchEngine->FHasReceiver = Receiver != nullptr;
-    SearchEngine->SearchThreads.resize(Ports.size());
-    for (qsizetype I = 0; I < Ports.size(); ++I) {
-        auto *Probe = new TSearchThread(Ports[I], Settings);
-        SearchEngine->SearchThreads[I] = Probe;
-        Probes().append(Probe);
-        Probe->start();
+    SearchEngine->FOnSearchFinished = std::move(onSearchFinished);
+    SearchEngine->FOnSearchError = std::move(onSearchError);
+    SearchEngine->FReceiver = receiver;
+    SearchEngine->FHasReceiver = receiver != nullptr;
+    SearchEngine->SearchThreads.resize(ports.size());
+    for (qsizetype i = 0; i < ports.size(); ++i) {
+        auto *probe = new TSearchThread(ports[i], settings);
+        SearchEngine->SearchThreads[i] = probe;
+        Probes().append(probe);
+        probe->start();
     }
 }

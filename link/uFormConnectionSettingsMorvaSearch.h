@@ -30,10 +30,10 @@ struct TComSettings {
 };
 
 using TOnSearchFinished =
-    std::function<void(const QString &FoundIdentStr, const QString &FoundComPort, int FoundComBoud)>;
+    std::function<void(const QString &foundIdentStr, const QString &foundComPort, int foundComBoud)>;
 // An error that the report handler raised. The report runs from a timer, so the error cannot
 // go back to whoever started the search; it comes here instead.
-using TOnSearchError = std::function<void(std::exception_ptr Error)>;
+using TOnSearchError = std::function<void(std::exception_ptr error)>;
 
 // A search that cannot start.
 class ESearchError : public std::runtime_error {
@@ -52,8 +52,8 @@ public:
     QPointer<QObject> FReceiver;
     bool FHasReceiver = false;
 
-    void OnThreadTryPortTerminate(TSearchThread *Sender);
-    void Report(const QString &FoundIdentStr, const QString &FoundComPort, int FoundComBoud);
+    void OnThreadTryPortTerminate(TSearchThread *sender);
+    void Report(const QString &foundIdentStr, const QString &foundComPort, int foundComBoud);
 };
 
 // One probe. Its thread only opens the port, asks for the identification and sleeps; the
@@ -62,7 +62,7 @@ public:
 class TSearchThread : public QThread {
     Q_OBJECT
 public:
-    TSearchThread(const QString &PortName, const TComSettings &Settings);
+    TSearchThread(const QString &portName, const TComSettings &settings);
     ~TSearchThread() override;
 
     std::unique_ptr<TComPort> ComPort;       // null once released
@@ -80,10 +80,10 @@ protected:
 
 private:
     void SendRequest();
-    void OutputData(const QByteArray &Data);
-    void ComPortRxChar(TComPort *Sender, int Count);
-    void OnReceivedRegister(TKvProtocol *SenderKvProtocol, quint8 RegNum);
-    void OnReceiveRegisterTimeOut(TKvProtocol *SenderKvProtocol, quint8 RegNum, quint8 Ack);
+    void OutputData(const QByteArray &data);
+    void ComPortRxChar(TComPort *sender, int count);
+    void OnReceivedRegister(TKvProtocol *senderKvProtocol, quint8 regNum);
+    void OnReceiveRegisterTimeOut(TKvProtocol *senderKvProtocol, quint8 regNum, quint8 ack);
     void TimerKillMeTimer();
     void Release();
     void ThreadEnded();
@@ -103,9 +103,9 @@ extern QDateTime SearchStartTime;
 // COM-port settings" for settings no port can take. Receiver, when given, must outlive the
 // reports it wants: once it is destroyed they are dropped. An error raised by
 // OnSearchFinished goes to OnSearchError (dropped with a warning when that is empty).
-void StartSearch(const TComSettings &Settings, bool OnlyUSB, TOnSearchFinished OnSearchFinished,
-                 QObject *Receiver = nullptr, TOnSearchError OnSearchError = {});
-void AddSearchLog(const QString &Line);
+void StartSearch(const TComSettings &settings, bool onlyUsb, TOnSearchFinished onSearchFinished,
+                 QObject *receiver = nullptr, TOnSearchError onSearchError = {});
+void AddSearchLog(const QString &line);
 // A copy of the log, taken under its lock.
 QStringList SearchLogLines();
 // Probes that still run or hold a port (of this and earlier searches).

@@ -35,21 +35,21 @@ constexpr quint32 LossSilenceMs = 3500;
 constexpr quint32 KeepAlivePeriodMs = 1000;
 constexpr int TransmitLockWaitMs = 3000;
 
-QString ClassName(const std::exception &E) {
-    int Status = 0;
-    char *Name = abi::__cxa_demangle(typeid(E).name(), nullptr, nullptr, &Status);
-    QString Out = QString::fromLatin1(Status == 0 && Name ? Name : typeid(E).name());
-    std::free(Name);
-    return Out;
+QString ClassName(const std::exception &e) {
+    int status = 0;
+    char *name = abi::__cxa_demangle(typeid(e).name(), nullptr, nullptr, &status);
+    QString out = QString::fromLatin1(status == 0 && name ? name : typeid(e).name());
+    std::free(name);
+    return out;
 }
 
 // The factory declares the type of the start/stop register.
-void SetStartRegister(TKvProtocol *P, int Value) {
-    TKvRegister &R = P->Registers[TamrelReg::regStartStop];
-    if (R.RegType >= rtU8 && R.RegType <= rtDouble)
-        VariantToRegister(R, QVariant(Value));
+void SetStartRegister(TKvProtocol *p, int value) {
+    TKvRegister &r = p->Registers[TamrelReg::regStartStop];
+    if (r.RegType >= rtU8 && r.RegType <= rtDouble)
+        VariantToRegister(r, QVariant(value));
     else
-        R.RawData = QByteArray(1, char(Value));
+        r.RawData = QByteArray(1, char(value));
 }
 
 bool OnGuiThread() {
@@ -63,7 +63,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-TFrameDeviceLinkComMorva::TFrameDeviceLinkComMorva(QWidget *Owner) : QFrame(Owner) {
+TFrameDeviceLinkComMorva::TFrameDeviceLinkComMorva(QWidget *owner) : QFrame(owner) {
     sButtonConnect = new QToolButton(this);
     sButtonConnect->setObjectName(QStringLiteral("sButtonConnect"));
     sButtonConnect->setCheckable(true);
@@ -71,9 +71,9 @@ TFrameDeviceLinkComMorva::TFrameDeviceLinkComMorva(QWidget *Owner) : QFrame(Owne
     sButtonConnect->setIconSize(QSize(56, 56));
     sButtonConnect->setToolTip(LinkTexts[1]);
     sButtonConnect->setContextMenuPolicy(Qt::CustomContextMenu);
-    auto *Layout = new QHBoxLayout(this);
-    Layout->setContentsMargins(0, 0, 0, 0);
-    Layout->addWidget(sButtonConnect);
+    auto *layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(sButtonConnect);
 
     PopupMenuConnection = new QMenu(this);
     PopupMenuConnection->setObjectName(QStringLiteral("PopupMenuConnection"));
@@ -95,7 +95,7 @@ TFrameDeviceLinkComMorva::TFrameDeviceLinkComMorva(QWidget *Owner) : QFrame(Owne
     connect(sButtonConnect, &QToolButton::clicked, this,
             [this] { TKvApplication::RunGuarded([this] { sButtonConnectClick(); }); });
     connect(sButtonConnect, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint &P) { PopupMenuConnection->popup(sButtonConnect->mapToGlobal(P)); });
+            [this](const QPoint &p) { PopupMenuConnection->popup(sButtonConnect->mapToGlobal(p)); });
     connect(PopupMenuConnection, &QMenu::aboutToShow, this, [this] { PopupMenuConnectionPopup(); });
     connect(NConnectionSettings, &QAction::triggered, this,
             [this] { TKvApplication::RunGuarded([this] { NConnectionSettingsClick(); }); });
@@ -128,25 +128,25 @@ TSyncMethod TFrameDeviceLinkComMorva::WantedSyncMethod() const {
     return (FProtocolInThread || ReciveAsync) ? smNone : smThreadSync;
 }
 
-void TFrameDeviceLinkComMorva::CreateComPort(const TComPort *Settings) {
-    auto P = std::make_unique<TComPort>();
-    if (Settings) {
-        P->SetCustomBaudRate(Settings->CustomBaudRate());
-        P->SetPort(Settings->Port());
-        P->SetParityBits(Settings->ParityBits());
-        P->SetDataBits(Settings->DataBits());
-        P->SetStopBits(Settings->StopBits());
+void TFrameDeviceLinkComMorva::CreateComPort(const TComPort *settings) {
+    auto p = std::make_unique<TComPort>();
+    if (settings) {
+        p->SetCustomBaudRate(settings->CustomBaudRate());
+        p->SetPort(settings->Port());
+        p->SetParityBits(settings->ParityBits());
+        p->SetDataBits(settings->DataBits());
+        p->SetStopBits(settings->StopBits());
     }
-    P->Events = evRxChar;
-    P->OnAfterOpen = [this](TComPort *S) { ComPortAfterOpen(S); };
-    P->OnAfterClose = [this](TComPort *S) { ComPortAfterClose(S); };
-    P->OnRxChar = [this](TComPort *S, int Count) { ComPortRxChar(S, Count); };
-    P->OnLineLost = [this](TComPort *S) { TKvApplication::RunGuarded([&] { ComPortLineLost(S); }); };
+    p->Events = evRxChar;
+    p->OnAfterOpen = [this](TComPort *s) { ComPortAfterOpen(s); };
+    p->OnAfterClose = [this](TComPort *s) { ComPortAfterClose(s); };
+    p->OnRxChar = [this](TComPort *s, int count) { ComPortRxChar(s, count); };
+    p->OnLineLost = [this](TComPort *s) { TKvApplication::RunGuarded([&] { ComPortLineLost(s); }); };
     // A line that takes no byte for as long as the keep-alive tolerates silence is gone too.
-    P->OutputStallMs = int(LossSilenceMs);
-    P->FlowControl.ControlDTR = dtrEnable;
-    P->SetSyncMethod(WantedSyncMethod());
-    ComPort = std::move(P);
+    p->OutputStallMs = int(LossSilenceMs);
+    p->FlowControl.ControlDTR = dtrEnable;
+    p->SetSyncMethod(WantedSyncMethod());
+    ComPort = std::move(p);
 }
 
 // ---- IDeviceLink --------------------------------------------------------------------
@@ -154,8 +154,8 @@ void TFrameDeviceLinkComMorva::CreateComPort(const TComPort *Settings) {
 bool TFrameDeviceLinkComMorva::Connect() {
     if (IsConnected()) return false;
     if (ReCreateComPort) {
-        std::unique_ptr<TComPort> Old = std::move(ComPort);
-        CreateComPort(Old.get());
+        std::unique_ptr<TComPort> old = std::move(ComPort);
+        CreateComPort(old.get());
     }
     Disconnecting = false;
     ComPort->SetConnected(true);
@@ -178,12 +178,12 @@ bool TFrameDeviceLinkComMorva::IsConnected() {
     return ComPort && ComPort->Connected();
 }
 
-void TFrameDeviceLinkComMorva::Transmit(const QByteArray &Data) {
+void TFrameDeviceLinkComMorva::Transmit(const QByteArray &bytes) {
     if (Disconnecting) return;
-    LogMessage(QStringLiteral("COM Transmit: "), Data);
+    LogMessage(QStringLiteral("COM Transmit: "), bytes);
     if (!IsConnected()) return;
-    std::unique_lock<QRecursiveMutex> Lock(CritSectTransmit, std::defer_lock);
-    if (!Lock.try_lock_for(std::chrono::milliseconds(TransmitLockWaitMs)))
+    std::unique_lock<QRecursiveMutex> lock(CritSectTransmit, std::defer_lock);
+    if (!lock.try_lock_for(std::chrono::milliseconds(TransmitLockWaitMs)))
         return; // dropped: another thread holds the line for too long
     ++FTransmitDepth;
     try {
@@ -191,38 +191,38 @@ void TFrameDeviceLinkComMorva::Transmit(const QByteArray &Data) {
             // Never waits for the line: a write still under way keeps its place and this one
             // queues behind it. A line that takes nothing more is reported by the port.
             if (AsyncPtr) TComPort::TryFinishAsync(AsyncPtr);
-            ComPort->WriteStrAsync(Data, AsyncPtr);
+            ComPort->WriteStrAsync(bytes, AsyncPtr);
         } else {
-            ComPort->WriteStr(Data);
+            ComPort->WriteStr(bytes);
         }
-        BytesTransmitted += quint32(Data.size());
-    } catch (const std::exception &E) {
-        LogMessage(QStringLiteral("Async Transmit Exception: ") + ClassName(E) + QStringLiteral("; ") +
-                   QString::fromUtf8(E.what()));
+        BytesTransmitted += quint32(bytes.size());
+    } catch (const std::exception &e) {
+        LogMessage(QStringLiteral("Async Transmit Exception: ") + ClassName(e) + QStringLiteral("; ") +
+                   QString::fromUtf8(e.what()));
         AsyncPtr.reset();
         TKvApplication::RunGuarded([this] { CheckTimeOut(); });
     }
     --FTransmitDepth;
 }
 
-void TFrameDeviceLinkComMorva::SetOnReceived(TOutputData AOnReceived) {
-    OnReceived = std::move(AOnReceived);
+void TFrameDeviceLinkComMorva::SetOnReceived(TOutputData aOnReceived) {
+    OnReceived = std::move(aOnReceived);
 }
 
 TOutputData TFrameDeviceLinkComMorva::GetTransmitProcedure() {
-    return [this](const QByteArray &Data) { Transmit(Data); };
+    return [this](const QByteArray &bytes) { Transmit(bytes); };
 }
 
-void TFrameDeviceLinkComMorva::SetOnDeviceLinkStartStop(TOnDeviceLinkStartStop AOnDeviceLinkStartStop,
-                                                        TBeforeDisconnect ABeforeDisconnect,
-                                                        bool AAutoStartStop) {
-    OnDeviceLinkStartStop = std::move(AOnDeviceLinkStartStop);
-    BeforeDisconnect = std::move(ABeforeDisconnect);
-    AutoStartStop = AAutoStartStop;
+void TFrameDeviceLinkComMorva::SetOnDeviceLinkStartStop(TOnDeviceLinkStartStop aOnDeviceLinkStartStop,
+                                                        TBeforeDisconnect aBeforeDisconnect,
+                                                        bool aAutoStartStop) {
+    OnDeviceLinkStartStop = std::move(aOnDeviceLinkStartStop);
+    BeforeDisconnect = std::move(aBeforeDisconnect);
+    AutoStartStop = aAutoStartStop;
 }
 
-void TFrameDeviceLinkComMorva::SetOnCreateProtocolRef(TOnCreateProtocolRef AOnCreateProtocolRef) {
-    OnCreateProtocolRef = std::move(AOnCreateProtocolRef);
+void TFrameDeviceLinkComMorva::SetOnCreateProtocolRef(TOnCreateProtocolRef aOnCreateProtocolRef) {
+    OnCreateProtocolRef = std::move(aOnCreateProtocolRef);
 }
 
 TKvProtocol *TFrameDeviceLinkComMorva::KvProtocol() {
@@ -237,14 +237,14 @@ TKvProtocol *TFrameDeviceLinkComMorva::KvProtocol() {
     return nullptr;
 }
 
-void TFrameDeviceLinkComMorva::SetKvProtocol(TKvProtocol *AKvProtocol) {
-    if (FKvProtocol.get() == AKvProtocol) return;
+void TFrameDeviceLinkComMorva::SetKvProtocol(TKvProtocol *aKvProtocol) {
+    if (FKvProtocol.get() == aKvProtocol) return;
     FreeKvProtocol();
-    FKvProtocol.reset(AKvProtocol);
+    FKvProtocol.reset(aKvProtocol);
 }
 
-void TFrameDeviceLinkComMorva::SetKeepConnection(bool AKeepConnection) {
-    KeepConnection = AKeepConnection;
+void TFrameDeviceLinkComMorva::SetKeepConnection(bool aKeepConnection) {
+    KeepConnection = aKeepConnection;
     LastReceiveTime = KvPlatform::TickCount();
     if (IsConnected() && KeepConnection)
         TimerCheckTimeOut->start();
@@ -252,18 +252,18 @@ void TFrameDeviceLinkComMorva::SetKeepConnection(bool AKeepConnection) {
         TimerCheckTimeOut->stop();
 }
 
-bool TFrameDeviceLinkComMorva::GetCounters(double &SpeedReceive, double &SpeedTransmit, double &LoadRatio) {
-    const qint32 T = qRound(QTime::currentTime().msecsSinceStartOfDay() / 1000.0);
-    const qint32 D = T - LastGetCountersTime;
-    if (D <= 0 || !IsConnected()) return false;
-    SpeedReceive = double(quint32(BytesReceived - PrevBytesReceived)) / D;
-    SpeedTransmit = double(quint32(BytesTransmitted - PrevBytesTransmitted)) / D;
+bool TFrameDeviceLinkComMorva::GetCounters(double &speedReceive, double &speedTransmit, double &loadRatio) {
+    const qint32 t = qRound(QTime::currentTime().msecsSinceStartOfDay() / 1000.0);
+    const qint32 d = t - LastGetCountersTime;
+    if (d <= 0 || !IsConnected()) return false;
+    speedReceive = double(quint32(BytesReceived - PrevBytesReceived)) / d;
+    speedTransmit = double(quint32(BytesTransmitted - PrevBytesTransmitted)) / d;
     PrevBytesReceived = BytesReceived;
     PrevBytesTransmitted = BytesTransmitted;
     // The share of the line's capacity at ten bits per byte; a rate under 10 baud has none.
-    const int BytesPerSecond = ComPort->CustomBaudRate() / 10;
-    LoadRatio = BytesPerSecond > 0 ? qMax(SpeedReceive, SpeedTransmit) / BytesPerSecond : 0.0;
-    LastGetCountersTime = T;
+    const int bytesPerSecond = ComPort->CustomBaudRate() / 10;
+    loadRatio = bytesPerSecond > 0 ? qMax(speedReceive, speedTransmit) / bytesPerSecond : 0.0;
+    LastGetCountersTime = t;
     return true;
 }
 
@@ -271,8 +271,8 @@ bool TFrameDeviceLinkComMorva::GetProtocolInThread() {
     return FProtocolInThread;
 }
 
-void TFrameDeviceLinkComMorva::SetProtocolInThread(bool Value) {
-    FProtocolInThread = Value;
+void TFrameDeviceLinkComMorva::SetProtocolInThread(bool value) {
+    FProtocolInThread = value;
     ComPort->SetSyncMethod(WantedSyncMethod());
     if (FKvProtocol) FKvProtocol->SyncWithGui = FProtocolInThread;
 }
@@ -288,12 +288,12 @@ void TFrameDeviceLinkComMorva::ComPortAfterOpen(TComPort *) {
                (KeepConnection ? QStringLiteral("True") : QStringLiteral("False")));
     BytesReceived = BytesTransmitted = PrevBytesReceived = PrevBytesTransmitted = 0;
     if (AutoStartStop) {
-        if (TKvProtocol *P = KvProtocol()) {
-            SetStartRegister(P, 1);
-            P->WriteRegister(
+        if (TKvProtocol *p = KvProtocol()) {
+            SetStartRegister(p, 1);
+            p->WriteRegister(
                 TamrelReg::regStartStop, 0,
-                [this](TKvProtocol *S, quint8 R, TKvPError A) { OnStartWriteTimeOut(S, R, A); },
-                [this](TKvProtocol *S, quint8 R) { OnStartWriteAck(S, R); });
+                [this](TKvProtocol *s, quint8 r, TKvPError a) { OnStartWriteTimeOut(s, r, a); },
+                [this](TKvProtocol *s, quint8 r) { OnStartWriteAck(s, r); });
         }
     }
     LastTransmitTime = 0;
@@ -309,19 +309,19 @@ void TFrameDeviceLinkComMorva::OnStartWriteAck(TKvProtocol *, quint8) {
 
 void TFrameDeviceLinkComMorva::OnStartWriteTimeOut(TKvProtocol *, quint8, quint8) {
     TKvApplication::RunGuarded([this] {
-        if (TKvProtocol *P = KvProtocol()) {
-            SetStartRegister(P, 1);
-            P->WriteRegister(TamrelReg::regStartStop, 0, {},
-                             [this](TKvProtocol *S, quint8 R) { OnStartWriteAck(S, R); });
+        if (TKvProtocol *p = KvProtocol()) {
+            SetStartRegister(p, 1);
+            p->WriteRegister(TamrelReg::regStartStop, 0, {},
+                             [this](TKvProtocol *s, quint8 r) { OnStartWriteAck(s, r); });
         }
     });
 }
 
-void TFrameDeviceLinkComMorva::ComPortRxChar(TComPort *Sender, int Count) {
-    if (Disconnecting || Count == 0) return;
+void TFrameDeviceLinkComMorva::ComPortRxChar(TComPort *Sender, int count) {
+    if (Disconnecting || count == 0) return;
     TKvApplication::RunGuarded([&] {
-        Sender->ReadStr(ReseivedStr, Count);
-        BytesReceived += quint32(Count);
+        Sender->ReadStr(ReseivedStr, count);
+        BytesReceived += quint32(count);
         LastReceiveTime = KvPlatform::TickCount();
         if (FProtocolInThread || !ReciveAsync || OnGuiThread()) {
             Deliver(ReseivedStr);
@@ -329,18 +329,18 @@ void TFrameDeviceLinkComMorva::ComPortRxChar(TComPort *Sender, int Count) {
             // The event thread waits for the GUI thread, but gives up once a close has begun:
             // the closing thread waits for this handler. A delivery that then still comes
             // belongs to a connection that is gone and is dropped.
-            const QByteArray Chunk = ReseivedStr;
-            const quint64 Serial = FConnectionSerial;
-            auto Done = std::make_shared<QSemaphore>(0);
+            const QByteArray chunk = ReseivedStr;
+            const quint64 serial = FConnectionSerial;
+            auto done = std::make_shared<QSemaphore>(0);
             QMetaObject::invokeMethod(
                 this,
-                [this, Chunk, Serial, Done] {
-                    if (Serial == FConnectionSerial && !Disconnecting && IsConnected())
-                        TKvApplication::RunGuarded([&] { Deliver(Chunk); });
-                    Done->release();
+                [this, chunk, serial, done] {
+                    if (serial == FConnectionSerial && !Disconnecting && IsConnected())
+                        TKvApplication::RunGuarded([&] { Deliver(chunk); });
+                    done->release();
                 },
                 Qt::QueuedConnection);
-            while (!Done->tryAcquire(1, 20))
+            while (!done->tryAcquire(1, 20))
                 if (Sender->Closing()) break;
         }
     });
@@ -348,8 +348,8 @@ void TFrameDeviceLinkComMorva::ComPortRxChar(TComPort *Sender, int Count) {
 
 // The device was unplugged or takes no more bytes: nothing more will pass this line, so the
 // connection is lost now, whether or not keep-alive watches it.
-void TFrameDeviceLinkComMorva::ComPortLineLost(TComPort *Sender) {
-    if (Sender != ComPort.get() || !IsConnected()) return;
+void TFrameDeviceLinkComMorva::ComPortLineLost(TComPort *sender) {
+    if (sender != ComPort.get() || !IsConnected()) return;
     LoseConnection();
 }
 
@@ -359,9 +359,9 @@ void TFrameDeviceLinkComMorva::LoseConnection() {
     ComPort->SetConnected(false);
 }
 
-void TFrameDeviceLinkComMorva::Deliver(const QByteArray &Data) {
-    LogMessage(QStringLiteral("COM Received: "), Data);
-    if (OnReceived) OnReceived(Data);
+void TFrameDeviceLinkComMorva::Deliver(const QByteArray &bytes) {
+    LogMessage(QStringLiteral("COM Received: "), bytes);
+    if (OnReceived) OnReceived(bytes);
 }
 
 void TFrameDeviceLinkComMorva::ComPortAfterClose(TComPort *) {
@@ -373,17 +373,17 @@ void TFrameDeviceLinkComMorva::ComPortAfterClose(TComPort *) {
 }
 
 void TFrameDeviceLinkComMorva::FreeKvProtocol() {
-    std::unique_ptr<TKvProtocol> P = std::move(FKvProtocol);
-    if (!P) return;
+    std::unique_ptr<TKvProtocol> p = std::move(FKvProtocol);
+    if (!p) return;
     if (FTransmitDepth == 0) {
-        P.reset();
+        p.reset();
         return;
     }
     // Closed from inside a transmission: the engine that called Transmit is still on the
     // stack, so it goes once the stack has unwound.
-    TKvProtocol *Raw = P.release();
+    TKvProtocol *raw = p.release();
     QMetaObject::invokeMethod(
-        qApp, [Raw] { delete Raw; }, Qt::QueuedConnection);
+        qApp, [raw] { delete raw; }, Qt::QueuedConnection);
 }
 
 // ---- Keep-alive and loss --------------------------------------------------------------
@@ -400,22 +400,22 @@ void TFrameDeviceLinkComMorva::CheckTimeOut() {
             this, [this] { TKvApplication::RunGuarded([this] { CheckTimeOut(); }); }, Qt::QueuedConnection);
         return;
     }
-    const quint32 Now = KvPlatform::TickCount();
-    if (quint32(Now - LastReceiveTime) > LossSilenceMs && LastTransmitTime != 0) {
+    const quint32 now = KvPlatform::TickCount();
+    if (quint32(now - LastReceiveTime) > LossSilenceMs && LastTransmitTime != 0) {
         LoseConnection();
         return;
     }
-    if (quint32(Now - LastTransmitTime) > KeepAlivePeriodMs) {
-        LastTransmitTime = Now != 0 ? Now : 1; // 0 means "none sent since the open"
+    if (quint32(now - LastTransmitTime) > KeepAlivePeriodMs) {
+        LastTransmitTime = now != 0 ? now : 1; // 0 means "none sent since the open"
         SomeTransmit();
     }
 }
 
 void TFrameDeviceLinkComMorva::SomeTransmit() {
     if (!IsConnected() || !KeepConnection) return;
-    if (TKvProtocol *P = KvProtocol())
-        P->RequestRegister(KeepConnectionRegister, 0, [this](TKvProtocol *S, quint8 R, TKvPError A) {
-            OnKeepConnectionTimeOut(S, R, A);
+    if (TKvProtocol *p = KvProtocol())
+        p->RequestRegister(KeepConnectionRegister, 0, [this](TKvProtocol *s, quint8 r, TKvPError a) {
+            OnKeepConnectionTimeOut(s, r, a);
         });
 }
 
@@ -425,7 +425,7 @@ void TFrameDeviceLinkComMorva::OnKeepConnectionTimeOut(TKvProtocol *, quint8, qu
 
 // ---- Button, balloon, texts -----------------------------------------------------------
 
-void TFrameDeviceLinkComMorva::IndicateConnectionStatus(IDeviceLink *, bool DeviceNotFound) {
+void TFrameDeviceLinkComMorva::IndicateConnectionStatus(IDeviceLink *, bool deviceNotFound) {
     sButtonConnect->setChecked(IsConnected());
     if (ConnectionLost) {
         SetImageIndex(2);
@@ -437,23 +437,23 @@ void TFrameDeviceLinkComMorva::IndicateConnectionStatus(IDeviceLink *, bool Devi
     } else {
         SetImageIndex(0);
         sButtonConnect->setToolTip(LinkTexts[1]);
-        if (DeviceNotFound) ShowBalloon(LinkTexts[2]);
+        if (deviceNotFound) ShowBalloon(LinkTexts[2]);
     }
 }
 
-void TFrameDeviceLinkComMorva::ShowBalloon(const QString &Title) {
-    BalloonHintInd->SetTitle(Title);
+void TFrameDeviceLinkComMorva::ShowBalloon(const QString &title) {
+    BalloonHintInd->SetTitle(title);
     BalloonHintInd->ShowHint(
         sButtonConnect->mapToGlobal(QPoint(sButtonConnect->width() / 2, sButtonConnect->height())));
 }
 
-void TFrameDeviceLinkComMorva::SetImageIndex(int Index) {
-    FImageIndex = Index;
-    sButtonConnect->setIcon(Index >= 0 && Index < FImages.size() ? FImages[Index] : QIcon());
+void TFrameDeviceLinkComMorva::SetImageIndex(int index) {
+    FImageIndex = index;
+    sButtonConnect->setIcon(index >= 0 && index < FImages.size() ? FImages[index] : QIcon());
 }
 
-void TFrameDeviceLinkComMorva::SetImageList(const QVector<QIcon> &Images) {
-    FImages = Images;
+void TFrameDeviceLinkComMorva::SetImageList(const QVector<QIcon> &images) {
+    FImages = images;
     SetImageIndex(FImageIndex);
 }
 
@@ -464,9 +464,9 @@ QVector<QIcon> TFrameDeviceLinkComMorva::DefaultImageList() {
             QIcon(QStringLiteral(":/link/link_lost.svg"))};
 }
 
-void TFrameDeviceLinkComMorva::LogMessage(const QString &Caption, const QByteArray &Data) {
-    TKvProtocol *P = FKvProtocol.get();
-    if (P && P->LogEnabled()) P->LogMessage(Caption + DumpData(Data));
+void TFrameDeviceLinkComMorva::LogMessage(const QString &caption, const QByteArray &bytes) {
+    TKvProtocol *p = FKvProtocol.get();
+    if (p && p->LogEnabled()) p->LogMessage(caption + DumpData(bytes));
 }
 
 void TFrameDeviceLinkComMorva::DoEnglish() {
@@ -487,14 +487,14 @@ void TFrameDeviceLinkComMorva::PopupMenuConnectionPopup() {
 bool TFrameDeviceLinkComMorva::SearchOnConnect() const {
     return NSearchOnConnect->isChecked();
 }
-void TFrameDeviceLinkComMorva::SetSearchOnConnect(bool Value) {
-    NSearchOnConnect->setChecked(Value);
+void TFrameDeviceLinkComMorva::SetSearchOnConnect(bool value) {
+    NSearchOnConnect->setChecked(value);
 }
 int TFrameDeviceLinkComMorva::BaudRate() const {
     return ComPort->CustomBaudRate();
 }
-void TFrameDeviceLinkComMorva::SetBaudRate(int Value) {
-    ComPort->SetCustomBaudRate(Value);
+void TFrameDeviceLinkComMorva::SetBaudRate(int value) {
+    ComPort->SetCustomBaudRate(value);
 }
 
 // ---- Connect button and search --------------------------------------------------------
@@ -509,11 +509,11 @@ void TFrameDeviceLinkComMorva::sButtonConnectClick() {
         StartSearch(
             {ComPort->CustomBaudRate(), ComPort->DataBits(), ComPort->ParityBits(), ComPort->StopBits()},
             FilterOnlyUSB,
-            [this](const QString &Ident, const QString &Port, int Baud) {
-                SearchFinished(Ident, Port, Baud);
+            [this](const QString &ident, const QString &port, int baud) {
+                SearchFinished(ident, port, baud);
             },
             this,
-            [](std::exception_ptr E) { TKvApplication::ShowError(TKvApplication::ExceptionMessage(E)); });
+            [](std::exception_ptr e) { TKvApplication::ShowError(TKvApplication::ExceptionMessage(e)); });
         return;
     }
     if (ComPort->Port().isEmpty())
@@ -524,13 +524,13 @@ void TFrameDeviceLinkComMorva::sButtonConnectClick() {
         IndicateConnectionStatus(this, false);
 }
 
-void TFrameDeviceLinkComMorva::SearchFinished(const QString &FoundIdentStr, const QString &FoundComPort,
-                                              int FoundComBoud) {
-    if (DeviceIdentStr.isEmpty() || !FoundIdentStr.toLower().contains(DeviceIdentStr.toLower())) return;
+void TFrameDeviceLinkComMorva::SearchFinished(const QString &foundIdentStr, const QString &foundComPort,
+                                              int foundComBoud) {
+    if (DeviceIdentStr.isEmpty() || !foundIdentStr.toLower().contains(DeviceIdentStr.toLower())) return;
     TimerSearchTimeOut->stop();
     if (IsConnected()) return;
-    ComPort->SetPort(FoundComPort);
-    ComPort->SetCustomBaudRate(FoundComBoud);
+    ComPort->SetPort(foundComPort);
+    ComPort->SetCustomBaudRate(foundComBoud);
     try {
         Connect();
     } catch (...) {

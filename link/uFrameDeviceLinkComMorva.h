@@ -32,42 +32,42 @@ extern std::array<QString, 5> LinkTexts;
 class TFrameDeviceLinkComMorva : public QFrame, public IDeviceLink {
     Q_OBJECT
 public:
-    explicit TFrameDeviceLinkComMorva(QWidget *Owner = nullptr);
+    explicit TFrameDeviceLinkComMorva(QWidget *owner = nullptr);
     ~TFrameDeviceLinkComMorva() override;
 
     // ---- IDeviceLink
     bool Connect() override;
     void Disconnect() override;
     bool IsConnected() override;
-    void Transmit(const QByteArray &Data) override;
-    void SetOnReceived(TOutputData AOnReceived) override;
+    void Transmit(const QByteArray &bytes) override;
+    void SetOnReceived(TOutputData aOnReceived) override;
     TOutputData GetTransmitProcedure() override;
-    void SetOnDeviceLinkStartStop(TOnDeviceLinkStartStop AOnDeviceLinkStartStop,
-                                  TBeforeDisconnect ABeforeDisconnect, bool AAutoStartStop) override;
-    void SetOnCreateProtocolRef(TOnCreateProtocolRef AOnCreateProtocolRef) override;
+    void SetOnDeviceLinkStartStop(TOnDeviceLinkStartStop aOnDeviceLinkStartStop,
+                                  TBeforeDisconnect aBeforeDisconnect, bool aAutoStartStop) override;
+    void SetOnCreateProtocolRef(TOnCreateProtocolRef aOnCreateProtocolRef) override;
     // The engine of the open connection. With none: raises "Connection Lost (KvProtocol = nil)"
     // the first time in the link's life; every later time closes the port, marks the
     // connection lost and returns null.
     TKvProtocol *KvProtocol() override;
-    void SetKvProtocol(TKvProtocol *AKvProtocol) override;
-    void SetKeepConnection(bool AKeepConnection) override;
-    bool GetCounters(double &SpeedReceive, double &SpeedTransmit, double &LoadRatio) override;
+    void SetKvProtocol(TKvProtocol *aKvProtocol) override;
+    void SetKeepConnection(bool aKeepConnection) override;
+    bool GetCounters(double &speedReceive, double &speedTransmit, double &loadRatio) override;
     bool GetProtocolInThread() override;
-    void SetProtocolInThread(bool Value) override;
+    void SetProtocolInThread(bool value) override;
 
     // ---- The panel
     void SomeTransmit();
-    void IndicateConnectionStatus(IDeviceLink *SenderDeviceLink, bool DeviceNotFound);
-    void LogMessage(const QString &Caption, const QByteArray &Data = {});
+    void IndicateConnectionStatus(IDeviceLink *senderDeviceLink, bool deviceNotFound);
+    void LogMessage(const QString &caption, const QByteArray &bytes = {});
     void DoEnglish();
 
     bool SearchOnConnect() const;
-    void SetSearchOnConnect(bool Value);
+    void SetSearchOnConnect(bool value);
     int BaudRate() const;
-    void SetBaudRate(int Value);
+    void SetBaudRate(int value);
     // The button's three images: 0 not connected, 1 connected, 2 connection lost. The panel
     // starts with DefaultImageList(); the embedding window may set its own.
-    void SetImageList(const QVector<QIcon> &Images);
+    void SetImageList(const QVector<QIcon> &images);
     static QVector<QIcon> DefaultImageList();
     int CurrentImageIndex() const { return FImageIndex; }
     TComPort *ComPortObject() const { return ComPort.get(); }
@@ -113,28 +113,28 @@ public:
 
     // Handlers, public so that a test can drive them as the widgets would.
     void sButtonConnectClick();
-    void SearchFinished(const QString &FoundIdentStr, const QString &FoundComPort, int FoundComBoud);
+    void SearchFinished(const QString &foundIdentStr, const QString &foundComPort, int foundComBoud);
     void TimerCheckTimeOutTimer();
     void TimerSearchTimeOutTimer();
     void NConnectionSettingsClick();
     void PopupMenuConnectionPopup();
 
 private:
-    void CreateComPort(const TComPort *Settings);
+    void CreateComPort(const TComPort *settings);
     TSyncMethod WantedSyncMethod() const;
-    void ComPortAfterOpen(TComPort *Sender);
-    void ComPortAfterClose(TComPort *Sender);
-    void ComPortRxChar(TComPort *Sender, int Count);
-    void ComPortLineLost(TComPort *Sender);
+    void ComPortAfterOpen(TComPort *sender);
+    void ComPortAfterClose(TComPort *sender);
+    void ComPortRxChar(TComPort *sender, int count);
+    void ComPortLineLost(TComPort *sender);
     void LoseConnection();
-    void Deliver(const QByteArray &Data);
+    void Deliver(const QByteArray &bytes);
     void CheckTimeOut();
-    void OnStartWriteAck(TKvProtocol *SenderKvProtocol, quint8 RegNum);
-    void OnStartWriteTimeOut(TKvProtocol *SenderKvProtocol, quint8 RegNum, quint8 Ack);
-    void OnKeepConnectionTimeOut(TKvProtocol *SenderKvProtocol, quint8 RegNum, quint8 Ack);
+    void OnStartWriteAck(TKvProtocol *senderKvProtocol, quint8 regNum);
+    void OnStartWriteTimeOut(TKvProtocol *senderKvProtocol, quint8 regNum, quint8 ack);
+    void OnKeepConnectionTimeOut(TKvProtocol *senderKvProtocol, quint8 regNum, quint8 ack);
     void FreeKvProtocol();
-    void ShowBalloon(const QString &Title);
-    void SetImageIndex(int Index);
+    void ShowBalloon(const QString &title);
+    void SetImageIndex(int index);
 
     std::unique_ptr<TKvProtocol> FKvProtocol;
     bool FProtocolInThread = false;

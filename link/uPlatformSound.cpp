@@ -21,8 +21,8 @@ private:
 };
 
 std::shared_ptr<ISystemSound> &Current() {
-    static std::shared_ptr<ISystemSound> Sound = std::make_shared<TBellSound>();
-    return Sound;
+    static std::shared_ptr<ISystemSound> sound = std::make_shared<TBellSound>();
+    return sound;
 }
 
 } // namespace
@@ -33,8 +33,8 @@ ISystemSound &SystemSound() {
     return *Current();
 }
 
-void SetSystemSound(std::shared_ptr<ISystemSound> Sound) {
-    Current() = Sound ? std::move(Sound) : std::make_shared<TBellSound>();
+void SetSystemSound(std::shared_ptr<ISystemSound> sound) {
+    Current() = sound ? std::move(sound) : std::make_shared<TBellSound>();
 }
 
 } // namespace KvPlatform

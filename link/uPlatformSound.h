@@ -10,11 +10,11 @@ public:
     virtual ~ISystemSound() = default;
     // Starts the named sound without waiting for it; a sound already playing is not
     // interrupted and the new one is skipped.
-    virtual void PlayAsync(const QString &Name) = 0;
+    virtual void PlayAsync(const QString &name) = 0;
 };
 
 namespace KvPlatform {
 ISystemSound &SystemSound();
 // Replaces the sound output; null restores the host's.
-void SetSystemSound(std::shared_ptr<ISystemSound> Sound);
+void SetSystemSound(std::shared_ptr<ISystemSound> sound);
 } // namespace KvPlatform

@@ -24,33 +24,33 @@ constexpr TCrcTables MakeCrcTables() {
 constexpr TCrcTables CrcTables = MakeCrcTables();
 } // namespace
 
-quint16 CalcCrc16(const char *Data, qsizetype Count, quint16 Crc) {
-    const auto *p = reinterpret_cast<const quint8 *>(Data);
-    while (Count >= 8) {
-        const quint8 b0 = quint8(p[0] ^ (Crc & 0xFF)), b1 = quint8(p[1] ^ (Crc >> 8));
-        Crc = quint16(CrcTables[7][b0] ^ CrcTables[6][b1] ^ CrcTables[5][p[2]] ^ CrcTables[4][p[3]] ^
+quint16 CalcCrc16(const char *data, qsizetype count, quint16 crc) {
+    const auto *p = reinterpret_cast<const quint8 *>(data);
+    while (count >= 8) {
+        const quint8 b0 = quint8(p[0] ^ (crc & 0xFF)), b1 = quint8(p[1] ^ (crc >> 8));
+        crc = quint16(CrcTables[7][b0] ^ CrcTables[6][b1] ^ CrcTables[5][p[2]] ^ CrcTables[4][p[3]] ^
                       CrcTables[3][p[4]] ^ CrcTables[2][p[5]] ^ CrcTables[1][p[6]] ^ CrcTables[0][p[7]]);
         p += 8;
-        Count -= 8;
+        count -= 8;
     }
-    while (Count-- > 0)
-        Crc = quint16((Crc >> 8) ^ CrcTables[0][(Crc ^ *p++) & 0xFF]);
-    return Crc;
+    while (count-- > 0)
+        crc = quint16((crc >> 8) ^ CrcTables[0][(crc ^ *p++) & 0xFF]);
+    return crc;
 }
 
-quint8 CalcCheckSum(const QByteArray &Data) {
+quint8 CalcCheckSum(const QByteArray &data) {
     quint8 sum = 0;
-    for (char c : Data)
+    for (char c : data)
         sum = quint8(sum + quint8(c));
     return sum;
 }
 
-QByteArray Escape(const QByteArray &Body) {
+QByteArray Escape(const QByteArray &body) {
     // Both passes in one walk: a 0x7D becomes 7D 3D and a 0x7E becomes 7D 3E; the 0x7D
     // written for a 0x7E is never looked at again, exactly as in the two-pass rule.
     QByteArray out;
-    out.reserve(Body.size() + 4);
-    for (char c : Body) {
+    out.reserve(body.size() + 4);
+    for (char c : body) {
         if (c == EscapeByte) {
             out.append(EscapeByte);
             out.append(EscapedEscape);
@@ -66,36 +66,36 @@ QByteArray Escape(const QByteArray &Body) {
 
 namespace {
 // One left-to-right pass that replaces the pair 7D <Second> by Result.
-QByteArray UnescapePass(const QByteArray &In, char Second, char Result) {
-    if (!In.contains(EscapeByte)) return In;
+QByteArray UnescapePass(const QByteArray &in, char second, char result) {
+    if (!in.contains(EscapeByte)) return in;
     QByteArray out;
-    out.reserve(In.size());
-    const qsizetype n = In.size();
+    out.reserve(in.size());
+    const qsizetype n = in.size();
     for (qsizetype i = 0; i < n; ++i) {
-        if (In[i] == EscapeByte && i + 1 < n && In[i + 1] == Second) {
-            out.append(Result);
+        if (in[i] == EscapeByte && i + 1 < n && in[i + 1] == second) {
+            out.append(result);
             ++i;
         } else {
-            out.append(In[i]);
+            out.append(in[i]);
         }
     }
     return out;
 }
 } // namespace
 
-QByteArray Unescape(const QByteArray &Body) {
-    return UnescapePass(UnescapePass(Body, EscapedDelimiter, FrameDelimiter), EscapedEscape, EscapeByte);
+QByteArray Unescape(const QByteArray &body) {
+    return UnescapePass(UnescapePass(body, EscapedDelimiter, FrameDelimiter), EscapedEscape, EscapeByte);
 }
 
-QByteArray BodyCheckSum(const QByteArray &Payload) {
-    QByteArray body = Payload;
-    body.append(char(quint8(0 - CalcCheckSum(Payload))));
+QByteArray BodyCheckSum(const QByteArray &payload) {
+    QByteArray body = payload;
+    body.append(char(quint8(0 - CalcCheckSum(payload))));
     return body;
 }
 
-QByteArray BodyCrc16(const QByteArray &Payload, quint8 PacketCounter) {
-    QByteArray body = Payload;
-    body.append(char(PacketCounter));
+QByteArray BodyCrc16(const QByteArray &payload, quint8 packetCounter) {
+    QByteArray body = payload;
+    body.append(char(packetCounter));
     const quint16 crc = CalcCrc16(body);
     body.append(char(crc & 0xFF));
     body.append(char(crc >> 8));
@@ -103,9 +103,9 @@ QByteArray BodyCrc16(const QByteArray &Payload, quint8 PacketCounter) {
 }
 
 namespace {
-QByteArray Delimit(const QByteArray &Body) {
+QByteArray Delimit(const QByteArray &body) {
     QByteArray frame;
-    const QByteArray escaped = Escape(Body);
+    const QByteArray escaped = Escape(body);
     frame.reserve(escaped.size() + 2);
     frame.append(FrameDelimiter);
     frame.append(escaped);
@@ -114,46 +114,46 @@ QByteArray Delimit(const QByteArray &Body) {
 }
 } // namespace
 
-QByteArray FrameCheckSum(const QByteArray &Payload) {
-    return Delimit(BodyCheckSum(Payload));
+QByteArray FrameCheckSum(const QByteArray &payload) {
+    return Delimit(BodyCheckSum(payload));
 }
 
-QByteArray FrameCrc16(const QByteArray &Payload, quint8 PacketCounter) {
-    return Delimit(BodyCrc16(Payload, PacketCounter));
+QByteArray FrameCrc16(const QByteArray &payload, quint8 packetCounter) {
+    return Delimit(BodyCrc16(payload, packetCounter));
 }
 
-bool NextFrame(const QByteArray &Buffer, qsizetype &Pos, QByteArray &Body, bool &Skipped) {
-    Skipped = false;
-    const qsizetype open = Buffer.indexOf(FrameDelimiter, Pos);
+bool NextFrame(const QByteArray &buffer, qsizetype &pos, QByteArray &body, bool &skipped) {
+    skipped = false;
+    const qsizetype open = buffer.indexOf(FrameDelimiter, pos);
     if (open < 0) return false;
-    const qsizetype close = Buffer.indexOf(FrameDelimiter, open + 1);
+    const qsizetype close = buffer.indexOf(FrameDelimiter, open + 1);
     if (close < 0) return false;
     if (close == open + 1) {
         // Two adjacent delimiters: the first goes, the second opens the next frame.
-        Pos = open + 1;
-        Body.clear();
-        Skipped = true;
+        pos = open + 1;
+        body.clear();
+        skipped = true;
         return true;
     }
-    Body = Buffer.mid(open + 1, close - open - 1);
-    Pos = close + 1;
+    body = buffer.mid(open + 1, close - open - 1);
+    pos = close + 1;
     return true;
 }
 
-bool TakeFrame(QByteArray &Buffer, QByteArray &Body, bool &Skipped) {
+bool TakeFrame(QByteArray &buffer, QByteArray &body, bool &skipped) {
     qsizetype pos = 0;
-    if (!NextFrame(Buffer, pos, Body, Skipped)) return false;
-    Buffer.remove(0, pos);
+    if (!NextFrame(buffer, pos, body, skipped)) return false;
+    buffer.remove(0, pos);
     return true;
 }
 
-void CapBuffer(QByteArray &Buffer, qsizetype MaxSize) {
-    if (Buffer.size() <= MaxSize) return;
-    qsizetype cut = Buffer.size() - MaxSize;
+void CapBuffer(QByteArray &buffer, qsizetype maxSize) {
+    if (buffer.size() <= maxSize) return;
+    qsizetype cut = buffer.size() - maxSize;
     // Prefer to start the kept part at a delimiter, so a frame is never entered halfway.
-    const qsizetype delim = Buffer.indexOf(FrameDelimiter, cut);
+    const qsizetype delim = buffer.indexOf(FrameDelimiter, cut);
     if (delim >= 0) cut = delim;
-    Buffer.remove(0, cut);
+    buffer.remove(0, cut);
 }
 
 } // namespace KvCodec

@@ -73,35 +73,35 @@ constexpr quint8 CmdAck = 0x82;          // acknowledgement: [130][command][reg]
 constexpr quint8 CmdAck2 = 0x94;         // acknowledgement in the new command set
 
 // CRC-16/MODBUS (reflected 0xA001, init 0xFFFF, no final xor) of the first Count bytes.
-quint16 CalcCrc16(const char *Data, qsizetype Count, quint16 Crc = 0xFFFF);
-inline quint16 CalcCrc16(const QByteArray &Data, qsizetype Count) {
-    return CalcCrc16(Data.constData(), qMin(Count, Data.size()));
+quint16 CalcCrc16(const char *data, qsizetype count, quint16 crc = 0xFFFF);
+inline quint16 CalcCrc16(const QByteArray &data, qsizetype count) {
+    return CalcCrc16(data.constData(), qMin(count, data.size()));
 }
-inline quint16 CalcCrc16(const QByteArray &Data) {
-    return CalcCrc16(Data.constData(), Data.size());
+inline quint16 CalcCrc16(const QByteArray &data) {
+    return CalcCrc16(data.constData(), data.size());
 }
 
 // 8-bit sum of all bytes, mod 256.
-quint8 CalcCheckSum(const QByteArray &Data);
+quint8 CalcCheckSum(const QByteArray &data);
 
 // 0x7D -> 7D 3D first, then 0x7E -> 7D 3E (the 0x7D bytes of the second pass are not escaped again).
-QByteArray Escape(const QByteArray &Body);
+QByteArray Escape(const QByteArray &body);
 // 7D 3E -> 7E first, then 7D 3D -> 7D; any other 7D passes through.
-QByteArray Unescape(const QByteArray &Body);
+QByteArray Unescape(const QByteArray &body);
 
 // Body of a frame before escaping.
-QByteArray BodyCheckSum(const QByteArray &Payload);
-QByteArray BodyCrc16(const QByteArray &Payload, quint8 PacketCounter);
+QByteArray BodyCheckSum(const QByteArray &payload);
+QByteArray BodyCrc16(const QByteArray &payload, quint8 packetCounter);
 
 // Complete frames with both delimiters.
-QByteArray FrameCheckSum(const QByteArray &Payload);
-QByteArray FrameCrc16(const QByteArray &Payload, quint8 PacketCounter);
+QByteArray FrameCheckSum(const QByteArray &payload);
+QByteArray FrameCrc16(const QByteArray &payload, quint8 packetCounter);
 
-inline bool BodyPassesCheckSum(const QByteArray &Body) {
-    return CalcCheckSum(Body) == 0;
+inline bool BodyPassesCheckSum(const QByteArray &body) {
+    return CalcCheckSum(body) == 0;
 }
-inline bool BodyPassesCrc16(const QByteArray &Body) {
-    return CalcCrc16(Body) == 0;
+inline bool BodyPassesCrc16(const QByteArray &body) {
+    return CalcCrc16(body) == 0;
 }
 
 // Takes the next frame body out of Buffer, following the receiver's rules: bytes before the
@@ -109,15 +109,15 @@ inline bool BodyPassesCrc16(const QByteArray &Body) {
 // delimiter is consumed. Returns false when no complete frame is in the buffer (Buffer then
 // keeps its bytes). On true, Body holds the still escaped body, possibly empty (adjacent
 // delimiters give an empty body with Skipped = true).
-bool TakeFrame(QByteArray &Buffer, QByteArray &Body, bool &Skipped);
+bool TakeFrame(QByteArray &buffer, QByteArray &body, bool &skipped);
 
 // The same rules without moving any bytes: looks for the next frame from Pos and, on true,
 // moves Pos past what the frame consumed; on false Pos stays. Taking many frames this way and
 // removing the consumed bytes once costs time in proportion to the bytes, not their square.
-bool NextFrame(const QByteArray &Buffer, qsizetype &Pos, QByteArray &Body, bool &Skipped);
+bool NextFrame(const QByteArray &buffer, qsizetype &pos, QByteArray &body, bool &skipped);
 
 // Keeps Buffer at most MaxSize bytes by dropping the oldest bytes, cutting at a delimiter
 // when one lies in the part that is kept.
-void CapBuffer(QByteArray &Buffer, qsizetype MaxSize);
+void CapBuffer(QByteArray &buffer, qsizetype maxSize);
 
 } // namespace KvCodec

@@ -10,15 +10,15 @@
 #include <QThread>
 #include <QTimer>
 
-TKvProtocol::TKvProtocol(TOutputData AOutputData, const TKvRegistersDynArray &ARegisters,
-                         TOnRegisterNotify AOnReceivedRegister, TOnAck AOnAckAll,
-                         TOutputData AOnUnknownCommand, bool ALogEnabled, const QString &ALogName,
-                         bool ASyncWithGui, const QString &TrazerServerName)
+TKvProtocol::TKvProtocol(TOutputData aOutputData, const TKvRegistersDynArray &aRegisters,
+                         TOnRegisterNotify aOnReceivedRegister, TOnAck aOnAckAll,
+                         TOutputData aOnUnknownCommand, bool aLogEnabled, const QString &aLogName,
+                         bool aSyncWithGui, const QString &trazerServerName)
     : FShared(std::make_shared<TShared>()) {
     AnswerError = 0;
     TimeOut = 100;
-    if (ALogEnabled) FLog = ALogName;
-    OutputData = std::move(AOutputData);
+    if (aLogEnabled) FLog = aLogName;
+    OutputData = std::move(aOutputData);
 
     TimerCheckTimeout = new QTimer;
     TimerCheckTimeout->setInterval(20);
@@ -33,11 +33,11 @@ TKvProtocol::TKvProtocol(TOutputData AOutputData, const TKvRegistersDynArray &AR
             throw;
         }
     }
-    if (!TrazerServerName.isEmpty()) {
+    if (!trazerServerName.isEmpty()) {
         // The server comes from its own library, which installs its factory when linked.
-        if (const TTrazerServerFactory MakeServer = TrazerServerFactory()) {
+        if (const TTrazerServerFactory makeServer = TrazerServerFactory()) {
             try {
-                TrazerServerI = MakeServer(this, TrazerServerName);
+                TrazerServerI = makeServer(this, trazerServerName);
             } catch (...) {
                 delete TimerCheckTimeout;
                 throw;
@@ -45,17 +45,17 @@ TKvProtocol::TKvProtocol(TOutputData AOutputData, const TKvRegistersDynArray &AR
         } else {
             LogMessage(
                 QStringLiteral("TrazerServer \"%1\" not created: no shared-memory server in this program")
-                    .arg(TrazerServerName));
+                    .arg(trazerServerName));
         }
     }
 
     FirstPacket = true;
     PrevPacketCounter = 255;
-    OnReceivedRegister = std::move(AOnReceivedRegister);
-    OnAckAll = std::move(AOnAckAll);
-    OnUnknownCommand = std::move(AOnUnknownCommand);
-    LoadRegistersInfo(ARegisters);
-    SyncWithGui = ASyncWithGui;
+    OnReceivedRegister = std::move(aOnReceivedRegister);
+    OnAckAll = std::move(aOnAckAll);
+    OnUnknownCommand = std::move(aOnUnknownCommand);
+    LoadRegistersInfo(aRegisters);
+    SyncWithGui = aSyncWithGui;
 }
 
 TKvProtocol::~TKvProtocol() {
@@ -77,7 +77,7 @@ TKvProtocol::~TKvProtocol() {
     CloseLog();
 }
 
-void TKvProtocol::LoadRegistersInfo(const TKvRegistersDynArray &ARegisters) {
+void TKvProtocol::LoadRegistersInfo(const TKvRegistersDynArray &aRegisters) {
     if (TrazerServerI) {
         TKvRegister counter;
         counter.RegAdr = 253;
@@ -90,7 +90,7 @@ void TKvProtocol::LoadRegistersInfo(const TKvRegistersDynArray &ARegisters) {
         stream.Known = true;
         Registers[254] = stream;
     }
-    for (const TKvRegister &reg : ARegisters) {
+    for (const TKvRegister &reg : aRegisters) {
         Registers[reg.RegAdr] = reg;
         Registers[reg.RegAdr].Known = true;
     }
@@ -98,13 +98,13 @@ void TKvProtocol::LoadRegistersInfo(const TKvRegistersDynArray &ARegisters) {
 
 // ---- Frame layer ----------------------------------------------------------------------
 
-void TKvProtocol::TxFrame(const QByteArray &Data) {
-    SendFrame(Data, false);
+void TKvProtocol::TxFrame(const QByteArray &data) {
+    SendFrame(data, false);
 }
 
-void TKvProtocol::TxAck(quint8 B1, quint8 B2, quint8 B3) {
+void TKvProtocol::TxAck(quint8 b1, quint8 b2, quint8 b3) {
     QByteArray payload;
-    payload.append(char(B1)).append(char(B2)).append(char(B3));
+    payload.append(char(b1)).append(char(b2)).append(char(b3));
     SendFrame(payload, false);
 }
 
@@ -113,32 +113,32 @@ void TKvProtocol::TestPacketCounterTransmit() {
     PacketCounterTransmit = quint8(PacketCounterTransmit + 10);
 }
 
-void TKvProtocol::SendFrame(const QByteArray &Payload, bool ForceCrc) {
-    if (Freed() || Payload.isEmpty()) return;
+void TKvProtocol::SendFrame(const QByteArray &payload, bool forceCrc) {
+    if (Freed() || payload.isEmpty()) return;
     QByteArray frame;
     bool probe = false;
     {
         QMutexLocker lock(&FLock);
-        if (UseCrc16 || TryCrc16 || ForceCrc) {
-            if (TryCrc16 || ForceCrc) {
+        if (UseCrc16 || TryCrc16 || forceCrc) {
+            if (TryCrc16 || forceCrc) {
                 TryCrc16 = false;
                 WasTryCrc16 = true;
                 probe = true;
             }
-            frame = KvCodec::FrameCrc16(Payload, PacketCounterTransmit);
+            frame = KvCodec::FrameCrc16(payload, PacketCounterTransmit);
             PacketCounterTransmit = quint8(PacketCounterTransmit + 1);
         } else {
-            frame = KvCodec::FrameCheckSum(Payload);
+            frame = KvCodec::FrameCheckSum(payload);
         }
     }
     if (probe) LogMessage(QStringLiteral("TryCrc16"));
     CallCopy(OutputData, frame);
 }
 
-void TKvProtocol::InputData(const QByteArray &Data) {
+void TKvProtocol::InputData(const QByteArray &data) {
     if (Freed()) return;
     const std::shared_ptr<TShared> alive = FShared;
-    BufferRx.append(Data);
+    BufferRx.append(data);
     // Every complete frame now in the buffer is handled, in order. The read position is the
     // engine's, not this call's: a handler that feeds more bytes from within (a nested event
     // loop) goes on where this call stands, and this call then goes on after it.
@@ -156,8 +156,8 @@ void TKvProtocol::InputData(const QByteArray &Data) {
     if (BufferRx.size() > MaxBufferRx) KvCodec::CapBuffer(BufferRx, MaxBufferRx);
 }
 
-void TKvProtocol::HandleBody(const QByteArray &Escaped, const std::shared_ptr<TShared> &Alive) {
-    QByteArray body = KvCodec::Unescape(Escaped);
+void TKvProtocol::HandleBody(const QByteArray &escaped, const std::shared_ptr<TShared> &alive) {
+    QByteArray body = KvCodec::Unescape(escaped);
     if (body.size() < 2) return;
     bool crcFrame;
     if (UseCrc16) {
@@ -211,15 +211,15 @@ void TKvProtocol::HandleBody(const QByteArray &Escaped, const std::shared_ptr<TS
     } else {
         body.chop(1);
     }
-    if (!body.isEmpty() && !Alive->InstanceWasFreed.load(std::memory_order_acquire)) DispatchPacket(body);
+    if (!body.isEmpty() && !alive->InstanceWasFreed.load(std::memory_order_acquire)) DispatchPacket(body);
 }
 
 // ---- Packet interpreter -------------------------------------------------------------
 
-void TKvProtocol::DispatchPacket(const QByteArray &Payload) {
+void TKvProtocol::DispatchPacket(const QByteArray &packet) {
     AnswerError = KvErrOk;
     quint8 devAddress = 0;
-    QByteArray payload = Payload;
+    QByteArray payload = packet;
     if (quint8(payload[0]) == KvCodec::AddressMarker) {
         // An address prefix with nothing behind it carries no command: drop it unread.
         if (payload.size() < 3) {
@@ -263,20 +263,20 @@ void TKvProtocol::DispatchPacket(const QByteArray &Payload) {
     }
 }
 
-void TKvProtocol::DispatchRegisterValue(quint8 Command, const QByteArray &Payload, quint8 DevAddress) {
-    if (Payload.size() < 3) {
+void TKvProtocol::DispatchRegisterValue(quint8 command, const QByteArray &payload, quint8 devAddress) {
+    if (payload.size() < 3) {
         AnswerError = KvErrParameter;
         LogMessage(QStringLiteral("  Packet Paramter Error"));
         return;
     }
-    const quint8 regNum = quint8(Payload[1]);
-    const quint8 type = quint8(Payload[2]);
+    const quint8 regNum = quint8(payload[1]);
+    const quint8 type = quint8(payload[2]);
     if (type > KvRegisterTypeMax) {
         AnswerError = KvErrDataType;
         LogMessage(QStringLiteral("  Packet Type Error"));
         return;
     }
-    const qsizetype valueSize = Payload.size() - 3;
+    const qsizetype valueSize = payload.size() - 3;
     if (KvRegisterTypeSize[type] != KvAnySize && valueSize != KvRegisterTypeSize[type]) {
         AnswerError = KvErrDataType;
         LogMessage(QStringLiteral("  Packet Type Size Error"));
@@ -284,8 +284,8 @@ void TKvProtocol::DispatchRegisterValue(quint8 Command, const QByteArray &Payloa
     }
     TKvRegister &reg = Registers[regNum];
     reg.RegType = TKvRegisterType(type);
-    reg.DevAddress = DevAddress;
-    reg.RawData = Payload.mid(3);
+    reg.DevAddress = devAddress;
+    reg.RawData = payload.mid(3);
     reg.Known = true;
     reg.UpdateCounter = quint16(reg.UpdateCounter + 1);
     {
@@ -299,21 +299,21 @@ void TKvProtocol::DispatchRegisterValue(quint8 Command, const QByteArray &Payloa
     }
     if (LogEnabled()) LogMessage(QStringLiteral("  Received Reg %1").arg(regNum));
     AnswerError = KvErrOk; // before the handlers, which may destroy the engine
-    if (Command == KvCodec::CmdAutoSend) {
+    if (command == KvCodec::CmdAutoSend) {
         CallCopy(OnReceivedRegisterAuto, this, regNum);
     } else {
         RegisterReceived(regNum);
     }
 }
 
-void TKvProtocol::DispatchAck(const QByteArray &Payload) {
-    if (Payload.size() != 4) {
+void TKvProtocol::DispatchAck(const QByteArray &payload) {
+    if (payload.size() != 4) {
         AnswerError = KvErrGeneral;
         return;
     }
-    const quint8 command = quint8(Payload[1]);
-    const quint8 regNum = quint8(Payload[2]);
-    const TKvPError error = quint8(Payload[3]);
+    const quint8 command = quint8(payload[1]);
+    const quint8 regNum = quint8(payload[2]);
+    const TKvPError error = quint8(payload[3]);
     const quint8 normalised = command == KvCodec::CmdWriteReg2  ? KvCodec::CmdWriteReg
                               : command == KvCodec::CmdReadReg2 ? KvCodec::CmdReadReg
                                                                 : command;
@@ -354,25 +354,25 @@ void TKvProtocol::DispatchAck(const QByteArray &Payload) {
     CallCopy(OnAckAll, command, regNum, error);
 }
 
-void TKvProtocol::RegisterReceived(quint8 RegNum) {
+void TKvProtocol::RegisterReceived(quint8 regNum) {
     const std::shared_ptr<TShared> alive = FShared;
     // The queue moves on after the notification, also when a handler throws.
     const auto advance = [&] {
-        if (!alive->InstanceWasFreed && EndInFlightReg(RegNum)) NextRegisterOperation(RegNum);
+        if (!alive->InstanceWasFreed && EndInFlightReg(regNum)) NextRegisterOperation(regNum);
     };
     try {
         if (OnReceivedRegisterTrazer) {
-            CallCopy(OnReceivedRegisterTrazer, this, RegNum);
+            CallCopy(OnReceivedRegisterTrazer, this, regNum);
             if (alive->InstanceWasFreed) return;
         }
         {
             QMutexLocker lock(&FLock);
-            NeedReadRegisters.reset(RegNum);
+            NeedReadRegisters.reset(regNum);
         }
         if (SyncWithGui) {
             {
                 QMutexLocker lock(&alive->RegNumQueueLock);
-                alive->RegNumQueue.enqueue(RegNum);
+                alive->RegNumQueue.enqueue(regNum);
             }
             QCoreApplication *app = QCoreApplication::instance();
             if (!app || QThread::currentThread() == app->thread()) {
@@ -387,7 +387,7 @@ void TKvProtocol::RegisterReceived(quint8 RegNum) {
                     Qt::QueuedConnection);
             }
         } else {
-            CallCopy(OnReceivedRegister, this, RegNum);
+            CallCopy(OnReceivedRegister, this, regNum);
         }
     } catch (...) {
         advance();
@@ -438,16 +438,16 @@ int TKvProtocol::PendingAckCount() const {
 
 // ---- Register commands --------------------------------------------------------------
 
-void TKvProtocol::RequestRegister(quint8 RegNum, quint8 DevAddr, TOnRegTimeoutOrError AOnTimeOut) {
-    SendRequest(RegNum, DevAddr, std::move(AOnTimeOut), false);
+void TKvProtocol::RequestRegister(quint8 regNum, quint8 devAddr, TOnRegTimeoutOrError aOnTimeOut) {
+    SendRequest(regNum, devAddr, std::move(aOnTimeOut), false);
 }
 
-void TKvProtocol::SendRequest(quint8 RegNum, quint8 DevAddr, TOnRegTimeoutOrError AOnTimeOut, bool ForceCrc) {
+void TKvProtocol::SendRequest(quint8 regNum, quint8 devAddr, TOnRegTimeoutOrError aOnTimeOut, bool forceCrc) {
     if (Freed()) return;
     bool firstContact = false;
     {
         QMutexLocker lock(&FLock);
-        if (FirstPacket && RegNum != 0) {
+        if (FirstPacket && regNum != 0) {
             FirstPacket = false;
             firstContact = true;
         }
@@ -456,24 +456,24 @@ void TKvProtocol::SendRequest(quint8 RegNum, quint8 DevAddr, TOnRegTimeoutOrErro
         // The first real request goes behind a read of register 1 sent in CRC format: a device
         // that answers it switches both sides to CRC mode.
         RequestRegisterAsync(1, true);
-        RequestRegisterAsync(RegNum, false);
+        RequestRegisterAsync(regNum, false);
         NextRegisterOperation(0);
         return;
     }
     QByteArray payload;
-    if (DevAddr != 0) payload.append(char(KvCodec::AddressMarker)).append(char(DevAddr));
-    payload.append(char(NewCommands ? KvCodec::CmdReadReg2 : KvCodec::CmdReadReg)).append(char(RegNum));
-    if (AOnTimeOut) {
+    if (devAddr != 0) payload.append(char(KvCodec::AddressMarker)).append(char(devAddr));
+    payload.append(char(NewCommands ? KvCodec::CmdReadReg2 : KvCodec::CmdReadReg)).append(char(regNum));
+    if (aOnTimeOut) {
         QMutexLocker lock(&FLock);
         ListRegTimeouts.append(
-            {RegNum, KvPlatform::TickCount() + TimeOut, KvCodec::CmdReadReg, std::move(AOnTimeOut)});
+            {regNum, KvPlatform::TickCount() + TimeOut, KvCodec::CmdReadReg, std::move(aOnTimeOut)});
     }
-    if (LogEnabled()) LogMessage(QStringLiteral("ReadReg  %1").arg(RegNum));
-    SendFrame(payload, ForceCrc);
+    if (LogEnabled()) LogMessage(QStringLiteral("ReadReg  %1").arg(regNum));
+    SendFrame(payload, forceCrc);
 }
 
-void TKvProtocol::WriteRegister(quint8 RegNum, quint8 DevAddr, TOnRegTimeoutOrError AOnTimeOut,
-                                TOnRegisterNotify AOnAckReg) {
+void TKvProtocol::WriteRegister(quint8 regNum, quint8 devAddr, TOnRegTimeoutOrError aOnTimeOut,
+                                TOnRegisterNotify aOnAckReg) {
     if (Freed()) return;
     bool firstContact = false;
     {
@@ -485,31 +485,31 @@ void TKvProtocol::WriteRegister(quint8 RegNum, quint8 DevAddr, TOnRegTimeoutOrEr
     }
     if (firstContact) {
         RequestRegisterAsync(1, true);
-        WriteRegisterAsync(RegNum, RegisterToVariant(Registers[RegNum]), std::move(AOnTimeOut),
-                           std::move(AOnAckReg));
+        WriteRegisterAsync(regNum, RegisterToVariant(Registers[regNum]), std::move(aOnTimeOut),
+                           std::move(aOnAckReg));
         NextRegisterOperation(0);
         return;
     }
-    const TKvRegister &reg = Registers[RegNum];
+    const TKvRegister &reg = Registers[regNum];
     QByteArray payload;
-    if (DevAddr != 0) payload.append(char(KvCodec::AddressMarker)).append(char(DevAddr));
+    if (devAddr != 0) payload.append(char(KvCodec::AddressMarker)).append(char(devAddr));
     payload.append(char(NewCommands ? KvCodec::CmdWriteReg2 : KvCodec::CmdWriteReg))
-        .append(char(RegNum))
+        .append(char(regNum))
         .append(char(reg.RegType))
         .append(reg.RawData);
     {
         // In the lists before the frame leaves: an answer during OutputData finds them.
         QMutexLocker lock(&FLock);
-        if (AOnTimeOut)
+        if (aOnTimeOut)
             ListRegTimeouts.append(
-                {RegNum, KvPlatform::TickCount() + TimeOut, KvCodec::CmdWriteReg, std::move(AOnTimeOut)});
-        if (AOnAckReg) ListRegAcks.append({RegNum, std::move(AOnAckReg)});
+                {regNum, KvPlatform::TickCount() + TimeOut, KvCodec::CmdWriteReg, std::move(aOnTimeOut)});
+        if (aOnAckReg) ListRegAcks.append({regNum, std::move(aOnAckReg)});
     }
-    if (LogEnabled()) LogMessage(QStringLiteral("WriteReg %1").arg(RegNum));
+    if (LogEnabled()) LogMessage(QStringLiteral("WriteReg %1").arg(regNum));
     SendFrame(payload, false);
 }
 
-void TKvProtocol::WriteRegisterValue(quint8 RegNum, const QVariant &Value) {
-    VariantToRegister(Registers[RegNum], Value);
-    WriteRegister(RegNum, 0, {}, {});
+void TKvProtocol::WriteRegisterValue(quint8 regNum, const QVariant &value) {
+    VariantToRegister(Registers[regNum], value);
+    WriteRegister(regNum, 0, {}, {});
 }

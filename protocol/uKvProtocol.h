@@ -61,28 +61,28 @@ public:
 // Register contents as a variant: empty RawData gives an empty QByteArray; types 0, 1, 10 a
 // QByteArray; integer types a QVariant of that exact width and signedness; rtFloat and
 // rtDouble a double. For a type above 10 Value is left as it was.
-void RegisterToVariant(const TKvRegister &Reg, QVariant &Value);
-QVariant RegisterToVariant(const TKvRegister &Reg);
+void RegisterToVariant(const TKvRegister &reg, QVariant &value);
+QVariant RegisterToVariant(const TKvRegister &reg);
 // Stores Value into Reg.RawData by Reg.RegType; throws EKvConvertError for a value that cannot
 // be converted (RawData then already has the type's size).
-void VariantToRegister(TKvRegister &Reg, const QVariant &Value);
-QString ErrorText(TKvPError Error);
-QString CommandName(quint8 Command);
+void VariantToRegister(TKvRegister &reg, const QVariant &value);
+QString ErrorText(TKvPError error);
+QString CommandName(quint8 command);
 // "(" + length + "): " and the bytes: runs of 5 or more of the characters 40..122 as text,
 // every other byte as [XX].
-QString DumpData(const QByteArray &Data);
+QString DumpData(const QByteArray &data);
 
 // ---- Callbacks ------------------------------------------------------------------------
 
-using TOnRegisterNotify = std::function<void(TKvProtocol *SenderKvProtocol, quint8 RegNum)>;
-using TOnRegTimeoutOrError = std::function<void(TKvProtocol *SenderKvProtocol, quint8 RegNum, TKvPError Ack)>;
-using TOnAck = std::function<void(quint8 Command, quint8 RegNum, TKvPError Error)>;
+using TOnRegisterNotify = std::function<void(TKvProtocol *senderKvProtocol, quint8 regNum)>;
+using TOnRegTimeoutOrError = std::function<void(TKvProtocol *senderKvProtocol, quint8 regNum, TKvPError ack)>;
+using TOnAck = std::function<void(quint8 command, quint8 regNum, TKvPError error)>;
 using TProcOfObject = std::function<void()>;
-using TOnFirmwareStartAck = std::function<void(quint16 DeviceId, quint16 FlashSize, quint16 FlashPageSize,
-                                               const QByteArray &ReceivedLoaderIdentStr)>;
-using TOnProgress = std::function<void(quint8 Error, quint32 CurrentPos, quint32 Size)>;
-using TOnReadBlock = std::function<void(quint8 DataRegion, quint16 Address, const QByteArray &PacketToSend)>;
-using TOnWriteBlock = std::function<void(quint8 DataRegion, quint16 Address, quint16 Count)>;
+using TOnFirmwareStartAck = std::function<void(quint16 deviceId, quint16 flashSize, quint16 flashPageSize,
+                                               const QByteArray &receivedLoaderIdentStr)>;
+using TOnProgress = std::function<void(quint8 error, quint32 currentPos, quint32 size)>;
+using TOnReadBlock = std::function<void(quint8 dataRegion, quint16 address, const QByteArray &packetToSend)>;
+using TOnWriteBlock = std::function<void(quint8 dataRegion, quint16 address, quint16 count)>;
 
 // ---- Pending answers and queued operations -----------------------------------------------
 
@@ -112,45 +112,45 @@ struct TProcessRegisterAsync {
 
 class TKvProtocol {
 public:
-    TKvProtocol(TOutputData AOutputData, const TKvRegistersDynArray &ARegisters,
-                TOnRegisterNotify AOnReceivedRegister, TOnAck AOnAckAll, TOutputData AOnUnknownCommand,
-                bool ALogEnabled, const QString &ALogName, bool ASyncWithGui,
-                const QString &TrazerServerName = {});
+    TKvProtocol(TOutputData aOutputData, const TKvRegistersDynArray &aRegisters,
+                TOnRegisterNotify aOnReceivedRegister, TOnAck aOnAckAll, TOutputData aOnUnknownCommand,
+                bool aLogEnabled, const QString &aLogName, bool aSyncWithGui,
+                const QString &trazerServerName = {});
     ~TKvProtocol();
     TKvProtocol(const TKvProtocol &) = delete;
     TKvProtocol &operator=(const TKvProtocol &) = delete;
 
-    void LoadRegistersInfo(const TKvRegistersDynArray &ARegisters);
+    void LoadRegistersInfo(const TKvRegistersDynArray &aRegisters);
 
     // Frame codec
-    void InputData(const QByteArray &Data);
-    void TxFrame(const QByteArray &Data);
-    void TxAck(quint8 B1, quint8 B2, quint8 B3);
+    void InputData(const QByteArray &data);
+    void TxFrame(const QByteArray &data);
+    void TxAck(quint8 b1, quint8 b2, quint8 b3);
     void TestPacketCounterTransmit();
 
     // Register commands
-    void RequestRegister(quint8 RegNum, quint8 DevAddr, TOnRegTimeoutOrError AOnTimeOut);
-    void WriteRegister(quint8 RegNum, quint8 DevAddr, TOnRegTimeoutOrError AOnTimeOut,
-                       TOnRegisterNotify AOnAckReg);
-    void WriteRegisterValue(quint8 RegNum, const QVariant &Value);
+    void RequestRegister(quint8 regNum, quint8 devAddr, TOnRegTimeoutOrError aOnTimeOut);
+    void WriteRegister(quint8 regNum, quint8 devAddr, TOnRegTimeoutOrError aOnTimeOut,
+                       TOnRegisterNotify aOnAckReg);
+    void WriteRegisterValue(quint8 regNum, const QVariant &value);
     void OnReceivedRegisterGui();
 
     // Queued operations and synchronous reads
-    void RequestRegisterAsync(quint8 RegNum, bool ATryCrc16 = false);
-    void WriteRegisterAsync(quint8 RegNum, const QVariant &Value, TOnRegTimeoutOrError AOnTimeOut = {},
-                            TOnRegisterNotify AOnAckReg = {});
-    void NextRegisterOperation(quint8 RegNum = 0);
+    void RequestRegisterAsync(quint8 regNum, bool aTryCrc16 = false);
+    void WriteRegisterAsync(quint8 regNum, const QVariant &value, TOnRegTimeoutOrError aOnTimeOut = {},
+                            TOnRegisterNotify aOnAckReg = {});
+    void NextRegisterOperation(quint8 regNum = 0);
     qint32 AsyncRegOperationCount() const;
-    bool ReadRegistersSync(const SetOfByte &RegNums, double Timeout_ms);
-    bool ReadRegisterSync(quint8 RegNum, double Timeout_ms);
+    bool ReadRegistersSync(const SetOfByte &regNums, double timeoutMs);
+    bool ReadRegisterSync(quint8 regNum, double timeoutMs);
     TProcessRegisterAsync CurRegisterAsync() const;
 
     // Block and boot-loader commands
-    void FirmwareStart(TOnFirmwareStartAck AOnFirmwareStartAck, bool Command53, quint32 FirmwareSize);
-    void FirmwareWrite(const QByteArray &AFirmwareData, TOnProgress AOnProgress);
-    void ReadBlock(quint8 DataRegion, quint16 Address, quint16 Count);
-    void WriteBlock(quint8 DataRegion, quint16 Address, const QByteArray &Data);
-    void ClearBlock(quint8 DataRegion, quint16 Address, quint16 Count);
+    void FirmwareStart(TOnFirmwareStartAck aOnFirmwareStartAck, bool command53, quint32 firmwareSize);
+    void FirmwareWrite(const QByteArray &aFirmwareData, TOnProgress aOnProgress);
+    void ReadBlock(quint8 dataRegion, quint16 address, quint16 count);
+    void WriteBlock(quint8 dataRegion, quint16 address, const QByteArray &data);
+    void ClearBlock(quint8 dataRegion, quint16 address, quint16 count);
     quint16 DeviceId() const { return FDeviceId; }
     quint16 FlashSize() const { return FFlashSize; }
     quint16 FlashPageSize() const { return FFlashPageSize; }
@@ -159,7 +159,7 @@ public:
     QByteArray LoaderIdentStr() const { return ReceivedLoaderIdentStr; }
 
     // Trace log
-    void LogMessage(const QString &Message);
+    void LogMessage(const QString &message);
     bool LogEnabled() const { return !FLog.isEmpty(); }
     QString LogFileName() const;
 
@@ -219,27 +219,27 @@ private:
     // not refer into the engine either. After the call the caller checks the shared freed flag
     // before it touches the engine again.
     template <class TCallback, class... TArgs>
-    static void CallCopy(const TCallback &Callback, TArgs &&...Args) {
-        if (!Callback) return;
-        const TCallback copy = Callback;
-        copy(std::forward<TArgs>(Args)...);
+    static void CallCopy(const TCallback &callback, TArgs &&...args) {
+        if (!callback) return;
+        const TCallback copy = callback;
+        copy(std::forward<TArgs>(args)...);
     }
-    void SendFrame(const QByteArray &Payload, bool ForceCrc);
-    void HandleBody(const QByteArray &Body, const std::shared_ptr<TShared> &Alive);
-    void DispatchPacket(const QByteArray &Payload);
-    void DispatchRegisterValue(quint8 Command, const QByteArray &Payload, quint8 DevAddress);
-    void DispatchAck(const QByteArray &Payload);
-    void DispatchFirmware(quint8 Command, const QByteArray &Payload);
-    void RegisterReceived(quint8 RegNum);
+    void SendFrame(const QByteArray &payload, bool forceCrc);
+    void HandleBody(const QByteArray &body, const std::shared_ptr<TShared> &alive);
+    void DispatchPacket(const QByteArray &packet);
+    void DispatchRegisterValue(quint8 command, const QByteArray &payload, quint8 devAddress);
+    void DispatchAck(const QByteArray &payload);
+    void DispatchFirmware(quint8 command, const QByteArray &payload);
+    void RegisterReceived(quint8 regNum);
     void TimerCheckTimeoutTimer();
-    void SendRequest(quint8 RegNum, quint8 DevAddr, TOnRegTimeoutOrError AOnTimeOut, bool ForceCrc);
-    void StartFirstContact(const TProcessRegisterAsync &Requested);
-    void AsyncAckReg(quint64 Serial, const TProcessRegisterAsync &Op, quint8 RegNum);
-    void AsyncTimeOut(quint64 Serial, const TProcessRegisterAsync &Op, quint8 RegNum, TKvPError Ack);
-    bool EndInFlight(quint64 Serial);
-    bool EndInFlightReg(quint8 RegNum);
+    void SendRequest(quint8 regNum, quint8 devAddr, TOnRegTimeoutOrError aOnTimeOut, bool forceCrc);
+    void StartFirstContact(const TProcessRegisterAsync &requested);
+    void AsyncAckReg(quint64 serial, const TProcessRegisterAsync &op, quint8 regNum);
+    void AsyncTimeOut(quint64 serial, const TProcessRegisterAsync &op, quint8 regNum, TKvPError ack);
+    bool EndInFlight(quint64 serial);
+    bool EndInFlightReg(quint8 regNum);
     void SendFirmwarePage();
-    void ExpectLoaderAnswer(bool IsPage);
+    void ExpectLoaderAnswer(bool isPage);
     bool TakePageStatus();
     void TakeLoaderInformation();
     void OpenLog();

@@ -5,20 +5,20 @@
 #include <QtEndian>
 
 namespace {
-void AppendU16(QByteArray &Out, quint16 v) {
-    Out.append(char(v & 0xFF)).append(char(v >> 8));
+void AppendU16(QByteArray &out, quint16 v) {
+    out.append(char(v & 0xFF)).append(char(v >> 8));
 }
-quint16 ReadU16(const QByteArray &In, qsizetype At) {
-    return quint16(quint8(In[At]) | (quint16(quint8(In[At + 1])) << 8));
+quint16 ReadU16(const QByteArray &in, qsizetype at) {
+    return quint16(quint8(in[at]) | (quint16(quint8(in[at + 1])) << 8));
 }
 // Loader requests remembered at most; a device that never answers cannot grow the list.
 constexpr qsizetype MaxLoaderWaits = 64;
 } // namespace
 
-void TKvProtocol::ExpectLoaderAnswer(bool IsPage) {
+void TKvProtocol::ExpectLoaderAnswer(bool isPage) {
     // Noted before the frame goes out: an answer may arrive before the transmit returns.
     QMutexLocker lock(&FLock);
-    FLoaderWaits.enqueue({IsPage, FFirmwarePass});
+    FLoaderWaits.enqueue({isPage, FFirmwarePass});
     while (FLoaderWaits.size() > MaxLoaderWaits)
         FLoaderWaits.dequeue();
 }
@@ -46,13 +46,13 @@ void TKvProtocol::TakeLoaderInformation() {
     }
 }
 
-void TKvProtocol::FirmwareStart(TOnFirmwareStartAck AOnFirmwareStartAck, bool Command53,
-                                quint32 FirmwareSize) {
-    if (AOnFirmwareStartAck) FOnFirmwareStartAck = std::move(AOnFirmwareStartAck);
+void TKvProtocol::FirmwareStart(TOnFirmwareStartAck aOnFirmwareStartAck, bool command53,
+                                quint32 firmwareSize) {
+    if (aOnFirmwareStartAck) FOnFirmwareStartAck = std::move(aOnFirmwareStartAck);
     QByteArray payload;
-    if (Command53) {
+    if (command53) {
         payload.append(char(KvCodec::CmdLoaderStart));
-        quint32 le = qToLittleEndian(FirmwareSize);
+        quint32 le = qToLittleEndian(firmwareSize);
         payload.append(reinterpret_cast<const char *>(&le), 4);
     } else {
         payload.append(char(KvCodec::CmdLoaderInfo));
@@ -61,15 +61,15 @@ void TKvProtocol::FirmwareStart(TOnFirmwareStartAck AOnFirmwareStartAck, bool Co
     TxFrame(payload);
 }
 
-void TKvProtocol::FirmwareWrite(const QByteArray &AFirmwareData, TOnProgress AOnProgress) {
+void TKvProtocol::FirmwareWrite(const QByteArray &aFirmwareData, TOnProgress aOnProgress) {
     // The page index is 16 bits wide; a longer image would wrap to page 0 and overwrite the start.
-    if (FFlashPageSize != 0 && AFirmwareData.size() > qsizetype(65536) * FFlashPageSize)
+    if (FFlashPageSize != 0 && aFirmwareData.size() > qsizetype(65536) * FFlashPageSize)
         throw EKvProtocol(QStringLiteral("Firmware image of %1 bytes has more than 65536 pages of %2 bytes")
-                              .arg(AFirmwareData.size())
+                              .arg(aFirmwareData.size())
                               .arg(FFlashPageSize)
                               .toStdString());
-    if (AOnProgress) FOnFirmwareProgress = std::move(AOnProgress);
-    FirmwareData = AFirmwareData;
+    if (aOnProgress) FOnFirmwareProgress = std::move(aOnProgress);
+    FirmwareData = aFirmwareData;
     PageIndex = 0;
     {
         // A new pass: statuses of pages sent before it (a restart while a page was on its
@@ -93,39 +93,39 @@ void TKvProtocol::SendFirmwarePage() {
     TxFrame(payload);
 }
 
-void TKvProtocol::ReadBlock(quint8 DataRegion, quint16 Address, quint16 Count) {
+void TKvProtocol::ReadBlock(quint8 dataRegion, quint16 address, quint16 count) {
     QByteArray payload;
-    payload.append(char(KvCodec::CmdReadBlock)).append(char(DataRegion));
-    AppendU16(payload, Address);
-    AppendU16(payload, Count);
+    payload.append(char(KvCodec::CmdReadBlock)).append(char(dataRegion));
+    AppendU16(payload, address);
+    AppendU16(payload, count);
     TxFrame(payload);
 }
 
-void TKvProtocol::WriteBlock(quint8 DataRegion, quint16 Address, const QByteArray &Data) {
+void TKvProtocol::WriteBlock(quint8 dataRegion, quint16 address, const QByteArray &data) {
     QByteArray payload;
-    payload.append(char(KvCodec::CmdWriteBlock)).append(char(DataRegion));
-    AppendU16(payload, Address);
-    payload.append(Data);
+    payload.append(char(KvCodec::CmdWriteBlock)).append(char(dataRegion));
+    AppendU16(payload, address);
+    payload.append(data);
     TxFrame(payload);
 }
 
-void TKvProtocol::ClearBlock(quint8 DataRegion, quint16 Address, quint16 Count) {
+void TKvProtocol::ClearBlock(quint8 dataRegion, quint16 address, quint16 count) {
     QByteArray payload;
-    payload.append(char(KvCodec::CmdClearBlock)).append(char(DataRegion));
-    AppendU16(payload, Address);
-    AppendU16(payload, Count);
+    payload.append(char(KvCodec::CmdClearBlock)).append(char(dataRegion));
+    AppendU16(payload, address);
+    AppendU16(payload, count);
     TxFrame(payload);
 }
 
-void TKvProtocol::DispatchFirmware(quint8 Command, const QByteArray &Payload) {
+void TKvProtocol::DispatchFirmware(quint8 command, const QByteArray &payload) {
     // Every answer is checked against its fixed fields before they are read.
-    switch (Command) {
+    switch (command) {
     case KvCodec::CmdFirmwarePage: {
-        if (Payload.size() < 2) {
+        if (payload.size() < 2) {
             AnswerError = KvErrParameter;
             return;
         }
-        const quint8 status = quint8(Payload[1]);
+        const quint8 status = quint8(payload[1]);
         if (!TakePageStatus()) return; // a page of an abandoned pass, or no page at all: nothing goes on
         const std::shared_ptr<TShared> alive = FShared;
         if (status == 0) {
@@ -140,7 +140,7 @@ void TKvProtocol::DispatchFirmware(quint8 Command, const QByteArray &Payload) {
     }
     case KvCodec::CmdLoaderInfo: {
         TakeLoaderInformation();
-        const QByteArray rest = Payload.mid(1);
+        const QByteArray rest = payload.mid(1);
         if (rest.size() > 6) {
             FDeviceId = ReadU16(rest, 0);
             FFlashSize = ReadU16(rest, 2);
@@ -153,20 +153,20 @@ void TKvProtocol::DispatchFirmware(quint8 Command, const QByteArray &Payload) {
         return;
     }
     case KvCodec::CmdReadBlock:
-        if (Payload.size() < 4) {
+        if (payload.size() < 4) {
             AnswerError = KvErrParameter;
             return;
         }
-        CallCopy(OnReadBlock, quint8(Payload[1]), ReadU16(Payload, 2), Payload.mid(4));
+        CallCopy(OnReadBlock, quint8(payload[1]), ReadU16(payload, 2), payload.mid(4));
         return;
     case KvCodec::CmdWriteBlock:
     case KvCodec::CmdClearBlock: {
-        if (Payload.size() < 6) {
+        if (payload.size() < 6) {
             AnswerError = KvErrParameter;
             return;
         }
-        CallCopy(Command == KvCodec::CmdWriteBlock ? OnWriteBlock : OnClearBlock, quint8(Payload[1]),
-                 ReadU16(Payload, 2), ReadU16(Payload, 4));
+        CallCopy(command == KvCodec::CmdWriteBlock ? OnWriteBlock : OnClearBlock, quint8(payload[1]),
+                 ReadU16(payload, 2), ReadU16(payload, 4));
         return;
     }
     default:

@@ -6,21 +6,21 @@
 #include <QLocale>
 #include <QMutexLocker>
 
-QString DumpData(const QByteArray &Data) {
-    QString out = QStringLiteral("(") + QString::number(Data.size()) + QStringLiteral("): ");
+QString DumpData(const QByteArray &data) {
+    QString out = QStringLiteral("(") + QString::number(data.size()) + QStringLiteral("): ");
     const auto printable = [](char c) { return quint8(c) >= 40 && quint8(c) <= 122; };
-    const qsizetype n = Data.size();
+    const qsizetype n = data.size();
     qsizetype i = 0;
     while (i < n) {
         qsizetype run = 0;
-        while (i + run < n && printable(Data[i + run]))
+        while (i + run < n && printable(data[i + run]))
             ++run;
         if (run >= 5) {
-            out += QString::fromLatin1(Data.constData() + i, run);
+            out += QString::fromLatin1(data.constData() + i, run);
             i += run;
             continue;
         }
-        out += QStringLiteral("[%1]").arg(quint8(Data[i]), 2, 16, QLatin1Char('0')).toUpper();
+        out += QStringLiteral("[%1]").arg(quint8(data[i]), 2, 16, QLatin1Char('0')).toUpper();
         ++i;
     }
     return out;
@@ -56,7 +56,7 @@ void TKvProtocol::CloseLog() {
     LogFileAck.reset();
 }
 
-void TKvProtocol::LogMessage(const QString &Message) {
+void TKvProtocol::LogMessage(const QString &message) {
     if (FLog.isEmpty()) return;
     QMutexLocker lock(&FLogLock); // released on every way out, the error included
     if (!LogFileAck) return;
@@ -64,7 +64,7 @@ void TKvProtocol::LogMessage(const QString &Message) {
     QLocale locale = QLocale::system();
     locale.setNumberOptions(QLocale::OmitGroupSeparator);
     const QString seconds = locale.toString(double(elapsedMs) / 1000.0, 'f', 3);
-    const QByteArray line = (seconds + QLatin1Char(' ') + Message).toLocal8Bit() + "\r\n";
+    const QByteArray line = (seconds + QLatin1Char(' ') + message).toLocal8Bit() + "\r\n";
     if (LogFileAck->write(line) != line.size() || !LogFileAck->flush())
         throw EKvInOutError(
             QStringLiteral("Trace log write failed: %1").arg(LogFileAck->errorString()).toStdString());

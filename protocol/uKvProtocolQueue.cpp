@@ -16,31 +16,31 @@ namespace {
 constexpr qsizetype MaxInFlight = 256;
 } // namespace
 
-void TKvProtocol::RequestRegisterAsync(quint8 RegNum, bool ATryCrc16) {
+void TKvProtocol::RequestRegisterAsync(quint8 regNum, bool aTryCrc16) {
     TProcessRegisterAsync op;
-    op.RegNum = RegNum;
+    op.RegNum = regNum;
     op.Command = KvCodec::CmdReadReg;
-    op.TryCrc16 = ATryCrc16;
+    op.TryCrc16 = aTryCrc16;
     {
         QMutexLocker lock(&FLock);
         QueueRegisterOperations.enqueue(op);
     }
-    if (LogEnabled()) LogMessage(QStringLiteral("RequestRegAsync %1").arg(RegNum));
+    if (LogEnabled()) LogMessage(QStringLiteral("RequestRegAsync %1").arg(regNum));
 }
 
-void TKvProtocol::WriteRegisterAsync(quint8 RegNum, const QVariant &Value, TOnRegTimeoutOrError AOnTimeOut,
-                                     TOnRegisterNotify AOnAckReg) {
+void TKvProtocol::WriteRegisterAsync(quint8 regNum, const QVariant &value, TOnRegTimeoutOrError aOnTimeOut,
+                                     TOnRegisterNotify aOnAckReg) {
     TProcessRegisterAsync op;
-    op.RegNum = RegNum;
-    op.Value = Value;
+    op.RegNum = regNum;
+    op.Value = value;
     op.Command = KvCodec::CmdWriteReg;
-    op.OnTimeOut = std::move(AOnTimeOut);
-    op.OnAckReg = std::move(AOnAckReg);
+    op.OnTimeOut = std::move(aOnTimeOut);
+    op.OnAckReg = std::move(aOnAckReg);
     {
         QMutexLocker lock(&FLock);
         QueueRegisterOperations.enqueue(std::move(op));
     }
-    if (LogEnabled()) LogMessage(QStringLiteral("WriteRegAsync %1").arg(RegNum));
+    if (LogEnabled()) LogMessage(QStringLiteral("WriteRegAsync %1").arg(regNum));
 }
 
 qint32 TKvProtocol::AsyncRegOperationCount() const {
@@ -53,10 +53,10 @@ TProcessRegisterAsync TKvProtocol::CurRegisterAsync() const {
     return FCurRegisterAsync;
 }
 
-bool TKvProtocol::EndInFlight(quint64 Serial) {
+bool TKvProtocol::EndInFlight(quint64 serial) {
     QMutexLocker lock(&FLock);
     for (qsizetype i = 0; i < FAsyncInFlight.size(); ++i) {
-        if (FAsyncInFlight[i].Serial == Serial) {
+        if (FAsyncInFlight[i].Serial == serial) {
             FAsyncInFlight.removeAt(i);
             return true;
         }
@@ -64,10 +64,10 @@ bool TKvProtocol::EndInFlight(quint64 Serial) {
     return false;
 }
 
-bool TKvProtocol::EndInFlightReg(quint8 RegNum) {
+bool TKvProtocol::EndInFlightReg(quint8 regNum) {
     QMutexLocker lock(&FLock);
     for (qsizetype i = 0; i < FAsyncInFlight.size(); ++i) {
-        if (FAsyncInFlight[i].RegNum == RegNum) {
+        if (FAsyncInFlight[i].RegNum == regNum) {
             FAsyncInFlight.removeAt(i);
             return true;
         }
@@ -75,8 +75,8 @@ bool TKvProtocol::EndInFlightReg(quint8 RegNum) {
     return false;
 }
 
-void TKvProtocol::NextRegisterOperation(quint8 RegNum) {
-    Q_UNUSED(RegNum);
+void TKvProtocol::NextRegisterOperation(quint8 regNum) {
+    Q_UNUSED(regNum);
     if (Freed()) return;
     TProcessRegisterAsync op;
     quint64 serial;
@@ -108,37 +108,37 @@ void TKvProtocol::NextRegisterOperation(quint8 RegNum) {
     }
 }
 
-void TKvProtocol::AsyncAckReg(quint64 Serial, const TProcessRegisterAsync &Op, quint8 RegNum) {
-    if (LogEnabled()) LogMessage(QStringLiteral("Async WriteReg %1 OK Ack").arg(RegNum));
-    const bool wasInFlight = EndInFlight(Serial);
+void TKvProtocol::AsyncAckReg(quint64 serial, const TProcessRegisterAsync &op, quint8 regNum) {
+    if (LogEnabled()) LogMessage(QStringLiteral("Async WriteReg %1 OK Ack").arg(regNum));
+    const bool wasInFlight = EndInFlight(serial);
     const std::shared_ptr<TShared> alive = FShared;
-    if (Op.OnAckReg) {
-        Op.OnAckReg(this, RegNum);
+    if (op.OnAckReg) {
+        op.OnAckReg(this, regNum);
         if (alive->InstanceWasFreed) return;
     }
     // A late acknowledgement of an operation whose chain already moved on starts no new chain.
-    if (wasInFlight) NextRegisterOperation(RegNum);
+    if (wasInFlight) NextRegisterOperation(regNum);
 }
 
-void TKvProtocol::AsyncTimeOut(quint64 Serial, const TProcessRegisterAsync &Op, quint8 RegNum,
-                               TKvPError Ack) {
-    if (LogEnabled()) LogMessage(QStringLiteral("Async TimeOut Reg %1").arg(RegNum));
-    const bool wasInFlight = EndInFlight(Serial);
+void TKvProtocol::AsyncTimeOut(quint64 serial, const TProcessRegisterAsync &op, quint8 regNum,
+                               TKvPError ack) {
+    if (LogEnabled()) LogMessage(QStringLiteral("Async TimeOut Reg %1").arg(regNum));
+    const bool wasInFlight = EndInFlight(serial);
     const std::shared_ptr<TShared> alive = FShared;
-    if (Op.OnTimeOut) {
-        Op.OnTimeOut(this, RegNum, Ack);
+    if (op.OnTimeOut) {
+        op.OnTimeOut(this, regNum, ack);
         if (alive->InstanceWasFreed) return;
     }
-    if (wasInFlight) NextRegisterOperation(RegNum);
+    if (wasInFlight) NextRegisterOperation(regNum);
 }
 
-bool TKvProtocol::ReadRegistersSync(const SetOfByte &RegNums, double Timeout_ms) {
+bool TKvProtocol::ReadRegistersSync(const SetOfByte &regNums, double timeoutMs) {
     {
         QMutexLocker lock(&FLock);
-        NeedReadRegisters |= RegNums;
+        NeedReadRegisters |= regNums;
     }
     for (int r = 0; r < 256; ++r)
-        if (RegNums.test(r)) RequestRegisterAsync(quint8(r), false);
+        if (regNums.test(r)) RequestRegisterAsync(quint8(r), false);
     // Taken before the first send: the output handler may already destroy the engine.
     const std::shared_ptr<TShared> alive = FShared;
     NextRegisterOperation(0);
@@ -147,16 +147,16 @@ bool TKvProtocol::ReadRegistersSync(const SetOfByte &RegNums, double Timeout_ms)
         if (alive->InstanceWasFreed) return false;
         {
             QMutexLocker lock(&FLock);
-            if ((NeedReadRegisters & RegNums).none()) return true;
+            if ((NeedReadRegisters & regNums).none()) return true;
         }
-        if (double(quint32(KvPlatform::TickCount() - start)) > Timeout_ms) return false;
+        if (double(quint32(KvPlatform::TickCount() - start)) > timeoutMs) return false;
         CallCopy(Application_ProcessMessages);
         QThread::yieldCurrentThread();
     }
 }
 
-bool TKvProtocol::ReadRegisterSync(quint8 RegNum, double Timeout_ms) {
+bool TKvProtocol::ReadRegisterSync(quint8 regNum, double timeoutMs) {
     SetOfByte one;
-    one.set(RegNum);
-    return ReadRegistersSync(one, Timeout_ms);
+    one.set(regNum);
+    return ReadRegistersSync(one, timeoutMs);
 }

@@ -8,15 +8,15 @@
 
 namespace {
 
-template <typename T> T ReadLE(const QByteArray &Raw) {
+template <typename T> T ReadLE(const QByteArray &raw) {
     T v{};
-    std::memcpy(&v, Raw.constData(), qMin<qsizetype>(sizeof(T), Raw.size()));
+    std::memcpy(&v, raw.constData(), qMin<qsizetype>(sizeof(T), raw.size()));
     return qFromLittleEndian(v);
 }
 
-template <typename T> void WriteLE(QByteArray &Raw, T v) {
+template <typename T> void WriteLE(QByteArray &raw, T v) {
     v = qToLittleEndian(v);
-    std::memcpy(Raw.data(), &v, sizeof(T));
+    std::memcpy(raw.data(), &v, sizeof(T));
 }
 
 // A floating value rounds to the nearest integer, halves to even.
@@ -28,14 +28,14 @@ qint64 RoundHalfEven(double d) {
     return qint64(r);
 }
 
-qint64 VariantToInt64(const QVariant &Value) {
-    switch (Value.typeId()) {
+qint64 VariantToInt64(const QVariant &value) {
+    switch (value.typeId()) {
     case QMetaType::Double:
     case QMetaType::Float:
-        return RoundHalfEven(Value.toDouble());
+        return RoundHalfEven(value.toDouble());
     case QMetaType::QString:
     case QMetaType::QByteArray: {
-        const QString text = Value.toString().trimmed();
+        const QString text = value.toString().trimmed();
         bool ok = false;
         const qint64 i = text.toLongLong(&ok);
         if (ok) return i;
@@ -44,137 +44,137 @@ qint64 VariantToInt64(const QVariant &Value) {
         throw EKvConvertError(QStringLiteral("Could not convert \"%1\" to a number").arg(text).toStdString());
     }
     case QMetaType::Bool:
-        return Value.toBool() ? 1 : 0;
+        return value.toBool() ? 1 : 0;
     case QMetaType::ULongLong: {
-        const qulonglong u = Value.toULongLong();
+        const qulonglong u = value.toULongLong();
         if (u > qulonglong(std::numeric_limits<qint64>::max()))
             throw EKvConvertError("Integer value out of range");
         return qint64(u);
     }
     default: {
         bool ok = false;
-        const qint64 i = Value.toLongLong(&ok);
+        const qint64 i = value.toLongLong(&ok);
         if (!ok)
             throw EKvConvertError(QStringLiteral("Could not convert a value of type %1 to a number")
-                                      .arg(QString::fromLatin1(Value.typeName() ? Value.typeName() : "empty"))
+                                      .arg(QString::fromLatin1(value.typeName() ? value.typeName() : "empty"))
                                       .toStdString());
         return i;
     }
     }
 }
 
-double VariantToDouble(const QVariant &Value) {
+double VariantToDouble(const QVariant &value) {
     bool ok = false;
     const double d =
-        Value.typeId() == QMetaType::QString ? Value.toString().trimmed().toDouble(&ok) : Value.toDouble(&ok);
+        value.typeId() == QMetaType::QString ? value.toString().trimmed().toDouble(&ok) : value.toDouble(&ok);
     if (!ok) throw EKvConvertError("Could not convert value to a floating-point number");
     return d;
 }
 
 } // namespace
 
-void RegisterToVariant(const TKvRegister &Reg, QVariant &Value) {
-    if (Reg.RegType > KvRegisterTypeMax) return;
-    const QByteArray &raw = Reg.RawData;
+void RegisterToVariant(const TKvRegister &reg, QVariant &value) {
+    if (reg.RegType > KvRegisterTypeMax) return;
+    const QByteArray &raw = reg.RawData;
     if (raw.isEmpty()) {
-        Value = QVariant(QByteArray());
+        value = QVariant(QByteArray());
         return;
     }
-    switch (Reg.RegType) {
+    switch (reg.RegType) {
     case rtBinary:
     case rtString:
     case rtBinStream:
-        Value = QVariant(raw);
+        value = QVariant(raw);
         break;
     case rtU8:
-        Value = QVariant::fromValue<quint8>(ReadLE<quint8>(raw));
+        value = QVariant::fromValue<quint8>(ReadLE<quint8>(raw));
         break;
     case rtS8:
-        Value = QVariant::fromValue<qint8>(ReadLE<qint8>(raw));
+        value = QVariant::fromValue<qint8>(ReadLE<qint8>(raw));
         break;
     case rtU16:
-        Value = QVariant::fromValue<quint16>(ReadLE<quint16>(raw));
+        value = QVariant::fromValue<quint16>(ReadLE<quint16>(raw));
         break;
     case rtS16:
-        Value = QVariant::fromValue<qint16>(ReadLE<qint16>(raw));
+        value = QVariant::fromValue<qint16>(ReadLE<qint16>(raw));
         break;
     case rtU32:
-        Value = QVariant::fromValue<quint32>(ReadLE<quint32>(raw));
+        value = QVariant::fromValue<quint32>(ReadLE<quint32>(raw));
         break;
     case rtS32:
-        Value = QVariant::fromValue<qint32>(ReadLE<qint32>(raw));
+        value = QVariant::fromValue<qint32>(ReadLE<qint32>(raw));
         break;
     case rtFloat: {
         const quint32 bits = ReadLE<quint32>(raw);
         float f;
         std::memcpy(&f, &bits, sizeof f);
-        Value = QVariant(double(f));
+        value = QVariant(double(f));
         break;
     }
     case rtDouble: {
         const quint64 bits = ReadLE<quint64>(raw);
         double d;
         std::memcpy(&d, &bits, sizeof d);
-        Value = QVariant(d);
+        value = QVariant(d);
         break;
     }
     }
 }
 
-QVariant RegisterToVariant(const TKvRegister &Reg) {
+QVariant RegisterToVariant(const TKvRegister &reg) {
     QVariant v;
-    RegisterToVariant(Reg, v);
+    RegisterToVariant(reg, v);
     return v;
 }
 
-void VariantToRegister(TKvRegister &Reg, const QVariant &Value) {
-    switch (Reg.RegType) {
+void VariantToRegister(TKvRegister &reg, const QVariant &value) {
+    switch (reg.RegType) {
     case rtBinary:
     case rtString:
     case rtBinStream:
-        if (Value.typeId() == QMetaType::QByteArray)
-            Reg.RawData = Value.toByteArray();
-        else if (Value.typeId() == QMetaType::QString)
-            Reg.RawData = Value.toString().toLatin1();
+        if (value.typeId() == QMetaType::QByteArray)
+            reg.RawData = value.toByteArray();
+        else if (value.typeId() == QMetaType::QString)
+            reg.RawData = value.toString().toLatin1();
         return;
     default:
         break;
     }
-    if (Reg.RegType > KvRegisterTypeMax) return;
-    Reg.RawData = QByteArray(KvRegisterTypeSize[Reg.RegType], '\0');
-    switch (Reg.RegType) {
+    if (reg.RegType > KvRegisterTypeMax) return;
+    reg.RawData = QByteArray(KvRegisterTypeSize[reg.RegType], '\0');
+    switch (reg.RegType) {
     case rtU8:
     case rtS8:
     case rtU16:
     case rtS16:
     case rtS32: {
-        const qint64 i = VariantToInt64(Value);
+        const qint64 i = VariantToInt64(value);
         if (i < std::numeric_limits<qint32>::min() || i > std::numeric_limits<qint32>::max())
             throw EKvConvertError("Integer value out of the 32-bit range");
         const quint32 u = quint32(qint32(i));
-        if (Reg.RegType == rtU8 || Reg.RegType == rtS8)
-            WriteLE<quint8>(Reg.RawData, quint8(u));
-        else if (Reg.RegType == rtU16 || Reg.RegType == rtS16)
-            WriteLE<quint16>(Reg.RawData, quint16(u));
+        if (reg.RegType == rtU8 || reg.RegType == rtS8)
+            WriteLE<quint8>(reg.RawData, quint8(u));
+        else if (reg.RegType == rtU16 || reg.RegType == rtS16)
+            WriteLE<quint16>(reg.RawData, quint16(u));
         else
-            WriteLE<quint32>(Reg.RawData, u);
+            WriteLE<quint32>(reg.RawData, u);
         break;
     }
     case rtU32:
-        WriteLE<quint32>(Reg.RawData, quint32(quint64(VariantToInt64(Value))));
+        WriteLE<quint32>(reg.RawData, quint32(quint64(VariantToInt64(value))));
         break;
     case rtFloat: {
-        const float f = float(VariantToDouble(Value));
+        const float f = float(VariantToDouble(value));
         quint32 bits;
         std::memcpy(&bits, &f, sizeof bits);
-        WriteLE<quint32>(Reg.RawData, bits);
+        WriteLE<quint32>(reg.RawData, bits);
         break;
     }
     case rtDouble: {
-        const double d = VariantToDouble(Value);
+        const double d = VariantToDouble(value);
         quint64 bits;
         std::memcpy(&bits, &d, sizeof bits);
-        WriteLE<quint64>(Reg.RawData, bits);
+        WriteLE<quint64>(reg.RawData, bits);
         break;
     }
     default:
@@ -182,8 +182,8 @@ void VariantToRegister(TKvRegister &Reg, const QVariant &Value) {
     }
 }
 
-QString ErrorText(TKvPError Error) {
-    switch (Error) {
+QString ErrorText(TKvPError error) {
+    switch (error) {
     case KvErrOk:
         return QStringLiteral("OK");
     case KvErrGeneral:
@@ -199,12 +199,12 @@ QString ErrorText(TKvPError Error) {
     case KvErrRegAddress:
         return QStringLiteral("Неверный адрес регистра");
     default:
-        return QString::number(Error);
+        return QString::number(error);
     }
 }
 
-QString CommandName(quint8 Command) {
-    switch (Command) {
+QString CommandName(quint8 command) {
+    switch (command) {
     case KvCodec::CmdWriteReg:
         return QStringLiteral("WriteReg");
     case KvCodec::CmdReadReg:
@@ -216,6 +216,6 @@ QString CommandName(quint8 Command) {
     case KvCodec::CmdReadReg2:
         return QStringLiteral("ReadReg2");
     default:
-        return QString::number(Command);
+        return QString::number(command);
     }
 }

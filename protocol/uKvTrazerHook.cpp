@@ -8,8 +8,8 @@ namespace {
 std::atomic<TTrazerServerFactory> InstalledFactory{nullptr};
 } // namespace
 
-void SetTrazerServerFactory(TTrazerServerFactory Factory) {
-    InstalledFactory.store(Factory, std::memory_order_release);
+void SetTrazerServerFactory(TTrazerServerFactory factory) {
+    InstalledFactory.store(factory, std::memory_order_release);
 }
 
 TTrazerServerFactory TrazerServerFactory() {

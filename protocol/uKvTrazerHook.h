@@ -15,10 +15,10 @@ public:
 };
 
 // Makes the server of an engine under the given (non-empty) name; may return null.
-using TTrazerServerFactory = std::shared_ptr<ITrazerServer> (*)(TKvProtocol *AKvProtocol,
-                                                                const QString &TrazerServerName);
+using TTrazerServerFactory = std::shared_ptr<ITrazerServer> (*)(TKvProtocol *aKvProtocol,
+                                                                const QString &trazerServerName);
 
 // Installed once by the server's library while the program loads; null uninstalls.
-void SetTrazerServerFactory(TTrazerServerFactory Factory);
+void SetTrazerServerFactory(TTrazerServerFactory factory);
 // The installed factory, or null when no server library is linked.
 TTrazerServerFactory TrazerServerFactory();

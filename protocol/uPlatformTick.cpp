@@ -32,8 +32,8 @@ quint32 TickCount() {
     return quint32(MonotonicMs() + Lift()) + g_Offset.load(std::memory_order_relaxed);
 }
 
-void SetTickCountOffset(quint32 Offset) {
-    g_Offset.store(Offset, std::memory_order_relaxed);
+void SetTickCountOffset(quint32 offset) {
+    g_Offset.store(offset, std::memory_order_relaxed);
 }
 
 quint32 TickCountOffset() {

@@ -12,12 +12,12 @@ namespace KvPlatform {
 quint32 TickCount();
 
 // Test hook: added to every later TickCount() result (wrapping). 0 = real time.
-void SetTickCountOffset(quint32 Offset);
+void SetTickCountOffset(quint32 offset);
 quint32 TickCountOffset();
 
 // True when tick 'Now' is later than 'Deadline' (wrap-safe for spans under 2^31 ms).
-inline bool TickPassed(quint32 Now, quint32 Deadline) {
-    return qint32(Now - Deadline) > 0;
+inline bool TickPassed(quint32 now, quint32 deadline) {
+    return qint32(now - deadline) > 0;
 }
 
 } // namespace KvPlatform

@@ -71,17 +71,17 @@ static_assert(MapInRegisterOrder(), "RegisterMap[n] must declare register n");
 // The declarations as engine records: RegAdr, type and read-only flag of the map, DevAddress 0,
 // not known, no updates, no data.
 inline const TKvRegistersDynArray &TesterRegistersInfo() {
-    static const TKvRegistersDynArray Table = [] {
-        TKvRegistersDynArray T;
-        T.reserve(TamrelReg::RegisterCount);
-        for (const TamrelReg::TRegisterDecl &D : TamrelReg::RegisterMap) {
-            TKvRegister R;
-            R.RegAdr = D.RegAdr;
-            R.RegType = D.RegType;
-            R.RegReadOnly = D.RegReadOnly;
-            T.append(R);
+    static const TKvRegistersDynArray table = [] {
+        TKvRegistersDynArray t;
+        t.reserve(TamrelReg::RegisterCount);
+        for (const TamrelReg::TRegisterDecl &d : TamrelReg::RegisterMap) {
+            TKvRegister r;
+            r.RegAdr = d.RegAdr;
+            r.RegType = d.RegType;
+            r.RegReadOnly = d.RegReadOnly;
+            t.append(r);
         }
-        return T;
+        return t;
     }();
-    return Table;
+    return table;
 }

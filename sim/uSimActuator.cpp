@@ -6,24 +6,24 @@
 namespace {
 constexpr double Pi = 3.14159265358979323846;
 
-double Clamp(double V, double Lo, double Hi) {
-    return std::min(std::max(V, Lo), Hi);
+double Clamp(double v, double lo, double hi) {
+    return std::min(std::max(v, lo), hi);
 }
 } // namespace
 
-double TSimActuatorChannel::CurveMv(double PlayPercent) {
+double TSimActuatorChannel::CurveMv(double playPercent) {
     // An S-shaped travel: the head barely moves below 5 % and saturates above 90 %.
-    const double x = Clamp((PlayPercent - 5.0) / 85.0, 0.0, 1.0);
+    const double x = Clamp((playPercent - 5.0) / 85.0, 0.0, 1.0);
     const double s = x * x * (3.0 - 2.0 * x);
     return 400.0 + 4200.0 * s;
 }
 
-double TSimActuatorChannel::Target(const TSimChannelInput &In) {
-    if (!In.Manual) // closed loop on the set input voltage: no backlash visible
-        return Clamp(In.SetupVinMv, MinOutputMv, MaxOutputMv);
+double TSimActuatorChannel::Target(const TSimChannelInput &in) {
+    if (!in.Manual) // closed loop on the set input voltage: no backlash visible
+        return Clamp(in.SetupVinMv, MinOutputMv, MaxOutputMv);
     // Volts mode drives the coil with 0..14 V, which the head sees like 0..100 % duty.
     const double drive =
-        In.VoltsMode ? Clamp(In.ManualTenthsVolt, 0, 140) / 1.4 : Clamp(In.DutyPercent, 0, 100);
+        in.VoltsMode ? Clamp(in.ManualTenthsVolt, 0, 140) / 1.4 : Clamp(in.DutyPercent, 0, 100);
     if (drive > FPlay + HalfWidthPercent)
         FPlay = drive - HalfWidthPercent;
     else if (drive < FPlay - HalfWidthPercent)
@@ -31,15 +31,15 @@ double TSimActuatorChannel::Target(const TSimChannelInput &In) {
     return CurveMv(FPlay);
 }
 
-void TSimActuatorChannel::Step(const TSimChannelInput &In, double DtMs) {
-    const double target = Target(In);
-    if (DtMs <= 0) return;
-    const double k = 1.0 - std::exp(-DtMs / LagMs);
+void TSimActuatorChannel::Step(const TSimChannelInput &in, double dtMs) {
+    const double target = Target(in);
+    if (dtMs <= 0) return;
+    const double k = 1.0 - std::exp(-dtMs / LagMs);
     FOutMv = Clamp(FOutMv + (target - FOutMv) * k, MinOutputMv, MaxOutputMv);
 }
 
-void TSimActuatorChannel::Settle(const TSimChannelInput &In) {
-    FOutMv = Clamp(Target(In), MinOutputMv, MaxOutputMv);
+void TSimActuatorChannel::Settle(const TSimChannelInput &in) {
+    FOutMv = Clamp(Target(in), MinOutputMv, MaxOutputMv);
 }
 
 int TSimActuatorChannel::OutputMv() const {
@@ -51,14 +51,14 @@ int TSimActuatorChannel::CurrentCentiAmp() const {
     return int(std::lround(20.0 + FOutMv * 0.05));
 }
 
-void TSimActuator::Step(const TSimChannelInput &In1, const TSimChannelInput &In2, double DtMs) {
-    FCh1.Step(In1, DtMs);
-    FCh2.Step(In2, DtMs);
-    if (DtMs <= 0) return;
-    FTimeMs += DtMs;
+void TSimActuator::Step(const TSimChannelInput &in1, const TSimChannelInput &in2, double dtMs) {
+    FCh1.Step(in1, dtMs);
+    FCh2.Step(in2, dtMs);
+    if (dtMs <= 0) return;
+    FTimeMs += dtMs;
     // The coils warm the head by up to about 1.5 °C, with a time constant of a minute.
     const double heatTarget = (FCh1.CurrentCentiAmp() + FCh2.CurrentCentiAmp()) * 0.03;
-    FHeat += (heatTarget - FHeat) * (1.0 - std::exp(-DtMs / 60000.0));
+    FHeat += (heatTarget - FHeat) * (1.0 - std::exp(-dtMs / 60000.0));
 }
 
 int TSimActuator::TemperatureTenths() const {

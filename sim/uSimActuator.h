@@ -23,24 +23,24 @@ public:
     static constexpr int MaxOutputMv = 5000;
 
     // The settled output on the branch the backlash element is on, for a backlash state.
-    static double CurveMv(double PlayPercent);
+    static double CurveMv(double playPercent);
 
-    void Step(const TSimChannelInput &In, double DtMs);
+    void Step(const TSimChannelInput &in, double dtMs);
     // Places the model at its settled state for In (no lag), as after a long time.
-    void Settle(const TSimChannelInput &In);
+    void Settle(const TSimChannelInput &in);
     int OutputMv() const;
     int CurrentCentiAmp() const; // hundredths of an ampere
 
 private:
-    double Target(const TSimChannelInput &In);
+    double Target(const TSimChannelInput &in);
     double FPlay = 0; // backlash state, percent
     double FOutMv = CurveMv(0);
 };
 
 class TSimActuator {
 public:
-    void Step(const TSimChannelInput &In1, const TSimChannelInput &In2, double DtMs);
-    const TSimActuatorChannel &Channel(int Index) const { return Index == 0 ? FCh1 : FCh2; }
+    void Step(const TSimChannelInput &in1, const TSimChannelInput &in2, double dtMs);
+    const TSimActuatorChannel &Channel(int index) const { return index == 0 ? FCh1 : FCh2; }
     int TemperatureTenths() const; // tenths of a degree Celsius
 
 private:

@@ -1,11 +1,11 @@
 #include "uSimDeviceImpl.h"
 
-TSimDevice::TSimDevice(const TSimOptions &Options) : d(std::make_unique<TImpl>()) {
-    d->Opt = Options;
+TSimDevice::TSimDevice(const TSimOptions &options) : d(std::make_unique<TImpl>()) {
+    d->Opt = options;
     d->Elapsed.start();
     d->InitRegisters();
-    if (!Options.FrameLogPath.isEmpty()) {
-        d->LogFile = std::make_unique<QFile>(Options.FrameLogPath);
+    if (!options.FrameLogPath.isEmpty()) {
+        d->LogFile = std::make_unique<QFile>(options.FrameLogPath);
         if (!d->LogFile->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) d->LogFile.reset();
     }
     // Start settled in the present settings, as a tester that has been on for a while.
@@ -19,14 +19,14 @@ TSimOptions TSimDevice::Options() const {
     return d->Opt;
 }
 
-void TSimDevice::SetOutput(TSimOutput Output) {
+void TSimDevice::SetOutput(TSimOutput output) {
     QMutexLocker l(&d->Lock);
-    d->Output = std::move(Output);
+    d->Output = std::move(output);
 }
 
-void TSimDevice::SetClock(TSimClock Clock) {
+void TSimDevice::SetClock(TSimClock clock) {
     QMutexLocker l(&d->Lock);
-    d->Clock = std::move(Clock);
+    d->Clock = std::move(clock);
     d->ManualClock = false;
     d->NeedRebase = true;
 }
@@ -36,7 +36,7 @@ double TSimDevice::Now() const {
     return d->ClockNow();
 }
 
-void TSimDevice::Receive(const QByteArray &Bytes) {
+void TSimDevice::Receive(const QByteArray &bytes) {
     QVector<QByteArray> out;
     TSimOutput output;
     {
@@ -44,7 +44,7 @@ void TSimDevice::Receive(const QByteArray &Bytes) {
         const double now = d->NowLocked();
         d->TickLocked(now);
         if (d->IsDead) return;
-        d->ReceiveLocked(Bytes, now);
+        d->ReceiveLocked(bytes, now);
         d->FlushDue(now, out);
         output = d->Output;
     }
@@ -68,14 +68,14 @@ void TSimDevice::Tick() {
             output(b);
 }
 
-void TSimDevice::Tick(quint32 NowMs) {
+void TSimDevice::Tick(quint32 nowMs) {
     {
         QMutexLocker l(&d->Lock);
         if (!d->ManualClock) {
             d->ManualClock = true;
             d->NeedRebase = true;
         }
-        d->ManualNow = NowMs;
+        d->ManualNow = nowMs;
     }
     Tick();
 }
@@ -94,11 +94,11 @@ int TSimDevice::NextDueMs() const {
     return int(std::ceil(NextDue()));
 }
 
-void TSimDevice::SetHostPresent(bool Present) {
+void TSimDevice::SetHostPresent(bool present) {
     QMutexLocker l(&d->Lock);
-    if (Present == d->Host) return;
-    d->Host = Present;
-    if (!Present) {
+    if (present == d->Host) return;
+    d->Host = present;
+    if (!present) {
         d->Queue.clear();
         d->RxBuffer.clear();
         d->PrevHostCounter = -1;
@@ -123,54 +123,54 @@ bool TSimDevice::Deaf() const {
     return d->Opt.DeafAfterMs > 0 && d->NowLocked() - d->StartMs >= d->Opt.DeafAfterMs;
 }
 
-void TSimDevice::SetSilent(bool Silent) {
+void TSimDevice::SetSilent(bool silent) {
     QMutexLocker l(&d->Lock);
-    d->Opt.Silent = Silent;
+    d->Opt.Silent = silent;
 }
 
-QByteArray TSimDevice::Register(quint8 RegNum) const {
+QByteArray TSimDevice::Register(quint8 regNum) const {
     QMutexLocker l(&d->Lock);
-    return RegNum < RegisterCount ? d->Regs[RegNum].Raw : QByteArray();
+    return regNum < RegisterCount ? d->Regs[regNum].Raw : QByteArray();
 }
 
-quint8 TSimDevice::RegisterType(quint8 RegNum) const {
+quint8 TSimDevice::RegisterType(quint8 regNum) const {
     QMutexLocker l(&d->Lock);
-    return RegNum < RegisterCount ? d->Regs[RegNum].Type : 0;
+    return regNum < RegisterCount ? d->Regs[regNum].Type : 0;
 }
 
-qint64 TSimDevice::RegisterInt(quint8 RegNum) const {
+qint64 TSimDevice::RegisterInt(quint8 regNum) const {
     QMutexLocker l(&d->Lock);
-    return RegNum < RegisterCount ? d->RegInt(RegNum) : 0;
+    return regNum < RegisterCount ? d->RegInt(regNum) : 0;
 }
 
-void TSimDevice::SetRegister(quint8 RegNum, const QByteArray &Raw) {
+void TSimDevice::SetRegister(quint8 regNum, const QByteArray &raw) {
     QMutexLocker l(&d->Lock);
-    if (RegNum >= RegisterCount) return;
-    d->Regs[RegNum].Raw = Raw;
-    d->Regs[RegNum].Pinned = d->Regs[RegNum].ReadOnly;
+    if (regNum >= RegisterCount) return;
+    d->Regs[regNum].Raw = raw;
+    d->Regs[regNum].Pinned = d->Regs[regNum].ReadOnly;
 }
 
-void TSimDevice::SetRegisterInt(quint8 RegNum, qint64 Value) {
+void TSimDevice::SetRegisterInt(quint8 regNum, qint64 value) {
     QMutexLocker l(&d->Lock);
-    if (RegNum >= RegisterCount || d->Regs[RegNum].Type == rtString) return;
-    d->SetRegInt(RegNum, Value);
-    d->Regs[RegNum].Pinned = d->Regs[RegNum].ReadOnly;
+    if (regNum >= RegisterCount || d->Regs[regNum].Type == rtString) return;
+    d->SetRegInt(regNum, value);
+    d->Regs[regNum].Pinned = d->Regs[regNum].ReadOnly;
 }
 
-void TSimDevice::ReleaseRegister(quint8 RegNum) {
+void TSimDevice::ReleaseRegister(quint8 regNum) {
     QMutexLocker l(&d->Lock);
-    if (RegNum < RegisterCount) d->Regs[RegNum].Pinned = false;
+    if (regNum < RegisterCount) d->Regs[regNum].Pinned = false;
 }
 
-void TSimDevice::SendRegister(quint8 RegNum) {
+void TSimDevice::SendRegister(quint8 regNum) {
     QVector<QByteArray> out;
     TSimOutput output;
     {
         QMutexLocker l(&d->Lock);
-        if (RegNum >= RegisterCount) return;
+        if (regNum >= RegisterCount) return;
         const double now = d->NowLocked();
         d->AdvanceModel(now);
-        d->Send(d->ValuePayload(d->ValueCommand(), RegNum), d->LastCrc, now, now);
+        d->Send(d->ValuePayload(d->ValueCommand(), regNum), d->LastCrc, now, now);
         d->FlushDue(now, out);
         output = d->Output;
     }
@@ -179,10 +179,10 @@ void TSimDevice::SendRegister(quint8 RegNum) {
             output(b);
 }
 
-void TSimDevice::SetIdent(const QString &Ident) {
+void TSimDevice::SetIdent(const QString &ident) {
     QMutexLocker l(&d->Lock);
-    d->Opt.Ident = Ident;
-    d->Regs[regFirmwareName].Raw = Ident.toLatin1();
+    d->Opt.Ident = ident;
+    d->Regs[regFirmwareName].Raw = ident.toLatin1();
 }
 
 QByteArray TSimDevice::ReceivedImage() const {

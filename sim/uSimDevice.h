@@ -29,7 +29,7 @@ struct TSimFrameRecord {
     QString RawHex() const { return QString::fromLatin1(Raw.toHex(' ')); }
 };
 
-using TSimOutput = std::function<void(const QByteArray &Bytes)>;
+using TSimOutput = std::function<void(const QByteArray &bytes)>;
 // Milliseconds on any steadily rising scale.
 using TSimClock = std::function<double()>;
 
@@ -39,24 +39,24 @@ public:
     // In-memory frame log keeps at most this many records (oldest dropped).
     static constexpr int MaxLogRecords = 100000;
 
-    explicit TSimDevice(const TSimOptions &Options = {});
+    explicit TSimDevice(const TSimOptions &options = {});
     ~TSimDevice();
     TSimDevice(const TSimDevice &) = delete;
     TSimDevice &operator=(const TSimDevice &) = delete;
 
     TSimOptions Options() const;
-    void SetOutput(TSimOutput Output);
+    void SetOutput(TSimOutput output);
     // Replaces the clock (default: a monotonic clock started at construction). The
     // die-after time counts from the first reading of the new clock.
-    void SetClock(TSimClock Clock);
+    void SetClock(TSimClock clock);
     double Now() const;
 
     // Bytes from the host, in any chunking.
-    void Receive(const QByteArray &Bytes);
+    void Receive(const QByteArray &bytes);
     // Advances the actuator model, sends what is due (delayed answers, unasked values).
     void Tick();
     // Test form: sets a manual clock to NowMs first.
-    void Tick(quint32 NowMs);
+    void Tick(quint32 nowMs);
     // Milliseconds until Tick has something to do (answers due, next unasked value, model
     // step); at most 20.
     int NextDueMs() const;
@@ -66,7 +66,7 @@ public:
     // The transport tells whether a host holds the port. While none does, nothing is sent
     // and pending output is discarded; when the host lets go, the tester stops its work
     // (register 1 := 0) and forgets half-received bytes, as after a host that went away.
-    void SetHostPresent(bool Present);
+    void SetHostPresent(bool present);
     bool HostPresent() const;
     // True once the die-after time has passed; the transport then closes the line.
     bool Dead() const;
@@ -74,21 +74,21 @@ public:
     bool Deaf() const;
     // Switches the "send nothing" fault on or off while running (a tester that goes quiet
     // but stays on the line).
-    void SetSilent(bool Silent);
+    void SetSilent(bool silent);
 
     // Register access for tests. SetRegister stores raw bytes without type checks. Setting a
     // measured register (2, 7, 8, 11, 13) pins it: the actuator model leaves it at that value
     // until ReleaseRegister.
-    QByteArray Register(quint8 RegNum) const;
-    quint8 RegisterType(quint8 RegNum) const;
-    qint64 RegisterInt(quint8 RegNum) const; // little-endian integer value of the raw bytes
-    void SetRegister(quint8 RegNum, const QByteArray &Raw);
-    void SetRegisterInt(quint8 RegNum, qint64 Value); // stored in the register's own size
-    void ReleaseRegister(quint8 RegNum);
+    QByteArray Register(quint8 regNum) const;
+    quint8 RegisterType(quint8 regNum) const;
+    qint64 RegisterInt(quint8 regNum) const; // little-endian integer value of the raw bytes
+    void SetRegister(quint8 regNum, const QByteArray &raw);
+    void SetRegisterInt(quint8 regNum, qint64 value); // stored in the register's own size
+    void ReleaseRegister(quint8 regNum);
     // Sends the register's value at once, unasked, as the tester's own values go out (in the
     // format of the last frame received). Nothing goes out while no host is present.
-    void SendRegister(quint8 RegNum);
-    void SetIdent(const QString &Ident);
+    void SendRegister(quint8 regNum);
+    void SetIdent(const QString &ident);
 
     // Firmware image received through the boot loader (pages placed by index).
     QByteArray ReceivedImage() const;

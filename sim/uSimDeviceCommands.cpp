@@ -2,38 +2,38 @@
 // with their refusals, the boot loader, the block commands.
 #include "uSimDeviceImpl.h"
 
-void TSimDevice::TImpl::Dispatch(QByteArray Payload, bool Crc, double Now, double Arrived) {
+void TSimDevice::TImpl::Dispatch(QByteArray payload, bool Crc, double Now, double arrived) {
     QByteArray prefix;
-    if (quint8(Payload[0]) == KvCodec::AddressMarker) {
-        if (Payload.size() < 3) return; // nothing after the address: not a command
-        prefix = Payload.left(2);
-        Payload.remove(0, 2);
+    if (quint8(payload[0]) == KvCodec::AddressMarker) {
+        if (payload.size() < 3) return; // nothing after the address: not a command
+        prefix = payload.left(2);
+        payload.remove(0, 2);
     }
-    const quint8 cmd = quint8(Payload[0]);
-    const quint8 second = Payload.size() > 1 ? quint8(Payload[1]) : 0;
-    auto ack = [&](quint8 Error) {
+    const quint8 cmd = quint8(payload[0]);
+    const quint8 second = payload.size() > 1 ? quint8(payload[1]) : 0;
+    auto ack = [&](quint8 error) {
         QByteArray p;
         p.append(char(AckCommand()));
         p.append(char(cmd));
         p.append(char(second));
-        p.append(char(Error));
-        Answer(prefix, p, Crc, Now, Arrived);
+        p.append(char(error));
+        Answer(prefix, p, Crc, Now, arrived);
     };
     const bool isRead = cmd == KvCodec::CmdReadReg || (Opt.NewCommands && cmd == KvCodec::CmdReadReg2);
     const bool isWrite = cmd == KvCodec::CmdWriteReg || (Opt.NewCommands && cmd == KvCodec::CmdWriteReg2);
     if (isRead) {
-        if (Payload.size() < 2) return ack(KvErrParameter);
+        if (payload.size() < 2) return ack(KvErrParameter);
         if (second >= RegisterCount) return ack(KvErrRegAddress);
         AdvanceModel(Now);
-        Answer(prefix, ValuePayload(ValueCommand(), second), Crc, Now, Arrived);
+        Answer(prefix, ValuePayload(ValueCommand(), second), Crc, Now, arrived);
         return;
     }
     if (isWrite) {
-        if (Payload.size() < 3) return ack(KvErrParameter);
+        if (payload.size() < 3) return ack(KvErrParameter);
         if (second >= RegisterCount || Regs[second].ReadOnly) return ack(KvErrRegAddress);
         TSimReg &reg = Regs[second];
-        const quint8 type = quint8(Payload[2]);
-        const QByteArray value = Payload.mid(3);
+        const quint8 type = quint8(payload[2]);
+        const QByteArray value = payload.mid(3);
         if (type != reg.Type ||
             (KvRegisterTypeSize[type] != KvAnySize && value.size() != KvRegisterTypeSize[type]))
             return ack(KvErrDataType);
@@ -52,8 +52,8 @@ void TSimDevice::TImpl::Dispatch(QByteArray Payload, bool Crc, double Now, doubl
     case KvCodec::CmdLoaderInfo:
     case KvCodec::CmdLoaderStart: {
         if (cmd == KvCodec::CmdLoaderStart) {
-            if (Payload.size() < 5) return ack(KvErrParameter);
-            Announced = qint64(qFromLittleEndian<quint32>(Payload.constData() + 1));
+            if (payload.size() < 5) return ack(KvErrParameter);
+            Announced = qint64(qFromLittleEndian<quint32>(payload.constData() + 1));
         }
         if (++StartRequests <= Opt.LoaderIgnoreStarts) return; // still waking up
         // Either form of the start request begins a new image.
@@ -65,36 +65,36 @@ void TSimDevice::TImpl::Dispatch(QByteArray Payload, bool Crc, double Now, doubl
         p.append(Le16(Opt.FlashSizeKiB));
         p.append(Le16(Opt.PageSize));
         p.append(Opt.LoaderIdent.toLatin1());
-        Answer(prefix, p, Crc, Now, Arrived, Opt.LoaderAnswerDelayMs);
+        Answer(prefix, p, Crc, Now, arrived, Opt.LoaderAnswerDelayMs);
         return;
     }
     case KvCodec::CmdFirmwarePage:
-        return Answer(prefix, QByteArray(1, char(KvCodec::CmdFirmwarePage)) + char(TakePage(Payload)), Crc,
-                      Now, Arrived);
+        return Answer(prefix, QByteArray(1, char(KvCodec::CmdFirmwarePage)) + char(TakePage(payload)), Crc,
+                      Now, arrived);
     case KvCodec::CmdReadBlock:
     case KvCodec::CmdClearBlock:
     case KvCodec::CmdWriteBlock: {
-        if (Payload.size() < (cmd == KvCodec::CmdWriteBlock ? 4 : 6)) return ack(KvErrParameter);
-        const quint8 region = quint8(Payload[1]);
-        const int address = qFromLittleEndian<quint16>(Payload.constData() + 2);
+        if (payload.size() < (cmd == KvCodec::CmdWriteBlock ? 4 : 6)) return ack(KvErrParameter);
+        const quint8 region = quint8(payload[1]);
+        const int address = qFromLittleEndian<quint16>(payload.constData() + 2);
         QByteArray &mem = Blocks[region];
         if (mem.isEmpty()) mem = QByteArray(BlockRegionSize, 0);
-        QByteArray p = Payload.left(4);
+        QByteArray p = payload.left(4);
         if (cmd == KvCodec::CmdWriteBlock) {
-            const QByteArray data = Payload.mid(4, BlockRegionSize - address);
+            const QByteArray data = payload.mid(4, BlockRegionSize - address);
             mem.replace(address, data.size(), data);
             p.append(Le16(quint16(data.size())));
         } else {
             const int count =
-                std::min<int>(qFromLittleEndian<quint16>(Payload.constData() + 4), BlockRegionSize - address);
+                std::min<int>(qFromLittleEndian<quint16>(payload.constData() + 4), BlockRegionSize - address);
             if (cmd == KvCodec::CmdReadBlock) {
                 p.append(mem.mid(address, std::min(count, MaxBlockBytes)));
             } else {
                 mem.replace(address, count, QByteArray(count, 0));
-                p.append(Payload.mid(4, 2));
+                p.append(payload.mid(4, 2));
             }
         }
-        return Answer(prefix, p, Crc, Now, Arrived);
+        return Answer(prefix, p, Crc, Now, arrived);
     }
     default:
         return ack(KvErrCommand);
@@ -102,10 +102,10 @@ void TSimDevice::TImpl::Dispatch(QByteArray Payload, bool Crc, double Now, doubl
 }
 
 // Stores one firmware page; returns its status.
-quint8 TSimDevice::TImpl::TakePage(const QByteArray &Payload) {
-    if (Payload.size() < 4 || Opt.PageSize == 0) return KvErrParameter;
-    const int page = qFromLittleEndian<quint16>(Payload.constData() + 1);
-    const QByteArray data = Payload.mid(3);
+quint8 TSimDevice::TImpl::TakePage(const QByteArray &payload) {
+    if (payload.size() < 4 || Opt.PageSize == 0) return KvErrParameter;
+    const int page = qFromLittleEndian<quint16>(payload.constData() + 1);
+    const QByteArray data = payload.mid(3);
     if (page == Opt.FailPageIndex) return Opt.FailPageStatus;
     const qint64 offset = qint64(page) * Opt.PageSize;
     if (data.size() > Opt.PageSize || offset + data.size() > qint64(Opt.FlashSizeKiB) * 1024)

@@ -38,24 +38,24 @@ struct TSimReg {
     QByteArray Raw;
 };
 
-inline QByteArray IntBytes(qint64 Value, int Size) {
-    QByteArray out(Size, 0);
-    for (int i = 0; i < Size; ++i)
-        out[i] = char(quint64(Value) >> (8 * i));
+inline QByteArray IntBytes(qint64 value, int size) {
+    QByteArray out(size, 0);
+    for (int i = 0; i < size; ++i)
+        out[i] = char(quint64(value) >> (8 * i));
     return out;
 }
 
-inline qint64 BytesInt(const QByteArray &Raw, bool Signed) {
+inline qint64 BytesInt(const QByteArray &raw, bool isSigned) {
     quint64 v = 0;
-    const int n = int(std::min<qsizetype>(Raw.size(), 8));
+    const int n = int(std::min<qsizetype>(raw.size(), 8));
     for (int i = 0; i < n; ++i)
-        v |= quint64(quint8(Raw[i])) << (8 * i);
-    if (Signed && n > 0 && n < 8 && (v >> (8 * n - 1)) & 1) v |= ~quint64(0) << (8 * n);
+        v |= quint64(quint8(raw[i])) << (8 * i);
+    if (isSigned && n > 0 && n < 8 && (v >> (8 * n - 1)) & 1) v |= ~quint64(0) << (8 * n);
     return qint64(v);
 }
 
-inline bool TypeSigned(quint8 Type) {
-    return Type == rtS8 || Type == rtS16 || Type == rtS32;
+inline bool TypeSigned(quint8 type) {
+    return type == rtS8 || type == rtS16 || type == rtS32;
 }
 
 inline QByteArray Le16(quint16 v) {
@@ -168,19 +168,19 @@ struct TSimDevice::TImpl {
     }
 
     // ---- actuator ----
-    TSimChannelInput ChannelInput(int Duty, int Vin, int Volts) const {
+    TSimChannelInput ChannelInput(int duty, int vin, int volts) const {
         TSimChannelInput in;
         in.Manual = RegInt(regManualControl) != 0;
         in.VoltsMode = RegInt(regManualInVolt) == 1;
-        in.DutyPercent = int(RegInt(Duty));
-        in.SetupVinMv = int(RegInt(Vin));
-        in.ManualTenthsVolt = int(RegInt(Volts));
+        in.DutyPercent = int(RegInt(duty));
+        in.SetupVinMv = int(RegInt(vin));
+        in.ManualTenthsVolt = int(RegInt(volts));
         return in;
     }
-    void AdvanceModel(double Now) {
-        const double dt = std::min(Now - LastModelMs, 5000.0);
+    void AdvanceModel(double now) {
+        const double dt = std::min(now - LastModelMs, 5000.0);
         if (dt < 0.5) return;
-        LastModelMs = Now;
+        LastModelMs = now;
         Model.Step(ChannelInput(regManualControlPWM1, regSetupVin1, regManualControlVolts1),
                    ChannelInput(regManualControlPWM2, regSetupVin2, regManualControlVolts2), dt);
         auto measured = [this](int r, int v) {
@@ -194,23 +194,22 @@ struct TSimDevice::TImpl {
     }
 
     // ---- frame log ----
-    void Record(double Now, bool Received, const QString &Mode, const QByteArray &Raw, int Command,
-                int Register) {
+    void Record(double now, bool received, const QString &mode, const QByteArray &raw, int command, int reg) {
         TSimFrameRecord rec;
-        rec.TimeMs = Now - StartMs;
-        rec.Received = Received;
-        rec.Mode = Mode;
-        rec.Raw = Raw;
-        rec.Command = Command;
-        rec.Register = Register;
+        rec.TimeMs = now - StartMs;
+        rec.Received = received;
+        rec.Mode = mode;
+        rec.Raw = raw;
+        rec.Command = command;
+        rec.Register = reg;
         if (LogFile) {
             QJsonObject o;
             o["t"] = std::round(rec.TimeMs * 1000.0) / 1000.0;
-            o["dir"] = Received ? "rx" : "tx";
-            o["mode"] = Mode;
+            o["dir"] = received ? "rx" : "tx";
+            o["mode"] = mode;
             o["hex"] = rec.RawHex();
-            o["cmd"] = Command;
-            o["reg"] = Register;
+            o["cmd"] = command;
+            o["reg"] = reg;
             LogFile->write(QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n');
             LogFile->flush();
         }
@@ -219,8 +218,8 @@ struct TSimDevice::TImpl {
     }
 
     // ---- sending ----
-    double LineTimeMs(qsizetype Bytes) const {
-        return Opt.LineRate > 0 ? double(Bytes) * 10.0 * 1000.0 / Opt.LineRate : 0.0;
+    double LineTimeMs(qsizetype bytes) const {
+        return Opt.LineRate > 0 ? double(bytes) * 10.0 * 1000.0 / Opt.LineRate : 0.0;
     }
     QByteArray Garbage() {
         QByteArray g;
@@ -234,61 +233,61 @@ struct TSimDevice::TImpl {
         return g;
     }
     // Builds a frame and puts it on the line at Due (or later, when the line is busy).
-    void Send(const QByteArray &Payload, bool Crc, double Now, double Due) {
+    void Send(const QByteArray &payload, bool crc, double now, double due) {
         if (IsDead || !Host || Opt.Silent) return;
-        QByteArray frame = Crc ? KvCodec::FrameCrc16(Payload, TxCounter++) : KvCodec::FrameCheckSum(Payload);
+        QByteArray frame = crc ? KvCodec::FrameCrc16(payload, TxCounter++) : KvCodec::FrameCheckSum(payload);
         ++FrameCount;
         if (Opt.GarbageEveryN > 0 && FrameCount % quint64(Opt.GarbageEveryN) == 0) frame.prepend(Garbage());
         if (Opt.LineRate > 0) {
-            const double start = std::max(Due, LineFreeAt);
-            Due = start + LineTimeMs(frame.size());
-            LineFreeAt = Due;
+            const double start = std::max(due, LineFreeAt);
+            due = start + LineTimeMs(frame.size());
+            LineFreeAt = due;
         }
-        if (!Queue.isEmpty()) Due = std::max(Due, Queue.last().Due);
-        Due = std::max(Due, Now);
+        if (!Queue.isEmpty()) due = std::max(due, Queue.last().Due);
+        due = std::max(due, now);
         int command = -1, reg = -1;
-        Classify(Payload, command, reg);
-        Queue.append({Due, frame, command, reg, Crc});
+        Classify(payload, command, reg);
+        Queue.append({due, frame, command, reg, crc});
     }
     // An answer to a request that was completely received at Arrived: delayed, possibly dropped.
-    void Answer(const QByteArray &Prefix, const QByteArray &Payload, bool Crc, double Now, double Arrived,
-                double ExtraDelayMs = 0) {
+    void Answer(const QByteArray &prefix, const QByteArray &payload, bool crc, double now, double arrived,
+                double extraDelayMs = 0) {
         if (IsDead || !Host || Opt.Silent) return;
         ++AnswerCount;
         if (Opt.DropEveryN > 0 && AnswerCount % quint64(Opt.DropEveryN) == 0) {
-            if (Crc) ++TxCounter; // lost on the line: the host sees the gap in the counter
+            if (crc) ++TxCounter; // lost on the line: the host sees the gap in the counter
             return;
         }
-        const double due = Arrived + Opt.AnswerDelayMs + ExtraDelayMs;
-        Send(Prefix + Payload, Crc, Now, due);
+        const double due = arrived + Opt.AnswerDelayMs + extraDelayMs;
+        Send(prefix + payload, crc, now, due);
     }
-    void FlushDue(double Now, QVector<QByteArray> &Out) {
+    void FlushDue(double now, QVector<QByteArray> &out) {
         int n = 0;
-        while (n < Queue.size() && Queue[n].Due <= Now) {
+        while (n < Queue.size() && Queue[n].Due <= now) {
             const TPending &p = Queue[n];
-            Record(Now, false, p.Crc ? "crc" : "cs", p.Bytes, p.Command, p.Register);
-            Out.append(p.Bytes);
+            Record(now, false, p.Crc ? "crc" : "cs", p.Bytes, p.Command, p.Register);
+            out.append(p.Bytes);
             ++n;
         }
         if (n > 0) Queue.remove(0, n);
     }
 
-    static void Classify(const QByteArray &Payload, int &Command, int &Register) {
+    static void Classify(const QByteArray &payload, int &command, int &reg) {
         int i = 0;
-        if (Payload.size() >= 1 && quint8(Payload[0]) == KvCodec::AddressMarker) i = 2;
-        if (i >= Payload.size()) return;
-        Command = quint8(Payload[i]);
-        switch (Command) {
+        if (payload.size() >= 1 && quint8(payload[0]) == KvCodec::AddressMarker) i = 2;
+        if (i >= payload.size()) return;
+        command = quint8(payload[i]);
+        switch (command) {
         case KvCodec::CmdWriteReg:
         case KvCodec::CmdReadReg:
         case KvCodec::CmdAutoSend:
         case KvCodec::CmdWriteReg2:
         case KvCodec::CmdReadReg2:
-            if (i + 1 < Payload.size()) Register = quint8(Payload[i + 1]);
+            if (i + 1 < payload.size()) reg = quint8(payload[i + 1]);
             break;
         case KvCodec::CmdAck:
         case KvCodec::CmdAck2:
-            if (i + 2 < Payload.size()) Register = quint8(Payload[i + 2]);
+            if (i + 2 < payload.size()) reg = quint8(payload[i + 2]);
             break;
         default:
             break;
@@ -296,8 +295,8 @@ struct TSimDevice::TImpl {
     }
 
     // ---- receiving ----
-    void ReceiveLocked(const QByteArray &Bytes, double Now) {
-        RxBuffer.append(Bytes);
+    void ReceiveLocked(const QByteArray &bytes, double now) {
+        RxBuffer.append(bytes);
         KvCodec::CapBuffer(RxBuffer, 64 * 1024);
         QByteArray body;
         bool skipped = false;
@@ -317,7 +316,7 @@ struct TSimDevice::TImpl {
             else {
                 int command = -1, reg = -1;
                 Classify(u, command, reg);
-                Record(Now, true, "bad", raw, command, reg);
+                Record(now, true, "bad", raw, command, reg);
                 continue;
             }
             QByteArray payload;
@@ -332,24 +331,24 @@ struct TSimDevice::TImpl {
             LastCrc = crc;
             int command = -1, reg = -1;
             Classify(payload, command, reg);
-            Record(Now, true, crc ? "crc" : "cs", raw, command, reg);
+            Record(now, true, crc ? "crc" : "cs", raw, command, reg);
             // On a real line the request's last byte arrives only after the request's
             // transmission time, and requests sent together arrive one after the other.
-            double arrived = Now;
+            double arrived = now;
             if (Opt.LineRate > 0) {
-                arrived = std::max(Now, RxLineFreeAt) + LineTimeMs(raw.size());
+                arrived = std::max(now, RxLineFreeAt) + LineTimeMs(raw.size());
                 RxLineFreeAt = arrived;
             }
-            if (!payload.isEmpty()) Dispatch(payload, crc, Now, arrived);
+            if (!payload.isEmpty()) Dispatch(payload, crc, now, arrived);
         }
     }
 
     quint8 ValueCommand() const { return Opt.NewCommands ? KvCodec::CmdWriteReg2 : KvCodec::CmdWriteReg; }
     quint8 AckCommand() const { return Opt.NewCommands ? KvCodec::CmdAck2 : KvCodec::CmdAck; }
 
-    QByteArray ValuePayload(quint8 Command, int r) const {
+    QByteArray ValuePayload(quint8 command, int r) const {
         QByteArray p;
-        p.append(char(Command));
+        p.append(char(command));
         p.append(char(r));
         p.append(char(Regs[r].Type));
         p.append(Regs[r].Raw);
@@ -357,29 +356,29 @@ struct TSimDevice::TImpl {
     }
 
     // Acts on one received payload (address prefix included) and queues the answer.
-    void Dispatch(QByteArray Payload, bool Crc, double Now, double Arrived);
+    void Dispatch(QByteArray payload, bool crc, double now, double arrived);
     // Stores one firmware page; returns its status.
-    quint8 TakePage(const QByteArray &Payload);
+    quint8 TakePage(const QByteArray &payload);
     // After an update, the tester starts the new firmware once the host lets go.
     void StartNewFirmware();
 
     // ---- periodic ----
-    void TickLocked(double Now) {
+    void TickLocked(double now) {
         if (IsDead) return;
-        if (Opt.DieAfterMs > 0 && Now - StartMs >= Opt.DieAfterMs) {
+        if (Opt.DieAfterMs > 0 && now - StartMs >= Opt.DieAfterMs) {
             IsDead = true;
             Queue.clear();
             return;
         }
-        AdvanceModel(Now);
+        AdvanceModel(now);
         // The period runs on while nothing can be sent (silent, no host), so that the
         // transport's wait for the next period never turns into a busy loop.
-        if (RegInt(regStartStop) == 1 && Opt.AutoSendPeriodMs > 0 && Now >= NextAutoSend) {
+        if (RegInt(regStartStop) == 1 && Opt.AutoSendPeriodMs > 0 && now >= NextAutoSend) {
             for (quint8 r : AutoSendRegisters)
-                Send(ValuePayload(ValueCommand(), r), LastCrc, Now, Now);
+                Send(ValuePayload(ValueCommand(), r), LastCrc, now, now);
             NextAutoSend += Opt.AutoSendPeriodMs;
-            if (NextAutoSend <= Now) // after a pause: no burst of missed periods
-                NextAutoSend = Now + Opt.AutoSendPeriodMs;
+            if (NextAutoSend <= now) // after a pause: no burst of missed periods
+                NextAutoSend = now + Opt.AutoSendPeriodMs;
         }
     }
 };

@@ -5,87 +5,87 @@
 #include <functional>
 
 namespace {
-bool ToInt(const QString &Text, const QString &Name, qint64 Min, qint64 Max, qint64 &Value, QString *Error) {
+bool ToInt(const QString &text, const QString &name, qint64 min, qint64 max, qint64 &value, QString *error) {
     bool ok = false;
-    const qint64 v = Text.toLongLong(&ok, 0); // 0x1234 and 4660 alike
-    if (!ok || v < Min || v > Max) {
-        if (Error)
-            *Error = QStringLiteral("--%1: expected a number from %2 to %3, got \"%4\"")
-                         .arg(Name)
-                         .arg(Min)
-                         .arg(Max)
-                         .arg(Text);
+    const qint64 v = text.toLongLong(&ok, 0); // 0x1234 and 4660 alike
+    if (!ok || v < min || v > max) {
+        if (error)
+            *error = QStringLiteral("--%1: expected a number from %2 to %3, got \"%4\"")
+                         .arg(name)
+                         .arg(min)
+                         .arg(max)
+                         .arg(text);
         return false;
     }
-    Value = v;
+    value = v;
     return true;
 }
 } // namespace
 
-bool ParseSimOptions(const QStringList &Args, TSimOptions &Options, QString *Error, bool *WantsHelp,
-                     QString *HelpText) {
+bool ParseSimOptions(const QStringList &args, TSimOptions &options, QString *error, bool *wantsHelp,
+                     QString *helpText) {
     QCommandLineParser p;
     p.setApplicationDescription("Simulated Tamrel tester on a pseudo-terminal. Prints the published port "
                                 "and runs until interrupted.");
     const QCommandLineOption help({"h", "help"}, "Show this help.");
-    const QCommandLineOption ident("ident", "Identification in register 0.", "text", Options.Ident);
+    const QCommandLineOption ident("ident", "Identification in register 0.", "text", options.Ident);
     const QCommandLineOption checksumOnly("checksum-only", "Ignore CRC-format frames (an old device).");
     const QCommandLineOption newCommands("new-commands", "Answer in the new command set (18/148).");
     const QCommandLineOption autoSend("auto-send-period", "Period of the unasked measured values, 0 = none.",
-                                      "ms", QString::number(Options.AutoSendPeriodMs));
+                                      "ms", QString::number(options.AutoSendPeriodMs));
     const QCommandLineOption lineRate("line-rate", "Throttle to this line rate, 0 = unthrottled.", "baud",
-                                      QString::number(Options.LineRate));
+                                      QString::number(options.LineRate));
     const QCommandLineOption answerDelay("answer-delay", "Delay of every answer.", "ms",
-                                         QString::number(Options.AnswerDelayMs));
+                                         QString::number(options.AnswerDelayMs));
     const QCommandLineOption silent("silent", "Never answer.");
     const QCommandLineOption dropEvery("drop-every", "Drop every Nth answer, 0 = none.", "n",
-                                       QString::number(Options.DropEveryN));
+                                       QString::number(options.DropEveryN));
     const QCommandLineOption garbageEvery("garbage-every", "Line noise before every Nth frame, 0 = none.",
-                                          "n", QString::number(Options.GarbageEveryN));
+                                          "n", QString::number(options.GarbageEveryN));
     const QCommandLineOption failPage("fail-page", "Refuse this firmware page, -1 = none.", "index",
-                                      QString::number(Options.FailPageIndex));
+                                      QString::number(options.FailPageIndex));
     const QCommandLineOption failPageStatus("fail-page-status", "Status of the refused page.", "status",
-                                            QString::number(Options.FailPageStatus));
+                                            QString::number(options.FailPageStatus));
     const QCommandLineOption loaderIdent("loader-ident", "Boot-loader identification.", "text",
-                                         Options.LoaderIdent);
+                                         options.LoaderIdent);
     const QCommandLineOption deviceId("device-id", "Boot-loader device id.", "id",
-                                      QString::number(Options.DeviceId));
+                                      QString::number(options.DeviceId));
     const QCommandLineOption flashSize("flash-size", "Flash size in KiB.", "kib",
-                                       QString::number(Options.FlashSizeKiB));
+                                       QString::number(options.FlashSizeKiB));
     const QCommandLineOption pageSize("page-size", "Flash page size in bytes.", "bytes",
-                                      QString::number(Options.PageSize));
+                                      QString::number(options.PageSize));
     const QCommandLineOption loaderIgnore("loader-ignore-starts",
                                           "Leave this many start requests unanswered.", "n",
-                                          QString::number(Options.LoaderIgnoreStarts));
+                                          QString::number(options.LoaderIgnoreStarts));
     const QCommandLineOption loaderDelay("loader-delay", "Delay of the boot loader's start answers.", "ms",
-                                         QString::number(Options.LoaderAnswerDelayMs));
+                                         QString::number(options.LoaderAnswerDelayMs));
     const QCommandLineOption dieAfter("die-after",
                                       "Vanish like an unplugged device after this time, 0 = never.", "ms",
-                                      QString::number(Options.DieAfterMs));
+                                      QString::number(options.DieAfterMs));
     const QCommandLineOption deafAfter(
         "deaf-after", "Stop reading the line (but go on sending) after this time, 0 = never.", "ms",
-        QString::number(Options.DeafAfterMs));
+        QString::number(options.DeafAfterMs));
     const QCommandLineOption frameLog("frame-log", "Write a JSON-lines log of every frame.", "file");
     const QCommandLineOption imageOut("image-out", "Write the received firmware image to this file.", "file");
     p.addOptions({help,        ident,     checksumOnly, newCommands,  autoSend,     lineRate,
                   answerDelay, silent,    dropEvery,    garbageEvery, failPage,     failPageStatus,
                   loaderIdent, deviceId,  flashSize,    pageSize,     loaderIgnore, loaderDelay,
                   dieAfter,    deafAfter, frameLog,     imageOut});
-    if (HelpText) *HelpText = p.helpText();
-    if (WantsHelp) *WantsHelp = false;
-    if (!p.parse(Args)) {
-        if (Error) *Error = p.errorText();
+    if (helpText) *helpText = p.helpText();
+    if (wantsHelp) *wantsHelp = false;
+    if (!p.parse(args)) {
+        if (error) *error = p.errorText();
         return false;
     }
     if (!p.positionalArguments().isEmpty()) {
-        if (Error) *Error = QStringLiteral("Unexpected argument \"%1\"").arg(p.positionalArguments().first());
+        if (error) *error = QStringLiteral("Unexpected argument \"%1\"").arg(p.positionalArguments().first());
         return false;
     }
     if (p.isSet(help)) {
-        if (WantsHelp) *WantsHelp = true;
+        if (wantsHelp) *wantsHelp = true;
         return true;
     }
-    TSimOptions o = Options;
+    TSimOptions o = options;
     qint64 v = 0;
     const struct {
         const QCommandLineOption &Option;
@@ -109,7 +109,7 @@ bool ParseSimOptions(const QStringList &Args, TSimOptions &Options, QString *Err
     };
     for (const auto &n : numbers) {
         if (!p.isSet(n.Option)) continue;
-        if (!ToInt(p.value(n.Option), n.Option.names().first(), n.Min, n.Max, v, Error)) return false;
+        if (!ToInt(p.value(n.Option), n.Option.names().first(), n.Min, n.Max, v, error)) return false;
         n.Store(v);
     }
     if (p.isSet(ident)) o.Ident = p.value(ident);
@@ -119,6 +119,6 @@ bool ParseSimOptions(const QStringList &Args, TSimOptions &Options, QString *Err
     o.Silent = o.Silent || p.isSet(silent);
     if (p.isSet(frameLog)) o.FrameLogPath = p.value(frameLog);
     if (p.isSet(imageOut)) o.ImageOutPath = p.value(imageOut);
-    Options = o;
+    options = o;
     return true;
 }

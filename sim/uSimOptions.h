@@ -54,5 +54,5 @@ struct TSimOptions {
 // Fills Options from command-line arguments (Args[0] is the program name). Returns false
 // with a message in *Error for a bad argument. *HelpText receives the usage text; *WantsHelp
 // is set when --help was given.
-bool ParseSimOptions(const QStringList &Args, TSimOptions &Options, QString *Error = nullptr,
-                     bool *WantsHelp = nullptr, QString *HelpText = nullptr);
+bool ParseSimOptions(const QStringList &args, TSimOptions &options, QString *error = nullptr,
+                     bool *wantsHelp = nullptr, QString *helpText = nullptr);

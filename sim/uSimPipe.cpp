@@ -2,9 +2,9 @@
 
 #include <QThread>
 
-TSimPipe::TSimPipe(const TSimOptions &Options, TSimOutput Output, QObject *Parent)
-    : QObject(Parent), FDevice(std::make_unique<TSimDevice>(Options)), FTimer(this) {
-    FDevice->SetOutput(std::move(Output));
+TSimPipe::TSimPipe(const TSimOptions &options, TSimOutput output, QObject *parent)
+    : QObject(parent), FDevice(std::make_unique<TSimDevice>(options)), FTimer(this) {
+    FDevice->SetOutput(std::move(output));
     FTimer.setSingleShot(true);
     FTimer.setTimerType(Qt::PreciseTimer);
     connect(&FTimer, &QTimer::timeout, this, &TSimPipe::TimerTick);
@@ -15,18 +15,18 @@ TSimPipe::~TSimPipe() {
     FDevice->SetOutput({});
 }
 
-void TSimPipe::SetOutput(TSimOutput Output) {
-    FDevice->SetOutput(std::move(Output));
+void TSimPipe::SetOutput(TSimOutput output) {
+    FDevice->SetOutput(std::move(output));
 }
 
-void TSimPipe::Write(const QByteArray &Bytes) {
+void TSimPipe::Write(const QByteArray &bytes) {
     if (QThread::currentThread() != thread()) {
         QMetaObject::invokeMethod(
-            this, [this, Bytes] { Write(Bytes); }, Qt::QueuedConnection);
+            this, [this, bytes] { Write(bytes); }, Qt::QueuedConnection);
         return;
     }
     if (FClosed) return;
-    FDevice->Receive(Bytes);
+    FDevice->Receive(bytes);
     Schedule();
 }
 

@@ -15,12 +15,12 @@
 class TSimPipe : public QObject {
     Q_OBJECT
 public:
-    explicit TSimPipe(const TSimOptions &Options = {}, TSimOutput Output = {}, QObject *Parent = nullptr);
+    explicit TSimPipe(const TSimOptions &options = {}, TSimOutput output = {}, QObject *parent = nullptr);
     ~TSimPipe() override;
 
-    void SetOutput(TSimOutput Output);
+    void SetOutput(TSimOutput output);
     // Host to device. From another thread than the pipe's, the bytes are queued to it.
-    void Write(const QByteArray &Bytes);
+    void Write(const QByteArray &bytes);
     // Stops the device like an unplugged cable would: nothing more is sent. Also happens
     // by itself at the die-after time; Died() then turns true.
     void Close();

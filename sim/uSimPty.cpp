@@ -21,26 +21,26 @@
 
 namespace {
 
-QString ErrnoText(const char *What) {
-    return QStringLiteral("%1: %2").arg(What, QString::fromLocal8Bit(strerror(errno)));
+QString ErrnoText(const char *what) {
+    return QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(strerror(errno)));
 }
 
-void MakeRaw(int Fd) {
+void MakeRaw(int fd) {
     termios t{};
-    if (tcgetattr(Fd, &t) != 0) return;
+    if (tcgetattr(fd, &t) != 0) return;
     cfmakeraw(&t);
     cfsetispeed(&t, B115200);
     cfsetospeed(&t, B115200);
-    tcsetattr(Fd, TCSANOW, &t);
+    tcsetattr(fd, TCSANOW, &t);
 }
 
 // Opens the slave for a moment, throws away whatever waits in its input and closes it again.
 // This leaves the master in the hung-up state that says "no one holds the port", and takes
 // back bytes that were written just as the last holder closed.
-void TouchSlave(const QByteArray &SlavePath, bool SetRaw) {
-    const int fd = ::open(SlavePath.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+void TouchSlave(const QByteArray &slavePath, bool setRaw) {
+    const int fd = ::open(slavePath.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) return;
-    if (SetRaw) MakeRaw(fd);
+    if (setRaw) MakeRaw(fd);
     tcflush(fd, TCIFLUSH);
     char buf[256];
     while (::read(fd, buf, sizeof buf) > 0) {
@@ -49,16 +49,16 @@ void TouchSlave(const QByteArray &SlavePath, bool SetRaw) {
 }
 
 // Discards what waits in the slave's input without reading it, while a host holds it.
-void FlushSlaveInput(const QByteArray &SlavePath) {
-    const int fd = ::open(SlavePath.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+void FlushSlaveInput(const QByteArray &slavePath) {
+    const int fd = ::open(slavePath.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) return;
     tcflush(fd, TCIFLUSH);
     ::close(fd);
 }
 
 // Whether the master shows a hang-up now (no slave descriptor open).
-bool MasterHungUp(int Master) {
-    pollfd p{Master, 0, 0};
+bool MasterHungUp(int master) {
+    pollfd p{master, 0, 0};
     return ::poll(&p, 1, 0) == 1 && (p.revents & POLLHUP);
 }
 
@@ -70,14 +70,14 @@ TSimPty::~TSimPty() {
     Stop();
 }
 
-QString TSimPty::LockFolder(const QString &PortFolder) {
-    const QString folder = QDir::cleanPath(PortFolder + "/../sim-locks") + "/";
+QString TSimPty::LockFolder(const QString &portFolder) {
+    const QString folder = QDir::cleanPath(portFolder + "/../sim-locks") + "/";
     QDir().mkpath(folder);
     return folder;
 }
 
-int TSimPty::LockName(const QString &LockFolder, int Number) {
-    const QByteArray path = QFile::encodeName(LockFolder + QStringLiteral("TAMSIM%1.lock").arg(Number));
+int TSimPty::LockName(const QString &lockFolder, int number) {
+    const QByteArray path = QFile::encodeName(lockFolder + QStringLiteral("TAMSIM%1.lock").arg(number));
     const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return -1;
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -87,13 +87,13 @@ int TSimPty::LockName(const QString &LockFolder, int Number) {
     return fd;
 }
 
-void TSimPty::SweepLeftoverLinks(const QString &PortFolder, const QString &LockFolder) {
-    const QDir dir(PortFolder);
+void TSimPty::SweepLeftoverLinks(const QString &portFolder, const QString &lockFolder) {
+    const QDir dir(portFolder);
     static const QRegularExpression name("^TAMSIM(\\d+)$");
     for (const QFileInfo &fi : dir.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
         const QRegularExpressionMatch m = name.match(fi.fileName());
         if (!m.hasMatch() || !fi.isSymLink()) continue;
-        const int lock = LockName(LockFolder, m.captured(1).toInt());
+        const int lock = LockName(lockFolder, m.captured(1).toInt());
         if (lock < 0) continue; // its simulator runs
         // Holding the lock, no simulator can publish this name while the leftover goes.
         ::unlink(QFile::encodeName(fi.filePath()).constData());
@@ -108,15 +108,15 @@ QString TSimPty::PortFolder() {
     return folder;
 }
 
-bool TSimPty::Start(const TSimOptions &Options, QString *Error) {
-    auto fail = [&](const QString &Message) {
-        if (Error) *Error = Message;
+bool TSimPty::Start(const TSimOptions &options, QString *error) {
+    auto fail = [&](const QString &message) {
+        if (error) *error = message;
         CloseAndUnlink();
         return false;
     };
     if (FRunning.load() || FThread.joinable()) {
-        if (Error) // the running simulator is left alone
-            *Error = QStringLiteral("The simulator is already running");
+        if (error) // the running simulator is left alone
+            *error = QStringLiteral("The simulator is already running");
         return false;
     }
     FDied = false;
@@ -160,7 +160,7 @@ bool TSimPty::Start(const TSimOptions &Options, QString *Error) {
     }
     if (FPortName.isEmpty()) return fail(QStringLiteral("No free port name in %1").arg(folder));
 
-    FDevice = std::make_unique<TSimDevice>(Options);
+    FDevice = std::make_unique<TSimDevice>(options);
     FDevice->SetHostPresent(false);
     FRunning = true;
     FThread = std::thread([this] { Run(); });
@@ -211,9 +211,9 @@ void TSimPty::Run() {
         std::lock_guard<std::mutex> l(FHandOverLock);
         FHandOver.clear();
     }
-    FDevice->SetOutput([this](const QByteArray &Bytes) {
+    FDevice->SetOutput([this](const QByteArray &bytes) {
         std::lock_guard<std::mutex> l(FHandOverLock);
-        FHandOver.append(Bytes);
+        FHandOver.append(bytes);
     });
     auto takeOutput = [&] {
         std::lock_guard<std::mutex> l(FHandOverLock);
@@ -265,9 +265,9 @@ void TSimPty::Run() {
         // Waking from a sleep takes tens of microseconds on a busy host, and every late answer
         // delays the host's next request: the last SpinMs before something is due are spent
         // looking (the turns round this loop) instead of sleeping.
-        constexpr double SpinMs = 0.06;
+        constexpr double spinMs = 0.06;
         const double waitMs = pendingOut.isEmpty() ? FDevice->NextDue() : std::min(FDevice->NextDue(), 1.0);
-        const timespec wait{0, long(std::max(0.0, waitMs - SpinMs) * 1e6)};
+        const timespec wait{0, long(std::max(0.0, waitMs - spinMs) * 1e6)};
         ::ppoll(fds, 2, &wait, nullptr);
         if (FStop.load()) break;
         if (!deaf && (fds[0].revents & POLLIN)) {
@@ -322,16 +322,16 @@ QVector<TSimFrameRecord> TSimPty::FrameLog() const {
     return FDevice ? FDevice->FrameLog() : QVector<TSimFrameRecord>();
 }
 
-QByteArray TSimPty::Register(quint8 RegNum) const {
-    return FDevice ? FDevice->Register(RegNum) : QByteArray();
+QByteArray TSimPty::Register(quint8 regNum) const {
+    return FDevice ? FDevice->Register(regNum) : QByteArray();
 }
 
-void TSimPty::SetRegister(quint8 RegNum, const QByteArray &Raw) {
-    if (FDevice) FDevice->SetRegister(RegNum, Raw);
+void TSimPty::SetRegister(quint8 regNum, const QByteArray &raw) {
+    if (FDevice) FDevice->SetRegister(regNum, raw);
 }
 
-void TSimPty::SetIdent(const QString &Ident) {
-    if (FDevice) FDevice->SetIdent(Ident);
+void TSimPty::SetIdent(const QString &ident) {
+    if (FDevice) FDevice->SetIdent(ident);
 }
 
 QByteArray TSimPty::ReceivedImage() const {

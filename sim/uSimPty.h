@@ -32,7 +32,7 @@ public:
 
     // Opens the pty pair, publishes the link and starts the thread. False with a message
     // when the pty or the link cannot be made, or when already running.
-    bool Start(const TSimOptions &Options = {}, QString *Error = nullptr);
+    bool Start(const TSimOptions &options = {}, QString *error = nullptr);
     // Ends the thread, closes the pty and removes the link. Safe to call twice.
     void Stop();
     bool Running() const;
@@ -50,17 +50,17 @@ public:
     // The device, thread-safe in itself (see TSimDevice); null before Start.
     TSimDevice *Device() const { return FDevice.get(); }
     QVector<TSimFrameRecord> FrameLog() const;
-    QByteArray Register(quint8 RegNum) const;
-    void SetRegister(quint8 RegNum, const QByteArray &Raw);
-    void SetIdent(const QString &Ident);
+    QByteArray Register(quint8 regNum) const;
+    void SetRegister(quint8 regNum, const QByteArray &raw);
+    void SetIdent(const QString &ident);
     QByteArray ReceivedImage() const;
 
 private:
-    static QString LockFolder(const QString &PortFolder);
+    static QString LockFolder(const QString &portFolder);
     // Opens and locks the lock of name TAMSIM<Number>; -1 when another simulator holds it.
-    static int LockName(const QString &LockFolder, int Number);
+    static int LockName(const QString &lockFolder, int number);
     // Removes the links whose simulator is gone.
-    static void SweepLeftoverLinks(const QString &PortFolder, const QString &LockFolder);
+    static void SweepLeftoverLinks(const QString &portFolder, const QString &lockFolder);
     void Run();
     void CloseAndUnlink();
 

@@ -8,13 +8,13 @@ namespace {
 
 QMutex DisplayLock;
 TErrorDisplay &CurrentDisplay() {
-    static TErrorDisplay D;
-    return D;
+    static TErrorDisplay d;
+    return d;
 }
 
-void ShowInMessageBox(const QString &Message) {
-    QWidget *Parent = QApplication::activeWindow();
-    QMessageBox::critical(Parent, QApplication::applicationName(), Message);
+void ShowInMessageBox(const QString &message) {
+    QWidget *parent = QApplication::activeWindow();
+    QMessageBox::critical(parent, QApplication::applicationName(), message);
 }
 
 } // namespace
@@ -22,44 +22,44 @@ void ShowInMessageBox(const QString &Message) {
 TKvApplication::TKvApplication(int &argc, char **argv) : QApplication(argc, argv) {
 }
 
-bool TKvApplication::notify(QObject *Receiver, QEvent *Event) {
+bool TKvApplication::notify(QObject *receiver, QEvent *event) {
     try {
-        return QApplication::notify(Receiver, Event);
+        return QApplication::notify(receiver, event);
     } catch (...) {
         ShowCurrentException();
         return false;
     }
 }
 
-void TKvApplication::SetErrorDisplay(TErrorDisplay ADisplay) {
-    QMutexLocker L(&DisplayLock);
-    CurrentDisplay() = std::move(ADisplay);
+void TKvApplication::SetErrorDisplay(TErrorDisplay aDisplay) {
+    QMutexLocker l(&DisplayLock);
+    CurrentDisplay() = std::move(aDisplay);
 }
 
-void TKvApplication::ShowError(const QString &Message) {
-    TErrorDisplay D;
+void TKvApplication::ShowError(const QString &message) {
+    TErrorDisplay d;
     {
-        QMutexLocker L(&DisplayLock);
-        D = CurrentDisplay();
+        QMutexLocker l(&DisplayLock);
+        d = CurrentDisplay();
     }
-    if (D) {
-        D(Message);
+    if (d) {
+        d(message);
         return;
     }
     // A message box belongs to the GUI thread; errors of other threads are posted there.
     if (QCoreApplication::instance() && QThread::currentThread() != QCoreApplication::instance()->thread()) {
         QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [Message] { ShowError(Message); }, Qt::QueuedConnection);
+            QCoreApplication::instance(), [message] { ShowError(message); }, Qt::QueuedConnection);
         return;
     }
-    ShowInMessageBox(Message);
+    ShowInMessageBox(message);
 }
 
-QString TKvApplication::ExceptionMessage(std::exception_ptr Error) {
+QString TKvApplication::ExceptionMessage(std::exception_ptr error) {
     try {
-        if (Error) std::rethrow_exception(Error);
-    } catch (const std::exception &E) {
-        return QString::fromUtf8(E.what());
+        if (error) std::rethrow_exception(error);
+    } catch (const std::exception &e) {
+        return QString::fromUtf8(e.what());
     } catch (...) {
         return QStringLiteral("Unknown error");
     }

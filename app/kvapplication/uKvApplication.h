@@ -9,27 +9,27 @@
 #include <exception>
 #include <functional>
 
-using TErrorDisplay = std::function<void(const QString &Message)>;
+using TErrorDisplay = std::function<void(const QString &message)>;
 
 class TKvApplication : public QApplication {
     Q_OBJECT
 public:
     TKvApplication(int &argc, char **argv);
 
-    bool notify(QObject *Receiver, QEvent *Event) override;
+    bool notify(QObject *receiver, QEvent *event) override;
 
     // Where error messages go; empty restores the message box. Tests capture messages here.
-    static void SetErrorDisplay(TErrorDisplay Display);
+    static void SetErrorDisplay(TErrorDisplay display);
     // Shows Message through the current error display.
-    static void ShowError(const QString &Message);
+    static void ShowError(const QString &message);
     // Shows the message of the exception being handled (call inside a catch block).
     static void ShowCurrentException();
-    static QString ExceptionMessage(std::exception_ptr Error);
+    static QString ExceptionMessage(std::exception_ptr error);
 
     // Runs Body; an exception it raises goes to the error display. True when none was raised.
-    template <class F> static bool RunGuarded(F &&Body) {
+    template <class F> static bool RunGuarded(F &&body) {
         try {
-            Body();
+            body();
             return true;
         } catch (...) {
             ShowCurrentException();

@@ -12,17 +12,17 @@
 namespace {
 
 long PeakRssKiB() {
-    QFile F(QStringLiteral("/proc/self/status"));
-    if (!F.open(QIODevice::ReadOnly)) return -1;
-    for (const QByteArray &Line : F.readAll().split('\n'))
-        if (Line.startsWith("VmHWM:")) return Line.mid(6).trimmed().split(' ').value(0).toLong();
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly)) return -1;
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith("VmHWM:")) return line.mid(6).trimmed().split(' ').value(0).toLong();
     return -1;
 }
 
 class TFirstPaint : public QObject {
 public:
-    bool eventFilter(QObject *Watched, QEvent *Event) override {
-        if (Event->type() == QEvent::Paint && !FDone) {
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (event->type() == QEvent::Paint && !FDone) {
             FDone = true;
             QTimer::singleShot(0, [] {
                 std::printf("shown %ld\n", PeakRssKiB());
@@ -30,7 +30,7 @@ public:
                 QCoreApplication::exit(0);
             });
         }
-        return QObject::eventFilter(Watched, Event);
+        return QObject::eventFilter(watched, event);
     }
 
 private:
@@ -40,11 +40,11 @@ private:
 } // namespace
 
 int main(int argc, char **argv) {
-    TKvApplication App(argc, argv);
+    TKvApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    TFormTamrel Form;
-    TFirstPaint Probe;
-    Form.installEventFilter(&Probe);
-    Form.show();
-    return App.exec();
+    TFormTamrel form;
+    TFirstPaint probe;
+    form.installEventFilter(&probe);
+    form.show();
+    return app.exec();
 }

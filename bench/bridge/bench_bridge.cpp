@@ -18,12 +18,12 @@
 
 namespace {
 
-QString BenchServerName(const char *Tag) {
-    return QStringLiteral("TamrelBench%1%2").arg(QCoreApplication::applicationPid()).arg(QLatin1String(Tag));
+QString BenchServerName(const char *tag) {
+    return QStringLiteral("TamrelBench%1%2").arg(QCoreApplication::applicationPid()).arg(QLatin1String(tag));
 }
 
-void EmptyBuffer(TTrazerServer &Server) {
-    TrazerStore<qint32>(Server.PSharedBuffer, offsetof(TTrazerSharedRecord, InputBufferCount), 0);
+void EmptyBuffer(TTrazerServer &server) {
+    TrazerStore<qint32>(server.PSharedBuffer, offsetof(TTrazerSharedRecord, InputBufferCount), 0);
 }
 
 QByteArray Value64() {

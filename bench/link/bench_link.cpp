@@ -48,30 +48,30 @@ struct TBenchLink {
         Link.SetSearchOnConnect(true);
         Link.SetKeepConnection(true);
         Link.SetOnDeviceLinkStartStop(
-            [this](IDeviceLink *, TDeviceLinkEvent E, bool Lost) {
-                if (E == OnStart) {
+            [this](IDeviceLink *, TDeviceLinkEvent e, bool lost) {
+                if (e == OnStart) {
                     Started = true;
                     if (Waiting) Waiting->quit();
                 }
-                if (E == OnStop && Lost) {
+                if (e == OnStop && lost) {
                     StoppedLost = true;
                     if (Waiting) Waiting->quit();
                 }
             },
             {}, true);
-        Link.SetOnCreateProtocolRef([](IDeviceLink *Sender) {
-            auto *P = new TKvProtocol(Sender->GetTransmitProcedure(), TesterRegistersInfo(), {}, {}, {},
-                                      false, "TamrelLog", Sender->GetProtocolInThread());
-            Sender->SetKvProtocol(P);
-            Sender->SetOnReceived([P](const QByteArray &Data) { P->InputData(Data); });
+        Link.SetOnCreateProtocolRef([](IDeviceLink *sender) {
+            auto *p = new TKvProtocol(sender->GetTransmitProcedure(), TesterRegistersInfo(), {}, {}, {},
+                                      false, "TamrelLog", sender->GetProtocolInThread());
+            sender->SetKvProtocol(p);
+            sender->SetOnReceived([p](const QByteArray &data) { p->InputData(data); });
         });
     }
 
-    template <class Pred> static bool Pump(Pred Done, int TimeoutMs) {
-        QElapsedTimer T;
-        T.start();
-        while (!Done()) {
-            if (T.elapsed() > TimeoutMs) return false;
+    template <class Pred> static bool Pump(Pred done, int timeoutMs) {
+        QElapsedTimer t;
+        t.start();
+        while (!done()) {
+            if (t.elapsed() > timeoutMs) return false;
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         }
         return true;
@@ -79,30 +79,30 @@ struct TBenchLink {
 };
 
 std::unique_ptr<TSimPty> StartSim() {
-    auto Sim = std::make_unique<TSimPty>();
-    TSimOptions O;
-    O.Ident = "Tavik TAMREL";
-    O.AutoSendPeriodMs = 0;
-    Sim->Start(O);
-    return Sim;
+    auto sim = std::make_unique<TSimPty>();
+    TSimOptions o;
+    o.Ident = "Tavik TAMREL";
+    o.AutoSendPeriodMs = 0;
+    sim->Start(o);
+    return sim;
 }
 
-void BM_ConnectBySearch(benchmark::State &State) {
-    auto Sim = StartSim();
-    TBenchLink B;
-    for (auto _ : State) {
-        QEventLoop Loop;
-        B.Waiting = &Loop;
-        B.Started = false;
-        QTimer::singleShot(5000, &Loop, &QEventLoop::quit);
-        B.Link.sButtonConnect->click();
-        if (!B.Started) Loop.exec();
-        B.Waiting = nullptr;
-        State.PauseTiming();
-        if (!B.Started) State.SkipWithError("no connection within 5 s");
-        B.Link.Disconnect();
+void BM_ConnectBySearch(benchmark::State &state) {
+    auto sim = StartSim();
+    TBenchLink b;
+    for (auto _ : state) {
+        QEventLoop loop;
+        b.Waiting = &loop;
+        b.Started = false;
+        QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+        b.Link.sButtonConnect->click();
+        if (!b.Started) loop.exec();
+        b.Waiting = nullptr;
+        state.PauseTiming();
+        if (!b.Started) state.SkipWithError("no connection within 5 s");
+        b.Link.Disconnect();
         TBenchLink::Pump([] { return ActiveSearchProbes() == 0; }, 5000);
-        State.ResumeTiming();
+        state.ResumeTiming();
     }
 }
 BENCHMARK(BM_ConnectBySearch)
@@ -112,44 +112,44 @@ BENCHMARK(BM_ConnectBySearch)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
-void BM_ConnectDisconnectCycles(benchmark::State &State) {
-    auto Sim = StartSim();
-    TBenchLink B;
-    B.Link.ComPortObject()->SetPort(Sim->PortName());
-    for (auto _ : State) {
-        B.Link.Connect();
-        if (!TBenchLink::Pump([&] { return B.Link.CurrentImageIndex() == 1; }, 5000)) {
-            State.SkipWithError("start not acknowledged");
+void BM_ConnectDisconnectCycles(benchmark::State &state) {
+    auto sim = StartSim();
+    TBenchLink b;
+    b.Link.ComPortObject()->SetPort(sim->PortName());
+    for (auto _ : state) {
+        b.Link.Connect();
+        if (!TBenchLink::Pump([&] { return b.Link.CurrentImageIndex() == 1; }, 5000)) {
+            state.SkipWithError("start not acknowledged");
             break;
         }
-        B.Link.Disconnect();
+        b.Link.Disconnect();
     }
 }
 BENCHMARK(BM_ConnectDisconnectCycles)->Iterations(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void BM_UnplugToStop(benchmark::State &State) {
-    TBenchLink B;
-    B.Link.SetSearchOnConnect(false);
-    for (auto _ : State) {
-        auto Sim = StartSim();
-        B.Link.ComPortObject()->SetPort(Sim->PortName());
-        B.Link.Connect();
-        if (!TBenchLink::Pump([&] { return B.Link.CurrentImageIndex() == 1; }, 5000)) {
-            State.SkipWithError("start not acknowledged");
+void BM_UnplugToStop(benchmark::State &state) {
+    TBenchLink b;
+    b.Link.SetSearchOnConnect(false);
+    for (auto _ : state) {
+        auto sim = StartSim();
+        b.Link.ComPortObject()->SetPort(sim->PortName());
+        b.Link.Connect();
+        if (!TBenchLink::Pump([&] { return b.Link.CurrentImageIndex() == 1; }, 5000)) {
+            state.SkipWithError("start not acknowledged");
             break;
         }
-        B.StoppedLost = false;
-        QEventLoop Loop;
-        B.Waiting = &Loop;
-        QTimer::singleShot(10000, &Loop, &QEventLoop::quit);
-        QElapsedTimer T;
-        T.start();
-        Sim->Stop(); // the pty closes under the link
-        if (!B.StoppedLost) Loop.exec();
-        State.SetIterationTime(double(T.nsecsElapsed()) / 1e9);
-        B.Waiting = nullptr;
-        if (!B.StoppedLost) {
-            State.SkipWithError("no loss reported within 10 s");
+        b.StoppedLost = false;
+        QEventLoop loop;
+        b.Waiting = &loop;
+        QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+        QElapsedTimer t;
+        t.start();
+        sim->Stop(); // the pty closes under the link
+        if (!b.StoppedLost) loop.exec();
+        state.SetIterationTime(double(t.nsecsElapsed()) / 1e9);
+        b.Waiting = nullptr;
+        if (!b.StoppedLost) {
+            state.SkipWithError("no loss reported within 10 s");
             break;
         }
     }
@@ -165,11 +165,11 @@ BENCHMARK(BM_UnplugToStop)
 
 int main(int argc, char **argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    QTemporaryDir Runtime;
-    QFile::setPermissions(Runtime.path(),
+    QTemporaryDir runtime;
+    QFile::setPermissions(runtime.path(),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    qputenv("XDG_RUNTIME_DIR", Runtime.path().toLocal8Bit());
-    QApplication App(argc, argv);
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    QApplication app(argc, argv);
     QDir().mkpath(VirtualPortFolder());
     SetComPortTable(std::make_shared<TVirtualPortTable>());
     benchmark::Initialize(&argc, argv);

@@ -37,17 +37,17 @@ BENCHMARK(BM_PipeRegisterRead)->Arg(0)->Arg(1);
 struct TRawHost {
     int Fd = -1;
     QByteArray Buffer;
-    explicit TRawHost(const QString &Port) {
-        Fd = ::open(QFile::encodeName(Port).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    explicit TRawHost(const QString &port) {
+        Fd = ::open(QFile::encodeName(port).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     }
     ~TRawHost() {
         if (Fd >= 0) ::close(Fd);
     }
-    bool Send(const QByteArray &Frame) {
-        return ::write(Fd, Frame.constData(), size_t(Frame.size())) == Frame.size();
+    bool Send(const QByteArray &frame) {
+        return ::write(Fd, frame.constData(), size_t(frame.size())) == frame.size();
     }
     // Waits up to TimeoutMs for one complete frame; returns its body (empty on time-out).
-    QByteArray NextFrame(int TimeoutMs) {
+    QByteArray NextFrame(int timeoutMs) {
         QElapsedTimer t;
         t.start();
         for (;;) {
@@ -55,7 +55,7 @@ struct TRawHost {
             bool skipped = false;
             while (KvCodec::TakeFrame(Buffer, body, skipped))
                 if (!body.isEmpty()) return body;
-            const int left = TimeoutMs - int(t.elapsed());
+            const int left = timeoutMs - int(t.elapsed());
             if (left <= 0) return {};
             pollfd p{Fd, POLLIN, 0};
             if (::poll(&p, 1, left) <= 0) continue;

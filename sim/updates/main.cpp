@@ -7,25 +7,25 @@
 #include <cstdio>
 
 int main(int argc, char **argv) {
-    QCoreApplication App(argc, argv);
+    QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("tamrel-update-server");
-    TSimUpdateServerOptions Options;
-    QString Error, Help;
-    bool WantsHelp = false;
-    if (!ParseSimUpdateServerOptions(App.arguments(), Options, &Error, &WantsHelp, &Help)) {
-        std::fprintf(stderr, "tamrel-update-server: %s\n", qPrintable(Error));
+    TSimUpdateServerOptions options;
+    QString error, help;
+    bool wantsHelp = false;
+    if (!ParseSimUpdateServerOptions(app.arguments(), options, &error, &wantsHelp, &help)) {
+        std::fprintf(stderr, "tamrel-update-server: %s\n", qPrintable(error));
         return 2;
     }
-    if (WantsHelp) {
-        std::fputs(qPrintable(Help), stdout);
+    if (wantsHelp) {
+        std::fputs(qPrintable(help), stdout);
         return 0;
     }
-    TSimUpdateServer Server(Options);
-    if (!Server.Start(&Error)) {
-        std::fprintf(stderr, "tamrel-update-server: %s\n", qPrintable(Error));
+    TSimUpdateServer server(options);
+    if (!server.Start(&error)) {
+        std::fprintf(stderr, "tamrel-update-server: %s\n", qPrintable(error));
         return 1;
     }
-    std::printf("Update server: %s\n", qPrintable(Server.BaseAddress()));
+    std::printf("Update server: %s\n", qPrintable(server.BaseAddress()));
     std::fflush(stdout);
-    return App.exec();
+    return app.exec();
 }

@@ -15,16 +15,16 @@
 #include <cstdio>
 #include <memory>
 
-QByteArray TSimUpdateRequest::Header(const QByteArray &Name) const {
-    for (const auto &H : Headers)
-        if (H.first.compare(Name, Qt::CaseInsensitive) == 0) return H.second;
+QByteArray TSimUpdateRequest::Header(const QByteArray &name) const {
+    for (const auto &h : Headers)
+        if (h.first.compare(name, Qt::CaseInsensitive) == 0) return h.second;
     return {};
 }
 
 namespace {
 
-QByteArray ReasonPhrase(int Status) {
-    switch (Status) {
+QByteArray ReasonPhrase(int status) {
+    switch (status) {
     case 200:
         return "OK";
     case 301:
@@ -50,14 +50,14 @@ QByteArray ReasonPhrase(int Status) {
 // the socket drains, and goes away with the socket or when the body is out.
 class TBodySender : public QObject {
 public:
-    TBodySender(QTcpSocket *Socket, std::unique_ptr<QIODevice> Body, int BytesPerSecond, bool CloseAtEnd)
-        : QObject(Socket), FSocket(Socket), FBody(std::move(Body)), FBytesPerSecond(BytesPerSecond),
-          FCloseAtEnd(CloseAtEnd) {
+    TBodySender(QTcpSocket *socket, std::unique_ptr<QIODevice> body, int bytesPerSecond, bool closeAtEnd)
+        : QObject(socket), FSocket(socket), FBody(std::move(body)), FBytesPerSecond(bytesPerSecond),
+          FCloseAtEnd(closeAtEnd) {
         if (FBytesPerSecond > 0) {
             connect(&FTimer, &QTimer::timeout, this, &TBodySender::SendSome);
             FTimer.start(TickMs);
         } else {
-            connect(Socket, &QTcpSocket::bytesWritten, this, &TBodySender::SendSome);
+            connect(socket, &QTcpSocket::bytesWritten, this, &TBodySender::SendSome);
         }
         SendSome();
     }
@@ -68,17 +68,17 @@ private:
 
     void SendSome() {
         if (!FSocket || FSocket->state() != QAbstractSocket::ConnectedState) return Done();
-        qint64 Want = Chunk;
+        qint64 want = Chunk;
         if (FBytesPerSecond > 0) {
             FCredit += double(FBytesPerSecond) * TickMs / 1000.0;
-            Want = qint64(FCredit);
-            FCredit -= double(Want);
+            want = qint64(FCredit);
+            FCredit -= double(want);
         } else if (FSocket->bytesToWrite() > 4 * Chunk) {
             return;
         }
-        if (Want > 0) {
-            const QByteArray Part = FBody->read(Want);
-            if (!Part.isEmpty()) FSocket->write(Part);
+        if (want > 0) {
+            const QByteArray part = FBody->read(want);
+            if (!part.isEmpty()) FSocket->write(part);
         }
         if (FBody->atEnd()) {
             if (FCloseAtEnd) FSocket->disconnectFromHost();
@@ -98,51 +98,51 @@ private:
     QTimer FTimer;
 };
 
-void WriteHead(QTcpSocket *Socket, int Status, const QList<QPair<QByteArray, QByteArray>> &Headers) {
-    QByteArray Head = "HTTP/1.1 " + QByteArray::number(Status) + ' ' + ReasonPhrase(Status) + "\r\n";
-    for (const auto &H : Headers)
-        Head += H.first + ": " + H.second + "\r\n";
-    Head += "\r\n";
-    Socket->write(Head);
+void WriteHead(QTcpSocket *socket, int status, const QList<QPair<QByteArray, QByteArray>> &headers) {
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + ReasonPhrase(status) + "\r\n";
+    for (const auto &h : headers)
+        head += h.first + ": " + h.second + "\r\n";
+    head += "\r\n";
+    socket->write(head);
 }
 
 // The file or folder that a decoded request path names below Root; empty when the path
 // leaves Root or names nothing.
-QString MapToRoot(const QString &Root, const QString &DecodedPath) {
-    QStringList Parts;
-    for (const QString &Segment : DecodedPath.split(u'/', Qt::SkipEmptyParts)) {
-        if (Segment == QLatin1String(".") || Segment == QLatin1String("..") || Segment.contains(QChar(0)))
+QString MapToRoot(const QString &root, const QString &decodedPath) {
+    QStringList parts;
+    for (const QString &segment : decodedPath.split(u'/', Qt::SkipEmptyParts)) {
+        if (segment == QLatin1String(".") || segment == QLatin1String("..") || segment.contains(QChar(0)))
             return {};
-        Parts << Segment;
+        parts << segment;
     }
-    const QString RootPath = QFileInfo(Root).canonicalFilePath();
-    if (RootPath.isEmpty()) return {};
-    const QString Target = QFileInfo(RootPath + u'/' + Parts.join(u'/')).canonicalFilePath();
-    if (Target.isEmpty() || (Target != RootPath && !Target.startsWith(RootPath + u'/'))) return {};
-    return Target;
+    const QString rootPath = QFileInfo(root).canonicalFilePath();
+    if (rootPath.isEmpty()) return {};
+    const QString target = QFileInfo(rootPath + u'/' + parts.join(u'/')).canonicalFilePath();
+    if (target.isEmpty() || (target != rootPath && !target.startsWith(rootPath + u'/'))) return {};
+    return target;
 }
 
-QByteArray FolderListing(const QString &Folder) {
-    QFile Index(QDir(Folder).filePath(QStringLiteral("index.txt")));
-    if (Index.open(QIODevice::ReadOnly)) return Index.readAll();
-    QByteArray Listing;
-    const QStringList Names =
-        QDir(Folder).entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot, QDir::Name | QDir::DirsFirst);
-    for (const QString &Name : Names)
-        Listing += Name.toUtf8() + "\r\n";
-    return Listing;
+QByteArray FolderListing(const QString &folder) {
+    QFile index(QDir(folder).filePath(QStringLiteral("index.txt")));
+    if (index.open(QIODevice::ReadOnly)) return index.readAll();
+    QByteArray listing;
+    const QStringList names =
+        QDir(folder).entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot, QDir::Name | QDir::DirsFirst);
+    for (const QString &name : names)
+        listing += name.toUtf8() + "\r\n";
+    return listing;
 }
 
 } // namespace
 
-TSimUpdateServer::TSimUpdateServer(const TSimUpdateServerOptions &AOptions, QObject *Parent)
-    : QAbstractHttpServer(Parent), Options(AOptions) {
+TSimUpdateServer::TSimUpdateServer(const TSimUpdateServerOptions &aOptions, QObject *parent)
+    : QAbstractHttpServer(parent), Options(aOptions) {
 }
 
-bool TSimUpdateServer::Start(QString *Error) {
+bool TSimUpdateServer::Start(QString *error) {
     FPort = listen(QHostAddress::LocalHost, Options.Port);
     if (FPort == 0) {
-        if (Error) *Error = QStringLiteral("cannot listen on 127.0.0.1:%1").arg(Options.Port);
+        if (error) *error = QStringLiteral("cannot listen on 127.0.0.1:%1").arg(Options.Port);
         return false;
     }
     return true;
@@ -152,139 +152,139 @@ QString TSimUpdateServer::BaseAddress() const {
     return QStringLiteral("http://127.0.0.1:%1/firmware_update/KVBL/").arg(FPort);
 }
 
-bool TSimUpdateServer::handleRequest(const QHttpServerRequest &Request, QTcpSocket *Socket) {
-    TSimUpdateRequest Seen;
-    Seen.Method = QMetaEnum::fromType<QHttpServerRequest::Method>().valueToKey(int(Request.method()));
-    Seen.Method = Seen.Method.toUpper();
-    Seen.Path = Request.url().toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveQuery |
+bool TSimUpdateServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *Socket) {
+    TSimUpdateRequest seen;
+    seen.Method = QMetaEnum::fromType<QHttpServerRequest::Method>().valueToKey(int(request.method()));
+    seen.Method = seen.Method.toUpper();
+    seen.Path = request.url().toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveQuery |
                                         QUrl::RemoveFragment);
-    Seen.Headers = Request.headers();
-    Requests << Seen;
+    seen.Headers = request.headers();
+    Requests << seen;
     if (Options.LogRequests) {
-        std::printf("%s %s\n", Seen.Method.constData(), Seen.Path.constData());
+        std::printf("%s %s\n", seen.Method.constData(), seen.Path.constData());
         std::fflush(stdout);
     }
     if (Options.Hang) return true;
 
-    const bool CloseAtEnd = Options.NoContentLength;
-    auto Send = [&](int Status, std::unique_ptr<QIODevice> Body, const QByteArray &Type,
-                    QList<QPair<QByteArray, QByteArray>> Extra = {}) {
-        QList<QPair<QByteArray, QByteArray>> Headers{{"Content-Type", Type}};
-        if (CloseAtEnd)
-            Headers.append(qMakePair(QByteArray("Connection"), QByteArray("close")));
+    const bool closeAtEnd = Options.NoContentLength;
+    auto send = [&](int status, std::unique_ptr<QIODevice> body, const QByteArray &type,
+                    QList<QPair<QByteArray, QByteArray>> extra = {}) {
+        QList<QPair<QByteArray, QByteArray>> headers{{"Content-Type", type}};
+        if (closeAtEnd)
+            headers.append(qMakePair(QByteArray("Connection"), QByteArray("close")));
         else
-            Headers.append(qMakePair(QByteArray("Content-Length"), QByteArray::number(Body->size())));
-        Headers += Extra;
-        WriteHead(Socket, Status, Headers);
-        new TBodySender(Socket, std::move(Body), Options.ThrottleBytesPerSecond, CloseAtEnd);
+            headers.append(qMakePair(QByteArray("Content-Length"), QByteArray::number(body->size())));
+        headers += extra;
+        WriteHead(Socket, status, headers);
+        new TBodySender(Socket, std::move(body), Options.ThrottleBytesPerSecond, closeAtEnd);
     };
-    auto SendText = [&](int Status, const QByteArray &Text, QList<QPair<QByteArray, QByteArray>> Extra = {}) {
-        auto Body = std::make_unique<QBuffer>();
-        Body->setData(Text);
-        Body->open(QIODevice::ReadOnly);
-        Send(Status, std::move(Body), "text/plain; charset=utf-8", Extra);
+    auto sendText = [&](int status, const QByteArray &text, QList<QPair<QByteArray, QByteArray>> extra = {}) {
+        auto body = std::make_unique<QBuffer>();
+        body->setData(text);
+        body->open(QIODevice::ReadOnly);
+        send(status, std::move(body), "text/plain; charset=utf-8", extra);
     };
 
-    if (Request.method() != QHttpServerRequest::Method::Get) {
-        SendText(400, "Only GET is served\r\n");
+    if (request.method() != QHttpServerRequest::Method::Get) {
+        sendText(400, "Only GET is served\r\n");
         return true;
     }
     if (Options.FailStatus > 0) {
-        SendText(Options.FailStatus, ReasonPhrase(Options.FailStatus) + "\r\n");
+        sendText(Options.FailStatus, ReasonPhrase(Options.FailStatus) + "\r\n");
         return true;
     }
-    const QString Decoded = Request.url().path(QUrl::FullyDecoded);
-    if (!Options.RedirectPrefix.isEmpty() && Decoded.startsWith(Options.RedirectPrefix)) {
-        const QByteArray Prefix = QUrl::toPercentEncoding(Options.RedirectPrefix, "/");
-        const QByteArray Rest = Seen.Path.startsWith(Prefix) ? Seen.Path.mid(Prefix.size()) : Seen.Path;
-        SendText(302, "Moved\r\n", {{"Location", Options.RedirectTarget.toUtf8() + Rest}});
+    const QString decoded = request.url().path(QUrl::FullyDecoded);
+    if (!Options.RedirectPrefix.isEmpty() && decoded.startsWith(Options.RedirectPrefix)) {
+        const QByteArray prefix = QUrl::toPercentEncoding(Options.RedirectPrefix, "/");
+        const QByteArray rest = seen.Path.startsWith(prefix) ? seen.Path.mid(prefix.size()) : seen.Path;
+        sendText(302, "Moved\r\n", {{"Location", Options.RedirectTarget.toUtf8() + rest}});
         return true;
     }
-    const QString Target = MapToRoot(Options.Root, Decoded);
-    const QFileInfo Info(Target);
-    if (Target.isEmpty() || !Info.exists()) {
-        SendText(404, "Not Found\r\n");
+    const QString target = MapToRoot(Options.Root, decoded);
+    const QFileInfo info(target);
+    if (target.isEmpty() || !info.exists()) {
+        sendText(404, "Not Found\r\n");
         return true;
     }
-    if (Info.isDir()) {
-        SendText(200, FolderListing(Target));
+    if (info.isDir()) {
+        sendText(200, FolderListing(target));
         return true;
     }
-    auto File = std::make_unique<QFile>(Target);
-    if (!File->open(QIODevice::ReadOnly)) {
-        SendText(403, "Forbidden\r\n");
+    auto file = std::make_unique<QFile>(target);
+    if (!file->open(QIODevice::ReadOnly)) {
+        sendText(403, "Forbidden\r\n");
         return true;
     }
-    Send(200, std::move(File), "application/octet-stream");
+    send(200, std::move(file), "application/octet-stream");
     return true;
 }
 
-void TSimUpdateServer::missingHandler(const QHttpServerRequest &, QTcpSocket *Socket) {
-    WriteHead(Socket, 404, {{"Content-Length", "0"}});
+void TSimUpdateServer::missingHandler(const QHttpServerRequest &, QTcpSocket *socket) {
+    WriteHead(socket, 404, {{"Content-Length", "0"}});
 }
 
-bool ParseSimUpdateServerOptions(const QStringList &Args, TSimUpdateServerOptions &Options, QString *Error,
-                                 bool *WantsHelp, QString *HelpText) {
-    QCommandLineParser Parser;
-    Parser.setApplicationDescription(
+bool ParseSimUpdateServerOptions(const QStringList &args, TSimUpdateServerOptions &options, QString *Error,
+                                 bool *wantsHelp, QString *helpText) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
         "Demo update server: serves DIR over HTTP on 127.0.0.1; the program's update server address is\n"
         "http://127.0.0.1:<port>/firmware_update/KVBL/ with DIR holding firmware_update/KVBL/<device>/.");
-    const QCommandLineOption Help({"h", "help"}, "Show this help.");
-    const QCommandLineOption Updates("updates", "The folder to serve.", "dir");
-    const QCommandLineOption Port("http-port", "TCP port on 127.0.0.1, 0 = any free one.", "port",
-                                  QString::number(Options.Port));
-    const QCommandLineOption Throttle(
+    const QCommandLineOption help({"h", "help"}, "Show this help.");
+    const QCommandLineOption updates("updates", "The folder to serve.", "dir");
+    const QCommandLineOption port("http-port", "TCP port on 127.0.0.1, 0 = any free one.", "port",
+                                  QString::number(options.Port));
+    const QCommandLineOption throttle(
         "throttle", "Send bodies at this many bytes per second, 0 = unthrottled.", "bytes", "0");
-    const QCommandLineOption Fail("fail-status", "Answer every request with this HTTP status.", "status",
+    const QCommandLineOption fail("fail-status", "Answer every request with this HTTP status.", "status",
                                   "0");
-    const QCommandLineOption RedirectPrefix("redirect-prefix",
+    const QCommandLineOption redirectPrefix("redirect-prefix",
                                             "Redirect requests whose path starts with this.", "path");
-    const QCommandLineOption RedirectTarget("redirect-target", "... to this prefix (path or full URL).",
-                                            "prefix", Options.RedirectTarget);
-    const QCommandLineOption Hang("hang", "Read requests and never answer.");
-    const QCommandLineOption NoLength("no-content-length", "Bodies without a length, ended by closing.");
-    const QCommandLineOption Log("log", "Print every request line.");
-    Parser.addOptions(
-        {Help, Updates, Port, Throttle, Fail, RedirectPrefix, RedirectTarget, Hang, NoLength, Log});
-    if (HelpText) *HelpText = Parser.helpText();
-    if (!Parser.parse(Args)) {
-        if (Error) *Error = Parser.errorText();
+    const QCommandLineOption redirectTarget("redirect-target", "... to this prefix (path or full URL).",
+                                            "prefix", options.RedirectTarget);
+    const QCommandLineOption hang("hang", "Read requests and never answer.");
+    const QCommandLineOption noLength("no-content-length", "Bodies without a length, ended by closing.");
+    const QCommandLineOption log("log", "Print every request line.");
+    parser.addOptions(
+        {help, updates, port, throttle, fail, redirectPrefix, redirectTarget, hang, noLength, log});
+    if (helpText) *helpText = parser.helpText();
+    if (!parser.parse(args)) {
+        if (Error) *Error = parser.errorText();
         return false;
     }
-    if (Parser.isSet(Help)) {
-        if (WantsHelp) *WantsHelp = true;
+    if (parser.isSet(help)) {
+        if (wantsHelp) *wantsHelp = true;
         return true;
     }
-    auto Number = [&](const QCommandLineOption &O, qint64 Min, qint64 Max, qint64 &Out) {
-        bool Ok = false;
-        const qint64 V = Parser.value(O).toLongLong(&Ok);
-        if (!Ok || V < Min || V > Max) {
+    auto number = [&](const QCommandLineOption &o, qint64 min, qint64 max, qint64 &out) {
+        bool ok = false;
+        const qint64 v = parser.value(o).toLongLong(&ok);
+        if (!ok || v < min || v > max) {
             if (Error)
                 *Error = QStringLiteral("--%1: expected a number from %2 to %3")
-                             .arg(O.names().first())
-                             .arg(Min)
-                             .arg(Max);
+                             .arg(o.names().first())
+                             .arg(min)
+                             .arg(max);
             return false;
         }
-        Out = V;
+        out = v;
         return true;
     };
-    qint64 PortValue = 0, ThrottleValue = 0, FailValue = 0;
-    if (!Number(Port, 0, 65535, PortValue) || !Number(Throttle, 0, 1 << 30, ThrottleValue) ||
-        !Number(Fail, 0, 599, FailValue))
+    qint64 portValue = 0, throttleValue = 0, failValue = 0;
+    if (!number(port, 0, 65535, portValue) || !number(throttle, 0, 1 << 30, throttleValue) ||
+        !number(fail, 0, 599, failValue))
         return false;
-    if (!Parser.isSet(Updates) || !QFileInfo(Parser.value(Updates)).isDir()) {
+    if (!parser.isSet(updates) || !QFileInfo(parser.value(updates)).isDir()) {
         if (Error) *Error = QStringLiteral("--updates: give the folder to serve");
         return false;
     }
-    Options.Root = Parser.value(Updates);
-    Options.Port = quint16(PortValue);
-    Options.ThrottleBytesPerSecond = int(ThrottleValue);
-    Options.FailStatus = int(FailValue);
-    Options.RedirectPrefix = Parser.value(RedirectPrefix);
-    Options.RedirectTarget = Parser.value(RedirectTarget);
-    Options.Hang = Parser.isSet(Hang);
-    Options.NoContentLength = Parser.isSet(NoLength);
-    Options.LogRequests = Parser.isSet(Log);
+    options.Root = parser.value(updates);
+    options.Port = quint16(portValue);
+    options.ThrottleBytesPerSecond = int(throttleValue);
+    options.FailStatus = int(failValue);
+    options.RedirectPrefix = parser.value(redirectPrefix);
+    options.RedirectTarget = parser.value(redirectTarget);
+    options.Hang = parser.isSet(hang);
+    options.NoContentLength = parser.isSet(noLength);
+    options.LogRequests = parser.isSet(log);
     return true;
 }

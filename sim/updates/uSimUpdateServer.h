@@ -29,13 +29,13 @@ struct TSimUpdateRequest {
     QByteArray Method;
     QByteArray Path; // percent-encoding as sent
     QList<QPair<QByteArray, QByteArray>> Headers;
-    QByteArray Header(const QByteArray &Name) const;
+    QByteArray Header(const QByteArray &name) const;
 };
 
 class TSimUpdateServer : public QAbstractHttpServer {
     Q_OBJECT
 public:
-    explicit TSimUpdateServer(const TSimUpdateServerOptions &Options, QObject *Parent = nullptr);
+    explicit TSimUpdateServer(const TSimUpdateServerOptions &options, QObject *parent = nullptr);
 
     // Options may change between requests (tests switch faults on and off).
     TSimUpdateServerOptions Options;
@@ -43,14 +43,14 @@ public:
     QVector<TSimUpdateRequest> Requests;
 
     // Listens on 127.0.0.1. False with a message when the port cannot be had.
-    bool Start(QString *Error);
+    bool Start(QString *error);
     quint16 Port() const { return FPort; }
     // "http://127.0.0.1:<port>/firmware_update/KVBL/"
     QString BaseAddress() const;
 
 protected:
-    bool handleRequest(const QHttpServerRequest &Request, QTcpSocket *Socket) override;
-    void missingHandler(const QHttpServerRequest &Request, QTcpSocket *Socket) override;
+    bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override;
+    void missingHandler(const QHttpServerRequest &request, QTcpSocket *socket) override;
 
 private:
     quint16 FPort = 0;
@@ -58,5 +58,5 @@ private:
 
 // Fills Options from command-line arguments (Args[0] is the program name). False with a
 // message in *Error for a bad argument; *WantsHelp set for --help, with the text in *HelpText.
-bool ParseSimUpdateServerOptions(const QStringList &Args, TSimUpdateServerOptions &Options, QString *Error,
-                                 bool *WantsHelp, QString *HelpText);
+bool ParseSimUpdateServerOptions(const QStringList &args, TSimUpdateServerOptions &options, QString *error,
+                                 bool *wantsHelp, QString *helpText);

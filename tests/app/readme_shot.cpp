@@ -19,65 +19,65 @@
 #include <cstdio>
 #include <functional>
 
-static bool WaitFor(const std::function<bool()> &Done, int TimeoutMs) {
-    QElapsedTimer T;
-    T.start();
-    while (!Done() && T.elapsed() < TimeoutMs) {
+static bool WaitFor(const std::function<bool()> &done, int timeoutMs) {
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < timeoutMs) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         QThread::msleep(5);
     }
-    return Done();
+    return done();
 }
 
 int main(int argc, char **argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    TPrivateRuntime Runtime; // a private port folder
-    QApplication App(argc, argv);
+    TPrivateRuntime runtime; // a private port folder
+    QApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     if (argc < 3) {
         std::fprintf(stderr, "usage: app_readme_shot <position.png> <hysteresis.png>\n");
         return 2;
     }
-    TSimPty Sim;
-    QString Error;
-    if (!Sim.Start(TSimOptions(), &Error)) {
-        std::fprintf(stderr, "simulator: %s\n", qPrintable(Error));
+    TSimPty sim;
+    QString error;
+    if (!sim.Start(TSimOptions(), &error)) {
+        std::fprintf(stderr, "simulator: %s\n", qPrintable(error));
         return 1;
     }
-    TFormTamrel Form;
-    Form.show();
-    Form.DeviceLink->sButtonConnect->click();
-    if (!WaitFor([&] { return Form.DeviceLink->IsConnected() && Form.DeviceLink->CurrentImageIndex() == 1; },
+    TFormTamrel form;
+    form.show();
+    form.DeviceLink->sButtonConnect->click();
+    if (!WaitFor([&] { return form.DeviceLink->IsConnected() && form.DeviceLink->CurrentImageIndex() == 1; },
                  5000)) {
         std::fprintf(stderr, "could not connect to the simulator\n");
         return 1;
     }
     // Manual control at the start duty first: a sweep samples right after each step, so an
     // actuator still settling from elsewhere would put a spike at the start of the loop.
-    TFloatEdit *Duty = Form.FrameTamrelChannel1->FloatEditManualPWM;
-    Form.sSpeedButtonManualControl->click();
-    Duty->SetValueInt(10);
-    Duty->Validate(true, true);
+    TFloatEdit *duty = form.FrameTamrelChannel1->FloatEditManualPWM;
+    form.sSpeedButtonManualControl->click();
+    duty->SetValueInt(10);
+    duty->Validate(true, true);
     WaitFor([] { return false; }, 1000);
-    Form.FloatEditDutyStart->SetValueInt(10);
-    Form.FloatEditDutyEnd->SetValueInt(90);
-    Form.FloatEditStep->SetValueInt(4);
-    Form.FloatEditPeriod->SetValueInt(150);
-    Form.ButtonStartStop->click();
-    WaitFor([&] { return Form.DiagramMode == dmNone; }, 20000);
+    form.FloatEditDutyStart->SetValueInt(10);
+    form.FloatEditDutyEnd->SetValueInt(90);
+    form.FloatEditStep->SetValueInt(4);
+    form.FloatEditPeriod->SetValueInt(150);
+    form.ButtonStartStop->click();
+    WaitFor([&] { return form.DiagramMode == dmNone; }, 20000);
     // Move the duty about so the position chart shows the actuator following it.
-    const int Duties[] = {30, 70, 45, 85, 20, 60};
-    for (int i = 0; Form.TimeX < 90 && i < 12; ++i) {
-        Duty->SetValueInt(Duties[i % 6]);
-        Duty->Validate(true, true);
-        const qint32 Until = qMin(Form.TimeX + 15, 92);
-        WaitFor([&] { return Form.TimeX >= Until || Form.TimeX < 0; }, 3000);
+    const int duties[] = {30, 70, 45, 85, 20, 60};
+    for (int i = 0; form.TimeX < 90 && i < 12; ++i) {
+        duty->SetValueInt(duties[i % 6]);
+        duty->Validate(true, true);
+        const qint32 Until = qMin(form.TimeX + 15, 92);
+        WaitFor([&] { return form.TimeX >= Until || form.TimeX < 0; }, 3000);
     }
-    Form.grab().save(QString::fromLocal8Bit(argv[1]));
-    Form.sPageControl1->setCurrentWidget(Form.sTabSheetChartHyst);
+    form.grab().save(QString::fromLocal8Bit(argv[1]));
+    form.sPageControl1->setCurrentWidget(form.sTabSheetChartHyst);
     WaitFor([] { return false; }, 200);
-    Form.grab().save(QString::fromLocal8Bit(argv[2]));
-    Form.close();
+    form.grab().save(QString::fromLocal8Bit(argv[2]));
+    form.close();
     WaitFor([] { return false; }, 200);
     return 0;
 }

@@ -34,12 +34,12 @@ namespace {
 // Notes how a menu draws each of its items: check mark, radio mark or neither.
 class TMenuItemRecorder : public QProxyStyle {
 public:
-    void drawControl(ControlElement Element, const QStyleOption *Option, QPainter *Painter,
-                     const QWidget *Widget) const override {
-        if (Element == CE_MenuItem)
-            if (auto *Item = qstyleoption_cast<const QStyleOptionMenuItem *>(Option))
-                CheckTypes[Item->text] = int(Item->checkType);
-        QProxyStyle::drawControl(Element, Option, Painter, Widget);
+    void drawControl(ControlElement element, const QStyleOption *option, QPainter *painter,
+                     const QWidget *widget) const override {
+        if (element == CE_MenuItem)
+            if (auto *item = qstyleoption_cast<const QStyleOptionMenuItem *>(option))
+                CheckTypes[item->text] = int(item->checkType);
+        QProxyStyle::drawControl(element, option, painter, widget);
     }
     mutable QHash<QString, int> CheckTypes;
 };
@@ -53,19 +53,19 @@ class TestFormTamrel : public QObject {
     std::unique_ptr<TFakeDeviceLink> Fake;
 
     // A value arriving from the tester: stored in the engine's mirror, then reported.
-    void Receive(quint8 RegNum, qint64 Value) {
-        TKvRegister &R = Fake->Protocol->Registers[RegNum];
-        VariantToRegister(R, QVariant::fromValue(Value));
-        Form->OnReceivedRegister(Fake->Protocol.get(), RegNum);
+    void Receive(quint8 regNum, qint64 value) {
+        TKvRegister &r = Fake->Protocol->Registers[regNum];
+        VariantToRegister(r, QVariant::fromValue(value));
+        Form->OnReceivedRegister(Fake->Protocol.get(), regNum);
     }
     // A value in another type than the map's, stored as the engine stores it: the engine
     // adopts the type the tester sends.
-    void ReceiveRaw(quint8 RegNum, TKvRegisterType Type, const QByteArray &Raw) {
-        TKvRegister &R = Fake->Protocol->Registers[RegNum];
-        R.RegType = Type;
-        R.RawData = Raw;
-        R.Known = true;
-        Form->OnReceivedRegister(Fake->Protocol.get(), RegNum);
+    void ReceiveRaw(quint8 regNum, TKvRegisterType type, const QByteArray &raw) {
+        TKvRegister &r = Fake->Protocol->Registers[regNum];
+        r.RegType = type;
+        r.RawData = raw;
+        r.Known = true;
+        Form->OnReceivedRegister(Fake->Protocol.get(), regNum);
     }
     void Connect() {
         Fake->Connected = true;
@@ -74,36 +74,36 @@ class TestFormTamrel : public QObject {
     TFrameTamrelChannel *Ch1() const { return Form->FrameTamrelChannel1; }
     TFrameTamrelChannel *Ch2() const { return Form->FrameTamrelChannel2; }
     // The setting field that shows a register, if any.
-    TFloatEdit *SettingField(quint8 RegNum) const {
-        for (TFrameTamrelChannel *C : {Ch1(), Ch2()}) {
-            if (RegNum == C->regSetupVin) return C->FloatEditSetupVin;
-            if (RegNum == C->regManualControlPWM) return C->FloatEditManualPWM;
-            if (RegNum == C->regManualControlVolts) return C->FloatEditManualVolts;
+    TFloatEdit *SettingField(quint8 regNum) const {
+        for (TFrameTamrelChannel *c : {Ch1(), Ch2()}) {
+            if (regNum == c->regSetupVin) return c->FloatEditSetupVin;
+            if (regNum == c->regManualControlPWM) return c->FloatEditManualPWM;
+            if (regNum == c->regManualControlVolts) return c->FloatEditManualVolts;
         }
         return nullptr;
     }
     // What the user sees of a register: the text of its field or label, the slider or bar
     // beside it, and the number of points it has on the charts.
-    QString Seen(quint8 RegNum) const {
-        auto Bar = [](QProgressBar *B) {
-            return B->value() < B->minimum() ? QStringLiteral("none") : QString::number(B->value());
+    QString Seen(quint8 regNum) const {
+        auto bar = [](QProgressBar *b) {
+            return b->value() < b->minimum() ? QStringLiteral("none") : QString::number(b->value());
         };
-        auto Field = [](TFloatEdit *E) { return QLatin1Char('\'') + E->text() + QLatin1Char('\''); };
-        switch (RegNum) {
+        auto field = [](TFloatEdit *e) { return QLatin1Char('\'') + e->text() + QLatin1Char('\''); };
+        switch (regNum) {
         case 2:
             return QStringLiteral("%1, bar %2, chart %3, sweep %4")
-                .arg(Field(Ch1()->FloatEditPosition), Bar(Ch1()->ProgressBarVout))
+                .arg(field(Ch1()->FloatEditPosition), bar(Ch1()->ProgressBarVout))
                 .arg(Form->SeriesPositionVoltage->data()->size())
                 .arg(Form->SeriesHyst1->PointCount());
         case 11:
             return QStringLiteral("%1, bar %2")
-                .arg(Field(Ch2()->FloatEditPosition), Bar(Ch2()->ProgressBarVout));
+                .arg(field(Ch2()->FloatEditPosition), bar(Ch2()->ProgressBarVout));
         case 8:
             return QStringLiteral("%1, chart %2")
-                .arg(Field(Ch1()->FloatEditCurrent))
+                .arg(field(Ch1()->FloatEditCurrent))
                 .arg(Form->SeriesPositionCurrent->data()->size());
         case 13:
-            return Field(Ch2()->FloatEditCurrent);
+            return field(Ch2()->FloatEditCurrent);
         case 3:
             return QStringLiteral("item %1").arg(Form->RadioGroupResistiveHead->ItemIndex());
         case 10:
@@ -119,19 +119,19 @@ class TestFormTamrel : public QObject {
         default:
             break;
         }
-        for (TFrameTamrelChannel *C : {Ch1(), Ch2()}) {
-            if (RegNum == C->regSetupVin)
+        for (TFrameTamrelChannel *c : {Ch1(), Ch2()}) {
+            if (regNum == c->regSetupVin)
                 return QStringLiteral("%1, slider %2")
-                    .arg(Field(C->FloatEditSetupVin))
-                    .arg(C->TrackBarVin->value());
-            if (RegNum == C->regManualControlPWM)
+                    .arg(field(c->FloatEditSetupVin))
+                    .arg(c->TrackBarVin->value());
+            if (regNum == c->regManualControlPWM)
                 return QStringLiteral("%1, slider %2")
-                    .arg(Field(C->FloatEditManualPWM))
-                    .arg(C->TrackBarManualPWM->value());
-            if (RegNum == C->regManualControlVolts)
+                    .arg(field(c->FloatEditManualPWM))
+                    .arg(c->TrackBarManualPWM->value());
+            if (regNum == c->regManualControlVolts)
                 return QStringLiteral("%1, slider %2")
-                    .arg(Field(C->FloatEditManualVolts))
-                    .arg(C->TrackBarManualVolts->value());
+                    .arg(field(c->FloatEditManualVolts))
+                    .arg(c->TrackBarManualVolts->value());
         }
         return QString();
     }
@@ -153,7 +153,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(Form.get()));
         QCOMPARE(Form->windowTitle(), QStringLiteral("Tamrel 1.6"));
         QCOMPARE(Form->centralWidget()->size() + QSize(0, 0), QSize(621, 704));
-        const char *Names[] = {"sPanelLink",
+        const char *names[] = {"sPanelLink",
                                "LabelFindAndConnect",
                                "DeviceLink",
                                "sButtonConnect",
@@ -195,8 +195,8 @@ private slots:
                                "FloatEditPosition",
                                "FloatEditCurrent",
                                "ProgressBarVout"};
-        for (const char *N : Names)
-            QVERIFY2(Form->findChild<QWidget *>(QLatin1String(N)), N);
+        for (const char *n : names)
+            QVERIFY2(Form->findChild<QWidget *>(QLatin1String(n)), n);
         QVERIFY(Form->findChild<QTimer *>(QStringLiteral("TimerUpdateRegisters")));
         QVERIFY(Form->findChild<QAction *>(QStringLiteral("CheckBoxAutoStartStop"))->isChecked());
         QVERIFY(Form->NManualInPercent->isChecked());
@@ -251,17 +251,17 @@ private slots:
         Connect();
         Form->show();
         QVERIFY(QTest::qWaitForWindowExposed(Form.get()));
-        QMenu *Menu = Form->PopupMenuManualInPercent;
-        TMenuItemRecorder Recorder;
-        Menu->setStyle(&Recorder);
-        Menu->popup(Form->sSpeedButtonManualControl->mapToGlobal(QPoint(10, 10)));
-        QTRY_VERIFY(Menu->isVisible());
-        Menu->grab();
-        Menu->hide();
-        Menu->setStyle(nullptr);
-        QCOMPARE(Recorder.CheckTypes.value(QStringLiteral("Regulate in %")),
+        QMenu *menu = Form->PopupMenuManualInPercent;
+        TMenuItemRecorder recorder;
+        menu->setStyle(&recorder);
+        menu->popup(Form->sSpeedButtonManualControl->mapToGlobal(QPoint(10, 10)));
+        QTRY_VERIFY(menu->isVisible());
+        menu->grab();
+        menu->hide();
+        menu->setStyle(nullptr);
+        QCOMPARE(recorder.CheckTypes.value(QStringLiteral("Regulate in %")),
                  int(QStyleOptionMenuItem::Exclusive));
-        QCOMPARE(Recorder.CheckTypes.value(QStringLiteral("Regulate in V")),
+        QCOMPARE(recorder.CheckTypes.value(QStringLiteral("Regulate in V")),
                  int(QStyleOptionMenuItem::Exclusive));
 
         QVERIFY(Form->NManualInPercent->isChecked());
@@ -274,10 +274,10 @@ private slots:
         Form->NManualInPercent->trigger();
         QVERIFY(Form->NManualInPercent->isChecked());
         QVERIFY(!Form->NManualInVolt->isChecked());
-        QVector<qint64> Units;
-        for (const auto &W : Fake->Writes())
-            if (W.RegNum == 14) Units << W.Value;
-        QCOMPARE(Units, (QVector<qint64>{1, 1, 0}));
+        QVector<qint64> units;
+        for (const auto &w : Fake->Writes())
+            if (w.RegNum == 14) units << w.Value;
+        QCOMPARE(units, (QVector<qint64>{1, 1, 0}));
     }
 
     void pumpTypeDisablesHeadType() {
@@ -310,41 +310,41 @@ private slots:
     }
 
     void temperature_data() {
-        QTest::addColumn<QString>("Locale");
-        QTest::addColumn<qint64>("Value");
-        QTest::addColumn<QString>("Shown");
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<qint64>("value");
+        QTest::addColumn<QString>("shown");
         QTest::newRow("25.3") << "C" << qint64(253) << QStringLiteral("25.3 °C");
         QTest::newRow("-1.5") << "C" << qint64(-15) << QStringLiteral("-1.5 °C");
         QTest::newRow("zero") << "C" << qint64(0) << QStringLiteral("0.0 °C");
         QTest::newRow("comma locale") << "de_DE" << qint64(-15) << QStringLiteral("-1,5 °C");
     }
     void temperature() {
-        QFETCH(QString, Locale);
-        QFETCH(qint64, Value);
-        QFETCH(QString, Shown);
-        const QLocale Old;
-        QLocale::setDefault(QLocale(Locale));
-        Receive(7, Value);
-        QLocale::setDefault(Old);
-        QCOMPARE(Form->LabelTemperature->text(), Shown);
+        QFETCH(QString, locale);
+        QFETCH(qint64, value);
+        QFETCH(QString, shown);
+        const QLocale old;
+        QLocale::setDefault(QLocale(locale));
+        Receive(7, value);
+        QLocale::setDefault(old);
+        QCOMPARE(Form->LabelTemperature->text(), shown);
     }
 
     // A value that is no finite number within the map's type is shown as unknown, is not
     // charted and is not written back, whatever type the tester sent it in.
     void valueThatIsNoNumber_data() {
-        QTest::addColumn<quint8>("RegNum");
-        QTest::addColumn<qint64>("Good");
-        QTest::addColumn<QString>("SeenGood");
-        QTest::addColumn<int>("Type");
-        QTest::addColumn<QByteArray>("Raw");
-        QTest::addColumn<QString>("SeenUnknown");
+        QTest::addColumn<quint8>("regNum");
+        QTest::addColumn<qint64>("good");
+        QTest::addColumn<QString>("seenGood");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QByteArray>("raw");
+        QTest::addColumn<QString>("seenUnknown");
         struct TShown {
             quint8 RegNum;
             qint64 Good;
             const char *SeenGood;
             const char *SeenUnknown;
         };
-        const TShown Shown[] = {
+        const TShown shown[] = {
             {2, 1500, "'1.500', bar 1500, chart 1, sweep 0", "'', bar none, chart 1, sweep 0"},
             {3, 1, "item 1", "item -1"},
             {4, 1, "down", "down"},
@@ -361,89 +361,89 @@ private slots:
             {15, 75, "'7.5', slider 75", "'', slider 75"},
             {16, 120, "'12.0', slider 120", "'', slider 120"},
         };
-        auto Le = [](auto V) {
-            QByteArray B(sizeof V, '\0');
-            std::memcpy(B.data(), &V, sizeof V);
-            return B;
+        auto le = [](auto v) {
+            QByteArray b(sizeof v, '\0');
+            std::memcpy(b.data(), &v, sizeof v);
+            return b;
         };
-        const float FInf = std::numeric_limits<float>::infinity();
+        const float fInf = std::numeric_limits<float>::infinity();
         const struct {
             const char *Name;
             TKvRegisterType Type;
             QByteArray Raw;
-        } Bad[] = {
-            {"float NaN", rtFloat, Le(std::numeric_limits<float>::quiet_NaN())},
-            {"float +Inf", rtFloat, Le(FInf)},
-            {"float -Inf", rtFloat, Le(-FInf)},
-            {"double -Inf", rtDouble, Le(-std::numeric_limits<double>::infinity())},
-            {"double 1e12, beyond the map's type", rtDouble, Le(1e12)},
+        } bad[] = {
+            {"float NaN", rtFloat, le(std::numeric_limits<float>::quiet_NaN())},
+            {"float +Inf", rtFloat, le(fInf)},
+            {"float -Inf", rtFloat, le(-fInf)},
+            {"double -Inf", rtDouble, le(-std::numeric_limits<double>::infinity())},
+            {"double 1e12, beyond the map's type", rtDouble, le(1e12)},
             {"text", rtString, QByteArray("abc")},
             {"empty", rtString, QByteArray()},
         };
-        for (const TShown &S : Shown)
-            for (const auto &B : Bad)
-                QTest::addRow("register %d, %s", S.RegNum, B.Name)
-                    << S.RegNum << S.Good << QString::fromUtf8(S.SeenGood) << int(B.Type) << B.Raw
-                    << QString::fromUtf8(S.SeenUnknown);
+        for (const TShown &s : shown)
+            for (const auto &b : bad)
+                QTest::addRow("register %d, %s", s.RegNum, b.Name)
+                    << s.RegNum << s.Good << QString::fromUtf8(s.SeenGood) << int(b.Type) << b.Raw
+                    << QString::fromUtf8(s.SeenUnknown);
     }
     void valueThatIsNoNumber() {
-        QFETCH(quint8, RegNum);
-        QFETCH(qint64, Good);
-        QFETCH(QString, SeenGood);
-        QFETCH(int, Type);
-        QFETCH(QByteArray, Raw);
-        QFETCH(QString, SeenUnknown);
+        QFETCH(quint8, regNum);
+        QFETCH(qint64, good);
+        QFETCH(QString, seenGood);
+        QFETCH(int, type);
+        QFETCH(QByteArray, raw);
+        QFETCH(QString, seenUnknown);
         Connect();
         KvPlatform::SetTickCountOffset(1000000);
-        Receive(RegNum, Good);
-        QCOMPARE(Seen(RegNum), SeenGood);
-        if (RegNum == 2) {
+        Receive(regNum, good);
+        QCOMPARE(Seen(regNum), seenGood);
+        if (regNum == 2) {
             // A sweep waits for its sample.
             Form->DiagramMode = dmForward;
             Ch1()->RequestRegPositionForDiagram = true;
         }
         KvPlatform::SetTickCountOffset(1000000 + 1000); // the read-out may refresh again
-        ReceiveRaw(RegNum, TKvRegisterType(Type), Raw);
+        ReceiveRaw(regNum, TKvRegisterType(type), raw);
         Form->DiagramMode = dmNone;
-        QCOMPARE(Seen(RegNum), SeenUnknown);
+        QCOMPARE(Seen(regNum), seenUnknown);
         // Nothing is written back, neither now nor when the user presses Enter in the field.
-        if (TFloatEdit *E = SettingField(RegNum)) QTest::keyClick(E, Qt::Key_Return);
-        QCOMPARE(Seen(RegNum), SeenUnknown);
+        if (TFloatEdit *e = SettingField(regNum)) QTest::keyClick(e, Qt::Key_Return);
+        QCOMPARE(Seen(regNum), seenUnknown);
         QCOMPARE(Fake->Writes().size(), 0);
     }
 
     // Values of another type than the map's that are numbers within its type are shown.
     void valueOfAnotherType_data() {
-        QTest::addColumn<quint8>("RegNum");
-        QTest::addColumn<int>("Type");
-        QTest::addColumn<QByteArray>("Raw");
-        QTest::addColumn<QString>("SeenValue");
-        auto Le = [](auto V) {
-            QByteArray B(sizeof V, '\0');
-            std::memcpy(B.data(), &V, sizeof V);
-            return B;
+        QTest::addColumn<quint8>("regNum");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QByteArray>("raw");
+        QTest::addColumn<QString>("seenValue");
+        auto le = [](auto v) {
+            QByteArray b(sizeof v, '\0');
+            std::memcpy(b.data(), &v, sizeof v);
+            return b;
         };
-        QTest::newRow("temperature as float") << quint8(7) << int(rtFloat) << Le(253.0f) << "25.3 °C";
-        QTest::newRow("temperature as double") << quint8(7) << int(rtDouble) << Le(-15.0) << "-1.5 °C";
+        QTest::newRow("temperature as float") << quint8(7) << int(rtFloat) << le(253.0f) << "25.3 °C";
+        QTest::newRow("temperature as double") << quint8(7) << int(rtDouble) << le(-15.0) << "-1.5 °C";
         QTest::newRow("temperature as text") << quint8(7) << int(rtString) << QByteArray("253") << "25.3 °C";
-        QTest::newRow("temperature as float beyond 32 bits") << quint8(7) << int(rtFloat) << Le(3e9f) << "_";
-        QTest::newRow("Vin as S32") << quint8(6) << int(rtS32) << Le(qint32(4200)) << "'4.200', slider 420";
+        QTest::newRow("temperature as float beyond 32 bits") << quint8(7) << int(rtFloat) << le(3e9f) << "_";
+        QTest::newRow("Vin as S32") << quint8(6) << int(rtS32) << le(qint32(4200)) << "'4.200', slider 420";
         QTest::newRow("Vin as U32 beyond 16 bits")
-            << quint8(6) << int(rtU32) << Le(quint32(70000)) << "'', slider 0";
-        QTest::newRow("duty as S8 below 0") << quint8(5) << int(rtS8) << Le(qint8(-1)) << "'', slider 0";
+            << quint8(6) << int(rtU32) << le(quint32(70000)) << "'', slider 0";
+        QTest::newRow("duty as S8 below 0") << quint8(5) << int(rtS8) << le(qint8(-1)) << "'', slider 0";
         QTest::newRow("duty as float, rounded")
-            << quint8(5) << int(rtFloat) << Le(41.6f) << "'42', slider 42";
-        QTest::newRow("current as double") << quint8(8) << int(rtDouble) << Le(-150.0) << "'0.00', chart 1";
-        QTest::newRow("pump type as U32") << quint8(10) << int(rtU32) << Le(quint32(2)) << "item 2";
+            << quint8(5) << int(rtFloat) << le(41.6f) << "'42', slider 42";
+        QTest::newRow("current as double") << quint8(8) << int(rtDouble) << le(-150.0) << "'0.00', chart 1";
+        QTest::newRow("pump type as U32") << quint8(10) << int(rtU32) << le(quint32(2)) << "item 2";
     }
     void valueOfAnotherType() {
-        QFETCH(quint8, RegNum);
-        QFETCH(int, Type);
-        QFETCH(QByteArray, Raw);
-        QFETCH(QString, SeenValue);
+        QFETCH(quint8, regNum);
+        QFETCH(int, type);
+        QFETCH(QByteArray, raw);
+        QFETCH(QString, seenValue);
         Connect();
-        ReceiveRaw(RegNum, TKvRegisterType(Type), Raw);
-        QCOMPARE(Seen(RegNum), SeenValue);
+        ReceiveRaw(regNum, TKvRegisterType(type), raw);
+        QCOMPARE(Seen(regNum), seenValue);
         QCOMPARE(Fake->Writes().size(), 0);
     }
 
@@ -458,8 +458,8 @@ private slots:
     }
 
     void firmwareNameBecomesHint() {
-        TKvRegister &R = Fake->Protocol->Registers[0];
-        R.RawData = QByteArray("Tavik 2.1\0\0", 11);
+        TKvRegister &r = Fake->Protocol->Registers[0];
+        r.RawData = QByteArray("Tavik 2.1\0\0", 11);
         Form->OnReceivedRegister(Fake->Protocol.get(), 0);
         QCOMPARE(Form->ButtonUpdateFirmware->toolTip(), QStringLiteral("Tavik 2.1"));
     }
@@ -474,24 +474,24 @@ private slots:
     }
 
     void startStopRegisterOnConnect_data() {
-        QTest::addColumn<bool>("AutoStartStop");
-        QTest::addColumn<qint64>("Written");
+        QTest::addColumn<bool>("autoStartStop");
+        QTest::addColumn<qint64>("written");
         QTest::newRow("auto on") << true << qint64(1);
         QTest::newRow("auto off") << false << qint64(0);
     }
     void startStopRegisterOnConnect() {
-        QFETCH(bool, AutoStartStop);
-        QFETCH(qint64, Written);
-        Form->CheckBoxAutoStartStop->setChecked(AutoStartStop);
+        QFETCH(bool, autoStartStop);
+        QFETCH(qint64, written);
+        Form->CheckBoxAutoStartStop->setChecked(autoStartStop);
         Form->CheckBoxAutoStartStopClick();
         Connect();
         Form->OnDeviceLinkStartStop(Fake.get(), OnStart, false);
         QVERIFY(Form->TimerUpdateRegisters->isActive());
         QVERIFY(Fake->KeepConnection);
-        const auto W = Fake->Writes();
-        QCOMPARE(W.size(), 1);
-        QCOMPARE(W[0].RegNum, quint8(1));
-        QCOMPARE(W[0].Value, Written);
+        const auto w = Fake->Writes();
+        QCOMPARE(w.size(), 1);
+        QCOMPARE(w[0].RegNum, quint8(1));
+        QCOMPARE(w[0].Value, written);
         QCOMPARE(Fake->Reads().value(0), quint8(0)); // the firmware name, read once
         // The link reports the stop: polling ends and nothing is written.
         Fake->Connected = false;
@@ -501,16 +501,16 @@ private slots:
     }
 
     void pollingList_data() {
-        QTest::addColumn<bool>("InVolts");
-        QTest::addColumn<QVector<quint8>>("Order");
+        QTest::addColumn<bool>("inVolts");
+        QTest::addColumn<QVector<quint8>>("order");
         QTest::newRow("percent") << false << QVector<quint8>{6, 5, 12, 9, 3, 10, 4, 14};
         QTest::newRow("volts") << true << QVector<quint8>{6, 5, 15, 12, 9, 16, 3, 10, 4, 14};
     }
     void pollingList() {
-        QFETCH(bool, InVolts);
-        QFETCH(QVector<quint8>, Order);
-        (InVolts ? Form->NManualInVolt : Form->NManualInPercent)->trigger();
-        QCOMPARE(Form->PolledRegisters(), Order);
+        QFETCH(bool, inVolts);
+        QFETCH(QVector<quint8>, order);
+        (inVolts ? Form->NManualInVolt : Form->NManualInPercent)->trigger();
+        QCOMPARE(Form->PolledRegisters(), order);
         // Without a connection a tick sends nothing.
         Form->SetLinkForTest(Fake.get());
         Form->TimerUpdateRegistersTimer();
@@ -528,31 +528,31 @@ private slots:
         QCOMPARE(Ch1()->FloatEditManualVolts->text(), QStringLiteral("7.5"));
         Ch1()->TrackBarManualPWM->setValue(33);
         QCOMPARE(Ch1()->FloatEditManualPWM->ValueInt(), 33);
-        const auto W = Fake->Writes();
-        QCOMPARE(W.size(), 4);
-        QCOMPARE(W[0].RegNum, quint8(6));
-        QCOMPARE(W[0].Value, 2500);
-        QCOMPARE(W[1].RegNum, quint8(12));
-        QCOMPARE(W[1].Value, 2500);
-        QCOMPARE(W[2].RegNum, quint8(15));
-        QCOMPARE(W[2].Value, 75);
-        QCOMPARE(W[3].RegNum, quint8(5));
-        QCOMPARE(W[3].Value, 33);
+        const auto w = Fake->Writes();
+        QCOMPARE(w.size(), 4);
+        QCOMPARE(w[0].RegNum, quint8(6));
+        QCOMPARE(w[0].Value, 2500);
+        QCOMPARE(w[1].RegNum, quint8(12));
+        QCOMPARE(w[1].Value, 2500);
+        QCOMPARE(w[2].RegNum, quint8(15));
+        QCOMPARE(w[2].Value, 75);
+        QCOMPARE(w[3].RegNum, quint8(5));
+        QCOMPARE(w[3].Value, 33);
     }
 
     void typedValueMovesSliderAndWrites() {
         Connect();
         Form->show();
-        TFloatEdit *E = Ch1()->FloatEditSetupVin;
-        E->setFocus();
-        E->selectAll();
-        QTest::keyClicks(E, QStringLiteral("1.234"));
-        QTest::keyClick(E, Qt::Key_Return);
+        TFloatEdit *e = Ch1()->FloatEditSetupVin;
+        e->setFocus();
+        e->selectAll();
+        QTest::keyClicks(e, QStringLiteral("1.234"));
+        QTest::keyClick(e, Qt::Key_Return);
         QCOMPARE(Ch1()->TrackBarVin->value(), 123);
-        const auto W = Fake->Writes();
-        QVERIFY(!W.isEmpty());
-        QCOMPARE(W.last().RegNum, quint8(6));
-        QCOMPARE(W.last().Value, 1234);
+        const auto w = Fake->Writes();
+        QVERIFY(!w.isEmpty());
+        QCOMPARE(w.last().RegNum, quint8(6));
+        QCOMPARE(w.last().Value, 1234);
     }
 
     void receivedSettingMovesSliderWithoutWriting() {
@@ -584,51 +584,51 @@ private slots:
     }
 
     void readoutThrottled() {
-        TFrameTamrelChannel *C = Ch1();
+        TFrameTamrelChannel *c = Ch1();
         KvPlatform::SetTickCountOffset(1000000);
         Receive(2, 1000);
-        QCOMPARE(C->FloatEditPosition->text(), QStringLiteral("1.000"));
+        QCOMPARE(c->FloatEditPosition->text(), QStringLiteral("1.000"));
         KvPlatform::SetTickCountOffset(1000000 + 100);
         Receive(2, 2000);
-        QCOMPARE(C->ProgressBarVout->value(), 2000);
-        QCOMPARE(C->FloatEditPosition->text(), QStringLiteral("1.000"));
+        QCOMPARE(c->ProgressBarVout->value(), 2000);
+        QCOMPARE(c->FloatEditPosition->text(), QStringLiteral("1.000"));
         KvPlatform::SetTickCountOffset(1000000 + 250);
         Receive(2, 3000);
-        QCOMPARE(C->FloatEditPosition->text(), QStringLiteral("3.000"));
+        QCOMPARE(c->FloatEditPosition->text(), QStringLiteral("3.000"));
         // Across the wrap of the tick counter.
         KvPlatform::SetTickCountOffset(quint32(0) - KvPlatform::TickCount() + KvPlatform::TickCountOffset() -
                                        50);
         Receive(2, 4000);
-        QCOMPARE(C->FloatEditPosition->text(), QStringLiteral("4.000"));
+        QCOMPARE(c->FloatEditPosition->text(), QStringLiteral("4.000"));
         KvPlatform::SetTickCountOffset(KvPlatform::TickCountOffset() + 100);
         Receive(2, 4500);
-        QCOMPARE(C->FloatEditPosition->text(), QStringLiteral("4.000"));
+        QCOMPARE(c->FloatEditPosition->text(), QStringLiteral("4.000"));
     }
 
     void manualControlSections_data() {
-        QTest::addColumn<bool>("Manual");
-        QTest::addColumn<bool>("InVolts");
-        QTest::addColumn<int>("Shown"); // 0 input voltage, 1 duty, 2 volts
+        QTest::addColumn<bool>("manual");
+        QTest::addColumn<bool>("inVolts");
+        QTest::addColumn<int>("shown"); // 0 input voltage, 1 duty, 2 volts
         QTest::newRow("manual, percent") << true << false << 1;
         QTest::newRow("manual, volts") << true << true << 2;
         QTest::newRow("not manual, volts") << false << true << 0;
         QTest::newRow("not manual, percent") << false << false << 0;
     }
     void manualControlSections() {
-        QFETCH(bool, Manual);
-        QFETCH(bool, InVolts);
-        QFETCH(int, Shown);
-        Ch1()->SetManualControl(Manual, InVolts);
-        QCOMPARE(!Ch1()->PanelVin->isHidden(), Shown == 0);
-        QCOMPARE(!Ch1()->PanelManualPWM->isHidden(), Shown == 1);
-        QCOMPARE(!Ch1()->PanelManualVolts->isHidden(), Shown == 2);
+        QFETCH(bool, manual);
+        QFETCH(bool, inVolts);
+        QFETCH(int, shown);
+        Ch1()->SetManualControl(manual, inVolts);
+        QCOMPARE(!Ch1()->PanelVin->isHidden(), shown == 0);
+        QCOMPARE(!Ch1()->PanelManualPWM->isHidden(), shown == 1);
+        QCOMPARE(!Ch1()->PanelManualVolts->isHidden(), shown == 2);
     }
 
     // ---- Position chart ----------------------------------------------------------------------
 
     void leftAxisGrowth_data() {
-        QTest::addColumn<qint64>("Millivolts");
-        QTest::addColumn<double>("Max");
+        QTest::addColumn<qint64>("millivolts");
+        QTest::addColumn<double>("max");
         QTest::newRow("4.9 fits") << qint64(4900) << 5.0;
         QTest::newRow("5.3") << qint64(5300) << 6.0;
         QTest::newRow("5.7") << qint64(5700) << 7.0;
@@ -636,31 +636,31 @@ private slots:
         QTest::newRow("7.5 tie to even") << qint64(7500) << 9.0;
     }
     void leftAxisGrowth() {
-        QFETCH(qint64, Millivolts);
-        QFETCH(double, Max);
-        Receive(2, Millivolts);
-        QCOMPARE(Form->ChartPosition->yAxis->range().upper, Max);
+        QFETCH(qint64, millivolts);
+        QFETCH(double, max);
+        Receive(2, millivolts);
+        QCOMPARE(Form->ChartPosition->yAxis->range().upper, max);
         // A current above the axis grows it by the same rule.
         Receive(8, 1250);
-        QCOMPARE(Form->ChartPosition->yAxis->range().upper, qMax(Max, 13.0));
+        QCOMPARE(Form->ChartPosition->yAxis->range().upper, qMax(max, 13.0));
     }
 
     void sampleWrap_data() {
-        QTest::addColumn<bool>("DrawOften");
-        QTest::addColumn<int>("Full");
+        QTest::addColumn<bool>("drawOften");
+        QTest::addColumn<int>("full");
         QTest::newRow("normal") << false << 100;
         QTest::newRow("draw often") << true << 1000;
     }
     void sampleWrap() {
-        QFETCH(bool, DrawOften);
-        QFETCH(int, Full);
-        if (DrawOften) Form->sCheckBoxPositionFast->click();
-        QCOMPARE(Form->ChartPosition->xAxis->range().upper, double(Full));
+        QFETCH(bool, drawOften);
+        QFETCH(int, full);
+        if (drawOften) Form->sCheckBoxPositionFast->click();
+        QCOMPARE(Form->ChartPosition->xAxis->range().upper, double(full));
         Receive(2, 8000); // grows the left axis
-        for (int i = 1; i < Full; ++i)
+        for (int i = 1; i < full; ++i)
             Receive(2, 1000);
-        QCOMPARE(Form->SeriesPositionVoltage->data()->size(), Full);
-        QCOMPARE((Form->SeriesPositionVoltage->data()->constEnd() - 1)->key, double(Full - 1));
+        QCOMPARE(Form->SeriesPositionVoltage->data()->size(), full);
+        QCOMPARE((Form->SeriesPositionVoltage->data()->constEnd() - 1)->key, double(full - 1));
         QCOMPARE(Form->ChartPosition->yAxis->range().upper, 9.0);
         Receive(2, 1000); // the next sample empties the chart
         QCOMPARE(Form->SeriesPositionVoltage->data()->size(), 0);
@@ -694,77 +694,77 @@ private slots:
     void drawOftenChainsResynchronise() {
         Connect();
         Form->sCheckBoxPositionFast->click();
-        auto ReadsSince = [&](qsizetype &Mark) {
-            const QVector<quint8> All = Fake->Reads();
-            const QVector<quint8> New = All.mid(Mark);
-            Mark = All.size();
-            return New;
+        auto readsSince = [&](qsizetype &mark) {
+            const QVector<quint8> all = Fake->Reads();
+            const QVector<quint8> added = all.mid(mark);
+            mark = all.size();
+            return added;
         };
-        auto Name = [&] {
+        auto name = [&] {
             Fake->Protocol->Registers[0].RawData = QByteArray("Tavik 2.1");
             Form->OnReceivedRegister(Fake->Protocol.get(), 0);
         };
-        qsizetype Mark = 0;
+        qsizetype mark = 0;
         Receive(2, 1000);
         Receive(8, 100);
         Receive(2, 1000);
         Receive(8, 100);
-        QCOMPARE(ReadsSince(Mark), (QVector<quint8>{2, 8, 2, 8}));
+        QCOMPARE(readsSince(mark), (QVector<quint8>{2, 8, 2, 8}));
 
         Receive(7, 250); // the tester sends by itself
-        QCOMPARE(ReadsSince(Mark), QVector<quint8>{});
+        QCOMPARE(readsSince(mark), QVector<quint8>{});
         Receive(2, 1000);
-        QCOMPARE(ReadsSince(Mark), QVector<quint8>{0});
+        QCOMPARE(readsSince(mark), QVector<quint8>{0});
         Receive(8, 100);
         Receive(2, 1000);
         Receive(11, 500);
-        QCOMPARE(ReadsSince(Mark), QVector<quint8>{}); // paused until the fence is answered
-        Name();
-        QCOMPARE(ReadsSince(Mark), (QVector<quint8>{2, 8}));
-        Name(); // no fence waits: nothing
+        QCOMPARE(readsSince(mark), QVector<quint8>{}); // paused until the fence is answered
+        name();
+        QCOMPARE(readsSince(mark), (QVector<quint8>{2, 8}));
+        name(); // no fence waits: nothing
         Receive(2, 1000);
-        QCOMPARE(ReadsSince(Mark), QVector<quint8>{2});
+        QCOMPARE(readsSince(mark), QVector<quint8>{2});
 
         // The sweep's own position read: its answer will reach the chain as well.
         Form->ButtonStartStopClick();
-        QCOMPARE(ReadsSince(Mark), QVector<quint8>{2});
+        QCOMPARE(readsSince(mark), QVector<quint8>{2});
         Receive(8, 100);
-        QCOMPARE(ReadsSince(Mark), QVector<quint8>{0});
-        Name();
-        QCOMPARE(ReadsSince(Mark), (QVector<quint8>{2, 8}));
+        QCOMPARE(readsSince(mark), QVector<quint8>{0});
+        name();
+        QCOMPARE(readsSince(mark), (QVector<quint8>{2, 8}));
         Form->ButtonStartStopClick();
 
         // Unanswered reads are sent again after the protocol's time-out.
         KvPlatform::SetTickCountOffset(KvPlatform::TickCountOffset() + Fake->Protocol->TimeOut + 50);
-        QTRY_VERIFY_WITH_TIMEOUT(Fake->Reads().size() >= Mark + 2, 2000);
-        QCOMPARE(ReadsSince(Mark), (QVector<quint8>{2, 8}));
+        QTRY_VERIFY_WITH_TIMEOUT(Fake->Reads().size() >= mark + 2, 2000);
+        QCOMPARE(readsSince(mark), (QVector<quint8>{2, 8}));
         // Without any sign of unasked values the chains are re-synchronised once a second.
         Receive(2, 1000);
-        QCOMPARE(ReadsSince(Mark), QVector<quint8>{2});
+        QCOMPARE(readsSince(mark), QVector<quint8>{2});
         KvPlatform::SetTickCountOffset(KvPlatform::TickCountOffset() + 1000);
         Receive(8, 100);
-        QCOMPARE(ReadsSince(Mark), QVector<quint8>{0});
-        Name();
-        QCOMPARE(ReadsSince(Mark), (QVector<quint8>{2, 8}));
+        QCOMPARE(readsSince(mark), QVector<quint8>{0});
+        name();
+        QCOMPARE(readsSince(mark), (QVector<quint8>{2, 8}));
         // Switched off, values ask for nothing.
         Form->sCheckBoxPositionFast->click();
         Receive(2, 1000);
         Receive(8, 100);
-        QCOMPARE(ReadsSince(Mark), QVector<quint8>{});
+        QCOMPARE(readsSince(mark), QVector<quint8>{});
         QVERIFY(Fake->Writes().size() >= 2); // only the sweep's duty writes
-        for (const auto &W : Fake->Writes())
-            QCOMPARE(W.RegNum, quint8(W.RegNum == 4 ? 4 : 5));
+        for (const auto &w : Fake->Writes())
+            QCOMPARE(w.RegNum, quint8(w.RegNum == 4 ? 4 : 5));
     }
 
     // ---- Hysteresis sweep --------------------------------------------------------------------
 
     void sweep_data() {
-        QTest::addColumn<int>("Start");
-        QTest::addColumn<int>("End");
-        QTest::addColumn<int>("Step");
-        QTest::addColumn<QVector<int>>("Rising");
-        QTest::addColumn<QVector<int>>("Falling");
-        QTest::addColumn<int>("AxisMax");
+        QTest::addColumn<int>("start");
+        QTest::addColumn<int>("end");
+        QTest::addColumn<int>("step");
+        QTest::addColumn<QVector<int>>("rising");
+        QTest::addColumn<QVector<int>>("falling");
+        QTest::addColumn<int>("axisMax");
         QTest::newRow("0..50 by 10") << 0 << 50 << 10 << QVector<int>{0, 10, 20, 30, 40, 50}
                                      << QVector<int>{40, 30, 20, 10} << 60;
         QTest::newRow("5..23 by 5") << 5 << 23 << 5 << QVector<int>{5, 10, 15, 20} << QVector<int>{15, 10}
@@ -775,24 +775,24 @@ private slots:
         QTest::newRow("end 0") << 0 << 0 << 1 << QVector<int>{0} << QVector<int>{} << 10;
     }
     void sweep() {
-        QFETCH(int, Start);
-        QFETCH(int, End);
-        QFETCH(int, Step);
-        QFETCH(QVector<int>, Rising);
-        QFETCH(QVector<int>, Falling);
-        QFETCH(int, AxisMax);
+        QFETCH(int, start);
+        QFETCH(int, end);
+        QFETCH(int, step);
+        QFETCH(QVector<int>, rising);
+        QFETCH(QVector<int>, falling);
+        QFETCH(int, axisMax);
         Connect();
-        Form->FloatEditDutyStart->SetValueInt(Start);
-        Form->FloatEditDutyEnd->SetValueInt(End);
-        Form->FloatEditStep->SetValueInt(Step);
+        Form->FloatEditDutyStart->SetValueInt(start);
+        Form->FloatEditDutyEnd->SetValueInt(end);
+        Form->FloatEditStep->SetValueInt(step);
         Form->ButtonStartStop->click();
         QCOMPARE(Form->DiagramMode, dmForward);
         QCOMPARE(Form->ButtonStartStop->text(), QStringLiteral("Stop"));
         QVERIFY(Form->sSpeedButtonManualControl->isChecked());
-        QCOMPARE(Form->ChartHyst->xAxis->range().upper, double(AxisMax));
+        QCOMPARE(Form->ChartHyst->xAxis->range().upper, double(axisMax));
         QCOMPARE(Form->TimerDrawChartHyst->interval(), 100);
         // The tester answers each position request with duty / 10 volts.
-        for (int Guard = 0; Guard < 100 && Form->DiagramMode != dmNone; ++Guard) {
+        for (int guard = 0; guard < 100 && Form->DiagramMode != dmNone; ++guard) {
             if (Ch1()->RequestRegPositionForDiagram) Receive(2, Ch1()->FloatEditManualPWM->ValueInt() * 100);
             Form->TimerDrawChartHystTimer();
         }
@@ -800,25 +800,25 @@ private slots:
         QCOMPARE(Form->ButtonStartStop->text(), QStringLiteral("Start"));
         QVERIFY(!Form->TimerDrawChartHyst->isActive());
         QVERIFY(Form->sSpeedButtonManualControl->isChecked());
-        QCOMPARE(Ch1()->FloatEditManualPWM->ValueInt(), Start);
-        TColoredLineSeries *S = Form->SeriesHyst1;
-        QCOMPARE(S->PointCount(), Rising.size() + Falling.size());
-        const QColor Red(255, 0, 0), LightRed(255, 144, 96);
-        for (int i = 0; i < S->PointCount(); ++i) {
-            const bool Up = i < Rising.size();
-            const int X = Up ? Rising[i] : Falling[i - Rising.size()];
-            QCOMPARE(S->Point(i).x(), double(X));
-            QCOMPARE(S->Point(i).y(), X / 10.0);
-            QCOMPARE(S->PointColor(i), Up ? Red : LightRed);
+        QCOMPARE(Ch1()->FloatEditManualPWM->ValueInt(), start);
+        TColoredLineSeries *s = Form->SeriesHyst1;
+        QCOMPARE(s->PointCount(), rising.size() + falling.size());
+        const QColor red(255, 0, 0), lightRed(255, 144, 96);
+        for (int i = 0; i < s->PointCount(); ++i) {
+            const bool up = i < rising.size();
+            const int x = up ? rising[i] : falling[i - rising.size()];
+            QCOMPARE(s->Point(i).x(), double(x));
+            QCOMPARE(s->Point(i).y(), x / 10.0);
+            QCOMPARE(s->PointColor(i), up ? red : lightRed);
         }
         QCOMPARE(Form->SeriesHyst2->PointCount(), 0);
         // Register 5 followed the duty: every step, then back to the start.
-        QVector<qint64> Duties;
-        for (const auto &W : Fake->Writes())
-            if (W.RegNum == 5) Duties << W.Value;
-        QCOMPARE(Duties.first(), qint64(Start));
-        QCOMPARE(Duties.last(), qint64(Start));
-        QCOMPARE(Duties.size(), Rising.size() + Falling.size() + 1);
+        QVector<qint64> duties;
+        for (const auto &w : Fake->Writes())
+            if (w.RegNum == 5) duties << w.Value;
+        QCOMPARE(duties.first(), qint64(start));
+        QCOMPARE(duties.last(), qint64(start));
+        QCOMPARE(duties.size(), rising.size() + falling.size() + 1);
     }
 
     void sweepStepZeroRepeatsStart() {
@@ -865,11 +865,11 @@ private slots:
         Form->TimerDrawChartHystTimer();
         QCOMPARE(Form->DiagramMode, dmForward);
         Fake->Connected = false;
-        const int SentBefore = Fake->Sent.size();
+        const int sentBefore = Fake->Sent.size();
         Form->TimerDrawChartHystTimer();
         QCOMPARE(Form->DiagramMode, dmNone);
         QCOMPARE(Form->ButtonStartStop->text(), QStringLiteral("Start"));
-        QCOMPARE(Fake->Sent.size(), SentBefore);
+        QCOMPARE(Fake->Sent.size(), sentBefore);
     }
 
     void sweepButtonWithoutLink() {
@@ -887,20 +887,20 @@ private slots:
 
     // A sweep whose start is not below its end measures one point; the chart shows it.
     void sweepSinglePointIsDrawn_data() {
-        QTest::addColumn<int>("Start");
-        QTest::addColumn<int>("End");
+        QTest::addColumn<int>("start");
+        QTest::addColumn<int>("end");
         QTest::newRow("start above end") << 60 << 50;
         QTest::newRow("start equals end") << 30 << 30;
     }
     void sweepSinglePointIsDrawn() {
-        QFETCH(int, Start);
-        QFETCH(int, End);
+        QFETCH(int, start);
+        QFETCH(int, end);
         Connect();
         Form->show();
         Form->sPageControl1->setCurrentWidget(Form->sTabSheetChartHyst);
         QVERIFY(QTest::qWaitForWindowExposed(Form.get()));
-        Form->FloatEditDutyStart->SetValueInt(Start);
-        Form->FloatEditDutyEnd->SetValueInt(End);
+        Form->FloatEditDutyStart->SetValueInt(start);
+        Form->FloatEditDutyEnd->SetValueInt(end);
         Form->FloatEditStep->SetValueInt(5);
         Form->ButtonStartStop->click();
         Receive(2, 3000); // 3 V at the start duty
@@ -908,29 +908,29 @@ private slots:
         QCOMPARE(Form->DiagramMode, dmNone);
         QCOMPARE(Form->SeriesHyst1->PointCount(), 1);
         Form->ChartHyst->replot(QCustomPlot::rpImmediateRefresh);
-        const QImage Chart = Form->ChartHyst->grab().toImage();
-        const QPointF At = Form->SeriesHyst1->coordsToPixels(double(Start), 3.0) * Chart.devicePixelRatio();
-        int Red = 0;
+        const QImage chart = Form->ChartHyst->grab().toImage();
+        const QPointF at = Form->SeriesHyst1->coordsToPixels(double(start), 3.0) * chart.devicePixelRatio();
+        int red = 0;
         for (int dx = -5; dx <= 5; ++dx)
             for (int dy = -5; dy <= 5; ++dy) {
-                const QColor C = Chart.pixelColor(At.toPoint() + QPoint(dx, dy));
-                Red += C.red() > 200 && C.green() < 90 && C.blue() < 90;
+                const QColor c = chart.pixelColor(at.toPoint() + QPoint(dx, dy));
+                red += c.red() > 200 && c.green() < 90 && c.blue() < 90;
             }
-        QVERIFY2(Red >= 9, qPrintable(QStringLiteral("%1 red pixels at the point").arg(Red)));
+        QVERIFY2(red >= 9, qPrintable(QStringLiteral("%1 red pixels at the point").arg(red)));
     }
 
     // Start without a connection says why nothing happens, in the window's language.
     void sweepButtonWithoutLinkSaysWhy_data() {
-        QTest::addColumn<bool>("Russian");
-        QTest::addColumn<QString>("Message");
+        QTest::addColumn<bool>("russian");
+        QTest::addColumn<QString>("message");
         QTest::newRow("English") << false << QStringLiteral("Not connected: connect to the device first");
         QTest::newRow("Russian") << true
                                  << QStringLiteral("Нет подключения: сначала подключитесь к устройству");
     }
     void sweepButtonWithoutLinkSaysWhy() {
-        QFETCH(bool, Russian);
-        QFETCH(QString, Message);
-        if (Russian) Form->DoRus();
+        QFETCH(bool, russian);
+        QFETCH(QString, message);
+        if (russian) Form->DoRus();
         Form->show();
         Form->sPageControl1->setCurrentWidget(Form->sTabSheetChartHyst);
         QVERIFY(QTest::qWaitForWindowExposed(Form.get()));
@@ -938,10 +938,10 @@ private slots:
         Form->ButtonStartStop->click();
         QCOMPARE(Form->DiagramMode, dmNone);
         QVERIFY(Form->BalloonHintInd->isVisible());
-        QCOMPARE(Form->BalloonHintInd->Title(), Message);
-        QPushButton *B = Form->ButtonStartStop;
-        const QRect ButtonRect(B->mapToGlobal(QPoint(0, 0)), B->size());
-        QVERIFY(ButtonRect.adjusted(0, 0, 0, 1).contains(Form->BalloonHintInd->TipAt()));
+        QCOMPARE(Form->BalloonHintInd->Title(), message);
+        QPushButton *b = Form->ButtonStartStop;
+        const QRect buttonRect(b->mapToGlobal(QPoint(0, 0)), b->size());
+        QVERIFY(buttonRect.adjusted(0, 0, 0, 1).contains(Form->BalloonHintInd->TipAt()));
         QVERIFY(Form->BalloonHintInd->frameGeometry()
                     .adjusted(-1, -1, 1, 1)
                     .contains(Form->BalloonHintInd->TipAt()));

@@ -18,7 +18,7 @@ struct TSentCommand {
 class TFakeDeviceLink : public IDeviceLink {
 public:
     TFakeDeviceLink() {
-        Protocol = std::make_unique<TKvProtocol>([this](const QByteArray &F) { Catch(F); },
+        Protocol = std::make_unique<TKvProtocol>([this](const QByteArray &f) { Catch(f); },
                                                  TesterRegistersInfo(), TOnRegisterNotify(), TOnAck(),
                                                  TOutputData(), false, QStringLiteral("TamrelLog"), false);
         // No first-contact probe: these tests look at what the window sends, not at the engine.
@@ -30,31 +30,31 @@ public:
         Connected = false;
     }
     bool IsConnected() override { return Connected; }
-    void Transmit(const QByteArray &Data) override { Catch(Data); }
+    void Transmit(const QByteArray &data) override { Catch(data); }
     void SetOnReceived(TOutputData) override {}
     TOutputData GetTransmitProcedure() override {
-        return [this](const QByteArray &D) { Catch(D); };
+        return [this](const QByteArray &d) { Catch(d); };
     }
     void SetOnDeviceLinkStartStop(TOnDeviceLinkStartStop, TBeforeDisconnect, bool) override {}
     void SetOnCreateProtocolRef(TOnCreateProtocolRef) override {}
     TKvProtocol *KvProtocol() override { return Connected ? Protocol.get() : nullptr; }
     void SetKvProtocol(TKvProtocol *) override {}
-    void SetKeepConnection(bool A) override { KeepConnection = A; }
+    void SetKeepConnection(bool a) override { KeepConnection = a; }
     bool GetCounters(double &, double &, double &) override { return false; }
     bool GetProtocolInThread() override { return false; }
     void SetProtocolInThread(bool) override {}
 
     QVector<TSentCommand> Writes() const {
-        QVector<TSentCommand> W;
-        for (const auto &C : Sent)
-            if (C.Command == 7) W << C;
-        return W;
+        QVector<TSentCommand> w;
+        for (const auto &c : Sent)
+            if (c.Command == 7) w << c;
+        return w;
     }
     QVector<quint8> Reads() const {
-        QVector<quint8> R;
-        for (const auto &C : Sent)
-            if (C.Command == 8) R << C.RegNum;
-        return R;
+        QVector<quint8> r;
+        for (const auto &c : Sent)
+            if (c.Command == 8) r << c.RegNum;
+        return r;
     }
 
     bool Connected = false;
@@ -64,29 +64,29 @@ public:
     std::unique_ptr<TKvProtocol> Protocol;
 
 private:
-    void Catch(const QByteArray &Frame) {
-        Buffer += Frame;
-        QByteArray Body;
-        bool Skipped = false;
-        while (KvCodec::TakeFrame(Buffer, Body, Skipped)) {
-            if (Skipped || Body.isEmpty()) continue;
-            QByteArray B = KvCodec::Unescape(Body);
-            QByteArray Payload;
-            if (KvCodec::BodyPassesCheckSum(B))
-                Payload = B.chopped(1);
-            else if (KvCodec::BodyPassesCrc16(B))
-                Payload = B.chopped(3);
-            if (Payload.size() < 2) continue;
-            TSentCommand C;
-            C.Command = quint8(Payload[0]);
-            C.RegNum = quint8(Payload[1]);
-            if (C.Command == 7 && Payload.size() >= 3) {
-                TKvRegister R;
-                R.RegType = TKvRegisterType(quint8(Payload[2]));
-                R.RawData = Payload.mid(3);
-                C.Value = RegisterToVariant(R).toLongLong();
+    void Catch(const QByteArray &frame) {
+        Buffer += frame;
+        QByteArray body;
+        bool skipped = false;
+        while (KvCodec::TakeFrame(Buffer, body, skipped)) {
+            if (skipped || body.isEmpty()) continue;
+            QByteArray b = KvCodec::Unescape(body);
+            QByteArray payload;
+            if (KvCodec::BodyPassesCheckSum(b))
+                payload = b.chopped(1);
+            else if (KvCodec::BodyPassesCrc16(b))
+                payload = b.chopped(3);
+            if (payload.size() < 2) continue;
+            TSentCommand c;
+            c.Command = quint8(payload[0]);
+            c.RegNum = quint8(payload[1]);
+            if (c.Command == 7 && payload.size() >= 3) {
+                TKvRegister r;
+                r.RegType = TKvRegisterType(quint8(payload[2]));
+                r.RawData = payload.mid(3);
+                c.Value = RegisterToVariant(r).toLongLong();
             }
-            Sent << C;
+            Sent << c;
         }
     }
     QByteArray Buffer;

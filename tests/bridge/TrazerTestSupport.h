@@ -18,9 +18,9 @@
 // The companion program, driven line by line (see trazer_companion.cpp).
 class TCompanion {
 public:
-    explicit TCompanion(const QString &SettingsDir) {
+    explicit TCompanion(const QString &settingsDir) {
         FProc.setProgram(QStringLiteral(TRAZER_COMPANION_EXE));
-        FProc.setArguments({QStringLiteral("--settings"), SettingsDir});
+        FProc.setArguments({QStringLiteral("--settings"), settingsDir});
         FProc.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         FProc.start();
         FStarted = FProc.waitForStarted(30000) && ReadLine() == QStringLiteral("ready");
@@ -38,21 +38,21 @@ public:
 
     bool Started() const { return FStarted; }
     // Sends one command and returns its answer line ("" when none came in time).
-    QString Ask(const QString &Command, int TimeoutMs = 60000) {
-        FProc.write(Command.toUtf8() + '\n');
-        return ReadLine(TimeoutMs);
+    QString Ask(const QString &command, int timeoutMs = 60000) {
+        FProc.write(command.toUtf8() + '\n');
+        return ReadLine(timeoutMs);
     }
     // Sends a command whose answer is collected later with Answer (for long-running ones).
-    void Send(const QString &Command) { FProc.write(Command.toUtf8() + '\n'); }
+    void Send(const QString &command) { FProc.write(command.toUtf8() + '\n'); }
     bool AnswerReady() const { return FProc.canReadLine(); }
     QString Answer() { return QString::fromUtf8(FProc.readLine()).trimmed(); }
 
 private:
-    QString ReadLine(int TimeoutMs = 60000) {
+    QString ReadLine(int timeoutMs = 60000) {
         QElapsedTimer clock;
         clock.start();
         while (!FProc.canReadLine()) {
-            if (clock.elapsed() > TimeoutMs || FProc.state() == QProcess::NotRunning) return {};
+            if (clock.elapsed() > timeoutMs || FProc.state() == QProcess::NotRunning) return {};
             FProc.waitForReadyRead(100);
         }
         return QString::fromUtf8(FProc.readLine()).trimmed();
@@ -62,8 +62,8 @@ private:
 };
 
 // A server name for this test process only: test runs side by side must not meet in /dev/shm.
-inline QString UniqueServerName(const QString &Tag) {
-    return QStringLiteral("TamrelTest%1%2").arg(QCoreApplication::applicationPid()).arg(Tag);
+inline QString UniqueServerName(const QString &tag) {
+    return QStringLiteral("TamrelTest%1%2").arg(QCoreApplication::applicationPid()).arg(tag);
 }
 
 // The server's announcement goes to a settings folder of the test's own.
@@ -82,7 +82,7 @@ public:
     }
     void Stop() { FCompanion.reset(); }
     TCompanion *operator->() const { return FCompanion.get(); }
-    QString Open(const QString &Name) { return FCompanion->Ask(QStringLiteral("open ") + Name); }
+    QString Open(const QString &name) { return FCompanion->Ask(QStringLiteral("open ") + name); }
     QString SettingsPath() const { return FSettings.Path(); }
 
 private:
@@ -91,14 +91,14 @@ private:
 };
 
 // Bytes as the companion prints them.
-inline QString HexOf(const QByteArray &Data) {
-    return Data.isEmpty() ? QStringLiteral("-") : QString::fromLatin1(Data.toHex());
+inline QString HexOf(const QByteArray &data) {
+    return data.isEmpty() ? QStringLiteral("-") : QString::fromLatin1(data.toHex());
 }
 
-inline TKvRegister Declared(quint8 RegNum, TKvRegisterType Type) {
+inline TKvRegister Declared(quint8 regNum, TKvRegisterType type) {
     TKvRegister reg;
-    reg.RegAdr = RegNum;
-    reg.RegType = Type;
+    reg.RegAdr = regNum;
+    reg.RegType = type;
     return reg;
 }
 
@@ -109,21 +109,21 @@ struct TServedEngine {
     std::function<void(const QByteArray &)> OnSend; // called for each payload as it is sent
     std::unique_ptr<TKvProtocol> Engine;
 
-    explicit TServedEngine(const QString &Name, const TKvRegistersDynArray &Regs = {}) {
+    explicit TServedEngine(const QString &name, const TKvRegistersDynArray &regs = {}) {
         Engine = std::make_unique<TKvProtocol>(
-            [this](const QByteArray &Frame) {
-                const QByteArray payload = TKvCapture::PayloadOf(Frame);
+            [this](const QByteArray &frame) {
+                const QByteArray payload = TKvCapture::PayloadOf(frame);
                 Sent << payload;
                 if (OnSend) OnSend(payload);
             },
-            Regs, [this](TKvProtocol *, quint8 r) { Notified << r; }, TOnAck{}, TOutputData{}, false,
-            QString{}, false, Name);
+            regs, [this](TKvProtocol *, quint8 r) { Notified << r; }, TOnAck{}, TOutputData{}, false,
+            QString{}, false, name);
         Engine->FirstPacket = false; // requests go out as they are, without the first-contact probe
     }
     TTrazerServer *Server() const { return dynamic_cast<TTrazerServer *>(Engine->TrazerServerI.get()); }
-    void Feed(const QByteArray &Payload) { Engine->InputData(DeviceFrame(Payload)); }
+    void Feed(const QByteArray &payload) { Engine->InputData(DeviceFrame(payload)); }
     // A value of register 254 as the device sends it.
-    void Stream(const QByteArray &Value) { Feed(Hex("07 FE 0A") + Value); }
+    void Stream(const QByteArray &value) { Feed(Hex("07 FE 0A") + value); }
     // Any other register value: the traffic at whose pace the server serves commands.
     void Traffic() { Feed(Hex("07 02 07 00 00 00 00")); }
 };

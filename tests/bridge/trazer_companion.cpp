@@ -40,21 +40,21 @@ constexpr std::size_t BlockSize = OffExt + 276;
 unsigned char *Block = nullptr;
 std::size_t MappedSize = 0;
 
-std::uint32_t Get32(std::size_t Offset) {
-    const unsigned char *p = Block + Offset;
+std::uint32_t Get32(std::size_t offset) {
+    const unsigned char *p = Block + offset;
     return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
            std::uint32_t(p[3]) << 24;
 }
-void Put32(std::size_t Offset, std::uint32_t Value) {
-    unsigned char *p = Block + Offset;
+void Put32(std::size_t offset, std::uint32_t value) {
+    unsigned char *p = Block + offset;
     for (int i = 0; i < 4; ++i)
-        p[i] = (unsigned char)(Value >> (8 * i));
+        p[i] = (unsigned char)(value >> (8 * i));
 }
 std::atomic_ref<std::int32_t> LockWord() {
     return std::atomic_ref<std::int32_t>(*reinterpret_cast<std::int32_t *>(Block));
 }
-std::atomic_ref<unsigned char> ExtByte(std::size_t Offset) {
-    return std::atomic_ref<unsigned char>(Block[OffExt + Offset]);
+std::atomic_ref<unsigned char> ExtByte(std::size_t offset) {
+    return std::atomic_ref<unsigned char>(Block[OffExt + offset]);
 }
 
 void Lock() {
@@ -70,12 +70,12 @@ void Unlock() {
     LockWord().fetch_sub(1, std::memory_order_release);
 }
 
-std::string Hex(const unsigned char *Data, std::size_t Len) {
+std::string Hex(const unsigned char *data, std::size_t len) {
     static const char digits[] = "0123456789abcdef";
     std::string out;
-    for (std::size_t i = 0; i < Len; ++i) {
-        out += digits[Data[i] >> 4];
-        out += digits[Data[i] & 15];
+    for (std::size_t i = 0; i < len; ++i) {
+        out += digits[data[i] >> 4];
+        out += digits[data[i] & 15];
     }
     return out.empty() ? "-" : out;
 }
@@ -86,9 +86,9 @@ void Unmap() {
     MappedSize = 0;
 }
 
-std::string Open(const std::string &Name) {
+std::string Open(const std::string &name) {
     Unmap();
-    const int fd = shm_open(("/" + Name).c_str(), O_RDWR, 0);
+    const int fd = shm_open(("/" + name).c_str(), O_RDWR, 0);
     if (fd < 0) return errno == ENOENT ? "missing" : "error " + std::string(std::strerror(errno));
     struct stat st {};
     fstat(fd, &st);
@@ -105,8 +105,8 @@ std::string Open(const std::string &Name) {
 }
 
 // A live server holds a shared lock on /<name>Mutex: an exclusive attempt fails then.
-std::string Alive(const std::string &Name) {
-    const int fd = shm_open(("/" + Name + "Mutex").c_str(), O_RDONLY, 0);
+std::string Alive(const std::string &name) {
+    const int fd = shm_open(("/" + name + "Mutex").c_str(), O_RDONLY, 0);
     if (fd < 0) return "missing";
     const bool taken = flock(fd, LOCK_EX | LOCK_NB) == 0;
     if (taken) flock(fd, LOCK_UN);
@@ -120,16 +120,16 @@ struct TRecords {
     long Torn = 0;
     std::string Data;
 };
-TRecords ParseRecords(std::int32_t Count) {
+TRecords ParseRecords(std::int32_t count) {
     TRecords r;
-    if (Count < 0 || std::size_t(Count) > BufferSize) {
+    if (count < 0 || std::size_t(count) > BufferSize) {
         r.Torn = 1;
         return r;
     }
     std::size_t at = 0;
-    while (at < std::size_t(Count)) {
+    while (at < std::size_t(count)) {
         const unsigned char *rec = Block + OffBuffer + at;
-        const std::size_t left = std::size_t(Count) - at;
+        const std::size_t left = std::size_t(count) - at;
         if (left < 5 || rec[0] != 0x7E || Get32(OffBuffer + at + 1) > left - 5) {
             ++r.Torn;
             return r;
@@ -143,20 +143,20 @@ TRecords ParseRecords(std::int32_t Count) {
 }
 
 // The stress values: 4 bytes of sequence number, then byte i = (seq + i) & 0xFF.
-bool StressValueIntact(const unsigned char *Value, std::size_t Len, std::uint32_t &Seq) {
-    if (Len < 4) return false;
-    Seq = std::uint32_t(Value[0]) | std::uint32_t(Value[1]) << 8 | std::uint32_t(Value[2]) << 16 |
-          std::uint32_t(Value[3]) << 24;
-    for (std::size_t i = 4; i < Len; ++i)
-        if (Value[i] != (unsigned char)((Seq + i) & 0xFF)) return false;
+bool StressValueIntact(const unsigned char *value, std::size_t len, std::uint32_t &seq) {
+    if (len < 4) return false;
+    seq = std::uint32_t(value[0]) | std::uint32_t(value[1]) << 8 | std::uint32_t(value[2]) << 16 |
+          std::uint32_t(value[3]) << 24;
+    for (std::size_t i = 4; i < len; ++i)
+        if (value[i] != (unsigned char)((seq + i) & 0xFF)) return false;
     return true;
 }
 
-// Lock cycles until at least Cycles of them are done and at least Records records were taken,
-// so that the cycles overlap the server's appending; gives up after WaitMs.
-std::string Stress(long Cycles, long Records, long WaitMs) {
+// Lock cycles until at least wantedCycles of them are done and at least wantedRecords records were taken,
+// so that the cycles overlap the server's appending; gives up after waitMs.
+std::string Stress(long wantedCycles, long wantedRecords, long waitMs) {
     // Starts counting once the server appends, so that every cycle meets a working server.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(WaitMs);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
     for (;;) {
         Lock();
         const std::int32_t count = std::int32_t(Get32(OffCount));
@@ -168,7 +168,7 @@ std::string Stress(long Cycles, long Records, long WaitMs) {
     long records = 0, torn = 0, disorder = 0, takes = 0, cycles = 0;
     std::uint32_t last = 0;
     bool any = false;
-    for (; cycles < Cycles || records < Records; ++cycles) {
+    for (; cycles < wantedCycles || records < wantedRecords; ++cycles) {
         if ((cycles & 0xFFFF) == 0 && std::chrono::steady_clock::now() > deadline) break;
         Lock();
         const std::int32_t count = std::int32_t(Get32(OffCount));
@@ -201,8 +201,8 @@ std::string Stress(long Cycles, long Records, long WaitMs) {
            std::to_string(disorder) + " lastseq " + std::to_string(last);
 }
 
-std::string Run(const std::string &Line) {
-    std::istringstream in(Line);
+std::string Run(const std::string &line) {
+    std::istringstream in(line);
     std::string cmd;
     in >> cmd;
     if (cmd == "open") {

@@ -17,8 +17,8 @@ class TestTrazerHookAbsent : public QObject {
 
     QTemporaryDir FDir;
 
-    static QStringList LogLines(const TKvProtocol &Engine) {
-        QFile file(Engine.LogFileName());
+    static QStringList LogLines(const TKvProtocol &engine) {
+        QFile file(engine.LogFileName());
         if (!file.open(QIODevice::ReadOnly)) return {};
         return QString::fromLocal8Bit(file.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
     }

@@ -20,12 +20,12 @@ class TestTrazerHostile : public QObject {
 
     TCompanionSession C;
 
-    QString Poke(int Offset, const QByteArray &Bytes) {
-        return C->Ask(QStringLiteral("poke %1 %2").arg(Offset).arg(HexOf(Bytes)));
+    QString Poke(int offset, const QByteArray &bytes) {
+        return C->Ask(QStringLiteral("poke %1 %2").arg(offset).arg(HexOf(bytes)));
     }
-    static QByteArray Le32(quint32 Value) {
+    static QByteArray Le32(quint32 value) {
         QByteArray out(4, '\0');
-        qToLittleEndian<quint32>(Value, out.data());
+        qToLittleEndian<quint32>(value, out.data());
         return out;
     }
 
@@ -150,8 +150,8 @@ private slots:
         QCOMPARE(C.Open(name), QStringLiteral("ok 1000289"));
         QCOMPARE(C->Ask("write 5 1"), QStringLiteral("ok"));
         QString placed;
-        e.OnSend = [&](const QByteArray &Payload) {
-            if (Payload == Hex("07 05 02 01")) placed = C->Ask("write 6 2");
+        e.OnSend = [&](const QByteArray &payload) {
+            if (payload == Hex("07 05 02 01")) placed = C->Ask("write 6 2");
         };
         e.Traffic();
         QCOMPARE(placed, QStringLiteral("ok"));

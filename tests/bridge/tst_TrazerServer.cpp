@@ -6,18 +6,18 @@
 
 namespace {
 
-QByteArray Bytes(int Count, char First) {
+QByteArray Bytes(int count, char first) {
     QByteArray out;
-    for (int i = 0; i < Count; ++i)
-        out.append(char(First + i));
+    for (int i = 0; i < count; ++i)
+        out.append(char(first + i));
     return out;
 }
 
-QString Record(const QByteArray &Value) {
+QString Record(const QByteArray &value) {
     QByteArray header = Hex("7E");
-    header.append(char(Value.size() & 0xFF)).append(char(Value.size() >> 8 & 0xFF));
-    header.append(char(Value.size() >> 16 & 0xFF)).append(char(Value.size() >> 24 & 0xFF));
-    return HexOf(header + Value);
+    header.append(char(value.size() & 0xFF)).append(char(value.size() >> 8 & 0xFF));
+    header.append(char(value.size() >> 16 & 0xFF)).append(char(value.size() >> 24 & 0xFF));
+    return HexOf(header + value);
 }
 
 } // namespace

@@ -34,7 +34,7 @@ private slots:
 
         const QString name = UniqueServerName(QStringLiteral("Sim"));
         QList<quint8> received;
-        TKvProtocol engine([&port](const QByteArray &Frame) { port.write(Frame); }, TesterRegistersInfo(),
+        TKvProtocol engine([&port](const QByteArray &frame) { port.write(frame); }, TesterRegistersInfo(),
                            [&received](TKvProtocol *, quint8 r) { received << r; }, TOnAck{}, TOutputData{},
                            false, QStringLiteral("TamrelLog"), false, name);
         QObject::connect(&port, &QSerialPort::readyRead, &port, [&] { engine.InputData(port.readAll()); });

@@ -10,11 +10,11 @@
 namespace {
 
 // 64 bytes: the sequence number, then byte i = (seq + i) & 0xFF (the companion checks this).
-QByteArray StressValue(quint32 Seq) {
+QByteArray StressValue(quint32 seq) {
     QByteArray value(64, '\0');
-    qToLittleEndian<quint32>(Seq, value.data());
+    qToLittleEndian<quint32>(seq, value.data());
     for (int i = 4; i < value.size(); ++i)
-        value[i] = char((Seq + quint32(i)) & 0xFF);
+        value[i] = char((seq + quint32(i)) & 0xFF);
     return value;
 }
 

@@ -28,8 +28,8 @@ protected:
     QObject *FLastSender = nullptr;
 
     void InstallQuestionHandler() {
-        TFloatEdit::SetQuestionHandler([this](QWidget *, const QString &Caption, const QString &Text) {
-            FQuestions.append({Caption, Text});
+        TFloatEdit::SetQuestionHandler([this](QWidget *, const QString &caption, const QString &text) {
+            FQuestions.append({caption, text});
             if (FWhileAsking) FWhileAsking();
             return FAnswer;
         });
@@ -53,8 +53,8 @@ protected:
         FWhileAsking = nullptr;
         FValidations = 0;
         FLastSender = nullptr;
-        FEdit->OnValidate = [this](QObject *Sender) {
-            FLastSender = Sender;
+        FEdit->OnValidate = [this](QObject *sender) {
+            FLastSender = sender;
             ++FValidations;
         };
         return FEdit->hasFocus();
@@ -65,16 +65,16 @@ protected:
         QLocale::setDefault(QLocale::c());
     }
 
-    void Type(const QString &Text) {
+    void Type(const QString &text) {
         FEdit->setFocus();
         FEdit->selectAll();
         QTest::keyClick(FEdit, Qt::Key_Delete);
-        QTest::keyClicks(FEdit, Text);
+        QTest::keyClicks(FEdit, text);
     }
     void PressEnter() { QTest::keyClick(FEdit, Qt::Key_Return); }
-    void Wheel(int Delta) {
+    void Wheel(int delta) {
         const QPointF pos(FEdit->width() / 2.0, FEdit->height() / 2.0);
-        QWheelEvent event(pos, FEdit->mapToGlobal(pos), QPoint(), QPoint(0, Delta), Qt::NoButton,
+        QWheelEvent event(pos, FEdit->mapToGlobal(pos), QPoint(), QPoint(0, delta), Qt::NoButton,
                           Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(FEdit, &event);
     }

@@ -337,19 +337,19 @@ private slots:
         FEdit->setMinimumWidth(160);
         FEdit->SetValueFloat(3);
         QCOMPARE(FEdit->text(), QStringLiteral("3,00"));
-        auto grab = [this](const QString &Name) {
+        auto grab = [this](const QString &name) {
             const QImage image = FEdit->grab().toImage().convertToFormat(QImage::Format_RGB32);
             const QByteArray dir = qgetenv("TAMREL_GRAB_DIR");
             if (!dir.isEmpty())
                 image.scaled(image.size() * 3)
-                    .save(QString::fromLocal8Bit(dir) + "/floatedit_" + Name + ".png");
+                    .save(QString::fromLocal8Bit(dir) + "/floatedit_" + name + ".png");
             return image;
         };
-        auto ink = [](const QImage &Image) {
+        auto ink = [](const QImage &image) {
             QRect box;
-            for (int y = 3; y < Image.height() - 3; ++y)
-                for (int x = 3; x < Image.width() - 3; ++x)
-                    if (qGray(Image.pixel(x, y)) < 90) box |= QRect(x, y, 1, 1);
+            for (int y = 3; y < image.height() - 3; ++y)
+                for (int x = 3; x < image.width() - 3; ++x)
+                    if (qGray(image.pixel(x, y)) < 90) box |= QRect(x, y, 1, 1);
             return box;
         };
         const QImage shown = grab("value");

@@ -372,9 +372,9 @@ private slots:
         QFETCH(int, shows);
         QFETCH(bool, keepsFocus);
         int shown = 0;
-        auto fromOutside = [&](qint64 Value) {
-            return FEdit->ShowUnlessEditing([&, Value] {
-                FEdit->SetValueInt(Value);
+        auto fromOutside = [&](qint64 value) {
+            return FEdit->ShowUnlessEditing([&, value] {
+                FEdit->SetValueInt(value);
                 ++shown;
             });
         };
@@ -519,9 +519,9 @@ private slots:
 
     void wheelHandledByUser() {
         bool called = false;
-        FEdit->OnMouseWheelUp = [&](QObject *, QWheelEvent *, bool &Handled) {
+        FEdit->OnMouseWheelUp = [&](QObject *, QWheelEvent *, bool &handled) {
             called = true;
-            Handled = true;
+            handled = true;
         };
         FEdit->SetValueInt(5);
         Wheel(120);
@@ -647,7 +647,7 @@ private slots:
         QVERIFY(!FEdit->IsValidating());
 
         auto *doomed = new TFloatEdit(FForm.get());
-        doomed->OnValidate = [](QObject *Sender) { delete Sender; };
+        doomed->OnValidate = [](QObject *sender) { delete sender; };
         QPointer<TFloatEdit> watch(doomed);
         doomed->doValidate();
         QVERIFY(watch.isNull());

@@ -14,31 +14,31 @@ const QColor kUpColour(255, 0, 0);
 const QColor kDownColour(0, 0, 255);
 const QColor kDisabledColour(0, 160, 0);
 
-QPixmap Square(const QColor &Colour, int Size = 16) {
-    QPixmap pm(Size, Size);
-    pm.fill(Colour);
+QPixmap Square(const QColor &colour, int size = 16) {
+    QPixmap pm(size, size);
+    pm.fill(colour);
     return pm;
 }
 
 // Bounding box of the pixels of exactly this colour; empty when there are none.
-QRect Find(const QImage &Image, const QColor &Colour) {
+QRect Find(const QImage &image, const QColor &colour) {
     QRect box;
-    const QRgb want = Colour.rgb();
-    for (int y = 0; y < Image.height(); ++y)
-        for (int x = 0; x < Image.width(); ++x)
-            if ((Image.pixel(x, y) & 0xFFFFFF) == (want & 0xFFFFFF)) box |= QRect(x, y, 1, 1);
+    const QRgb want = colour.rgb();
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if ((image.pixel(x, y) & 0xFFFFFF) == (want & 0xFFFFFF)) box |= QRect(x, y, 1, 1);
     return box;
 }
 
 // Bounding box of the pixels close to a colour (anti-aliased text).
-QRect FindNear(const QImage &Image, const QColor &Colour, int Tolerance) {
+QRect FindNear(const QImage &image, const QColor &colour, int tolerance) {
     QRect box;
-    for (int y = 0; y < Image.height(); ++y)
-        for (int x = 0; x < Image.width(); ++x) {
-            const QColor c = Image.pixelColor(x, y);
-            if (std::abs(c.red() - Colour.red()) <= Tolerance &&
-                std::abs(c.green() - Colour.green()) <= Tolerance &&
-                std::abs(c.blue() - Colour.blue()) <= Tolerance)
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (std::abs(c.red() - colour.red()) <= tolerance &&
+                std::abs(c.green() - colour.green()) <= tolerance &&
+                std::abs(c.blue() - colour.blue()) <= tolerance)
                 box |= QRect(x, y, 1, 1);
         }
     return box;
@@ -50,25 +50,25 @@ class tst_GraphicSpeedButton : public QObject {
 
     std::unique_ptr<QWidget> FForm;
 
-    TGraphicSpeedButton *NewButton(const QString &Caption, QRect Geometry, int Group = 0) {
+    TGraphicSpeedButton *NewButton(const QString &caption, QRect geometry, int group = 0) {
         auto *b = new TGraphicSpeedButton(FForm.get());
-        b->SetCaption(Caption);
-        b->setGeometry(Geometry);
-        b->SetGroupIndex(Group);
+        b->SetCaption(caption);
+        b->setGeometry(geometry);
+        b->SetGroupIndex(group);
         b->SetGlyphUp(Square(kUpColour));
         b->SetGlyphDown(Square(kDownColour));
         b->show();
         return b;
     }
-    static void Click(TGraphicSpeedButton *B) {
-        QTest::mouseClick(B, Qt::LeftButton, {}, B->rect().center());
+    static void Click(TGraphicSpeedButton *b) {
+        QTest::mouseClick(b, Qt::LeftButton, {}, b->rect().center());
     }
-    static QImage Grab(QWidget *W, const QString &Name) {
-        const QImage image = W->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    static QImage Grab(QWidget *w, const QString &name) {
+        const QImage image = w->grab().toImage().convertToFormat(QImage::Format_RGB32);
         const QByteArray dir = qgetenv("TAMREL_GRAB_DIR");
         if (!dir.isEmpty())
             image.scaled(image.size() * 4, Qt::KeepAspectRatio, Qt::FastTransformation)
-                .save(QString::fromLocal8Bit(dir) + "/button_" + Name + ".png");
+                .save(QString::fromLocal8Bit(dir) + "/button_" + name + ".png");
         return image;
     }
 

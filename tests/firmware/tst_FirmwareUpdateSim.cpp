@@ -30,13 +30,13 @@ namespace {
 const QString Success = QStringLiteral("Прошивка завершена успешно");
 
 // An image that names itself the way the simulated tester reads it, then random bytes.
-QByteArray MakeImage(int Size, const QByteArray &Name = "Tavik TAMREL 2.0") {
-    QByteArray B(Size, 0);
-    QRandomGenerator Rng(quint32(Size) * 2654435761u);
-    for (char &C : B)
-        C = char(Rng.bounded(256));
-    if (!Name.isEmpty() && Size > Name.size()) B.replace(0, Name.size() + 1, Name + '\0');
-    return B;
+QByteArray MakeImage(int size, const QByteArray &name = "Tavik TAMREL 2.0") {
+    QByteArray b(size, 0);
+    QRandomGenerator rng(quint32(size) * 2654435761u);
+    for (char &c : b)
+        c = char(rng.bounded(256));
+    if (!name.isEmpty() && size > name.size()) b.replace(0, name.size() + 1, name + '\0');
+    return b;
 }
 
 } // namespace
@@ -57,18 +57,18 @@ class TestFirmwareUpdateSim : public QObject {
     TFormFirmwareUpdate *Fw() const { return FormFirmwareUpdate; }
     QString ImagePath() const { return Work.filePath(QStringLiteral("image.bin")); }
     QByteArray ReceivedImage() const {
-        QFile F(ImagePath());
-        return F.open(QIODevice::ReadOnly) ? F.readAll() : QByteArray();
+        QFile f(ImagePath());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
 
     // The program as it starts: the main window and its hidden firmware window; connected
     // through the port search. The update button shows once register 0 has been read.
-    void StartAndConnect(TSimOptions Options) {
-        Options.ImageOutPath = ImagePath();
+    void StartAndConnect(TSimOptions options) {
+        options.ImageOutPath = ImagePath();
         QFile::remove(ImagePath());
         Sim = std::make_unique<TSimPty>();
-        QString Error;
-        QVERIFY2(Sim->Start(Options, &Error), qPrintable(Error));
+        QString error;
+        QVERIFY2(Sim->Start(options, &error), qPrintable(error));
         Form = std::make_unique<TFormTamrel>();
         new TFormFirmwareUpdate(Form.get());
         QVERIFY(Fw() && Fw()->isHidden());
@@ -78,19 +78,19 @@ class TestFirmwareUpdateSim : public QObject {
         Form->DeviceLink->sButtonConnect->click();
         QTRY_VERIFY_WITH_TIMEOUT(Form->DeviceLink->IsConnected(), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(Form->ButtonUpdateFirmware->isVisible(), 5000);
-        QCOMPARE(Form->ButtonUpdateFirmware->toolTip(), Options.Ident);
-        QCOMPARE(Fw()->EditFirmwareOldName->text(), Options.Ident); // also while hidden
+        QCOMPARE(Form->ButtonUpdateFirmware->toolTip(), options.Ident);
+        QCOMPARE(Fw()->EditFirmwareOldName->text(), options.Ident); // also while hidden
         QTRY_COMPARE_WITH_TIMEOUT(Sim->Device()->RegisterInt(1), qint64(1), 3000);
     }
-    void OpenWindowAndLoad(const QByteArray &Image, const QString &Name) {
+    void OpenWindowAndLoad(const QByteArray &image, const QString &name) {
         Form->ButtonUpdateFirmware->click();
         QVERIFY(Fw()->isVisible());
         QCOMPARE(Fw()->EditLoaderIdentStr->text(), QStringLiteral("Tavik"));
         QCOMPARE(Fw()->DeviceName, QStringLiteral("TAMREL"));
         QCOMPARE(NotSuitableText, QStringLiteral("Firmware is not suitable for this device"));
-        connect(Fw()->EditMessage, &QLineEdit::textChanged, this, [this](const QString &T) {
-            Messages << T;
-            if (T != Success) return;
+        connect(Fw()->EditMessage, &QLineEdit::textChanged, this, [this](const QString &t) {
+            Messages << t;
+            if (t != Success) return;
             SinceSuccess.start();
             // Looked at once the handler that showed the text has finished.
             QTimer::singleShot(0, this, [this] {
@@ -98,18 +98,18 @@ class TestFirmwareUpdateSim : public QObject {
                 DisconnectTimerAtSuccess = Fw()->TimerDisconnect->isActive();
             });
         });
-        Fw()->LoadFirmwareBuffer(Image, Name, false);
+        Fw()->LoadFirmwareBuffer(image, name, false);
         QVERIFY(Fw()->ButtonStartUpdate->isEnabled());
     }
     // Every "position/size" text stays within the image's last page.
-    void CheckProgressWithinImage(int Size, int PageSize) {
-        static const QRegularExpression Re(QStringLiteral("^(\\d+)/(\\d+)$"));
-        const qint64 End = (qint64(Size) + PageSize - 1) / PageSize * PageSize;
-        for (const QString &M : Messages) {
-            const auto Match = Re.match(M);
-            if (!Match.hasMatch()) continue;
-            QCOMPARE(Match.captured(2).toLongLong(), qint64(Size));
-            QVERIFY2(Match.captured(1).toLongLong() <= End, qPrintable(M));
+    void CheckProgressWithinImage(int size, int pageSize) {
+        static const QRegularExpression re(QStringLiteral("^(\\d+)/(\\d+)$"));
+        const qint64 end = (qint64(size) + pageSize - 1) / pageSize * pageSize;
+        for (const QString &m : Messages) {
+            const auto match = re.match(m);
+            if (!match.hasMatch()) continue;
+            QCOMPARE(match.captured(2).toLongLong(), qint64(size));
+            QVERIFY2(match.captured(1).toLongLong() <= end, qPrintable(m));
         }
     }
 
@@ -130,8 +130,8 @@ private slots:
     // the tester then runs the new firmware, whose name the program shows at the next connect.
     void imageArrivesByteIdentical() {
         StartAndConnect(TSimOptions());
-        const QByteArray Image = MakeImage(60 * 1024);
-        OpenWindowAndLoad(Image, QStringLiteral("TAMREL 2.0;DeviceIdentStr=TAMREL-BL.firmware"));
+        const QByteArray image = MakeImage(60 * 1024);
+        OpenWindowAndLoad(image, QStringLiteral("TAMREL 2.0;DeviceIdentStr=TAMREL-BL.firmware"));
         QCOMPARE(Fw()->EditFirmwareName->text(), QStringLiteral("TAMREL 2.0"));
         QCOMPARE(Fw()->EditFirmwareSize->text(), QStringLiteral("61440 Б"));
         Fw()->ButtonStartUpdate->click();
@@ -141,14 +141,14 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(Fw()->EditMessage->text(), Success, 30000);
         QTRY_VERIFY(ConnectedAtSuccess);
         QVERIFY(DisconnectTimerAtSuccess);
-        QCOMPARE(ReceivedImage(), Image);
+        QCOMPARE(ReceivedImage(), image);
         QCOMPARE(Fw()->ProgressBar1->value(), Fw()->ProgressBar1->maximum());
-        QCOMPARE(Fw()->ProgressBar1->maximum(), Image.size());
-        CheckProgressWithinImage(Image.size(), 128);
-        const QVector<TSimFrameRecord> Log = Sim->FrameLog();
-        const QString Pass = CheckFinalPass(Log, 480);
-        QVERIFY2(Pass.isEmpty(), qPrintable(Pass));
-        QCOMPARE(ReceivedPages(Log).size(), 480);
+        QCOMPARE(Fw()->ProgressBar1->maximum(), image.size());
+        CheckProgressWithinImage(image.size(), 128);
+        const QVector<TSimFrameRecord> log = Sim->FrameLog();
+        const QString pass = CheckFinalPass(log, 480);
+        QVERIFY2(pass.isEmpty(), qPrintable(pass));
+        QCOMPARE(ReceivedPages(log).size(), 480);
         QCOMPARE(Sim->Device()->RegisterInt(1), qint64(0));
         QVERIFY2(QRegularExpression(QStringLiteral("^60\\.0 KB in \\d+\\.\\d s \\(\\d+\\.\\d KB/s\\)$"))
                      .match(Fw()->LabelTransferRate->text())
@@ -168,9 +168,9 @@ private slots:
 
     // The boot loader's identification against the one in the file name.
     void identification_data() {
-        QTest::addColumn<QString>("LoaderIdent");
-        QTest::addColumn<QString>("FileIdent");
-        QTest::addColumn<QString>("Message");
+        QTest::addColumn<QString>("loaderIdent");
+        QTest::addColumn<QString>("fileIdent");
+        QTest::addColumn<QString>("message");
         QTest::newRow("other letter case accepted") << "TAMREL-BL"
                                                     << "tamrel-bl" << Success;
         QTest::newRow("other loader refused")
@@ -179,18 +179,18 @@ private slots:
             << "Firmware is not suitable for this device (OTHER-BL <> TAMREL-BL)";
     }
     void identification() {
-        QFETCH(QString, LoaderIdent);
-        QFETCH(QString, FileIdent);
-        QFETCH(QString, Message);
-        TSimOptions Options;
-        Options.LoaderIdent = LoaderIdent;
-        StartAndConnect(Options);
-        const QByteArray Image = MakeImage(3000);
-        OpenWindowAndLoad(Image, QStringLiteral("Main;DeviceIdentStr=%1.firmware").arg(FileIdent));
+        QFETCH(QString, loaderIdent);
+        QFETCH(QString, fileIdent);
+        QFETCH(QString, message);
+        TSimOptions options;
+        options.LoaderIdent = loaderIdent;
+        StartAndConnect(options);
+        const QByteArray image = MakeImage(3000);
+        OpenWindowAndLoad(image, QStringLiteral("Main;DeviceIdentStr=%1.firmware").arg(fileIdent));
         Fw()->ButtonStartUpdate->click();
-        QTRY_COMPARE_WITH_TIMEOUT(Fw()->EditMessage->text(), Message, 10000);
-        if (Message == Success) {
-            QCOMPARE(ReceivedImage(), Image);
+        QTRY_COMPARE_WITH_TIMEOUT(Fw()->EditMessage->text(), message, 10000);
+        if (message == Success) {
+            QCOMPARE(ReceivedImage(), image);
             return;
         }
         QTest::qWait(300);
@@ -201,23 +201,23 @@ private slots:
 
     // The image must be smaller than the flash: exactly its size is refused.
     void flashSize_data() {
-        QTest::addColumn<int>("Size");
-        QTest::addColumn<QString>("Message");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QString>("message");
         QTest::newRow("exactly 4 KiB refused") << 4096 << "Не соотв. размер";
         QTest::newRow("one byte less written") << 4095 << Success;
     }
     void flashSize() {
-        QFETCH(int, Size);
-        QFETCH(QString, Message);
-        TSimOptions Options;
-        Options.FlashSizeKiB = 4;
-        StartAndConnect(Options);
-        const QByteArray Image = MakeImage(Size);
-        OpenWindowAndLoad(Image, QStringLiteral("Small;DeviceIdentStr=TAMREL-BL.firmware"));
+        QFETCH(int, size);
+        QFETCH(QString, message);
+        TSimOptions options;
+        options.FlashSizeKiB = 4;
+        StartAndConnect(options);
+        const QByteArray image = MakeImage(size);
+        OpenWindowAndLoad(image, QStringLiteral("Small;DeviceIdentStr=TAMREL-BL.firmware"));
         Fw()->ButtonStartUpdate->click();
-        QTRY_COMPARE_WITH_TIMEOUT(Fw()->EditMessage->text(), Message, 10000);
-        if (Message == Success) {
-            QCOMPARE(ReceivedImage(), Image);
+        QTRY_COMPARE_WITH_TIMEOUT(Fw()->EditMessage->text(), message, 10000);
+        if (message == Success) {
+            QCOMPARE(ReceivedImage(), image);
             return;
         }
         QTest::qWait(300);
@@ -227,9 +227,9 @@ private slots:
 
     // A refused page shows the tester's code; nothing more is sent and the link stays open.
     void refusedPage() {
-        TSimOptions Options;
-        Options.FailPageIndex = 3;
-        StartAndConnect(Options);
+        TSimOptions options;
+        options.FailPageIndex = 3;
+        StartAndConnect(options);
         OpenWindowAndLoad(MakeImage(5000), QStringLiteral("F;DeviceIdentStr=TAMREL-BL.firmware"));
         Fw()->ButtonStartUpdate->click();
         QTRY_COMPARE_WITH_TIMEOUT(Fw()->EditMessage->text(), QStringLiteral("Ошибка 5"), 10000);
@@ -245,36 +245,36 @@ private slots:
     // every repeated request, each answer after the first restarts at page 0, and the pages
     // of the abandoned passes that are on their way send nothing further.
     void lateLoader_data() {
-        QTest::addColumn<int>("Ignore");
-        QTest::addColumn<int>("Delay");
-        QTest::addColumn<bool>("Restarts");
+        QTest::addColumn<int>("ignore");
+        QTest::addColumn<int>("delay");
+        QTest::addColumn<bool>("restarts");
         QTest::newRow("first two requests unanswered") << 2 << 0 << false;
         QTest::newRow("every request answered 120 ms late") << 0 << 120 << true;
     }
     void lateLoader() {
-        QFETCH(int, Ignore);
-        QFETCH(int, Delay);
-        QFETCH(bool, Restarts);
-        TSimOptions Options;
-        Options.LoaderIgnoreStarts = Ignore;
-        Options.LoaderAnswerDelayMs = Delay;
-        StartAndConnect(Options);
-        const QByteArray Image = MakeImage(20 * 1024 + 50);
-        OpenWindowAndLoad(Image, QStringLiteral("F;DeviceIdentStr=TAMREL-BL.firmware"));
+        QFETCH(int, ignore);
+        QFETCH(int, delay);
+        QFETCH(bool, restarts);
+        TSimOptions options;
+        options.LoaderIgnoreStarts = ignore;
+        options.LoaderAnswerDelayMs = delay;
+        StartAndConnect(options);
+        const QByteArray image = MakeImage(20 * 1024 + 50);
+        OpenWindowAndLoad(image, QStringLiteral("F;DeviceIdentStr=TAMREL-BL.firmware"));
         Fw()->ButtonStartUpdate->click();
         QTRY_COMPARE_WITH_TIMEOUT(Fw()->EditMessage->text(), Success, 30000);
-        QCOMPARE(ReceivedImage(), Image);
+        QCOMPARE(ReceivedImage(), image);
         QTest::qWait(100); // statuses still on their way would show now
-        const QVector<TSimFrameRecord> Log = Sim->FrameLog();
-        QVERIFY(Count(Log, true, CmdLoaderInfo) >= 3); // the first request and two repeats at least
-        QCOMPARE(Count(Log, true, CmdLoaderInfo) - Ignore, Count(Log, false, CmdLoaderInfo));
-        const QVector<int> Pages = ReceivedPages(Log);
-        if (Restarts) QVERIFY(Pages.count(0) > 1); // the scenario did restart
-        const QString Pass = CheckFinalPass(Log, 161);
-        QVERIFY2(Pass.isEmpty(), qPrintable(Pass));
-        CheckProgressWithinImage(Image.size(), 128);
+        const QVector<TSimFrameRecord> log = Sim->FrameLog();
+        QVERIFY(Count(log, true, CmdLoaderInfo) >= 3); // the first request and two repeats at least
+        QCOMPARE(Count(log, true, CmdLoaderInfo) - ignore, Count(log, false, CmdLoaderInfo));
+        const QVector<int> pages = ReceivedPages(log);
+        if (restarts) QVERIFY(pages.count(0) > 1); // the scenario did restart
+        const QString pass = CheckFinalPass(log, 161);
+        QVERIFY2(pass.isEmpty(), qPrintable(pass));
+        CheckProgressWithinImage(image.size(), 128);
         QCOMPARE(Messages.count(Success), 1);
-        QCOMPARE(Fw()->ProgressBar1->value(), Image.size());
+        QCOMPARE(Fw()->ProgressBar1->value(), image.size());
     }
 };
 

@@ -33,31 +33,31 @@ class TestFormFirmwareUpdate : public QObject {
 
     // The window as the main window leaves it before showing it, on a connected link, with
     // an image loaded.
-    void Prepare(const QByteArray &Image, const QString &Name) {
+    void Prepare(const QByteArray &image, const QString &name) {
         Link->Connected = true;
         Form->DeviceLink = Link.get();
-        Form->SetUpdateRegisters = [this](bool DoUpdate) {
-            MainCalls << QStringLiteral("SetUpdateRegisters(%1)").arg(DoUpdate);
-            Link->Calls << QStringLiteral("SetUpdateRegisters(%1)").arg(DoUpdate);
+        Form->SetUpdateRegisters = [this](bool doUpdate) {
+            MainCalls << QStringLiteral("SetUpdateRegisters(%1)").arg(doUpdate);
+            Link->Calls << QStringLiteral("SetUpdateRegisters(%1)").arg(doUpdate);
         };
-        Form->LoadFirmwareBuffer(Image, Name, false);
+        Form->LoadFirmwareBuffer(image, name, false);
     }
-    static QByteArray Image(int Size) {
-        QByteArray B(Size, 0);
-        for (int i = 0; i < Size; ++i)
-            B[i] = char(i * 31 + 7);
-        return B;
+    static QByteArray Image(int size) {
+        QByteArray b(size, 0);
+        for (int i = 0; i < size; ++i)
+            b[i] = char(i * 31 + 7);
+        return b;
     }
-    template <class W> W *Child(const char *Name) const {
-        W *C = Form->findChild<W *>(QString::fromLatin1(Name));
-        if (!C) qWarning("no child %s", Name);
-        return C;
+    template <class W> W *Child(const char *name) const {
+        W *c = Form->findChild<W *>(QString::fromLatin1(name));
+        if (!c) qWarning("no child %s", name);
+        return c;
     }
 
 private slots:
     void initTestCase() {
         SavedNotSuitable = NotSuitableText;
-        TKvApplication::SetErrorDisplay([this](const QString &M) { Errors << M; });
+        TKvApplication::SetErrorDisplay([this](const QString &m) { Errors << m; });
     }
     void cleanupTestCase() { TKvApplication::SetErrorDisplay({}); }
     void init() {
@@ -116,15 +116,15 @@ private slots:
         // The bottom panel sits right under the internet button; the filler takes the rest.
         QCOMPARE(Form->PanelBottom->y(), Form->PanelButtons->geometry().bottom() + 1);
 
-        auto *Dialog = Child<QFileDialog>("OpenDialogFirmware");
-        QCOMPARE(Dialog->windowTitle(), QStringLiteral("Выбрать прошивку"));
-        QCOMPARE(Dialog->nameFilters(), (QStringList{"Firmware (*.firmware)", "All (*.*)"}));
-        QCOMPARE(Dialog->fileMode(), QFileDialog::ExistingFile);
-        auto *TryAgain = Child<QTimer>("TimerTryAgain");
-        auto *Disconnect = Child<QTimer>("TimerDisconnect");
-        QCOMPARE(TryAgain->interval(), 50);
-        QCOMPARE(Disconnect->interval(), 500);
-        QVERIFY(!TryAgain->isActive() && !Disconnect->isActive());
+        auto *dialog = Child<QFileDialog>("OpenDialogFirmware");
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("Выбрать прошивку"));
+        QCOMPARE(dialog->nameFilters(), (QStringList{"Firmware (*.firmware)", "All (*.*)"}));
+        QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFile);
+        auto *tryAgain = Child<QTimer>("TimerTryAgain");
+        auto *disconnect = Child<QTimer>("TimerDisconnect");
+        QCOMPARE(tryAgain->interval(), 50);
+        QCOMPARE(disconnect->interval(), 500);
+        QVERIFY(!tryAgain->isActive() && !disconnect->isActive());
         QVERIFY(!Form->Command53);
 
         QCOMPARE(NotSuitableText, QStringLiteral("Прошивка не подходит для этого устройства"));
@@ -135,10 +135,10 @@ private slots:
     }
 
     void fileNameMetadata_data() {
-        QTest::addColumn<QString>("FileName");
-        QTest::addColumn<int>("Size");
-        QTest::addColumn<QString>("DisplayName");
-        QTest::addColumn<QString>("Ident");
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QString>("displayName");
+        QTest::addColumn<QString>("ident");
         QTest::newRow("name and identification")
             << "Main 2.1;DeviceIdentStr=XYZ-BL.firmware" << 300 << "Main 2.1"
             << "XYZ-BL";
@@ -156,17 +156,17 @@ private slots:
                                      << "Q";
     }
     void fileNameMetadata() {
-        QFETCH(QString, FileName);
-        QFETCH(int, Size);
-        QFETCH(QString, DisplayName);
-        QFETCH(QString, Ident);
+        QFETCH(QString, fileName);
+        QFETCH(int, size);
+        QFETCH(QString, displayName);
+        QFETCH(QString, ident);
         Form->EditLoaderIdentStr->setText(QStringLiteral("Tavik")); // as the main window leaves it
-        Form->LoadFirmwareBuffer(Image(Size), FileName, false);
-        QCOMPARE(Form->EditFirmwareName->text(), DisplayName);
-        QCOMPARE(Form->EditLoaderIdentStr->text(), Ident);
-        QCOMPARE(Form->EditFirmwareSize->text(), QString::number(Size) + QStringLiteral(" Б"));
-        QCOMPARE(Form->ButtonStartUpdate->isEnabled(), Size > 0);
-        QCOMPARE(Form->FirmwareBuffer, Image(Size));
+        Form->LoadFirmwareBuffer(Image(size), fileName, false);
+        QCOMPARE(Form->EditFirmwareName->text(), displayName);
+        QCOMPARE(Form->EditLoaderIdentStr->text(), ident);
+        QCOMPARE(Form->EditFirmwareSize->text(), QString::number(size) + QStringLiteral(" Б"));
+        QCOMPARE(Form->ButtonStartUpdate->isEnabled(), size > 0);
+        QCOMPARE(Form->FirmwareBuffer, Image(size));
     }
 
     // A download that is no firmware hides the update panels and keeps the image; a local
@@ -180,13 +180,13 @@ private slots:
         QCOMPARE(Form->FirmwareBuffer, Image(100));
         QCOMPARE(Form->EditFirmwareName->text(), QStringLiteral("A"));
         QCOMPARE(Form->EditLoaderIdentStr->text(), QStringLiteral("BL"));
-        QTemporaryDir Dir;
-        const QString Path = Dir.filePath(QStringLiteral("B 2;DeviceIdentStr=BL2.firmware"));
-        QFile F(Path);
-        QVERIFY(F.open(QIODevice::WriteOnly));
-        F.write(Image(77));
-        F.close();
-        Form->OpenFirmwareFile(Path);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("B 2;DeviceIdentStr=BL2.firmware"));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(Image(77));
+        f.close();
+        Form->OpenFirmwareFile(path);
         QVERIFY(Form->PanelOldNew->isVisible());
         QVERIFY(Form->PanelFirmwareUpdate->isVisible());
         QCOMPARE(Form->EditFirmwareName->text(), QStringLiteral("B 2"));
@@ -197,12 +197,12 @@ private slots:
     void openFromFileThroughTheDialog() {
         QTemporaryDir Dir;
         const QString Path = Dir.filePath(QStringLiteral("Main 2.1;DeviceIdentStr=TAMREL-BL.firmware"));
-        QFile F(Path);
-        QVERIFY(F.open(QIODevice::WriteOnly));
-        QByteArray Bytes = Image(1000);
-        Bytes[5] = '\0';
-        F.write(Bytes);
-        F.close();
+        QFile f(Path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QByteArray bytes = Image(1000);
+        bytes[5] = '\0';
+        f.write(bytes);
+        f.close();
         Form->show();
         bool Seen = false;
         QTimer::singleShot(0, this, [&] {
@@ -215,7 +215,7 @@ private slots:
         });
         QTest::mouseClick(Form->GraphicSpeedButtonOpenFirmware, Qt::LeftButton);
         QVERIFY(Seen);
-        QCOMPARE(Form->FirmwareBuffer, Bytes);
+        QCOMPARE(Form->FirmwareBuffer, bytes);
         QCOMPARE(Form->EditFirmwareName->text(), QStringLiteral("Main 2.1"));
         QCOMPARE(Form->EditLoaderIdentStr->text(), QStringLiteral("TAMREL-BL"));
         QCOMPARE(Form->EditFirmwareSize->text(), QStringLiteral("1000 Б"));
@@ -225,24 +225,24 @@ private slots:
     // A file that cannot be read reaches the error display; the window is unchanged. A file
     // too large for any boot loader is refused before it is read.
     void unreadableFile_data() {
-        QTest::addColumn<bool>("TooLarge");
+        QTest::addColumn<bool>("tooLarge");
         QTest::newRow("missing") << false;
         QTest::newRow("larger than any flash") << true;
     }
     void unreadableFile() {
-        QFETCH(bool, TooLarge);
+        QFETCH(bool, tooLarge);
         Form->LoadFirmwareBuffer(Image(10), QStringLiteral("Kept;DeviceIdentStr=K.firmware"), false);
-        QTemporaryDir Dir;
-        const QString Path = Dir.filePath(QStringLiteral("huge.firmware"));
-        if (TooLarge) {
-            QFile F(Path);
-            QVERIFY(F.open(QIODevice::WriteOnly));
-            QVERIFY(F.resize(TFormFirmwareUpdate::MaxImageSize + 1)); // sparse: no disk used
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("huge.firmware"));
+        if (tooLarge) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QVERIFY(f.resize(TFormFirmwareUpdate::MaxImageSize + 1)); // sparse: no disk used
         }
-        QVERIFY(!TKvApplication::RunGuarded([&] { Form->OpenFirmwareFile(Path); }));
+        QVERIFY(!TKvApplication::RunGuarded([&] { Form->OpenFirmwareFile(path); }));
         QCOMPARE(Errors.size(), 1);
-        QVERIFY2(Errors[0].contains(Path), qPrintable(Errors[0]));
-        QVERIFY2(Errors[0].contains(TooLarge ? "too large" : "Cannot open"), qPrintable(Errors[0]));
+        QVERIFY2(Errors[0].contains(path), qPrintable(Errors[0]));
+        QVERIFY2(Errors[0].contains(tooLarge ? "too large" : "Cannot open"), qPrintable(Errors[0]));
         QCOMPARE(Form->FirmwareBuffer, Image(10));
         QCOMPARE(Form->EditFirmwareName->text(), QStringLiteral("Kept"));
     }
@@ -255,12 +255,12 @@ private slots:
         QVERIFY(Form->PanelSettings->isVisible());
         QTest::mouseClick(Form->PanelOldNew, Qt::LeftButton, {}, QPoint(3, 3));
         QVERIFY(Form->PanelSettings->isVisible()); // nothing hides it again
-        QPointer<TFormFirmwareUpdate> Alive(Form.get());
+        QPointer<TFormFirmwareUpdate> alive(Form.get());
         Form->EditFirmwareOldName->setText(QStringLiteral("Tavik 1.0"));
         QTest::mouseClick(Form->ButtonClose, Qt::LeftButton);
         QVERIFY(Form->isHidden());
         QCoreApplication::processEvents();
-        QVERIFY(Alive);
+        QVERIFY(alive);
         Form->show();
         QCOMPARE(Form->EditFirmwareOldName->text(), QStringLiteral("Tavik 1.0"));
     }
@@ -269,28 +269,28 @@ private slots:
     // window is the last close; and it goes with the main window.
     void closesWithTheMainWindow() {
         Form.reset();
-        auto Main = std::make_unique<QWidget>();
-        Main->resize(621, 704);
-        QPointer<TFormFirmwareUpdate> Fw = new TFormFirmwareUpdate(Main.get());
-        QVERIFY(Fw->isWindow());
-        Main->show();
-        Fw->show();
-        QVERIFY(QTest::qWaitForWindowExposed(Fw.data()));
+        auto main = std::make_unique<QWidget>();
+        main->resize(621, 704);
+        QPointer<TFormFirmwareUpdate> fw = new TFormFirmwareUpdate(main.get());
+        QVERIFY(fw->isWindow());
+        main->show();
+        fw->show();
+        QVERIFY(QTest::qWaitForWindowExposed(fw.data()));
         QVERIFY(!QApplication::activeModalWidget());
         // The program's loop ends when the main window closes, though this window is open.
-        bool EndedByClose = true;
-        QTimer::singleShot(50, Main.get(), [&] { Main->close(); });
-        QTimer Guard;
-        Guard.setSingleShot(true);
-        connect(&Guard, &QTimer::timeout, this, [&] {
-            EndedByClose = false;
+        bool endedByClose = true;
+        QTimer::singleShot(50, main.get(), [&] { main->close(); });
+        QTimer guard;
+        guard.setSingleShot(true);
+        connect(&guard, &QTimer::timeout, this, [&] {
+            endedByClose = false;
             QCoreApplication::quit();
         });
-        Guard.start(5000);
+        guard.start(5000);
         QApplication::exec();
-        QVERIFY(EndedByClose);
-        Main.reset();
-        QVERIFY(!Fw);
+        QVERIFY(endedByClose);
+        main.reset();
+        QVERIFY(!fw);
         QCOMPARE(FormFirmwareUpdate, nullptr);
     }
 
@@ -318,7 +318,7 @@ private slots:
 
     void startWithTheLinkClosedDoesNothing() {
         Form->DeviceLink = Link.get();
-        Form->SetUpdateRegisters = [this](bool D) { MainCalls << QString::number(D); };
+        Form->SetUpdateRegisters = [this](bool d) { MainCalls << QString::number(d); };
         QTest::mouseClick(Form->ButtonStartUpdate, Qt::LeftButton);
         QVERIFY(Link->Payloads.isEmpty());
         QVERIFY(Link->Calls.isEmpty());
@@ -332,8 +332,8 @@ private slots:
         // Before any file: Start is enabled and asks for 0 bytes.
         Link->Connected = true;
         Form->DeviceLink = Link.get();
-        Form->SetUpdateRegisters = [this](bool DoUpdate) {
-            Link->Calls << QStringLiteral("SetUpdateRegisters(%1)").arg(DoUpdate);
+        Form->SetUpdateRegisters = [this](bool doUpdate) {
+            Link->Calls << QStringLiteral("SetUpdateRegisters(%1)").arg(doUpdate);
         };
         Form->show();
         QTest::mouseClick(Form->ButtonStartUpdate, Qt::LeftButton);
@@ -365,12 +365,12 @@ private slots:
     // The boot loader's answer: identification compared without regard to case, the image
     // must be smaller than the flash; otherwise a message and no page.
     void loaderAnswerChecks_data() {
-        QTest::addColumn<QByteArray>("Reported");
-        QTest::addColumn<QString>("Expected");
-        QTest::addColumn<int>("FlashKiB");
-        QTest::addColumn<int>("Size");
-        QTest::addColumn<bool>("English");
-        QTest::addColumn<QString>("Message");
+        QTest::addColumn<QByteArray>("reported");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<int>("flashKiB");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<bool>("english");
+        QTest::addColumn<QString>("message");
         QTest::newRow("same") << QByteArray("TAMREL-BL") << "TAMREL-BL" << 4 << 100 << false << "";
         QTest::newRow("other letter case") << QByteArray("abc") << "ABC" << 4 << 100 << false << "";
         QTest::newRow("other loader") << QByteArray("OTHER-BL") << "TAMREL-BL" << 4 << 100 << false
@@ -387,22 +387,22 @@ private slots:
         QTest::newRow("larger") << QByteArray("BL") << "BL" << 1 << 5000 << false << "Не соотв. размер";
     }
     void loaderAnswerChecks() {
-        QFETCH(QByteArray, Reported);
-        QFETCH(QString, Expected);
-        QFETCH(int, FlashKiB);
-        QFETCH(int, Size);
-        QFETCH(bool, English);
-        QFETCH(QString, Message);
-        Prepare(Image(Size), QStringLiteral("F;DeviceIdentStr=%1.firmware").arg(Expected));
-        if (English) Form->DoEnglish();
+        QFETCH(QByteArray, reported);
+        QFETCH(QString, expected);
+        QFETCH(int, flashKiB);
+        QFETCH(int, size);
+        QFETCH(bool, english);
+        QFETCH(QString, message);
+        Prepare(Image(size), QStringLiteral("F;DeviceIdentStr=%1.firmware").arg(expected));
+        if (english) Form->DoEnglish();
         QTest::mouseClick(Form->ButtonStartUpdate, Qt::LeftButton);
-        Link->AnswerStart(Reported, quint16(FlashKiB));
+        Link->AnswerStart(reported, quint16(flashKiB));
         QVERIFY(!Form->TimerTryAgain->isActive());
-        QCOMPARE(Form->EditMessage->text(), Message);
-        QCOMPARE(Link->Pages(), Message.isEmpty() ? 1 : 0);
-        if (Message.isEmpty()) {
-            QCOMPARE(Link->Payloads.last().mid(3), Image(Size).left(128));
-            QCOMPARE(Form->ProgressBar1->maximum(), Size);
+        QCOMPARE(Form->EditMessage->text(), message);
+        QCOMPARE(Link->Pages(), message.isEmpty() ? 1 : 0);
+        if (message.isEmpty()) {
+            QCOMPARE(Link->Payloads.last().mid(3), Image(size).left(128));
+            QCOMPARE(Form->ProgressBar1->maximum(), size);
             QCOMPARE(Form->ProgressBar1->value(), 0);
         }
     }
@@ -424,15 +424,15 @@ private slots:
     // disconnect 500 ms later; a refused page shows its code and sends nothing more.
     void pagesToSuccessAndDisconnect() {
         Prepare(Image(300), QStringLiteral("F;DeviceIdentStr=BL.firmware"));
-        QStringList Messages;
-        connect(Form->EditMessage, &QLineEdit::textChanged, this, [&](const QString &T) { Messages << T; });
+        QStringList messages;
+        connect(Form->EditMessage, &QLineEdit::textChanged, this, [&](const QString &t) { messages << t; });
         QTest::mouseClick(Form->ButtonStartUpdate, Qt::LeftButton);
         Link->AnswerStart("BL");
         Link->AnswerPage();
         QCOMPARE(Form->ProgressBar1->value(), 128);
         Link->AnswerPage();
         Link->AnswerPage();
-        QCOMPARE(Messages, (QStringList{"128/300", "256/300", "384/300", "Прошивка завершена успешно"}));
+        QCOMPARE(messages, (QStringList{"128/300", "256/300", "384/300", "Прошивка завершена успешно"}));
         QCOMPARE(Form->ProgressBar1->value(), 300); // full, not beyond
         QCOMPARE(Link->Pages(), 3);
         QVERIFY(Form->TimerDisconnect->isActive());
@@ -452,28 +452,28 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(Form.get()));
         struct TPaintCount : QObject {
             int Paints = 0;
-            bool eventFilter(QObject *, QEvent *E) override {
-                Paints += E->type() == QEvent::Paint;
+            bool eventFilter(QObject *, QEvent *e) override {
+                Paints += e->type() == QEvent::Paint;
                 return false;
             }
-        } Count;
-        Form->EditMessage->installEventFilter(&Count);
+        } count;
+        Form->EditMessage->installEventFilter(&count);
         QTest::mouseClick(Form->ButtonStartUpdate, Qt::LeftButton);
         Link->AnswerStart("BL");
         QTest::qWait(100);
-        const int Before = Count.Paints;
-        QElapsedTimer T;
-        T.start();
+        const int before = count.Paints;
+        QElapsedTimer t;
+        t.start();
         for (int i = 0; i < 40; ++i) {
             Link->AnswerPage();
             QCoreApplication::processEvents();
         }
-        const qint64 Ms = T.elapsed();
+        const qint64 ms = t.elapsed();
         QCOMPARE(Form->EditMessage->text(), QStringLiteral("5120/7680"));
-        QVERIFY2(Count.Paints - Before <= Ms / 40 + 2,
-                 qPrintable(QStringLiteral("%1 redraws in %2 ms").arg(Count.Paints - Before).arg(Ms)));
-        const int AfterBurst = Count.Paints;
-        QTRY_VERIFY_WITH_TIMEOUT(Count.Paints > AfterBurst, 1000); // the latest position drawn
+        QVERIFY2(count.Paints - before <= ms / 40 + 2,
+                 qPrintable(QStringLiteral("%1 redraws in %2 ms").arg(count.Paints - before).arg(ms)));
+        const int afterBurst = count.Paints;
+        QTRY_VERIFY_WITH_TIMEOUT(count.Paints > afterBurst, 1000); // the latest position drawn
         QVERIFY(Form->EditMessage->updatesEnabled());
         Link->AnswerPage(); // held again
         QVERIFY(!Form->EditMessage->updatesEnabled());
@@ -482,7 +482,7 @@ private slots:
         QCOMPARE(Form->EditMessage->text(), QStringLiteral("Прошивка завершена успешно"));
         QVERIFY(Form->EditMessage->updatesEnabled()); // the end at once
         QVERIFY(Form->ProgressBar1->updatesEnabled());
-        Form->EditMessage->removeEventFilter(&Count);
+        Form->EditMessage->removeEventFilter(&count);
     }
 
     void refusedPage() {
@@ -504,8 +504,8 @@ private slots:
     // pass still on its way sends nothing when its status comes.
     void secondStartAnswerRestarts() {
         Prepare(Image(300), QStringLiteral("F;DeviceIdentStr=BL.firmware"));
-        QStringList Messages;
-        connect(Form->EditMessage, &QLineEdit::textChanged, this, [&](const QString &T) { Messages << T; });
+        QStringList messages;
+        connect(Form->EditMessage, &QLineEdit::textChanged, this, [&](const QString &t) { messages << t; });
         QTest::mouseClick(Form->ButtonStartUpdate, Qt::LeftButton);
         Link->AnswerStart("BL");
         Link->AnswerPage();
@@ -517,7 +517,7 @@ private slots:
         for (int i = 0; i < 3; ++i)
             Link->AnswerPage();
         // (The second "128/300" leaves the text as it was.)
-        QCOMPARE(Messages, (QStringList{"128/300", "256/300", "384/300", "Прошивка завершена успешно"}));
+        QCOMPARE(messages, (QStringList{"128/300", "256/300", "384/300", "Прошивка завершена успешно"}));
         QCOMPARE(Form->ProgressBar1->value(), 300);
         QCOMPARE(Link->Pages(), 5);
     }

@@ -15,7 +15,7 @@ class TLoaderTestLink : public IDeviceLink {
 public:
     TLoaderTestLink() {
         Protocol = std::make_unique<TKvProtocol>(
-            [this](const QByteArray &F) { Catch(F); }, TKvRegistersDynArray(), TOnRegisterNotify(), TOnAck(),
+            [this](const QByteArray &f) { Catch(f); }, TKvRegistersDynArray(), TOnRegisterNotify(), TOnAck(),
             TOutputData(), false, QStringLiteral("FirmwareTestLog"), false);
         Protocol->FirstPacket = false;
     }
@@ -25,38 +25,38 @@ public:
         Connected = false;
     }
     bool IsConnected() override { return Connected; }
-    void Transmit(const QByteArray &Data) override { Catch(Data); }
+    void Transmit(const QByteArray &data) override { Catch(data); }
     void SetOnReceived(TOutputData) override {}
     TOutputData GetTransmitProcedure() override {
-        return [this](const QByteArray &D) { Catch(D); };
+        return [this](const QByteArray &d) { Catch(d); };
     }
     void SetOnDeviceLinkStartStop(TOnDeviceLinkStartStop, TBeforeDisconnect, bool) override {}
     void SetOnCreateProtocolRef(TOnCreateProtocolRef) override {}
     TKvProtocol *KvProtocol() override { return Connected ? Protocol.get() : nullptr; }
     void SetKvProtocol(TKvProtocol *) override {}
-    void SetKeepConnection(bool A) override { Calls << QStringLiteral("SetKeepConnection(%1)").arg(A); }
+    void SetKeepConnection(bool a) override { Calls << QStringLiteral("SetKeepConnection(%1)").arg(a); }
     bool GetCounters(double &, double &, double &) override { return false; }
     bool GetProtocolInThread() override { return false; }
     void SetProtocolInThread(bool) override {}
 
     // The boot loader's answers.
-    void AnswerStart(const QByteArray &Ident, quint16 FlashKiB = 64, quint16 PageSize = 128) {
-        QByteArray P(1, char(0x52));
-        for (quint16 V : {quint16(0x1234), FlashKiB, PageSize})
-            P.append(char(V & 0xFF)).append(char(V >> 8));
-        Protocol->InputData(KvCodec::FrameCheckSum(P + Ident));
+    void AnswerStart(const QByteArray &ident, quint16 flashKiB = 64, quint16 pageSize = 128) {
+        QByteArray p(1, char(0x52));
+        for (quint16 v : {quint16(0x1234), flashKiB, pageSize})
+            p.append(char(v & 0xFF)).append(char(v >> 8));
+        Protocol->InputData(KvCodec::FrameCheckSum(p + ident));
     }
-    void AnswerPage(quint8 Status = 0) {
-        Protocol->InputData(KvCodec::FrameCheckSum(QByteArray("\x1A", 1) + char(Status)));
+    void AnswerPage(quint8 status = 0) {
+        Protocol->InputData(KvCodec::FrameCheckSum(QByteArray("\x1A", 1) + char(status)));
     }
 
     int StartRequests() const { return Count(0x52); }
     int Pages() const { return Count(0x1A); }
-    int Count(quint8 Command) const {
-        int N = 0;
-        for (const QByteArray &P : Payloads)
-            N += !P.isEmpty() && quint8(P[0]) == Command;
-        return N;
+    int Count(quint8 command) const {
+        int n = 0;
+        for (const QByteArray &p : Payloads)
+            n += !p.isEmpty() && quint8(p[0]) == command;
+        return n;
     }
 
     bool Connected = false;
@@ -65,13 +65,13 @@ public:
     std::unique_ptr<TKvProtocol> Protocol;
 
 private:
-    void Catch(const QByteArray &Frame) {
-        Buffer += Frame;
-        QByteArray Body;
-        bool Skipped = false;
-        while (KvCodec::TakeFrame(Buffer, Body, Skipped)) {
-            const QByteArray B = KvCodec::Unescape(Body);
-            if (KvCodec::BodyPassesCheckSum(B)) Payloads << B.chopped(1);
+    void Catch(const QByteArray &frame) {
+        Buffer += frame;
+        QByteArray body;
+        bool skipped = false;
+        while (KvCodec::TakeFrame(Buffer, body, skipped)) {
+            const QByteArray b = KvCodec::Unescape(body);
+            if (KvCodec::BodyPassesCheckSum(b)) Payloads << b.chopped(1);
         }
     }
     QByteArray Buffer;

@@ -31,19 +31,19 @@ public:
     QVector<TLoadCall> Loads;
 
     TUpdatesFixture() {
-        TSimUpdateServerOptions O;
-        O.Root = Tree.path();
-        O.Port = 0;
-        Server = std::make_unique<TSimUpdateServer>(O);
-        QString Error;
-        if (!Server->Start(&Error)) qFatal("update server: %s", qPrintable(Error));
+        TSimUpdateServerOptions o;
+        o.Root = Tree.path();
+        o.Port = 0;
+        Server = std::make_unique<TSimUpdateServer>(o);
+        QString error;
+        if (!Server->Start(&error)) qFatal("update server: %s", qPrintable(error));
         QDir(Outside.path()).mkdir(QStringLiteral("app"));
-        TKvApplication::SetErrorDisplay([this](const QString &M) { Errors << M; });
+        TKvApplication::SetErrorDisplay([this](const QString &m) { Errors << m; });
         Frame = std::make_unique<TFrameInternetUpdates>();
         Frame->BaseAddress = Server->BaseAddress();
         Frame->ProgramFolder = ProgramFolder();
-        Frame->LoadFirmwareBuffer = [this](const QByteArray &B, const QString &N, bool H) {
-            Loads << TLoadCall{B, N, H};
+        Frame->LoadFirmwareBuffer = [this](const QByteArray &b, const QString &n, bool h) {
+            Loads << TLoadCall{b, n, h};
         };
         Frame->resize(560, 520);
     }
@@ -56,54 +56,54 @@ public:
     QString Kvbl() const { return QDir(Tree.path()).filePath(QStringLiteral("firmware_update/KVBL")); }
 
     // Writes a file below firmware_update/KVBL/ of the served tree.
-    void Put(const QString &RelPath, const QByteArray &Bytes) {
-        const QString Path = QDir(Kvbl()).filePath(RelPath);
-        QDir().mkpath(QFileInfo(Path).absolutePath());
-        QFile F(Path);
-        if (!F.open(QIODevice::WriteOnly) || F.write(Bytes) != Bytes.size())
-            qFatal("cannot write %s", qPrintable(Path));
+    void Put(const QString &relPath, const QByteArray &bytes) {
+        const QString path = QDir(Kvbl()).filePath(relPath);
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+            qFatal("cannot write %s", qPrintable(path));
     }
     // The device list and one device's file list, as index files (the server's order).
-    void PutDevices(const QByteArray &List) { Put(QStringLiteral("index.txt"), List); }
-    void PutFiles(const QString &Device, const QByteArray &List) {
-        Put(Device + QStringLiteral("/index.txt"), List);
+    void PutDevices(const QByteArray &list) { Put(QStringLiteral("index.txt"), list); }
+    void PutFiles(const QString &device, const QByteArray &list) {
+        Put(device + QStringLiteral("/index.txt"), list);
     }
 
     QStringList DeviceRows() const {
-        QStringList Rows;
-        for (int I = 0; I < Frame->ListViewDevices->topLevelItemCount(); ++I)
-            Rows << Frame->ListViewDevices->topLevelItem(I)->text(0);
-        return Rows;
+        QStringList rows;
+        for (int i = 0; i < Frame->ListViewDevices->topLevelItemCount(); ++i)
+            rows << Frame->ListViewDevices->topLevelItem(i)->text(0);
+        return rows;
     }
     // Each file row as "<group>|<caption>|<file name>", in list order within the groups.
     QStringList FileRows() const {
-        QStringList Rows;
-        for (int G = 0; G < 3; ++G) {
-            QTreeWidgetItem *Group = Frame->FileGroupItem(G);
-            for (int I = 0; I < Group->childCount(); ++I)
-                Rows << QStringLiteral("%1|%2|%3")
-                            .arg(G)
-                            .arg(Group->child(I)->text(0), Group->child(I)->text(1));
+        QStringList rows;
+        for (int g = 0; g < 3; ++g) {
+            QTreeWidgetItem *group = Frame->FileGroupItem(g);
+            for (int i = 0; i < group->childCount(); ++i)
+                rows << QStringLiteral("%1|%2|%3")
+                            .arg(g)
+                            .arg(group->child(i)->text(0), group->child(i)->text(1));
         }
-        return Rows;
+        return rows;
     }
     QString SelectedFileName() const {
-        const QTreeWidgetItem *Row = Frame->SelectedFileRow();
-        return Row ? Row->text(1) : QStringLiteral("<none>");
+        const QTreeWidgetItem *row = Frame->SelectedFileRow();
+        return row ? row->text(1) : QStringLiteral("<none>");
     }
     QStringList RequestPaths() const {
-        QStringList Paths;
-        for (const TSimUpdateRequest &R : Server->Requests)
-            Paths << QString::fromUtf8(R.Path);
-        return Paths;
+        QStringList paths;
+        for (const TSimUpdateRequest &r : Server->Requests)
+            paths << QString::fromUtf8(r.Path);
+        return paths;
     }
-    void Click(QPushButton *Button) { QTest::mouseClick(Button, Qt::LeftButton); }
+    void Click(QPushButton *button) { QTest::mouseClick(button, Qt::LeftButton); }
     // Selects the file row whose file name is FileName.
-    bool SelectFile(const QString &FileName) {
-        for (int G = 0; G < 3; ++G)
-            for (int I = 0; I < Frame->FileGroupItem(G)->childCount(); ++I)
-                if (Frame->FileGroupItem(G)->child(I)->text(1) == FileName) {
-                    Frame->ListViewFiles->setCurrentItem(Frame->FileGroupItem(G)->child(I));
+    bool SelectFile(const QString &fileName) {
+        for (int g = 0; g < 3; ++g)
+            for (int i = 0; i < Frame->FileGroupItem(g)->childCount(); ++i)
+                if (Frame->FileGroupItem(g)->child(i)->text(1) == fileName) {
+                    Frame->ListViewFiles->setCurrentItem(Frame->FileGroupItem(g)->child(i));
                     return true;
                 }
         return false;

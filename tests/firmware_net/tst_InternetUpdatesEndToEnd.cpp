@@ -31,68 +31,68 @@ private slots:
     void initTestCase() { QVERIFY(RuntimeDir.InUse() && Work.isValid()); }
 
     void updateFromTheDemoServer() {
-        QStringList Errors;
-        TKvApplication::SetErrorDisplay([&](const QString &M) { Errors << M; });
-        TSimUpdateServerOptions ServerOptions;
-        ServerOptions.Root = TAMREL_DEMO_UPDATES;
-        ServerOptions.Port = 0;
-        TSimUpdateServer Server(ServerOptions);
-        QString Error;
-        QVERIFY2(Server.Start(&Error), qPrintable(Error));
-        SetUpdateServerAddress(Server.BaseAddress()); // as main() does with --update-server
+        QStringList errors;
+        TKvApplication::SetErrorDisplay([&](const QString &m) { errors << m; });
+        TSimUpdateServerOptions serverOptions;
+        serverOptions.Root = TAMREL_DEMO_UPDATES;
+        serverOptions.Port = 0;
+        TSimUpdateServer server(serverOptions);
+        QString error;
+        QVERIFY2(server.Start(&error), qPrintable(error));
+        SetUpdateServerAddress(server.BaseAddress()); // as main() does with --update-server
 
-        TSimOptions SimOptions;
-        SimOptions.ImageOutPath = Work.filePath("image.bin");
-        TSimPty Sim;
-        QVERIFY2(Sim.Start(SimOptions, &Error), qPrintable(Error));
-        auto Form = std::make_unique<TFormTamrel>();
-        new TFormFirmwareUpdate(Form.get());
-        Form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(Form.get()));
-        Form->DeviceLink->sButtonConnect->click();
-        QTRY_VERIFY_WITH_TIMEOUT(Form->ButtonUpdateFirmware->isVisible(), 10000);
+        TSimOptions simOptions;
+        simOptions.ImageOutPath = Work.filePath("image.bin");
+        TSimPty sim;
+        QVERIFY2(sim.Start(simOptions, &error), qPrintable(error));
+        auto form = std::make_unique<TFormTamrel>();
+        new TFormFirmwareUpdate(form.get());
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        form->DeviceLink->sButtonConnect->click();
+        QTRY_VERIFY_WITH_TIMEOUT(form->ButtonUpdateFirmware->isVisible(), 10000);
 
         // "Update Firmware", then the internet button.
-        Form->ButtonUpdateFirmware->click();
-        TFormFirmwareUpdate *Fw = FormFirmwareUpdate;
-        QVERIFY(Fw->isVisible());
-        Fw->GraphicSpeedButtonInternet->click();
-        TFrameInternetUpdates *Frame = Fw->FrameInternetUpdates;
-        QVERIFY(Frame->isVisible());
-        QTRY_VERIFY_WITH_TIMEOUT(Frame->FileRowCount() > 0 && !Frame->IsRequestRunning(), 20000);
-        QCOMPARE(Errors, QStringList{});
+        form->ButtonUpdateFirmware->click();
+        TFormFirmwareUpdate *fw = FormFirmwareUpdate;
+        QVERIFY(fw->isVisible());
+        fw->GraphicSpeedButtonInternet->click();
+        TFrameInternetUpdates *frame = fw->FrameInternetUpdates;
+        QVERIFY(frame->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(frame->FileRowCount() > 0 && !frame->IsRequestRunning(), 20000);
+        QCOMPARE(errors, QStringList{});
         // The tester's own folder was chosen, and the device panel made way.
-        QCOMPARE(Frame->ListViewDevices->selectedItems().size(), 1);
-        QCOMPARE(Frame->ListViewDevices->selectedItems().first()->text(0), QString("TAMREL"));
-        QVERIFY(Frame->PanelSelectUpdate->isHidden());
-        const QString Name = "Tamrel 1.7;DeviceIdentStr=TAMREL-BL.firmware";
-        QVERIFY(Frame->SelectedFileRow());
-        QCOMPARE(Frame->SelectedFileRow()->text(1), Name);
+        QCOMPARE(frame->ListViewDevices->selectedItems().size(), 1);
+        QCOMPARE(frame->ListViewDevices->selectedItems().first()->text(0), QString("TAMREL"));
+        QVERIFY(frame->PanelSelectUpdate->isHidden());
+        const QString name = "Tamrel 1.7;DeviceIdentStr=TAMREL-BL.firmware";
+        QVERIFY(frame->SelectedFileRow());
+        QCOMPARE(frame->SelectedFileRow()->text(1), name);
 
-        Frame->ButtonDownloadFirmware->click();
-        QTRY_VERIFY_WITH_TIMEOUT(!Frame->IsRequestRunning(), 20000);
-        QCOMPARE(Errors, QStringList{});
-        QFile Published(QString(TAMREL_DEMO_UPDATES) + "/firmware_update/KVBL/TAMREL/" + Name);
-        QVERIFY(Published.open(QIODevice::ReadOnly));
-        const QByteArray Image = Published.readAll();
+        frame->ButtonDownloadFirmware->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!frame->IsRequestRunning(), 20000);
+        QCOMPARE(errors, QStringList{});
+        QFile published(QString(TAMREL_DEMO_UPDATES) + "/firmware_update/KVBL/TAMREL/" + name);
+        QVERIFY(published.open(QIODevice::ReadOnly));
+        const QByteArray image = published.readAll();
         // The firmware window shows what was downloaded and may start.
-        QCOMPARE(Fw->EditFirmwareName->text(), QString("Tamrel 1.7"));
-        QCOMPARE(Fw->EditLoaderIdentStr->text(), QString("TAMREL-BL"));
-        QCOMPARE(Fw->FirmwareBuffer, Image);
-        QVERIFY(Fw->ButtonStartUpdate->isEnabled());
-        QVERIFY(Fw->PanelFirmwareUpdate->isVisible());
+        QCOMPARE(fw->EditFirmwareName->text(), QString("Tamrel 1.7"));
+        QCOMPARE(fw->EditLoaderIdentStr->text(), QString("TAMREL-BL"));
+        QCOMPARE(fw->FirmwareBuffer, image);
+        QVERIFY(fw->ButtonStartUpdate->isEnabled());
+        QVERIFY(fw->PanelFirmwareUpdate->isVisible());
 
-        Fw->ButtonStartUpdate->click();
-        QTRY_COMPARE_WITH_TIMEOUT(Fw->EditMessage->text(), QString("Прошивка завершена успешно"), 60000);
-        QFile Written(SimOptions.ImageOutPath);
-        QVERIFY(Written.open(QIODevice::ReadOnly));
-        QCOMPARE(Written.readAll(), Image);
+        fw->ButtonStartUpdate->click();
+        QTRY_COMPARE_WITH_TIMEOUT(fw->EditMessage->text(), QString("Прошивка завершена успешно"), 60000);
+        QFile written(simOptions.ImageOutPath);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll(), image);
         // 500 ms later the link lets go and the tester runs the new firmware.
-        QTRY_VERIFY_WITH_TIMEOUT(!Form->DeviceLink->IsConnected(), 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(Sim.Device()->Register(0), QByteArray("Tavik TAMREL 1.7"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!form->DeviceLink->IsConnected(), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(sim.Device()->Register(0), QByteArray("Tavik TAMREL 1.7"), 5000);
 
-        Form.reset();
-        Sim.Stop();
+        form.reset();
+        sim.Stop();
         SetUpdateServerAddress(DefaultUpdateServerAddress);
         TKvApplication::SetErrorDisplay({});
     }

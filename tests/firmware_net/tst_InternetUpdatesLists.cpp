@@ -17,78 +17,78 @@ class TInternetUpdatesListsTest : public QObject {
     Q_OBJECT
 
     // Device list with TAMREL preset; TAMREL lists one firmware image.
-    static void LoadTamrel(TUpdatesFixture &F,
-                           const QByteArray &Files = "Main 2.1;DeviceIdentStr=XYZ.frm\r\n") {
-        F.PutDevices("TAMREL\r\nOTHER\r\n");
-        F.PutFiles("TAMREL", Files);
-        F.Frame->EditSelectDevice->setText("TAMREL");
-        F.Click(F.Frame->ButtonCheckUpdatesGetDevices);
+    static void LoadTamrel(TUpdatesFixture &f,
+                           const QByteArray &files = "Main 2.1;DeviceIdentStr=XYZ.frm\r\n") {
+        f.PutDevices("TAMREL\r\nOTHER\r\n");
+        f.PutFiles("TAMREL", files);
+        f.Frame->EditSelectDevice->setText("TAMREL");
+        f.Click(f.Frame->ButtonCheckUpdatesGetDevices);
     }
 
 private slots:
     void requestsAsTheServerSawThem() {
-        TUpdatesFixture F;
-        F.Put("TAMREL/Main 2.1;DeviceIdentStr=XYZ.frm", "image");
-        LoadTamrel(F);
-        WAIT_IDLE(F);
-        QCOMPARE(F.FileRows(), QStringList{"0|Main 2.1|Main 2.1;DeviceIdentStr=XYZ.frm"});
-        F.Click(F.Frame->ButtonDownloadFirmware);
-        WAIT_IDLE(F);
-        QCOMPARE(F.Errors, QStringList{});
+        TUpdatesFixture f;
+        f.Put("TAMREL/Main 2.1;DeviceIdentStr=XYZ.frm", "image");
+        LoadTamrel(f);
+        WAIT_IDLE(f);
+        QCOMPARE(f.FileRows(), QStringList{"0|Main 2.1|Main 2.1;DeviceIdentStr=XYZ.frm"});
+        f.Click(f.Frame->ButtonDownloadFirmware);
+        WAIT_IDLE(f);
+        QCOMPARE(f.Errors, QStringList{});
         // The device list address ends in two slashes; names are percent-escaped.
-        QCOMPARE(F.RequestPaths(),
+        QCOMPARE(f.RequestPaths(),
                  (QStringList{"/firmware_update/KVBL//", "/firmware_update/KVBL/TAMREL/",
                               "/firmware_update/KVBL/TAMREL/Main%202.1;DeviceIdentStr=XYZ.frm"}));
-        for (const TSimUpdateRequest &R : F.Server->Requests) {
-            QCOMPARE(R.Method, QByteArray("GET"));
-            QCOMPARE(R.Header("Accept"), QByteArray("text/html, */*"));
-            QCOMPARE(R.Header("User-Agent"), QByteArray("Mozilla/3.0 (compatible; Indy Library)"));
+        for (const TSimUpdateRequest &r : f.Server->Requests) {
+            QCOMPARE(r.Method, QByteArray("GET"));
+            QCOMPARE(r.Header("Accept"), QByteArray("text/html, */*"));
+            QCOMPARE(r.Header("User-Agent"), QByteArray("Mozilla/3.0 (compatible; Indy Library)"));
         }
     }
 
     // Without an address of its own, the frame asks the program's update server.
     void programSettingIsTheDefaultAddress() {
-        TUpdatesFixture F;
-        F.PutDevices("TAMREL\r\n");
-        const QString Saved = UpdateServerAddress();
-        SetUpdateServerAddress(F.Server->BaseAddress());
-        F.Frame->BaseAddress.clear();
-        F.Click(F.Frame->ButtonCheckUpdatesGetDevices);
-        WAIT_IDLE(F);
-        SetUpdateServerAddress(Saved);
-        QCOMPARE(F.DeviceRows(), QStringList{"TAMREL"});
-        QCOMPARE(F.RequestPaths(), QStringList{"/firmware_update/KVBL//"});
+        TUpdatesFixture f;
+        f.PutDevices("TAMREL\r\n");
+        const QString saved = UpdateServerAddress();
+        SetUpdateServerAddress(f.Server->BaseAddress());
+        f.Frame->BaseAddress.clear();
+        f.Click(f.Frame->ButtonCheckUpdatesGetDevices);
+        WAIT_IDLE(f);
+        SetUpdateServerAddress(saved);
+        QCOMPARE(f.DeviceRows(), QStringList{"TAMREL"});
+        QCOMPARE(f.RequestPaths(), QStringList{"/firmware_update/KVBL//"});
     }
 
     void lineBreaksAndBlankLines_data() {
-        QTest::addColumn<QByteArray>("Answer");
-        QTest::addColumn<QStringList>("Rows");
-        const QStringList Three{"TAMREL", "", "OTHER"};
-        QTest::newRow("CR LF") << QByteArray("TAMREL\r\n\r\nOTHER\r\n") << Three;
-        QTest::newRow("LF") << QByteArray("TAMREL\n\nOTHER\n") << Three;
-        QTest::newRow("CR") << QByteArray("TAMREL\r\rOTHER\r") << Three;
-        QTest::newRow("no break at the end") << QByteArray("TAMREL\n\nOTHER") << Three;
-        QTest::newRow("mixed") << QByteArray("TAMREL\r\n\nOTHER\r") << Three;
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QStringList>("rows");
+        const QStringList three{"TAMREL", "", "OTHER"};
+        QTest::newRow("CR LF") << QByteArray("TAMREL\r\n\r\nOTHER\r\n") << three;
+        QTest::newRow("LF") << QByteArray("TAMREL\n\nOTHER\n") << three;
+        QTest::newRow("CR") << QByteArray("TAMREL\r\rOTHER\r") << three;
+        QTest::newRow("no break at the end") << QByteArray("TAMREL\n\nOTHER") << three;
+        QTest::newRow("mixed") << QByteArray("TAMREL\r\n\nOTHER\r") << three;
         QTest::newRow("blank lines at the end") << QByteArray("A\r\n\r\n\r\n") << QStringList{"A", "", ""};
         QTest::newRow("empty answer") << QByteArray() << QStringList{};
         QTest::newRow("UTF-8 name") << QByteArray("Тестер\r\n") << QStringList{"Тестер"};
     }
     void lineBreaksAndBlankLines() {
-        QFETCH(QByteArray, Answer);
-        QFETCH(QStringList, Rows);
-        TUpdatesFixture F;
-        F.PutDevices(Answer);
-        F.Frame->EditSelectDevice->setText("NONE");
-        F.Click(F.Frame->ButtonCheckUpdatesGetDevices);
-        WAIT_IDLE(F);
-        QCOMPARE(F.Errors, QStringList{});
-        QCOMPARE(F.DeviceRows(), Rows);
-        QCOMPARE(F.Frame->ButtonCheckUpdates->isEnabled(), !Rows.isEmpty());
+        QFETCH(QByteArray, answer);
+        QFETCH(QStringList, rows);
+        TUpdatesFixture f;
+        f.PutDevices(answer);
+        f.Frame->EditSelectDevice->setText("NONE");
+        f.Click(f.Frame->ButtonCheckUpdatesGetDevices);
+        WAIT_IDLE(f);
+        QCOMPARE(f.Errors, QStringList{});
+        QCOMPARE(f.DeviceRows(), rows);
+        QCOMPARE(f.Frame->ButtonCheckUpdates->isEnabled(), !rows.isEmpty());
     }
 
     void groupsAndCaptions() {
-        TUpdatesFixture F;
-        LoadTamrel(F, "Main 2.1;DeviceIdentStr=XYZ.frm\r\n"
+        TUpdatesFixture f;
+        LoadTamrel(f, "Main 2.1;DeviceIdentStr=XYZ.frm\r\n"
                       "Main.FRM\r\n"
                       "Boot 1.0;Build=7;DeviceIdentStr=A=B.firmware\r\n"
                       "Main 2.2.frm\r\n"
@@ -97,286 +97,286 @@ private slots:
                       "\r\n"
                       "readme.txt\r\n"
                       "Last;DeviceIdentStr=XYZ.bin\r\n");
-        WAIT_IDLE(F);
-        QCOMPARE(F.Errors, QStringList{});
-        QCOMPARE(F.FileRows(),
+        WAIT_IDLE(f);
+        QCOMPARE(f.Errors, QStringList{});
+        QCOMPARE(f.FileRows(),
                  (QStringList{"0|Main 2.1|Main 2.1;DeviceIdentStr=XYZ.frm",
                               "0|Boot 1.0|Boot 1.0;Build=7;DeviceIdentStr=A=B.firmware",
                               "0|Main 2.2|Main 2.2.frm", "1|tool.exe|tool.exe", "2|Main.FRM|Main.FRM",
                               "2|setup.EXE|setup.EXE", "2||", "2|readme.txt|readme.txt",
                               "2|Last;DeviceIdentStr=XYZ.bin|Last;DeviceIdentStr=XYZ.bin"}));
         // The last listed file is selected, and can be downloaded.
-        QCOMPARE(F.SelectedFileName(), QString("Last;DeviceIdentStr=XYZ.bin"));
-        QVERIFY(F.Frame->ButtonDownloadFirmware->isEnabled());
-        QCOMPARE(F.Frame->FileGroupItem(0)->text(0), QString("Прошивки"));
-        QCOMPARE(F.Frame->FileGroupItem(1)->text(0), QString("Компьютерные программы (exe)"));
-        QCOMPARE(F.Frame->FileGroupItem(2)->text(0), QString("Другое"));
+        QCOMPARE(f.SelectedFileName(), QString("Last;DeviceIdentStr=XYZ.bin"));
+        QVERIFY(f.Frame->ButtonDownloadFirmware->isEnabled());
+        QCOMPARE(f.Frame->FileGroupItem(0)->text(0), QString("Прошивки"));
+        QCOMPARE(f.Frame->FileGroupItem(1)->text(0), QString("Компьютерные программы (exe)"));
+        QCOMPARE(f.Frame->FileGroupItem(2)->text(0), QString("Другое"));
         // The file name is a hidden sub-item.
-        QVERIFY(F.Frame->ListViewFiles->isColumnHidden(1));
-        QVERIFY(F.Frame->ListViewFiles->isHeaderHidden());
+        QVERIFY(f.Frame->ListViewFiles->isColumnHidden(1));
+        QVERIFY(f.Frame->ListViewFiles->isHeaderHidden());
     }
 
     // A group without rows is not shown; the last file may be in any group.
     void emptyGroupsHiddenLastRowSelected() {
-        TUpdatesFixture F;
-        LoadTamrel(F, "notes.txt\r\nMain;DeviceIdentStr=X.firmware\r\n");
-        WAIT_IDLE(F);
-        QVERIFY(!F.Frame->FileGroupItem(0)->isHidden());
-        QVERIFY(F.Frame->FileGroupItem(1)->isHidden());
-        QVERIFY(!F.Frame->FileGroupItem(2)->isHidden());
-        QCOMPARE(F.SelectedFileName(), QString("Main;DeviceIdentStr=X.firmware"));
+        TUpdatesFixture f;
+        LoadTamrel(f, "notes.txt\r\nMain;DeviceIdentStr=X.firmware\r\n");
+        WAIT_IDLE(f);
+        QVERIFY(!f.Frame->FileGroupItem(0)->isHidden());
+        QVERIFY(f.Frame->FileGroupItem(1)->isHidden());
+        QVERIFY(!f.Frame->FileGroupItem(2)->isHidden());
+        QCOMPARE(f.SelectedFileName(), QString("Main;DeviceIdentStr=X.firmware"));
     }
 
     void presetDevice_data() {
-        QTest::addColumn<QString>("Preset");
-        QTest::addColumn<bool>("ShowAll");
-        QTest::addColumn<bool>("PanelShown");
-        QTest::addColumn<QStringList>("Paths");
-        const QStringList Both{"/firmware_update/KVBL//", "/firmware_update/KVBL/TAMREL/"};
-        QTest::newRow("found") << "TAMREL" << false << false << Both;
-        QTest::newRow("found, all devices shown") << "TAMREL" << true << true << Both;
+        QTest::addColumn<QString>("preset");
+        QTest::addColumn<bool>("showAll");
+        QTest::addColumn<bool>("panelShown");
+        QTest::addColumn<QStringList>("paths");
+        const QStringList both{"/firmware_update/KVBL//", "/firmware_update/KVBL/TAMREL/"};
+        QTest::newRow("found") << "TAMREL" << false << false << both;
+        QTest::newRow("found, all devices shown") << "TAMREL" << true << true << both;
         QTest::newRow("letter case differs")
             << "tamrel" << false << true << QStringList{"/firmware_update/KVBL//"};
         QTest::newRow("missing") << "GHOST" << false << true << QStringList{"/firmware_update/KVBL//"};
     }
     void presetDevice() {
-        QFETCH(QString, Preset);
-        QFETCH(bool, ShowAll);
-        QFETCH(bool, PanelShown);
-        QFETCH(QStringList, Paths);
-        TUpdatesFixture F;
-        F.PutDevices("OTHER\r\nTAMREL\r\nTAMREL\r\n");
-        F.PutFiles("TAMREL", "a.frm\r\n");
-        F.Frame->CheckBoxShowAllDevices->setChecked(ShowAll);
-        F.Frame->EditSelectDevice->setText(Preset);
-        F.Click(F.Frame->ButtonCheckUpdatesGetDevices);
-        WAIT_IDLE(F);
-        QCOMPARE(F.Errors, QStringList{});
-        QCOMPARE(!F.Frame->PanelSelectUpdate->isHidden(), PanelShown);
-        QCOMPARE(F.RequestPaths(), Paths);
-        const QList<QTreeWidgetItem *> Selected = F.Frame->ListViewDevices->selectedItems();
-        if (Paths.size() == 2) {
+        QFETCH(QString, preset);
+        QFETCH(bool, showAll);
+        QFETCH(bool, panelShown);
+        QFETCH(QStringList, paths);
+        TUpdatesFixture f;
+        f.PutDevices("OTHER\r\nTAMREL\r\nTAMREL\r\n");
+        f.PutFiles("TAMREL", "a.frm\r\n");
+        f.Frame->CheckBoxShowAllDevices->setChecked(showAll);
+        f.Frame->EditSelectDevice->setText(preset);
+        f.Click(f.Frame->ButtonCheckUpdatesGetDevices);
+        WAIT_IDLE(f);
+        QCOMPARE(f.Errors, QStringList{});
+        QCOMPARE(!f.Frame->PanelSelectUpdate->isHidden(), panelShown);
+        QCOMPARE(f.RequestPaths(), paths);
+        const QList<QTreeWidgetItem *> selected = f.Frame->ListViewDevices->selectedItems();
+        if (paths.size() == 2) {
             // The first of two equal rows is chosen.
-            QCOMPARE(Selected.size(), 1);
-            QCOMPARE(F.Frame->ListViewDevices->indexOfTopLevelItem(Selected.first()), 1);
-            QCOMPARE(F.FileRows(), QStringList{"0|a|a.frm"});
+            QCOMPARE(selected.size(), 1);
+            QCOMPARE(f.Frame->ListViewDevices->indexOfTopLevelItem(selected.first()), 1);
+            QCOMPARE(f.FileRows(), QStringList{"0|a|a.frm"});
         } else {
-            QVERIFY(Selected.isEmpty());
-            QCOMPARE(F.FileRows(), QStringList{});
+            QVERIFY(selected.isEmpty());
+            QCOMPARE(f.FileRows(), QStringList{});
         }
     }
 
     // The menu item shows and hides the device panel.
     void showAllDevicesItem() {
-        TUpdatesFixture F;
-        LoadTamrel(F);
-        WAIT_IDLE(F);
-        QVERIFY(F.Frame->PanelSelectUpdate->isHidden());
-        F.Frame->CheckBoxShowAllDevices->trigger();
-        QVERIFY(F.Frame->CheckBoxShowAllDevices->isChecked());
-        QVERIFY(!F.Frame->PanelSelectUpdate->isHidden());
-        F.Frame->CheckBoxShowAllDevices->trigger();
-        QVERIFY(F.Frame->PanelSelectUpdate->isHidden());
+        TUpdatesFixture f;
+        LoadTamrel(f);
+        WAIT_IDLE(f);
+        QVERIFY(f.Frame->PanelSelectUpdate->isHidden());
+        f.Frame->CheckBoxShowAllDevices->trigger();
+        QVERIFY(f.Frame->CheckBoxShowAllDevices->isChecked());
+        QVERIFY(!f.Frame->PanelSelectUpdate->isHidden());
+        f.Frame->CheckBoxShowAllDevices->trigger();
+        QVERIFY(f.Frame->PanelSelectUpdate->isHidden());
     }
 
     void choosingAnotherDeviceFetchesItsFiles() {
-        TUpdatesFixture F;
-        F.PutFiles("OTHER", "Other 1;DeviceIdentStr=O.frm\r\n");
-        LoadTamrel(F);
-        WAIT_IDLE(F);
-        F.Frame->ListViewDevices->setCurrentItem(F.Frame->ListViewDevices->topLevelItem(1));
-        WAIT_IDLE(F);
-        QCOMPARE(F.FileRows(), QStringList{"0|Other 1|Other 1;DeviceIdentStr=O.frm"});
-        QCOMPARE(F.RequestPaths().last(), QString("/firmware_update/KVBL/OTHER/"));
+        TUpdatesFixture f;
+        f.PutFiles("OTHER", "Other 1;DeviceIdentStr=O.frm\r\n");
+        LoadTamrel(f);
+        WAIT_IDLE(f);
+        f.Frame->ListViewDevices->setCurrentItem(f.Frame->ListViewDevices->topLevelItem(1));
+        WAIT_IDLE(f);
+        QCOMPARE(f.FileRows(), QStringList{"0|Other 1|Other 1;DeviceIdentStr=O.frm"});
+        QCOMPARE(f.RequestPaths().last(), QString("/firmware_update/KVBL/OTHER/"));
         // "Check Updates for Device" asks again for the selected device.
-        F.Click(F.Frame->ButtonCheckUpdates);
-        WAIT_IDLE(F);
-        QCOMPARE(F.RequestPaths().size(), 4);
-        QCOMPARE(F.RequestPaths().last(), QString("/firmware_update/KVBL/OTHER/"));
+        f.Click(f.Frame->ButtonCheckUpdates);
+        WAIT_IDLE(f);
+        QCOMPARE(f.RequestPaths().size(), 4);
+        QCOMPARE(f.RequestPaths().last(), QString("/firmware_update/KVBL/OTHER/"));
         // The label's double click fetches the device list again.
-        QTest::mouseDClick(F.Frame->LabelSelectDevice, Qt::LeftButton);
-        WAIT_IDLE(F);
-        QCOMPARE(F.RequestPaths().at(4), QString("/firmware_update/KVBL//"));
+        QTest::mouseDClick(f.Frame->LabelSelectDevice, Qt::LeftButton);
+        WAIT_IDLE(f);
+        QCOMPARE(f.RequestPaths().at(4), QString("/firmware_update/KVBL//"));
     }
 
     void redirectIsFollowed() {
-        TUpdatesFixture F;
-        F.PutDevices("TAMREL\r\n");
-        F.Server->Options.RedirectPrefix = "/old/";
-        F.Server->Options.RedirectTarget = "/";
-        F.Frame->BaseAddress = F.Server->BaseAddress().replace("/firmware_update/", "/old/firmware_update/");
-        F.Click(F.Frame->ButtonCheckUpdatesGetDevices);
-        WAIT_IDLE(F);
-        QCOMPARE(F.Errors, QStringList{});
-        QCOMPARE(F.DeviceRows(), QStringList{"TAMREL"});
-        QCOMPARE(F.RequestPaths(), (QStringList{"/old/firmware_update/KVBL//", "/firmware_update/KVBL//"}));
+        TUpdatesFixture f;
+        f.PutDevices("TAMREL\r\n");
+        f.Server->Options.RedirectPrefix = "/old/";
+        f.Server->Options.RedirectTarget = "/";
+        f.Frame->BaseAddress = f.Server->BaseAddress().replace("/firmware_update/", "/old/firmware_update/");
+        f.Click(f.Frame->ButtonCheckUpdatesGetDevices);
+        WAIT_IDLE(f);
+        QCOMPARE(f.Errors, QStringList{});
+        QCOMPARE(f.DeviceRows(), QStringList{"TAMREL"});
+        QCOMPARE(f.RequestPaths(), (QStringList{"/old/firmware_update/KVBL//", "/firmware_update/KVBL//"}));
         // The redirected request carries the same headers.
-        QCOMPARE(F.Server->Requests.last().Header("User-Agent"),
+        QCOMPARE(f.Server->Requests.last().Header("User-Agent"),
                  QByteArray("Mozilla/3.0 (compatible; Indy Library)"));
     }
 
     void redirectToAnotherProtocolRefused_data() {
-        QTest::addColumn<QString>("Target");
+        QTest::addColumn<QString>("target");
         QTest::newRow("https") << "https://127.0.0.1:%1/";
         QTest::newRow("ftp") << "ftp://127.0.0.1:%1/";
     }
     void redirectToAnotherProtocolRefused() {
-        QFETCH(QString, Target);
-        TUpdatesFixture F;
-        F.PutDevices("TAMREL\r\n");
-        F.Click(F.Frame->ButtonCheckUpdatesGetDevices);
-        WAIT_IDLE(F);
-        F.Server->Options.RedirectPrefix = "/firmware_update/";
-        F.Server->Options.RedirectTarget = Target.arg(F.Server->Port()) + "firmware_update/";
-        F.PutDevices("CHANGED\r\n");
-        F.Click(F.Frame->ButtonCheckUpdatesGetDevices);
-        WAIT_IDLE(F);
-        QCOMPARE(F.Errors.size(), 1);
-        QVERIFY2(F.Errors.first().contains("another protocol"), qPrintable(F.Errors.first()));
-        QCOMPARE(F.DeviceRows(), QStringList{"TAMREL"});
-        QCOMPARE(F.Server->Requests.size(), 2);
+        QFETCH(QString, target);
+        TUpdatesFixture f;
+        f.PutDevices("TAMREL\r\n");
+        f.Click(f.Frame->ButtonCheckUpdatesGetDevices);
+        WAIT_IDLE(f);
+        f.Server->Options.RedirectPrefix = "/firmware_update/";
+        f.Server->Options.RedirectTarget = target.arg(f.Server->Port()) + "firmware_update/";
+        f.PutDevices("CHANGED\r\n");
+        f.Click(f.Frame->ButtonCheckUpdatesGetDevices);
+        WAIT_IDLE(f);
+        QCOMPARE(f.Errors.size(), 1);
+        QVERIFY2(f.Errors.first().contains("another protocol"), qPrintable(f.Errors.first()));
+        QCOMPARE(f.DeviceRows(), QStringList{"TAMREL"});
+        QCOMPARE(f.Server->Requests.size(), 2);
     }
 
     // An error status reaches the error display; lists, selection and buttons stay.
     void errorStatusLeavesTheListsAsTheyWere_data() {
-        QTest::addColumn<int>("Status");
-        QTest::addColumn<QString>("Request");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("request");
         QTest::newRow("404 file list") << 404 << "files";
         QTest::newRow("500 file list") << 500 << "files";
         QTest::newRow("404 device list") << 404 << "devices";
         QTest::newRow("500 device list") << 500 << "devices";
     }
     void errorStatusLeavesTheListsAsTheyWere() {
-        QFETCH(int, Status);
-        QFETCH(QString, Request);
-        TUpdatesFixture F;
-        F.Frame->CheckBoxShowAllDevices->setChecked(true);
-        LoadTamrel(F);
-        WAIT_IDLE(F);
-        const QStringList Devices = F.DeviceRows(), Files = F.FileRows();
-        F.Server->Options.FailStatus = Status == 500 ? 500 : 0;
-        if (Status == 404 && Request == "files")
-            QVERIFY(QDir(QDir(F.Kvbl()).filePath("TAMREL")).removeRecursively());
-        if (Status == 404 && Request == "devices") F.Frame->BaseAddress.replace("/KVBL/", "/MOVED/");
-        F.Click(Request == "files" ? F.Frame->ButtonCheckUpdates : F.Frame->ButtonCheckUpdatesGetDevices);
-        WAIT_IDLE(F);
-        QCOMPARE(F.Errors.size(), 1);
-        QVERIFY2(F.Errors.first().contains(QStringLiteral("HTTP %1").arg(Status)),
-                 qPrintable(F.Errors.first()));
-        QCOMPARE(F.DeviceRows(), Devices);
-        QCOMPARE(F.FileRows(), Files);
-        QCOMPARE(F.SelectedFileName(), QString("Main 2.1;DeviceIdentStr=XYZ.frm"));
-        QVERIFY(F.Frame->ButtonCheckUpdatesGetDevices->isEnabled());
-        QVERIFY(F.Frame->ButtonCheckUpdates->isEnabled());
-        QVERIFY(F.Frame->ButtonDownloadFirmware->isEnabled());
+        QFETCH(int, status);
+        QFETCH(QString, request);
+        TUpdatesFixture f;
+        f.Frame->CheckBoxShowAllDevices->setChecked(true);
+        LoadTamrel(f);
+        WAIT_IDLE(f);
+        const QStringList devices = f.DeviceRows(), files = f.FileRows();
+        f.Server->Options.FailStatus = status == 500 ? 500 : 0;
+        if (status == 404 && request == "files")
+            QVERIFY(QDir(QDir(f.Kvbl()).filePath("TAMREL")).removeRecursively());
+        if (status == 404 && request == "devices") f.Frame->BaseAddress.replace("/KVBL/", "/MOVED/");
+        f.Click(request == "files" ? f.Frame->ButtonCheckUpdates : f.Frame->ButtonCheckUpdatesGetDevices);
+        WAIT_IDLE(f);
+        QCOMPARE(f.Errors.size(), 1);
+        QVERIFY2(f.Errors.first().contains(QStringLiteral("HTTP %1").arg(status)),
+                 qPrintable(f.Errors.first()));
+        QCOMPARE(f.DeviceRows(), devices);
+        QCOMPARE(f.FileRows(), files);
+        QCOMPARE(f.SelectedFileName(), QString("Main 2.1;DeviceIdentStr=XYZ.frm"));
+        QVERIFY(f.Frame->ButtonCheckUpdatesGetDevices->isEnabled());
+        QVERIFY(f.Frame->ButtonCheckUpdates->isEnabled());
+        QVERIFY(f.Frame->ButtonDownloadFirmware->isEnabled());
     }
 
     // A file list that failed, or a device list without the preset device, leaves the
     // shown file list, and its files are still fetched from their own folder.
     void downloadFollowsTheShownFileList_data() {
-        QTest::addColumn<bool>("FailedFileList");
+        QTest::addColumn<bool>("failedFileList");
         QTest::newRow("device list without the preset") << false;
         QTest::newRow("failed file list of another device") << true;
     }
     void downloadFollowsTheShownFileList() {
-        QFETCH(bool, FailedFileList);
-        TUpdatesFixture F;
-        F.Put("TAMREL/Main 2.1;DeviceIdentStr=XYZ.frm", "tamrel image");
-        F.Frame->CheckBoxShowAllDevices->setChecked(true);
-        LoadTamrel(F);
-        WAIT_IDLE(F);
-        if (FailedFileList) {
-            F.Frame->ListViewDevices->setCurrentItem(F.Frame->ListViewDevices->topLevelItem(1)); // OTHER: 404
+        QFETCH(bool, failedFileList);
+        TUpdatesFixture f;
+        f.Put("TAMREL/Main 2.1;DeviceIdentStr=XYZ.frm", "tamrel image");
+        f.Frame->CheckBoxShowAllDevices->setChecked(true);
+        LoadTamrel(f);
+        WAIT_IDLE(f);
+        if (failedFileList) {
+            f.Frame->ListViewDevices->setCurrentItem(f.Frame->ListViewDevices->topLevelItem(1)); // OTHER: 404
         } else {
-            F.Frame->EditSelectDevice->setText("GHOST");
-            F.Click(F.Frame->ButtonCheckUpdatesGetDevices);
+            f.Frame->EditSelectDevice->setText("GHOST");
+            f.Click(f.Frame->ButtonCheckUpdatesGetDevices);
         }
-        WAIT_IDLE(F);
-        QCOMPARE(F.Errors.size(), FailedFileList ? 1 : 0);
-        QCOMPARE(F.FileRows(), QStringList{"0|Main 2.1|Main 2.1;DeviceIdentStr=XYZ.frm"});
-        F.Click(F.Frame->ButtonDownloadFirmware);
-        WAIT_IDLE(F);
-        QCOMPARE(F.RequestPaths().last(),
+        WAIT_IDLE(f);
+        QCOMPARE(f.Errors.size(), failedFileList ? 1 : 0);
+        QCOMPARE(f.FileRows(), QStringList{"0|Main 2.1|Main 2.1;DeviceIdentStr=XYZ.frm"});
+        f.Click(f.Frame->ButtonDownloadFirmware);
+        WAIT_IDLE(f);
+        QCOMPARE(f.RequestPaths().last(),
                  QString("/firmware_update/KVBL/TAMREL/Main%202.1;DeviceIdentStr=XYZ.frm"));
-        QCOMPARE(F.Errors.size(), FailedFileList ? 1 : 0);
-        QCOMPARE(F.Loads.size(), 1);
-        QCOMPARE(F.Loads.first().Buffer, QByteArray("tamrel image"));
+        QCOMPARE(f.Errors.size(), failedFileList ? 1 : 0);
+        QCOMPARE(f.Loads.size(), 1);
+        QCOMPARE(f.Loads.first().Buffer, QByteArray("tamrel image"));
     }
 
     // A server that takes the request and never answers: the transfer time-out ends it.
     void noAnswerEndsWithTheTransferTimeOut() {
-        TUpdatesFixture F;
-        QCOMPARE(F.Frame->IdHTTP1->TransferTimeoutMs, 30000);
-        LoadTamrel(F);
-        WAIT_IDLE(F);
-        F.Server->Options.Hang = true;
-        F.Frame->IdHTTP1->TransferTimeoutMs = 300;
-        F.Click(F.Frame->ButtonCheckUpdatesGetDevices);
-        QVERIFY(F.Frame->IsRequestRunning());
-        QVERIFY(!F.Frame->ButtonCheckUpdatesGetDevices->isEnabled());
-        WAIT_IDLE(F);
-        QCOMPARE(F.Errors, QStringList{QStringLiteral("No answer from the update server within 0.3 s (%1/)")
-                                           .arg(F.Server->BaseAddress())});
-        QCOMPARE(F.DeviceRows(), (QStringList{"TAMREL", "OTHER"}));
-        QVERIFY(F.Frame->ButtonCheckUpdatesGetDevices->isEnabled());
+        TUpdatesFixture f;
+        QCOMPARE(f.Frame->IdHTTP1->TransferTimeoutMs, 30000);
+        LoadTamrel(f);
+        WAIT_IDLE(f);
+        f.Server->Options.Hang = true;
+        f.Frame->IdHTTP1->TransferTimeoutMs = 300;
+        f.Click(f.Frame->ButtonCheckUpdatesGetDevices);
+        QVERIFY(f.Frame->IsRequestRunning());
+        QVERIFY(!f.Frame->ButtonCheckUpdatesGetDevices->isEnabled());
+        WAIT_IDLE(f);
+        QCOMPARE(f.Errors, QStringList{QStringLiteral("No answer from the update server within 0.3 s (%1/)")
+                                           .arg(f.Server->BaseAddress())});
+        QCOMPARE(f.DeviceRows(), (QStringList{"TAMREL", "OTHER"}));
+        QVERIFY(f.Frame->ButtonCheckUpdatesGetDevices->isEnabled());
     }
 
     void noServerAtTheAddress() {
-        TUpdatesFixture F;
-        QTcpServer Closed;
-        QVERIFY(Closed.listen(QHostAddress::LocalHost));
-        const quint16 Port = Closed.serverPort();
-        Closed.close();
-        F.Frame->BaseAddress = QStringLiteral("http://127.0.0.1:%1/firmware_update/KVBL/").arg(Port);
-        F.Click(F.Frame->ButtonCheckUpdatesGetDevices);
-        WAIT_IDLE(F);
-        QCOMPARE(F.Errors.size(), 1);
-        QVERIFY2(F.Errors.first().startsWith("Update server: Connection refused"),
-                 qPrintable(F.Errors.first()));
-        QVERIFY(F.Frame->ButtonCheckUpdatesGetDevices->isEnabled());
+        TUpdatesFixture f;
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        const quint16 port = closed.serverPort();
+        closed.close();
+        f.Frame->BaseAddress = QStringLiteral("http://127.0.0.1:%1/firmware_update/KVBL/").arg(port);
+        f.Click(f.Frame->ButtonCheckUpdatesGetDevices);
+        WAIT_IDLE(f);
+        QCOMPARE(f.Errors.size(), 1);
+        QVERIFY2(f.Errors.first().startsWith("Update server: Connection refused"),
+                 qPrintable(f.Errors.first()));
+        QVERIFY(f.Frame->ButtonCheckUpdatesGetDevices->isEnabled());
     }
 
     // A list answer of more than 1 MiB is refused, whether the server announces its length
     // or not; exactly 1 MiB is taken.
     void listOverOneMiBRefused_data() {
-        QTest::addColumn<int>("Size");
-        QTest::addColumn<bool>("WithLength");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<bool>("withLength");
         QTest::newRow("1 MiB") << 1024 * 1024 << true;
         QTest::newRow("1 MiB + 1") << 1024 * 1024 + 1 << true;
         QTest::newRow("1 MiB + 1, no length") << 1024 * 1024 + 1 << false;
         QTest::newRow("8 MiB, no length") << 8 * 1024 * 1024 << false;
     }
     void listOverOneMiBRefused() {
-        QFETCH(int, Size);
-        QFETCH(bool, WithLength);
-        TUpdatesFixture F;
-        LoadTamrel(F);
-        WAIT_IDLE(F);
-        QByteArray Big(Size, 'x');
-        for (int I = 99; I < Size; I += 100)
-            Big[I] = '\n';
-        F.PutDevices(Big);
-        F.Server->Options.NoContentLength = !WithLength;
-        F.Click(F.Frame->ButtonCheckUpdatesGetDevices);
-        WAIT_IDLE(F);
-        if (Size <= 1024 * 1024) {
-            QCOMPARE(F.Errors, QStringList{});
-            QCOMPARE(F.DeviceRows().size(), (Size + 99) / 100); // the last line has no break
+        QFETCH(int, size);
+        QFETCH(bool, withLength);
+        TUpdatesFixture f;
+        LoadTamrel(f);
+        WAIT_IDLE(f);
+        QByteArray big(size, 'x');
+        for (int i = 99; i < size; i += 100)
+            big[i] = '\n';
+        f.PutDevices(big);
+        f.Server->Options.NoContentLength = !withLength;
+        f.Click(f.Frame->ButtonCheckUpdatesGetDevices);
+        WAIT_IDLE(f);
+        if (size <= 1024 * 1024) {
+            QCOMPARE(f.Errors, QStringList{});
+            QCOMPARE(f.DeviceRows().size(), (size + 99) / 100); // the last line has no break
             return;
         }
-        QCOMPARE(F.Errors.size(), 1);
-        QVERIFY2(F.Errors.first().startsWith("The update server's answer is larger than 1 MiB"),
-                 qPrintable(F.Errors.first()));
-        QCOMPARE(F.DeviceRows(), (QStringList{"TAMREL", "OTHER"}));
+        QCOMPARE(f.Errors.size(), 1);
+        QVERIFY2(f.Errors.first().startsWith("The update server's answer is larger than 1 MiB"),
+                 qPrintable(f.Errors.first()));
+        QCOMPARE(f.DeviceRows(), (QStringList{"TAMREL", "OTHER"}));
     }
 
     void englishCaptions() {
-        TUpdatesFixture F;
-        QCOMPARE(F.Frame->ButtonCheckUpdatesGetDevices->text(), QString("Получить список устройств"));
-        QCOMPARE(F.Frame->LabelOnWork->text(), QString("-"));
-        QCOMPARE(F.Frame->LabelProgramFileName->text(), QString("-"));
-        F.Frame->DoEnglish();
-        const QList<QPair<QString, QString>> Expected{
+        TUpdatesFixture f;
+        QCOMPARE(f.Frame->ButtonCheckUpdatesGetDevices->text(), QString("Получить список устройств"));
+        QCOMPARE(f.Frame->LabelOnWork->text(), QString("-"));
+        QCOMPARE(f.Frame->LabelProgramFileName->text(), QString("-"));
+        f.Frame->DoEnglish();
+        const QList<QPair<QString, QString>> expected{
             {"ButtonCheckUpdatesGetDevices", "Get Device list from Server"},
             {"LabelSelectDevice", "Select Device:"},
             {"ButtonCheckUpdates", "Check Updates for Device"},
@@ -387,55 +387,55 @@ private slots:
             {"ButtonLaunchProgram", "Launch the Program"},
             {"CheckBoxDeleteOld", "Update (Delete old version)"},
         };
-        for (const auto &E : Expected) {
-            QWidget *W = F.Frame->findChild<QWidget *>(E.first);
-            QVERIFY2(W, qPrintable(E.first));
-            QCOMPARE(W->property("text").toString(), E.second);
+        for (const auto &e : expected) {
+            QWidget *w = f.Frame->findChild<QWidget *>(e.first);
+            QVERIFY2(w, qPrintable(e.first));
+            QCOMPARE(w->property("text").toString(), e.second);
         }
-        QCOMPARE(F.Frame->ListViewDevices->headerItem()->text(0), QString("Devices"));
-        QCOMPARE(F.Frame->ListViewFiles->headerItem()->text(0), QString("Прошивка"));
-        QCOMPARE(F.Frame->CheckBoxShowAllDevices->text(), QString("Show all devices"));
-        QCOMPARE(F.Frame->FileGroupItem(0)->text(0), QString("Firmwares"));
-        QCOMPARE(F.Frame->FileGroupItem(1)->text(0), QString("Computer Programs (exe)"));
-        QCOMPARE(F.Frame->FileGroupItem(2)->text(0), QString("Other"));
+        QCOMPARE(f.Frame->ListViewDevices->headerItem()->text(0), QString("Devices"));
+        QCOMPARE(f.Frame->ListViewFiles->headerItem()->text(0), QString("Прошивка"));
+        QCOMPARE(f.Frame->CheckBoxShowAllDevices->text(), QString("Show all devices"));
+        QCOMPARE(f.Frame->FileGroupItem(0)->text(0), QString("Firmwares"));
+        QCOMPARE(f.Frame->FileGroupItem(1)->text(0), QString("Computer Programs (exe)"));
+        QCOMPARE(f.Frame->FileGroupItem(2)->text(0), QString("Other"));
     }
 
     // Ctrl+D shows the column headers with a second column of file names; again hides both.
     void ctrlDShowsTheFileNames() {
-        TUpdatesFixture F;
-        LoadTamrel(F);
-        WAIT_IDLE(F);
-        F.Frame->show();
-        F.Frame->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(F.Frame.get()));
-        F.Frame->ListViewFiles->setFocus();
-        QTest::keyClick(F.Frame->ListViewFiles, Qt::Key_D, Qt::ControlModifier);
-        QVERIFY(!F.Frame->ListViewFiles->isHeaderHidden());
-        QVERIFY(!F.Frame->ListViewFiles->isColumnHidden(1));
-        const QTreeWidgetItem *Row = F.Frame->FileGroupItem(0)->child(0);
-        QCOMPARE(Row->text(1), QString("Main 2.1;DeviceIdentStr=XYZ.frm"));
-        QTest::keyClick(F.Frame->ListViewFiles, Qt::Key_D, Qt::ControlModifier);
-        QVERIFY(F.Frame->ListViewFiles->isHeaderHidden());
-        QVERIFY(F.Frame->ListViewFiles->isColumnHidden(1));
+        TUpdatesFixture f;
+        LoadTamrel(f);
+        WAIT_IDLE(f);
+        f.Frame->show();
+        f.Frame->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(f.Frame.get()));
+        f.Frame->ListViewFiles->setFocus();
+        QTest::keyClick(f.Frame->ListViewFiles, Qt::Key_D, Qt::ControlModifier);
+        QVERIFY(!f.Frame->ListViewFiles->isHeaderHidden());
+        QVERIFY(!f.Frame->ListViewFiles->isColumnHidden(1));
+        const QTreeWidgetItem *row = f.Frame->FileGroupItem(0)->child(0);
+        QCOMPARE(row->text(1), QString("Main 2.1;DeviceIdentStr=XYZ.frm"));
+        QTest::keyClick(f.Frame->ListViewFiles, Qt::Key_D, Qt::ControlModifier);
+        QVERIFY(f.Frame->ListViewFiles->isHeaderHidden());
+        QVERIFY(f.Frame->ListViewFiles->isColumnHidden(1));
     }
 
     void objectNames() {
-        TUpdatesFixture F;
-        for (const char *Name :
+        TUpdatesFixture f;
+        for (const char *name :
              {"PanelSelectUpdate", "ButtonCheckUpdatesGetDevices", "LabelSelectDevice", "EditSelectDevice",
               "ListViewDevices", "ButtonCheckUpdates", "Splitter1", "LabelSelectFirmware", "ListViewFiles",
               "ButtonDownloadFirmware", "LabelDownload", "LabelOnWork", "LabelProgramFileName",
               "ButtonSaveToFile", "PanelAskLaunchProgram", "CheckBoxDeleteOld", "ButtonLaunchProgram"})
-            QVERIFY2(F.Frame->findChild<QWidget *>(Name), Name);
-        for (const char *Name :
+            QVERIFY2(f.Frame->findChild<QWidget *>(name), name);
+        for (const char *name :
              {"PopupMenu1", "CheckBoxShowAllDevices", "TimerClose", "ActionDebug", "IdHTTP1"})
-            QVERIFY2(F.Frame->findChild<QObject *>(Name), Name);
-        QVERIFY(!F.Frame->ButtonCheckUpdates->isEnabled());
-        QVERIFY(!F.Frame->ButtonDownloadFirmware->isEnabled());
-        QVERIFY(!F.Frame->ButtonSaveToFile->isEnabled());
-        QVERIFY(F.Frame->PanelAskLaunchProgram->isHidden());
-        QCOMPARE(F.Frame->TimerClose->interval(), 200);
-        QCOMPARE(F.Frame->ActionDebug->shortcut(), QKeySequence("Ctrl+D"));
+            QVERIFY2(f.Frame->findChild<QObject *>(name), name);
+        QVERIFY(!f.Frame->ButtonCheckUpdates->isEnabled());
+        QVERIFY(!f.Frame->ButtonDownloadFirmware->isEnabled());
+        QVERIFY(!f.Frame->ButtonSaveToFile->isEnabled());
+        QVERIFY(f.Frame->PanelAskLaunchProgram->isHidden());
+        QCOMPARE(f.Frame->TimerClose->interval(), 200);
+        QCOMPARE(f.Frame->ActionDebug->shortcut(), QKeySequence("Ctrl+D"));
     }
 };
 

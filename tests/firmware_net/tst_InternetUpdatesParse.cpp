@@ -12,8 +12,8 @@ class TInternetUpdatesParseTest : public QObject {
     Q_OBJECT
 private slots:
     void splitListLines_data() {
-        QTest::addColumn<QByteArray>("Answer");
-        QTest::addColumn<QStringList>("Rows");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QStringList>("rows");
         QTest::newRow("CR LF") << QByteArray("a\r\nb\r\n") << QStringList{"a", "b"};
         QTest::newRow("LF") << QByteArray("a\nb\n") << QStringList{"a", "b"};
         QTest::newRow("CR") << QByteArray("a\rb\r") << QStringList{"a", "b"};
@@ -24,15 +24,15 @@ private slots:
         QTest::newRow("spaces kept") << QByteArray(" a \n") << QStringList{" a "};
     }
     void splitListLines() {
-        QFETCH(QByteArray, Answer);
-        QFETCH(QStringList, Rows);
-        QCOMPARE(SplitListLines(Answer), Rows);
+        QFETCH(QByteArray, answer);
+        QFETCH(QStringList, rows);
+        QCOMPARE(SplitListLines(answer), rows);
     }
 
     void groupsAndCaptions_data() {
-        QTest::addColumn<QString>("Name");
-        QTest::addColumn<int>("Group");
-        QTest::addColumn<QString>("Caption");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("group");
+        QTest::addColumn<QString>("caption");
         QTest::newRow("frm with entries") << "Main 2.1;DeviceIdentStr=XYZ.frm" << 0 << "Main 2.1";
         QTest::newRow("firmware") << "Tamrel 1.7;DeviceIdentStr=TAMREL-BL.firmware" << 0 << "Tamrel 1.7";
         QTest::newRow("no entries") << "Main 2.2.frm" << 0 << "Main 2.2";
@@ -45,45 +45,45 @@ private slots:
         QTest::newRow("only an extension") << ".frm" << 0 << "";
     }
     void groupsAndCaptions() {
-        QFETCH(QString, Name);
-        QFETCH(int, Group);
-        QFETCH(QString, Caption);
-        QCOMPARE(int(FileGroupOf(Name)), Group);
-        QCOMPARE(FileCaption(Name), Caption);
+        QFETCH(QString, name);
+        QFETCH(int, group);
+        QFETCH(QString, caption);
+        QCOMPARE(int(FileGroupOf(name)), group);
+        QCOMPARE(FileCaption(name), caption);
     }
 
     void addresses_data() {
-        QTest::addColumn<QString>("Address");
-        QTest::addColumn<QByteArray>("Sent");
-        const QString Base = "http://127.0.0.1:18080/firmware_update/KVBL/";
-        QTest::newRow("device list") << EnsureTrailingSeparator(Base)
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QByteArray>("sent");
+        const QString base = "http://127.0.0.1:18080/firmware_update/KVBL/";
+        QTest::newRow("device list") << EnsureTrailingSeparator(base)
                                      << QByteArray("http://127.0.0.1:18080/firmware_update/KVBL//");
-        QTest::newRow("file list") << EnsureTrailingSeparator(Base + "TAMREL")
+        QTest::newRow("file list") << EnsureTrailingSeparator(base + "TAMREL")
                                    << QByteArray("http://127.0.0.1:18080/firmware_update/KVBL/TAMREL/");
         QTest::newRow("separator not doubled")
-            << EnsureTrailingSeparator(Base + "TAMREL\\")
+            << EnsureTrailingSeparator(base + "TAMREL\\")
             << QByteArray("http://127.0.0.1:18080/firmware_update/KVBL/TAMREL/");
-        QTest::newRow("file") << EnsureTrailingSeparator(Base + "TAMREL") + "Main 2.1;DeviceIdentStr=X=Y.frm"
+        QTest::newRow("file") << EnsureTrailingSeparator(base + "TAMREL") + "Main 2.1;DeviceIdentStr=X=Y.frm"
                               << QByteArray("http://127.0.0.1:18080/firmware_update/KVBL/TAMREL/"
                                             "Main%202.1;DeviceIdentStr=X=Y.frm");
         QTest::newRow("characters that end a path")
-            << Base + "a?b#c%d\"e<>f"
+            << base + "a?b#c%d\"e<>f"
             << QByteArray("http://127.0.0.1:18080/firmware_update/KVBL/"
                           "a%3Fb%23c%25d%22e%3C%3Ef");
-        QTest::newRow("Cyrillic") << Base + "Тест"
+        QTest::newRow("Cyrillic") << base + "Тест"
                                   << QByteArray("http://127.0.0.1:18080/firmware_update/KVBL/"
                                                 "%D0%A2%D0%B5%D1%81%D1%82");
         QTest::newRow("host alone") << QString("http://host\\") << QByteArray("http://host/");
     }
     void addresses() {
-        QFETCH(QString, Address);
-        QFETCH(QByteArray, Sent);
-        QCOMPARE(EncodeUpdateAddress(Address), Sent);
+        QFETCH(QString, address);
+        QFETCH(QByteArray, sent);
+        QCOMPARE(EncodeUpdateAddress(address), sent);
     }
 
     void localFileNames_data() {
-        QTest::addColumn<QString>("Name");
-        QTest::addColumn<QString>("Problem"); // empty = may be used
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("problem"); // empty = may be used
         QTest::newRow("plain") << "tool.exe"
                                << "";
         QTest::newRow("spaces and semicolons") << "Tamrel 1.7;DeviceIdentStr=TAMREL-BL.firmware"
@@ -122,36 +122,36 @@ private slots:
                                << "it is empty";
     }
     void localFileNames() {
-        QFETCH(QString, Name);
-        QFETCH(QString, Problem);
-        QCOMPARE(LocalFileNameProblem(Name), Problem);
+        QFETCH(QString, name);
+        QFETCH(QString, problem);
+        QCOMPARE(LocalFileNameProblem(name), problem);
     }
 
     void numberedProgramNames() {
-        QTemporaryDir Dir;
-        auto Touch = [&](const QString &Name) {
-            QFile F(QDir(Dir.path()).filePath(Name));
-            QVERIFY(F.open(QIODevice::WriteOnly));
+        QTemporaryDir dir;
+        auto touch = [&](const QString &name) {
+            QFile f(QDir(dir.path()).filePath(name));
+            QVERIFY(f.open(QIODevice::WriteOnly));
         };
-        const QDir D(Dir.path());
-        QCOMPARE(FreeNumberedPath(Dir.path(), "tool.exe"), D.filePath("tool.exe"));
-        Touch("tool.exe");
-        QCOMPARE(FreeNumberedPath(Dir.path(), "tool.exe"), D.filePath("tool(1).exe"));
-        Touch("tool(1).exe");
-        QCOMPARE(FreeNumberedPath(Dir.path(), "tool.exe"), D.filePath("tool(2).exe"));
-        Touch("setup.v2.exe");
-        QCOMPARE(FreeNumberedPath(Dir.path(), "setup.v2.exe"), D.filePath("setup.v2(1).exe"));
+        const QDir d(dir.path());
+        QCOMPARE(FreeNumberedPath(dir.path(), "tool.exe"), d.filePath("tool.exe"));
+        touch("tool.exe");
+        QCOMPARE(FreeNumberedPath(dir.path(), "tool.exe"), d.filePath("tool(1).exe"));
+        touch("tool(1).exe");
+        QCOMPARE(FreeNumberedPath(dir.path(), "tool.exe"), d.filePath("tool(2).exe"));
+        touch("setup.v2.exe");
+        QCOMPARE(FreeNumberedPath(dir.path(), "setup.v2.exe"), d.filePath("setup.v2(1).exe"));
         // A dangling link counts as taken: nothing is written through it.
-        QVERIFY(QFile::link(D.filePath("nowhere"), D.filePath("link.exe")));
-        QCOMPARE(FreeNumberedPath(Dir.path(), "link.exe"), D.filePath("link(1).exe"));
+        QVERIFY(QFile::link(d.filePath("nowhere"), d.filePath("link.exe")));
+        QCOMPARE(FreeNumberedPath(dir.path(), "link.exe"), d.filePath("link(1).exe"));
     }
 
     void releaseNotes_data() {
-        QTest::addColumn<QByteArray>("Bytes");
-        QTest::addColumn<QString>("Text");
-        const QString Russian = QStringLiteral("Прошивка 1.7: исправлен ток канала 2. Ёё №5 «—»");
-        QTest::newRow("UTF-8") << Russian.toUtf8() << Russian;
-        QTest::newRow("UTF-8 with BOM") << QByteArray("\xEF\xBB\xBF") + Russian.toUtf8() << Russian;
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("text");
+        const QString russian = QStringLiteral("Прошивка 1.7: исправлен ток канала 2. Ёё №5 «—»");
+        QTest::newRow("UTF-8") << russian.toUtf8() << russian;
+        QTest::newRow("UTF-8 with BOM") << QByteArray("\xEF\xBB\xBF") + russian.toUtf8() << russian;
         QTest::newRow("ASCII") << QByteArray("Fixed.\r\n") << QString("Fixed.\r\n");
         // The same text in windows-1251.
         QTest::newRow("windows-1251")
@@ -159,15 +159,15 @@ private slots:
                    "\xCF\xF0\xEE\xF8\xE8\xE2\xEA\xE0 1.7: \xE8\xF1\xEF\xF0\xE0\xE2\xEB\xE5\xED \xF2\xEE\xEA "
                    "\xEA\xE0\xED\xE0\xEB\xE0 2. \xA8\xB8 \xB9"
                    "5 \xAB\x97\xBB")
-            << Russian;
+            << russian;
         QTest::newRow("windows-1251 upper half")
             << QByteArray("\x80\x88\x98\xA0\xC0\xDF\xE0\xFF") << QStringLiteral("Ђ€\u0098\u00A0АЯая");
         QTest::newRow("UTF-8 cut in a character") << QByteArray("\xD0") << QStringLiteral("Р");
     }
     void releaseNotes() {
-        QFETCH(QByteArray, Bytes);
-        QFETCH(QString, Text);
-        QCOMPARE(DecodeReleaseNote(Bytes), Text);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, text);
+        QCOMPARE(DecodeReleaseNote(bytes), text);
     }
 };
 

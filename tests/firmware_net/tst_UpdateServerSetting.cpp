@@ -11,15 +11,15 @@ class TUpdateServerSettingTest : public QObject {
     Q_OBJECT
 private slots:
     void resolve_data() {
-        QTest::addColumn<QString>("CommandLine");
-        QTest::addColumn<QString>("InFile"); // "-" = no settings file
-        QTest::addColumn<QString>("Address");
-        QTest::addColumn<QString>("ErrorStart"); // empty = no error
-        const QString Demo = DefaultUpdateServerAddress;
+        QTest::addColumn<QString>("commandLine");
+        QTest::addColumn<QString>("inFile"); // "-" = no settings file
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("errorStart"); // empty = no error
+        const QString demo = DefaultUpdateServerAddress;
         QTest::newRow("nothing set") << ""
-                                     << "-" << Demo << "";
+                                     << "-" << demo << "";
         QTest::newRow("file without the entry") << ""
-                                                << "" << Demo << "";
+                                                << "" << demo << "";
         QTest::newRow("settings file") << ""
                                        << "http://updates.example/firmware_update/KVBL/"
                                        << "http://updates.example/firmware_update/KVBL/"
@@ -33,48 +33,48 @@ private slots:
                                                 << "http://h/firmware_update/KVBL/"
                                                 << "";
         QTest::newRow("bad command line") << "ftp://h/firmware_update/KVBL/"
-                                          << "-" << Demo << "--update-server: ";
+                                          << "-" << demo << "--update-server: ";
         QTest::newRow("no host") << "http:///x/"
-                                 << "-" << Demo << "--update-server: ";
+                                 << "-" << demo << "--update-server: ";
         QTest::newRow("bad file entry") << ""
-                                        << "updates.example" << Demo << "<file>: ";
+                                        << "updates.example" << demo << "<file>: ";
     }
     void resolve() {
-        QFETCH(QString, CommandLine);
-        QFETCH(QString, InFile);
-        QFETCH(QString, Address);
-        QFETCH(QString, ErrorStart);
-        QTemporaryDir Dir;
-        const QString File = Dir.filePath("tamrel.ini");
-        if (InFile != "-") {
-            QSettings S(File, QSettings::IniFormat);
-            if (!InFile.isEmpty()) S.setValue(UpdateServerSettingKey, InFile);
-            S.setValue("Other", 1);
+        QFETCH(QString, commandLine);
+        QFETCH(QString, inFile);
+        QFETCH(QString, address);
+        QFETCH(QString, errorStart);
+        QTemporaryDir dir;
+        const QString file = dir.filePath("tamrel.ini");
+        if (inFile != "-") {
+            QSettings s(file, QSettings::IniFormat);
+            if (!inFile.isEmpty()) s.setValue(UpdateServerSettingKey, inFile);
+            s.setValue("Other", 1);
         }
-        QString Error;
-        QCOMPARE(ResolveUpdateServerAddress(CommandLine, File, &Error), Address);
-        ErrorStart.replace("<file>", File);
-        if (ErrorStart.isEmpty())
-            QCOMPARE(Error, QString());
+        QString error;
+        QCOMPARE(ResolveUpdateServerAddress(commandLine, file, &error), address);
+        errorStart.replace("<file>", file);
+        if (errorStart.isEmpty())
+            QCOMPARE(error, QString());
         else
-            QVERIFY2(Error.startsWith(ErrorStart) &&
-                         Error.endsWith("using " + QString(DefaultUpdateServerAddress)),
-                     qPrintable(Error));
+            QVERIFY2(error.startsWith(errorStart) &&
+                         error.endsWith("using " + QString(DefaultUpdateServerAddress)),
+                     qPrintable(error));
     }
 
     // The program refuses a bad --update-server at once, saying why.
     void programRefusesABadCommandLineValue() {
-        QProcess P;
-        P.start(TAMREL_EXE, {"--update-server", "ftp://nowhere/"});
-        QVERIFY(P.waitForFinished(30000));
-        QCOMPARE(P.exitCode(), 2);
-        QVERIFY2(P.readAllStandardError().contains(
+        QProcess p;
+        p.start(TAMREL_EXE, {"--update-server", "ftp://nowhere/"});
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), 2);
+        QVERIFY2(p.readAllStandardError().contains(
                      "--update-server: \"ftp://nowhere/\" is not an http:// or https://"),
                  "message");
-        P.start(TAMREL_EXE, {"--help"});
-        QVERIFY(P.waitForFinished(30000));
-        QCOMPARE(P.exitCode(), 0);
-        QVERIFY(P.readAllStandardOutput().contains("--update-server <url>"));
+        p.start(TAMREL_EXE, {"--help"});
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(p.readAllStandardOutput().contains("--update-server <url>"));
     }
 };
 

@@ -12,9 +12,9 @@
 // is to be guided by what the code under test reaches.
 #define NO_COVERAGE __attribute__((no_sanitize("coverage")))
 
-[[noreturn]] inline void FuzzFail(const char *What, const QString &About = QString()) {
-    std::fprintf(stderr, "invariant broken: %s\n", What);
-    if (!About.isEmpty()) std::fprintf(stderr, "  about: \"%s\"\n", About.toUtf8().constData());
+[[noreturn]] inline void FuzzFail(const char *what, const QString &about = QString()) {
+    std::fprintf(stderr, "invariant broken: %s\n", what);
+    if (!about.isEmpty()) std::fprintf(stderr, "  about: \"%s\"\n", about.toUtf8().constData());
     std::abort();
 }
 
@@ -25,9 +25,9 @@
     } while (0)
 
 // Created once in LLVMFuzzerInitialize and never destroyed: libFuzzer ends the process itself.
-template <class TApplication> void CreateApplication(const char *Name) {
+template <class TApplication> void CreateApplication(const char *programName) {
     static int argc = 1;
-    static std::string name = Name;
+    static std::string name = programName;
     static char *argv[] = {name.data(), nullptr};
     new TApplication(argc, argv);
 }

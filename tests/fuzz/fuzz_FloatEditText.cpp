@@ -35,15 +35,15 @@ locale_t CLocale() {
     return c;
 }
 
-NO_COVERAGE bool OnlyOf(const QString &Text, const char *Allowed) {
-    for (QChar c : Text)
-        if (c.unicode() > 127 || !std::strchr(Allowed, char(c.unicode())) || c.unicode() == 0) return false;
+NO_COVERAGE bool OnlyOf(const QString &text, const char *allowed) {
+    for (QChar c : text)
+        if (c.unicode() > 127 || !std::strchr(allowed, char(c.unicode())) || c.unicode() == 0) return false;
     return true;
 }
 
 // The shape the correction leaves: sign or digit, digits, point, fraction, exponent letter,
 // exponent sign, exponent digits, each part optional after the first character.
-NO_COVERAGE bool HasNumberShape(const QString &s, bool IntegerMode) {
+NO_COVERAGE bool HasNumberShape(const QString &s, bool integerMode) {
     auto digit = [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); };
     auto sign = [](QChar c) { return c == QLatin1Char('+') || c == QLatin1Char('-'); };
     qsizetype i = 0;
@@ -53,7 +53,7 @@ NO_COVERAGE bool HasNumberShape(const QString &s, bool IntegerMode) {
     ++i;
     while (i < n && digit(s[i]))
         ++i;
-    if (IntegerMode) return i == n;
+    if (integerMode) return i == n;
     if (i < n && s[i] == QLatin1Char('.')) {
         ++i;
         while (i < n && digit(s[i]))
@@ -68,35 +68,35 @@ NO_COVERAGE bool HasNumberShape(const QString &s, bool IntegerMode) {
     return i == n;
 }
 
-NO_COVERAGE bool IsSubsequence(const QString &Part, const QString &Whole) {
+NO_COVERAGE bool IsSubsequence(const QString &part, const QString &whole) {
     qsizetype j = 0;
-    for (qsizetype i = 0; i < Whole.size() && j < Part.size(); ++i)
-        if (Whole[i] == Part[j]) ++j;
-    return j == Part.size();
+    for (qsizetype i = 0; i < whole.size() && j < part.size(); ++i)
+        if (whole[i] == part[j]) ++j;
+    return j == part.size();
 }
 
-void CheckClean(const QString &Text, bool IntegerMode) {
-    const QString cleaned = CleanText(Text, IntegerMode);
+void CheckClean(const QString &text, bool integerMode) {
+    const QString cleaned = CleanText(text, integerMode);
     for (QChar c : cleaned)
-        CHECK(CharAllowed(c, IntegerMode) && c != QLatin1Char(','), Text);
-    CHECK(HasNumberShape(cleaned, IntegerMode), Text);
-    QString commaAsPoint = Text;
+        CHECK(CharAllowed(c, integerMode) && c != QLatin1Char(','), text);
+    CHECK(HasNumberShape(cleaned, integerMode), text);
+    QString commaAsPoint = text;
     commaAsPoint.replace(QLatin1Char(','), QLatin1Char('.'));
-    CHECK(IsSubsequence(cleaned, commaAsPoint), Text);
-    CHECK(CleanText(cleaned, IntegerMode) == cleaned, Text);
+    CHECK(IsSubsequence(cleaned, commaAsPoint), text);
+    CHECK(CleanText(cleaned, integerMode) == cleaned, text);
 }
 
-void CheckReadFloat(const QString &Text) {
+void CheckReadFloat(const QString &text) {
     long double v = 0;
     int pos = -1;
-    const bool ok = ReadFloat(Text, v, pos);
-    CHECK(ok ? pos == 0 : (pos >= 1 && pos <= Text.size() + 1), Text);
-    CHECK(!ok || std::isfinite(v), Text);
-    if (!OnlyOf(Text, " +-0123456789.eE")) {
-        CHECK(!ok, Text);
+    const bool ok = ReadFloat(text, v, pos);
+    CHECK(ok ? pos == 0 : (pos >= 1 && pos <= text.size() + 1), text);
+    CHECK(!ok || std::isfinite(v), text);
+    if (!OnlyOf(text, " +-0123456789.eE")) {
+        CHECK(!ok, text);
         return;
     }
-    const std::string s = Text.toStdString();
+    const std::string s = text.toStdString();
     char *end = nullptr;
     errno = 0;
     const long double ref = strtold_l(s.c_str(), &end, CLocale());
@@ -104,34 +104,34 @@ void CheckReadFloat(const QString &Text) {
     const bool whole = end != s.c_str() && *end == '\0';
     const bool overflow = range && std::isinf(ref);
     if (ok) {
-        CHECK(whole, Text);
-        CHECK(!overflow, Text);
+        CHECK(whole, text);
+        CHECK(!overflow, text);
         // Too small to represent reads as zero.
         if (range)
-            CHECK(v == 0 || v == ref, Text);
+            CHECK(v == 0 || v == ref, text);
         else
-            CHECK(v == ref, Text);
+            CHECK(v == ref, text);
     } else {
-        CHECK(!whole || overflow, Text);
+        CHECK(!whole || overflow, text);
     }
 }
 
-void CheckReadInt(const QString &Text) {
+void CheckReadInt(const QString &text) {
     qint64 v = 0;
     int pos = -1;
-    const bool ok = ReadInt(Text, v, pos);
-    CHECK(ok ? pos == 0 : (pos >= 1 && pos <= Text.size() + 1), Text);
-    if (!OnlyOf(Text, " +-0123456789")) {
-        CHECK(!ok, Text);
+    const bool ok = ReadInt(text, v, pos);
+    CHECK(ok ? pos == 0 : (pos >= 1 && pos <= text.size() + 1), text);
+    if (!OnlyOf(text, " +-0123456789")) {
+        CHECK(!ok, text);
         return;
     }
-    const std::string s = Text.toStdString();
+    const std::string s = text.toStdString();
     char *end = nullptr;
     errno = 0;
     const long long ref = strtoll_l(s.c_str(), &end, 10, CLocale());
     const bool whole = end != s.c_str() && *end == '\0' && errno != ERANGE;
-    CHECK(ok == whole, Text);
-    if (ok) CHECK(v == ref, Text);
+    CHECK(ok == whole, text);
+    if (ok) CHECK(v == ref, text);
 }
 
 long double Pow10(int e) {
@@ -140,13 +140,13 @@ long double Pow10(int e) {
 
 // The display shows Digits decimals, rounded, limited to Precision significant digits; beyond
 // that the exponent form with Digits decimals in the mantissa.
-void CheckFormat(long double Value, int Precision, int Digits) {
-    const QString shown = FormatFixed(Value, Precision, Digits);
+void CheckFormat(long double value, int precision, int digits) {
+    const QString shown = FormatFixed(value, precision, digits);
     const QString label = shown + QStringLiteral(" of %1 (precision %2, digits %3)")
-                                      .arg(double(Value), 0, 'g', 21)
-                                      .arg(Precision)
-                                      .arg(Digits);
-    if (!std::isfinite(Value)) {
+                                      .arg(double(value), 0, 'g', 21)
+                                      .arg(precision)
+                                      .arg(digits);
+    if (!std::isfinite(value)) {
         CHECK(shown.isEmpty(), label);
         return;
     }
@@ -155,12 +155,12 @@ void CheckFormat(long double Value, int Precision, int Digits) {
     int pos = 0;
     if (!ReadFloat(shown, back, pos)) {
         // Only a value next to the largest one can show, rounded up, as a number beyond it.
-        CHECK(std::fabs(Value) > std::numeric_limits<long double>::max() / 2, label);
+        CHECK(std::fabs(value) > std::numeric_limits<long double>::max() / 2, label);
         return;
     }
-    const int d = std::min(Digits, 18);
-    const int p = std::min(std::max(Precision, 1), 18);
-    const long double a = std::fabs(Value);
+    const int d = std::min(digits, 18);
+    const int p = std::min(std::max(precision, 1), 18);
+    const long double a = std::fabs(value);
     const long double slack = a * 1e-17L + std::numeric_limits<long double>::denorm_min();
     const qsizetype e = shown.indexOf(QLatin1Char('e'));
     const QString mantissa = e < 0 ? shown : shown.left(e);
@@ -172,11 +172,11 @@ void CheckFormat(long double Value, int Precision, int Digits) {
         CHECK(a < Pow10(p), label);
         const int exponent = a == 0 ? 0 : int(std::floor(std::log10(a)));
         const long double tolerance = std::max(0.5L * Pow10(-d), 0.5L * Pow10(exponent + 1 - p));
-        CHECK(std::fabs(back - Value) <= tolerance * (1 + 1e-15L) + slack, label);
+        CHECK(std::fabs(back - value) <= tolerance * (1 + 1e-15L) + slack, label);
     } else {
         CHECK(a >= Pow10(p) * (1 - Pow10(-p)), label);
         const int shownExponent = shown.mid(e + 1).toInt();
-        CHECK(std::fabs(back - Value) <= 0.5L * Pow10(shownExponent - d) * (1 + 1e-15L) + slack, label);
+        CHECK(std::fabs(back - value) <= 0.5L * Pow10(shownExponent - d) * (1 + 1e-15L) + slack, label);
     }
 }
 
@@ -198,45 +198,45 @@ TFloatEdit *Field() {
 }
 
 // Validation with automatic correction ends with a valid text and a value inside the range.
-void CheckValidate(const QString &Text, bool IntegerMode, int Precision, int Digits, const TRange &R) {
+void CheckValidate(const QString &text, bool integerMode, int precision, int digits, const TRange &r) {
     TFloatEdit &f = *Field();
-    f.SetIntegerMode(IntegerMode);
+    f.SetIntegerMode(integerMode);
     // Widen first, so the new bounds never cross the old ones.
     f.SetMinValueInt(std::numeric_limits<qint64>::min());
     f.SetMaxValueInt(std::numeric_limits<qint64>::max());
-    f.SetMinValueInt(R.MinInt);
-    f.SetMaxValueInt(R.MaxInt);
+    f.SetMinValueInt(r.MinInt);
+    f.SetMaxValueInt(r.MaxInt);
     f.SetMinValueFloat(-std::numeric_limits<long double>::max());
     f.SetMaxValueFloat(std::numeric_limits<long double>::max());
-    f.SetMinValueFloat(R.MinFloat);
-    f.SetMaxValueFloat(R.MaxFloat);
-    f.SetPrecisionDigits(Precision, Digits);
-    CHECK(f.MinValueInt() == R.MinInt && f.MaxValueInt() == R.MaxInt, Text);
-    CHECK(f.MinValueFloat() == R.MinFloat && f.MaxValueFloat() == R.MaxFloat, Text);
+    f.SetMinValueFloat(r.MinFloat);
+    f.SetMaxValueFloat(r.MaxFloat);
+    f.SetPrecisionDigits(precision, digits);
+    CHECK(f.MinValueInt() == r.MinInt && f.MaxValueInt() == r.MaxInt, text);
+    CHECK(f.MinValueFloat() == r.MinFloat && f.MaxValueFloat() == r.MaxFloat, text);
 
-    f.setText(Text);
+    f.setText(text);
     const int plain = f.Validate(false, false);
-    CHECK(plain >= -1 && plain <= Text.size() + 1, Text);
+    CHECK(plain >= -1 && plain <= text.size() + 1, text);
 
-    f.setText(Text);
-    CHECK(f.Validate(true, false) == 0, Text);
-    CHECK(f.ConvertErrorPos() == 0, Text);
-    if (IntegerMode) {
+    f.setText(text);
+    CHECK(f.Validate(true, false) == 0, text);
+    CHECK(f.ConvertErrorPos() == 0, text);
+    if (integerMode) {
         const qint64 v = f.ValueInt();
-        CHECK(v >= R.MinInt && v <= R.MaxInt, Text);
+        CHECK(v >= r.MinInt && v <= r.MaxInt, text);
     } else {
         const long double v = f.ValueFloat();
-        CHECK(v >= R.MinFloat && v <= R.MaxFloat, Text);
+        CHECK(v >= r.MinFloat && v <= r.MaxFloat, text);
     }
     // Validating the result again changes nothing.
     const QString after = f.text();
-    CHECK(f.Validate(true, false) == 0 && f.text() == after, Text);
+    CHECK(f.Validate(true, false) == 0 && f.text() == after, text);
 }
 
-long double RawValue(const uint8_t *Bytes) {
+long double RawValue(const uint8_t *bytes) {
     quint64 mantissa;
-    std::memcpy(&mantissa, Bytes, 8);
-    const int exponent = int(qint16(quint16(Bytes[8] | (Bytes[9] << 8)))) / 2;
+    std::memcpy(&mantissa, bytes, 8);
+    const int exponent = int(qint16(quint16(bytes[8] | (bytes[9] << 8)))) / 2;
     return std::ldexp(static_cast<long double>(mantissa), exponent);
 }
 
@@ -256,13 +256,13 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
-    if (Size < 12) return 0;
-    const bool integerMode = Data[0] & 1;
-    const int digits = (Data[0] >> 1) & 7;
-    const int precision = (Data[0] >> 4) + 1;
-    const TRange &range = Ranges[Data[1] % Ranges.size()];
-    const QString text = QString::fromUtf8(reinterpret_cast<const char *>(Data + 12), qsizetype(Size - 12));
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    if (size < 12) return 0;
+    const bool integerMode = data[0] & 1;
+    const int digits = (data[0] >> 1) & 7;
+    const int precision = (data[0] >> 4) + 1;
+    const TRange &range = Ranges[data[1] % Ranges.size()];
+    const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data + 12), qsizetype(size - 12));
 
     CheckClean(text, integerMode);
     CheckReadFloat(text);
@@ -272,8 +272,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     long double v = 0;
     int pos = 0;
     if (ReadFloat(commaAsPoint, v, pos)) CheckFormat(v, precision, digits);
-    CheckFormat(RawValue(Data + 2), precision, digits);
-    CheckFormat(-RawValue(Data + 2), precision, digits);
+    CheckFormat(RawValue(data + 2), precision, digits);
+    CheckFormat(-RawValue(data + 2), precision, digits);
     CheckValidate(text, integerMode, precision, digits, range);
     return 0;
 }

@@ -39,31 +39,31 @@ QTemporaryDir *Folder() {
 
 // Rows joined by line feeds are the text with every break made a line feed, less the break that
 // ends the last line.
-void CheckRows(const QByteArray &Answer, const QStringList &Rows) {
-    QString text = QString::fromUtf8(Answer);
+void CheckRows(const QByteArray &answer, const QStringList &rows) {
+    QString text = QString::fromUtf8(answer);
     text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     if (text.endsWith(QLatin1Char('\n'))) text.chop(1);
-    const QString joined = Rows.join(QLatin1Char('\n'));
+    const QString joined = rows.join(QLatin1Char('\n'));
     CHECK(joined == text, joined);
-    for (const QString &row : Rows)
+    for (const QString &row : rows)
         CHECK(!row.contains(QLatin1Char('\r')) && !row.contains(QLatin1Char('\n')), row);
 }
 
-void CheckGroupAndCaption(const QString &Row) {
-    const QString ext = FileExtension(Row);
-    CHECK(Row.endsWith(ext), Row);
-    CHECK(ext.isEmpty() ? !Row.contains(QLatin1Char('.')) : ext.lastIndexOf(QLatin1Char('.')) == 0, Row);
-    const TUpdateFileGroup group = FileGroupOf(Row);
+void CheckGroupAndCaption(const QString &row) {
+    const QString ext = FileExtension(row);
+    CHECK(row.endsWith(ext), row);
+    CHECK(ext.isEmpty() ? !row.contains(QLatin1Char('.')) : ext.lastIndexOf(QLatin1Char('.')) == 0, row);
+    const TUpdateFileGroup group = FileGroupOf(row);
     const bool firmware = ext == QLatin1String(".frm") || ext == QLatin1String(".firmware");
-    CHECK(group == (firmware ? ufgFirmware : ext == QLatin1String(".exe") ? ufgProgram : ufgOther), Row);
-    const QString caption = FileCaption(Row);
+    CHECK(group == (firmware ? ufgFirmware : ext == QLatin1String(".exe") ? ufgProgram : ufgOther), row);
+    const QString caption = FileCaption(row);
     if (!firmware) {
-        CHECK(caption == Row, Row);
+        CHECK(caption == row, row);
     } else {
-        CHECK(Row.startsWith(caption) && !caption.contains(QLatin1Char(';')), Row);
-        const QString stem = Row.left(Row.size() - ext.size());
-        CHECK(caption == stem.section(QLatin1Char(';'), 0, 0), Row);
+        CHECK(row.startsWith(caption) && !caption.contains(QLatin1Char(';')), row);
+        const QString stem = row.left(row.size() - ext.size());
+        CHECK(caption == stem.section(QLatin1Char(';'), 0, 0), row);
     }
 }
 
@@ -75,19 +75,19 @@ int HexValue(char c) {
 
 // The address of a device's file list and of a file in it: the host stays the server's, the
 // path holds only characters that may stand in it or escapes, and unescaped it is the name.
-void CheckAddress(const QString &Row) {
-    const QString address = EnsureTrailingSeparator(BaseAddress + Row);
+void CheckAddress(const QString &row) {
+    const QString address = EnsureTrailingSeparator(BaseAddress + row);
     const QByteArray sent = EncodeUpdateAddress(address);
     const QByteArray prefix = QByteArrayLiteral("http://updates.example");
-    CHECK(sent.startsWith(prefix), Row);
+    CHECK(sent.startsWith(prefix), row);
     QByteArray path;
     for (qsizetype i = prefix.size(); i < sent.size(); ++i) {
         const char c = sent[i];
-        CHECK(c > 0x20 && c < 0x7F && c != '?' && c != '#' && c != '\\', Row);
+        CHECK(c > 0x20 && c < 0x7F && c != '?' && c != '#' && c != '\\', row);
         if (c == '%') {
-            CHECK(i + 2 < sent.size(), Row);
+            CHECK(i + 2 < sent.size(), row);
             const int hi = HexValue(sent[i + 1]), lo = HexValue(sent[i + 2]);
-            CHECK(hi >= 0 && lo >= 0, Row);
+            CHECK(hi >= 0 && lo >= 0, row);
             path += char(hi * 16 + lo);
             i += 2;
         } else {
@@ -96,31 +96,31 @@ void CheckAddress(const QString &Row) {
     }
     QString expected = address.mid(QStringLiteral("http://updates.example").size());
     expected.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    CHECK(path == expected.toUtf8(), Row);
+    CHECK(path == expected.toUtf8(), row);
     const QUrl url(QString::fromLatin1(sent), QUrl::StrictMode);
     CHECK(url.isValid() && url.scheme() == QLatin1String("http") && url.host() == Host && url.port() == -1,
-          Row);
-    CHECK(!url.hasQuery() && !url.hasFragment() && url.userInfo().isEmpty(), Row);
+          row);
+    CHECK(!url.hasQuery() && !url.hasFragment() && url.userInfo().isEmpty(), row);
 }
 
 // An accepted name is one plain entry of the chosen folder, and the numbered path for it is free.
-void CheckLocalName(const QString &Row) {
-    if (!LocalFileNameProblem(Row).isEmpty()) return;
-    CHECK(!Row.isEmpty() && !Row.contains(QLatin1Char('/')) && !Row.contains(QLatin1Char('\\')), Row);
-    CHECK(Row != QLatin1String(".") && Row != QLatin1String(".."), Row);
-    for (QChar c : Row)
-        CHECK(c.unicode() >= 0x20 && c.unicode() != 0x7F, Row);
+void CheckLocalName(const QString &row) {
+    if (!LocalFileNameProblem(row).isEmpty()) return;
+    CHECK(!row.isEmpty() && !row.contains(QLatin1Char('/')) && !row.contains(QLatin1Char('\\')), row);
+    CHECK(row != QLatin1String(".") && row != QLatin1String(".."), row);
+    for (QChar c : row)
+        CHECK(c.unicode() >= 0x20 && c.unicode() != 0x7F, row);
     const QString folder = Folder()->path();
-    const QString target = FreeNumberedPath(folder, Row);
+    const QString target = FreeNumberedPath(folder, row);
     const QFileInfo info(target);
-    CHECK(info.absolutePath() == folder, Row);
-    CHECK(QDir::cleanPath(target) == target, Row);
-    CHECK(!info.exists() && !info.isSymLink(), Row);
-    const QString ext = FileExtension(Row);
-    CHECK(info.fileName() == Row ||
-              (info.fileName().startsWith(Row.left(Row.size() - ext.size()) + QLatin1Char('(')) &&
+    CHECK(info.absolutePath() == folder, row);
+    CHECK(QDir::cleanPath(target) == target, row);
+    CHECK(!info.exists() && !info.isSymLink(), row);
+    const QString ext = FileExtension(row);
+    CHECK(info.fileName() == row ||
+              (info.fileName().startsWith(row.left(row.size() - ext.size()) + QLatin1Char('(')) &&
                info.fileName().endsWith(QLatin1Char(')') + ext)),
-          Row);
+          row);
 }
 
 } // namespace
@@ -131,8 +131,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
-    const QByteArray answer(reinterpret_cast<const char *>(Data), qsizetype(Size));
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    const QByteArray answer(reinterpret_cast<const char *>(data), qsizetype(size));
     const QStringList rows = SplitListLines(answer);
     CheckRows(answer, rows);
     for (const QString &row : rows) {

@@ -13,9 +13,9 @@
 namespace {
 
 // CRC-16/MODBUS bit by bit, as the line's definition reads.
-NO_COVERAGE quint16 RefCrc16(const std::string &Data) {
+NO_COVERAGE quint16 RefCrc16(const std::string &data) {
     quint16 crc = 0xFFFF;
-    for (unsigned char b : Data) {
+    for (unsigned char b : data) {
         crc ^= b;
         for (int i = 0; i < 8; ++i)
             crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
@@ -24,20 +24,20 @@ NO_COVERAGE quint16 RefCrc16(const std::string &Data) {
 }
 
 // One left-to-right pass replacing the pair 7D <Second> by Result; written bytes are not looked at again.
-NO_COVERAGE std::string RefPass(const std::string &In, char Second, char Result) {
+NO_COVERAGE std::string RefPass(const std::string &in, char second, char result) {
     std::string out;
-    for (size_t i = 0; i < In.size(); ++i) {
-        if (In[i] == 0x7D && i + 1 < In.size() && In[i + 1] == Second) {
-            out += Result;
+    for (size_t i = 0; i < in.size(); ++i) {
+        if (in[i] == 0x7D && i + 1 < in.size() && in[i + 1] == second) {
+            out += result;
             ++i;
         } else {
-            out += In[i];
+            out += in[i];
         }
     }
     return out;
 }
-NO_COVERAGE std::string RefUnescape(const std::string &In) {
-    return RefPass(RefPass(In, 0x3E, 0x7E), 0x3D, 0x7D);
+NO_COVERAGE std::string RefUnescape(const std::string &in) {
+    return RefPass(RefPass(in, 0x3E, 0x7E), 0x3D, 0x7D);
 }
 
 struct TRefFrame {
@@ -46,22 +46,22 @@ struct TRefFrame {
 };
 // The receiver's rules step by step: first delimiter, next delimiter; adjacent ones drop the
 // first; otherwise the body goes and everything up to the closing delimiter with it.
-NO_COVERAGE std::vector<TRefFrame> RefFrames(std::string Buffer, std::string &Rest) {
+NO_COVERAGE std::vector<TRefFrame> RefFrames(std::string buffer, std::string &rest) {
     std::vector<TRefFrame> out;
     for (;;) {
-        const size_t open = Buffer.find('\x7E');
+        const size_t open = buffer.find('\x7E');
         if (open == std::string::npos) break;
-        const size_t close = Buffer.find('\x7E', open + 1);
+        const size_t close = buffer.find('\x7E', open + 1);
         if (close == std::string::npos) break;
         if (close == open + 1) {
             out.push_back({std::string(), true});
-            Buffer.erase(0, open + 1);
+            buffer.erase(0, open + 1);
             continue;
         }
-        out.push_back({Buffer.substr(open + 1, close - open - 1), false});
-        Buffer.erase(0, close + 1);
+        out.push_back({buffer.substr(open + 1, close - open - 1), false});
+        buffer.erase(0, close + 1);
     }
-    Rest = Buffer;
+    rest = buffer;
     return out;
 }
 
@@ -69,27 +69,27 @@ NO_COVERAGE std::string Std(const QByteArray &a) {
     return std::string(a.constData(), size_t(a.size()));
 }
 
-void CheckCrc(const QByteArray &Data) {
-    const std::string s = Std(Data);
-    CHECK(KvCodec::CalcCrc16(Data) == RefCrc16(s));
+void CheckCrc(const QByteArray &data) {
+    const std::string s = Std(data);
+    CHECK(KvCodec::CalcCrc16(data) == RefCrc16(s));
     // Continuing a CRC over a split gives the CRC of the whole.
-    const qsizetype cut = Data.isEmpty() ? 0 : qsizetype(quint8(Data[0])) % (Data.size() + 1);
-    const quint16 head = KvCodec::CalcCrc16(Data.constData(), cut);
-    CHECK(KvCodec::CalcCrc16(Data.constData() + cut, Data.size() - cut, head) == RefCrc16(s));
-    CHECK(KvCodec::CalcCrc16(Data, cut) == RefCrc16(s.substr(0, size_t(cut))));
+    const qsizetype cut = data.isEmpty() ? 0 : qsizetype(quint8(data[0])) % (data.size() + 1);
+    const quint16 head = KvCodec::CalcCrc16(data.constData(), cut);
+    CHECK(KvCodec::CalcCrc16(data.constData() + cut, data.size() - cut, head) == RefCrc16(s));
+    CHECK(KvCodec::CalcCrc16(data, cut) == RefCrc16(s.substr(0, size_t(cut))));
 }
 
-void CheckEscaping(const QByteArray &Data) {
-    const QByteArray escaped = KvCodec::Escape(Data);
+void CheckEscaping(const QByteArray &data) {
+    const QByteArray escaped = KvCodec::Escape(data);
     CHECK(!escaped.contains(KvCodec::FrameDelimiter));
-    CHECK(KvCodec::Unescape(escaped) == Data);
-    CHECK(Std(KvCodec::Unescape(Data)) == RefUnescape(Std(Data)));
+    CHECK(KvCodec::Unescape(escaped) == data);
+    CHECK(Std(KvCodec::Unescape(data)) == RefUnescape(Std(data)));
 }
 
 // A body that passes a check is built again from its payload (and counter) and must come out as
 // the same bytes.
-void CheckReencode(const QByteArray &Escaped) {
-    const QByteArray body = KvCodec::Unescape(Escaped);
+void CheckReencode(const QByteArray &escaped) {
+    const QByteArray body = KvCodec::Unescape(escaped);
     if (body.size() >= 2 && KvCodec::BodyPassesCheckSum(body)) {
         const QByteArray payload = body.left(body.size() - 1);
         CHECK(KvCodec::BodyCheckSum(payload) == body);
@@ -105,31 +105,31 @@ void CheckReencode(const QByteArray &Escaped) {
     }
 }
 
-void CheckFinding(const QByteArray &Data) {
+void CheckFinding(const QByteArray &data) {
     std::string refRest;
-    const std::vector<TRefFrame> ref = RefFrames(Std(Data), refRest);
+    const std::vector<TRefFrame> ref = RefFrames(Std(data), refRest);
 
     // NextFrame over the whole buffer, the way the engine takes many frames at once.
     qsizetype pos = 0;
     size_t n = 0;
     QByteArray body;
     bool skipped = false;
-    while (KvCodec::NextFrame(Data, pos, body, skipped)) {
+    while (KvCodec::NextFrame(data, pos, body, skipped)) {
         CHECK(n < ref.size());
         CHECK(skipped == ref[n].Skipped);
         CHECK(Std(body) == ref[n].Body);
         CHECK(!body.contains(KvCodec::FrameDelimiter));
-        CHECK(pos > 0 && pos <= Data.size());
+        CHECK(pos > 0 && pos <= data.size());
         if (!skipped) CheckReencode(body);
         ++n;
     }
     CHECK(n == ref.size());
-    CHECK(Std(Data.mid(pos)) == refRest);
+    CHECK(Std(data.mid(pos)) == refRest);
     const qsizetype before = pos;
-    CHECK(!KvCodec::NextFrame(Data, pos, body, skipped) && pos == before);
+    CHECK(!KvCodec::NextFrame(data, pos, body, skipped) && pos == before);
 
     // TakeFrame one at a time gives the same frames and leaves the same bytes.
-    QByteArray buffer = Data;
+    QByteArray buffer = data;
     n = 0;
     while (KvCodec::TakeFrame(buffer, body, skipped)) {
         CHECK(n < ref.size() && skipped == ref[n].Skipped && Std(body) == ref[n].Body);
@@ -141,12 +141,12 @@ void CheckFinding(const QByteArray &Data) {
 
 // The input as a payload: framed in each mode it is found again, whole, between garbage and a
 // second frame, and its payload comes back.
-void CheckFraming(const QByteArray &Payload) {
-    if (Payload.isEmpty()) return;
-    const quint8 counter = quint8(Payload[Payload.size() - 1]);
+void CheckFraming(const QByteArray &payload) {
+    if (payload.isEmpty()) return;
+    const quint8 counter = quint8(payload[payload.size() - 1]);
     for (bool crc : {false, true}) {
         const QByteArray frame =
-            crc ? KvCodec::FrameCrc16(Payload, counter) : KvCodec::FrameCheckSum(Payload);
+            crc ? KvCodec::FrameCrc16(payload, counter) : KvCodec::FrameCheckSum(payload);
         CHECK(frame.startsWith(KvCodec::FrameDelimiter) && frame.endsWith(KvCodec::FrameDelimiter));
         QByteArray line = QByteArray("garbage") + frame + frame;
         QByteArray body;
@@ -157,39 +157,39 @@ void CheckFraming(const QByteArray &Payload) {
             const QByteArray plain = KvCodec::Unescape(body);
             if (crc) {
                 CHECK(KvCodec::BodyPassesCrc16(plain));
-                CHECK(plain.left(plain.size() - 3) == Payload && quint8(plain[plain.size() - 3]) == counter);
+                CHECK(plain.left(plain.size() - 3) == payload && quint8(plain[plain.size() - 3]) == counter);
             } else {
                 CHECK(KvCodec::BodyPassesCheckSum(plain));
-                CHECK(plain.left(plain.size() - 1) == Payload);
+                CHECK(plain.left(plain.size() - 1) == payload);
             }
         }
         CHECK(line.isEmpty());
     }
 }
 
-void CheckCap(const QByteArray &Data) {
-    if (Data.isEmpty()) return;
-    const qsizetype max = qsizetype(quint8(Data[0])) % (Data.size() + 1);
-    QByteArray buffer = Data;
+void CheckCap(const QByteArray &data) {
+    if (data.isEmpty()) return;
+    const qsizetype max = qsizetype(quint8(data[0])) % (data.size() + 1);
+    QByteArray buffer = data;
     KvCodec::CapBuffer(buffer, max);
-    CHECK(buffer.size() <= max || buffer == Data);
-    CHECK(Data.endsWith(buffer));
-    if (Data.size() > max) {
+    CHECK(buffer.size() <= max || buffer == data);
+    CHECK(data.endsWith(buffer));
+    if (data.size() > max) {
         // The kept part starts at a delimiter whenever the allowed tail holds one.
-        const bool tailHasDelimiter = Data.right(max).contains(KvCodec::FrameDelimiter);
+        const bool tailHasDelimiter = data.right(max).contains(KvCodec::FrameDelimiter);
         if (tailHasDelimiter)
             CHECK(buffer.startsWith(KvCodec::FrameDelimiter));
         else
             CHECK(buffer.size() == max);
     } else {
-        CHECK(buffer == Data);
+        CHECK(buffer == data);
     }
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
-    const QByteArray data(reinterpret_cast<const char *>(Data), qsizetype(Size));
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *raw, size_t size) {
+    const QByteArray data(reinterpret_cast<const char *>(raw), qsizetype(size));
     CheckCrc(data);
     CheckEscaping(data);
     CheckFinding(data);

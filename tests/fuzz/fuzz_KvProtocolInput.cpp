@@ -75,15 +75,15 @@ struct TModel {
     bool Forbid = false;
     std::array<TKvRegister, 256> Regs;
 
-    NO_COVERAGE static std::string Pass(const std::string &In, char Second, char Result) {
-        std::string out(In.size(), '\0');
+    NO_COVERAGE static std::string Pass(const std::string &in, char second, char result) {
+        std::string out(in.size(), '\0');
         size_t n = 0;
-        for (size_t i = 0; i < In.size(); ++i) {
-            if (In[i] == 0x7D && i + 1 < In.size() && In[i + 1] == Second) {
-                out[n++] = Result;
+        for (size_t i = 0; i < in.size(); ++i) {
+            if (in[i] == 0x7D && i + 1 < in.size() && in[i + 1] == second) {
+                out[n++] = result;
                 ++i;
             } else {
-                out[n++] = In[i];
+                out[n++] = in[i];
             }
         }
         out.resize(n);
@@ -105,8 +105,8 @@ struct TModel {
         return crc == 0;
     }
 
-    NO_COVERAGE void Feed(const QByteArray &Data) {
-        Buffer.append(Data.constData(), size_t(Data.size()));
+    NO_COVERAGE void Feed(const QByteArray &data) {
+        Buffer.append(data.constData(), size_t(data.size()));
         size_t pos = 0;
         for (;;) {
             const size_t open = Buffer.find('\x7E', pos);
@@ -129,8 +129,8 @@ struct TModel {
         }
     }
 
-    NO_COVERAGE void Body(const std::string &Escaped) {
-        std::string b = Pass(Pass(Escaped, 0x3E, 0x7E), 0x3D, 0x7D);
+    NO_COVERAGE void Body(const std::string &escaped) {
+        std::string b = Pass(Pass(escaped, 0x3E, 0x7E), 0x3D, 0x7D);
         if (b.size() < 2) return;
         bool crc;
         if (UseCrc16) {
@@ -191,49 +191,49 @@ struct TModel {
 
 class THarness {
 public:
-    THarness(quint8 Flags, quint8 Arg) : FFlags(Flags), FArg(Arg) {
-        const bool destroyOnReg = Flags & 0x10;
+    THarness(quint8 flags, quint8 arg) : FFlags(flags), FArg(arg) {
+        const bool destroyOnReg = flags & 0x10;
         FEngine = std::make_unique<TKvProtocol>(
-            [this](const QByteArray &Frame) { Sent(Frame); }, Declarations(),
-            [this, destroyOnReg](TKvProtocol *Sender, quint8 Reg) {
-                CHECK(Sender == FEngine.get());
+            [this](const QByteArray &frame) { Sent(frame); }, Declarations(),
+            [this, destroyOnReg](TKvProtocol *sender, quint8 reg) {
+                CHECK(sender == FEngine.get());
                 if (FFlags & 0x08) {
                     // A handler that asks for more while the answer is being handled.
-                    Sender->RequestRegisterAsync(quint8(FirstWrittenReg + Reg % 16));
-                    Sender->NextRegisterOperation(Reg);
+                    sender->RequestRegisterAsync(quint8(FirstWrittenReg + reg % 16));
+                    sender->NextRegisterOperation(reg);
                 }
-                if (destroyOnReg && Reg == FArg) FEngine.reset();
+                if (destroyOnReg && reg == FArg) FEngine.reset();
             },
-            [this, destroyOnReg](quint8, quint8 Reg, TKvPError) {
-                if (destroyOnReg && Reg == FArg) FEngine.reset();
+            [this, destroyOnReg](quint8, quint8 reg, TKvPError) {
+                if (destroyOnReg && reg == FArg) FEngine.reset();
             },
-            [this](const QByteArray &Payload) {
-                CHECK(!Payload.isEmpty());
-                if ((FFlags & 0x10) && quint8(Payload[0]) == FArg) FEngine.reset();
+            [this](const QByteArray &payload) {
+                CHECK(!payload.isEmpty());
+                if ((FFlags & 0x10) && quint8(payload[0]) == FArg) FEngine.reset();
             },
-            false, QString(), Flags & 0x20);
+            false, QString(), flags & 0x20);
         TKvProtocol &e = *FEngine;
-        e.OnReceivedRegisterAuto = [this, destroyOnReg](TKvProtocol *, quint8 Reg) {
-            if (destroyOnReg && Reg == FArg) FEngine.reset();
+        e.OnReceivedRegisterAuto = [this, destroyOnReg](TKvProtocol *, quint8 reg) {
+            if (destroyOnReg && reg == FArg) FEngine.reset();
         };
         e.OnReadBlock = [](quint8, quint16, const QByteArray &) {};
         e.OnWriteBlock = [](quint8, quint16, quint16) {};
         e.OnClearBlock = [](quint8, quint16, quint16) {};
-        e.ForbidNewRegCommands = Flags & 0x04;
+        e.ForbidNewRegCommands = flags & 0x04;
         FModel.Forbid = e.ForbidNewRegCommands;
         FModel.Regs = e.Registers;
-        if (Flags & 0x01) e.UseCrc16 = FModel.UseCrc16 = true;
-        if (Flags & 0x02) e.RequestRegister(2, 0, {});
+        if (flags & 0x01) e.UseCrc16 = FModel.UseCrc16 = true;
+        if (flags & 0x02) e.RequestRegister(2, 0, {});
         Compare();
     }
 
     bool Alive() const { return bool(FEngine); }
     TKvProtocol &Engine() { return *FEngine; }
 
-    void Feed(const QByteArray &Data) {
+    void Feed(const QByteArray &data) {
         if (!FEngine) return;
-        FModel.Feed(Data);
-        FEngine->InputData(Data);
+        FModel.Feed(data);
+        FEngine->InputData(data);
         Compare();
     }
 
@@ -243,24 +243,24 @@ public:
         FModel.UseCrc16 = FEngine->UseCrc16;
     }
 
-    void Request(quint8 Op, quint8 Arg) {
+    void Request(quint8 op, quint8 arg) {
         if (!FEngine) return;
         TKvProtocol &e = *FEngine;
-        const quint8 written = quint8(FirstWrittenReg + Arg % 8);
+        const quint8 written = quint8(FirstWrittenReg + arg % 8);
         try {
-            switch (Op % 8) {
+            switch (op % 8) {
             case 0:
-                e.RequestRegister(Arg, 0, [](TKvProtocol *, quint8, TKvPError) {});
+                e.RequestRegister(arg, 0, [](TKvProtocol *, quint8, TKvPError) {});
                 break;
             case 1:
-                e.RequestRegisterAsync(Arg, Arg & 1);
+                e.RequestRegisterAsync(arg, arg & 1);
                 e.NextRegisterOperation(0);
                 break;
             case 2:
-                e.WriteRegisterValue(written, Arg & 1 ? QVariant(int(Arg) - 128) : QVariant(Arg / 7.0));
+                e.WriteRegisterValue(written, arg & 1 ? QVariant(int(arg) - 128) : QVariant(arg / 7.0));
                 break;
             case 3:
-                e.WriteRegisterAsync(written, QVariant(QString::number(Arg)), {},
+                e.WriteRegisterAsync(written, QVariant(QString::number(arg)), {},
                                      [](TKvProtocol *, quint8) {});
                 e.NextRegisterOperation(0);
                 break;
@@ -268,13 +268,13 @@ public:
                 e.TestPacketCounterTransmit();
                 break;
             case 5:
-                e.FirmwareStart([](quint16, quint16, quint16, const QByteArray &) {}, Arg & 1, Arg * 100u);
+                e.FirmwareStart([](quint16, quint16, quint16, const QByteArray &) {}, arg & 1, arg * 100u);
                 break;
             case 6:
-                e.FirmwareWrite(QByteArray(Arg * 4, char(Arg)), [](quint8, quint32, quint32) {});
+                e.FirmwareWrite(QByteArray(arg * 4, char(arg)), [](quint8, quint32, quint32) {});
                 break;
             default:
-                e.TxAck(Arg, quint8(Arg + 1), quint8(Arg + 2));
+                e.TxAck(arg, quint8(arg + 1), quint8(arg + 2));
                 break;
             }
         } catch (const EKvProtocol &) {
@@ -287,18 +287,18 @@ public:
     }
 
     // A frame as the device would send it next in the engine's current mode.
-    QByteArray InSequence(const QByteArray &Payload) const {
-        if (FEngine->UseCrc16) return KvCodec::FrameCrc16(Payload, quint8(FEngine->PrevPacketCounter + 1));
-        return KvCodec::FrameCheckSum(Payload);
+    QByteArray InSequence(const QByteArray &payload) const {
+        if (FEngine->UseCrc16) return KvCodec::FrameCrc16(payload, quint8(FEngine->PrevPacketCounter + 1));
+        return KvCodec::FrameCheckSum(payload);
     }
 
 private:
-    void Sent(const QByteArray &Frame) {
+    void Sent(const QByteArray &frame) {
         CHECK(FEngine);
         const TKvProtocol &e = *FEngine;
-        CHECK(Frame.size() >= 4 && Frame.startsWith(KvCodec::FrameDelimiter) &&
-              Frame.endsWith(KvCodec::FrameDelimiter));
-        const QByteArray inner = Frame.mid(1, Frame.size() - 2);
+        CHECK(frame.size() >= 4 && frame.startsWith(KvCodec::FrameDelimiter) &&
+              frame.endsWith(KvCodec::FrameDelimiter));
+        const QByteArray inner = frame.mid(1, frame.size() - 2);
         CHECK(!inner.contains(KvCodec::FrameDelimiter));
         const QByteArray body = KvCodec::Unescape(inner);
         CHECK(KvCodec::Escape(body) == inner);
@@ -343,13 +343,13 @@ private:
 
 class TReader {
 public:
-    TReader(const uint8_t *Data, size_t Size) : FData(Data), FSize(Size) {}
+    TReader(const uint8_t *data, size_t size) : FData(data), FSize(size) {}
     bool AtEnd() const { return FPos >= FSize; }
     quint8 Byte() { return FPos < FSize ? FData[FPos++] : 0; }
-    QByteArray Bytes(size_t N) {
-        N = std::min(N, FSize - FPos);
-        QByteArray out(reinterpret_cast<const char *>(FData + FPos), qsizetype(N));
-        FPos += N;
+    QByteArray Bytes(size_t n) {
+        n = std::min(n, FSize - FPos);
+        QByteArray out(reinterpret_cast<const char *>(FData + FPos), qsizetype(n));
+        FPos += n;
         return out;
     }
 
@@ -367,8 +367,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
-    TReader in(Data, Size);
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    TReader in(data, size);
     const quint8 flags = in.Byte();
     const quint8 arg = in.Byte();
     THarness h(flags, arg);

@@ -16,16 +16,16 @@ class TComPortListTest : public QObject {
     Q_OBJECT
 private slots:
     void filterAndOrder_data() {
-        QTest::addColumn<TPairs>("Table");
-        QTest::addColumn<bool>("OnlyUSB");
-        QTest::addColumn<QStringList>("Expected");
-        const TPairs Mixed{{"COM10", "\\Device\\Serial1"},  {"COM7", "\\Device\\Silabser0"},
+        QTest::addColumn<TPairs>("table");
+        QTest::addColumn<bool>("onlyUSB");
+        QTest::addColumn<QStringList>("expected");
+        const TPairs mixed{{"COM10", "\\Device\\Serial1"},  {"COM7", "\\Device\\Silabser0"},
                            {"COM9", "\\Device\\USBSER000"}, {"COM2", "\\Device\\Serial0"},
                            {"COM12", "\\Device\\VCP0"},     {"COM3", "\\Device\\BthModem0"}};
         QTest::newRow("all ports, groups then length then name")
-            << Mixed << false << QStringList{"COM12", "COM7", "COM2", "COM10", "COM3", "COM9"};
+            << mixed << false << QStringList{"COM12", "COM7", "COM2", "COM10", "COM3", "COM9"};
         QTest::newRow("USB filter drops the others")
-            << Mixed << true << QStringList{"COM12", "COM7", "COM2", "COM10"};
+            << mixed << true << QStringList{"COM12", "COM7", "COM2", "COM10"};
         QTest::newRow("VCP before Silabser whatever the names")
             << TPairs{{"COM1", "\\Device\\Silabser0"}, {"COM99", "\\Device\\VCP3"}} << false
             << QStringList{"COM99", "COM1"};
@@ -42,74 +42,74 @@ private slots:
         QTest::newRow("empty table") << TPairs{} << false << QStringList{};
     }
     void filterAndOrder() {
-        QFETCH(TPairs, Table);
-        QFETCH(bool, OnlyUSB);
-        QFETCH(QStringList, Expected);
-        TInstalledFakeTable Fake;
-        for (const auto &P : Table)
-            Fake.Table->Entries.append({P.first, P.second});
-        QStringList List{"stale"};
-        TComNameDescriptions Descriptions{{"stale", "stale"}};
-        GetComPortListEx(List, OnlyUSB, &Descriptions);
-        QCOMPARE(List, Expected);
-        QCOMPARE(Descriptions.size(), Expected.size());
-        for (int I = 0; I < Expected.size(); ++I)
-            QCOMPARE(Descriptions[I].ComName, Expected[I]);
-        QCOMPARE(GetComPortList(OnlyUSB), Expected);
+        QFETCH(TPairs, table);
+        QFETCH(bool, onlyUSB);
+        QFETCH(QStringList, expected);
+        TInstalledFakeTable fake;
+        for (const auto &p : table)
+            fake.Table->Entries.append({p.first, p.second});
+        QStringList list{"stale"};
+        TComNameDescriptions descriptions{{"stale", "stale"}};
+        GetComPortListEx(list, onlyUSB, &descriptions);
+        QCOMPARE(list, expected);
+        QCOMPARE(descriptions.size(), expected.size());
+        for (int i = 0; i < expected.size(); ++i)
+            QCOMPARE(descriptions[i].ComName, expected[i]);
+        QCOMPARE(GetComPortList(onlyUSB), expected);
     }
 
     // A fake /sys/class/tty: drivers become device names that keep the filter and the order
     // meaningful; empty legacy UART slots and ttys without hardware are left out; virtual
     // entries whose target has gone are skipped.
     void linuxTableFromSysfs() {
-        QTemporaryDir Root;
-        QVERIFY(Root.isValid());
-        QDir R(Root.path());
-        auto Device = [&](const QString &Tty, const QString &DevicePath, const QString &Driver,
-                          const QString &Type = {}) {
-            QVERIFY(R.mkpath("devices/" + DevicePath));
-            QVERIFY(R.mkpath("drivers/" + Driver));
-            QVERIFY(R.mkpath("tty/" + Tty));
-            QVERIFY(QFile::link(R.filePath("devices/" + DevicePath), R.filePath("tty/" + Tty + "/device")));
-            QVERIFY(QFile::link(R.filePath("drivers/" + Driver),
-                                R.filePath("devices/" + DevicePath + "/driver")));
-            if (!Type.isEmpty()) {
-                QFile F(R.filePath("tty/" + Tty + "/type"));
-                QVERIFY(F.open(QIODevice::WriteOnly));
-                F.write(Type.toLatin1() + "\n");
+        QTemporaryDir root;
+        QVERIFY(root.isValid());
+        QDir r(root.path());
+        auto device = [&](const QString &tty, const QString &devicePath, const QString &driver,
+                          const QString &type = {}) {
+            QVERIFY(r.mkpath("devices/" + devicePath));
+            QVERIFY(r.mkpath("drivers/" + driver));
+            QVERIFY(r.mkpath("tty/" + tty));
+            QVERIFY(QFile::link(r.filePath("devices/" + devicePath), r.filePath("tty/" + tty + "/device")));
+            QVERIFY(QFile::link(r.filePath("drivers/" + driver),
+                                r.filePath("devices/" + devicePath + "/driver")));
+            if (!type.isEmpty()) {
+                QFile f(r.filePath("tty/" + tty + "/type"));
+                QVERIFY(f.open(QIODevice::WriteOnly));
+                f.write(type.toLatin1() + "\n");
             }
         };
-        Device("ttyUSB0", "pci0/usb1/1-1/1-1:1.0/ttyUSB0", "ftdi_sio");
-        Device("ttyUSB1", "pci0/usb1/1-2/1-2:1.0/ttyUSB1", "cp210x");
-        Device("ttyACM0", "pci0/usb1/1-3/1-3:1.0", "cdc_acm");
-        Device("ttyS0", "pnp0/00:00/00:00:0/00:00:0.0", "port", "4");
-        Device("ttyS1", "platform/serial8250/serial8250:0/serial8250:0.1", "port", "0");
-        QVERIFY(R.mkpath("tty/tty0")); // a virtual console: no device
-        QVERIFY(R.mkpath("virtual"));
-        QFile Target(R.filePath("target"));
-        QVERIFY(Target.open(QIODevice::WriteOnly));
-        Target.close();
-        QVERIFY(QFile::link(R.filePath("target"), R.filePath("virtual/TAMSIM0")));
-        QVERIFY(QFile::link(R.filePath("gone"), R.filePath("virtual/TAMSIM1")));
+        device("ttyUSB0", "pci0/usb1/1-1/1-1:1.0/ttyUSB0", "ftdi_sio");
+        device("ttyUSB1", "pci0/usb1/1-2/1-2:1.0/ttyUSB1", "cp210x");
+        device("ttyACM0", "pci0/usb1/1-3/1-3:1.0", "cdc_acm");
+        device("ttyS0", "pnp0/00:00/00:00:0/00:00:0.0", "port", "4");
+        device("ttyS1", "platform/serial8250/serial8250:0/serial8250:0.1", "port", "0");
+        QVERIFY(r.mkpath("tty/tty0")); // a virtual console: no device
+        QVERIFY(r.mkpath("virtual"));
+        QFile target(r.filePath("target"));
+        QVERIFY(target.open(QIODevice::WriteOnly));
+        target.close();
+        QVERIFY(QFile::link(r.filePath("target"), r.filePath("virtual/TAMSIM0")));
+        QVERIFY(QFile::link(r.filePath("gone"), r.filePath("virtual/TAMSIM1")));
 
-        const TComNameDescriptions T =
-            ReadLinuxComPortTable(R.filePath("tty"), "/dev", R.filePath("virtual"));
-        QStringList Got;
-        for (const auto &E : T)
-            Got << E.ComName + " " + E.ComDescription;
-        QCOMPARE(Got, QStringList({"/dev/ttyACM0 \\Device\\USBSER0", "/dev/ttyS0 \\Device\\Serial0",
+        const TComNameDescriptions t =
+            ReadLinuxComPortTable(r.filePath("tty"), "/dev", r.filePath("virtual"));
+        QStringList got;
+        for (const auto &e : t)
+            got << e.ComName + " " + e.ComDescription;
+        QCOMPARE(got, QStringList({"/dev/ttyACM0 \\Device\\USBSER0", "/dev/ttyS0 \\Device\\Serial0",
                                    "/dev/ttyUSB0 \\Device\\VCP0", "/dev/ttyUSB1 \\Device\\Silabser0",
-                                   R.filePath("virtual/TAMSIM0") + " \\Device\\VirtualSerial0"}));
+                                   r.filePath("virtual/TAMSIM0") + " \\Device\\VirtualSerial0"}));
     }
 
     void hostTableListsVirtualPorts() {
-        TPrivateRuntime Runtime;
+        TPrivateRuntime runtime;
         QVERIFY(QDir().mkpath(VirtualPortFolder()));
-        QVERIFY(VirtualPortFolder().startsWith(Runtime.Path()));
+        QVERIFY(VirtualPortFolder().startsWith(runtime.Path()));
         QVERIFY(QFile::link("/dev/null", VirtualPortFolder() + "/TAMSIM7"));
-        const QStringList All = GetComPortList(false), Usb = GetComPortList(true);
-        QVERIFY(All.contains(Runtime.Path() + "/tamrel/ports/TAMSIM7"));
-        QVERIFY(Usb.contains(Runtime.Path() + "/tamrel/ports/TAMSIM7")); // "VirtualSerial" passes the filter
+        const QStringList all = GetComPortList(false), usb = GetComPortList(true);
+        QVERIFY(all.contains(runtime.Path() + "/tamrel/ports/TAMSIM7"));
+        QVERIFY(usb.contains(runtime.Path() + "/tamrel/ports/TAMSIM7")); // "VirtualSerial" passes the filter
     }
 };
 

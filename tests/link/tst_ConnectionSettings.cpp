@@ -27,374 +27,374 @@ class TConnectionSettingsTest : public QObject {
     QStringList Errors;
 
     // A window set up the way ShowConnectionSettings sets it up, without running modally.
-    static std::unique_ptr<TFormConnectionSettingsMorva> Open(TComPort &Port,
-                                                              const QString &Ident = "Tavik") {
-        auto F = std::make_unique<TFormConnectionSettingsMorva>();
-        F->FComPort = [&Port] { return &Port; };
-        F->TimerRefreshPortsTimer();
-        F->SelectPort(Port.Port());
-        for (TComComboBox *C : {F->ComCombo1, F->ComCombo2, F->ComCombo3, F->ComCombo4})
-            C->SetComPort(F->FComPort);
-        F->EditDeviceIdentStr->setText(Ident);
-        return F;
+    static std::unique_ptr<TFormConnectionSettingsMorva> Open(TComPort &port,
+                                                              const QString &ident = "Tavik") {
+        auto f = std::make_unique<TFormConnectionSettingsMorva>();
+        f->FComPort = [&port] { return &port; };
+        f->TimerRefreshPortsTimer();
+        f->SelectPort(port.Port());
+        for (TComComboBox *c : {f->ComCombo1, f->ComCombo2, f->ComCombo3, f->ComCombo4})
+            c->SetComPort(f->FComPort);
+        f->EditDeviceIdentStr->setText(ident);
+        return f;
     }
     static void WaitSearchIdle() { QTRY_COMPARE_WITH_TIMEOUT(ActiveSearchProbes(), 0, 5000); }
     // The line settings a simulator's pseudo-terminal is set to.
-    static termios LineOf(const TSimPty &Sim) {
-        termios T{};
-        const int Fd = ::open(Sim.SlavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (Fd >= 0) {
-            ::tcgetattr(Fd, &T);
-            ::close(Fd);
+    static termios LineOf(const TSimPty &sim) {
+        termios t{};
+        const int fd = ::open(sim.SlavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd >= 0) {
+            ::tcgetattr(fd, &t);
+            ::close(fd);
         }
-        return T;
+        return t;
     }
 
 private slots:
     void initTestCase() {
         Runtime = std::make_unique<TLinkRuntime>();
-        TKvApplication::SetErrorDisplay([this](const QString &M) { Errors << M; });
+        TKvApplication::SetErrorDisplay([this](const QString &m) { Errors << m; });
     }
     void init() { Errors.clear(); }
     void cleanup() { WaitSearchIdle(); }
 
     void layoutAndRussianTexts() {
-        TComPort Port;
-        auto F = Open(Port);
-        QCOMPARE(F->windowTitle(), QString("Настройки соединения"));
-        QCOMPARE(F->Label1->text(), QString("Доступные COM-порты:"));
-        QCOMPARE(F->ButtonSettings->text(), QString("Настройки \nпорта"));
-        QCOMPARE(F->ButtonSearch->text(), QString("Поиск"));
-        QCOMPARE(F->CheckBoxFilterOnlyUSB->text(), QString("Только USB COM-порты"));
-        QCOMPARE(F->NShowAdvanced->text(), QString("Дополнительные настройки"));
-        QCOMPARE(F->ActionShowLog->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_L));
-        QCOMPARE(F->Panel1->width(), 225);
-        QCOMPARE(F->PanelComPortSettings->width(), 160);
-        QVERIFY(F->TimerRefreshPorts->isActive());
-        QCOMPARE(F->TimerRefreshPorts->interval(), 1000);
-        QCOMPARE(F->TimerSearchTimeOut->interval(), 1000);
-        QCOMPARE(F->ComCombo1->count(), 22);
-        QCOMPARE(F->ComCombo1->itemText(12), QString("115200"));
-        QCOMPARE(F->ComCombo2->itemText(4), QString("Space"));
-        QCOMPARE(F->ComCombo4->itemText(1), QString("1.5"));
-        QVERIFY(F->ButtonOK->isDefault());
-        F->show();
-        QVERIFY(F->PanelComPortSettings->isHidden());
-        const int Narrow = F->sizeHint().width();
-        F->ButtonSettings->click();
-        QVERIFY(F->PanelComPortSettings->isVisible());
-        QVERIFY(F->sizeHint().width() > Narrow);
-        F->ButtonSettings->click();
-        QVERIFY(F->PanelComPortSettings->isHidden());
-        F->DoEnglish();
-        QCOMPARE(F->Label1->text(), QString("Available COM ports:"));
-        QCOMPARE(F->ButtonSettings->text(), QString("Port Settings"));
-        QCOMPARE(F->ButtonSearch->text(), QString("Search"));
-        QCOMPARE(F->CheckBoxFilterOnlyUSB->text(), QString("USB COM ports only"));
+        TComPort port;
+        auto f = Open(port);
+        QCOMPARE(f->windowTitle(), QString("Настройки соединения"));
+        QCOMPARE(f->Label1->text(), QString("Доступные COM-порты:"));
+        QCOMPARE(f->ButtonSettings->text(), QString("Настройки \nпорта"));
+        QCOMPARE(f->ButtonSearch->text(), QString("Поиск"));
+        QCOMPARE(f->CheckBoxFilterOnlyUSB->text(), QString("Только USB COM-порты"));
+        QCOMPARE(f->NShowAdvanced->text(), QString("Дополнительные настройки"));
+        QCOMPARE(f->ActionShowLog->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_L));
+        QCOMPARE(f->Panel1->width(), 225);
+        QCOMPARE(f->PanelComPortSettings->width(), 160);
+        QVERIFY(f->TimerRefreshPorts->isActive());
+        QCOMPARE(f->TimerRefreshPorts->interval(), 1000);
+        QCOMPARE(f->TimerSearchTimeOut->interval(), 1000);
+        QCOMPARE(f->ComCombo1->count(), 22);
+        QCOMPARE(f->ComCombo1->itemText(12), QString("115200"));
+        QCOMPARE(f->ComCombo2->itemText(4), QString("Space"));
+        QCOMPARE(f->ComCombo4->itemText(1), QString("1.5"));
+        QVERIFY(f->ButtonOK->isDefault());
+        f->show();
+        QVERIFY(f->PanelComPortSettings->isHidden());
+        const int narrow = f->sizeHint().width();
+        f->ButtonSettings->click();
+        QVERIFY(f->PanelComPortSettings->isVisible());
+        QVERIFY(f->sizeHint().width() > narrow);
+        f->ButtonSettings->click();
+        QVERIFY(f->PanelComPortSettings->isHidden());
+        f->DoEnglish();
+        QCOMPARE(f->Label1->text(), QString("Available COM ports:"));
+        QCOMPARE(f->ButtonSettings->text(), QString("Port Settings"));
+        QCOMPARE(f->ButtonSearch->text(), QString("Search"));
+        QCOMPARE(f->CheckBoxFilterOnlyUSB->text(), QString("USB COM ports only"));
         QCOMPARE(DeviceNotFoundText, QString("Device Not Found"));
-        QCOMPARE(F->windowTitle(), QString("Настройки соединения"));
+        QCOMPARE(f->windowTitle(), QString("Настройки соединения"));
         DeviceNotFoundText = "Устройство не найдено";
     }
 
     void refreshKeepsOrDropsTheSelection() {
-        auto A = StartSim("Tavik");
-        auto B = StartSim("Tavik");
-        TComPort Port;
-        Port.SetPort(B->PortName());
-        auto F = Open(Port);
-        QCOMPARE(F->ListBoxComPorts->count(), 2);
-        QCOMPARE(F->SelectedPort(), B->PortName());
-        F->TimerRefreshPortsTimer();
-        QCOMPARE(F->SelectedPort(), B->PortName());
-        B->Stop(); // the port vanishes
-        F->TimerRefreshPortsTimer();
-        QCOMPARE(F->ListBoxComPorts->count(), 1);
-        QCOMPARE(F->SelectedPort(), QString());
+        auto a = StartSim("Tavik");
+        auto b = StartSim("Tavik");
+        TComPort port;
+        port.SetPort(b->PortName());
+        auto f = Open(port);
+        QCOMPARE(f->ListBoxComPorts->count(), 2);
+        QCOMPARE(f->SelectedPort(), b->PortName());
+        f->TimerRefreshPortsTimer();
+        QCOMPARE(f->SelectedPort(), b->PortName());
+        b->Stop(); // the port vanishes
+        f->TimerRefreshPortsTimer();
+        QCOMPARE(f->ListBoxComPorts->count(), 1);
+        QCOMPARE(f->SelectedPort(), QString());
     }
 
     void okAppliesPortChoosersAndIdent() {
-        auto A = StartSim("Tavik");
-        TComPort Port;
-        Port.SetPort("COM-old");
-        auto F = Open(Port, "Tavik");
-        QCOMPARE(F->SelectedPort(), QString());
-        F->SelectPort(A->PortName());
-        F->ComCombo1->setCurrentIndex(F->ComCombo1->findText("57600"));
-        F->ComCombo2->setCurrentIndex(2);
-        F->ComCombo3->setCurrentIndex(2);
-        F->ComCombo4->setCurrentIndex(2);
-        F->EditDeviceIdentStr->setText("Other");
+        auto a = StartSim("Tavik");
+        TComPort port;
+        port.SetPort("COM-old");
+        auto f = Open(port, "Tavik");
+        QCOMPARE(f->SelectedPort(), QString());
+        f->SelectPort(a->PortName());
+        f->ComCombo1->setCurrentIndex(f->ComCombo1->findText("57600"));
+        f->ComCombo2->setCurrentIndex(2);
+        f->ComCombo3->setCurrentIndex(2);
+        f->ComCombo4->setCurrentIndex(2);
+        f->EditDeviceIdentStr->setText("Other");
         DialogDeviceIdentStr = "Tavik";
-        F->ButtonOK->click();
-        QCOMPARE(Port.Port(), A->PortName());
-        QCOMPARE(Port.CustomBaudRate(), 57600);
-        QCOMPARE(Port.ParityBits(), prEven);
-        QCOMPARE(Port.DataBits(), dbSeven);
-        QCOMPARE(Port.StopBits(), sbTwoStopBits);
+        f->ButtonOK->click();
+        QCOMPARE(port.Port(), a->PortName());
+        QCOMPARE(port.CustomBaudRate(), 57600);
+        QCOMPARE(port.ParityBits(), prEven);
+        QCOMPARE(port.DataBits(), dbSeven);
+        QCOMPARE(port.StopBits(), sbTwoStopBits);
         QCOMPARE(DialogDeviceIdentStr, QString("Other"));
-        QCOMPARE(F->result(), int(QDialog::Accepted));
+        QCOMPARE(f->result(), int(QDialog::Accepted));
 
         // nothing selected: the port name is emptied
-        auto G = Open(Port);
-        G->SelectPort(QString());
-        G->ButtonOK->click();
-        QCOMPARE(Port.Port(), QString());
+        auto g = Open(port);
+        g->SelectPort(QString());
+        g->ButtonOK->click();
+        QCOMPARE(port.Port(), QString());
     }
 
     void choosersChangeAnOpenPortAtOnce() {
-        TPtyPair Pty;
-        TComPort Port;
-        Port.SetPort(Pty.SlaveName);
-        Port.SetCustomBaudRate(115200);
-        Port.SetConnected(true);
-        auto F = Open(Port);
-        QCOMPARE(F->ComCombo1->currentText(), QString("115200"));
-        F->ComCombo1->setCurrentIndex(F->ComCombo1->findText("9600"));
-        emit F->ComCombo1->activated(F->ComCombo1->currentIndex());
-        QCOMPARE(Port.CustomBaudRate(), 9600);
-        QCOMPARE(Pty.SlaveSpeed(), speed_t(B9600));
+        TPtyPair pty;
+        TComPort port;
+        port.SetPort(pty.SlaveName);
+        port.SetCustomBaudRate(115200);
+        port.SetConnected(true);
+        auto f = Open(port);
+        QCOMPARE(f->ComCombo1->currentText(), QString("115200"));
+        f->ComCombo1->setCurrentIndex(f->ComCombo1->findText("9600"));
+        emit f->ComCombo1->activated(f->ComCombo1->currentIndex());
+        QCOMPARE(port.CustomBaudRate(), 9600);
+        QCOMPARE(pty.SlaveSpeed(), speed_t(B9600));
         // (a pty keeps 8 data bits and no parity whatever is asked; stop bits it takes)
-        F->ComCombo4->setCurrentIndex(2);
-        emit F->ComCombo4->activated(2);
-        QCOMPARE(Port.StopBits(), sbTwoStopBits);
-        QVERIFY(Pty.TwoStopBits());
+        f->ComCombo4->setCurrentIndex(2);
+        emit f->ComCombo4->activated(2);
+        QCOMPARE(port.StopBits(), sbTwoStopBits);
+        QVERIFY(pty.TwoStopBits());
         // a typed rate that is not listed, then text that is no number
-        F->ComCombo1->setEditText("200");
-        emit F->ComCombo1->lineEdit()->editingFinished();
-        QCOMPARE(Port.CustomBaudRate(), 200);
-        QCOMPARE(Pty.SlaveSpeed(), speed_t(B200));
-        F->ComCombo1->setEditText("fast");
-        emit F->ComCombo1->lineEdit()->editingFinished();
+        f->ComCombo1->setEditText("200");
+        emit f->ComCombo1->lineEdit()->editingFinished();
+        QCOMPARE(port.CustomBaudRate(), 200);
+        QCOMPARE(pty.SlaveSpeed(), speed_t(B200));
+        f->ComCombo1->setEditText("fast");
+        emit f->ComCombo1->lineEdit()->editingFinished();
         QCOMPARE(Errors, QStringList{"'fast' is not a valid integer value"});
-        QCOMPARE(Port.CustomBaudRate(), 200);
-        QCOMPARE(F->ComCombo1->currentText(), QString("200"));
-        QVERIFY(Port.Connected());
+        QCOMPARE(port.CustomBaudRate(), 200);
+        QCOMPARE(f->ComCombo1->currentText(), QString("200"));
+        QVERIFY(port.Connected());
     }
 
     void notListedRateShowsAsNumber() {
-        TComPort Port;
-        Port.SetCustomBaudRate(31250);
-        auto F = Open(Port);
-        QCOMPARE(F->ComCombo1->currentText(), QString("31250"));
+        TComPort port;
+        port.SetCustomBaudRate(31250);
+        auto f = Open(port);
+        QCOMPARE(f->ComCombo1->currentText(), QString("31250"));
     }
 
     // Reports end the waiting; the identification field selects with letter case counting,
     // an empty field never selects.
     void searchSelectsOnlyMatchingPorts_data() {
-        QTest::addColumn<QString>("Field");
-        QTest::addColumn<bool>("Selects");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<bool>("selects");
         QTest::newRow("matching") << "Tavik" << true;
         QTest::newRow("letter case counts") << "tavik" << false;
         QTest::newRow("empty field") << "" << false;
     }
     void searchSelectsOnlyMatchingPorts() {
-        QFETCH(QString, Field);
-        QFETCH(bool, Selects);
-        auto Tester = StartSim("Tavik 1.6");
-        auto Other = StartSim("Scope");
-        TComPort Port;
-        Port.SetCustomBaudRate(115200);
-        auto F = Open(Port, Field);
-        F->show();
-        F->ButtonSearch->click();
-        QVERIFY(!F->ButtonSearch->isEnabled());
-        QVERIFY(F->TimerSearchTimeOut->isActive());
-        QTRY_VERIFY_WITH_TIMEOUT(F->ButtonSearch->isEnabled(), 3000);
-        QVERIFY(!F->TimerSearchTimeOut->isActive());
+        QFETCH(QString, field);
+        QFETCH(bool, selects);
+        auto tester = StartSim("Tavik 1.6");
+        auto other = StartSim("Scope");
+        TComPort port;
+        port.SetCustomBaudRate(115200);
+        auto f = Open(port, field);
+        f->show();
+        f->ButtonSearch->click();
+        QVERIFY(!f->ButtonSearch->isEnabled());
+        QVERIFY(f->TimerSearchTimeOut->isActive());
+        QTRY_VERIFY_WITH_TIMEOUT(f->ButtonSearch->isEnabled(), 3000);
+        QVERIFY(!f->TimerSearchTimeOut->isActive());
         WaitSearchIdle();
-        QCOMPARE(F->SelectedPort(), Selects ? Tester->PortName() : QString());
-        QCOMPARE(F->BalloonHintInd->ShowCount(), 0);
-        QCOMPARE(Port.Port(), QString()); // only OK changes the port
+        QCOMPARE(f->SelectedPort(), selects ? tester->PortName() : QString());
+        QCOMPARE(f->BalloonHintInd->ShowCount(), 0);
+        QCOMPARE(port.Port(), QString()); // only OK changes the port
     }
 
     void searchWithoutAnswerShowsBalloon() {
-        TComPort Port;
-        Port.SetCustomBaudRate(115200);
-        auto F = Open(Port);
-        F->show();
-        F->ButtonSearch->click();
+        TComPort port;
+        port.SetCustomBaudRate(115200);
+        auto f = Open(port);
+        f->show();
+        f->ButtonSearch->click();
         QTest::qWait(700);
-        QVERIFY(!F->ButtonSearch->isEnabled());
-        QTRY_VERIFY_WITH_TIMEOUT(F->ButtonSearch->isEnabled(), 1500);
-        QCOMPARE(F->BalloonHintInd->Title(), QString("Устройство не найдено"));
-        QCOMPARE(F->BalloonHintInd->ShownAt(), F->ButtonSearch->mapToGlobal(QPoint(
-                                                   F->ButtonSearch->width() / 2, F->ButtonSearch->height())));
+        QVERIFY(!f->ButtonSearch->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(f->ButtonSearch->isEnabled(), 1500);
+        QCOMPARE(f->BalloonHintInd->Title(), QString("Устройство не найдено"));
+        QCOMPARE(f->BalloonHintInd->ShownAt(), f->ButtonSearch->mapToGlobal(QPoint(
+                                                   f->ButtonSearch->width() / 2, f->ButtonSearch->height())));
     }
 
     void closedWindowDropsLateReports() {
-        TSimOptions Slow;
-        Slow.AnswerDelayMs = 150;
-        auto Tester = StartSim("Tavik", Slow);
-        TComPort Port;
-        Port.SetCustomBaudRate(115200);
+        TSimOptions slow;
+        slow.AnswerDelayMs = 150;
+        auto tester = StartSim("Tavik", slow);
+        TComPort port;
+        port.SetCustomBaudRate(115200);
         {
-            auto F = Open(Port);
-            F->ButtonSearch->click();
+            auto f = Open(port);
+            f->ButtonSearch->click();
         }
         WaitSearchIdle();
-        QVERIFY(SearchLogLines().join('\n').contains(Tester->PortName() + " Free"));
+        QVERIFY(SearchLogLines().join('\n').contains(tester->PortName() + " Free"));
         QVERIFY(Errors.isEmpty());
     }
 
     void advancedToggleAndLog() {
-        TComPort Port;
-        auto F = Open(Port);
-        QVERIFY(!F->NShowAdvanced->isChecked());
-        QVERIFY(!F->EditDeviceIdentStr->isReadOnly());
-        F->NShowAdvanced->trigger();
-        QVERIFY(!F->EditDeviceIdentStr->isReadOnly());
-        F->NShowAdvanced->trigger();
-        QVERIFY(F->EditDeviceIdentStr->isReadOnly());
+        TComPort port;
+        auto f = Open(port);
+        QVERIFY(!f->NShowAdvanced->isChecked());
+        QVERIFY(!f->EditDeviceIdentStr->isReadOnly());
+        f->NShowAdvanced->trigger();
+        QVERIFY(!f->EditDeviceIdentStr->isReadOnly());
+        f->NShowAdvanced->trigger();
+        QVERIFY(f->EditDeviceIdentStr->isReadOnly());
 
         {
-            QMutexLocker L(&SearchLogLock);
+            QMutexLocker l(&SearchLogLock);
             SearchLog = QStringList{"0.000 one", "0.010 two"};
         }
-        QString Shown;
-        TFormConnectionSettingsMorva::ShowLogText = [&](const QString &T) { Shown = T; };
-        F->show();
-        QVERIFY(QTest::qWaitForWindowExposed(F.get()));
-        F->activateWindow();
-        QTest::keyClick(F.get(), Qt::Key_L, Qt::ControlModifier);
+        QString shown;
+        TFormConnectionSettingsMorva::ShowLogText = [&](const QString &t) { shown = t; };
+        f->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.get()));
+        f->activateWindow();
+        QTest::keyClick(f.get(), Qt::Key_L, Qt::ControlModifier);
         TFormConnectionSettingsMorva::ShowLogText = nullptr;
-        QCOMPARE(Shown, QString("0.000 one\n0.010 two"));
+        QCOMPARE(shown, QString("0.000 one\n0.010 two"));
     }
 
     // Modal use through the link's menu item: only OK carries the identification out.
     void modalWindowFromTheLink_data() {
-        QTest::addColumn<bool>("PressOk");
+        QTest::addColumn<bool>("pressOk");
         QTest::newRow("OK") << true;
         QTest::newRow("closed otherwise") << false;
     }
     void modalWindowFromTheLink() {
-        QFETCH(bool, PressOk);
-        auto Tester = StartSim("Tavik");
-        TFrameDeviceLinkComMorva Link;
-        Link.DeviceIdentStr = "Tavik";
-        Link.DoEnglish();
+        QFETCH(bool, pressOk);
+        auto tester = StartSim("Tavik");
+        TFrameDeviceLinkComMorva link;
+        link.DeviceIdentStr = "Tavik";
+        link.DoEnglish();
         bool Seen = false;
-        OnConnectionSettingsShown = [&](TFormConnectionSettingsMorva *F) {
+        OnConnectionSettingsShown = [&](TFormConnectionSettingsMorva *f) {
             Seen = true;
-            QCOMPARE(F->ButtonSearch->text(), QString("Search")); // English through the link
-            QCOMPARE(F->EditDeviceIdentStr->text(), QString("Tavik"));
-            F->SelectPort(Tester->PortName());
-            F->EditDeviceIdentStr->setText("Tavik2");
-            if (PressOk)
-                F->ButtonOK->click();
+            QCOMPARE(f->ButtonSearch->text(), QString("Search")); // English through the link
+            QCOMPARE(f->EditDeviceIdentStr->text(), QString("Tavik"));
+            f->SelectPort(tester->PortName());
+            f->EditDeviceIdentStr->setText("Tavik2");
+            if (pressOk)
+                f->ButtonOK->click();
             else
-                F->reject();
+                f->reject();
         };
-        Link.NConnectionSettings->trigger();
+        link.NConnectionSettings->trigger();
         OnConnectionSettingsShown = nullptr;
         UseEnglish = false;
         QVERIFY(Seen);
-        QCOMPARE(Link.DeviceIdentStr, QString(PressOk ? "Tavik2" : "Tavik"));
-        QCOMPARE(Link.ComPortObject()->Port(), PressOk ? Tester->PortName() : QString());
-        QVERIFY(!Link.IsConnected());
+        QCOMPARE(link.DeviceIdentStr, QString(pressOk ? "Tavik2" : "Tavik"));
+        QCOMPARE(link.ComPortObject()->Port(), pressOk ? tester->PortName() : QString());
+        QVERIFY(!link.IsConnected());
     }
 
     // The link's button with no port and no search opens the window, then connects to the
     // port chosen there; OK with nothing chosen leaves the link closed.
     void linkButtonWithoutPortAsksForOne() {
-        auto Tester = StartSim("Tavik");
-        TFrameDeviceLinkComMorva Link;
-        Link.SetSearchOnConnect(false);
-        OnConnectionSettingsShown = [&](TFormConnectionSettingsMorva *F) {
-            F->SelectPort(QString());
-            F->ButtonOK->click();
+        auto tester = StartSim("Tavik");
+        TFrameDeviceLinkComMorva link;
+        link.SetSearchOnConnect(false);
+        OnConnectionSettingsShown = [&](TFormConnectionSettingsMorva *f) {
+            f->SelectPort(QString());
+            f->ButtonOK->click();
         };
-        Link.sButtonConnect->click();
-        QVERIFY(!Link.IsConnected());
-        QVERIFY(!Link.sButtonConnect->isChecked());
-        OnConnectionSettingsShown = [&](TFormConnectionSettingsMorva *F) {
-            F->SelectPort(Tester->PortName());
-            F->ButtonOK->click();
+        link.sButtonConnect->click();
+        QVERIFY(!link.IsConnected());
+        QVERIFY(!link.sButtonConnect->isChecked());
+        OnConnectionSettingsShown = [&](TFormConnectionSettingsMorva *f) {
+            f->SelectPort(tester->PortName());
+            f->ButtonOK->click();
         };
-        Link.sButtonConnect->click();
+        link.sButtonConnect->click();
         OnConnectionSettingsShown = nullptr;
-        QVERIFY(Link.IsConnected());
-        QCOMPARE(Link.CurrentImageIndex(), 1);
-        Link.Disconnect();
+        QVERIFY(link.IsConnected());
+        QCOMPARE(link.CurrentImageIndex(), 1);
+        link.Disconnect();
     }
 
     // Another port chosen while connected: the connection moves there.
     void okMovesAnOpenConnection() {
-        auto A = StartSim("Tavik");
-        auto B = StartSim("Tavik");
-        TFrameDeviceLinkComMorva Link;
-        QVector<TDeviceLinkEvent> Events;
-        Link.SetOnDeviceLinkStartStop([&](IDeviceLink *, TDeviceLinkEvent E, bool) { Events << E; }, {},
+        auto a = StartSim("Tavik");
+        auto b = StartSim("Tavik");
+        TFrameDeviceLinkComMorva link;
+        QVector<TDeviceLinkEvent> events;
+        link.SetOnDeviceLinkStartStop([&](IDeviceLink *, TDeviceLinkEvent e, bool) { events << e; }, {},
                                       false);
-        Link.ComPortObject()->SetPort(A->PortName());
-        Link.Connect();
-        OnConnectionSettingsShown = [&](TFormConnectionSettingsMorva *F) {
-            F->SelectPort(B->PortName());
-            F->ButtonOK->click();
+        link.ComPortObject()->SetPort(a->PortName());
+        link.Connect();
+        OnConnectionSettingsShown = [&](TFormConnectionSettingsMorva *f) {
+            f->SelectPort(b->PortName());
+            f->ButtonOK->click();
         };
-        Link.NConnectionSettings->trigger();
+        link.NConnectionSettings->trigger();
         OnConnectionSettingsShown = nullptr;
-        QVERIFY(Link.IsConnected());
-        QCOMPARE(Link.ComPortObject()->Port(), B->PortName());
-        QCOMPARE(Events, (QVector<TDeviceLinkEvent>{OnStart, OnStop, OnStart}));
-        QTRY_VERIFY_WITH_TIMEOUT(B->HostPresent(), 1000);
-        Link.Disconnect();
+        QVERIFY(link.IsConnected());
+        QCOMPARE(link.ComPortObject()->Port(), b->PortName());
+        QCOMPARE(events, (QVector<TDeviceLinkEvent>{OnStart, OnStop, OnStart}));
+        QTRY_VERIFY_WITH_TIMEOUT(b->HostPresent(), 1000);
+        link.Disconnect();
     }
 
     // A search report that connects while the window is open gives the link a fresh port
     // object. Whatever the window does afterwards, a chooser or OK, must reach that port and
     // the line it holds, not the object the window was opened on.
     void windowFollowsThePortOfASearchThatConnects_data() {
-        QTest::addColumn<QString>("Action");
+        QTest::addColumn<QString>("action");
         QTest::newRow("choosers, then closed") << "choosers";
         QTest::newRow("OK on the connected port") << "ok";
         QTest::newRow("OK on another port") << "move";
     }
     void windowFollowsThePortOfASearchThatConnects() {
-        QFETCH(QString, Action);
+        QFETCH(QString, action);
         auto Tester = StartSim("Tavik");
         auto Other = StartSim("Scope");
-        TFrameDeviceLinkComMorva Link;
-        Link.DeviceIdentStr = "Tavik";
-        Link.SetBaudRate(115200);
-        Link.SetSearchOnConnect(true);
-        Link.sButtonConnect->click(); // the search runs; its report comes once the window is open
-        QVERIFY(!Link.IsConnected());
-        const TComPort *Before = Link.ComPortObject();
+        TFrameDeviceLinkComMorva link;
+        link.DeviceIdentStr = "Tavik";
+        link.SetBaudRate(115200);
+        link.SetSearchOnConnect(true);
+        link.sButtonConnect->click(); // the search runs; its report comes once the window is open
+        QVERIFY(!link.IsConnected());
+        const TComPort *Before = link.ComPortObject();
         bool Done = false;
-        OnConnectionSettingsShown = [&](TFormConnectionSettingsMorva *F) {
+        OnConnectionSettingsShown = [&](TFormConnectionSettingsMorva *f) {
             // A failed check never leaves the window open.
-            auto Close = qScopeGuard([F] {
-                if (F->isVisible()) F->reject();
+            auto close = qScopeGuard([f] {
+                if (f->isVisible()) f->reject();
             });
-            QTRY_VERIFY_WITH_TIMEOUT(Link.IsConnected(), 5000);
-            QVERIFY(Link.ComPortObject() != Before);
-            F->ComCombo1->setCurrentIndex(F->ComCombo1->findText("57600"));
-            F->ComCombo4->setCurrentIndex(2);
-            if (Action == "choosers") {
-                emit F->ComCombo1->activated(F->ComCombo1->currentIndex());
-                emit F->ComCombo4->activated(2);
+            QTRY_VERIFY_WITH_TIMEOUT(link.IsConnected(), 5000);
+            QVERIFY(link.ComPortObject() != Before);
+            f->ComCombo1->setCurrentIndex(f->ComCombo1->findText("57600"));
+            f->ComCombo4->setCurrentIndex(2);
+            if (action == "choosers") {
+                emit f->ComCombo1->activated(f->ComCombo1->currentIndex());
+                emit f->ComCombo4->activated(2);
             } else {
-                F->SelectPort(Action == "move" ? Other->PortName() : Tester->PortName());
-                F->ButtonOK->click();
+                f->SelectPort(action == "move" ? Other->PortName() : Tester->PortName());
+                f->ButtonOK->click();
             }
             Done = true;
         };
-        Link.NConnectionSettings->trigger();
+        link.NConnectionSettings->trigger();
         OnConnectionSettingsShown = nullptr;
         QVERIFY(Done);
         QCOMPARE(Errors, QStringList());
-        QVERIFY(Link.IsConnected());
-        QCOMPARE(Link.CurrentImageIndex(), 1);
-        const TComPort *Now = Link.ComPortObject();
-        const TSimPty &At = Action == "move" ? *Other : *Tester;
-        QCOMPARE(Now->Port(), At.PortName());
-        QCOMPARE(Now->CustomBaudRate(), 57600);
-        QCOMPARE(Now->StopBits(), sbTwoStopBits);
-        const termios Line = LineOf(At);
-        QCOMPARE(::cfgetospeed(&Line), speed_t(B57600));
-        QVERIFY((Line.c_cflag & CSTOPB) != 0);
-        Link.Disconnect();
-        QVERIFY(!Link.IsConnected());
+        QVERIFY(link.IsConnected());
+        QCOMPARE(link.CurrentImageIndex(), 1);
+        const TComPort *now = link.ComPortObject();
+        const TSimPty &at = action == "move" ? *Other : *Tester;
+        QCOMPARE(now->Port(), at.PortName());
+        QCOMPARE(now->CustomBaudRate(), 57600);
+        QCOMPARE(now->StopBits(), sbTwoStopBits);
+        const termios line = LineOf(at);
+        QCOMPARE(::cfgetospeed(&line), speed_t(B57600));
+        QVERIFY((line.c_cflag & CSTOPB) != 0);
+        link.Disconnect();
+        QVERIFY(!link.IsConnected());
     }
 };
 

@@ -32,7 +32,7 @@ class TDeviceLinkTest : public QObject {
 private slots:
     void initTestCase() {
         Runtime = std::make_unique<TLinkRuntime>();
-        TKvApplication::SetErrorDisplay([this](const QString &M) { Errors << M; });
+        TKvApplication::SetErrorDisplay([this](const QString &m) { Errors << m; });
     }
     void init() {
         Errors.clear();
@@ -46,420 +46,420 @@ private slots:
     }
 
     void startsClosedWithRussianTexts() {
-        TLinkWindow W;
-        QCOMPARE(W.Link->CurrentImageIndex(), 0);
-        QVERIFY(!W.Link->sButtonConnect->isChecked());
-        QVERIFY(W.Link->sButtonConnect->isCheckable());
-        QCOMPARE(W.Link->sButtonConnect->toolTip(), QString("Подключиться к устройству"));
-        QCOMPARE(W.Link->NConnectionSettings->text(), QString("Настройки соединения вручную"));
-        QCOMPARE(W.Link->TimerCheckTimeOut->interval(), 100);
-        QCOMPARE(W.Link->TimerSearchTimeOut->interval(), 2000);
-        QVERIFY(!W.Link->DefaultImageList()[1].pixmap(QSize(137, 137)).isNull()); // drawn at any size
-        W.Link->Disconnect(); // on a closed link: no event
-        QVERIFY(W.Events.isEmpty());
+        TLinkWindow w;
+        QCOMPARE(w.Link->CurrentImageIndex(), 0);
+        QVERIFY(!w.Link->sButtonConnect->isChecked());
+        QVERIFY(w.Link->sButtonConnect->isCheckable());
+        QCOMPARE(w.Link->sButtonConnect->toolTip(), QString("Подключиться к устройству"));
+        QCOMPARE(w.Link->NConnectionSettings->text(), QString("Настройки соединения вручную"));
+        QCOMPARE(w.Link->TimerCheckTimeOut->interval(), 100);
+        QCOMPARE(w.Link->TimerSearchTimeOut->interval(), 2000);
+        QVERIFY(!w.Link->DefaultImageList()[1].pixmap(QSize(137, 137)).isNull()); // drawn at any size
+        w.Link->Disconnect(); // on a closed link: no event
+        QVERIFY(w.Events.isEmpty());
     }
 
     // Two testers: the search connects to the one whose identification contains "Tavik" in
     // any letter case; the other's report changes nothing; the log holds this search only.
     void searchConnectsToTheTavikOne() {
         {
-            auto Earlier = StartSim("Earlier");
+            auto earlier = StartSim("Earlier");
             StartSearch({115200, dbEight, prNone, sbOneStopBit}, false, {});
             WaitSearchIdle();
-            QVERIFY(SearchLogLines().join('\n').contains(Earlier->PortName()));
+            QVERIFY(SearchLogLines().join('\n').contains(earlier->PortName()));
         }
-        auto Other = StartSim("Scope 7 analyser");
-        auto Tester = StartSim("TAVIK Tamrel 1.6");
-        TLinkWindow W;
-        W.show();
-        W.Link->sButtonConnect->click();
-        QVERIFY(W.Link->sButtonConnect->isChecked()); // down while searching
-        QCOMPARE(W.Link->CurrentImageIndex(), 0);
-        QVERIFY(W.Link->TimerSearchTimeOut->isActive());
-        QTRY_COMPARE_WITH_TIMEOUT(W.Events.size(), 1, 3000);
-        QCOMPARE(W.Events[0].Event, OnStart);
-        QCOMPARE(W.Link->ComPortObject()->Port(), Tester->PortName());
-        QCOMPARE(W.Link->BaudRate(), 115200);
-        QVERIFY(!W.Link->TimerSearchTimeOut->isActive());
+        auto other = StartSim("Scope 7 analyser");
+        auto tester = StartSim("TAVIK Tamrel 1.6");
+        TLinkWindow w;
+        w.show();
+        w.Link->sButtonConnect->click();
+        QVERIFY(w.Link->sButtonConnect->isChecked()); // down while searching
+        QCOMPARE(w.Link->CurrentImageIndex(), 0);
+        QVERIFY(w.Link->TimerSearchTimeOut->isActive());
+        QTRY_COMPARE_WITH_TIMEOUT(w.Events.size(), 1, 3000);
+        QCOMPARE(w.Events[0].Event, OnStart);
+        QCOMPARE(w.Link->ComPortObject()->Port(), tester->PortName());
+        QCOMPARE(w.Link->BaudRate(), 115200);
+        QVERIFY(!w.Link->TimerSearchTimeOut->isActive());
         WaitSearchIdle();
         QTest::qWait(50);
-        QCOMPARE(W.Events.size(), 1);
-        QCOMPARE(W.Link->ComPortObject()->Port(), Tester->PortName());
-        const QString Log = SearchLogLines().join('\n');
-        QVERIFY(Log.contains(Tester->PortName() + " Received TAVIK Tamrel 1.6"));
-        QVERIFY(Log.contains(Other->PortName() + " Received Scope 7 analyser"));
-        QVERIFY(!Log.contains("Earlier"));
+        QCOMPARE(w.Events.size(), 1);
+        QCOMPARE(w.Link->ComPortObject()->Port(), tester->PortName());
+        const QString log = SearchLogLines().join('\n');
+        QVERIFY(log.contains(tester->PortName() + " Received TAVIK Tamrel 1.6"));
+        QVERIFY(log.contains(other->PortName() + " Received Scope 7 analyser"));
+        QVERIFY(!log.contains("Earlier"));
         QVERIFY(Errors.isEmpty());
-        W.Link->Disconnect();
+        w.Link->Disconnect();
     }
 
     // Two testers that both match: the first report connects, the second finds the link open.
     void twoMatchingReportsConnectOnce() {
-        auto A = StartSim("Tavik A");
-        auto B = StartSim("Tavik B");
-        TLinkWindow W;
-        W.Link->sButtonConnect->click();
-        QTRY_COMPARE_WITH_TIMEOUT(W.Events.size(), 1, 3000);
-        const QString Port = W.Link->ComPortObject()->Port();
-        QVERIFY(Port == A->PortName() || Port == B->PortName());
+        auto a = StartSim("Tavik A");
+        auto b = StartSim("Tavik B");
+        TLinkWindow w;
+        w.Link->sButtonConnect->click();
+        QTRY_COMPARE_WITH_TIMEOUT(w.Events.size(), 1, 3000);
+        const QString port = w.Link->ComPortObject()->Port();
+        QVERIFY(port == a->PortName() || port == b->PortName());
         WaitSearchIdle();
-        const QString Log = SearchLogLines().join('\n');
-        QVERIFY(Log.contains(A->PortName() + " Received Tavik A") &&
-                Log.contains(B->PortName() + " Received Tavik B"));
-        QCOMPARE(W.Events.size(), 1);
-        QCOMPARE(W.Link->ComPortObject()->Port(), Port);
+        const QString log = SearchLogLines().join('\n');
+        QVERIFY(log.contains(a->PortName() + " Received Tavik A") &&
+                log.contains(b->PortName() + " Received Tavik B"));
+        QCOMPARE(w.Events.size(), 1);
+        QCOMPARE(w.Link->ComPortObject()->Port(), port);
         QVERIFY(Errors.isEmpty());
-        W.Link->Disconnect();
+        w.Link->Disconnect();
     }
 
     // The start write: register 1 := 1; the button shows the connected state only once the
     // tester has acknowledged it; keep-alive reads then go out about once a second.
     void startWriteAndKeepAlive() {
-        TSimOptions Slow;
-        Slow.AnswerDelayMs = 60; // within the engine's 100 ms answer time
-        auto Tester = StartSim("Tavik", Slow);
-        TLinkWindow W;
-        W.Link->SetSearchOnConnect(false);
-        W.Link->ComPortObject()->SetPort(Tester->PortName());
-        W.Link->sButtonConnect->click();
-        QCOMPARE(W.Events.size(), 1); // started inside the click, before any answer
-        QVERIFY(W.Link->IsConnected());
-        QCOMPARE(W.Link->CurrentImageIndex(), 0); // not yet acknowledged
-        QTRY_COMPARE_WITH_TIMEOUT(W.Link->CurrentImageIndex(), 1, 3000);
-        QVERIFY(W.Link->sButtonConnect->isChecked());
-        QCOMPARE(W.Link->sButtonConnect->toolTip(), QString("Связь установлена"));
-        QCOMPARE(Tester->Device()->RegisterInt(1), 1);
+        TSimOptions slow;
+        slow.AnswerDelayMs = 60; // within the engine's 100 ms answer time
+        auto tester = StartSim("Tavik", slow);
+        TLinkWindow w;
+        w.Link->SetSearchOnConnect(false);
+        w.Link->ComPortObject()->SetPort(tester->PortName());
+        w.Link->sButtonConnect->click();
+        QCOMPARE(w.Events.size(), 1); // started inside the click, before any answer
+        QVERIFY(w.Link->IsConnected());
+        QCOMPARE(w.Link->CurrentImageIndex(), 0); // not yet acknowledged
+        QTRY_COMPARE_WITH_TIMEOUT(w.Link->CurrentImageIndex(), 1, 3000);
+        QVERIFY(w.Link->sButtonConnect->isChecked());
+        QCOMPARE(w.Link->sButtonConnect->toolTip(), QString("Связь установлена"));
+        QCOMPARE(tester->Device()->RegisterInt(1), 1);
         // one start write (a second only if the first missed the engine's 100 ms answer time)
-        QVERIFY(CountFrames(*Tester, true, 7, 1) >= 1 && CountFrames(*Tester, true, 7, 1) <= 2);
-        const quint32 Since = quint32(Tester->Device()->Now());
+        QVERIFY(CountFrames(*tester, true, 7, 1) >= 1 && CountFrames(*tester, true, 7, 1) <= 2);
+        const quint32 since = quint32(tester->Device()->Now());
         QTest::qWait(2600);
-        QVector<double> Reads;
-        for (const TSimFrameRecord &F : Tester->FrameLog())
-            if (F.Received && F.Command == 8 && F.Register == 1 && F.TimeMs >= Since) Reads << F.TimeMs;
-        QVERIFY2(Reads.size() >= 2 && Reads.size() <= 5, qPrintable(QString::number(Reads.size())));
+        QVector<double> reads;
+        for (const TSimFrameRecord &f : tester->FrameLog())
+            if (f.Received && f.Command == 8 && f.Register == 1 && f.TimeMs >= since) reads << f.TimeMs;
+        QVERIFY2(reads.size() >= 2 && reads.size() <= 5, qPrintable(QString::number(reads.size())));
         // about once a second (the median ignores a request repeated after a missed answer)
-        QVector<double> Gaps;
-        for (int I = 1; I < Reads.size(); ++I)
-            Gaps << Reads[I] - Reads[I - 1];
-        std::sort(Gaps.begin(), Gaps.end());
-        QVERIFY2(Gaps[Gaps.size() / 2] > 900, qPrintable(QString::number(Gaps[Gaps.size() / 2])));
-        QVERIFY(W.Link->IsConnected());
-        W.Link->Disconnect();
+        QVector<double> gaps;
+        for (int i = 1; i < reads.size(); ++i)
+            gaps << reads[i] - reads[i - 1];
+        std::sort(gaps.begin(), gaps.end());
+        QVERIFY2(gaps[gaps.size() / 2] > 900, qPrintable(QString::number(gaps[gaps.size() / 2])));
+        QVERIFY(w.Link->IsConnected());
+        w.Link->Disconnect();
     }
 
     // A tester that goes quiet but stays on the line is declared lost on the first tick more
     // than 3500 ms after its last byte; a new connect then works.
     void lossAndReconnect() {
-        auto Tester = StartSim("Tavik");
-        TLinkWindow W;
-        W.Link->DoEnglish();
-        W.show();
-        W.Link->sButtonConnect->click();
-        QTRY_COMPARE_WITH_TIMEOUT(W.Link->CurrentImageIndex(), 1, 3000);
-        QTRY_VERIFY_WITH_TIMEOUT(W.Link->LastTransmitTime != 0, 1000); // a keep-alive went out
-        const QString Port = Tester->PortName();
-        Tester->Device()->SetSilent(true);
+        auto tester = StartSim("Tavik");
+        TLinkWindow w;
+        w.Link->DoEnglish();
+        w.show();
+        w.Link->sButtonConnect->click();
+        QTRY_COMPARE_WITH_TIMEOUT(w.Link->CurrentImageIndex(), 1, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(w.Link->LastTransmitTime != 0, 1000); // a keep-alive went out
+        const QString port = tester->PortName();
+        tester->Device()->SetSilent(true);
         QTest::qWait(150);
-        QVERIFY(W.Link->IsConnected());
+        QVERIFY(w.Link->IsConnected());
         // 3200 ms of silence and a few ticks more: not yet
-        KvPlatform::SetTickCountOffset(W.Link->LastReceiveTime + 3200 - KvPlatform::TickCount());
+        KvPlatform::SetTickCountOffset(w.Link->LastReceiveTime + 3200 - KvPlatform::TickCount());
         QTest::qWait(100);
-        QVERIFY(W.Link->IsConnected());
+        QVERIFY(w.Link->IsConnected());
         KvPlatform::SetTickCountOffset(KvPlatform::TickCountOffset() + 250);
-        QTRY_VERIFY_WITH_TIMEOUT(!W.Link->IsConnected(), 1000);
-        QVERIFY(quint32(KvPlatform::TickCount() - W.Link->LastReceiveTime) <= 3500 + 400);
-        QCOMPARE(W.Events.size(), 2);
-        QCOMPARE(W.Events[1].Event, OnStop);
-        QVERIFY(W.Events[1].Lost);
-        QCOMPARE(W.Link->CurrentImageIndex(), 2);
-        QVERIFY(!W.Link->sButtonConnect->isChecked());
-        QCOMPARE(W.Link->Balloon()->Title(), QString("Connection Lost"));
-        QVERIFY(W.Link->Balloon()->isVisible());
-        const QPoint Tip = W.Link->sButtonConnect->mapToGlobal(
-            QPoint(W.Link->sButtonConnect->width() / 2, W.Link->sButtonConnect->height()));
-        QCOMPARE(W.Link->Balloon()->ShownAt(), Tip);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.Link->IsConnected(), 1000);
+        QVERIFY(quint32(KvPlatform::TickCount() - w.Link->LastReceiveTime) <= 3500 + 400);
+        QCOMPARE(w.Events.size(), 2);
+        QCOMPARE(w.Events[1].Event, OnStop);
+        QVERIFY(w.Events[1].Lost);
+        QCOMPARE(w.Link->CurrentImageIndex(), 2);
+        QVERIFY(!w.Link->sButtonConnect->isChecked());
+        QCOMPARE(w.Link->Balloon()->Title(), QString("Connection Lost"));
+        QVERIFY(w.Link->Balloon()->isVisible());
+        const QPoint tip = w.Link->sButtonConnect->mapToGlobal(
+            QPoint(w.Link->sButtonConnect->width() / 2, w.Link->sButtonConnect->height()));
+        QCOMPARE(w.Link->Balloon()->ShownAt(), tip);
         QVERIFY(Sound->Played.contains("SystemHand"));
 
-        auto Again = StartSim("Tavik");
+        auto again = StartSim("Tavik");
         KvPlatform::SetTickCountOffset(0);
-        W.Link->sButtonConnect->click();
-        QTRY_COMPARE_WITH_TIMEOUT(W.Events.size(), 3, 3000);
-        QCOMPARE(W.Events[2].Event, OnStart);
-        QVERIFY(!W.Link->ConnectionLost);
-        QTRY_COMPARE_WITH_TIMEOUT(W.Link->CurrentImageIndex(), 1, 3000);
-        QVERIFY(Port != QString() && W.Link->ComPortObject()->Port() == Again->PortName());
-        W.Link->Disconnect();
+        w.Link->sButtonConnect->click();
+        QTRY_COMPARE_WITH_TIMEOUT(w.Events.size(), 3, 3000);
+        QCOMPARE(w.Events[2].Event, OnStart);
+        QVERIFY(!w.Link->ConnectionLost);
+        QTRY_COMPARE_WITH_TIMEOUT(w.Link->CurrentImageIndex(), 1, 3000);
+        QVERIFY(port != QString() && w.Link->ComPortObject()->Port() == again->PortName());
+        w.Link->Disconnect();
     }
 
     void silenceBeforeFirstKeepAliveIsNoLoss() {
-        TSimOptions Quiet;
-        Quiet.Silent = true;
-        auto Tester = StartSim("Tavik", Quiet);
-        TLinkWindow W;
-        W.Link->SetKeepConnection(false);
-        W.Link->SetOnDeviceLinkStartStop(
-            [&](IDeviceLink *, TDeviceLinkEvent E, bool L) {
-                W.Events.append({E, L, 0});
+        TSimOptions quiet;
+        quiet.Silent = true;
+        auto tester = StartSim("Tavik", quiet);
+        TLinkWindow w;
+        w.Link->SetKeepConnection(false);
+        w.Link->SetOnDeviceLinkStartStop(
+            [&](IDeviceLink *, TDeviceLinkEvent e, bool l) {
+                w.Events.append({e, l, 0});
             },
             {}, false);
-        W.Link->ComPortObject()->SetPort(Tester->PortName());
-        QVERIFY(W.Link->Connect());
-        QVERIFY(!W.Link->Connect()); // already open: false, nothing changes
-        QCOMPARE(W.Events.size(), 1);
-        QCOMPARE(W.Link->CurrentImageIndex(), 1); // without the start write: connected at once
+        w.Link->ComPortObject()->SetPort(tester->PortName());
+        QVERIFY(w.Link->Connect());
+        QVERIFY(!w.Link->Connect()); // already open: false, nothing changes
+        QCOMPARE(w.Events.size(), 1);
+        QCOMPARE(w.Link->CurrentImageIndex(), 1); // without the start write: connected at once
         KvPlatform::SetTickCountOffset(10000);
         QTest::qWait(250);
-        QVERIFY(W.Link->IsConnected()); // keep-alive off
+        QVERIFY(w.Link->IsConnected()); // keep-alive off
         // switched on: silence counts from now, and the first request goes out at once
-        W.Link->SetKeepConnection(true);
-        QVERIFY(W.Link->TimerCheckTimeOut->isActive());
+        w.Link->SetKeepConnection(true);
+        QVERIFY(w.Link->TimerCheckTimeOut->isActive());
         QTest::qWait(250);
-        QVERIFY(W.Link->IsConnected());
-        QVERIFY(W.Link->LastTransmitTime != 0);
-        QTRY_VERIFY_WITH_TIMEOUT(CountFrames(*Tester, true, 8, 1) >= 2, 2000); // re-asked after each time-out
+        QVERIFY(w.Link->IsConnected());
+        QVERIFY(w.Link->LastTransmitTime != 0);
+        QTRY_VERIFY_WITH_TIMEOUT(CountFrames(*tester, true, 8, 1) >= 2, 2000); // re-asked after each time-out
         KvPlatform::SetTickCountOffset(10000 + 3700);
-        QTRY_VERIFY_WITH_TIMEOUT(!W.Link->IsConnected(), 1000);
-        QVERIFY(W.Events.last().Lost);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.Link->IsConnected(), 1000);
+        QVERIFY(w.Events.last().Lost);
     }
 
     // Disconnect writes register 1 := 0 before it closes; afterwards nothing is sent.
     void disconnectWritesStopFirst() {
-        auto Tester = StartSim("Tavik");
-        TLinkWindow W;
-        int Before = 0;
-        W.Link->BeforeDisconnect = [&](IDeviceLink *) { ++Before; };
-        W.Link->SetSearchOnConnect(false);
-        W.Link->ComPortObject()->SetPort(Tester->PortName());
-        W.Link->sButtonConnect->click();
-        QTRY_COMPARE_WITH_TIMEOUT(W.Link->CurrentImageIndex(), 1, 3000);
-        QCOMPARE(Tester->Device()->RegisterInt(1), 1);
-        W.Link->sButtonConnect->click(); // open: the click disconnects
-        QVERIFY(!W.Link->IsConnected());
-        QCOMPARE(Before, 1);
-        QVERIFY(W.Link->Disconnecting);
-        QCOMPARE(W.Events.size(), 2);
-        QCOMPARE(W.Events[1].Event, OnStop);
-        QVERIFY(!W.Events[1].Lost);
-        QCOMPARE(W.Link->CurrentImageIndex(), 0);
-        QVERIFY(!W.Link->sButtonConnect->isChecked());
-        QTRY_COMPARE_WITH_TIMEOUT(CountFrames(*Tester, true, 7, 1), 2, 2000);
-        QVector<TSimFrameRecord> Writes;
-        for (const TSimFrameRecord &F : Tester->FrameLog())
-            if (F.Received && F.Command == 7 && F.Register == 1) Writes << F;
-        QVERIFY2(Writes.last().Raw.contains(QByteArray("\x07\x01\x02\x00", 4)),
-                 qPrintable(Writes.last().RawHex()));
-        const int Frames = int(Tester->FrameLog().size());
-        W.Link->Transmit(QByteArray("\x7e\x08\x01\x7e", 4));
+        auto tester = StartSim("Tavik");
+        TLinkWindow w;
+        int before = 0;
+        w.Link->BeforeDisconnect = [&](IDeviceLink *) { ++before; };
+        w.Link->SetSearchOnConnect(false);
+        w.Link->ComPortObject()->SetPort(tester->PortName());
+        w.Link->sButtonConnect->click();
+        QTRY_COMPARE_WITH_TIMEOUT(w.Link->CurrentImageIndex(), 1, 3000);
+        QCOMPARE(tester->Device()->RegisterInt(1), 1);
+        w.Link->sButtonConnect->click(); // open: the click disconnects
+        QVERIFY(!w.Link->IsConnected());
+        QCOMPARE(before, 1);
+        QVERIFY(w.Link->Disconnecting);
+        QCOMPARE(w.Events.size(), 2);
+        QCOMPARE(w.Events[1].Event, OnStop);
+        QVERIFY(!w.Events[1].Lost);
+        QCOMPARE(w.Link->CurrentImageIndex(), 0);
+        QVERIFY(!w.Link->sButtonConnect->isChecked());
+        QTRY_COMPARE_WITH_TIMEOUT(CountFrames(*tester, true, 7, 1), 2, 2000);
+        QVector<TSimFrameRecord> writes;
+        for (const TSimFrameRecord &f : tester->FrameLog())
+            if (f.Received && f.Command == 7 && f.Register == 1) writes << f;
+        QVERIFY2(writes.last().Raw.contains(QByteArray("\x07\x01\x02\x00", 4)),
+                 qPrintable(writes.last().RawHex()));
+        const int frames = int(tester->FrameLog().size());
+        w.Link->Transmit(QByteArray("\x7e\x08\x01\x7e", 4));
         QTest::qWait(50);
-        QCOMPARE(int(Tester->FrameLog().size()), Frames);
+        QCOMPARE(int(tester->FrameLog().size()), frames);
         QVERIFY(Sound->Played.isEmpty());
     }
 
     // Without a factory: the first time an error the application shows, later the port is
     // closed and the connection counts as lost.
     void missingEngine() {
-        auto Tester = StartSim("Tavik");
-        TLinkWindow W;
-        W.Link->SetOnCreateProtocolRef({});
-        W.Link->SetSearchOnConnect(false);
-        W.Link->ComPortObject()->SetPort(Tester->PortName());
-        W.Link->sButtonConnect->click();
+        auto tester = StartSim("Tavik");
+        TLinkWindow w;
+        w.Link->SetOnCreateProtocolRef({});
+        w.Link->SetSearchOnConnect(false);
+        w.Link->ComPortObject()->SetPort(tester->PortName());
+        w.Link->sButtonConnect->click();
         QCOMPARE(Errors, QStringList{"Connection Lost (KvProtocol = nil)"});
-        QVERIFY(W.Link->KvProtocolNil);
-        QVERIFY(W.Link->IsConnected());
-        QVERIFY(W.Link->KvProtocol() == nullptr);
-        QVERIFY(!W.Link->IsConnected());
-        QVERIFY(W.Link->ConnectionLost);
-        QCOMPARE(W.Link->CurrentImageIndex(), 2);
+        QVERIFY(w.Link->KvProtocolNil);
+        QVERIFY(w.Link->IsConnected());
+        QVERIFY(w.Link->KvProtocol() == nullptr);
+        QVERIFY(!w.Link->IsConnected());
+        QVERIFY(w.Link->ConnectionLost);
+        QCOMPARE(w.Link->CurrentImageIndex(), 2);
         QCOMPARE(Errors.size(), 1);
     }
 
     void portThatCannotOpenIsShown() {
-        TLinkWindow W;
-        W.Link->SetSearchOnConnect(false);
-        W.Link->ComPortObject()->SetPort("/dev/tamrel-no-such-port");
-        W.Link->sButtonConnect->click();
+        TLinkWindow w;
+        w.Link->SetSearchOnConnect(false);
+        w.Link->ComPortObject()->SetPort("/dev/tamrel-no-such-port");
+        w.Link->sButtonConnect->click();
         QCOMPARE(Errors.size(), 1);
         QVERIFY(Errors[0].startsWith("Unable to open com port"));
-        QVERIFY(!W.Link->IsConnected());
-        QVERIFY(W.Events.isEmpty());
+        QVERIFY(!w.Link->IsConnected());
+        QVERIFY(w.Events.isEmpty());
     }
 
     // Nothing matches: after 2000 ms the button comes up with "Device Not Found"; after a
     // loss the same ending shows the lost state instead.
     void searchFindingNothing() {
-        auto Other = StartSim("Scope 7");
-        TLinkWindow W;
-        W.Link->DoEnglish();
-        W.Link->DeviceIdentStr.clear(); // an empty identification never matches
-        W.show();
-        W.Link->sButtonConnect->click();
+        auto other = StartSim("Scope 7");
+        TLinkWindow w;
+        w.Link->DoEnglish();
+        w.Link->DeviceIdentStr.clear(); // an empty identification never matches
+        w.show();
+        w.Link->sButtonConnect->click();
         QTest::qWait(1500);
-        QVERIFY(W.Link->sButtonConnect->isChecked());
-        QTRY_VERIFY_WITH_TIMEOUT(!W.Link->sButtonConnect->isChecked(), 1500);
-        QCOMPARE(W.Link->Balloon()->Title(), QString("Device Not Found"));
-        QCOMPARE(W.Link->CurrentImageIndex(), 0);
-        QVERIFY(W.Events.isEmpty());
+        QVERIFY(w.Link->sButtonConnect->isChecked());
+        QTRY_VERIFY_WITH_TIMEOUT(!w.Link->sButtonConnect->isChecked(), 1500);
+        QCOMPARE(w.Link->Balloon()->Title(), QString("Device Not Found"));
+        QCOMPARE(w.Link->CurrentImageIndex(), 0);
+        QVERIFY(w.Events.isEmpty());
         WaitSearchIdle();
 
-        W.Link->ConnectionLost = true;
-        W.Link->TimerSearchTimeOutTimer();
-        QCOMPARE(W.Link->CurrentImageIndex(), 2);
-        QCOMPARE(W.Link->Balloon()->Title(), QString("Connection Lost"));
+        w.Link->ConnectionLost = true;
+        w.Link->TimerSearchTimeOutTimer();
+        QCOMPARE(w.Link->CurrentImageIndex(), 2);
+        QCOMPARE(w.Link->Balloon()->Title(), QString("Connection Lost"));
         QVERIFY(Sound->Played.contains("SystemHand"));
     }
 
     void invalidSearchSettingsStillEndWithBalloon() {
-        TLinkWindow W;
-        W.Link->SetBaudRate(0);
-        W.Link->sButtonConnect->click();
+        TLinkWindow w;
+        w.Link->SetBaudRate(0);
+        w.Link->sButtonConnect->click();
         QCOMPARE(Errors, QStringList{"Wrong COM-port settings"});
-        QVERIFY(W.Link->TimerSearchTimeOut->isActive());
-        QTRY_VERIFY_WITH_TIMEOUT(!W.Link->sButtonConnect->isChecked(), 3000);
-        QCOMPARE(W.Link->Balloon()->Title(), LinkTexts[2]);
+        QVERIFY(w.Link->TimerSearchTimeOut->isActive());
+        QTRY_VERIFY_WITH_TIMEOUT(!w.Link->sButtonConnect->isChecked(), 3000);
+        QCOMPARE(w.Link->Balloon()->Title(), LinkTexts[2]);
     }
 
     void countersAndTexts() {
-        auto Tester = StartSim("Tavik");
-        TLinkWindow W;
-        double R = 0, T = 0, L = 0;
-        QVERIFY(!W.Link->GetCounters(R, T, L)); // closed
-        W.Link->ComPortObject()->SetPort(Tester->PortName());
-        W.Link->Connect();
-        QTRY_COMPARE_WITH_TIMEOUT(W.Link->CurrentImageIndex(), 1, 3000);
-        QVERIFY(W.Link->BytesTransmitted > 0);
-        QVERIFY(W.Link->BytesReceived > 0);
-        if (!W.Link->GetCounters(R, T, L)) { // just crossed a second boundary at midnight
+        auto tester = StartSim("Tavik");
+        TLinkWindow w;
+        double r = 0, t = 0, l = 0;
+        QVERIFY(!w.Link->GetCounters(r, t, l)); // closed
+        w.Link->ComPortObject()->SetPort(tester->PortName());
+        w.Link->Connect();
+        QTRY_COMPARE_WITH_TIMEOUT(w.Link->CurrentImageIndex(), 1, 3000);
+        QVERIFY(w.Link->BytesTransmitted > 0);
+        QVERIFY(w.Link->BytesReceived > 0);
+        if (!w.Link->GetCounters(r, t, l)) { // just crossed a second boundary at midnight
             QTest::qWait(1100);
-            QVERIFY(W.Link->GetCounters(R, T, L));
+            QVERIFY(w.Link->GetCounters(r, t, l));
         }
-        const quint32 PrevR = W.Link->PrevBytesReceived;
-        QVERIFY(!W.Link->GetCounters(R, T, L) || W.Link->PrevBytesReceived != PrevR);
+        const quint32 prevR = w.Link->PrevBytesReceived;
+        QVERIFY(!w.Link->GetCounters(r, t, l) || w.Link->PrevBytesReceived != prevR);
         QTest::qWait(1100);
-        const quint32 Rx = W.Link->BytesReceived, Tx = W.Link->BytesTransmitted;
-        const quint32 PRx = W.Link->PrevBytesReceived, PTx = W.Link->PrevBytesTransmitted;
-        const qint32 Last = W.Link->LastGetCountersTime;
-        QVERIFY(W.Link->GetCounters(R, T, L));
-        const qint32 D = W.Link->LastGetCountersTime - Last;
-        QVERIFY(D >= 1);
-        if (W.Link->BytesReceived == Rx && W.Link->BytesTransmitted == Tx) {
-            QCOMPARE(R, double(Rx - PRx) / D);
-            QCOMPARE(T, double(Tx - PTx) / D);
-            QCOMPARE(L, qMax(R, T) / 11520.0);
+        const quint32 rx = w.Link->BytesReceived, tx = w.Link->BytesTransmitted;
+        const quint32 pRx = w.Link->PrevBytesReceived, pTx = w.Link->PrevBytesTransmitted;
+        const qint32 last = w.Link->LastGetCountersTime;
+        QVERIFY(w.Link->GetCounters(r, t, l));
+        const qint32 d = w.Link->LastGetCountersTime - last;
+        QVERIFY(d >= 1);
+        if (w.Link->BytesReceived == rx && w.Link->BytesTransmitted == tx) {
+            QCOMPARE(r, double(rx - pRx) / d);
+            QCOMPARE(t, double(tx - pTx) / d);
+            QCOMPARE(l, qMax(r, t) / 11520.0);
         }
 
-        W.Link->DoEnglish();
-        QCOMPARE(W.Link->NConnectionSettings->text(), QString("Manual Connection Settings"));
-        W.Link->PopupMenuConnectionPopup();
-        QCOMPARE(W.Link->NSearchOnConnect->text(), QString("Automatic search device \"Tavik\""));
-        W.Link->IndicateConnectionStatus(W.Link, false);
-        QCOMPARE(W.Link->sButtonConnect->toolTip(), QString("Device Connected"));
-        W.Link->Disconnect();
-        QCOMPARE(W.Link->sButtonConnect->toolTip(), QString("Connect to device"));
+        w.Link->DoEnglish();
+        QCOMPARE(w.Link->NConnectionSettings->text(), QString("Manual Connection Settings"));
+        w.Link->PopupMenuConnectionPopup();
+        QCOMPARE(w.Link->NSearchOnConnect->text(), QString("Automatic search device \"Tavik\""));
+        w.Link->IndicateConnectionStatus(w.Link, false);
+        QCOMPARE(w.Link->sButtonConnect->toolTip(), QString("Device Connected"));
+        w.Link->Disconnect();
+        QCOMPARE(w.Link->sButtonConnect->toolTip(), QString("Connect to device"));
     }
 
     void protocolInThread() {
-        auto Tester = StartSim("Tavik");
-        TLinkWindow W;
-        W.Link->SetProtocolInThread(true);
-        QCOMPARE(W.Link->ComPortObject()->SyncMethod(), smNone);
-        W.Link->ComPortObject()->SetPort(Tester->PortName());
-        W.Link->Connect();
-        QVERIFY(W.Link->KvProtocol()->SyncWithGui);
-        QTRY_COMPARE_WITH_TIMEOUT(W.Link->CurrentImageIndex(), 1, 3000);
-        W.Link->KvProtocol()->RequestRegister(0, 0, {});
-        QTRY_VERIFY_WITH_TIMEOUT(W.Received.contains(0), 2000);
+        auto tester = StartSim("Tavik");
+        TLinkWindow w;
+        w.Link->SetProtocolInThread(true);
+        QCOMPARE(w.Link->ComPortObject()->SyncMethod(), smNone);
+        w.Link->ComPortObject()->SetPort(tester->PortName());
+        w.Link->Connect();
+        QVERIFY(w.Link->KvProtocol()->SyncWithGui);
+        QTRY_COMPARE_WITH_TIMEOUT(w.Link->CurrentImageIndex(), 1, 3000);
+        w.Link->KvProtocol()->RequestRegister(0, 0, {});
+        QTRY_VERIFY_WITH_TIMEOUT(w.Received.contains(0), 2000);
         try {
-            W.Link->SetProtocolInThread(false);
+            w.Link->SetProtocolInThread(false);
             QFAIL("changed while open");
-        } catch (const EComPort &E) {
-            QCOMPARE(QString(E.what()), QString("Cannot set property while connected"));
+        } catch (const EComPort &e) {
+            QCOMPARE(QString(e.what()), QString("Cannot set property while connected"));
         }
-        W.Link->Disconnect();
-        W.Link->SetProtocolInThread(false);
-        QCOMPARE(W.Link->ComPortObject()->SyncMethod(), smThreadSync);
+        w.Link->Disconnect();
+        w.Link->SetProtocolInThread(false);
+        QCOMPARE(w.Link->ComPortObject()->SyncMethod(), smThreadSync);
     }
 
     // Reading on the port's thread with delivery on the GUI thread, while the tester streams
     // values: every disconnect ends although the port's thread may be waiting for the GUI.
     void receiveAsyncUnderTrafficClosesCleanly() {
-        TSimOptions Streaming;
-        auto Tester = std::make_unique<TSimPty>();
-        Streaming.Ident = "Tavik";
-        Streaming.AutoSendPeriodMs = 5;
-        QVERIFY(Tester->Start(Streaming));
-        TLinkWindow W;
-        W.Link->ReciveAsync = true;
-        QThread *DeliveredOn = nullptr;
-        W.Link->ComPortObject()->SetPort(Tester->PortName());
-        for (int I = 0; I < 8; ++I) {
-            QVERIFY(W.Link->Connect());
-            QCOMPARE(W.Link->ComPortObject()->SyncMethod(), smNone);
-            TOutputData EngineInput = W.Link->OnReceived;
-            W.Link->SetOnReceived([&, EngineInput](const QByteArray &D) {
-                DeliveredOn = QThread::currentThread();
-                EngineInput(D);
+        TSimOptions streaming;
+        auto tester = std::make_unique<TSimPty>();
+        streaming.Ident = "Tavik";
+        streaming.AutoSendPeriodMs = 5;
+        QVERIFY(tester->Start(streaming));
+        TLinkWindow w;
+        w.Link->ReciveAsync = true;
+        QThread *deliveredOn = nullptr;
+        w.Link->ComPortObject()->SetPort(tester->PortName());
+        for (int i = 0; i < 8; ++i) {
+            QVERIFY(w.Link->Connect());
+            QCOMPARE(w.Link->ComPortObject()->SyncMethod(), smNone);
+            TOutputData engineInput = w.Link->OnReceived;
+            w.Link->SetOnReceived([&, engineInput](const QByteArray &d) {
+                deliveredOn = QThread::currentThread();
+                engineInput(d);
             });
-            QTRY_COMPARE_WITH_TIMEOUT(W.Link->CurrentImageIndex(), 1, 3000);
-            const quint32 Before = W.Link->BytesReceived;
-            QTRY_VERIFY_WITH_TIMEOUT(W.Link->BytesReceived > Before + 20, 2000);
-            W.Link->Disconnect();
-            QVERIFY(!W.Link->IsConnected());
+            QTRY_COMPARE_WITH_TIMEOUT(w.Link->CurrentImageIndex(), 1, 3000);
+            const quint32 before = w.Link->BytesReceived;
+            QTRY_VERIFY_WITH_TIMEOUT(w.Link->BytesReceived > before + 20, 2000);
+            w.Link->Disconnect();
+            QVERIFY(!w.Link->IsConnected());
         }
-        QCOMPARE(DeliveredOn, QThread::currentThread());
+        QCOMPARE(deliveredOn, QThread::currentThread());
         QVERIFY(Errors.isEmpty());
     }
 
     // With the engine's trace log on, the link writes its own lines into it.
     void traceLines() {
-        auto Tester = StartSim("Tavik");
+        auto tester = StartSim("Tavik");
         QTemporaryDir Dir;
-        TLinkWindow W;
-        QString LogFile;
-        W.Link->SetOnCreateProtocolRef([&](IDeviceLink *Sender) {
-            auto *P = new TKvProtocol(Sender->GetTransmitProcedure(), TesterRegistersInfo(), {}, {}, {}, true,
-                                      Dir.filePath("LinkTrace"), Sender->GetProtocolInThread());
-            LogFile = P->LogFileName();
-            Sender->SetKvProtocol(P);
-            Sender->SetOnReceived([P](const QByteArray &Data) { P->InputData(Data); });
+        TLinkWindow w;
+        QString logFile;
+        w.Link->SetOnCreateProtocolRef([&](IDeviceLink *sender) {
+            auto *p = new TKvProtocol(sender->GetTransmitProcedure(), TesterRegistersInfo(), {}, {}, {}, true,
+                                      Dir.filePath("LinkTrace"), sender->GetProtocolInThread());
+            logFile = p->LogFileName();
+            sender->SetKvProtocol(p);
+            sender->SetOnReceived([p](const QByteArray &data) { p->InputData(data); });
         });
-        W.Link->ComPortObject()->SetPort(Tester->PortName());
-        W.Link->Connect();
-        QTRY_COMPARE_WITH_TIMEOUT(W.Link->CurrentImageIndex(), 1, 3000);
+        w.Link->ComPortObject()->SetPort(tester->PortName());
+        w.Link->Connect();
+        QTRY_COMPARE_WITH_TIMEOUT(w.Link->CurrentImageIndex(), 1, 3000);
         // the line goes dead: the failed write shows at the next transmit, which then drops
         // the record and runs the keep-alive check
-        Tester->Stop();
-        const QByteArray Probe("\x7e\x08\x01\x09\x7e", 5);
-        int Sent = 0;
+        tester->Stop();
+        const QByteArray probe("\x7e\x08\x01\x09\x7e", 5);
+        int sent = 0;
         do { // the keep-alive may have met the dead line first
-            W.Link->Transmit(Probe);
-        } while (W.Link->AsyncPtr && ++Sent < 3);
-        QVERIFY(!W.Link->AsyncPtr);
-        QVERIFY(W.Link->IsConnected()); // the tester was heard from just now: not lost yet
-        W.Link->Disconnect();
-        QFile F(LogFile);
-        QVERIFY2(F.open(QIODevice::ReadOnly), qPrintable(LogFile));
-        const QString Log = QString::fromLocal8Bit(F.readAll());
-        QVERIFY2(Log.contains(" ---KeepConnection = True(0): \r\n"), qPrintable(Log));
-        QVERIFY(QRegularExpression("COM Transmit: \\(\\d+\\): \\[7E\\]").match(Log).hasMatch());
-        QVERIFY(QRegularExpression("COM Received: \\(\\d+\\): ").match(Log).hasMatch());
-        QVERIFY2(Log.contains("Async Transmit Exception: EComPort; WriteFile function failed"),
-                 qPrintable(Log));
+            w.Link->Transmit(probe);
+        } while (w.Link->AsyncPtr && ++sent < 3);
+        QVERIFY(!w.Link->AsyncPtr);
+        QVERIFY(w.Link->IsConnected()); // the tester was heard from just now: not lost yet
+        w.Link->Disconnect();
+        QFile f(logFile);
+        QVERIFY2(f.open(QIODevice::ReadOnly), qPrintable(logFile));
+        const QString log = QString::fromLocal8Bit(f.readAll());
+        QVERIFY2(log.contains(" ---KeepConnection = True(0): \r\n"), qPrintable(log));
+        QVERIFY(QRegularExpression("COM Transmit: \\(\\d+\\): \\[7E\\]").match(log).hasMatch());
+        QVERIFY(QRegularExpression("COM Received: \\(\\d+\\): ").match(log).hasMatch());
+        QVERIFY2(log.contains("Async Transmit Exception: EComPort; WriteFile function failed"),
+                 qPrintable(log));
     }
 
     // Repeated connections on fresh port objects; the sanitizer build checks that none leaks.
     void repeatedConnectDisconnect() {
-        auto Tester = StartSim("Tavik");
-        TLinkWindow W;
-        W.Link->ComPortObject()->SetPort(Tester->PortName());
-        for (int I = 0; I < 25; ++I) {
-            QVERIFY(W.Link->Connect());
-            QTRY_COMPARE_WITH_TIMEOUT(W.Link->CurrentImageIndex(), 1, 3000);
-            W.Link->Disconnect();
-            QCOMPARE(W.Link->CurrentImageIndex(), 0);
+        auto tester = StartSim("Tavik");
+        TLinkWindow w;
+        w.Link->ComPortObject()->SetPort(tester->PortName());
+        for (int i = 0; i < 25; ++i) {
+            QVERIFY(w.Link->Connect());
+            QTRY_COMPARE_WITH_TIMEOUT(w.Link->CurrentImageIndex(), 1, 3000);
+            w.Link->Disconnect();
+            QCOMPARE(w.Link->CurrentImageIndex(), 0);
         }
-        QCOMPARE(W.Created, 25);
-        QCOMPARE(W.Events.size(), 50);
+        QCOMPARE(w.Created, 25);
+        QCOMPARE(w.Events.size(), 50);
         QVERIFY(Errors.isEmpty());
     }
 };

@@ -16,12 +16,12 @@
 namespace {
 
 // Read system calls this process has made so far, those of ended threads included.
-bool ReadSyscalls(quint64 &Count) {
-    QFile F(QStringLiteral("/proc/self/io"));
-    if (!F.open(QIODevice::ReadOnly)) return false;
-    for (const QByteArray &Line : F.readAll().split('\n'))
-        if (Line.startsWith("syscr:")) {
-            Count = Line.mid(6).trimmed().toULongLong();
+bool ReadSyscalls(quint64 &count) {
+    QFile f(QStringLiteral("/proc/self/io"));
+    if (!f.open(QIODevice::ReadOnly)) return false;
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith("syscr:")) {
+            count = line.mid(6).trimmed().toULongLong();
             return true;
         }
     return false;
@@ -33,9 +33,9 @@ class TLoopLatency {
 public:
     TLoopLatency() {
         QObject::connect(&Timer, &QTimer::timeout, [this] {
-            const qint64 Now = Clock.elapsed();
-            MaxGapMs = qMax(MaxGapMs, Now - Last);
-            Last = Now;
+            const qint64 now = Clock.elapsed();
+            MaxGapMs = qMax(MaxGapMs, now - Last);
+            Last = now;
         });
         Clock.start();
         Timer.start(10);
@@ -55,24 +55,24 @@ class TDeviceLinkLossTest : public QObject {
     std::shared_ptr<TFakeSound> Sound;
     QStringList Errors;
 
-    void VerifyShownLost(TLinkWindow &W) {
-        QVERIFY(!W.Link->IsConnected());
-        QCOMPARE(W.Events.size(), 2);
-        QCOMPARE(W.Events[1].Event, OnStop);
-        QVERIFY(W.Events[1].Lost);
-        QCOMPARE(W.Link->CurrentImageIndex(), 2);
-        QVERIFY(!W.Link->sButtonConnect->isChecked());
-        QCOMPARE(W.Link->Balloon()->Title(), QString("Connection Lost"));
-        QVERIFY(W.Link->Balloon()->isVisible());
+    void VerifyShownLost(TLinkWindow &w) {
+        QVERIFY(!w.Link->IsConnected());
+        QCOMPARE(w.Events.size(), 2);
+        QCOMPARE(w.Events[1].Event, OnStop);
+        QVERIFY(w.Events[1].Lost);
+        QCOMPARE(w.Link->CurrentImageIndex(), 2);
+        QVERIFY(!w.Link->sButtonConnect->isChecked());
+        QCOMPARE(w.Link->Balloon()->Title(), QString("Connection Lost"));
+        QVERIFY(w.Link->Balloon()->isVisible());
         QVERIFY(Sound->Played.contains("SystemHand"));
-        QVERIFY(!W.Link->TimerCheckTimeOut->isActive());
+        QVERIFY(!w.Link->TimerCheckTimeOut->isActive());
         QVERIFY(Errors.isEmpty());
     }
 
 private slots:
     void initTestCase() {
         Runtime = std::make_unique<TLinkRuntime>();
-        TKvApplication::SetErrorDisplay([this](const QString &M) { Errors << M; });
+        TKvApplication::SetErrorDisplay([this](const QString &m) { Errors << m; });
     }
     void init() {
         Errors.clear();
@@ -85,39 +85,39 @@ private slots:
     // the dead line at once (it does not spin on it), and the loss is shown right away,
     // whether or not keep-alive watches the line: with it, well inside the silence limit.
     void unpluggedTesterIsLostAtOnce_data() {
-        QTest::addColumn<bool>("AutoStartStop");
+        QTest::addColumn<bool>("autoStartStop");
         QTest::newRow("auto start/stop on") << true;
         QTest::newRow("auto start/stop off (no keep-alive)") << false;
     }
     void unpluggedTesterIsLostAtOnce() {
-        QFETCH(bool, AutoStartStop);
-        TSimOptions Dying;
-        Dying.DieAfterMs = 1500;
-        auto Tester = StartSim("Tavik", Dying);
-        TLinkWindow W;
-        W.SetAutoStartStop(AutoStartStop);
-        W.Link->DoEnglish();
-        W.show();
-        W.Link->SetSearchOnConnect(false);
-        W.Link->ComPortObject()->SetPort(Tester->PortName());
-        W.Link->sButtonConnect->click();
-        QTRY_COMPARE_WITH_TIMEOUT(W.Link->CurrentImageIndex(), 1, 3000);
-        QCOMPARE(W.Events.size(), 1);
+        QFETCH(bool, autoStartStop);
+        TSimOptions dying;
+        dying.DieAfterMs = 1500;
+        auto tester = StartSim("Tavik", dying);
+        TLinkWindow w;
+        w.SetAutoStartStop(autoStartStop);
+        w.Link->DoEnglish();
+        w.show();
+        w.Link->SetSearchOnConnect(false);
+        w.Link->ComPortObject()->SetPort(tester->PortName());
+        w.Link->sButtonConnect->click();
+        QTRY_COMPARE_WITH_TIMEOUT(w.Link->CurrentImageIndex(), 1, 3000);
+        QCOMPARE(w.Events.size(), 1);
 
-        QTRY_VERIFY_WITH_TIMEOUT(Tester->Died(), 5000);
-        quint64 Before = 0, After = 0;
-        QVERIFY2(ReadSyscalls(Before), "no /proc/self/io");
+        QTRY_VERIFY_WITH_TIMEOUT(tester->Died(), 5000);
+        quint64 before = 0, after = 0;
+        QVERIFY2(ReadSyscalls(before), "no /proc/self/io");
         QTest::qWait(1000);
-        QVERIFY(ReadSyscalls(After));
+        QVERIFY(ReadSyscalls(after));
         // The event loop itself reads a few times per turn; a thread spinning on the hung-up
         // descriptor reads thousands of times a second.
-        QVERIFY2(After - Before < 1000,
-                 qPrintable(QString("%1 reads in 1 s after the unplug").arg(After - Before)));
+        QVERIFY2(after - before < 1000,
+                 qPrintable(QString("%1 reads in 1 s after the unplug").arg(after - before)));
 
-        QTRY_VERIFY_WITH_TIMEOUT(!W.Link->IsConnected(), 5000);
-        VerifyShownLost(W);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.Link->IsConnected(), 5000);
+        VerifyShownLost(w);
         // Not the keep-alive's silence check: that needs more than 3500 ms without a byte.
-        QVERIFY2(W.Events[1].SilenceMs <= 3500, qPrintable(QString::number(W.Events[1].SilenceMs)));
+        QVERIFY2(w.Events[1].SilenceMs <= 3500, qPrintable(QString::number(w.Events[1].SilenceMs)));
     }
 
     // A tester that goes on sending but stops reading: what the program writes backs up in
@@ -125,41 +125,41 @@ private slots:
     // still arrive, and once the line has taken nothing for the silence limit the link is
     // declared lost.
     void stuckOutputNeverHoldsTheWindow() {
-        TSimOptions Deaf;
-        Deaf.Ident = "Tavik";
-        Deaf.AutoSendPeriodMs = 20;
-        Deaf.DeafAfterMs = 800;
-        TSimPty Tester;
-        QVERIFY(Tester.Start(Deaf));
+        TSimOptions deaf;
+        deaf.Ident = "Tavik";
+        deaf.AutoSendPeriodMs = 20;
+        deaf.DeafAfterMs = 800;
+        TSimPty tester;
+        QVERIFY(tester.Start(deaf));
         TLinkWindow W;
         W.Link->DoEnglish();
         W.show();
         W.Link->SetSearchOnConnect(false);
-        W.Link->ComPortObject()->SetPort(Tester.PortName());
+        W.Link->ComPortObject()->SetPort(tester.PortName());
         W.Link->sButtonConnect->click();
         QTRY_COMPARE_WITH_TIMEOUT(W.Link->CurrentImageIndex(), 1, 3000);
-        QTRY_VERIFY_WITH_TIMEOUT(Tester.Device()->Deaf(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(tester.Device()->Deaf(), 5000);
 
-        const qsizetype ValuesBefore = W.Received.size();
-        TLoopLatency Latency;
+        const qsizetype valuesBefore = W.Received.size();
+        TLoopLatency latency;
         // More than the line's buffers hold, then the program goes on polling.
         W.Link->Transmit(QByteArray(256 * 1024, '\x55'));
-        QByteArray Requests;
-        for (int I = 0; I < 10; ++I)
-            Requests += QByteArray("\x7e\x08\x01\x09\x7e", 5);
+        QByteArray requests;
+        for (int i = 0; i < 10; ++i)
+            requests += QByteArray("\x7e\x08\x01\x09\x7e", 5);
         int Polls = 0;
-        QTimer Polling;
-        QObject::connect(&Polling, &QTimer::timeout, [&] {
-            W.Link->Transmit(Requests);
+        QTimer polling;
+        QObject::connect(&polling, &QTimer::timeout, [&] {
+            W.Link->Transmit(requests);
             ++Polls;
         });
-        Polling.start(20);
+        polling.start(20);
         QTRY_VERIFY_WITH_TIMEOUT(!W.Link->IsConnected(), 20000);
-        Polling.stop();
-        const qint64 Gap = Latency.MaxGap();
-        QVERIFY2(Gap < 1000, qPrintable(QString("the event loop stood still for %1 ms").arg(Gap)));
+        polling.stop();
+        const qint64 gap = latency.MaxGap();
+        QVERIFY2(gap < 1000, qPrintable(QString("the event loop stood still for %1 ms").arg(gap)));
         QVERIFY(Polls > 20);
-        QVERIFY(W.Received.size() > ValuesBefore + 20); // values went on arriving
+        QVERIFY(W.Received.size() > valuesBefore + 20); // values went on arriving
         VerifyShownLost(W);
     }
 };

@@ -19,40 +19,40 @@ private slots:
     // The keep-alive read of register 1 goes out on the link's first 100 ms tick after the
     // port opens, not a second later.
     void firstKeepAliveOnFirstTickAfterStart() {
-        QStringList Errors;
-        TKvApplication::SetErrorDisplay([&](const QString &M) { Errors << M; });
-        auto Tester = StartSim("Tavik");
-        TFrameDeviceLinkComMorva Link;
-        Link.DeviceIdentStr = "Tavik";
-        Link.SetBaudRate(115200);
-        Link.SetSearchOnConnect(false);
-        Link.SetOnDeviceLinkStartStop({}, {}, true);
-        Link.SetKeepConnection(true);
-        Link.SetOnCreateProtocolRef([](IDeviceLink *Sender) {
-            TKvRegistersDynArray Registers(2); // the identification and the start register
-            Registers[0].RegType = rtString;
-            Registers[1].RegAdr = 1;
-            Registers[1].RegType = rtU8;
-            auto *P = new TKvProtocol(Sender->GetTransmitProcedure(), Registers, {}, {}, {}, false,
-                                      "TamrelLog", Sender->GetProtocolInThread());
-            Sender->SetKvProtocol(P);
-            Sender->SetOnReceived([P](const QByteArray &Data) { P->InputData(Data); });
+        QStringList errors;
+        TKvApplication::SetErrorDisplay([&](const QString &m) { errors << m; });
+        auto tester = StartSim("Tavik");
+        TFrameDeviceLinkComMorva link;
+        link.DeviceIdentStr = "Tavik";
+        link.SetBaudRate(115200);
+        link.SetSearchOnConnect(false);
+        link.SetOnDeviceLinkStartStop({}, {}, true);
+        link.SetKeepConnection(true);
+        link.SetOnCreateProtocolRef([](IDeviceLink *sender) {
+            TKvRegistersDynArray registers(2); // the identification and the start register
+            registers[0].RegType = rtString;
+            registers[1].RegAdr = 1;
+            registers[1].RegType = rtU8;
+            auto *p = new TKvProtocol(sender->GetTransmitProcedure(), registers, {}, {}, {}, false,
+                                      "TamrelLog", sender->GetProtocolInThread());
+            sender->SetKvProtocol(p);
+            sender->SetOnReceived([p](const QByteArray &data) { p->InputData(data); });
         });
-        Link.ComPortObject()->SetPort(Tester->PortName());
+        link.ComPortObject()->SetPort(tester->PortName());
         // Looked at right after the link's own handler of each tick.
         int Ticks = 0;
         bool SentOnFirstTick = false;
-        QObject::connect(Link.TimerCheckTimeOut, &QTimer::timeout, &Link, [&] {
-            if (++Ticks == 1) SentOnFirstTick = Link.LastTransmitTime != 0;
+        QObject::connect(link.TimerCheckTimeOut, &QTimer::timeout, &link, [&] {
+            if (++Ticks == 1) SentOnFirstTick = link.LastTransmitTime != 0;
         });
-        QVERIFY(Link.Connect());
+        QVERIFY(link.Connect());
         QTRY_VERIFY_WITH_TIMEOUT(Ticks >= 1, 5000);
         QVERIFY2(SentOnFirstTick, "no keep-alive on the first tick after the port opened");
         // and the tester gets it, after the engine's first-contact read of the same register
-        QTRY_VERIFY_WITH_TIMEOUT(CountFrames(*Tester, true, 8, 1) >= 2, 5000);
-        QVERIFY(Link.IsConnected());
-        Link.Disconnect();
-        QVERIFY2(Errors.isEmpty(), qPrintable(Errors.join('\n')));
+        QTRY_VERIFY_WITH_TIMEOUT(CountFrames(*tester, true, 8, 1) >= 2, 5000);
+        QVERIFY(link.IsConnected());
+        link.Disconnect();
+        QVERIFY2(errors.isEmpty(), qPrintable(errors.join('\n')));
     }
 };
 

@@ -17,54 +17,54 @@ private slots:
     void init() {
         Shown.clear();
         ShownOn.clear();
-        TKvApplication::SetErrorDisplay([this](const QString &M) {
-            Shown << M;
+        TKvApplication::SetErrorDisplay([this](const QString &m) {
+            Shown << m;
             ShownOn << QThread::currentThread();
         });
     }
     void cleanupTestCase() { TKvApplication::SetErrorDisplay({}); }
 
     void guardedBodyReportsItsError_data() {
-        QTest::addColumn<int>("Kind");
-        QTest::addColumn<QString>("Message");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("message");
         QTest::newRow("runtime_error") << 0 << "Wrong COM-port settings";
         QTest::newRow("derived, Russian text") << 1 << "Неверный адрес регистра";
         QTest::newRow("not a std::exception") << 2 << "Unknown error";
     }
     void guardedBodyReportsItsError() {
-        QFETCH(int, Kind);
-        QFETCH(QString, Message);
+        QFETCH(int, kind);
+        QFETCH(QString, message);
         struct EDerived : std::runtime_error {
             using std::runtime_error::runtime_error;
         };
-        const bool Ok = TKvApplication::RunGuarded([&] {
-            if (Kind == 0) throw std::runtime_error(Message.toStdString());
-            if (Kind == 1) throw EDerived(Message.toStdString());
+        const bool ok = TKvApplication::RunGuarded([&] {
+            if (kind == 0) throw std::runtime_error(message.toStdString());
+            if (kind == 1) throw EDerived(message.toStdString());
             throw 42;
         });
-        QVERIFY(!Ok);
-        QCOMPARE(Shown, QStringList{Message});
+        QVERIFY(!ok);
+        QCOMPARE(Shown, QStringList{message});
     }
 
     void bodyWithoutErrorShowsNothing() {
-        int Ran = 0;
-        QVERIFY(TKvApplication::RunGuarded([&] { ++Ran; }));
-        QCOMPARE(Ran, 1);
+        int ran = 0;
+        QVERIFY(TKvApplication::RunGuarded([&] { ++ran; }));
+        QCOMPARE(ran, 1);
         QVERIFY(Shown.isEmpty());
     }
 
     // Without a display set, an error raised on another thread is posted to the GUI thread
     // (where the message box would run).
     void errorOfAnotherThreadReachesTheGuiThread() {
-        TErrorDisplay Capture = [this](const QString &M) {
-            Shown << M;
+        TErrorDisplay capture = [this](const QString &m) {
+            Shown << m;
             ShownOn << QThread::currentThread();
         };
         TKvApplication::SetErrorDisplay({});
-        std::thread Worker(
+        std::thread worker(
             [] { TKvApplication::RunGuarded([] { throw std::runtime_error("from worker"); }); });
-        Worker.join();
-        TKvApplication::SetErrorDisplay(Capture); // in place before the posted call runs
+        worker.join();
+        TKvApplication::SetErrorDisplay(capture); // in place before the posted call runs
         QTRY_COMPARE(Shown, QStringList{"from worker"});
         QCOMPARE(ShownOn.first(), QThread::currentThread());
     }

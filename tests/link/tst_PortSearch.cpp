@@ -18,9 +18,9 @@ class TPortSearchTest : public QObject {
     std::unique_ptr<TLinkRuntime> Runtime;
     const TComSettings Settings{115200, dbEight, prNone, sbOneStopBit};
 
-    static bool LogHas(const QString &Line) {
-        for (const QString &L : SearchLogLines())
-            if (L.section(' ', 1) == Line) return true;
+    static bool LogHas(const QString &line) {
+        for (const QString &l : SearchLogLines())
+            if (l.section(' ', 1) == line) return true;
         return false;
     }
     static void WaitIdle() { QTRY_COMPARE_WITH_TIMEOUT(ActiveSearchProbes(), 0, 5000); }
@@ -30,81 +30,81 @@ private slots:
     void cleanup() { WaitIdle(); }
 
     void everyAnsweringPortIsReportedOnce() {
-        auto Tavik = StartSim("tavik tester 2.1");
-        auto Other = StartSim("Scope 7");
-        QVector<TReport> Reports;
-        StartSearch(Settings, false, [&](const QString &I, const QString &P, int B) {
-            Reports.append({I, P, B});
+        auto tavik = StartSim("tavik tester 2.1");
+        auto other = StartSim("Scope 7");
+        QVector<TReport> reports;
+        StartSearch(Settings, false, [&](const QString &i, const QString &p, int b) {
+            reports.append({i, p, b});
         });
         QCOMPARE(SearchEngine->SearchThreads.size(), 2);
-        QTRY_COMPARE_WITH_TIMEOUT(Reports.size(), 2, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(reports.size(), 2, 3000);
         WaitIdle();
-        QCOMPARE(Reports.size(), 2);
-        QMap<QString, QString> ByPort;
-        for (const TReport &R : Reports) {
-            ByPort[R.Port] = R.Ident;
-            QCOMPARE(R.Baud, 115200);
+        QCOMPARE(reports.size(), 2);
+        QMap<QString, QString> byPort;
+        for (const TReport &r : reports) {
+            byPort[r.Port] = r.Ident;
+            QCOMPARE(r.Baud, 115200);
         }
-        QCOMPARE(ByPort.value(Tavik->PortName()), QString("tavik tester 2.1"));
-        QCOMPARE(ByPort.value(Other->PortName()), QString("Scope 7"));
-        const QString P = Tavik->PortName();
-        for (const QString &Line :
-             {P + " Thread Created", P + "   <in thread> Port Opened", P + "   <in thread> Send Request",
-              P + " Received tavik tester 2.1", P + " Free", "(" + P + ")  Thread Done!"})
-            QVERIFY2(LogHas(Line), qPrintable(Line + "\n" + SearchLogLines().join('\n')));
+        QCOMPARE(byPort.value(tavik->PortName()), QString("tavik tester 2.1"));
+        QCOMPARE(byPort.value(other->PortName()), QString("Scope 7"));
+        const QString p = tavik->PortName();
+        for (const QString &line :
+             {p + " Thread Created", p + "   <in thread> Port Opened", p + "   <in thread> Send Request",
+              p + " Received tavik tester 2.1", p + " Free", "(" + p + ")  Thread Done!"})
+            QVERIFY2(LogHas(line), qPrintable(line + "\n" + SearchLogLines().join('\n')));
         // released 10 ms after the answer, so the second request never went out
-        QCOMPARE(CountFrames(*Tavik, true, 8, 0), 1);
+        QCOMPARE(CountFrames(*tavik, true, 8, 0), 1);
         // every line carries the seconds since the search started, three decimals
         QVERIFY(QRegularExpression("^\\d+[.,]\\d{3} ").match(SearchLogLines().first()).hasMatch());
     }
 
     void silentAndUnopenablePortsAreNotReported() {
-        TSimOptions Quiet;
-        Quiet.Silent = true;
-        auto Silent = StartSim("Tavik", Quiet);
-        const QString Plain = VirtualPortFolder() + "/NOTATTY";
-        QFile F(VirtualPortFolder() + "/plain-file");
-        QVERIFY(F.open(QIODevice::WriteOnly));
-        F.close();
-        QVERIFY(QFile::link(F.fileName(), Plain));
-        int Reports = 0;
-        StartSearch(Settings, false, [&](const QString &, const QString &, int) { ++Reports; });
+        TSimOptions quiet;
+        quiet.Silent = true;
+        auto silent = StartSim("Tavik", quiet);
+        const QString plain = VirtualPortFolder() + "/NOTATTY";
+        QFile f(VirtualPortFolder() + "/plain-file");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.close();
+        QVERIFY(QFile::link(f.fileName(), plain));
+        int reports = 0;
+        StartSearch(Settings, false, [&](const QString &, const QString &, int) { ++reports; });
         WaitIdle();
-        QFile::remove(Plain);
-        QFile::remove(F.fileName());
-        QCOMPARE(Reports, 0);
-        const QString S = Silent->PortName();
-        QVERIFY(LogHas(S + " Receive TimeOut, Free"));
-        QVERIFY(LogHas(S + " Thread Done!"));          // port still open when its thread ended
-        QCOMPARE(CountFrames(*Silent, true, 8, 0), 2); // both requests went out, 200 ms apart
-        QVERIFY2(LogHas(Plain + " Thread Done!   Can't Open"), qPrintable(SearchLogLines().join('\n')));
-        QVERIFY(!LogHas(Plain + "   <in thread> Port Opened"));
+        QFile::remove(plain);
+        QFile::remove(f.fileName());
+        QCOMPARE(reports, 0);
+        const QString s = silent->PortName();
+        QVERIFY(LogHas(s + " Receive TimeOut, Free"));
+        QVERIFY(LogHas(s + " Thread Done!"));          // port still open when its thread ended
+        QCOMPARE(CountFrames(*silent, true, 8, 0), 2); // both requests went out, 200 ms apart
+        QVERIFY2(LogHas(plain + " Thread Done!   Can't Open"), qPrintable(SearchLogLines().join('\n')));
+        QVERIFY(!LogHas(plain + "   <in thread> Port Opened"));
     }
 
     void invalidSettingsStartNothing_data() {
-        QTest::addColumn<int>("Baud");
-        QTest::addColumn<int>("DataBits");
-        QTest::addColumn<int>("Parity");
-        QTest::addColumn<int>("StopBits");
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<int>("dataBits");
+        QTest::addColumn<int>("parity");
+        QTest::addColumn<int>("stopBits");
         QTest::newRow("baud 0") << 0 << int(dbEight) << int(prNone) << int(sbOneStopBit);
         QTest::newRow("data bits") << 9600 << int(dbEight) + 1 << int(prNone) << int(sbOneStopBit);
         QTest::newRow("parity") << 9600 << int(dbEight) << int(prSpace) + 1 << int(sbOneStopBit);
         QTest::newRow("stop bits") << 9600 << int(dbEight) << int(prNone) << int(sbTwoStopBits) + 1;
     }
     void invalidSettingsStartNothing() {
-        QFETCH(int, Baud);
-        QFETCH(int, DataBits);
-        QFETCH(int, Parity);
-        QFETCH(int, StopBits);
+        QFETCH(int, baud);
+        QFETCH(int, dataBits);
+        QFETCH(int, parity);
+        QFETCH(int, stopBits);
         AddSearchLog("before");
-        const TSearchEngine *Before = SearchEngine.get();
+        const TSearchEngine *before = SearchEngine.get();
         try {
-            StartSearch({Baud, TDataBits(DataBits), TParityBits(Parity), TStopBits(StopBits)}, false, {});
+            StartSearch({baud, TDataBits(dataBits), TParityBits(parity), TStopBits(stopBits)}, false, {});
             QFAIL("search started");
-        } catch (const ESearchError &E) {
-            QCOMPARE(QString(E.what()), QString("Wrong COM-port settings"));
+        } catch (const ESearchError &e) {
+            QCOMPARE(QString(e.what()), QString("Wrong COM-port settings"));
         }
-        QCOMPARE(SearchEngine.get(), Before);
+        QCOMPARE(SearchEngine.get(), before);
         QVERIFY(LogHas("before"));
         QCOMPARE(ActiveSearchProbes(), 0);
     }
@@ -112,90 +112,90 @@ private slots:
     // A second search while the first waits for a slow device: the log starts again and the
     // late answer goes to the second search's handler.
     void lateAnswerGoesToTheCurrentSearch() {
-        TSimOptions Slow;
-        Slow.AnswerDelayMs = 300;
-        auto Sim = StartSim("Tavik", Slow);
-        int First = 0, Second = 0;
-        StartSearch(Settings, false, [&](const QString &, const QString &, int) { ++First; });
-        QTRY_VERIFY_WITH_TIMEOUT(LogHas(Sim->PortName() + "   <in thread> Send Request"), 2000);
-        StartSearch(Settings, false, [&](const QString &, const QString &, int) { ++Second; });
-        QTRY_COMPARE_WITH_TIMEOUT(Second, 1, 3000);
+        TSimOptions slow;
+        slow.AnswerDelayMs = 300;
+        auto sim = StartSim("Tavik", slow);
+        int first = 0, second = 0;
+        StartSearch(Settings, false, [&](const QString &, const QString &, int) { ++first; });
+        QTRY_VERIFY_WITH_TIMEOUT(LogHas(sim->PortName() + "   <in thread> Send Request"), 2000);
+        StartSearch(Settings, false, [&](const QString &, const QString &, int) { ++second; });
+        QTRY_COMPARE_WITH_TIMEOUT(second, 1, 3000);
         WaitIdle();
-        QCOMPARE(First, 0);
-        QCOMPARE(Second, 1);
-        QVERIFY(!LogHas(Sim->PortName() + "   <in thread> Port Opened") ||
-                LogHas(Sim->PortName() + " Thread Done!   Can't Open"));
-        QVERIFY(LogHas(Sim->PortName() + " Received Tavik"));
+        QCOMPARE(first, 0);
+        QCOMPARE(second, 1);
+        QVERIFY(!LogHas(sim->PortName() + "   <in thread> Port Opened") ||
+                LogHas(sim->PortName() + " Thread Done!   Can't Open"));
+        QVERIFY(LogHas(sim->PortName() + " Received Tavik"));
     }
 
     void reportToClosedReceiverIsDropped() {
-        auto Sim = StartSim("Tavik");
-        int Reports = 0;
-        auto *Receiver = new QObject;
+        auto sim = StartSim("Tavik");
+        int reports = 0;
+        auto *receiver = new QObject;
         StartSearch(
-            Settings, false, [&](const QString &, const QString &, int) { ++Reports; }, Receiver);
-        delete Receiver;
+            Settings, false, [&](const QString &, const QString &, int) { ++reports; }, receiver);
+        delete receiver;
         WaitIdle();
-        QVERIFY(LogHas(Sim->PortName() + " Free"));
-        QCOMPARE(Reports, 0);
+        QVERIFY(LogHas(sim->PortName() + " Free"));
+        QCOMPARE(reports, 0);
     }
 
     // The report runs from a timer: an error its handler raises goes to the search's error
     // handler, the probe is freed all the same, and the next search works.
     void reportErrorGoesToTheErrorHandler() {
-        auto Sim = StartSim("Tavik");
-        QStringList Errors;
+        auto sim = StartSim("Tavik");
+        QStringList errors;
         StartSearch(
             Settings, false,
             [](const QString &, const QString &, int) { throw std::runtime_error("report refused"); },
             nullptr,
-            [&](std::exception_ptr E) {
+            [&](std::exception_ptr e) {
                 try {
-                    std::rethrow_exception(E);
-                } catch (const std::exception &Error) {
-                    Errors << QString::fromUtf8(Error.what());
+                    std::rethrow_exception(e);
+                } catch (const std::exception &error) {
+                    errors << QString::fromUtf8(error.what());
                 }
             });
-        QTRY_COMPARE_WITH_TIMEOUT(Errors.size(), 1, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(errors.size(), 1, 3000);
         WaitIdle();
-        QCOMPARE(Errors, QStringList{"report refused"});
-        QVERIFY(LogHas(Sim->PortName() + " Free"));
-        int Reports = 0;
-        StartSearch(Settings, false, [&](const QString &, const QString &, int) { ++Reports; });
-        QTRY_COMPARE_WITH_TIMEOUT(Reports, 1, 3000);
+        QCOMPARE(errors, QStringList{"report refused"});
+        QVERIFY(LogHas(sim->PortName() + " Free"));
+        int reports = 0;
+        StartSearch(Settings, false, [&](const QString &, const QString &, int) { ++reports; });
+        QTRY_COMPARE_WITH_TIMEOUT(reports, 1, 3000);
     }
 
     // A device that answers one request twice in a row: the probe reports once.
     void twoQuickAnswersGiveOneReport() {
         TPtyPair Pty;
         QVERIFY(Pty.Ok());
-        const QString Link = VirtualPortFolder() + "/DOUBLE0";
-        QVERIFY(QFile::link(Pty.SlaveName, Link));
-        std::atomic<bool> Answered{false};
-        std::thread Device([&] {
+        const QString link = VirtualPortFolder() + "/DOUBLE0";
+        QVERIFY(QFile::link(Pty.SlaveName, link));
+        std::atomic<bool> answered{false};
+        std::thread device([&] {
             if (Pty.Read(4, 3000).isEmpty()) // the request
                 return;
-            const QByteArray Answer = KvCodec::FrameCheckSum(QByteArray("\x07\x00\x01", 3) + "Tavik twice");
-            Pty.Write(Answer + Answer);
-            Answered = true;
+            const QByteArray answer = KvCodec::FrameCheckSum(QByteArray("\x07\x00\x01", 3) + "Tavik twice");
+            Pty.Write(answer + answer);
+            answered = true;
         });
-        QVector<TReport> Reports;
-        StartSearch(Settings, false, [&](const QString &I, const QString &P, int B) {
-            Reports.append({I, P, B});
+        QVector<TReport> reports;
+        StartSearch(Settings, false, [&](const QString &i, const QString &p, int b) {
+            reports.append({i, p, b});
         });
         WaitIdle();
-        Device.join();
-        QFile::remove(Link);
-        QVERIFY(Answered);
-        QCOMPARE(Reports.size(), 1);
-        QCOMPARE(Reports[0].Ident, QString("Tavik twice"));
-        QCOMPARE(Reports[0].Port, Link);
+        device.join();
+        QFile::remove(link);
+        QVERIFY(answered);
+        QCOMPARE(reports.size(), 1);
+        QCOMPARE(reports[0].Ident, QString("Tavik twice"));
+        QCOMPARE(reports[0].Port, link);
     }
 
     void noPortsNoProbes() {
         SetComPortTable(std::make_shared<TComPortTableNone>());
-        int Reports = 0;
-        StartSearch(Settings, true, [&](const QString &, const QString &, int) { ++Reports; });
+        int reports = 0;
+        StartSearch(Settings, true, [&](const QString &, const QString &, int) { ++reports; });
         SetComPortTable(std::make_shared<TVirtualPortTable>());
         QCOMPARE(SearchEngine->SearchThreads.size(), 0);
         QCOMPARE(ActiveSearchProbes(), 0);

@@ -32,18 +32,18 @@ public:
     ~TLinkRuntime() { SetComPortTable(nullptr); }
 };
 
-inline std::unique_ptr<TSimPty> StartSim(const QString &Ident, TSimOptions Options = {}) {
-    auto Sim = std::make_unique<TSimPty>();
-    Options.Ident = Ident;
-    Options.AutoSendPeriodMs = 0;
-    QString Error;
-    if (!Sim->Start(Options, &Error)) qFatal("simulator did not start: %s", qPrintable(Error));
-    return Sim;
+inline std::unique_ptr<TSimPty> StartSim(const QString &ident, TSimOptions options = {}) {
+    auto sim = std::make_unique<TSimPty>();
+    options.Ident = ident;
+    options.AutoSendPeriodMs = 0;
+    QString error;
+    if (!sim->Start(options, &error)) qFatal("simulator did not start: %s", qPrintable(error));
+    return sim;
 }
 
-inline int CountFrames(const TSimPty &Sim, bool Received, int Command, int Register) {
-    int N = 0;
-    for (const TSimFrameRecord &F : Sim.FrameLog())
-        if (F.Received == Received && F.Command == Command && (Register < 0 || F.Register == Register)) ++N;
-    return N;
+inline int CountFrames(const TSimPty &sim, bool received, int command, int reg) {
+    int n = 0;
+    for (const TSimFrameRecord &f : sim.FrameLog())
+        if (f.Received == received && f.Command == command && (reg < 0 || f.Register == reg)) ++n;
+    return n;
 }

@@ -16,7 +16,7 @@
 class TFakeSound : public ISystemSound {
 public:
     QStringList Played;
-    void PlayAsync(const QString &Name) override { Played << Name; }
+    void PlayAsync(const QString &name) override { Played << name; }
 };
 
 struct TStartStop {
@@ -29,33 +29,33 @@ class TLinkWindow : public QWidget {
 public:
     TLinkWindow() {
         Link = new TFrameDeviceLinkComMorva(this);
-        auto *L = new QVBoxLayout(this);
-        L->addWidget(Link);
+        auto *l = new QVBoxLayout(this);
+        l->addWidget(Link);
         Link->DeviceIdentStr = "Tavik";
         Link->SetBaudRate(115200);
         Link->SetSearchOnConnect(true);
         Link->SetOnDeviceLinkStartStop(
-            [this](IDeviceLink *Sender, TDeviceLinkEvent E, bool Lost) {
-                QCOMPARE(Sender, static_cast<IDeviceLink *>(Link));
-                Events.append({E, Lost, quint32(KvPlatform::TickCount() - Link->LastReceiveTime)});
+            [this](IDeviceLink *sender, TDeviceLinkEvent e, bool lost) {
+                QCOMPARE(sender, static_cast<IDeviceLink *>(Link));
+                Events.append({e, lost, quint32(KvPlatform::TickCount() - Link->LastReceiveTime)});
             },
             {}, true);
         Link->SetKeepConnection(true);
         // The factory as the program's: the tester's register map and the link's own transmit.
-        Link->SetOnCreateProtocolRef([this](IDeviceLink *Sender) {
-            auto *P = new TKvProtocol(
-                Sender->GetTransmitProcedure(), TesterRegistersInfo(),
-                [this](TKvProtocol *, quint8 RegNum) { Received.append(RegNum); }, {}, {}, false, "TamrelLog",
-                Sender->GetProtocolInThread());
-            Sender->SetKvProtocol(P);
-            Sender->SetOnReceived([P](const QByteArray &Data) { P->InputData(Data); });
+        Link->SetOnCreateProtocolRef([this](IDeviceLink *sender) {
+            auto *p = new TKvProtocol(
+                sender->GetTransmitProcedure(), TesterRegistersInfo(),
+                [this](TKvProtocol *, quint8 regNum) { Received.append(regNum); }, {}, {}, false, "TamrelLog",
+                sender->GetProtocolInThread());
+            sender->SetKvProtocol(p);
+            sender->SetOnReceived([p](const QByteArray &bytes) { p->InputData(bytes); });
             ++Created;
         });
     }
     // What the menu item "Auto Start Stop" switches: the start/stop writes and keep-alive.
-    void SetAutoStartStop(bool On) {
-        Link->AutoStartStop = On;
-        Link->SetKeepConnection(On);
+    void SetAutoStartStop(bool on) {
+        Link->AutoStartStop = on;
+        Link->SetKeepConnection(on);
     }
     TFrameDeviceLinkComMorva *Link;
     QVector<TStartStop> Events;

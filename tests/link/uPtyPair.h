@@ -19,10 +19,10 @@ public:
         SlaveName = QString::fromLocal8Bit(::ptsname(Master));
         // Keep one slave descriptor open so that the master never sees a hang-up between opens.
         Keeper = ::open(SlaveName.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        termios T{};
-        ::tcgetattr(Keeper, &T);
-        ::cfmakeraw(&T);
-        ::tcsetattr(Keeper, TCSANOW, &T);
+        termios t{};
+        ::tcgetattr(Keeper, &t);
+        ::cfmakeraw(&t);
+        ::tcsetattr(Keeper, TCSANOW, &t);
     }
     ~TPtyPair() {
         CloseMaster();
@@ -33,32 +33,32 @@ public:
         if (Master >= 0) ::close(Master);
         Master = -1;
     }
-    void Write(const QByteArray &Data) const {
-        (void)!::write(Master, Data.constData(), size_t(Data.size()));
+    void Write(const QByteArray &data) const {
+        (void)!::write(Master, data.constData(), size_t(data.size()));
     }
     // Reads until Count bytes have come or TimeoutMs passed.
-    QByteArray Read(qsizetype Count, int TimeoutMs = 2000) const {
-        QByteArray Out;
-        QDeadlineTimer D(TimeoutMs);
-        while (Out.size() < Count && !D.hasExpired()) {
-            pollfd P{Master, POLLIN, 0};
-            if (::poll(&P, 1, 20) <= 0) continue;
-            char Buf[4096];
-            const ssize_t N = ::read(Master, Buf, sizeof Buf);
-            if (N > 0) Out.append(Buf, N);
+    QByteArray Read(qsizetype count, int timeoutMs = 2000) const {
+        QByteArray out;
+        QDeadlineTimer d(timeoutMs);
+        while (out.size() < count && !d.hasExpired()) {
+            pollfd p{Master, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0) continue;
+            char buf[4096];
+            const ssize_t n = ::read(Master, buf, sizeof buf);
+            if (n > 0) out.append(buf, n);
         }
-        return Out;
+        return out;
     }
     // Line speed that the slave side is set to.
     speed_t SlaveSpeed() const {
-        termios T{};
-        ::tcgetattr(Master, &T);
-        return ::cfgetospeed(&T);
+        termios t{};
+        ::tcgetattr(Master, &t);
+        return ::cfgetospeed(&t);
     }
     bool TwoStopBits() const {
-        termios T{};
-        ::tcgetattr(Master, &T);
-        return (T.c_cflag & CSTOPB) != 0;
+        termios t{};
+        ::tcgetattr(Master, &t);
+        return (t.c_cflag & CSTOPB) != 0;
     }
     int Master = -1;
     int Keeper = -1;

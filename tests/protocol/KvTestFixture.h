@@ -8,8 +8,8 @@
 #include <QList>
 #include <memory>
 
-inline QByteArray Hex(const char *Text) {
-    return QByteArray::fromHex(QByteArray(Text).replace(' ', ""));
+inline QByteArray Hex(const char *text) {
+    return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
 }
 
 struct TKvCapture {
@@ -22,14 +22,14 @@ struct TKvCapture {
     QList<quint8> AckRegs;                    // write acknowledgement callbacks
 
     // Payload of a sent frame (checksum or CRC format), for readable assertions.
-    static QByteArray PayloadOf(const QByteArray &Frame) {
-        QByteArray body = KvCodec::Unescape(Frame.mid(1, Frame.size() - 2));
+    static QByteArray PayloadOf(const QByteArray &frame) {
+        QByteArray body = KvCodec::Unescape(frame.mid(1, frame.size() - 2));
         if (KvCodec::BodyPassesCheckSum(body)) return body.left(body.size() - 1);
         if (KvCodec::BodyPassesCrc16(body)) return body.left(body.size() - 3);
         return {};
     }
-    static bool IsCrcFrame(const QByteArray &Frame) {
-        QByteArray body = KvCodec::Unescape(Frame.mid(1, Frame.size() - 2));
+    static bool IsCrcFrame(const QByteArray &frame) {
+        QByteArray body = KvCodec::Unescape(frame.mid(1, frame.size() - 2));
         return !KvCodec::BodyPassesCheckSum(body) && KvCodec::BodyPassesCrc16(body);
     }
     QList<QByteArray> Payloads() const {
@@ -40,36 +40,36 @@ struct TKvCapture {
     }
 };
 
-inline std::unique_ptr<TKvProtocol> MakeEngine(TKvCapture &Cap, const TKvRegistersDynArray &Regs = {},
-                                               bool Log = false,
-                                               const QString &LogName = QStringLiteral("KvTest")) {
+inline std::unique_ptr<TKvProtocol> MakeEngine(TKvCapture &cap, const TKvRegistersDynArray &regs = {},
+                                               bool log = false,
+                                               const QString &logName = QStringLiteral("KvTest")) {
     auto engine =
-        std::make_unique<TKvProtocol>([&Cap](const QByteArray &f) { Cap.Frames << f; }, Regs,
-                                      [&Cap](TKvProtocol *, quint8 r) { Cap.Received << r; },
-                                      [&Cap](quint8 c, quint8 r, TKvPError e) {
-                                          Cap.Acks << QList<int>{c, r, e};
+        std::make_unique<TKvProtocol>([&cap](const QByteArray &f) { cap.Frames << f; }, regs,
+                                      [&cap](TKvProtocol *, quint8 r) { cap.Received << r; },
+                                      [&cap](quint8 c, quint8 r, TKvPError e) {
+                                          cap.Acks << QList<int>{c, r, e};
                                       },
-                                      [&Cap](const QByteArray &p) { Cap.Unknown << p; }, Log, LogName, false);
-    engine->OnReceivedRegisterAuto = [&Cap](TKvProtocol *, quint8 r) { Cap.ReceivedAuto << r; };
+                                      [&cap](const QByteArray &p) { cap.Unknown << p; }, log, logName, false);
+    engine->OnReceivedRegisterAuto = [&cap](TKvProtocol *, quint8 r) { cap.ReceivedAuto << r; };
     return engine;
 }
 
 // A device frame for the given payload.
-inline QByteArray DeviceFrame(const QByteArray &Payload, bool Crc = false, quint8 Counter = 0) {
-    return Crc ? KvCodec::FrameCrc16(Payload, Counter) : KvCodec::FrameCheckSum(Payload);
+inline QByteArray DeviceFrame(const QByteArray &payload, bool crc = false, quint8 counter = 0) {
+    return crc ? KvCodec::FrameCrc16(payload, counter) : KvCodec::FrameCheckSum(payload);
 }
 
-inline TOnRegTimeoutOrError RecordTimeOut(TKvCapture &Cap) {
-    return [&Cap](TKvProtocol *, quint8 r, TKvPError e) { Cap.TimeOuts << qMakePair(r, e); };
+inline TOnRegTimeoutOrError RecordTimeOut(TKvCapture &cap) {
+    return [&cap](TKvProtocol *, quint8 r, TKvPError e) { cap.TimeOuts << qMakePair(r, e); };
 }
-inline TOnRegisterNotify RecordAck(TKvCapture &Cap) {
-    return [&Cap](TKvProtocol *, quint8 r) { Cap.AckRegs << r; };
+inline TOnRegisterNotify RecordAck(TKvCapture &cap) {
+    return [&cap](TKvProtocol *, quint8 r) { cap.AckRegs << r; };
 }
 
 // Moves the injectable tick count forward; restores it when the test ends.
 struct TTickShift {
     quint32 Saved = KvPlatform::TickCountOffset();
-    void Advance(quint32 Ms) { KvPlatform::SetTickCountOffset(KvPlatform::TickCountOffset() + Ms); }
-    void Set(quint32 Offset) { KvPlatform::SetTickCountOffset(Offset); }
+    void Advance(quint32 ms) { KvPlatform::SetTickCountOffset(KvPlatform::TickCountOffset() + ms); }
+    void Set(quint32 offset) { KvPlatform::SetTickCountOffset(offset); }
     ~TTickShift() { KvPlatform::SetTickCountOffset(Saved); }
 };

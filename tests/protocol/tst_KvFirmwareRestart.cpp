@@ -23,9 +23,9 @@ struct TLoaderScript {
         for (int i = 0; i < Image.size(); ++i)
             Image[i] = char(i * 13 + 1);
     }
-    static QString Name(const QByteArray &Payload) {
-        if (quint8(Payload[0]) == 0x52) return QStringLiteral("R");
-        return QStringLiteral("P%1").arg(quint8(Payload[1]) | (quint8(Payload[2]) << 8));
+    static QString Name(const QByteArray &payload) {
+        if (quint8(payload[0]) == 0x52) return QStringLiteral("R");
+        return QStringLiteral("P%1").arg(quint8(payload[1]) | (quint8(payload[2]) << 8));
     }
     // What the engine sent since the last look, by name; each goes to the loader's input.
     QString Sent() {
@@ -40,8 +40,8 @@ struct TLoaderScript {
     void Start() {
         Engine->FirmwareStart(
             [this](quint16, quint16, quint16, const QByteArray &) {
-                Engine->FirmwareWrite(Image, [this](quint8 Error, quint32 Pos, quint32) {
-                    if (Error == 0) Progress << Pos;
+                Engine->FirmwareWrite(Image, [this](quint8 error, quint32 pos, quint32) {
+                    if (error == 0) Progress << pos;
                 });
             },
             false, quint32(Image.size()));
@@ -56,8 +56,8 @@ struct TLoaderScript {
         Transcript << Name(request) + "→" + Sent();
     }
     void Lose() { Transcript << Name(Unanswered.dequeue()) + "→lost"; }
-    void Run(const QString &Script) {
-        for (const QString &step : Script.split(' ', Qt::SkipEmptyParts)) {
+    void Run(const QString &script) {
+        for (const QString &step : script.split(' ', Qt::SkipEmptyParts)) {
             if (step == "start")
                 Start();
             else if (step == "answer")
@@ -76,9 +76,9 @@ class TestKvFirmwareRestart : public QObject {
     Q_OBJECT
 private slots:
     void passes_data() {
-        QTest::addColumn<QString>("Script");
-        QTest::addColumn<QString>("Transcript");
-        QTest::addColumn<QList<quint32>>("Progress");
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("transcript");
+        QTest::addColumn<QList<quint32>>("progress");
         const QList<quint32> onePass{128, 256, 384};
         QTest::newRow("one start answer") << "start"
                                           << "R; R→P0; P0→P1; P1→P2; P2→-" << onePass;
@@ -100,13 +100,13 @@ private slots:
             << "R; R→P0; P0→lost; R; R→P0; P0→P1; P1→P2; P2→-" << onePass;
     }
     void passes() {
-        QFETCH(QString, Script);
-        QFETCH(QString, Transcript);
-        QFETCH(QList<quint32>, Progress);
+        QFETCH(QString, script);
+        QFETCH(QString, transcript);
+        QFETCH(QList<quint32>, progress);
         TLoaderScript s;
-        s.Run(Script);
-        QCOMPARE(s.Transcript.join("; "), Transcript);
-        QCOMPARE(s.Progress, Progress);
+        s.Run(script);
+        QCOMPARE(s.Transcript.join("; "), transcript);
+        QCOMPARE(s.Progress, progress);
     }
 
     // Statuses nobody asked for (no page on its way) move nothing.

@@ -5,8 +5,8 @@
 class TestKvProtocol : public QObject {
     Q_OBJECT
     // An engine past its first contact, so direct requests go out at once.
-    std::unique_ptr<TKvProtocol> Ready(TKvCapture &Cap) {
-        auto e = MakeEngine(Cap);
+    std::unique_ptr<TKvProtocol> Ready(TKvCapture &cap) {
+        auto e = MakeEngine(cap);
         e->FirstPacket = false;
         return e;
     }

@@ -4,7 +4,7 @@
 
 class TestKvQueue : public QObject {
     Q_OBJECT
-    std::unique_ptr<TKvProtocol> Ready(TKvCapture &Cap) {
+    std::unique_ptr<TKvProtocol> Ready(TKvCapture &cap) {
         TKvRegistersDynArray regs;
         TKvRegister r5;
         r5.RegAdr = 5;
@@ -14,7 +14,7 @@ class TestKvQueue : public QObject {
         r1.RegAdr = 1;
         r1.RegType = rtU8;
         regs << r1;
-        auto e = MakeEngine(Cap, regs);
+        auto e = MakeEngine(cap, regs);
         e->FirstPacket = false;
         return e;
     }

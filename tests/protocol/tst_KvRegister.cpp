@@ -11,10 +11,10 @@
 #include <sys/resource.h>
 
 namespace {
-TKvRegister Reg(TKvRegisterType Type, const QByteArray &Raw = {}) {
+TKvRegister Reg(TKvRegisterType type, const QByteArray &raw = {}) {
     TKvRegister r;
-    r.RegType = Type;
-    r.RawData = Raw;
+    r.RegType = type;
+    r.RawData = raw;
     return r;
 }
 } // namespace

@@ -21,7 +21,7 @@ struct TCaptureWitness {
     int Touches = 0;
     QByteArray Payload = QByteArray(256, 'w'); // large: the closure lives on the heap
     TCaptureWitness() { Destroyed().remove(this); }
-    TCaptureWitness(const TCaptureWitness &Other) : Touches(Other.Touches), Payload(Other.Payload) {
+    TCaptureWitness(const TCaptureWitness &other) : Touches(other.Touches), Payload(other.Payload) {
         Destroyed().remove(this);
     }
     TCaptureWitness &operator=(const TCaptureWitness &) = default;
@@ -40,17 +40,17 @@ struct TKillOutcome {
 TKvProtocol *g_Engine = nullptr;
 TKillOutcome g_Outcome;
 
-void DeleteEngineThenTouch(TCaptureWitness &Witness, const QByteArray *Argument = nullptr) {
+void DeleteEngineThenTouch(TCaptureWitness &witness, const QByteArray *argument = nullptr) {
     ++g_Outcome.Calls;
     delete g_Engine;
     g_Engine = nullptr;
-    g_Outcome.CaptureAlive = Witness.Alive();
+    g_Outcome.CaptureAlive = witness.Alive();
     if (g_Outcome.CaptureAlive) {
-        ++Witness.Touches;
-        Witness.Payload[0] = 'x';
-        g_Outcome.Touches = Witness.Touches;
+        ++witness.Touches;
+        witness.Payload[0] = 'x';
+        g_Outcome.Touches = witness.Touches;
     }
-    if (Argument) g_Outcome.Argument = *Argument;
+    if (argument) g_Outcome.Argument = *argument;
 }
 
 // A handler of any callback type that deletes the engine and then uses what it captured.

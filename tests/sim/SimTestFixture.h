@@ -9,8 +9,8 @@
 
 #include <memory>
 
-inline QByteArray Hex(const char *Text) {
-    return QByteArray::fromHex(QByteArray(Text).replace(' ', ""));
+inline QByteArray Hex(const char *text) {
+    return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
 }
 
 struct TSimFrame {
@@ -25,9 +25,9 @@ struct TSimCapture {
     QByteArray Buffer; // not yet cut into frames
     QVector<TSimFrame> Frames;
 
-    void Feed(const QByteArray &Bytes) {
-        Raw.append(Bytes);
-        Buffer.append(Bytes);
+    void Feed(const QByteArray &bytes) {
+        Raw.append(bytes);
+        Buffer.append(bytes);
         QByteArray body;
         bool skipped = false;
         while (KvCodec::TakeFrame(Buffer, body, skipped)) {
@@ -59,20 +59,20 @@ struct TSimBench {
     std::unique_ptr<TSimDevice> Dev;
     quint32 Now = 0;
 
-    explicit TSimBench(const TSimOptions &Options = {}) : Dev(std::make_unique<TSimDevice>(Options)) {
+    explicit TSimBench(const TSimOptions &options = {}) : Dev(std::make_unique<TSimDevice>(options)) {
         Dev->SetOutput([this](const QByteArray &b) { Cap.Feed(b); });
         Dev->Tick(0);
     }
-    void Request(const QByteArray &Payload, bool Crc = false, quint8 Counter = 0) {
-        Dev->Receive(Crc ? KvCodec::FrameCrc16(Payload, Counter) : KvCodec::FrameCheckSum(Payload));
+    void Request(const QByteArray &payload, bool crc = false, quint8 counter = 0) {
+        Dev->Receive(crc ? KvCodec::FrameCrc16(payload, counter) : KvCodec::FrameCheckSum(payload));
     }
-    void At(quint32 Ms) {
-        Now = Ms;
-        Dev->Tick(Ms);
+    void At(quint32 ms) {
+        Now = ms;
+        Dev->Tick(ms);
     }
     // Ticks every millisecond up to Ms, as a transport would.
-    void RunTo(quint32 Ms) {
-        while (Now < Ms)
+    void RunTo(quint32 ms) {
+        while (Now < ms)
             At(Now + 1);
     }
 };

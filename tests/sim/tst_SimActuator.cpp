@@ -6,22 +6,22 @@
 class TestSimActuator : public QObject {
     Q_OBJECT
 
-    static TSimChannelInput Duty(int Percent) {
+    static TSimChannelInput Duty(int percent) {
         TSimChannelInput in;
         in.Manual = true;
-        in.DutyPercent = Percent;
+        in.DutyPercent = percent;
         return in;
     }
     // Settled outputs of a sweep 0..100..0 in steps of Step, as the hysteresis measurement does it.
-    static void Sweep(int Step, QMap<int, int> &Rising, QMap<int, int> &Falling) {
+    static void Sweep(int step, QMap<int, int> &rising, QMap<int, int> &falling) {
         TSimActuatorChannel ch;
-        for (int d = 0; d <= 100; d += Step) {
+        for (int d = 0; d <= 100; d += step) {
             ch.Step(Duty(d), 1000);
-            Rising[d] = ch.OutputMv();
+            rising[d] = ch.OutputMv();
         }
-        for (int d = 100; d >= 0; d -= Step) {
+        for (int d = 100; d >= 0; d -= step) {
             ch.Step(Duty(d), 1000);
-            Falling[d] = ch.OutputMv();
+            falling[d] = ch.OutputMv();
         }
     }
 

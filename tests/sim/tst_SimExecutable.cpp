@@ -14,12 +14,12 @@ class TestSimExecutable : public QObject {
     Q_OBJECT
 
     // Starts the simulator and returns the port it printed (empty on failure).
-    static QString StartSim(QProcess &Process, const QStringList &Args) {
-        Process.start(TAMREL_SIM_EXE, Args);
-        if (!Process.waitForStarted(5000)) return {};
+    static QString StartSim(QProcess &process, const QStringList &args) {
+        process.start(TAMREL_SIM_EXE, args);
+        if (!process.waitForStarted(5000)) return {};
         QByteArray out;
-        while (!out.contains('\n') && Process.waitForReadyRead(5000))
-            out += Process.readAllStandardOutput();
+        while (!out.contains('\n') && process.waitForReadyRead(5000))
+            out += process.readAllStandardOutput();
         const QByteArray prefix = "TAMSIM port: ";
         if (!out.startsWith(prefix)) return {};
         return QString::fromLocal8Bit(out.mid(prefix.size()).trimmed());

@@ -31,8 +31,8 @@ struct THost {
     QList<QPair<quint8, TKvPError>> TimeOuts;
     QList<quint8> Acks;
 
-    bool Open(const QString &Name) {
-        Port.setPortName(Name);
+    bool Open(const QString &name) {
+        Port.setPortName(name);
         Port.setBaudRate(115200);
         if (!Port.open(QIODevice::ReadWrite)) return false;
         Engine = std::make_unique<TKvProtocol>([this](const QByteArray &f) { Port.write(f); },
@@ -53,17 +53,17 @@ struct THost {
     TOnRegisterNotify OnAck() {
         return [this](TKvProtocol *, quint8 r) { Acks << r; };
     }
-    void Write(quint8 Reg, const QVariant &Value) {
-        VariantToRegister(Engine->Registers[Reg], Value);
-        Engine->WriteRegister(Reg, 0, OnTimeOut(), OnAck());
+    void Write(quint8 reg, const QVariant &value) {
+        VariantToRegister(Engine->Registers[reg], value);
+        Engine->WriteRegister(reg, 0, OnTimeOut(), OnAck());
     }
-    int Count(quint8 Reg) const { return int(Received.count(Reg)); }
+    int Count(quint8 reg) const { return int(Received.count(reg)); }
 };
 
-QStringList Modes(const QVector<TSimFrameRecord> &Log, bool Received) {
+QStringList Modes(const QVector<TSimFrameRecord> &log, bool received) {
     QStringList out;
-    for (const TSimFrameRecord &r : Log)
-        if (r.Received == Received) out << r.Mode;
+    for (const TSimFrameRecord &r : log)
+        if (r.Received == received) out << r.Mode;
     return out;
 }
 
@@ -329,8 +329,8 @@ private slots:
 
         QList<QVariantList> info;
         host.Engine->FirmwareStart(
-            [&](quint16 Id, quint16 Flash, quint16 Page, const QByteArray &Ident) {
-                info << QVariantList{Id, Flash, Page, Ident};
+            [&](quint16 id, quint16 flash, quint16 page, const QByteArray &ident) {
+                info << QVariantList{id, flash, page, ident};
             },
             true, quint32(image.size()));
         QTRY_COMPARE(info.size(), 1);
@@ -339,8 +339,8 @@ private slots:
         QCOMPARE(sim.Device()->AnnouncedImageSize(), 300);
 
         QList<QList<quint32>> progress;
-        host.Engine->FirmwareWrite(image, [&](quint8 Error, quint32 Pos, quint32 Size) {
-            progress << QList<quint32>{Error, Pos, Size};
+        host.Engine->FirmwareWrite(image, [&](quint8 error, quint32 pos, quint32 size) {
+            progress << QList<quint32>{error, pos, size};
         });
         QTRY_COMPARE(progress.size(), 3);
         QCOMPARE(progress, (QList<QList<quint32>>{{0, 128, 300}, {0, 256, 300}, {0, 384, 300}}));
@@ -363,8 +363,8 @@ private slots:
                                    false, 0);
         QTRY_VERIFY(started);
         QList<QList<quint32>> progress;
-        host.Engine->FirmwareWrite(QByteArray(300, 'f'), [&](quint8 Error, quint32 Pos, quint32 Size) {
-            progress << QList<quint32>{Error, Pos, Size};
+        host.Engine->FirmwareWrite(QByteArray(300, 'f'), [&](quint8 error, quint32 pos, quint32 size) {
+            progress << QList<quint32>{error, pos, size};
         });
         QTRY_COMPARE(progress.size(), 2);
         QCOMPARE(progress, (QList<QList<quint32>>{{0, 128, 300}, {7, 128, 300}}));
