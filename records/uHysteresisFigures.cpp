@@ -85,3 +85,9 @@ THysteresisFigures ComputeHysteresisFigures(const QVector<THysteresisPoint> &ris
     }
     return figures;
 }
+
+std::optional<double> BranchVoltsAt(const QVector<THysteresisPoint> &branch, double duty) {
+    const QVector<THysteresisPoint> sorted = Normalised(branch);
+    if (sorted.isEmpty() || !(duty >= sorted.first().Duty && duty <= sorted.last().Duty)) return std::nullopt;
+    return VoltsAt(sorted, duty);
+}

@@ -2,6 +2,7 @@
 // The figures of one hysteresis sweep: how far the falling branch of the loop lies from the
 // rising one, and how far the actuator's position feedback moved over the sweep.
 #include <QVector>
+#include <optional>
 
 // One sample of a sweep: the duty cycle set (percent) and the position feedback read (volts).
 struct THysteresisPoint {
@@ -42,3 +43,7 @@ struct THysteresisFigures {
 // branch at the same duty count as their mean. Non-finite samples are left out.
 THysteresisFigures ComputeHysteresisFigures(const QVector<THysteresisPoint> &rising,
                                             const QVector<THysteresisPoint> &falling);
+
+// A branch's voltage at duty, interpolated linearly between its neighbouring samples in the
+// same way as the figures compare the branches; nothing when duty lies outside the branch.
+std::optional<double> BranchVoltsAt(const QVector<THysteresisPoint> &branch, double duty);
