@@ -95,7 +95,28 @@ void ReadSummary(const QSqlQuery &query, int first, TTestRecordSummary *summary)
 
 } // namespace
 
-TTestRecordSql::TTestRecordSql(QSqlDatabase db, const QString &where) : FDb(std::move(db)), FWhere(where) {
+TTestRecordSql::TTestRecordSql(const QString &driver)
+    : FConnectionName(QStringLiteral("tamrel-test-records-") +
+                      QUuid::createUuid().toString(QUuid::WithoutBraces)),
+      FDb(QSqlDatabase::addDatabase(driver, FConnectionName)), FWhere(driver) {
+}
+
+TTestRecordSql::~TTestRecordSql() {
+    FDb.close();
+    FDb = QSqlDatabase();
+    QSqlDatabase::removeDatabase(FConnectionName);
+}
+
+void TTestRecordSql::Open(const QString &what, const QString &where) {
+    FWhere = where;
+    if (!FDb.isValid())
+        Fail(what, QStringLiteral("the Qt SQL driver %1 is not installed").arg(FDb.driverName()));
+    if (!FDb.open()) Fail(what, FDb.lastError().text());
+}
+
+void TTestRecordSql::Exec(const QString &what, const QString &statement) {
+    QSqlQuery query(FDb);
+    if (!query.exec(statement)) Fail(what, query.lastError().text());
 }
 
 void TTestRecordSql::Fail(const QString &what, const QString &why) {
@@ -372,4 +393,25 @@ std::optional<TTestRecord> TTestRecordSql::LoadRecord(const QString &id) {
                                               points.value(0).toInt() == sbFalling ? sbFalling : sbRising});
     if (points.lastError().isValid()) Fail(what, points.lastError().text());
     return record;
+}
+
+void TTestRecordSql::RemoveRecords(const QStringList &ids) {
+    const QString what = QStringLiteral("Cannot remove test records");
+    if (ids.isEmpty()) return;
+    Begin(what);
+    try {
+        for (const QString &statement : {QStringLiteral("DELETE FROM test_point WHERE record_id = ?"),
+                                         QStringLiteral("DELETE FROM test_record WHERE id = ?")}) {
+            QSqlQuery query(FDb);
+            if (!query.prepare(statement)) Fail(what, query.lastError().text());
+            for (const QString &id : ids) {
+                query.bindValue(0, id);
+                if (!query.exec()) Fail(what, query.lastError().text());
+            }
+        }
+    } catch (...) {
+        FDb.rollback();
+        throw;
+    }
+    Commit(what);
 }

@@ -12,8 +12,19 @@ public:
     // settled) and no case-folded serial to search by.
     static constexpr int SchemaVersion = 2;
 
-    // db is open; where names the store in messages (a file path, a server).
-    TTestRecordSql(QSqlDatabase db, const QString &where);
+    // A connection of its own, under a unique name, with the Qt SQL driver named; closed and
+    // removed with this object. Set it up through Db(), then Open it.
+    explicit TTestRecordSql(const QString &driver);
+    ~TTestRecordSql();
+    TTestRecordSql(const TTestRecordSql &) = delete;
+    TTestRecordSql &operator=(const TTestRecordSql &) = delete;
+
+    QSqlDatabase &Db() { return FDb; }
+    // Opens the connection; where names the store in every message from now on (a file path,
+    // a server). Raises with "<what> (<where>): <why>".
+    void Open(const QString &what, const QString &where);
+    // Runs a statement that returns nothing wanted (a pragma); raises with what.
+    void Exec(const QString &what, const QString &statement);
 
     // The schema version of the database: 0 when it holds no test-record tables yet.
     int StoredSchemaVersion();
@@ -24,8 +35,11 @@ public:
     int WriteRecords(const QVector<TTestRecord> &records);
     QVector<TTestRecordSummary> ListRecords(const TTestRecordFilter &filter);
     std::optional<TTestRecord> LoadRecord(const QString &id);
+    // Removes the records with these ids and their points, in one transaction.
+    void RemoveRecords(const QStringList &ids);
 
 private:
+    QString FConnectionName;
     QSqlDatabase FDb;
     QString FWhere;
 

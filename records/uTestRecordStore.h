@@ -82,6 +82,8 @@ public:
     int WriteRecords(const QVector<TTestRecord> &records) override;
     QVector<TTestRecordSummary> ListRecords(const TTestRecordFilter &filter = {}) override;
     std::optional<TTestRecord> LoadRecord(const QString &id) override;
+    // Removes these records with their points (a queue's records once they are sent).
+    void RemoveRecords(const QStringList &ids);
 
 private:
     QString FFilePath;
