@@ -1,0 +1,32 @@
+#pragma once
+// Test records as CSV (RFC 4180) for spreadsheets and other programs: UTF-8, comma-separated,
+// CRLF line ends, a header row; numbers always with '.' as the decimal separator and as many
+// digits as it takes to read the same double back, whatever the user's locale; instants in
+// local time, ISO 8601 with the offset from UTC.
+#include "uTestRecord.h"
+#include "uTestRecordStore.h"
+
+#include <QByteArray>
+#include <QPointF>
+
+// A field as written: in double quotes, inner quotes doubled, when it holds a comma, a quote or
+// a line break (serial numbers are typed by the user), else as it is.
+QString CsvField(const QString &text);
+// 0.1 -> "0.1", 1e-20 -> "1e-20": the shortest text that reads back as the same double.
+QString CsvNumber(double value);
+// 2026-03-01T09:15:30.250+01:00 for 08:15:30.250 UTC where the local zone is UTC+1.
+QString CsvLocalTime(const QDateTime &time);
+
+// One row per point of the record: record_id, head_serial, taken_at, pump_type, head_type,
+// branch ("rising"/"falling"), point (its place in the order taken, from 0), duty_percent, volts.
+QByteArray TestRecordPointsCsv(const TTestRecord &record);
+
+// One row per record with its figures: record_id, head_serial, taken_at, pump_type, head_type,
+// verdict ("PASS", "FAIL" or empty), compared_points, max_hysteresis_v, mean_hysteresis_v,
+// max_hysteresis_percent, mean_hysteresis_percent, max_at_duty_percent, span_v. Figures that
+// are not available are empty fields.
+QByteArray TestRecordListCsv(const QVector<TTestRecordSummary> &records);
+
+// The position chart's samples: time_ms, volts, a row per sample (x is the time in
+// milliseconds, y the voltage).
+QByteArray TimeSamplesCsv(const QVector<QPointF> &samples);

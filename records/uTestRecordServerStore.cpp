@@ -1,0 +1,138 @@
+#include "uTestRecordServerStore.h"
+
+#include "uTestRecordSql.h"
+
+#include <QRegularExpression>
+#include <QSettings>
+
+namespace {
+
+const QString ServerKey = QStringLiteral("TestRecords/Server");
+
+// Splits "key=value key='quoted value'" as libpq does (no escapes inside quotes here).
+QVector<std::pair<QString, QString>> ConnectionPairs(const QString &text) {
+    static const QRegularExpression pair(QStringLiteral(R"((\w+)\s*=\s*('([^']*)'|\S*))"));
+    QVector<std::pair<QString, QString>> pairs;
+    for (auto it = pair.globalMatch(text); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        pairs.append({match.captured(1), match.captured(3).isNull() ? match.captured(2) : match.captured(3)});
+    }
+    return pairs;
+}
+
+} // namespace
+
+TRecordServerSettings LoadRecordServerSettings(QSettings &settings) {
+    return {settings.value(ServerKey).toString()};
+}
+
+void SaveRecordServerSettings(QSettings &settings, const TRecordServerSettings &server) {
+    if (server.IsSet())
+        settings.setValue(ServerKey, server.ConnectionString);
+    else
+        settings.remove(ServerKey);
+}
+
+TTestRecordServerStore::TTestRecordServerStore(const TRecordServerSettings &server)
+    : FSql(std::make_unique<TTestRecordSql>(QStringLiteral("QPSQL"))) {
+    QSqlDatabase &db = FSql->Db();
+    QStringList options;
+    for (const auto &[key, value] : ConnectionPairs(server.ConnectionString)) {
+        if (key == u"host")
+            db.setHostName(value);
+        else if (key == u"port")
+            db.setPort(value.toInt());
+        else if (key == u"dbname")
+            db.setDatabaseName(value);
+        else if (key == u"user")
+            db.setUserName(value);
+        else if (key == u"password")
+            db.setPassword(value);
+        else
+            options << key + u'=' + value;
+    }
+    db.setConnectOptions(options.join(u';'));
+    FSql->Open(QStringLiteral("Cannot reach the test-record server"),
+               QStringLiteral("%1:%2, database %3").arg(db.hostName()).arg(db.port()).arg(db.databaseName()));
+    FSql->CreateOrMigrate();
+}
+
+TTestRecordServerStore::~TTestRecordServerStore() = default;
+
+int TTestRecordServerStore::WriteRecords(const QVector<TTestRecord> &records) {
+    return FSql->WriteRecords(records);
+}
+
+QVector<TTestRecordSummary> TTestRecordServerStore::ListRecords(const TTestRecordFilter &filter) {
+    return FSql->ListRecords(filter);
+}
+
+std::optional<TTestRecord> TTestRecordServerStore::LoadRecord(const QString &id) {
+    return FSql->LoadRecord(id);
+}
+
+TQueuedTestRecordStore::TQueuedTestRecordStore(const TRecordServerSettings &server,
+                                               const QString &queueFolder)
+    : FServer(server), FQueue(queueFolder) {
+}
+
+TQueuedTestRecordStore::~TQueuedTestRecordStore() = default;
+
+TTestRecordServerStore &TQueuedTestRecordStore::Server() {
+    if (!FServerStore) FServerStore = std::make_unique<TTestRecordServerStore>(FServer);
+    return *FServerStore;
+}
+
+int TQueuedTestRecordStore::WriteRecords(const QVector<TTestRecord> &records) {
+    try {
+        const int added = Server().WriteRecords(records);
+        FLastServerError.clear();
+        return added;
+    } catch (const ETestRecordStore &e) {
+        // A connection that failed once is made afresh next time: the server may be back.
+        FServerStore.reset();
+        FLastServerError = QString::fromStdString(e.what());
+    }
+    return FQueue.WriteRecords(records);
+}
+
+QVector<TTestRecordSummary> TQueuedTestRecordStore::ListRecords(const TTestRecordFilter &filter) {
+    try {
+        return Server().ListRecords(filter);
+    } catch (const ETestRecordStore &) {
+        FServerStore.reset();
+        throw;
+    }
+}
+
+std::optional<TTestRecord> TQueuedTestRecordStore::LoadRecord(const QString &id) {
+    try {
+        return Server().LoadRecord(id);
+    } catch (const ETestRecordStore &) {
+        FServerStore.reset();
+        throw;
+    }
+}
+
+int TQueuedTestRecordStore::Flush() {
+    int sent = 0;
+    try {
+        // Oldest first, a record at a time: each one leaves the queue once the server has it.
+        QVector<TTestRecordSummary> queued = FQueue.ListRecords();
+        std::reverse(queued.begin(), queued.end());
+        for (const TTestRecordSummary &summary : queued) {
+            const std::optional<TTestRecord> record = FQueue.LoadRecord(summary.Id);
+            if (record) Server().WriteRecords({*record});
+            FQueue.RemoveRecords({summary.Id});
+            ++sent;
+        }
+    } catch (const ETestRecordStore &) {
+        FServerStore.reset();
+        throw;
+    }
+    return sent;
+}
+
+int TQueuedTestRecordStore::QueuedCount() {
+    return int(FQueue.ListRecords().size());
+}

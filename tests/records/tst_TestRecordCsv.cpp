@@ -1,0 +1,264 @@
+// CSV exports read back, field by field, in a process whose locale writes "1,5" for 1.5.
+#include "TestMain.h"
+#include "uRecordTestSupport.h"
+#include "uTestRecordCsv.h"
+#include "uTestRecordExportFile.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <clocale>
+#include <ctime>
+
+namespace {
+
+// RFC 4180 as a reader sees it: records end with CRLF, a field is either plain or in double
+// quotes with inner quotes doubled and commas and line breaks kept. Fails on anything else.
+QVector<QStringList> ParseCsv(const QByteArray &bytes) {
+    const QString text = QString::fromUtf8(bytes);
+    QVector<QStringList> rows;
+    QStringList row;
+    QString field;
+    int i = 0;
+    const int n = text.size();
+    while (i < n) {
+        if (text[i] == u'"') {
+            ++i;
+            while (true) {
+                if (i >= n) {
+                    qWarning("unterminated quoted field");
+                    return {};
+                }
+                if (text[i] == u'"') {
+                    if (i + 1 < n && text[i + 1] == u'"') {
+                        field += u'"';
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                field += text[i++];
+            }
+        } else {
+            while (i < n && text[i] != u',' && text[i] != u'\r' && text[i] != u'\n') {
+                if (text[i] == u'"') {
+                    qWarning("quote inside a plain field");
+                    return {};
+                }
+                field += text[i++];
+            }
+        }
+        row << field;
+        field.clear();
+        if (i < n && text[i] == u',') {
+            ++i;
+        } else if (i + 1 < n && text[i] == u'\r' && text[i + 1] == u'\n') {
+            i += 2;
+            rows << row;
+            row.clear();
+        } else {
+            qWarning("field not followed by a comma or CRLF at %d", i);
+            return {};
+        }
+    }
+    return rows;
+}
+
+double Number(const QString &text) {
+    bool ok = false;
+    const double value = QLocale::c().toDouble(text, &ok);
+    if (!ok) qWarning("not a number: %s", qPrintable(text));
+    return ok ? value : std::nan("");
+}
+
+// QCOMPARE compares doubles fuzzily; an export must give back the very same double.
+#define COMPARE_EXACTLY(actual, expected)                                                                    \
+    QVERIFY2((actual) == (expected), qPrintable(QString::number(actual, 'g', 17) + QStringLiteral(" != ") +  \
+                                                QString::number(expected, 'g', 17)))
+
+QDateTime Instant(const QString &text) {
+    return QDateTime::fromString(text, Qt::ISODateWithMs);
+}
+
+} // namespace
+
+class TestTestRecordCsv : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void field_data();
+    void field();
+    void pointsReadBack();
+    void listReadBack();
+    void samplesReadBack();
+    void pythonReadsTheSame();
+    void saveFailureIsReported();
+
+private:
+    TTestRecord FRecord;
+};
+
+void TestTestRecordCsv::initTestCase() {
+    // Central European time (UTC+1 in March), and German number formats everywhere they could
+    // leak in: Qt's default locale and the C library's.
+    qputenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
+    tzset();
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) qInfo("no de_DE.UTF-8 C locale here; Qt's default is German");
+    QCOMPARE(QLocale().toString(1.5), QStringLiteral("1,5"));
+    FRecord = FullTestRecord();
+}
+
+void TestTestRecordCsv::field_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("field");
+    QTest::newRow("plain") << "SN-42 Ä"
+                           << "SN-42 Ä";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("comma") << "12,5"
+                           << "\"12,5\"";
+    QTest::newRow("quote") << "5\" head"
+                           << "\"5\"\" head\"";
+    QTest::newRow("line feed") << "a\nb"
+                               << "\"a\nb\"";
+    QTest::newRow("carriage return") << "a\rb"
+                                     << "\"a\rb\"";
+}
+
+void TestTestRecordCsv::field() {
+    QFETCH(QString, text);
+    QFETCH(QString, field);
+    QCOMPARE(CsvField(text), field);
+}
+
+void TestTestRecordCsv::pointsReadBack() {
+    const QByteArray csv = TestRecordPointsCsv(FRecord);
+    const QVector<QStringList> rows = ParseCsv(csv);
+    QCOMPARE(rows.size(), 1 + FRecord.Points.size());
+    QCOMPARE(rows[0], (QStringList{"record_id", "head_serial", "taken_at", "pump_type", "head_type", "branch",
+                                   "point", "duty_percent", "volts"}));
+    for (int i = 0; i < FRecord.Points.size(); ++i) {
+        const QStringList &row = rows[i + 1];
+        const TTestRecordPoint &point = FRecord.Points[i];
+        QCOMPARE(row.size(), 9);
+        QCOMPARE(row[0], FRecord.Id);
+        QCOMPARE(row[1], FRecord.HeadSerial); // a comma, quotes and a line break in it
+        QCOMPARE(row[2], "2026-03-01T09:15:30.250+01:00");
+        QCOMPARE(Instant(row[2]), FRecord.TakenAt);
+        QCOMPARE(row[3], "VE");
+        QCOMPARE(row[4], "Inductive");
+        QCOMPARE(row[5], point.Branch == sbRising ? "rising" : "falling");
+        QCOMPARE(row[6], QString::number(i));
+        COMPARE_EXACTLY(Number(row[7]), point.Duty);
+        COMPARE_EXACTLY(Number(row[8]), point.Volts); // every digit: 0.30000000000001 stays itself
+    }
+    QVERIFY(csv.endsWith("\r\n"));
+}
+
+void TestTestRecordCsv::listReadBack() {
+    TTestRecord early = FullTestRecord(QStringLiteral("E-1"));
+    early.Points.resize(3); // stopped while rising: no hysteresis
+    early.Limits = {};
+    early.TakenAt = QDateTime(QDate(2026, 7, 15), QTime(22, 30), Qt::UTC); // summer: UTC+2
+    early.Evaluate();
+    QVERIFY(!early.Figures.Available());
+    const auto summary = [](const TTestRecord &r) {
+        return TTestRecordSummary{r.Id,       r.HeadSerial, r.TakenAt, r.PumpType,
+                                  r.HeadType, r.Figures,    r.Verdict};
+    };
+    const QVector<QStringList> rows = ParseCsv(TestRecordListCsv({summary(early), summary(FRecord)}));
+    QCOMPARE(rows.size(), 3);
+    QCOMPARE(rows[0].size(), 13);
+    QCOMPARE(rows[0][7], "max_hysteresis_v");
+
+    const QStringList &e = rows[1];
+    QCOMPARE(e[1], "E-1");
+    QCOMPARE(e[2], "2026-07-16T00:30:00.000+02:00");
+    QCOMPARE(e[5], "");  // no limits, no verdict
+    QCOMPARE(e[6], "0"); // no points compared
+    QCOMPARE(e.mid(7, 5), QStringList(5, QString()));
+    COMPARE_EXACTLY(Number(e[12]), early.Figures.SpanVolts);
+
+    const QStringList &f = rows[2];
+    const THysteresisFigures &figures = FRecord.Figures;
+    QCOMPARE(f[1], FRecord.HeadSerial);
+    QCOMPARE(f[5], "FAIL");
+    QCOMPARE(f[6].toInt(), figures.ComparedPoints);
+    COMPARE_EXACTLY(Number(f[7]), figures.MaxVolts);
+    COMPARE_EXACTLY(Number(f[8]), figures.MeanVolts);
+    COMPARE_EXACTLY(Number(f[9]), figures.MaxPercent);
+    COMPARE_EXACTLY(Number(f[10]), figures.MeanPercent);
+    COMPARE_EXACTLY(Number(f[11]), figures.MaxAtDuty);
+    COMPARE_EXACTLY(Number(f[12]), figures.SpanVolts);
+}
+
+void TestTestRecordCsv::samplesReadBack() {
+    const QVector<QPointF> samples = {{0, 1.25}, {500, 0.1 + 0.2}, {1000.5, -3e-7}, {1500, 12345.678}};
+    const QVector<QStringList> rows = ParseCsv(TimeSamplesCsv(samples));
+    QCOMPARE(rows.size(), 5);
+    QCOMPARE(rows[0], (QStringList{"time_ms", "volts"}));
+    for (int i = 0; i < samples.size(); ++i) {
+        QCOMPARE(rows[i + 1].size(), 2);
+        COMPARE_EXACTLY(Number(rows[i + 1][0]), samples[i].x());
+        COMPARE_EXACTLY(Number(rows[i + 1][1]), samples[i].y());
+    }
+    QCOMPARE(rows[4][1], "12345.678"); // no group separator
+}
+
+void TestTestRecordCsv::pythonReadsTheSame() {
+    // A reader written by others: Python's csv module, where the machine has Python.
+    const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
+    if (python.isEmpty()) QSKIP("python3 is not installed");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("points.csv"));
+    SaveExportFile(path, TestRecordPointsCsv(FRecord));
+    QProcess process;
+    process.start(python, {QStringLiteral("-c"),
+                           QStringLiteral("import csv, json, sys\n"
+                                          "with open(sys.argv[1], newline='', encoding='utf-8') as f:\n"
+                                          "    rows = list(csv.reader(f, strict=True))\n"
+                                          "print(json.dumps([[r[1], r[2], float(r[7]), float(r[8])] for r in "
+                                          "rows[1:]]))\n"),
+                           path});
+    QVERIFY(process.waitForFinished(30000));
+    QVERIFY2(process.exitCode() == 0, process.readAllStandardError().constData());
+    const QJsonArray rows = QJsonDocument::fromJson(process.readAllStandardOutput()).array();
+    QCOMPARE(rows.size(), FRecord.Points.size());
+    for (int i = 0; i < rows.size(); ++i) {
+        const QJsonArray row = rows[i].toArray();
+        QCOMPARE(row[0].toString(), FRecord.HeadSerial);
+        QCOMPARE(Instant(row[1].toString()), FRecord.TakenAt);
+        COMPARE_EXACTLY(row[2].toDouble(), FRecord.Points[i].Duty);
+        COMPARE_EXACTLY(row[3].toDouble(), FRecord.Points[i].Volts);
+    }
+}
+
+void TestTestRecordCsv::saveFailureIsReported() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("list.csv"));
+    SaveExportFile(path, "old");
+    // A folder where the file should be replaced: the old file stays, the reason is given.
+    QFile plain(dir.filePath(QStringLiteral("plain")));
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    const QString impossible = dir.filePath(QStringLiteral("plain/list.csv"));
+    try {
+        SaveExportFile(impossible, "new");
+        QFAIL("the write was reported as done");
+    } catch (const ETestRecordExport &e) {
+        QVERIFY2(QString::fromStdString(e.what()).startsWith("Cannot write " +
+                                                             QDir::toNativeSeparators(impossible)),
+                 e.what());
+    }
+    QFile old(path);
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QCOMPARE(old.readAll(), "old");
+}
+
+TAMREL_TEST_MAIN_CORE(TestTestRecordCsv)
+#include "tst_TestRecordCsv.moc"
