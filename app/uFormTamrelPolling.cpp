@@ -121,7 +121,7 @@ void TFormTamrel::OnReceivedRegister(TKvProtocol *senderKvProtocol, quint8 regNu
     TSkipWriteGuard guard(SkipWriteRegister);
     ++ReceivedRegisterCount[regNum];
     if (!senderKvProtocol) return;
-    ShowReceivedValue(regNum, senderKvProtocol->Registers[regNum]);
+    ShowReceivedValue(regNum, senderKvProtocol->RegisterCopy(regNum));
     DrawOftenReceived(regNum);
 }
 

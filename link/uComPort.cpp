@@ -4,6 +4,7 @@
 #include <QMutex>
 #include <QThread>
 
+#include <chrono>
 #include <utility>
 
 TComPort::TComPort() = default;
@@ -101,10 +102,15 @@ void TComPort::ApplyLineSettings() {
         Ok = C->Serial && C->ApplyTo(S);
         if (!Ok && C->Serial) text = C->Serial->errorString();
     };
-    if (QThread::currentThread() == C->Thread)
+    if (QThread::currentThread() == C->Thread) {
         apply();
-    else
-        QMetaObject::invokeMethod(C.get(), apply, Qt::BlockingQueuedConnection);
+    } else {
+        // A handler on the event thread that waits for this thread sees the flag and returns,
+        // so that the event thread gets to the setting.
+        FEventThreadAwaited.fetch_add(1, std::memory_order_acq_rel);
+        KvThread::CallBlocking(C.get(), apply);
+        FEventThreadAwaited.fetch_sub(1, std::memory_order_acq_rel);
+    }
     if (!Ok) throw EComPort(QStringLiteral("Unable to set com port settings: %1").arg(text), EINVAL);
 }
 
@@ -134,8 +140,7 @@ void TComPort::DoOpen() {
     bool Ok = false;
     int Code = 0;
     QString Text;
-    QMetaObject::invokeMethod(
-        c.get(), [&] { Ok = c->OpenPort(Name, S, Dtr, Code, Text); }, Qt::BlockingQueuedConnection);
+    KvThread::CallBlocking(c.get(), [&] { Ok = c->OpenPort(Name, S, Dtr, Code, Text); });
     if (!Ok) {
         c->Thread->quit();
         c->Thread->wait();
@@ -144,12 +149,14 @@ void TComPort::DoOpen() {
         throw EComPort(
             QStringLiteral("Unable to open com port %1: error %2, %3").arg(Name).arg(Code).arg(Text), Code);
     }
+    // The core first, then the owner under the lock: a handler that the event thread starts
+    // as soon as it sees the owner finds the port complete.
+    FCore = c;
+    FLineSettingsChanged = false;
     {
         QMutexLocker l(&c->Lock);
         c->Owner = this;
     }
-    FCore = c;
-    FLineSettingsChanged = false;
     if (OnAfterOpen) OnAfterOpen(this);
 }
 
@@ -173,8 +180,7 @@ void TComPort::DoClose(bool raiseEvent) {
     } else {
         // Runs after a handler that is under way on the port's thread has returned, so the
         // port stays usable for that handler until then.
-        QMetaObject::invokeMethod(
-            c.get(), [&c, stuck] { c->ClosePort(stuck); }, Qt::BlockingQueuedConnection);
+        KvThread::CallBlocking(c.get(), [&c, stuck] { c->ClosePort(stuck); });
         t->quit();
         t->wait();
         delete t;
@@ -217,11 +223,8 @@ void TComPort::WriteStrAsync(const QByteArray &str, PAsync &asyncPtr) {
 
 bool TComPort::AsyncDone(const PAsync &asyncPtr, int timeoutMs) {
     if (!asyncPtr) return true;
-    QMutexLocker l(&asyncPtr->M);
-    QDeadlineTimer deadline(timeoutMs);
-    while (!asyncPtr->Done) {
-        if (!asyncPtr->Cv.wait(&asyncPtr->M, deadline)) break;
-    }
+    std::unique_lock l(asyncPtr->M);
+    asyncPtr->Cv.wait_for(l, std::chrono::milliseconds(timeoutMs), [&] { return asyncPtr->Done; });
     return asyncPtr->Done && !asyncPtr->Failed;
 }
 
@@ -229,7 +232,7 @@ bool TComPort::TryFinishAsync(PAsync &asyncPtr) {
     if (!asyncPtr) return true;
     bool ok = false;
     {
-        QMutexLocker l(&asyncPtr->M);
+        std::lock_guard l(asyncPtr->M);
         if (!asyncPtr->Done) return false;
         ok = !asyncPtr->Failed;
     }

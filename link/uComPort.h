@@ -121,6 +121,10 @@ public:
     // handler on the event thread that waits for another thread checks it to stop waiting,
     // since the closing thread waits for the handler.
     bool Closing() const { return FClosing.load(std::memory_order_acquire); }
+    // True while another thread waits for the event thread to apply a line setting; safe from
+    // any thread. A handler that waits for another thread stops waiting then, as for Closing:
+    // that thread may be the one waiting here.
+    bool EventThreadAwaited() const { return FEventThreadAwaited.load(std::memory_order_acquire) > 0; }
     // Milliseconds a write may take before it counts as failed.
     static constexpr int WriteTimeoutMs = 10000;
 
@@ -138,6 +142,7 @@ private:
     TComParity FParity;
     TSyncMethod FSyncMethod = smThreadSync;
     std::atomic<bool> FClosing{false};
+    std::atomic<int> FEventThreadAwaited{0};
     int FUpdateCount = 0;
     bool FLineSettingsChanged = false;
     bool FPortChanged = false;

@@ -6,6 +6,7 @@
 // host's own descriptors can do is declared in ComPortDetail below and defined per host
 // (uComPort_unix.cpp).
 #include "uComPort.h"
+#include "uKvThreadHandOver.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -15,21 +16,24 @@
 #include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
-#include <QWaitCondition>
 
 #include <cerrno>
+#include <condition_variable>
+#include <mutex>
 
+// The standard library's mutex and condition variable rather than Qt's: the waiting thread
+// and the finishing thread then meet in a lock that a ThreadSanitizer build sees.
 struct TAsync {
-    QMutex M;
-    QWaitCondition Cv;
+    std::mutex M;
+    std::condition_variable Cv;
     bool Done = false;
     bool Failed = false;
 
     void Finish(bool ok) {
-        QMutexLocker l(&M);
+        std::lock_guard l(M);
         Done = true;
         Failed = !ok;
-        Cv.wakeAll();
+        Cv.notify_all();
     }
 };
 
@@ -230,20 +234,16 @@ public:
     void LoseLine() {
         if (LineGone) return;
         LineGone = true;
-        QMetaObject::invokeMethod(
-            this, [this] { DropLine(); }, Qt::QueuedConnection);
+        KvThread::Post(this, [this] { DropLine(); });
     }
 
     void DropLine() {
         if (!Serial) return; // the owner closed the port meanwhile
         ClosePort(AbortWrites());
         std::weak_ptr<TComPortCore> w = Self;
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [w] {
-                if (auto c = w.lock()) c->DeliverLineLost();
-            },
-            Qt::QueuedConnection);
+        KvThread::Post(QCoreApplication::instance(), [w] {
+            if (auto c = w.lock()) c->DeliverLineLost();
+        });
     }
 
     // GUI thread. Owner is cleared under the lock before a close, so a port that is still
@@ -271,12 +271,9 @@ public:
         if (RxNotifyPending) return;
         RxNotifyPending = true;
         std::weak_ptr<TComPortCore> w = Self;
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [w] {
-                if (auto c = w.lock()) c->DeliverRx();
-            },
-            Qt::QueuedConnection);
+        KvThread::Post(QCoreApplication::instance(), [w] {
+            if (auto c = w.lock()) c->DeliverRx();
+        });
     }
 
     // ---- GUI thread (smThreadSync)
@@ -305,8 +302,7 @@ public:
             if (n < 0) {
                 l.unlock();
                 record->Finish(false);
-                QMetaObject::invokeMethod(
-                    this, [this] { CheckLine(); }, Qt::QueuedConnection);
+                KvThread::Post(this, [this] { CheckLine(); });
                 return;
             }
             if (n == data.size()) {
@@ -319,15 +315,12 @@ public:
             TxQueue.append({data, record});
         }
         l.unlock();
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (!WriteNotifier) return;
-                WriteNotifier->setEnabled(true);
-                QMutexLocker locker(&Lock);
-                if (StallTimer && !StallTimer->isActive() && !TxQueue.isEmpty()) StallTimer->start();
-            },
-            Qt::QueuedConnection);
+        KvThread::Post(this, [this] {
+            if (!WriteNotifier) return;
+            WriteNotifier->setEnabled(true);
+            QMutexLocker locker(&Lock);
+            if (StallTimer && !StallTimer->isActive() && !TxQueue.isEmpty()) StallTimer->start();
+        });
     }
 
     // Event thread: the line can take more.

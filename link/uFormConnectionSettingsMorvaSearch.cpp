@@ -1,6 +1,7 @@
 #include "uFormConnectionSettingsMorvaSearch.h"
 
 #include "uKvProtocol.h"
+#include "uKvThreadHandOver.h"
 #include "uTamrelRegisterMap.h"
 
 #include <QCoreApplication>
@@ -126,15 +127,11 @@ void TSearchThread::run() {
     AddSearchLog(ComPortName + QStringLiteral("   <in thread> Port Opened"));
     ComPort->Tag = 1;
     // From here on the port and the engine belong to the GUI thread.
-    QMetaObject::invokeMethod(
-        this, [this] { SendRequest(); }, Qt::QueuedConnection);
+    KvThread::Post(this, [this] { SendRequest(); });
     QThread::msleep(ProbeSecondRequestMs);
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (Holds()) SendRequest();
-        },
-        Qt::QueuedConnection);
+    KvThread::Post(this, [this] {
+        if (Holds()) SendRequest();
+    });
 }
 
 void TSearchThread::SendRequest() {
@@ -162,7 +159,7 @@ void TSearchThread::ComPortRxChar(TComPort *sender, int count) {
 
 void TSearchThread::OnReceivedRegister(TKvProtocol *senderKvProtocol, quint8 regNum) {
     if (regNum == TamrelReg::regFirmwareName) {
-        QByteArray raw = senderKvProtocol->Registers[regNum].RawData;
+        QByteArray raw = senderKvProtocol->RegisterCopy(regNum).RawData;
         const qsizetype zero = raw.indexOf('\0');
         if (zero >= 0) raw.truncate(zero);
         FoundIdentStr = QString::fromLatin1(raw);

@@ -5,6 +5,7 @@
 #include "uFormConnectionSettingsMorvaSearch.h"
 #include "uKvApplication.h"
 #include "uKvProtocol.h"
+#include "uKvThreadHandOver.h"
 #include "uPlatformSound.h"
 #include "uPlatformTick.h"
 
@@ -45,6 +46,7 @@ QString ClassName(const std::exception &e) {
 
 // The factory declares the type of the start/stop register.
 void SetStartRegister(TKvProtocol *p, int value) {
+    std::lock_guard lock(p->RegistersLock);
     TKvRegister &r = p->Registers[TamrelReg::regStartStop];
     if (r.RegType >= rtU8 && r.RegType <= rtDouble)
         VariantToRegister(r, QVariant(value));
@@ -182,7 +184,7 @@ void TFrameDeviceLinkComMorva::Transmit(const QByteArray &bytes) {
     if (Disconnecting) return;
     LogMessage(QStringLiteral("COM Transmit: "), bytes);
     if (!IsConnected()) return;
-    std::unique_lock<QRecursiveMutex> lock(CritSectTransmit, std::defer_lock);
+    std::unique_lock<std::recursive_timed_mutex> lock(CritSectTransmit, std::defer_lock);
     if (!lock.try_lock_for(std::chrono::milliseconds(TransmitLockWaitMs)))
         return; // dropped: another thread holds the line for too long
     ++FTransmitDepth;
@@ -206,6 +208,7 @@ void TFrameDeviceLinkComMorva::Transmit(const QByteArray &bytes) {
 }
 
 void TFrameDeviceLinkComMorva::SetOnReceived(TOutputData aOnReceived) {
+    std::lock_guard lock(FOnReceivedLock);
     OnReceived = std::move(aOnReceived);
 }
 
@@ -241,6 +244,7 @@ void TFrameDeviceLinkComMorva::SetKvProtocol(TKvProtocol *aKvProtocol) {
     if (FKvProtocol.get() == aKvProtocol) return;
     FreeKvProtocol();
     FKvProtocol.reset(aKvProtocol);
+    FEngine = aKvProtocol;
 }
 
 void TFrameDeviceLinkComMorva::SetKeepConnection(bool aKeepConnection) {
@@ -281,7 +285,10 @@ void TFrameDeviceLinkComMorva::SetProtocolInThread(bool value) {
 
 void TFrameDeviceLinkComMorva::ComPortAfterOpen(TComPort *) {
     ++FConnectionSerial;
-    AsyncPtr.reset(); // a record of the previous connection is simply forgotten
+    {
+        std::lock_guard lock(CritSectTransmit);
+        AsyncPtr.reset(); // a record of the previous connection is simply forgotten
+    }
     ConnectionLost = false;
     if (OnCreateProtocolRef) OnCreateProtocolRef(this);
     LogMessage(QStringLiteral(" ---KeepConnection = ") +
@@ -303,17 +310,31 @@ void TFrameDeviceLinkComMorva::ComPortAfterOpen(TComPort *) {
     if (OnDeviceLinkStartStop) OnDeviceLinkStartStop(this, OnStart, false);
 }
 
+// With the protocol in the port's thread the engine calls these on that thread (an
+// acknowledgement, or one that carries an error code): the button and the engine's owner
+// live on the GUI thread, so the work goes there.
 void TFrameDeviceLinkComMorva::OnStartWriteAck(TKvProtocol *, quint8) {
-    TKvApplication::RunGuarded([this] { IndicateConnectionStatus(this, false); });
+    RunOnGuiThread([this] { IndicateConnectionStatus(this, false); });
 }
 
 void TFrameDeviceLinkComMorva::OnStartWriteTimeOut(TKvProtocol *, quint8, quint8) {
-    TKvApplication::RunGuarded([this] {
+    RunOnGuiThread([this] {
         if (TKvProtocol *p = KvProtocol()) {
             SetStartRegister(p, 1);
             p->WriteRegister(TamrelReg::regStartStop, 0, {},
                              [this](TKvProtocol *s, quint8 r) { OnStartWriteAck(s, r); });
         }
+    });
+}
+
+void TFrameDeviceLinkComMorva::RunOnGuiThread(std::function<void()> body) {
+    if (OnGuiThread()) {
+        TKvApplication::RunGuarded(body);
+        return;
+    }
+    const quint64 serial = FConnectionSerial;
+    KvThread::Post(this, [this, serial, body] {
+        if (serial == FConnectionSerial) TKvApplication::RunGuarded(body);
     });
 }
 
@@ -326,9 +347,10 @@ void TFrameDeviceLinkComMorva::ComPortRxChar(TComPort *Sender, int count) {
         if (FProtocolInThread || !ReciveAsync || OnGuiThread()) {
             Deliver(ReseivedStr);
         } else {
-            // The event thread waits for the GUI thread, but gives up once a close has begun:
-            // the closing thread waits for this handler. A delivery that then still comes
-            // belongs to a connection that is gone and is dropped.
+            // The event thread waits for the GUI thread, but gives up once a close has begun or
+            // a line setting waits for the event thread: the GUI thread then waits for this
+            // handler. A delivery that still comes after a close belongs to a connection that
+            // is gone and is dropped; after a setting it runs as posted, in order.
             const QByteArray chunk = ReseivedStr;
             const quint64 serial = FConnectionSerial;
             auto done = std::make_shared<QSemaphore>(0);
@@ -341,7 +363,7 @@ void TFrameDeviceLinkComMorva::ComPortRxChar(TComPort *Sender, int count) {
                 },
                 Qt::QueuedConnection);
             while (!done->tryAcquire(1, 20))
-                if (Sender->Closing()) break;
+                if (Sender->Closing() || Sender->EventThreadAwaited()) break;
         }
     });
 }
@@ -361,7 +383,12 @@ void TFrameDeviceLinkComMorva::LoseConnection() {
 
 void TFrameDeviceLinkComMorva::Deliver(const QByteArray &bytes) {
     LogMessage(QStringLiteral("COM Received: "), bytes);
-    if (OnReceived) OnReceived(bytes);
+    TOutputData onReceived;
+    {
+        std::lock_guard lock(FOnReceivedLock);
+        onReceived = OnReceived;
+    }
+    if (onReceived) onReceived(bytes);
 }
 
 void TFrameDeviceLinkComMorva::ComPortAfterClose(TComPort *) {
@@ -374,6 +401,7 @@ void TFrameDeviceLinkComMorva::ComPortAfterClose(TComPort *) {
 
 void TFrameDeviceLinkComMorva::FreeKvProtocol() {
     std::unique_ptr<TKvProtocol> p = std::move(FKvProtocol);
+    FEngine = nullptr;
     if (!p) return;
     if (FTransmitDepth == 0) {
         p.reset();
@@ -382,8 +410,7 @@ void TFrameDeviceLinkComMorva::FreeKvProtocol() {
     // Closed from inside a transmission: the engine that called Transmit is still on the
     // stack, so it goes once the stack has unwound.
     TKvProtocol *raw = p.release();
-    QMetaObject::invokeMethod(
-        qApp, [raw] { delete raw; }, Qt::QueuedConnection);
+    KvThread::Post(qApp, [raw] { delete raw; });
 }
 
 // ---- Keep-alive and loss --------------------------------------------------------------
@@ -396,8 +423,7 @@ void TFrameDeviceLinkComMorva::CheckTimeOut() {
     if (!KeepConnection) return;
     if (!OnGuiThread()) {
         // A failed transmit on the port's thread: the check belongs to the GUI thread.
-        QMetaObject::invokeMethod(
-            this, [this] { TKvApplication::RunGuarded([this] { CheckTimeOut(); }); }, Qt::QueuedConnection);
+        KvThread::Post(this, [this] { TKvApplication::RunGuarded([this] { CheckTimeOut(); }); });
         return;
     }
     const quint32 now = KvPlatform::TickCount();
@@ -420,7 +446,7 @@ void TFrameDeviceLinkComMorva::SomeTransmit() {
 }
 
 void TFrameDeviceLinkComMorva::OnKeepConnectionTimeOut(TKvProtocol *, quint8, quint8) {
-    TKvApplication::RunGuarded([this] { SomeTransmit(); });
+    RunOnGuiThread([this] { SomeTransmit(); });
 }
 
 // ---- Button, balloon, texts -----------------------------------------------------------
@@ -465,7 +491,7 @@ QVector<QIcon> TFrameDeviceLinkComMorva::DefaultImageList() {
 }
 
 void TFrameDeviceLinkComMorva::LogMessage(const QString &caption, const QByteArray &bytes) {
-    TKvProtocol *p = FKvProtocol.get();
+    TKvProtocol *p = FEngine; // also called on the port's thread
     if (p && p->LogEnabled()) p->LogMessage(caption + DumpData(bytes));
 }
 

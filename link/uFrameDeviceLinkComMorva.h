@@ -10,13 +10,14 @@
 #include <QByteArray>
 #include <QFrame>
 #include <QIcon>
-#include <QRecursiveMutex>
 #include <QString>
 #include <QVector>
 
 #include <array>
 #include <atomic>
+#include <functional>
 #include <memory>
+#include <mutex>
 
 class QAction;
 class QMenu;
@@ -93,16 +94,17 @@ public:
     bool FilterOnlyUSB = false;
 
     // ---- State, readable for diagnostics and tests
+    // Those written on the port's thread too (see the threads above) are atomic.
     bool KvProtocolNil = false;
     quint32 LastTransmitTime = 0;
-    quint32 LastReceiveTime = 0;
+    std::atomic<quint32> LastReceiveTime{0};
     bool ConnectionLost = false;
-    bool Disconnecting = false;
+    std::atomic<bool> Disconnecting{false};
     QByteArray ReseivedStr;
     PAsync AsyncPtr;
     qint32 LastGetCountersTime = 0;
-    quint32 BytesReceived = 0;
-    quint32 BytesTransmitted = 0;
+    std::atomic<quint32> BytesReceived{0};
+    std::atomic<quint32> BytesTransmitted{0};
     quint32 PrevBytesReceived = 0;
     quint32 PrevBytesTransmitted = 0;
 
@@ -133,12 +135,17 @@ private:
     void OnStartWriteTimeOut(TKvProtocol *senderKvProtocol, quint8 regNum, quint8 ack);
     void OnKeepConnectionTimeOut(TKvProtocol *senderKvProtocol, quint8 regNum, quint8 ack);
     void FreeKvProtocol();
+    // Runs Body on the GUI thread: at once when called there, else posted to it; a posted
+    // body whose connection has closed meanwhile is dropped.
+    void RunOnGuiThread(std::function<void()> body);
     void ShowBalloon(const QString &title);
     void SetImageIndex(int index);
 
     std::unique_ptr<TKvProtocol> FKvProtocol;
+    std::atomic<TKvProtocol *> FEngine{nullptr}; // FKvProtocol, for the port's thread
+    std::mutex FOnReceivedLock;                  // OnReceived, set on the GUI thread, called on either
     bool FProtocolInThread = false;
-    QRecursiveMutex CritSectTransmit;
+    std::recursive_timed_mutex CritSectTransmit;
     std::unique_ptr<TComPort> ComPort;
     QVector<QIcon> FImages;
     int FImageIndex = 0;

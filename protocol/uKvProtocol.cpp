@@ -1,6 +1,7 @@
 // The engine: construction, the frame layer, the packet interpreter, direct register
 // commands, the pending-answer lists and their time-out timer.
 #include "uKvProtocol.h"
+#include "uKvThreadHandOver.h"
 #include "uKvTrazerHook.h"
 #include "uPlatformTick.h"
 
@@ -78,6 +79,7 @@ TKvProtocol::~TKvProtocol() {
 }
 
 void TKvProtocol::LoadRegistersInfo(const TKvRegistersDynArray &aRegisters) {
+    std::lock_guard lock(RegistersLock);
     if (TrazerServerI) {
         TKvRegister counter;
         counter.RegAdr = 253;
@@ -109,7 +111,7 @@ void TKvProtocol::TxAck(quint8 b1, quint8 b2, quint8 b3) {
 }
 
 void TKvProtocol::TestPacketCounterTransmit() {
-    QMutexLocker lock(&FLock);
+    std::lock_guard lock(FLock);
     PacketCounterTransmit = quint8(PacketCounterTransmit + 10);
 }
 
@@ -118,7 +120,7 @@ void TKvProtocol::SendFrame(const QByteArray &payload, bool forceCrc) {
     QByteArray frame;
     bool probe = false;
     {
-        QMutexLocker lock(&FLock);
+        std::lock_guard lock(FLock);
         if (UseCrc16 || TryCrc16 || forceCrc) {
             if (TryCrc16 || forceCrc) {
                 TryCrc16 = false;
@@ -165,7 +167,7 @@ void TKvProtocol::HandleBody(const QByteArray &escaped, const std::shared_ptr<TS
             crcFrame = true;
         } else if (KvCodec::BodyPassesCheckSum(body)) {
             {
-                QMutexLocker lock(&FLock);
+                std::lock_guard lock(FLock);
                 UseCrc16 = false;
             }
             LogMessage(QStringLiteral("CS mode on"));
@@ -178,7 +180,7 @@ void TKvProtocol::HandleBody(const QByteArray &escaped, const std::shared_ptr<TS
             crcFrame = false;
         } else if (KvCodec::BodyPassesCrc16(body)) {
             {
-                QMutexLocker lock(&FLock);
+                std::lock_guard lock(FLock);
                 UseCrc16 = true;
                 PacketCounterErrors = 0;
                 // After our own probe the device continues our counter; otherwise start over.
@@ -282,14 +284,17 @@ void TKvProtocol::DispatchRegisterValue(quint8 command, const QByteArray &payloa
         LogMessage(QStringLiteral("  Packet Type Size Error"));
         return;
     }
-    TKvRegister &reg = Registers[regNum];
-    reg.RegType = TKvRegisterType(type);
-    reg.DevAddress = devAddress;
-    reg.RawData = payload.mid(3);
-    reg.Known = true;
-    reg.UpdateCounter = quint16(reg.UpdateCounter + 1);
     {
-        QMutexLocker lock(&FLock);
+        std::lock_guard lock(RegistersLock);
+        TKvRegister &reg = Registers[regNum];
+        reg.RegType = TKvRegisterType(type);
+        reg.DevAddress = devAddress;
+        reg.RawData = payload.mid(3);
+        reg.Known = true;
+        reg.UpdateCounter = quint16(reg.UpdateCounter + 1);
+    }
+    {
+        std::lock_guard lock(FLock);
         for (qsizetype i = 0; i < ListRegTimeouts.size(); ++i) {
             if (ListRegTimeouts[i].RegNum == regNum) {
                 ListRegTimeouts.removeAt(i);
@@ -324,7 +329,7 @@ void TKvProtocol::DispatchAck(const QByteArray &payload) {
     TOnRegTimeoutOrError onTimeOut;
     TOnRegisterNotify onAck;
     {
-        QMutexLocker lock(&FLock);
+        std::lock_guard lock(FLock);
         for (qsizetype i = 0; i < ListRegTimeouts.size(); ++i) {
             if (ListRegTimeouts[i].RegNum == regNum && ListRegTimeouts[i].Command == normalised) {
                 if (error != KvErrOk) onTimeOut = ListRegTimeouts[i].OnTimeOut;
@@ -366,7 +371,7 @@ void TKvProtocol::RegisterReceived(quint8 regNum) {
             if (alive->InstanceWasFreed) return;
         }
         {
-            QMutexLocker lock(&FLock);
+            std::lock_guard lock(FLock);
             NeedReadRegisters.reset(regNum);
         }
         if (SyncWithGui) {
@@ -379,12 +384,9 @@ void TKvProtocol::RegisterReceived(quint8 regNum) {
                 OnReceivedRegisterGui();
             } else {
                 // One posted call per value; a call that arrives after the engine is gone does nothing.
-                QMetaObject::invokeMethod(
-                    app,
-                    [alive, this] {
-                        if (!alive->InstanceWasFreed) OnReceivedRegisterGui();
-                    },
-                    Qt::QueuedConnection);
+                KvThread::Post(app, [alive, this] {
+                    if (!alive->InstanceWasFreed) OnReceivedRegisterGui();
+                });
             }
         } else {
             CallCopy(OnReceivedRegister, this, regNum);
@@ -414,7 +416,7 @@ void TKvProtocol::TimerCheckTimeoutTimer() {
     const quint32 now = KvPlatform::TickCount();
     TRegAnswerTimeout expired;
     {
-        QMutexLocker lock(&FLock);
+        std::lock_guard lock(FLock);
         qsizetype i = 0;
         // Wrap-safe: an entry has expired when now lies after its deadline.
         while (i < ListRegTimeouts.size() && !KvPlatform::TickPassed(now, ListRegTimeouts[i].TimeOfTimeOut))
@@ -427,12 +429,12 @@ void TKvProtocol::TimerCheckTimeoutTimer() {
 }
 
 int TKvProtocol::PendingTimeoutCount() const {
-    QMutexLocker lock(&FLock);
+    std::lock_guard lock(FLock);
     return int(ListRegTimeouts.size());
 }
 
 int TKvProtocol::PendingAckCount() const {
-    QMutexLocker lock(&FLock);
+    std::lock_guard lock(FLock);
     return int(ListRegAcks.size());
 }
 
@@ -446,7 +448,7 @@ void TKvProtocol::SendRequest(quint8 regNum, quint8 devAddr, TOnRegTimeoutOrErro
     if (Freed()) return;
     bool firstContact = false;
     {
-        QMutexLocker lock(&FLock);
+        std::lock_guard lock(FLock);
         if (FirstPacket && regNum != 0) {
             FirstPacket = false;
             firstContact = true;
@@ -464,7 +466,7 @@ void TKvProtocol::SendRequest(quint8 regNum, quint8 devAddr, TOnRegTimeoutOrErro
     if (devAddr != 0) payload.append(char(KvCodec::AddressMarker)).append(char(devAddr));
     payload.append(char(NewCommands ? KvCodec::CmdReadReg2 : KvCodec::CmdReadReg)).append(char(regNum));
     if (aOnTimeOut) {
-        QMutexLocker lock(&FLock);
+        std::lock_guard lock(FLock);
         ListRegTimeouts.append(
             {regNum, KvPlatform::TickCount() + TimeOut, KvCodec::CmdReadReg, std::move(aOnTimeOut)});
     }
@@ -477,7 +479,7 @@ void TKvProtocol::WriteRegister(quint8 regNum, quint8 devAddr, TOnRegTimeoutOrEr
     if (Freed()) return;
     bool firstContact = false;
     {
-        QMutexLocker lock(&FLock);
+        std::lock_guard lock(FLock);
         if (FirstPacket) {
             FirstPacket = false;
             firstContact = true;
@@ -485,12 +487,12 @@ void TKvProtocol::WriteRegister(quint8 regNum, quint8 devAddr, TOnRegTimeoutOrEr
     }
     if (firstContact) {
         RequestRegisterAsync(1, true);
-        WriteRegisterAsync(regNum, RegisterToVariant(Registers[regNum]), std::move(aOnTimeOut),
+        WriteRegisterAsync(regNum, RegisterToVariant(RegisterCopy(regNum)), std::move(aOnTimeOut),
                            std::move(aOnAckReg));
         NextRegisterOperation(0);
         return;
     }
-    const TKvRegister &reg = Registers[regNum];
+    const TKvRegister reg = RegisterCopy(regNum);
     QByteArray payload;
     if (devAddr != 0) payload.append(char(KvCodec::AddressMarker)).append(char(devAddr));
     payload.append(char(NewCommands ? KvCodec::CmdWriteReg2 : KvCodec::CmdWriteReg))
@@ -499,7 +501,7 @@ void TKvProtocol::WriteRegister(quint8 regNum, quint8 devAddr, TOnRegTimeoutOrEr
         .append(reg.RawData);
     {
         // In the lists before the frame leaves: an answer during OutputData finds them.
-        QMutexLocker lock(&FLock);
+        std::lock_guard lock(FLock);
         if (aOnTimeOut)
             ListRegTimeouts.append(
                 {regNum, KvPlatform::TickCount() + TimeOut, KvCodec::CmdWriteReg, std::move(aOnTimeOut)});
@@ -510,6 +512,14 @@ void TKvProtocol::WriteRegister(quint8 regNum, quint8 devAddr, TOnRegTimeoutOrEr
 }
 
 void TKvProtocol::WriteRegisterValue(quint8 regNum, const QVariant &value) {
-    VariantToRegister(Registers[regNum], value);
+    {
+        std::lock_guard lock(RegistersLock);
+        VariantToRegister(Registers[regNum], value);
+    }
     WriteRegister(regNum, 0, {}, {});
+}
+
+TKvRegister TKvProtocol::RegisterCopy(quint8 regNum) const {
+    std::lock_guard lock(RegistersLock);
+    return Registers[regNum];
 }

@@ -22,6 +22,7 @@
 #include <bitset>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 
 class QFile;
@@ -171,11 +172,18 @@ public:
     // front. Complete frames are always handled, however many arrive at once.
     static constexpr qsizetype MaxBufferRx = 64 * 1024;
 
+    // A copy of one entry of the register mirror, taken under RegistersLock: safe on any thread.
+    TKvRegister RegisterCopy(quint8 regNum) const;
+
     // ---- Public fields the application reads or sets ----
-    bool NewCommands = false;
+    std::atomic<bool> NewCommands{false};
     SetOfByte NeedReadRegisters;
+    // The register mirror. With SyncWithGui the engine writes it on the port's thread while the
+    // GUI thread reads and writes it: every access then holds RegistersLock (or uses
+    // RegisterCopy). The engine itself takes the lock for each of its own reads and writes.
     std::array<TKvRegister, 256> Registers;
-    TKvPError AnswerError = 0;
+    mutable std::recursive_mutex RegistersLock;
+    std::atomic<TKvPError> AnswerError{0};
     quint32 TimeOut = 100;
     TOutputData OutputData;
     TOnRegisterNotify OnReceivedRegister;
@@ -246,7 +254,7 @@ private:
     void CloseLog();
 
     std::shared_ptr<TShared> FShared;
-    mutable QRecursiveMutex FLock; // pending lists, operation queue, transmit state
+    mutable std::recursive_mutex FLock; // pending lists, operation queue, transmit state
     QByteArray BufferRx;
     qsizetype FRxPos = 0; // bytes at the front of BufferRx already taken as frames
     QTimer *TimerCheckTimeout = nullptr;

@@ -17,7 +17,7 @@ constexpr qsizetype MaxLoaderWaits = 64;
 
 void TKvProtocol::ExpectLoaderAnswer(bool isPage) {
     // Noted before the frame goes out: an answer may arrive before the transmit returns.
-    QMutexLocker lock(&FLock);
+    std::lock_guard lock(FLock);
     FLoaderWaits.enqueue({isPage, FFirmwarePass});
     while (FLoaderWaits.size() > MaxLoaderWaits)
         FLoaderWaits.dequeue();
@@ -26,7 +26,7 @@ void TKvProtocol::ExpectLoaderAnswer(bool isPage) {
 bool TKvProtocol::TakePageStatus() {
     // A status answers the oldest page still waiting; a start request waiting ahead of it
     // was never answered.
-    QMutexLocker lock(&FLock);
+    std::lock_guard lock(FLock);
     while (!FLoaderWaits.isEmpty()) {
         const TLoaderWait w = FLoaderWaits.dequeue();
         if (w.IsPage) return w.Pass == FFirmwarePass;
@@ -37,7 +37,7 @@ bool TKvProtocol::TakePageStatus() {
 void TKvProtocol::TakeLoaderInformation() {
     // Pages sent before the answered start request would have had their statuses by now:
     // theirs were lost on the line and are not waited for any longer.
-    QMutexLocker lock(&FLock);
+    std::lock_guard lock(FLock);
     for (qsizetype i = 0; i < FLoaderWaits.size(); ++i) {
         if (!FLoaderWaits[i].IsPage) {
             FLoaderWaits.remove(0, i + 1);
@@ -74,7 +74,7 @@ void TKvProtocol::FirmwareWrite(const QByteArray &aFirmwareData, TOnProgress aOn
     {
         // A new pass: statuses of pages sent before it (a restart while a page was on its
         // way) are taken and dropped, so only this pass goes on.
-        QMutexLocker lock(&FLock);
+        std::lock_guard lock(FLock);
         ++FFirmwarePass;
     }
     SendFirmwarePage();

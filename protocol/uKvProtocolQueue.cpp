@@ -22,7 +22,7 @@ void TKvProtocol::RequestRegisterAsync(quint8 regNum, bool aTryCrc16) {
     op.Command = KvCodec::CmdReadReg;
     op.TryCrc16 = aTryCrc16;
     {
-        QMutexLocker lock(&FLock);
+        std::lock_guard lock(FLock);
         QueueRegisterOperations.enqueue(op);
     }
     if (LogEnabled()) LogMessage(QStringLiteral("RequestRegAsync %1").arg(regNum));
@@ -37,24 +37,24 @@ void TKvProtocol::WriteRegisterAsync(quint8 regNum, const QVariant &value, TOnRe
     op.OnTimeOut = std::move(aOnTimeOut);
     op.OnAckReg = std::move(aOnAckReg);
     {
-        QMutexLocker lock(&FLock);
+        std::lock_guard lock(FLock);
         QueueRegisterOperations.enqueue(std::move(op));
     }
     if (LogEnabled()) LogMessage(QStringLiteral("WriteRegAsync %1").arg(regNum));
 }
 
 qint32 TKvProtocol::AsyncRegOperationCount() const {
-    QMutexLocker lock(&FLock);
+    std::lock_guard lock(FLock);
     return qint32(QueueRegisterOperations.size());
 }
 
 TProcessRegisterAsync TKvProtocol::CurRegisterAsync() const {
-    QMutexLocker lock(&FLock);
+    std::lock_guard lock(FLock);
     return FCurRegisterAsync;
 }
 
 bool TKvProtocol::EndInFlight(quint64 serial) {
-    QMutexLocker lock(&FLock);
+    std::lock_guard lock(FLock);
     for (qsizetype i = 0; i < FAsyncInFlight.size(); ++i) {
         if (FAsyncInFlight[i].Serial == serial) {
             FAsyncInFlight.removeAt(i);
@@ -65,7 +65,7 @@ bool TKvProtocol::EndInFlight(quint64 serial) {
 }
 
 bool TKvProtocol::EndInFlightReg(quint8 regNum) {
-    QMutexLocker lock(&FLock);
+    std::lock_guard lock(FLock);
     for (qsizetype i = 0; i < FAsyncInFlight.size(); ++i) {
         if (FAsyncInFlight[i].RegNum == regNum) {
             FAsyncInFlight.removeAt(i);
@@ -81,7 +81,7 @@ void TKvProtocol::NextRegisterOperation(quint8 regNum) {
     TProcessRegisterAsync op;
     quint64 serial;
     {
-        QMutexLocker lock(&FLock);
+        std::lock_guard lock(FLock);
         if (QueueRegisterOperations.isEmpty()) return;
         op = QueueRegisterOperations.dequeue();
         FCurRegisterAsync = op;
@@ -95,6 +95,7 @@ void TKvProtocol::NextRegisterOperation(quint8 regNum) {
     if (op.Command == KvCodec::CmdWriteReg) {
         if (LogEnabled()) LogMessage(QStringLiteral("Dequeue Async WriteReg %1").arg(op.RegNum));
         try {
+            std::lock_guard lock(RegistersLock);
             VariantToRegister(Registers[op.RegNum], op.Value);
         } catch (...) {
             EndInFlight(serial);
@@ -134,7 +135,7 @@ void TKvProtocol::AsyncTimeOut(quint64 serial, const TProcessRegisterAsync &op, 
 
 bool TKvProtocol::ReadRegistersSync(const SetOfByte &regNums, double timeoutMs) {
     {
-        QMutexLocker lock(&FLock);
+        std::lock_guard lock(FLock);
         NeedReadRegisters |= regNums;
     }
     for (int r = 0; r < 256; ++r)
@@ -146,7 +147,7 @@ bool TKvProtocol::ReadRegistersSync(const SetOfByte &regNums, double timeoutMs) 
     for (;;) {
         if (alive->InstanceWasFreed) return false;
         {
-            QMutexLocker lock(&FLock);
+            std::lock_guard lock(FLock);
             if ((NeedReadRegisters & regNums).none()) return true;
         }
         if (double(quint32(KvPlatform::TickCount() - start)) > timeoutMs) return false;

@@ -1,4 +1,5 @@
 #include "uSimPipe.h"
+#include "uKvThreadHandOver.h"
 
 #include <QThread>
 
@@ -21,8 +22,7 @@ void TSimPipe::SetOutput(TSimOutput output) {
 
 void TSimPipe::Write(const QByteArray &bytes) {
     if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(
-            this, [this, bytes] { Write(bytes); }, Qt::QueuedConnection);
+        KvThread::Post(this, [this, bytes] { Write(bytes); });
         return;
     }
     if (FClosed) return;
@@ -32,8 +32,7 @@ void TSimPipe::Write(const QByteArray &bytes) {
 
 void TSimPipe::Close() {
     if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(
-            this, [this] { Close(); }, Qt::QueuedConnection);
+        KvThread::Post(this, [this] { Close(); });
         return;
     }
     FClosed = true;

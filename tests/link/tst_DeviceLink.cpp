@@ -223,9 +223,12 @@ private slots:
     }
 
     // Disconnect writes register 1 := 0 before it closes; afterwards nothing is sent.
+    void disconnectWritesStopFirst_data() { AddThreadingRows(); }
     void disconnectWritesStopFirst() {
+        QFETCH(TLinkThreading, threading);
         auto tester = StartSim("Tavik");
         TLinkWindow w;
+        w.SetThreading(threading);
         int before = 0;
         w.Link->BeforeDisconnect = [&](IDeviceLink *) { ++before; };
         w.Link->SetSearchOnConnect(false);
@@ -448,9 +451,12 @@ private slots:
     }
 
     // Repeated connections on fresh port objects; the sanitizer build checks that none leaks.
+    void repeatedConnectDisconnect_data() { AddThreadingRows(); }
     void repeatedConnectDisconnect() {
+        QFETCH(TLinkThreading, threading);
         auto tester = StartSim("Tavik");
         TLinkWindow w;
+        w.SetThreading(threading);
         w.Link->ComPortObject()->SetPort(tester->PortName());
         for (int i = 0; i < 25; ++i) {
             QVERIFY(w.Link->Connect());
@@ -460,6 +466,119 @@ private slots:
         }
         QCOMPARE(w.Created, 25);
         QCOMPARE(w.Events.size(), 50);
+        QVERIFY(Errors.isEmpty());
+    }
+
+    // The connect button, its image and its tool tip are touched on the GUI thread only,
+    // whichever thread the link reads and parses on; the start's acknowledgement still shows.
+    void buttonTouchedOnGuiThreadOnly_data() { AddThreadingRows(); }
+    void buttonTouchedOnGuiThreadOnly() {
+        QFETCH(TLinkThreading, threading);
+        auto tester = StartSim("Tavik");
+        TLinkWindow w;
+        w.SetThreading(threading);
+        TOffGuiThreadEvents offGuiThread;
+        w.Link->sButtonConnect->installEventFilter(&offGuiThread);
+        w.Link->ComPortObject()->SetPort(tester->PortName());
+        QVERIFY(w.Link->Connect());
+        QTRY_COMPARE_WITH_TIMEOUT(w.Link->CurrentImageIndex(), 1, 3000);
+        QVERIFY(w.Link->sButtonConnect->isChecked());
+        QCOMPARE(w.Link->sButtonConnect->toolTip(), LinkTexts[0]);
+        w.Link->KvProtocol()->RequestRegister(0, 0, {});
+        QTRY_VERIFY_WITH_TIMEOUT(w.Received.contains(0), 2000);
+        w.Link->Disconnect();
+        QCOMPARE(w.Link->CurrentImageIndex(), 0);
+        QCOMPARE(offGuiThread.Seen(), QStringList());
+    }
+
+    // A line setting changed while the tester streams values: the GUI thread waits for the
+    // port's thread to apply it, so that thread must not be left waiting for the GUI thread.
+    // The values go on arriving afterwards.
+    void lineSettingWhileReceiving_data() { AddThreadingRows(); }
+    void lineSettingWhileReceiving() {
+        QFETCH(TLinkThreading, threading);
+        TSimOptions streaming;
+        streaming.Ident = "Tavik";
+        streaming.AutoSendPeriodMs = 2;
+        auto tester = std::make_unique<TSimPty>();
+        QVERIFY(tester->Start(streaming));
+        TLinkWindow w;
+        w.SetThreading(threading);
+        w.Link->ComPortObject()->SetPort(tester->PortName());
+        QVERIFY(w.Link->Connect());
+        QTRY_COMPARE_WITH_TIMEOUT(w.Link->CurrentImageIndex(), 1, 3000);
+        for (int i = 0; i < 10; ++i) {
+            QThread::msleep(30); // busy: meanwhile the port's thread has bytes to hand over
+            TDeadlockWatchdog watchdog(15000, "a line setting changed while bytes arrive");
+            w.Link->SetBaudRate(i % 2 ? 115200 : 57600);
+        }
+        QCOMPARE(w.Link->BaudRate(), 115200);
+        const quint32 before = w.Link->BytesReceived;
+        QTRY_VERIFY_WITH_TIMEOUT(w.Link->BytesReceived > before + 20, 2000);
+        QVERIFY(w.Link->IsConnected());
+        w.Link->Disconnect();
+        QVERIFY(Errors.isEmpty());
+    }
+
+    // The register mirror is shared by the thread that parses (it stores the values) and the
+    // GUI thread (it shows them and writes settings) while the tester streams values and the
+    // GUI polls: the thread sanitizer build checks every access; every build checks that the
+    // shown values and the written setting are right.
+    void registerMirrorSharedAcrossThreads_data() { AddThreadingRows(); }
+    void registerMirrorSharedAcrossThreads() {
+        QFETCH(TLinkThreading, threading);
+        TSimOptions streaming;
+        streaming.Ident = "Tavik";
+        streaming.AutoSendPeriodMs = 3;
+        auto tester = std::make_unique<TSimPty>();
+        QVERIFY(tester->Start(streaming));
+        TLinkWindow w;
+        w.SetThreading(threading);
+        QVector<int> pumpTypesShown;
+        int shown = 0;
+        w.Link->SetOnCreateProtocolRef([&](IDeviceLink *sender) {
+            auto *p = new TKvProtocol(
+                sender->GetTransmitProcedure(), TesterRegistersInfo(),
+                [&](TKvProtocol *s, quint8 regNum) {
+                    QVERIFY(QThread::currentThread() == qApp->thread());
+                    const QVariant value = RegisterToVariant(s->RegisterCopy(regNum));
+                    if (regNum == TamrelReg::regPumpType) pumpTypesShown << value.toInt();
+                    ++shown;
+                },
+                {}, {}, false, "TamrelLog", sender->GetProtocolInThread());
+            sender->SetKvProtocol(p);
+            sender->SetOnReceived([p](const QByteArray &bytes) { p->InputData(bytes); });
+        });
+        w.Link->ComPortObject()->SetPort(tester->PortName());
+        QVERIFY(w.Link->Connect());
+        QTRY_COMPARE_WITH_TIMEOUT(w.Link->CurrentImageIndex(), 1, 3000);
+        int lastWritten = 0;
+        quint16 positionUpdates = 0;
+        for (int i = 0; i < 20; ++i) {
+            TKvProtocol *p = w.Link->KvProtocol();
+            QVERIFY(p);
+            lastWritten = i % 3;
+            p->WriteRegisterValue(TamrelReg::regPumpType, lastWritten);
+            for (quint8 r : {TamrelReg::regPosition1, TamrelReg::regCurrent1, TamrelReg::regHeadTemperature,
+                             TamrelReg::regPumpType})
+                p->RequestRegisterAsync(r);
+            p->NextRegisterOperation(0);
+            QVERIFY(TKvPError(p->AnswerError) <= KvErrDataType);
+            QVERIFY(!p->NewCommands);
+            // the values the tester sends unasked, as a chart would sample them
+            for (int k = 0; k < 10; ++k) {
+                const TKvRegister position = p->RegisterCopy(TamrelReg::regPosition1);
+                if (position.Known) positionUpdates = position.UpdateCounter;
+                QTest::qWait(2);
+            }
+        }
+        QVERIFY(positionUpdates > 20);
+        QTRY_COMPARE_WITH_TIMEOUT(tester->Device()->RegisterInt(TamrelReg::regPumpType), lastWritten, 2000);
+        TKvProtocol *p = w.Link->KvProtocol();
+        p->RequestRegister(TamrelReg::regPumpType, 0, {});
+        QTRY_VERIFY_WITH_TIMEOUT(!pumpTypesShown.isEmpty() && pumpTypesShown.last() == lastWritten, 2000);
+        QVERIFY(shown > 20);
+        w.Link->Disconnect();
         QVERIFY(Errors.isEmpty());
     }
 };

@@ -9,7 +9,13 @@
 #include <QDir>
 #include <QtTest/QtTest>
 
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 // Only the virtual-port folder: the host's own serial ports stay out of the tests.
@@ -47,3 +53,32 @@ inline int CountFrames(const TSimPty &sim, bool received, int command, int reg) 
         if (f.Received == received && f.Command == command && (reg < 0 || f.Register == reg)) ++n;
     return n;
 }
+
+// Ends the test program with a failure when the step it guards has not returned within Ms: a
+// deadlock of the GUI thread cannot be caught by the test itself, and ctest would otherwise
+// wait for its own time-out.
+class TDeadlockWatchdog {
+public:
+    TDeadlockWatchdog(int ms, const char *step) : FThread([this, ms, step] { Watch(ms, step); }) {}
+    ~TDeadlockWatchdog() {
+        {
+            std::lock_guard lock(FLock);
+            FReturned = true;
+        }
+        FWake.notify_all();
+        FThread.join();
+    }
+
+private:
+    void Watch(int ms, const char *step) {
+        std::unique_lock lock(FLock);
+        if (FWake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return FReturned; })) return;
+        std::fprintf(stderr, "FAIL!  : deadlock: %s did not return within %d ms\n", step, ms);
+        std::fflush(stderr);
+        std::_Exit(1);
+    }
+    std::mutex FLock;
+    std::condition_variable FWake;
+    bool FReturned = false;
+    std::thread FThread;
+};

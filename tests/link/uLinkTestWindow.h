@@ -7,7 +7,10 @@
 #include "uPlatformTick.h"
 #include "uTamrelRegisterMap.h"
 
+#include <QApplication>
+#include <QMutex>
 #include <QStringList>
+#include <QThread>
 #include <QVBoxLayout>
 #include <QVector>
 #include <QWidget>
@@ -17,6 +20,40 @@ class TFakeSound : public ISystemSound {
 public:
     QStringList Played;
     void PlayAsync(const QString &name) override { Played << name; }
+};
+
+// The three ways the link can run: everything on the GUI thread (the program's), reading on
+// the port's thread with delivery on the GUI thread, and the protocol on the port's thread.
+enum class TLinkThreading { GuiThread, ReceiveAsync, ProtocolInThread };
+Q_DECLARE_METATYPE(TLinkThreading)
+
+inline void AddThreadingRows() {
+    QTest::addColumn<TLinkThreading>("threading");
+    QTest::newRow("GUI thread") << TLinkThreading::GuiThread;
+    QTest::newRow("ReciveAsync") << TLinkThreading::ReceiveAsync;
+    QTest::newRow("protocol in thread") << TLinkThreading::ProtocolInThread;
+}
+
+// Notes every event that reaches the watched widgets on another thread than the GUI thread:
+// a widget touched from the port's thread shows here (setting a tool tip, for one, sends its
+// event at once on the calling thread).
+class TOffGuiThreadEvents : public QObject {
+public:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (QThread::currentThread() != qApp->thread()) {
+            QMutexLocker lock(&FLock);
+            FSeen << QStringLiteral("%1 event %2").arg(watched->objectName()).arg(int(event->type()));
+        }
+        return false;
+    }
+    QStringList Seen() {
+        QMutexLocker lock(&FLock);
+        return FSeen;
+    }
+
+private:
+    QMutex FLock;
+    QStringList FSeen;
 };
 
 struct TStartStop {
@@ -51,6 +88,10 @@ public:
             sender->SetOnReceived([p](const QByteArray &bytes) { p->InputData(bytes); });
             ++Created;
         });
+    }
+    void SetThreading(TLinkThreading threading) {
+        Link->ReciveAsync = threading == TLinkThreading::ReceiveAsync;
+        Link->SetProtocolInThread(threading == TLinkThreading::ProtocolInThread);
     }
     // What the menu item "Auto Start Stop" switches: the start/stop writes and keep-alive.
     void SetAutoStartStop(bool on) {

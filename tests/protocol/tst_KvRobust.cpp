@@ -2,6 +2,7 @@
 // second thread, and fed random bytes.
 #include "KvTestFixture.h"
 #include "TestMain.h"
+#include "uKvThreadHandOver.h"
 
 #include <QRandomGenerator>
 #include <QSet>
@@ -121,9 +122,7 @@ private slots:
             QObject onWorker;
             onWorker.moveToThread(&worker);
             worker.start();
-            QMetaObject::invokeMethod(
-                &onWorker, [e] { e->InputData(DeviceFrame(Hex("07 05 02 01"))); },
-                Qt::BlockingQueuedConnection);
+            KvThread::CallBlocking(&onWorker, [e] { e->InputData(DeviceFrame(Hex("07 05 02 01"))); });
             worker.quit();
             worker.wait();
             QTRY_COMPARE(g_Outcome.Calls, 1);
@@ -295,8 +294,7 @@ private slots:
         QObject onWorker;
         onWorker.moveToThread(&worker);
         worker.start();
-        QMetaObject::invokeMethod(
-            &onWorker, [e] { e->InputData(DeviceFrame(Hex("07 03 02 01"))); }, Qt::BlockingQueuedConnection);
+        KvThread::CallBlocking(&onWorker, [e] { e->InputData(DeviceFrame(Hex("07 03 02 01"))); });
         worker.quit();
         worker.wait();
         delete e; // the posted call is still in the GUI thread's queue
@@ -321,7 +319,7 @@ private slots:
         QObject onWorker;
         onWorker.moveToThread(&worker);
         worker.start();
-        QMetaObject::invokeMethod(&onWorker, [e] {
+        KvThread::Post(&onWorker, [e] {
             for (int i = 0; i < count; ++i)
                 e->InputData(DeviceFrame(QByteArray("\x07") + char(i % 200) + QByteArray("\x02\x01", 2)));
         });
