@@ -26,6 +26,26 @@ class QToolButton;
 class TBalloonHint;
 class TKvProtocol;
 
+// Threads. In the program's configuration (ProtocolInThread and ReciveAsync off) everything of
+// the link runs on the GUI thread: the port's event thread hands received bytes over and the
+// handler runs on the GUI thread. Otherwise the port's OnRxChar runs on its event thread:
+//   - ReciveAsync alone: the bytes are read there and delivered on the GUI thread while the
+//     event thread waits; it stops waiting when the port closes or a line setting waits for the
+//     event thread (the GUI thread would otherwise wait for it in turn).
+//   - ProtocolInThread: delivery, parsing and what the engine sends on stay on the event thread;
+//     the engine's acknowledgement and error callbacks of the start write and the keep-alive
+//     move their work to the GUI thread (RunOnGuiThread), so widgets, timers and the port's
+//     open and close are only touched there.
+// Transmit runs on either thread; open and close handlers, timers and the button on the GUI
+// thread only.
+// Locks and shared fields:
+//   - CritSectTransmit (recursive, 3000 ms limit): a transmission and AsyncPtr.
+//   - FOnReceivedLock: OnReceived, set by the factory on the GUI thread, called on either.
+//   - FEngine: the engine pointer for the event thread (atomic); FKvProtocol itself is the GUI
+//     thread's. The engine is freed on the GUI thread only after the port's close has waited
+//     for a handler under way on the event thread.
+//   - Disconnecting, LastReceiveTime and the byte counters the event thread writes are atomic.
+
 // Texts shared by all links; Russian at start, DoEnglish switches them.
 // 0 connected hint, 1 not connected hint, 2 not found balloon, 3 lost balloon, 4 "device".
 extern std::array<QString, 5> LinkTexts;

@@ -18,6 +18,9 @@ using TBeforeDisconnect = std::function<void(IDeviceLink *senderDeviceLink)>;
 // The protocol factory: creates and installs the protocol object of a newly opened connection.
 using TOnCreateProtocolRef = std::function<void(IDeviceLink *senderDeviceLink)>;
 
+// Which thread calls what: the serial link (uFrameDeviceLinkComMorva.h) calls OnReceived on the
+// GUI thread, or with GetProtocolInThread on the port's event thread; the start/stop and
+// before-disconnect handlers and the protocol factory always on the GUI thread.
 class IDeviceLink {
 public:
     virtual bool Connect() = 0;

@@ -110,6 +110,27 @@ struct TProcessRegisterAsync {
 };
 
 // ---- The engine -----------------------------------------------------------------------
+//
+// Threads. Without SyncWithGui every call and callback runs on the GUI thread. With SyncWithGui
+// (the link runs the protocol in the port's thread):
+//   - InputData and all it calls run on the port's event thread: the register mirror is
+//     written there, and OnReceivedRegisterTrazer, OnReceivedRegisterAuto, OnAckAll,
+//     OnUnknownCommand, a request's time-out handler called for an acknowledgement with an
+//     error code, a write's acknowledgement handler and the block and boot-loader callbacks are
+//     called there; so is OutputData for what a received frame sends on (the queue moving on).
+//   - OnReceivedRegister runs on the GUI thread: one posted call per value, through RegNumQueue.
+//   - The time-out timer, and with it every time-out handler for a missing answer, runs on the
+//     GUI thread (the thread that created the engine); so do the application's requests.
+// Locks:
+//   - FLock (recursive): the pending-answer lists, the operation queue, CurRegisterAsync, the
+//     in-flight list, NeedReadRegisters and the transmit state (modes, counters). Never held
+//     while a callback runs.
+//   - RegistersLock (recursive, public): the register mirror Registers. Held only to copy an
+//     entry in or out, never while a callback runs.
+//   - RegNumQueueLock: the register numbers waiting for the GUI thread.
+//   - FLogLock: the trace log file.
+// NewCommands, AnswerError, SyncWithGui and the freed flag are atomic. BufferRx and the frame
+// layer's receive state belong to the thread that calls InputData (one at a time).
 
 class TKvProtocol {
 public:
