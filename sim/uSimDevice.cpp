@@ -201,8 +201,15 @@ qint64 TSimDevice::AnnouncedImageSize() const {
 }
 
 QVector<TSimFrameRecord> TSimDevice::FrameLog() const {
+    // A copy of its own, not one sharing the log's storage: the device thread appends to the
+    // log, and a storage still shared with the reader's copy would be moved (after a relaxed
+    // look at its count) while the reader reads it.
     QMutexLocker l(&d->Lock);
-    return d->Log;
+    QVector<TSimFrameRecord> copy;
+    copy.reserve(d->Log.size());
+    for (const TSimFrameRecord &record : d->Log)
+        copy.append(record);
+    return copy;
 }
 
 void TSimDevice::ClearFrameLog() {
