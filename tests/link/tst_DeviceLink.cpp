@@ -497,11 +497,7 @@ private slots:
     void lineSettingWhileReceiving_data() { AddThreadingRows(); }
     void lineSettingWhileReceiving() {
         QFETCH(TLinkThreading, threading);
-        TSimOptions streaming;
-        streaming.Ident = "Tavik";
-        streaming.AutoSendPeriodMs = 2;
-        auto tester = std::make_unique<TSimPty>();
-        QVERIFY(tester->Start(streaming));
+        auto tester = StartStreamingSim("Tavik", 2);
         TLinkWindow w;
         w.SetThreading(threading);
         w.Link->ComPortObject()->SetPort(tester->PortName());
@@ -527,11 +523,7 @@ private slots:
     void registerMirrorSharedAcrossThreads_data() { AddThreadingRows(); }
     void registerMirrorSharedAcrossThreads() {
         QFETCH(TLinkThreading, threading);
-        TSimOptions streaming;
-        streaming.Ident = "Tavik";
-        streaming.AutoSendPeriodMs = 3;
-        auto tester = std::make_unique<TSimPty>();
-        QVERIFY(tester->Start(streaming));
+        auto tester = StartStreamingSim("Tavik", 3);
         TLinkWindow w;
         w.SetThreading(threading);
         QVector<int> pumpTypesShown;

@@ -47,6 +47,17 @@ inline std::unique_ptr<TSimPty> StartSim(const QString &ident, TSimOptions optio
     return sim;
 }
 
+// A tester that sends its measured values unasked every PeriodMs.
+inline std::unique_ptr<TSimPty> StartStreamingSim(const QString &ident, int periodMs) {
+    TSimOptions options;
+    options.Ident = ident;
+    options.AutoSendPeriodMs = periodMs;
+    auto sim = std::make_unique<TSimPty>();
+    QString error;
+    if (!sim->Start(options, &error)) qFatal("simulator did not start: %s", qPrintable(error));
+    return sim;
+}
+
 inline int CountFrames(const TSimPty &sim, bool received, int command, int reg) {
     int n = 0;
     for (const TSimFrameRecord &f : sim.FrameLog())
