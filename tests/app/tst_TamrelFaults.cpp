@@ -255,7 +255,7 @@ private slots:
             const qint64 next = qint64(step + 1) * 1000;
             if (clock.elapsed() < next) QTest::qWait(int(next - clock.elapsed()));
         }
-        QVERIFY(step >= 10); // the loop did not spend its time waiting for the window
+        QVERIFY(step >= 8); // the loop did not spend its time waiting for the window
 
         QVERIFY(Link()->IsConnected());
         QCOMPARE(Link()->CurrentImageIndex(), 1);
