@@ -333,8 +333,9 @@ private slots:
         QVERIFY2(Errors.isEmpty(), qPrintable(Errors.join('\n')));
     }
 
-    // The tester is unplugged while the window polls it; another tester is plugged in on the
-    // same port. The loss is shown, and a new connect polls the new tester.
+    // The tester is unplugged while the window polls it; the technician presses connect before
+    // plugging in another tester on the same port, then again. The loss is shown until a
+    // tester is found, and the new connect polls the new tester.
     void unplugWhilePollingThenReconnect() {
         StartSim();
         OpenWindow();
@@ -347,6 +348,15 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!Link()->IsConnected(), 6000);
         VerifyShownLost();
         WaitBalloon(ConnectionLost, 3000);
+
+        // Pressed before the tester is back: the search finds nothing and the loss stays shown.
+        Link()->sButtonConnect->click();
+        QVERIFY(Link()->TimerSearchTimeOut->isActive());
+        QTRY_VERIFY_WITH_TIMEOUT(!Link()->TimerSearchTimeOut->isActive(), 8000);
+        WaitBalloon(ConnectionLost, 1000);
+        QVERIFY(!Link()->IsConnected());
+        QCOMPARE(Link()->CurrentImageIndex(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(ActiveSearchProbes(), 0, 5000);
 
         StartSim();
         QCOMPARE(Sim->PortName(), port);
