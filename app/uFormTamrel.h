@@ -168,6 +168,8 @@ private:
     bool AutoStartStop() const;
     // The firmware name just read: into the firmware window, and the update button shown.
     void ShowFirmwareName();
+    // The link closed: an update the firmware window runs over it has ended.
+    void FirmwareLinkClosed(IDeviceLink *closedLink);
 
     IDeviceLink *FTestLink = nullptr;
     QString FScreenshotFolder;

@@ -1,5 +1,6 @@
 // The main window and the firmware window: the firmware name read from the tester goes into
-// both, and the update button opens the firmware window for this window's link.
+// both, the update button opens the firmware window for this window's link, and the link's
+// close ends an update that runs over it.
 #include "uFormFirmwareUpdate.h"
 #include "uFormTamrel.h"
 #include "uFrameDeviceLinkComMorva.h"
@@ -11,6 +12,11 @@ void TFormTamrel::ShowFirmwareName() {
     // Register 0 arrives only from a connected tester: from then on the update is offered.
     ButtonUpdateFirmware->show();
     if (FormFirmwareUpdate) FormFirmwareUpdate->EditFirmwareOldName->setText(ButtonUpdateFirmware->toolTip());
+}
+
+void TFormTamrel::FirmwareLinkClosed(IDeviceLink *closedLink) {
+    if (FormFirmwareUpdate && FormFirmwareUpdate->DeviceLink == closedLink)
+        FormFirmwareUpdate->DeviceLinkClosed();
 }
 
 void TFormTamrel::ButtonUpdateFirmwareClick() {

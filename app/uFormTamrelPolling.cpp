@@ -70,6 +70,7 @@ void TFormTamrel::OnDeviceLinkStartStop(IDeviceLink *senderDeviceLink, TDeviceLi
         }
     }
     SetUpdateRegisters(connected);
+    if (!connected) FirmwareLinkClosed(l);
 }
 
 void TFormTamrel::SetUpdateRegisters(bool doUpdate) {

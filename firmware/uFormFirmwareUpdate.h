@@ -55,6 +55,9 @@ public:
     void OnFirmwareStartAck(quint16 deviceId, quint16 flashSize, quint16 flashPageSize,
                             const QByteArray &receivedLoaderIdentStr);
     void OnFirmwareProgress(quint8 error, quint32 currentPos, quint32 size);
+    // The connection closed, lost or by hand: an update that was starting or writing is over,
+    // as nothing more will come from the boot loader; the message says it was interrupted.
+    void DeviceLinkClosed();
 
     // ---- Event handlers ----
     void GraphicSpeedButtonOpenFirmwareClick();
@@ -124,6 +127,8 @@ private:
     void HoldProgressRedraw(bool hold);
 
     int FTryAgainCount = 0;
+    // From Start until the update is rejected, fails, succeeds or loses its connection.
+    bool FUpdating = false;
     bool FEnglish = false;
     bool FPlaced = false;
     TFirmwareTransferRate FRate;

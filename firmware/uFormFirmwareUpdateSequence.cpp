@@ -54,6 +54,7 @@ void TFormFirmwareUpdate::ButtonStartUpdateClick() {
     TKvProtocol *protocol = ConnectedProtocol();
     if (!protocol) return;
     LabelTransferRate->clear();
+    FUpdating = true;
     SendFirmwareStart(protocol);
     TimerTryAgain->start();
 }
@@ -76,11 +77,13 @@ void TFormFirmwareUpdate::OnFirmwareStartAck(quint16, quint16 flashSize, quint16
     const QString received = QString::fromLatin1(receivedLoaderIdentStr);
     const QString expected = EditLoaderIdentStr->text();
     if (received.toLower() != expected.toLower()) {
+        FUpdating = false;
         EditMessage->setText(NotSuitableText + QStringLiteral(" (") + received + QStringLiteral(" <> ") +
                              expected + QStringLiteral(")"));
         return;
     }
     if (qint64(FirmwareBuffer.size()) >= qint64(flashSize) * 1024) {
+        FUpdating = false;
         EditMessage->setText(QStringLiteral("Не соотв. размер"));
         return;
     }
@@ -102,6 +105,7 @@ void TFormFirmwareUpdate::OnFirmwareStartAck(quint16, quint16 flashSize, quint16
 
 void TFormFirmwareUpdate::OnFirmwareProgress(quint8 error, quint32 currentPos, quint32 size) {
     if (error != 0) {
+        FUpdating = false;
         HoldProgressRedraw(false);
         EditMessage->setText(QStringLiteral("Ошибка ") + QString::number(error));
         LabelTransferRate->clear();
@@ -122,6 +126,7 @@ void TFormFirmwareUpdate::OnFirmwareProgress(quint8 error, quint32 currentPos, q
     FRate.Sample(KvPlatform::TickCount(), qMin(currentPos, size));
     ShowTransferRate(size, done);
     if (done) {
+        FUpdating = false;
         EditMessage->setText(QStringLiteral("Прошивка завершена успешно"));
         TimerDisconnect->start();
     }
@@ -158,6 +163,17 @@ void TFormFirmwareUpdate::HoldProgressRedraw(bool hold) {
     // Enabling again repaints with what the widgets hold by then.
     ProgressBar1->setUpdatesEnabled(!hold);
     EditMessage->setUpdatesEnabled(!hold);
+}
+
+void TFormFirmwareUpdate::DeviceLinkClosed() {
+    TimerTryAgain->stop();
+    if (!FUpdating) return;
+    FUpdating = false;
+    // The last position and the speed would read as a transfer still under way.
+    HoldProgressRedraw(false);
+    LabelTransferRate->clear();
+    EditMessage->setText(FEnglish ? QStringLiteral("Update interrupted: no connection to the device")
+                                  : QStringLiteral("Обновление прервано: нет связи с устройством"));
 }
 
 void TFormFirmwareUpdate::TimerDisconnectTimer() {

@@ -558,6 +558,54 @@ private slots:
         Link->AnswerPage(3);
         QVERIFY(Form->LabelTransferRate->text().isEmpty());
     }
+
+    // The link closes (unplugged, lost or by hand) at some point of an update. Only an update
+    // still starting or writing is cut off: it says so, sends nothing more and no longer shows
+    // a speed; an outcome already shown stays.
+    void closedLinkEndsTheUpdate_data() {
+        QTest::addColumn<int>("pagesBeforeClose"); // -2: never started; -1: start unanswered
+        QTest::addColumn<int>("lastStatus");       // of the last page answered
+        QTest::addColumn<bool>("english");
+        QTest::addColumn<QString>("message");
+        const QString ru = QStringLiteral("Обновление прервано: нет связи с устройством");
+        QTest::newRow("never started") << -2 << 0 << false << QString();
+        QTest::newRow("start unanswered") << -1 << 0 << false << ru;
+        QTest::newRow("writing") << 3 << 0 << false << ru;
+        QTest::newRow("writing, English")
+            << 3 << 0 << true << QStringLiteral("Update interrupted: no connection to the device");
+        QTest::newRow("after success") << 59 << 0 << false << QStringLiteral("Прошивка завершена успешно");
+        QTest::newRow("after a refused page") << 3 << 7 << false << QStringLiteral("Ошибка 7");
+    }
+    void closedLinkEndsTheUpdate() {
+        QFETCH(int, pagesBeforeClose);
+        QFETCH(int, lastStatus);
+        QFETCH(bool, english);
+        QFETCH(QString, message);
+        Prepare(Image(60000), QStringLiteral("F;DeviceIdentStr=BL.firmware"));
+        if (english) Form->DoEnglish();
+        if (pagesBeforeClose >= -1) QTest::mouseClick(Form->ButtonStartUpdate, Qt::LeftButton);
+        if (pagesBeforeClose >= 0) {
+            Link->AnswerStart("BL", 64, 1024);
+            for (int i = 1; i <= pagesBeforeClose; ++i) {
+                KvPlatform::SetTickCountOffset(quint32(2000 * i));
+                Link->AnswerPage(i == pagesBeforeClose ? quint8(lastStatus) : quint8(0));
+            }
+        }
+        const bool cutOff = message.startsWith(QStringLiteral("Обновление")) || message.startsWith("Update");
+        if (cutOff && pagesBeforeClose > 0) QVERIFY(!Form->LabelTransferRate->text().isEmpty());
+
+        Link->Connected = false; // as the link reports its close
+        Form->DeviceLinkClosed();
+        QCOMPARE(Form->EditMessage->text(), message);
+        if (cutOff) QVERIFY(Form->LabelTransferRate->text().isEmpty());
+        QVERIFY(!Form->TimerTryAgain->isActive());
+        QVERIFY(Form->EditMessage->updatesEnabled() && Form->ProgressBar1->updatesEnabled());
+        const int sent = Link->Payloads.size();
+        QTest::qWait(300);
+        QCOMPARE(Link->Payloads.size(), sent); // no further start request
+        QCOMPARE(Form->EditMessage->text(), message);
+        QVERIFY(Errors.isEmpty());
+    }
 };
 
 TAMREL_TEST_MAIN(TestFormFirmwareUpdate)
