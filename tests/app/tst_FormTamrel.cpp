@@ -71,6 +71,21 @@ class TestFormTamrel : public QObject {
         Fake->Connected = true;
         Form->SetLinkForTest(Fake.get());
     }
+    // The tester answers the position reads sent since the last call as a tester does: each
+    // with the position at the duty in force when the read arrived (duty / 10 V: a head that
+    // follows at once), in the order sent.
+    qsizetype FAnsweredUpTo = 0;
+    qint64 FTesterDuty = 0;
+    void AnswerPositionReads() {
+        QVector<qint64> answers;
+        for (; FAnsweredUpTo < Fake->Sent.size(); ++FAnsweredUpTo) {
+            const TSentCommand &c = Fake->Sent[FAnsweredUpTo];
+            if (c.Command == 7 && c.RegNum == 5) FTesterDuty = c.Value;
+            if (c.Command == 8 && c.RegNum == 2) answers << FTesterDuty * 100;
+        }
+        for (qint64 a : answers)
+            Receive(2, a);
+    }
     TFrameTamrelChannel *Ch1() const { return Form->FrameTamrelChannel1; }
     TFrameTamrelChannel *Ch2() const { return Form->FrameTamrelChannel2; }
     // The setting field that shows a register, if any.
@@ -138,6 +153,8 @@ class TestFormTamrel : public QObject {
 
 private slots:
     void init() {
+        FAnsweredUpTo = 0;
+        FTesterDuty = 0;
         KvPlatform::SetTickCountOffset(0);
         Form = std::make_unique<TFormTamrel>();
         Fake = std::make_unique<TFakeDeviceLink>();
@@ -727,6 +744,7 @@ private slots:
 
         // The sweep's own position read: its answer will reach the chain as well.
         Form->ButtonStartStopClick();
+        Form->TimerDrawChartHystTimer();
         QCOMPARE(readsSince(mark), QVector<quint8>{2});
         Receive(8, 100);
         QCOMPARE(readsSince(mark), QVector<quint8>{0});
@@ -765,14 +783,22 @@ private slots:
         QTest::addColumn<QVector<int>>("rising");
         QTest::addColumn<QVector<int>>("falling");
         QTest::addColumn<int>("axisMax");
-        QTest::newRow("0..50 by 10") << 0 << 50 << 10 << QVector<int>{0, 10, 20, 30, 40, 50}
-                                     << QVector<int>{40, 30, 20, 10} << 60;
-        QTest::newRow("5..23 by 5") << 5 << 23 << 5 << QVector<int>{5, 10, 15, 20} << QVector<int>{15, 10}
-                                    << 30;
-        QTest::newRow("start above end") << 60 << 50 << 5 << QVector<int>{60} << QVector<int>{} << 60;
-        QTest::newRow("start equals end") << 30 << 30 << 5 << QVector<int>{30} << QVector<int>{} << 40;
-        QTest::newRow("end 100") << 90 << 100 << 10 << QVector<int>{90, 100} << QVector<int>{} << 100;
-        QTest::newRow("end 0") << 0 << 0 << 1 << QVector<int>{0} << QVector<int>{} << 10;
+        QTest::addColumn<bool>("afterStep");
+        for (const bool afterStep : {false, true}) {
+            const char *mode = afterStep ? "right after each step" : "settled";
+            QTest::addRow("0..50 by 10, %s", mode) << 0 << 50 << 10 << QVector<int>{0, 10, 20, 30, 40, 50}
+                                                   << QVector<int>{40, 30, 20, 10} << 60 << afterStep;
+            QTest::addRow("5..23 by 5, %s", mode)
+                << 5 << 23 << 5 << QVector<int>{5, 10, 15, 20} << QVector<int>{15, 10} << 30 << afterStep;
+            QTest::addRow("start above end, %s", mode)
+                << 60 << 50 << 5 << QVector<int>{60} << QVector<int>{} << 60 << afterStep;
+            QTest::addRow("start equals end, %s", mode)
+                << 30 << 30 << 5 << QVector<int>{30} << QVector<int>{} << 40 << afterStep;
+            QTest::addRow("end 100, %s", mode)
+                << 90 << 100 << 10 << QVector<int>{90, 100} << QVector<int>{} << 100 << afterStep;
+            QTest::addRow("end 0, %s", mode)
+                << 0 << 0 << 1 << QVector<int>{0} << QVector<int>{} << 10 << afterStep;
+        }
     }
     void sweep() {
         QFETCH(int, start);
@@ -781,7 +807,9 @@ private slots:
         QFETCH(QVector<int>, rising);
         QFETCH(QVector<int>, falling);
         QFETCH(int, axisMax);
+        QFETCH(bool, afterStep);
         Connect();
+        Form->CheckBoxSampleAfterStep->setChecked(afterStep);
         Form->FloatEditDutyStart->SetValueInt(start);
         Form->FloatEditDutyEnd->SetValueInt(end);
         Form->FloatEditStep->SetValueInt(step);
@@ -791,10 +819,11 @@ private slots:
         QVERIFY(Form->sSpeedButtonManualControl->isChecked());
         QCOMPARE(Form->ChartHyst->xAxis->range().upper, double(axisMax));
         QCOMPARE(Form->TimerDrawChartHyst->interval(), 100);
-        // The tester answers each position request with duty / 10 volts.
+        // A tester that answers every position read at once, with the duty in force / 10 V.
+        AnswerPositionReads();
         for (int guard = 0; guard < 100 && Form->DiagramMode != dmNone; ++guard) {
-            if (Ch1()->RequestRegPositionForDiagram) Receive(2, Ch1()->FloatEditManualPWM->ValueInt() * 100);
             Form->TimerDrawChartHystTimer();
+            AnswerPositionReads();
         }
         QCOMPARE(Form->DiagramMode, dmNone);
         QCOMPARE(Form->ButtonStartStop->text(), QStringLiteral("Start"));
@@ -827,8 +856,8 @@ private slots:
         Form->FloatEditStep->SetValueInt(0);
         Form->ButtonStartStopClick();
         for (int i = 0; i < 5; ++i) {
-            Receive(2, 2000);
             Form->TimerDrawChartHystTimer();
+            AnswerPositionReads();
         }
         QCOMPARE(Form->DiagramMode, dmForward);
         QCOMPARE(Form->SeriesHyst1->PointCount(), 5);
@@ -842,12 +871,12 @@ private slots:
         Form->FloatEditDutyEnd->SetValueInt(50);
         Form->FloatEditStep->SetValueInt(10);
         Form->ButtonStartStopClick();
-        Receive(2, 500);
         Form->TimerDrawChartHystTimer(); // duty 10
-        Receive(5, 0);                   // the stale reading
+        AnswerPositionReads();
+        Receive(5, 0); // the stale reading
         QCOMPARE(Ch1()->FloatEditManualPWM->ValueInt(), 10);
-        Receive(2, 1000);
         Form->TimerDrawChartHystTimer(); // duty 20, not 10 again
+        AnswerPositionReads();
         QCOMPARE(Ch1()->FloatEditManualPWM->ValueInt(), 20);
         QCOMPARE(Form->SeriesHyst1->Point(1).x(), 10.0);
         // Channel 2's duty and, after the sweep, channel 1's are shown as always.
@@ -903,9 +932,9 @@ private slots:
         Form->FloatEditDutyEnd->SetValueInt(end);
         Form->FloatEditStep->SetValueInt(5);
         Form->ButtonStartStop->click();
-        Receive(2, 3000); // 3 V at the start duty
         Form->TimerDrawChartHystTimer();
         QCOMPARE(Form->DiagramMode, dmNone);
+        Receive(2, 3000); // 3 V at the start duty, read at the end of its period
         QCOMPARE(Form->SeriesHyst1->PointCount(), 1);
         Form->ChartHyst->replot(QCustomPlot::rpImmediateRefresh);
         const QImage chart = Form->ChartHyst->grab().toImage();
