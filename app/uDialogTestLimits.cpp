@@ -23,8 +23,8 @@ TFloatEdit *NewLimitEdit(QWidget *parent, const QString &name, long double max, 
     e->SetIncrementPg(1);
     e->SetEnableEmpty(true);
     e->SetAutoCorretion(true);
+    // Shows the value, or the empty text for no limit.
     e->SetValueVar(value ? QVariant(*value) : QVariant());
-    e->ShowValue();
     return e;
 }
 
