@@ -425,14 +425,19 @@ QWidget *TFormTamrel::BuildHystFigures(QWidget *parent) {
     big.setPointSize(20);
     LabelVerdict->setFont(big);
     LabelVerdict->hide();
-    row->addWidget(LabelVerdict);
+    // The verdict with the figures that failed under it.
+    auto *verdict = new QVBoxLayout;
+    verdict->setSpacing(0);
+    verdict->addWidget(LabelVerdict, 0, Qt::AlignHCenter);
     LabelVerdictFailures = NewLabel(PanelHystFigures, QStringLiteral("LabelVerdictFailures"), QString());
     LabelVerdictFailures->setStyleSheet(QStringLiteral("color: #cc0000;"));
+    LabelVerdictFailures->setAlignment(Qt::AlignHCenter);
     LabelVerdictFailures->hide();
-    row->addWidget(LabelVerdictFailures);
+    verdict->addWidget(LabelVerdictFailures, 0, Qt::AlignHCenter);
+    row->addLayout(verdict);
     row->addStretch();
-    auto *buttons = new QGridLayout;
-    buttons->setSpacing(2);
+    auto *buttons = new QVBoxLayout;
+    buttons->setSpacing(1);
     ButtonLimits = new QPushButton(QStringLiteral("Limits…"), PanelHystFigures);
     ButtonLimits->setObjectName(QStringLiteral("ButtonLimits"));
     connect(ButtonLimits, &QPushButton::clicked, this, Guarded([this] { ButtonLimitsClick(); }));
@@ -445,9 +450,10 @@ QWidget *TFormTamrel::BuildHystFigures(QWidget *parent) {
     ButtonReportPdf->setObjectName(QStringLiteral("ButtonReportPdf"));
     ButtonReportPdf->setEnabled(false);
     connect(ButtonReportPdf, &QPushButton::clicked, this, Guarded([this] { ButtonReportPdfClick(); }));
-    buttons->addWidget(ButtonLimits, 0, 0, 1, 2);
-    buttons->addWidget(ButtonExportRecordCsv, 1, 0);
-    buttons->addWidget(ButtonReportPdf, 1, 1);
+    for (QPushButton *b : {ButtonLimits, ButtonExportRecordCsv, ButtonReportPdf}) {
+        b->setFixedHeight(21);
+        buttons->addWidget(b);
+    }
     row->addLayout(buttons);
 
     MarkerMaxHysteresis = new QCPItemLine(ChartHyst);

@@ -192,7 +192,7 @@ void TFormTamrel::StartActions() {
     duty->Validate(true, true);
     // Settled sampling reads the start duty's position at the end of its period, at the first
     // tick; sampling right after the step reads it now.
-    if (SamplingMode() == smAfterStep)
+    if (FSweepSettings.Sampling == smAfterStep)
         RequestSweepSample(FloatEditDutyStart->ValueInt(), dmForward);
     else
         FrameTamrelChannel1->RequestRegPositionForDiagram = false;
@@ -223,7 +223,8 @@ void TFormTamrel::TimerDrawChartHystTimer() {
     const qint64 start = FloatEditDutyStart->ValueInt();
     const qint64 end = FloatEditDutyEnd->ValueInt();
     const qint64 step = FloatEditStep->ValueInt();
-    const bool settled = SamplingMode() == smSettled;
+    // A sweep keeps the sampling it started with; a change applies to the next sweep.
+    const bool settled = FSweepSettings.Sampling == smSettled;
     // The duty in force has had its whole period to settle: its position is read first, and
     // the request goes out before the next duty's write, so the tester answers it for this
     // duty. A position read after the write would show the actuator before it moved.
