@@ -22,9 +22,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTimer>
 #include <qcustomplot.h>
+
+#include <stdexcept>
 
 namespace {
 

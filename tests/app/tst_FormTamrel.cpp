@@ -1327,6 +1327,8 @@ private slots:
         QCOMPARE(Form->sPageControl1->tabText(1), QStringLiteral("Измерять гистерезис"));
         QCOMPARE(Ch1()->LabelCurrent->text(), QStringLiteral("Ток"));
         QCOMPARE(Form->RadioGroupResistiveHead->Item(1)->text(), QStringLiteral("Резистивная"));
+        QCOMPARE(Form->LabelHeadSerial->text(), QStringLiteral("Серийный номер головки:"));
+        QCOMPARE(Form->ButtonLimits->text(), QStringLiteral("Допуски…"));
         Connect();
         Form->ButtonStartStopClick();
         QCOMPARE(Form->ButtonStartStop->text(), QStringLiteral("Stop"));
