@@ -11,6 +11,7 @@
 #include "uPlatformTick.h"
 #include "uTamrelCharts.h"
 #include "uTamrelWidgets.h"
+#include "uTestRecordServerStore.h"
 #include "uTestRecordStore.h"
 
 #include <QAction>
@@ -1173,6 +1174,51 @@ private slots:
                  qPrintable(Errors[0]));
         QVERIFY(!Form->RecordStore());
         QCOMPARE(Errors.size(), 1);
+    }
+
+    // With a record server in the settings, records go to it; while it cannot be reached they
+    // wait in the local file, and nothing is said.
+    void serverAwayRecordsWaitInQueue() {
+        {
+            QSettings settings(TFormTamrel::SettingsFilePath(), QSettings::IniFormat);
+            SaveRecordServerSettings(settings, {QStringLiteral("host=%1/no-server port=5 dbname=tamrel "
+                                                               "user=bench connect_timeout=2")
+                                                    .arg(Records->path())});
+        }
+        NewForm();
+        Connect();
+        int storedCalls = 0;
+        Form->OnRecordStored = [&](const TTestRecord &) { ++storedCalls; };
+        RunSweep(0, 20, 10);
+        QCOMPARE(Errors, QStringList());
+        QCOMPARE(storedCalls, 1);
+        auto *queued = dynamic_cast<TQueuedTestRecordStore *>(Form->RecordStore());
+        QVERIFY(queued);
+        QVERIFY(!queued->LastServerError().isEmpty());
+        QCOMPARE(queued->QueuedCount(), 1);
+        TTestRecordStore queue(Records->path(), TTestRecordStore::saReadOnly);
+        QCOMPARE(queue.ListRecords().value(0).Id, Form->LastRecord()->Id);
+        QSettings settings(TFormTamrel::SettingsFilePath(), QSettings::IniFormat);
+        SaveRecordServerSettings(settings, {});
+    }
+
+    // A change of the sampling during a sweep applies to the next sweep.
+    void samplingChangeAppliesToNextSweep() {
+        Connect();
+        Form->FloatEditDutyEnd->SetValueInt(20);
+        Form->FloatEditStep->SetValueInt(10);
+        Form->ButtonStartStop->click();
+        Form->CheckBoxSampleAfterStep->click();
+        QVERIFY(Fake->Reads().isEmpty() || Fake->Reads().last() != 2); // settled: nothing read at the start
+        for (int guard = 0; guard < 20 && Form->DiagramMode != dmNone; ++guard) {
+            Form->TimerDrawChartHystTimer();
+            AnswerPositionReads();
+        }
+        QCOMPARE(Form->LastRecord()->Sweep.Sampling, smSettled);
+        QCOMPARE(Form->LastRecord()->Points.size(), 4); // 0, 10, 20 rising, 10 falling
+        RunSweep(0, 20, 10);
+        QCOMPARE(Form->LastRecord()->Sweep.Sampling, smAfterStep);
+        QCOMPARE(Form->LastRecord()->Points.size(), 4);
     }
 
     // The head's serial number and the sampling mode stay as set until changed, also when the
