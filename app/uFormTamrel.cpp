@@ -9,6 +9,8 @@
 #include "uTamrelColors.h"
 #include "uTamrelRegisterMap.h"
 #include "uTamrelWidgets.h"
+#include "uTestRecordPdf.h"
+#include "uTestRecordStore.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -18,6 +20,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
@@ -292,6 +295,12 @@ QWidget *TFormTamrel::BuildChartPages() {
             Guarded([this] { sCheckBoxPositionFastClick(); }));
     posRowL->addWidget(sCheckBoxPositionFast);
     posRowL->addStretch();
+    ButtonExportSamplesCsv = new QPushButton(QStringLiteral("Export CSV"), posRow);
+    ButtonExportSamplesCsv->setObjectName(QStringLiteral("ButtonExportSamplesCsv"));
+    ButtonExportSamplesCsv->setToolTip(QStringLiteral("Save the chart's voltage samples with their times"));
+    connect(ButtonExportSamplesCsv, &QPushButton::clicked, this,
+            Guarded([this] { ButtonExportSamplesCsvClick(); }));
+    posRowL->addWidget(ButtonExportSamplesCsv);
     sSpeedButton1 = NewScreenshotButton(posRow, QStringLiteral("sSpeedButton1"));
     connect(sSpeedButton1, &QToolButton::clicked, this, Guarded([this] { ButtonSaveWindowClick(); }));
     posRowL->addWidget(sSpeedButton1);
@@ -320,9 +329,23 @@ QWidget *TFormTamrel::BuildChartPages() {
     ChartHyst->installEventFilter(this);
     hystLayout->addWidget(ChartHyst, 1);
 
-    auto *settings = new QWidget(sTabSheetChartHyst);
+    hystLayout->addWidget(BuildHystFigures(sTabSheetChartHyst));
+    hystLayout->addWidget(BuildHystSettings(sTabSheetChartHyst));
+    sPageControl1->addTab(sTabSheetChartHyst, QStringLiteral("Measure hysteresis"));
+    NameScreenshotButtons(QStringLiteral("Chart screenshot"));
+
+    // The screenshot area: a hidden panel kept exactly over the page control.
+    PanelChart = new QWidget(sPanelMain);
+    PanelChart->setObjectName(QStringLiteral("PanelChart"));
+    PanelChart->hide();
+    sPageControl1->installEventFilter(this);
+    return sPageControl1;
+}
+
+QWidget *TFormTamrel::BuildHystSettings(QWidget *parent) {
+    auto *settings = new QWidget(parent);
     settings->setObjectName(QStringLiteral("PanelHistSettings"));
-    settings->setFixedHeight(61);
+    settings->setFixedHeight(86);
     auto *g = new QGridLayout(settings);
     g->setContentsMargins(4, 2, 4, 2);
     LabelStart = NewLabel(settings, QStringLiteral("LabelStart"), QStringLiteral("Start with (%):"));
@@ -357,16 +380,89 @@ QWidget *TFormTamrel::BuildChartPages() {
     ButtonSaveWindow = NewScreenshotButton(settings, QStringLiteral("ButtonSaveWindow"));
     connect(ButtonSaveWindow, &QToolButton::clicked, this, Guarded([this] { ButtonSaveWindowClick(); }));
     g->addWidget(ButtonSaveWindow, 0, 6, 2, 1, Qt::AlignRight | Qt::AlignVCenter);
-    hystLayout->addWidget(settings);
-    sPageControl1->addTab(sTabSheetChartHyst, QStringLiteral("Measure hysteresis"));
-    NameScreenshotButtons(QStringLiteral("Chart screenshot"));
 
-    // The screenshot area: a hidden panel kept exactly over the page control.
-    PanelChart = new QWidget(sPanelMain);
-    PanelChart->setObjectName(QStringLiteral("PanelChart"));
-    PanelChart->hide();
-    sPageControl1->installEventFilter(this);
-    return sPageControl1;
+    // The head under test and how its positions are read; both remembered between runs.
+    LabelHeadSerial =
+        NewLabel(settings, QStringLiteral("LabelHeadSerial"), QStringLiteral("Head serial number:"));
+    EditHeadSerial = new QLineEdit(settings);
+    EditHeadSerial->setObjectName(QStringLiteral("EditHeadSerial"));
+    EditHeadSerial->setMaxLength(100);
+    LabelHeadSerial->setBuddy(EditHeadSerial);
+    connect(EditHeadSerial, &QLineEdit::textEdited, this, Guarded([this] { EditHeadSerialChanged(); }));
+    g->addWidget(LabelHeadSerial, 2, 0);
+    g->addWidget(EditHeadSerial, 2, 1, 1, 3);
+    CheckBoxSampleAfterStep = new QCheckBox(QStringLiteral("Sample right after each step"), settings);
+    CheckBoxSampleAfterStep->setObjectName(QStringLiteral("CheckBoxSampleAfterStep"));
+    CheckBoxSampleAfterStep->setToolTip(
+        QStringLiteral("Read the position at once after each duty step instead of at the end of its period; "
+                       "the loop then also shows the actuator's lag"));
+    connect(CheckBoxSampleAfterStep, &QCheckBox::clicked, this,
+            Guarded([this] { CheckBoxSampleAfterStepClick(); }));
+    g->addWidget(CheckBoxSampleAfterStep, 2, 4, 1, 3);
+    return settings;
+}
+
+QWidget *TFormTamrel::BuildHystFigures(QWidget *parent) {
+    PanelHystFigures = new QWidget(parent);
+    PanelHystFigures->setObjectName(QStringLiteral("PanelHystFigures"));
+    auto *row = new QHBoxLayout(PanelHystFigures);
+    row->setContentsMargins(4, 2, 4, 2);
+    auto *figures = new QVBoxLayout;
+    figures->setSpacing(0);
+    LabelHystMax =
+        NewLabel(PanelHystFigures, QStringLiteral("LabelHystMax"), QStringLiteral("Max hysteresis: —"));
+    LabelHystMean =
+        NewLabel(PanelHystFigures, QStringLiteral("LabelHystMean"), QStringLiteral("Mean hysteresis: —"));
+    LabelHystSpan = NewLabel(PanelHystFigures, QStringLiteral("LabelHystSpan"), QStringLiteral("Span: —"));
+    for (QLabel *l : {LabelHystMax, LabelHystMean, LabelHystSpan}) {
+        l->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        figures->addWidget(l);
+    }
+    row->addLayout(figures);
+    row->addStretch();
+    LabelVerdict = NewLabel(PanelHystFigures, QStringLiteral("LabelVerdict"), QString(), true);
+    QFont big = LabelVerdict->font();
+    big.setPointSize(20);
+    LabelVerdict->setFont(big);
+    LabelVerdict->hide();
+    // The verdict with the figures that failed under it.
+    auto *verdict = new QVBoxLayout;
+    verdict->setSpacing(0);
+    verdict->addWidget(LabelVerdict, 0, Qt::AlignHCenter);
+    LabelVerdictFailures = NewLabel(PanelHystFigures, QStringLiteral("LabelVerdictFailures"), QString());
+    LabelVerdictFailures->setStyleSheet(QStringLiteral("color: #cc0000;"));
+    LabelVerdictFailures->setAlignment(Qt::AlignHCenter);
+    LabelVerdictFailures->hide();
+    verdict->addWidget(LabelVerdictFailures, 0, Qt::AlignHCenter);
+    row->addLayout(verdict);
+    row->addStretch();
+    auto *buttons = new QVBoxLayout;
+    buttons->setSpacing(1);
+    ButtonLimits = new QPushButton(QStringLiteral("Limits…"), PanelHystFigures);
+    ButtonLimits->setObjectName(QStringLiteral("ButtonLimits"));
+    connect(ButtonLimits, &QPushButton::clicked, this, Guarded([this] { ButtonLimitsClick(); }));
+    ButtonExportRecordCsv = new QPushButton(QStringLiteral("Export CSV"), PanelHystFigures);
+    ButtonExportRecordCsv->setObjectName(QStringLiteral("ButtonExportRecordCsv"));
+    ButtonExportRecordCsv->setEnabled(false);
+    connect(ButtonExportRecordCsv, &QPushButton::clicked, this,
+            Guarded([this] { ButtonExportRecordCsvClick(); }));
+    ButtonReportPdf = new QPushButton(QStringLiteral("Report PDF…"), PanelHystFigures);
+    ButtonReportPdf->setObjectName(QStringLiteral("ButtonReportPdf"));
+    ButtonReportPdf->setEnabled(false);
+    connect(ButtonReportPdf, &QPushButton::clicked, this, Guarded([this] { ButtonReportPdfClick(); }));
+    for (QPushButton *b : {ButtonLimits, ButtonExportRecordCsv, ButtonReportPdf}) {
+        b->setFixedHeight(21);
+        buttons->addWidget(b);
+    }
+    row->addLayout(buttons);
+
+    MarkerMaxHysteresis = new QCPItemLine(ChartHyst);
+    MarkerMaxHysteresis->setObjectName(QStringLiteral("MarkerMaxHysteresis"));
+    MarkerMaxHysteresis->setPen(QPen(TestReportColors::MaxHysteresis, 2));
+    MarkerMaxHysteresis->setHead(QCPLineEnding(QCPLineEnding::esBar, 10));
+    MarkerMaxHysteresis->setTail(QCPLineEnding(QCPLineEnding::esBar, 10));
+    MarkerMaxHysteresis->setVisible(false);
+    return PanelHystFigures;
 }
 
 bool TFormTamrel::eventFilter(QObject *watched, QEvent *event) {
@@ -420,6 +516,8 @@ void TFormTamrel::FormCreate() {
     FrameTamrelChannel2->SeriesHyst = SeriesHyst2;
     SeriesHyst2->SetSeriesColor(FromWinColor(clBlue));
     FrameTamrelChannel2->BackwardColor = FromWinColor(clChannel2Backward);
+
+    LoadSweepSettings();
 
     TimeX = -1;
     SeriesPositionVoltage->setPen(QPen(FromWinColor(clRed), 2));

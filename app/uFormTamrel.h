@@ -2,23 +2,32 @@
 // The tester application's main window: it embeds the device link, creates a protocol engine
 // for every connection, polls the tester's setting registers every 500 ms, shows what the
 // tester reports in the two channel panels, writes the user's settings, draws channel 1's
-// position chart, runs the hysteresis sweep and saves chart screenshots.
+// position chart, runs the hysteresis sweep, shows its figures and verdict, keeps a test record
+// of every sweep and saves chart screenshots.
 #include "uFormTamrelRegisters.h"
 #include "uKvProtocol.h"
 #include "uTamrelChannelHost.h"
 #include "uTamrelRequestChains.h"
+#include "uTestRecord.h"
 
 #include <QIcon>
 #include <QMainWindow>
+#include <QPointF>
 #include <QVector>
 
 #include <array>
+#include <functional>
+#include <memory>
+#include <optional>
 
 class QAction;
+class ITestRecordStore;
 class QCPGraph;
+class QCPItemLine;
 class QCheckBox;
 class QCustomPlot;
 class QLabel;
+class QLineEdit;
 class QMenu;
 class QPushButton;
 class QTabWidget;
@@ -61,6 +70,43 @@ public:
     void sCheckBoxPositionFastClick();
     void ButtonStartStopClick();
     void TimerDrawChartHystTimer();
+    // When the sweep reads the position: at the end of each step's period (settled), or right
+    // after each step's write ("Sample right after each step").
+    TSamplingMode SamplingMode() const;
+    void CheckBoxSampleAfterStepClick();
+
+    // ---- Figures, verdict and test records ----
+    // The pump type and head type the window is set to, as records and limits name them.
+    QString PumpTypeName() const;
+    QString HeadTypeName() const;
+    // The limits stored for the window's pump type and head type.
+    TTestLimits CurrentLimits() const;
+    // Opens the limits dialog for the window's pump type and head type (not modal); OK stores
+    // the limits, which judge the sweeps from then on.
+    void ButtonLimitsClick();
+    void EditHeadSerialChanged();
+    // Exports of the last sweep's record and of the position chart's samples, to a file the
+    // user chooses.
+    void ButtonExportRecordCsvClick();
+    void ButtonReportPdfClick();
+    void ButtonExportSamplesCsvClick();
+    // The record of the last sweep that took a sample, stored or not.
+    const std::optional<TTestRecord> &LastRecord() const { return FLastRecord; }
+    // The store the records go to, opened on first use: the PostgreSQL server of the settings
+    // with a local queue, else the SQLite file in the data folder. Null when it cannot be
+    // opened (said once through the error display).
+    ITestRecordStore *RecordStore();
+    // Called after a record was stored.
+    std::function<void(const TTestRecord &record)> OnRecordStored;
+    // The save dialog (returns the chosen path, empty = cancelled); empty = the file dialog.
+    std::function<QString(const QString &caption, const QString &proposedName, const QString &filter)>
+        AskSaveFileName;
+    // The folder of the local record store; empty = the program's data folder.
+    QString RecordFolder;
+    // The program's settings file: the remembered sweep settings, the limits, the record server.
+    static QString SettingsFilePath();
+    // The position chart's voltage samples since it last began: (milliseconds, volts).
+    const QVector<QPointF> &PositionSamples() const { return FPositionSamples; }
 
     // ---- Screenshots and texts ----
     // Saves the chart area as a PNG file in the screenshot folder and shows where it went;
@@ -84,6 +130,7 @@ public:
     TKvProtocol *LinkProtocol() override;
     bool SkipWrites() const override { return SkipWriteRegister; }
     TDiagramMode CurrentDiagramMode() const override { return DiagramMode; }
+    void DiagramSampleTaken(double duty, double volts, TDiagramMode mode) override;
 
     // ---- Components ----
     QWidget *sPanelLink;
@@ -126,6 +173,16 @@ public:
     TFloatEdit *FloatEditPeriod;
     QPushButton *ButtonStartStop;
     QToolButton *ButtonSaveWindow;
+    QCheckBox *CheckBoxSampleAfterStep;
+    QLabel *LabelHeadSerial;
+    QLineEdit *EditHeadSerial;
+    QWidget *PanelHystFigures;
+    QLabel *LabelHystMax, *LabelHystMean, *LabelHystSpan;
+    QLabel *LabelVerdict, *LabelVerdictFailures;
+    QPushButton *ButtonLimits, *ButtonExportRecordCsv, *ButtonReportPdf;
+    QPushButton *ButtonExportSamplesCsv;
+    // The maximum hysteresis on the chart: a vertical segment between the branches.
+    QCPItemLine *MarkerMaxHysteresis;
     QTimer *TimerUpdateRegisters;
     QTimer *TimerDrawChartHyst;
     TBalloonHint *BalloonHintInd;
@@ -149,6 +206,9 @@ private:
     QWidget *BuildTopBar();
     QWidget *BuildHeadTypePanel();
     QWidget *BuildChartPages();
+    QWidget *BuildHystSettings(QWidget *parent);
+    QWidget *BuildHystFigures(QWidget *parent);
+    void LoadSweepSettings();
     void FormCreate();
     TOnCreateProtocolRef MakeProtocolFactory();
     // Writes a user setting: only while connected and not while a received value is shown.
@@ -162,6 +222,15 @@ private:
     void DrawOftenSend(TKvProtocol *p, const QVector<quint8> &reads);
     void StartActions();
     void StopActions();
+    // Asks for the position that belongs to duty in the given half of the sweep.
+    void RequestSweepSample(qint64 duty, TDiagramMode mode);
+    // After the stop actions: complete when the falling half ended. The last sample asked for
+    // may still be on its way; the sweep is finished when it arrives (or is given up).
+    void SweepStopped(bool complete, bool waitForSample);
+    void FinishSweep();
+    void ShowFigures(const TTestRecord &record);
+    void StoreRecord(const TTestRecord &record);
+    QString AskFileName(const QString &caption, const QString &proposedName, const QString &filter);
     void SetHystTimerInterval(int ms);
     void ReplotLater(QCustomPlot *chart);
     void NameScreenshotButtons(const QString &what);
@@ -187,6 +256,20 @@ private:
         {TamrelReg::regPosition1, TamrelReg::regCurrent1}, TamrelReg::regFirmwareName, 1000};
     TKvProtocol *FDrawOftenProtocol = nullptr; // the engine the chains' reads went to
     QTimer *FDrawOftenTimer = nullptr;         // gives up reads that went unanswered
+
+    // The sweep's samples in the order taken, and its settings as it started.
+    QVector<TTestRecordPoint> FSweepPoints;
+    TSweepSettings FSweepSettings;
+    bool FSweepComplete = false;
+    // Stopped, waiting for the last sample; the timer gives it up.
+    bool FSweepFinishing = false;
+    QTimer *FSweepFinishTimer = nullptr;
+    std::optional<TTestRecord> FLastRecord;
+    std::unique_ptr<ITestRecordStore> FRecordStore;
+    bool FRecordStoreFailureShown = false;
+    // Position-chart samples with their times, for the export.
+    QVector<QPointF> FPositionSamples;
+    quint32 FPositionStartTick = 0;
 };
 
 // The program's one main window, while it exists.

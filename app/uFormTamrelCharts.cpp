@@ -102,12 +102,17 @@ void TFormTamrel::PositionVoltageSample(qint64 value) {
     const double v = value / 1000.0;
     ++TimeX;
     SeriesPositionVoltage->addData(TimeX, v);
+    // The export gives each sample its time since the chart began.
+    const quint32 now = KvPlatform::TickCount();
+    if (FPositionSamples.isEmpty()) FPositionStartTick = now;
+    FPositionSamples.append(QPointF(double(quint32(now - FPositionStartTick)), v));
     QCPAxis *left = ChartPosition->yAxis;
     left->setRangeUpper(TamrelCharts::GrownAxisMax(left->range().upper, v));
     if (TimeX >= ChartPosition->xAxis->range().upper) {
         TimeX = -1;
         SeriesPositionVoltage->data()->clear();
         SeriesPositionCurrent->data()->clear();
+        FPositionSamples.clear();
         left->setRangeUpper(5);
     }
     ReplotLater(ChartPosition);
@@ -127,6 +132,7 @@ void TFormTamrel::sCheckBoxPositionFastClick() {
     if (FDrawOftenTimer) FDrawOftenTimer->stop();
     SeriesPositionVoltage->data()->clear();
     SeriesPositionCurrent->data()->clear();
+    FPositionSamples.clear();
     TimeX = -1;
     ChartPosition->xAxis->setRangeUpper(sCheckBoxPositionFast->isChecked() ? 1000 : 100);
     ReplotLater(ChartPosition);
@@ -143,10 +149,22 @@ void TFormTamrel::SetHystTimerInterval(int ms) {
     TimerDrawChartHyst->start(ms);
 }
 
+TSamplingMode TFormTamrel::SamplingMode() const {
+    return CheckBoxSampleAfterStep->isChecked() ? smAfterStep : smSettled;
+}
+
+void TFormTamrel::RequestSweepSample(qint64 duty, TDiagramMode mode) {
+    FrameTamrelChannel1->DiagramSampleDuty = duty;
+    FrameTamrelChannel1->DiagramSampleMode = mode;
+    FrameTamrelChannel1->RequestRegPositionForDiagram = true;
+    RequestRegisterNow(FrameTamrelChannel1->regPosition);
+}
+
 void TFormTamrel::ButtonStartStopClick() {
     if (DiagramMode != dmNone) {
         DiagramMode = dmNone;
         StopActions();
+        SweepStopped(false, true);
     } else if (LinkConnected()) {
         DiagramMode = dmForward;
         StartActions();
@@ -160,6 +178,11 @@ void TFormTamrel::ButtonStartStopClick() {
 }
 
 void TFormTamrel::StartActions() {
+    // A sweep still waiting for its last sample is finished with what it has.
+    if (FSweepFinishing) FinishSweep();
+    FSweepPoints.clear();
+    FSweepSettings = {int(FloatEditDutyStart->ValueInt()), int(FloatEditDutyEnd->ValueInt()),
+                      int(FloatEditStep->ValueInt()), int(FloatEditPeriod->ValueInt()), SamplingMode()};
     sSpeedButtonManualControl->setChecked(true);
     sSpeedButtonManualControlClick();
     ButtonStartStop->setText(QStringLiteral("Stop"));
@@ -167,8 +190,12 @@ void TFormTamrel::StartActions() {
     TFloatEdit *duty = FrameTamrelChannel1->FloatEditManualPWM;
     duty->SetValueInt(FloatEditDutyStart->ValueInt());
     duty->Validate(true, true);
-    FrameTamrelChannel1->RequestRegPositionForDiagram = true;
-    RequestRegisterNow(FrameTamrelChannel1->regPosition);
+    // Settled sampling reads the start duty's position at the end of its period, at the first
+    // tick; sampling right after the step reads it now.
+    if (FSweepSettings.Sampling == smAfterStep)
+        RequestSweepSample(FloatEditDutyStart->ValueInt(), dmForward);
+    else
+        FrameTamrelChannel1->RequestRegPositionForDiagram = false;
     SeriesHyst1->Clear();
     ReplotLater(ChartHyst);
     SetHystTimerInterval(int(FloatEditPeriod->ValueInt()));
@@ -188,6 +215,7 @@ void TFormTamrel::TimerDrawChartHystTimer() {
     if (!LinkConnected()) {
         DiagramMode = dmNone;
         StopActions();
+        SweepStopped(false, false);
         return;
     }
     TFloatEdit *dutyEdit = FrameTamrelChannel1->FloatEditManualPWM;
@@ -195,6 +223,12 @@ void TFormTamrel::TimerDrawChartHystTimer() {
     const qint64 start = FloatEditDutyStart->ValueInt();
     const qint64 end = FloatEditDutyEnd->ValueInt();
     const qint64 step = FloatEditStep->ValueInt();
+    // A sweep keeps the sampling it started with; a change applies to the next sweep.
+    const bool settled = FSweepSettings.Sampling == smSettled;
+    // The duty in force has had its whole period to settle: its position is read first, and
+    // the request goes out before the next duty's write, so the tester answers it for this
+    // duty. A position read after the write would show the actuator before it moved.
+    if (settled) RequestSweepSample(duty, DiagramMode);
     qint64 d = duty;
     if (DiagramMode == dmForward) {
         d = duty + step;
@@ -205,12 +239,12 @@ void TFormTamrel::TimerDrawChartHystTimer() {
         if (d <= start) {
             DiagramMode = dmNone;
             StopActions();
+            SweepStopped(true, true);
             return;
         }
     }
     dutyEdit->SetValueInt(d);
     dutyEdit->Validate(true, true);
-    FrameTamrelChannel1->RequestRegPositionForDiagram = true;
-    RequestRegisterNow(FrameTamrelChannel1->regPosition);
+    if (!settled) RequestSweepSample(d, DiagramMode);
     ReplotLater(ChartHyst);
 }

@@ -109,6 +109,12 @@ void TFormTamrel::DoRus() {
     LabelStep->setText(QStringLiteral("шаг (%):"));
     LabelPeriod->setText(QStringLiteral("Период (мс):"));
     ButtonStartStop->setText(QStringLiteral("Старт"));
+    LabelHeadSerial->setText(QStringLiteral("Серийный номер головки:"));
+    CheckBoxSampleAfterStep->setText(QStringLiteral("Отсчёт сразу после шага"));
+    ButtonLimits->setText(QStringLiteral("Допуски…"));
+    ButtonExportRecordCsv->setText(QStringLiteral("Экспорт CSV"));
+    ButtonReportPdf->setText(QStringLiteral("Отчёт PDF…"));
+    ButtonExportSamplesCsv->setText(QStringLiteral("Экспорт CSV"));
     TextSweepNotConnected = QStringLiteral("Нет подключения: сначала подключитесь к устройству");
     DeviceLink->sButtonConnect->setAccessibleName(LabelFindAndConnect->text());
     NameScreenshotButtons(QStringLiteral("Скриншот графика"));

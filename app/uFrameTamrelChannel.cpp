@@ -306,11 +306,13 @@ void TFrameTamrelChannel::OnReceivedRegister(quint8 regNum, std::optional<qint64
         // An unknown reading is no sample: the sweep's request stays open for the next one.
         if (RequestRegPositionForDiagram && value) {
             RequestRegPositionForDiagram = false;
-            const TDiagramMode mode = FHost ? FHost->CurrentDiagramMode() : dmNone;
+            const TDiagramMode mode = DiagramSampleMode;
+            const double duty = double(DiagramSampleDuty);
             if (SeriesHyst && mode == dmForward)
-                SeriesHyst->AddPoint(double(FloatEditManualPWM->ValueInt()), v);
+                SeriesHyst->AddPoint(duty, v);
             else if (SeriesHyst && mode == dmBackward)
-                SeriesHyst->AddPoint(double(FloatEditManualPWM->ValueInt()), v, BackwardColor);
+                SeriesHyst->AddPoint(duty, v, BackwardColor);
+            if (FHost && mode != dmNone) FHost->DiagramSampleTaken(duty, v, mode);
         }
     }
     if (regNum == regSetupVin) ShowReceivedSetting(FloatEditSetupVin, value, 1000);

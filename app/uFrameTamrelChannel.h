@@ -71,6 +71,11 @@ public:
     bool SkipTrackBarOnChange = false;
     TColoredLineSeries *SeriesHyst = nullptr; // not owned
     bool RequestRegPositionForDiagram = false;
+    // What the requested sample belongs to: the duty that was in force when it was asked for
+    // and the half of the sweep it was taken in. The sweep sets both with the request, since
+    // by the time the answer arrives the next duty may already be written.
+    qint64 DiagramSampleDuty = 0;
+    TDiagramMode DiagramSampleMode = dmNone;
     // Set on the panel whose duty the hysteresis sweep drives. While a sweep runs, the sweep
     // alone sets that duty: a polled duty reading may have been asked for before the step's
     // write and would show the previous duty, so the sample would be plotted at the wrong

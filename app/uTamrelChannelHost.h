@@ -17,6 +17,9 @@ public:
     // True while a received register is being shown: user-setting writes are skipped then.
     virtual bool SkipWrites() const = 0;
     virtual TDiagramMode CurrentDiagramMode() const = 0;
+    // A sample of the hysteresis sweep was taken: duty in percent, volts read, and the half of
+    // the sweep (dmForward or dmBackward) the duty belongs to.
+    virtual void DiagramSampleTaken(double duty, double volts, TDiagramMode mode) = 0;
 
 protected:
     ~ITamrelChannelHost() = default;

@@ -1,5 +1,7 @@
 // Not a test: the main window offscreen, connected to the simulated tester, after a
-// hysteresis sweep, saved as two pictures for the README (position tab, hysteresis tab).
+// hysteresis sweep judged against limits, saved as two pictures for the README (position tab,
+// hysteresis tab with the figures and the verdict). Settings and records go to the test-mode
+// folders, never to the user's own.
 // Usage: app_readme_shot <position.png> <hysteresis.png>
 #include "CompFloatEdit.h"
 #include "uFormTamrel.h"
@@ -7,12 +9,17 @@
 #include "uFrameTamrelChannel.h"
 #include "uPrivateRuntime.h"
 #include "uSimPty.h"
+#include "uTestLimits.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QStyleFactory>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QToolButton>
 
@@ -31,6 +38,7 @@ static bool WaitFor(const std::function<bool()> &done, int timeoutMs) {
 
 int main(int argc, char **argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    QStandardPaths::setTestModeEnabled(true);
     TPrivateRuntime runtime; // a private port folder
     QApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
@@ -44,7 +52,15 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "simulator: %s\n", qPrintable(error));
         return 1;
     }
+    // The simulated tester is a VE pump with an inductive head.
+    {
+        QSettings settings(TFormTamrel::SettingsFilePath(), QSettings::IniFormat);
+        SaveTestLimits(settings, QStringLiteral("VE"), QStringLiteral("Inductive"), {0.8, 20.0, 3.0});
+    }
+    QTemporaryDir records;
     TFormTamrel form;
+    form.RecordFolder = records.path();
+    form.EditHeadSerial->setText(QStringLiteral("VE-0421"));
     form.show();
     form.DeviceLink->sButtonConnect->click();
     if (!WaitFor([&] { return form.DeviceLink->IsConnected() && form.DeviceLink->CurrentImageIndex() == 1; },
@@ -52,8 +68,7 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "could not connect to the simulator\n");
         return 1;
     }
-    // Manual control at the start duty first: a sweep samples right after each step, so an
-    // actuator still settling from elsewhere would put a spike at the start of the loop.
+    // Manual control at the start duty first, so that the loop starts from a head at rest.
     TFloatEdit *duty = form.FrameTamrelChannel1->FloatEditManualPWM;
     form.sSpeedButtonManualControl->click();
     duty->SetValueInt(10);
@@ -64,7 +79,7 @@ int main(int argc, char **argv) {
     form.FloatEditStep->SetValueInt(4);
     form.FloatEditPeriod->SetValueInt(150);
     form.ButtonStartStop->click();
-    WaitFor([&] { return form.DiagramMode == dmNone; }, 20000);
+    WaitFor([&] { return form.DiagramMode == dmNone && form.LastRecord(); }, 20000);
     // Move the duty about so the position chart shows the actuator following it.
     const int duties[] = {30, 70, 45, 85, 20, 60};
     for (int i = 0; form.TimeX < 90 && i < 12; ++i) {
@@ -79,5 +94,8 @@ int main(int argc, char **argv) {
     form.grab().save(QString::fromLocal8Bit(argv[2]));
     form.close();
     WaitFor([] { return false; }, 200);
+    QSettings settings(TFormTamrel::SettingsFilePath(), QSettings::IniFormat);
+    settings.remove(QStringLiteral("TestLimits"));
+    settings.remove(QStringLiteral("Sweep"));
     return 0;
 }

@@ -3,23 +3,35 @@
 #include "CompFloatEdit.h"
 #include "TestMain.h"
 #include "uBalloonHint.h"
+#include "uDialogTestLimits.h"
 #include "uFakeDeviceLink.h"
 #include "uFormTamrel.h"
 #include "uFrameTamrelChannel.h"
+#include "uKvApplication.h"
 #include "uPlatformTick.h"
 #include "uTamrelCharts.h"
 #include "uTamrelWidgets.h"
+#include "uTestRecordServerStore.h"
+#include "uTestRecordStore.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QSet>
+#include <QSettings>
 #include <QSlider>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QStyleOptionMenuItem>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 #include <qcustomplot.h>
@@ -44,6 +56,20 @@ public:
     mutable QHash<QString, int> CheckTypes;
 };
 
+// Runs a statement on the SQLite file at path through a connection of its own.
+void RunSql(const QString &path, const QString &statement) {
+    const QString name = QUuid::createUuid().toString();
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        QVERIFY2(db.open(), qPrintable(db.lastError().text()));
+        QSqlQuery query(db);
+        QVERIFY2(query.exec(statement), qPrintable(statement + ": " + query.lastError().text()));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
 } // namespace
 
 class TestFormTamrel : public QObject {
@@ -51,6 +77,41 @@ class TestFormTamrel : public QObject {
 
     std::unique_ptr<TFormTamrel> Form;
     std::unique_ptr<TFakeDeviceLink> Fake;
+    // The records of each test go to a folder of their own; errors shown are caught here.
+    std::unique_ptr<QTemporaryDir> Records;
+    QStringList Errors;
+
+    void NewForm() {
+        Form = std::make_unique<TFormTamrel>();
+        Form->RecordFolder = Records->path();
+    }
+    QString RecordFile() const { return QDir(Records->path()).filePath(TTestRecordStore::FileName); }
+    int StoredRecords() const {
+        if (!QFileInfo::exists(RecordFile())) return 0;
+        TTestRecordStore store(Records->path(), TTestRecordStore::saReadOnly);
+        return int(store.ListRecords().size());
+    }
+    static void ForgetSettings() {
+        QSettings settings(TFormTamrel::SettingsFilePath(), QSettings::IniFormat);
+        settings.remove(QStringLiteral("TestLimits"));
+        settings.remove(QStringLiteral("Sweep"));
+    }
+    // A whole sweep against the fake tester, which answers at once, the head starting from
+    // rest on its rising branch; returns once the sweep has ended.
+    void RunSweep(int start, int end, int step) {
+        FTesterFalling = false;
+        Form->FloatEditDutyStart->SetValueInt(start);
+        Form->FloatEditDutyEnd->SetValueInt(end);
+        Form->FloatEditStep->SetValueInt(step);
+        Form->ButtonStartStop->click();
+        QCOMPARE(Form->DiagramMode, dmForward);
+        AnswerPositionReads();
+        for (int guard = 0; guard < 200 && Form->DiagramMode != dmNone; ++guard) {
+            Form->TimerDrawChartHystTimer();
+            AnswerPositionReads();
+        }
+        QCOMPARE(Form->DiagramMode, dmNone);
+    }
 
     // A value arriving from the tester: stored in the engine's mirror, then reported.
     void Receive(quint8 regNum, qint64 value) {
@@ -70,6 +131,28 @@ class TestFormTamrel : public QObject {
     void Connect() {
         Fake->Connected = true;
         Form->SetLinkForTest(Fake.get());
+    }
+    // The tester answers the position reads sent since the last call as a tester does: each
+    // with the position at the duty in force when the read arrived (duty / 10 V: a head that
+    // follows at once), in the order sent.
+    // A head with backlash reads TesterBacklashMv higher while its duty last went down.
+    qsizetype FAnsweredUpTo = 0;
+    qint64 FTesterDuty = 0;
+    bool FTesterFalling = false;
+    qint64 TesterBacklashMv = 0;
+    void AnswerPositionReads() {
+        QVector<qint64> answers;
+        for (; FAnsweredUpTo < Fake->Sent.size(); ++FAnsweredUpTo) {
+            const TSentCommand &c = Fake->Sent[FAnsweredUpTo];
+            if (c.Command == 7 && c.RegNum == 5) {
+                if (c.Value != FTesterDuty) FTesterFalling = c.Value < FTesterDuty;
+                FTesterDuty = c.Value;
+            }
+            if (c.Command == 8 && c.RegNum == 2)
+                answers << FTesterDuty * 100 + (FTesterFalling ? TesterBacklashMv : 0);
+        }
+        for (qint64 a : answers)
+            Receive(2, a);
     }
     TFrameTamrelChannel *Ch1() const { return Form->FrameTamrelChannel1; }
     TFrameTamrelChannel *Ch2() const { return Form->FrameTamrelChannel2; }
@@ -138,13 +221,24 @@ class TestFormTamrel : public QObject {
 
 private slots:
     void init() {
+        FAnsweredUpTo = 0;
+        FTesterDuty = 0;
+        FTesterFalling = false;
+        TesterBacklashMv = 0;
         KvPlatform::SetTickCountOffset(0);
-        Form = std::make_unique<TFormTamrel>();
+        ForgetSettings();
+        Records = std::make_unique<QTemporaryDir>();
+        Errors.clear();
+        TKvApplication::SetErrorDisplay([this](const QString &message) { Errors << message; });
+        NewForm();
         Fake = std::make_unique<TFakeDeviceLink>();
     }
     void cleanup() {
         Form.reset();
         Fake.reset();
+        Records.reset();
+        TKvApplication::SetErrorDisplay({});
+        ForgetSettings();
         KvPlatform::SetTickCountOffset(0);
     }
 
@@ -727,6 +821,7 @@ private slots:
 
         // The sweep's own position read: its answer will reach the chain as well.
         Form->ButtonStartStopClick();
+        Form->TimerDrawChartHystTimer();
         QCOMPARE(readsSince(mark), QVector<quint8>{2});
         Receive(8, 100);
         QCOMPARE(readsSince(mark), QVector<quint8>{0});
@@ -765,14 +860,22 @@ private slots:
         QTest::addColumn<QVector<int>>("rising");
         QTest::addColumn<QVector<int>>("falling");
         QTest::addColumn<int>("axisMax");
-        QTest::newRow("0..50 by 10") << 0 << 50 << 10 << QVector<int>{0, 10, 20, 30, 40, 50}
-                                     << QVector<int>{40, 30, 20, 10} << 60;
-        QTest::newRow("5..23 by 5") << 5 << 23 << 5 << QVector<int>{5, 10, 15, 20} << QVector<int>{15, 10}
-                                    << 30;
-        QTest::newRow("start above end") << 60 << 50 << 5 << QVector<int>{60} << QVector<int>{} << 60;
-        QTest::newRow("start equals end") << 30 << 30 << 5 << QVector<int>{30} << QVector<int>{} << 40;
-        QTest::newRow("end 100") << 90 << 100 << 10 << QVector<int>{90, 100} << QVector<int>{} << 100;
-        QTest::newRow("end 0") << 0 << 0 << 1 << QVector<int>{0} << QVector<int>{} << 10;
+        QTest::addColumn<bool>("afterStep");
+        for (const bool afterStep : {false, true}) {
+            const char *mode = afterStep ? "right after each step" : "settled";
+            QTest::addRow("0..50 by 10, %s", mode) << 0 << 50 << 10 << QVector<int>{0, 10, 20, 30, 40, 50}
+                                                   << QVector<int>{40, 30, 20, 10} << 60 << afterStep;
+            QTest::addRow("5..23 by 5, %s", mode)
+                << 5 << 23 << 5 << QVector<int>{5, 10, 15, 20} << QVector<int>{15, 10} << 30 << afterStep;
+            QTest::addRow("start above end, %s", mode)
+                << 60 << 50 << 5 << QVector<int>{60} << QVector<int>{} << 60 << afterStep;
+            QTest::addRow("start equals end, %s", mode)
+                << 30 << 30 << 5 << QVector<int>{30} << QVector<int>{} << 40 << afterStep;
+            QTest::addRow("end 100, %s", mode)
+                << 90 << 100 << 10 << QVector<int>{90, 100} << QVector<int>{} << 100 << afterStep;
+            QTest::addRow("end 0, %s", mode)
+                << 0 << 0 << 1 << QVector<int>{0} << QVector<int>{} << 10 << afterStep;
+        }
     }
     void sweep() {
         QFETCH(int, start);
@@ -781,7 +884,9 @@ private slots:
         QFETCH(QVector<int>, rising);
         QFETCH(QVector<int>, falling);
         QFETCH(int, axisMax);
+        QFETCH(bool, afterStep);
         Connect();
+        Form->CheckBoxSampleAfterStep->setChecked(afterStep);
         Form->FloatEditDutyStart->SetValueInt(start);
         Form->FloatEditDutyEnd->SetValueInt(end);
         Form->FloatEditStep->SetValueInt(step);
@@ -791,10 +896,11 @@ private slots:
         QVERIFY(Form->sSpeedButtonManualControl->isChecked());
         QCOMPARE(Form->ChartHyst->xAxis->range().upper, double(axisMax));
         QCOMPARE(Form->TimerDrawChartHyst->interval(), 100);
-        // The tester answers each position request with duty / 10 volts.
+        // A tester that answers every position read at once, with the duty in force / 10 V.
+        AnswerPositionReads();
         for (int guard = 0; guard < 100 && Form->DiagramMode != dmNone; ++guard) {
-            if (Ch1()->RequestRegPositionForDiagram) Receive(2, Ch1()->FloatEditManualPWM->ValueInt() * 100);
             Form->TimerDrawChartHystTimer();
+            AnswerPositionReads();
         }
         QCOMPARE(Form->DiagramMode, dmNone);
         QCOMPARE(Form->ButtonStartStop->text(), QStringLiteral("Start"));
@@ -827,8 +933,8 @@ private slots:
         Form->FloatEditStep->SetValueInt(0);
         Form->ButtonStartStopClick();
         for (int i = 0; i < 5; ++i) {
-            Receive(2, 2000);
             Form->TimerDrawChartHystTimer();
+            AnswerPositionReads();
         }
         QCOMPARE(Form->DiagramMode, dmForward);
         QCOMPARE(Form->SeriesHyst1->PointCount(), 5);
@@ -842,12 +948,12 @@ private slots:
         Form->FloatEditDutyEnd->SetValueInt(50);
         Form->FloatEditStep->SetValueInt(10);
         Form->ButtonStartStopClick();
-        Receive(2, 500);
         Form->TimerDrawChartHystTimer(); // duty 10
-        Receive(5, 0);                   // the stale reading
+        AnswerPositionReads();
+        Receive(5, 0); // the stale reading
         QCOMPARE(Ch1()->FloatEditManualPWM->ValueInt(), 10);
-        Receive(2, 1000);
         Form->TimerDrawChartHystTimer(); // duty 20, not 10 again
+        AnswerPositionReads();
         QCOMPARE(Ch1()->FloatEditManualPWM->ValueInt(), 20);
         QCOMPARE(Form->SeriesHyst1->Point(1).x(), 10.0);
         // Channel 2's duty and, after the sweep, channel 1's are shown as always.
@@ -903,9 +1009,9 @@ private slots:
         Form->FloatEditDutyEnd->SetValueInt(end);
         Form->FloatEditStep->SetValueInt(5);
         Form->ButtonStartStop->click();
-        Receive(2, 3000); // 3 V at the start duty
         Form->TimerDrawChartHystTimer();
         QCOMPARE(Form->DiagramMode, dmNone);
+        Receive(2, 3000); // 3 V at the start duty, read at the end of its period
         QCOMPARE(Form->SeriesHyst1->PointCount(), 1);
         Form->ChartHyst->replot(QCustomPlot::rpImmediateRefresh);
         const QImage chart = Form->ChartHyst->grab().toImage();
@@ -953,12 +1059,322 @@ private slots:
         QVERIFY(!Form->BalloonHintInd->isVisible());
     }
 
+    // ---- Figures, verdict and records of a sweep -------------------------------------------------
+
+    // A sweep stopped by the user shows the figures of the part done; it is stored once its
+    // branches could be compared at one duty at least.
+    void sweepStoppedEarly_data() {
+        QTest::addColumn<int>("ticks");
+        QTest::addColumn<int>("points");
+        QTest::addColumn<bool>("stored");
+        QTest::addColumn<QString>("span");
+        // 0..30 by 10: ticks read 0, 10, 20, 30 rising, then 20, 10 falling.
+        QTest::newRow("on the rising half") << 3 << 3 << false << "2.000";
+        QTest::newRow("after a falling point") << 5 << 5 << true << "3.000";
+    }
+    void sweepStoppedEarly() {
+        QFETCH(int, ticks);
+        QFETCH(int, points);
+        QFETCH(bool, stored);
+        QFETCH(QString, span);
+        Connect();
+        TesterBacklashMv = 300;
+        Form->FloatEditDutyEnd->SetValueInt(30);
+        Form->FloatEditStep->SetValueInt(10);
+        int storedCalls = 0;
+        Form->OnRecordStored = [&](const TTestRecord &) { ++storedCalls; };
+        Form->ButtonStartStop->click();
+        for (int i = 0; i < ticks; ++i) {
+            Form->TimerDrawChartHystTimer();
+            AnswerPositionReads();
+        }
+        Form->ButtonStartStop->click();
+        QCOMPARE(Form->DiagramMode, dmNone);
+        QVERIFY(Form->LastRecord());
+        QCOMPARE(Form->LastRecord()->Points.size(), points);
+        QCOMPARE(Form->LabelHystSpan->text(), QStringLiteral("Span: %1 V").arg(span));
+        QCOMPARE(Form->LabelHystMax->text(), stored
+                                                 ? QStringLiteral("Max hysteresis: 0.300 V (10.0 %) at 20 %")
+                                                 : QStringLiteral("Max hysteresis: —"));
+        QCOMPARE(Form->MarkerMaxHysteresis->visible(), stored);
+        QCOMPARE(storedCalls, stored ? 1 : 0);
+        QCOMPARE(StoredRecords(), stored ? 1 : 0);
+    }
+
+    // The last step's position is read just before the sweep stops; an answer that never
+    // comes is given up, and the sweep is finished with what it has.
+    void lastSampleLostIsGivenUp() {
+        Connect();
+        Form->FloatEditDutyEnd->SetValueInt(10);
+        Form->FloatEditStep->SetValueInt(10);
+        Form->ButtonStartStop->click();
+        Form->TimerDrawChartHystTimer(); // reads 0, writes 10
+        AnswerPositionReads();
+        Form->TimerDrawChartHystTimer(); // reads 10 and stops
+        QCOMPARE(Form->DiagramMode, dmNone);
+        QVERIFY(!Form->LastRecord());
+        QTRY_VERIFY_WITH_TIMEOUT(Form->LastRecord(), 5000);
+        QCOMPARE(Form->LastRecord()->Points.size(), 1);
+        QCOMPARE(StoredRecords(), 1);
+        // An answer that comes after all belongs to no sweep.
+        AnswerPositionReads();
+        QCOMPARE(Form->SeriesHyst1->PointCount(), 1);
+    }
+
+    // A record the store refuses is said, with the head and the reason; the window goes on,
+    // the figures are shown, and once the store takes records again the next one is stored.
+    void recordWriteFailureIsShown() {
+        Connect();
+        TesterBacklashMv = 200;
+        Form->EditHeadSerial->setText(QStringLiteral("H-17"));
+        RunSweep(0, 30, 10);
+        QCOMPARE(Errors, QStringList());
+        QCOMPARE(StoredRecords(), 1);
+
+        RunSql(RecordFile(), QStringLiteral("CREATE TRIGGER disk_full BEFORE INSERT ON test_record "
+                                            "BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END"));
+        int storedCalls = 0;
+        Form->OnRecordStored = [&](const TTestRecord &) { ++storedCalls; };
+        RunSweep(0, 30, 10);
+        QCOMPARE(Errors.size(), 1);
+        QVERIFY2(Errors[0].startsWith(QStringLiteral("The test record of head \"H-17\" was not stored: ")) &&
+                     Errors[0].contains(QStringLiteral("database or disk is full")),
+                 qPrintable(Errors[0]));
+        QCOMPARE(storedCalls, 0);
+        QCOMPARE(Form->LabelHystMax->text(), QStringLiteral("Max hysteresis: 0.200 V (6.7 %) at 20 %"));
+        QCOMPARE(Form->ButtonStartStop->text(), QStringLiteral("Start"));
+
+        RunSql(RecordFile(), QStringLiteral("DROP TRIGGER disk_full"));
+        RunSweep(0, 30, 10);
+        QCOMPARE(Errors.size(), 1);
+        QCOMPARE(storedCalls, 1);
+        QCOMPARE(StoredRecords(), 2);
+    }
+
+    // A data folder that cannot be made is said once; sweeps go on and show their figures.
+    void unwritableDataFolderSaidOnce() {
+        QTemporaryDir dir;
+        QFile blocker(dir.filePath(QStringLiteral("not-a-folder")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        Form->RecordFolder = dir.filePath(QStringLiteral("not-a-folder/records"));
+        Connect();
+        TesterBacklashMv = 100;
+        QStringList ids;
+        for (int i = 0; i < 3; ++i) {
+            RunSweep(0, 20, 10);
+            QVERIFY(Form->LastRecord());
+            ids << Form->LastRecord()->Id;
+            QCOMPARE(Form->LabelHystMax->text(), QStringLiteral("Max hysteresis: 0.100 V (5.0 %) at 10 %"));
+        }
+        QCOMPARE(ids.size(), QSet<QString>(ids.begin(), ids.end()).size());
+        QCOMPARE(Errors.size(), 1);
+        QVERIFY2(Errors[0].startsWith(QStringLiteral("Test records cannot be stored: ")) &&
+                     Errors[0].contains(QStringLiteral("not-a-folder")),
+                 qPrintable(Errors[0]));
+        QVERIFY(!Form->RecordStore());
+        QCOMPARE(Errors.size(), 1);
+    }
+
+    // With a record server in the settings, records go to it; while it cannot be reached they
+    // wait in the local file, and nothing is said.
+    void serverAwayRecordsWaitInQueue() {
+        {
+            QSettings settings(TFormTamrel::SettingsFilePath(), QSettings::IniFormat);
+            SaveRecordServerSettings(settings, {QStringLiteral("host=%1/no-server port=5 dbname=tamrel "
+                                                               "user=bench connect_timeout=2")
+                                                    .arg(Records->path())});
+        }
+        NewForm();
+        Connect();
+        int storedCalls = 0;
+        Form->OnRecordStored = [&](const TTestRecord &) { ++storedCalls; };
+        RunSweep(0, 20, 10);
+        QCOMPARE(Errors, QStringList());
+        QCOMPARE(storedCalls, 1);
+        auto *queued = dynamic_cast<TQueuedTestRecordStore *>(Form->RecordStore());
+        QVERIFY(queued);
+        QVERIFY(!queued->LastServerError().isEmpty());
+        QCOMPARE(queued->QueuedCount(), 1);
+        TTestRecordStore queue(Records->path(), TTestRecordStore::saReadOnly);
+        QCOMPARE(queue.ListRecords().value(0).Id, Form->LastRecord()->Id);
+        QSettings settings(TFormTamrel::SettingsFilePath(), QSettings::IniFormat);
+        SaveRecordServerSettings(settings, {});
+    }
+
+    // A change of the sampling during a sweep applies to the next sweep.
+    void samplingChangeAppliesToNextSweep() {
+        Connect();
+        Form->FloatEditDutyEnd->SetValueInt(20);
+        Form->FloatEditStep->SetValueInt(10);
+        Form->ButtonStartStop->click();
+        Form->CheckBoxSampleAfterStep->click();
+        QVERIFY(Fake->Reads().isEmpty() || Fake->Reads().last() != 2); // settled: nothing read at the start
+        for (int guard = 0; guard < 20 && Form->DiagramMode != dmNone; ++guard) {
+            Form->TimerDrawChartHystTimer();
+            AnswerPositionReads();
+        }
+        QCOMPARE(Form->LastRecord()->Sweep.Sampling, smSettled);
+        QCOMPARE(Form->LastRecord()->Points.size(), 4); // 0, 10, 20 rising, 10 falling
+        RunSweep(0, 20, 10);
+        QCOMPARE(Form->LastRecord()->Sweep.Sampling, smAfterStep);
+        QCOMPARE(Form->LastRecord()->Points.size(), 4);
+    }
+
+    // The head's serial number and the sampling mode stay as set until changed, also when the
+    // program starts again; a sweep records both.
+    void serialAndSamplingRemembered() {
+        QVERIFY(!Form->CheckBoxSampleAfterStep->isChecked());
+        QCOMPARE(Form->EditHeadSerial->text(), QString());
+        QTest::keyClicks(Form->EditHeadSerial, QStringLiteral("HP-0042b"));
+        Form->CheckBoxSampleAfterStep->click();
+        NewForm();
+        QCOMPARE(Form->EditHeadSerial->text(), QStringLiteral("HP-0042b"));
+        QVERIFY(Form->CheckBoxSampleAfterStep->isChecked());
+        QTest::keyClick(Form->EditHeadSerial, Qt::Key_End);
+        QTest::keyClick(Form->EditHeadSerial, Qt::Key_Backspace);
+        Form->CheckBoxSampleAfterStep->click();
+        NewForm();
+        QCOMPARE(Form->EditHeadSerial->text(), QStringLiteral("HP-0042"));
+        QVERIFY(!Form->CheckBoxSampleAfterStep->isChecked());
+        Connect();
+        RunSweep(0, 20, 10);
+        QCOMPARE(Form->LastRecord()->HeadSerial, QStringLiteral("HP-0042"));
+        QCOMPARE(Form->LastRecord()->Sweep, (TSweepSettings{0, 20, 10, 100, smSettled}));
+    }
+
+    // Limits are kept per pump type and head type; the next sweep is judged by those of the
+    // window's types, and a type without limits gets figures but no verdict.
+    void limitsDialogPerType() {
+        Connect();
+        Receive(10, 0); // VE
+        Receive(3, 0);  // inductive
+        TesterBacklashMv = 300;
+        Form->ButtonLimits->click();
+        auto *dialog = Form->findChild<TDialogTestLimits *>(QStringLiteral("DialogTestLimits"));
+        QVERIFY(dialog);
+        QVERIFY(dialog->isVisible());
+        QVERIFY2(dialog->LabelTypes->text().contains(QStringLiteral("VE")) &&
+                     dialog->LabelTypes->text().contains(QStringLiteral("inductive")),
+                 qPrintable(dialog->LabelTypes->text()));
+        for (TFloatEdit *e :
+             {dialog->FloatEditMaxHystVolts, dialog->FloatEditMaxHystPercent, dialog->FloatEditMinSpanVolts})
+            QCOMPARE(e->text(), QString());
+        dialog->FloatEditMaxHystVolts->setText(QStringLiteral("0.25"));
+        dialog->FloatEditMinSpanVolts->setText(QStringLiteral("1"));
+        dialog->ButtonBox->button(QDialogButtonBox::Ok)->click();
+        QTRY_VERIFY(!Form->findChild<TDialogTestLimits *>(QStringLiteral("DialogTestLimits")));
+        QCOMPARE(Form->CurrentLimits(), (TTestLimits{0.25, std::nullopt, 1.0}));
+
+        RunSweep(0, 30, 10);
+        QCOMPARE(Form->LabelVerdict->text(), QStringLiteral("FAIL"));
+        QVERIFY(!Form->LabelVerdict->isHidden());
+        QCOMPARE(Form->LabelVerdictFailures->text(), QStringLiteral("Max hysteresis 0.30 V > 0.25 V"));
+        TTestRecordStore store(Records->path(), TTestRecordStore::saReadOnly);
+        QCOMPARE(store.ListRecords().value(0).Verdict, tvFail);
+
+        // The dialog shows the limits stored; Cancel keeps them.
+        Form->ButtonLimits->click();
+        dialog = Form->findChild<TDialogTestLimits *>(QStringLiteral("DialogTestLimits"));
+        QCOMPARE(dialog->FloatEditMaxHystVolts->text(), QStringLiteral("0.250"));
+        dialog->FloatEditMaxHystVolts->setText(QStringLiteral("0.5"));
+        dialog->ButtonBox->button(QDialogButtonBox::Cancel)->click();
+        QCOMPARE(Form->CurrentLimits(), (TTestLimits{0.25, std::nullopt, 1.0}));
+
+        // Another pump type has limits of its own: none yet.
+        Receive(10, 1); // PE
+        QCOMPARE(Form->PumpTypeName(), QStringLiteral("PE"));
+        QVERIFY(Form->CurrentLimits().IsEmpty());
+        RunSweep(0, 30, 10);
+        QVERIFY(Form->LabelVerdict->isHidden());
+        QVERIFY(Form->LabelVerdictFailures->isHidden());
+        QCOMPARE(Form->LabelHystMax->text(), QStringLiteral("Max hysteresis: 0.300 V (10.0 %) at 10 %"));
+        QCOMPARE(Form->LastRecord()->Verdict, tvNone);
+    }
+
+    // The last record as CSV and as a PDF report, and the position chart's samples as CSV, to
+    // the file the user chooses; cancelled, nothing is written; a file that cannot be written
+    // is said.
+    void exports() {
+        QTemporaryDir dir;
+        QStringList proposed;
+        QString answer; // the path the user chooses, relative to dir; empty: cancelled
+        Form->AskSaveFileName = [&](const QString &, const QString &name, const QString &) {
+            proposed << name;
+            return answer.isEmpty() ? QString() : dir.filePath(answer);
+        };
+        QVERIFY(!Form->ButtonExportRecordCsv->isEnabled());
+        QVERIFY(!Form->ButtonReportPdf->isEnabled());
+        Connect();
+        Form->EditHeadSerial->setText(QStringLiteral("S 1/2"));
+        RunSweep(0, 20, 10);
+        QVERIFY(Form->ButtonExportRecordCsv->isEnabled());
+        QVERIFY(Form->ButtonReportPdf->isEnabled());
+
+        answer = QStringLiteral("points.csv");
+        Form->ButtonExportRecordCsv->click();
+        QFile csv(dir.filePath(answer));
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = csv.readAll().split('\n');
+        QVERIFY2(lines[0].startsWith("record_id,head_serial,"), lines[0].constData());
+        QCOMPARE(lines.size(), 1 + 4 + 1); // the header, 0, 10, 20 rising and 10 falling, the last CRLF
+        QVERIFY(lines[1].contains(Form->LastRecord()->Id.toLatin1()));
+        QVERIFY(lines[1].contains(",S 1/2,"));
+        QVERIFY2(proposed.last().startsWith(QStringLiteral("hysteresis_S_1_2_")) &&
+                     proposed.last().endsWith(QStringLiteral(".csv")),
+                 qPrintable(proposed.last()));
+
+        answer = QStringLiteral("report.pdf");
+        Form->ButtonReportPdf->click();
+        QFile pdf(dir.filePath(answer));
+        QVERIFY(pdf.open(QIODevice::ReadOnly));
+        QVERIFY(pdf.read(5) == "%PDF-");
+        QVERIFY(proposed.last().endsWith(QStringLiteral(".pdf")));
+
+        // The position chart's samples with their times.
+        Form->sCheckBoxPositionFast->click(); // the chart begins afresh
+        Form->sCheckBoxPositionFast->click();
+        for (qint64 mv : {1000, 1500, 2250}) {
+            Receive(2, mv);
+            KvPlatform::SetTickCountOffset(KvPlatform::TickCountOffset() + 100);
+        }
+        answer = QStringLiteral("position.csv");
+        Form->ButtonExportSamplesCsv->click();
+        QFile samples(dir.filePath(answer));
+        QVERIFY(samples.open(QIODevice::ReadOnly));
+        const QByteArray text = samples.readAll();
+        QVERIFY2(text.startsWith("time_ms,volts\r\n"), text.constData());
+        const QList<QByteArray> rows = text.trimmed().split('\n');
+        QCOMPARE(rows.size(), 4);
+        QCOMPARE(rows[1].trimmed(), QByteArray("0,1"));
+        QVERIFY2(rows[3].trimmed().endsWith(",2.25"), rows[3].constData());
+        QVERIFY2(rows[3].trimmed().split(',')[0].toInt() >= 200, rows[3].constData());
+
+        // Cancelled: nothing written.
+        answer.clear();
+        const QStringList before = QDir(dir.path()).entryList(QDir::Files);
+        Form->ButtonExportRecordCsv->click();
+        Form->ButtonReportPdf->click();
+        Form->ButtonExportSamplesCsv->click();
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), before);
+        QCOMPARE(Errors, QStringList());
+
+        // A file that cannot be written: said, and the window goes on.
+        answer = QStringLiteral("no-such-folder/points.csv");
+        Form->ButtonExportRecordCsv->click();
+        QCOMPARE(Errors.size(), 1);
+        QVERIFY2(Errors[0].contains(QStringLiteral("no-such-folder")), qPrintable(Errors[0]));
+        RunSweep(0, 20, 10);
+    }
+
     void russianTexts() {
         Form->DoRus();
         QCOMPARE(Form->ButtonStartStop->text(), QStringLiteral("Старт"));
         QCOMPARE(Form->sPageControl1->tabText(1), QStringLiteral("Измерять гистерезис"));
         QCOMPARE(Ch1()->LabelCurrent->text(), QStringLiteral("Ток"));
         QCOMPARE(Form->RadioGroupResistiveHead->Item(1)->text(), QStringLiteral("Резистивная"));
+        QCOMPARE(Form->LabelHeadSerial->text(), QStringLiteral("Серийный номер головки:"));
+        QCOMPARE(Form->ButtonLimits->text(), QStringLiteral("Допуски…"));
         Connect();
         Form->ButtonStartStopClick();
         QCOMPARE(Form->ButtonStartStop->text(), QStringLiteral("Stop"));

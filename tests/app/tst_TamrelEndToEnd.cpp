@@ -1,7 +1,8 @@
 // The real window against the simulated tester over a pseudo-terminal: connecting through
 // the port search, the start write, the polling order on the line, values shown and never
-// echoed, a user setting written once, the hysteresis sweep, loss of the link and the stop
-// write on close.
+// echoed, a user setting written once, the hysteresis sweep (its loop against the simulated
+// actuator's own hysteresis, its figures, verdict and stored record), loss of the link and the
+// stop write on close.
 #include "CompFloatEdit.h"
 #include "TestMain.h"
 #include "uFormTamrel.h"
@@ -9,21 +10,28 @@
 #include "uFrameTamrelChannel.h"
 #include "uPlatformTick.h"
 #include "uPrivateRuntime.h"
+#include "uSimActuator.h"
 #include "uSimPty.h"
 #include "uTamrelCharts.h"
 #include "uTamrelWidgets.h"
+#include "uTestRecordStore.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSet>
+#include <QSettings>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 #include <qcustomplot.h>
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -46,6 +54,18 @@ qint64 WrittenValue(const TSimFrameRecord &f) {
     return v;
 }
 
+// The duty at which a branch of a loop passes through volts, interpolated between the two
+// samples around it; nothing when the branch does not reach volts.
+std::optional<double> DutyAtVolts(QVector<THysteresisPoint> branch, double volts) {
+    std::sort(branch.begin(), branch.end(), [](auto &a, auto &b) { return a.Duty < b.Duty; });
+    for (int i = 1; i < branch.size(); ++i) {
+        const THysteresisPoint &a = branch[i - 1], &b = branch[i];
+        if ((a.Volts - volts) * (b.Volts - volts) <= 0 && a.Volts != b.Volts)
+            return a.Duty + (volts - a.Volts) * (b.Duty - a.Duty) / (b.Volts - a.Volts);
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 class TestTamrelEndToEnd : public QObject {
@@ -55,12 +75,16 @@ class TestTamrelEndToEnd : public QObject {
     TPrivateRuntime RuntimeDir;
     std::unique_ptr<TSimPty> Sim;
     std::unique_ptr<TFormTamrel> Form;
+    // Each test's records go to a folder of its own.
+    std::unique_ptr<QTemporaryDir> Records;
 
     void StartAndConnect(const TSimOptions &options) {
         Sim = std::make_unique<TSimPty>();
         QString error;
         QVERIFY2(Sim->Start(options, &error), qPrintable(error));
         Form = std::make_unique<TFormTamrel>();
+        Records = std::make_unique<QTemporaryDir>();
+        Form->RecordFolder = Records->path();
         Form->show();
         QVERIFY(QTest::qWaitForWindowExposed(Form.get()));
         Form->DeviceLink->sButtonConnect->click();
@@ -95,6 +119,10 @@ private slots:
     void cleanup() {
         Form.reset();
         Sim.reset();
+        Records.reset();
+        QSettings settings(TFormTamrel::SettingsFilePath(), QSettings::IniFormat);
+        settings.remove(QStringLiteral("TestLimits"));
+        settings.remove(QStringLiteral("Sweep"));
         KvPlatform::SetTickCountOffset(0);
     }
 
@@ -318,6 +346,8 @@ private slots:
         QCOMPARE(Form->DiagramMode, dmForward);
         QTRY_COMPARE_WITH_TIMEOUT(Sim->Device()->RegisterInt(4), qint64(1), 2000);
         QTRY_COMPARE_WITH_TIMEOUT(Form->DiagramMode, dmNone, 10000);
+        // The last step's position is read just before the stop; the sweep ends with its answer.
+        QTRY_VERIFY_WITH_TIMEOUT(Form->LastRecord().has_value(), 3000);
         TColoredLineSeries *s = Form->SeriesHyst1;
         const QVector<int> xs{0, 10, 20, 30, 40, 50, 40, 30, 20, 10};
         QCOMPARE(s->PointCount(), xs.size());
@@ -332,6 +362,152 @@ private slots:
         QCOMPARE(Form->FrameTamrelChannel1->FloatEditManualPWM->ValueInt(), 0);
         QTRY_COMPARE_WITH_TIMEOUT(Sim->Device()->RegisterInt(5), qint64(0), 2000);
         QCOMPARE(Form->ButtonStartStop->text(), QStringLiteral("Start"));
+    }
+
+    // The loop of a sweep against the simulated actuator, whose backlash makes its falling
+    // branch lie a fixed duty apart from its rising one. Read at the end of each step's period,
+    // the loop is as wide as the actuator's own (within one step); read right after each
+    // step's write, each point shows the position of the step before, and the loop comes out
+    // about two steps too wide.
+    void loopWidthMatchesActuator_data() {
+        QTest::addColumn<bool>("afterStep");
+        QTest::addColumn<bool>("matches");
+        QTest::newRow("settled (the default)") << false << true;
+        QTest::newRow("right after each step") << true << false;
+    }
+    void loopWidthMatchesActuator() {
+        QFETCH(bool, afterStep);
+        QFETCH(bool, matches);
+        StartAndConnect(TSimOptions());
+        QVERIFY(!Form->CheckBoxSampleAfterStep->isChecked());
+        if (afterStep) Form->CheckBoxSampleAfterStep->click();
+        // The head waits at the start duty under manual control, so that the first point
+        // shows no travel from elsewhere.
+        Form->sSpeedButtonManualControl->click();
+        TFloatEdit *duty = Form->FrameTamrelChannel1->FloatEditManualPWM;
+        duty->SetValueInt(20);
+        duty->Validate(true, true);
+        QTRY_COMPARE_WITH_TIMEOUT(Sim->Device()->RegisterInt(5), qint64(20), 2000);
+        QTest::qWait(500);
+        const int step = 2;
+        Form->FloatEditDutyStart->SetValueInt(20);
+        Form->FloatEditDutyEnd->SetValueInt(70);
+        Form->FloatEditStep->SetValueInt(step);
+        Form->FloatEditPeriod->SetValueInt(100);
+        Form->ButtonStartStop->click();
+        QCOMPARE(Form->DiagramMode, dmForward);
+        QTRY_VERIFY_WITH_TIMEOUT(Form->DiagramMode == dmNone && Form->LastRecord(), 30000);
+        const TTestRecord record = *Form->LastRecord();
+        QCOMPARE(record.Sweep.Sampling, afterStep ? smAfterStep : smSettled);
+        const QVector<THysteresisPoint> rising = record.Branch(sbRising), falling = record.Branch(sbFalling);
+        QCOMPARE(rising.size(), 26);  // 20, 22, ... 70
+        QCOMPARE(falling.size(), 24); // 68, 66, ... 22
+
+        // The actuator's own loop is 2 x its backlash wide, at every position.
+        const double modelWidth = 2 * TSimActuatorChannel::HalfWidthPercent;
+        for (const double volts : {1.5, 2.2, 3.0}) {
+            const std::optional<double> up = DutyAtVolts(rising, volts), down = DutyAtVolts(falling, volts);
+            QVERIFY(up && down);
+            const double width = *up - *down;
+            qInfo("at %.1f V the loop is %.2f %% wide (the actuator's: %.1f %%)", volts, width, modelWidth);
+            QVERIFY2((std::abs(width - modelWidth) <= step) == matches,
+                     qPrintable(QStringLiteral("width %1 % at %2 V").arg(width).arg(volts)));
+        }
+    }
+
+    // A sweep against the simulated tester ends with its figures and verdict shown and its
+    // record in the store: limits for the tester's pump and head type (VE, inductive) that the
+    // simulated head fails, that it passes, and none.
+    void sweepFiguresVerdictAndRecord_data() {
+        QTest::addColumn<double>("maxVolts"); // < 0: no limit set
+        QTest::addColumn<int>("verdict");
+        QTest::newRow("fails") << 0.2 << int(tvFail);
+        QTest::newRow("passes") << 2.0 << int(tvPass);
+        QTest::newRow("no limits") << -1.0 << int(tvNone);
+    }
+    void sweepFiguresVerdictAndRecord() {
+        QFETCH(double, maxVolts);
+        QFETCH(int, verdict);
+        if (maxVolts >= 0) {
+            QSettings settings(TFormTamrel::SettingsFilePath(), QSettings::IniFormat);
+            SaveTestLimits(settings, "VE", "Inductive", {maxVolts, std::nullopt, 1.0});
+        }
+        StartAndConnect(TSimOptions());
+        QTRY_COMPARE_WITH_TIMEOUT(Form->RadioGroupPumpType->ItemIndex(), 0, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(Form->RadioGroupResistiveHead->ItemIndex(), 0, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(Form->ButtonUpdateFirmware->toolTip(), TSimOptions().Ident, 3000);
+        int stored = 0;
+        Form->OnRecordStored = [&](const TTestRecord &) { ++stored; };
+        Form->sPageControl1->setCurrentWidget(Form->sTabSheetChartHyst);
+        Form->EditHeadSerial->setText(QStringLiteral("VE-7731"));
+        Form->FloatEditDutyStart->SetValueInt(20);
+        Form->FloatEditDutyEnd->SetValueInt(60);
+        Form->FloatEditStep->SetValueInt(5);
+        Form->FloatEditPeriod->SetValueInt(100);
+        Form->ButtonStartStop->click();
+        QTRY_VERIFY_WITH_TIMEOUT(Form->DiagramMode == dmNone && Form->LastRecord(), 15000);
+        QCOMPARE(stored, 1);
+
+        // The figures under the chart.
+        const TTestRecord shown = *Form->LastRecord();
+        const THysteresisFigures &f = shown.Figures;
+        QVERIFY(f.Available() && f.HasPercent());
+        QVERIFY2(f.MaxVolts > 0.2 && f.MaxVolts < 1.0, qPrintable(QString::number(f.MaxVolts)));
+        QCOMPARE(Form->LabelHystMax->text(), QStringLiteral("Max hysteresis: %1 V (%2 %) at %3 %")
+                                                 .arg(f.MaxVolts, 0, 'f', 3)
+                                                 .arg(f.MaxPercent, 0, 'f', 1)
+                                                 .arg(f.MaxAtDuty));
+        QCOMPARE(Form->LabelHystMean->text(), QStringLiteral("Mean hysteresis: %1 V (%2 %)")
+                                                  .arg(f.MeanVolts, 0, 'f', 3)
+                                                  .arg(f.MeanPercent, 0, 'f', 1));
+        QCOMPARE(Form->LabelHystSpan->text(), QStringLiteral("Span: %1 V").arg(f.SpanVolts, 0, 'f', 3));
+        QVERIFY(Form->LabelHystMax->isVisible());
+        // The maximum marked on the chart, from the rising to the falling branch.
+        QVERIFY(Form->MarkerMaxHysteresis->visible());
+        QCOMPARE(Form->MarkerMaxHysteresis->start->coords().x(), f.MaxAtDuty);
+        QVERIFY(qAbs(std::abs(Form->MarkerMaxHysteresis->end->coords().y() -
+                              Form->MarkerMaxHysteresis->start->coords().y()) -
+                     f.MaxVolts) < 1e-9);
+
+        // The verdict, large and coloured, with the figure that failed.
+        QCOMPARE(Form->LabelVerdict->isVisible(), verdict != tvNone);
+        QCOMPARE(Form->LabelVerdict->text(), TestVerdictText(TTestVerdict(verdict)));
+        if (verdict != tvNone) {
+            const QColor colour = Form->LabelVerdict->palette().color(QPalette::WindowText);
+            QCOMPARE(colour, verdict == tvPass ? QColor(0, 153, 51) : QColor(204, 0, 0));
+            QVERIFY(Form->LabelVerdict->font().pointSize() >= 2 * Form->LabelHystMax->font().pointSize());
+        }
+        QCOMPARE(Form->LabelVerdictFailures->isVisible(), verdict == tvFail);
+        if (verdict == tvFail)
+            QVERIFY2(Form->LabelVerdictFailures->text().startsWith(QStringLiteral("Max hysteresis ")) &&
+                         Form->LabelVerdictFailures->text().contains(QStringLiteral("> 0.20 V")),
+                     qPrintable(Form->LabelVerdictFailures->text()));
+
+        // The record, read back through the store.
+        TTestRecordStore store(Records->path(), TTestRecordStore::saReadOnly);
+        const QVector<TTestRecordSummary> list = store.ListRecords();
+        QCOMPARE(list.size(), 1);
+        const std::optional<TTestRecord> record = store.LoadRecord(list[0].Id);
+        QVERIFY(record);
+        QCOMPARE(record->HeadSerial, QStringLiteral("VE-7731"));
+        QCOMPARE(record->Firmware, TSimOptions().Ident);
+        QCOMPARE(record->TesterId, Form->DeviceLink->ComPortObject()->Port());
+        QCOMPARE(record->PumpType, QStringLiteral("VE"));
+        QCOMPARE(record->HeadType, QStringLiteral("Inductive"));
+        QVERIFY(qAbs(record->TakenAt.secsTo(QDateTime::currentDateTimeUtc())) < 60);
+        QCOMPARE(record->Sweep, (TSweepSettings{20, 60, 5, 100, smSettled}));
+        QCOMPARE(int(record->Verdict), verdict);
+        QCOMPARE(record->Limits.IsEmpty(), maxVolts < 0);
+        QVERIFY(record->Figures == f);
+        // Every point of the chart, with its branch, in the order taken.
+        TColoredLineSeries *s = Form->SeriesHyst1;
+        QCOMPARE(record->Points.size(), s->PointCount());
+        QCOMPARE(record->Points.size(), 9 + 7); // 20..60 up, 55..25 down
+        for (int i = 0; i < s->PointCount(); ++i) {
+            QCOMPARE(record->Points[i].Duty, s->Point(i).x());
+            QCOMPARE(record->Points[i].Volts, s->Point(i).y());
+            QCOMPARE(record->Points[i].Branch, i < 9 ? sbRising : sbFalling);
+        }
     }
 
     // "Draw often" against a tester that also sends its measured values by itself every

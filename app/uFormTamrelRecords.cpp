@@ -1,0 +1,292 @@
+// What a hysteresis sweep leaves behind: its figures and verdict under the chart, the maximum
+// marked on the chart, the test record in the store, the exports, the limits dialog and the
+// remembered sweep settings.
+#include "CompFloatEdit.h"
+#include "uDialogTestLimits.h"
+#include "uFormTamrel.h"
+#include "uFrameDeviceLinkComMorva.h"
+#include "uFrameTamrelChannel.h"
+#include "uKvApplication.h"
+#include "uTamrelCharts.h"
+#include "uTamrelWidgets.h"
+#include "uTestRecordCsv.h"
+#include "uTestRecordExportFile.h"
+#include "uTestRecordPdf.h"
+#include "uTestRecordServerStore.h"
+#include "uTestRecordStore.h"
+#include "uUpdateServerSetting.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTimer>
+#include <qcustomplot.h>
+
+#include <stdexcept>
+
+namespace {
+
+const QString KeySampleAfterStep = QStringLiteral("Sweep/SampleAfterStep");
+const QString KeyHeadSerial = QStringLiteral("Sweep/HeadSerial");
+
+// The last sample of a stopped sweep is asked for just before the stop; its answer normally
+// arrives within milliseconds. One that never comes is given up after this long.
+constexpr int LastSampleWaitMs = 1000;
+
+// Records and limits name the types in English, whatever language the window shows.
+const QStringList PumpTypeNames{QStringLiteral("VE"), QStringLiteral("PE"), QStringLiteral("Zexel")};
+const QStringList HeadTypeNames{QStringLiteral("Inductive"), QStringLiteral("Resistive")};
+
+QString Volts(double v) {
+    return QStringLiteral("%1 V").arg(v, 0, 'f', 3);
+}
+
+// "0.412 V (9.8 %)", or only the volts when the span gives no percentage.
+QString VoltsAndPercent(const THysteresisFigures &figures, double volts, double percent) {
+    if (!figures.HasPercent()) return Volts(volts);
+    return QStringLiteral("%1 (%2 %)").arg(Volts(volts)).arg(percent, 0, 'f', 1);
+}
+
+// A file name proposal from the record: "hysteresis_<serial>_<UTC time>.<ext>".
+QString ProposedName(const TTestRecord &record, const QString &ext) {
+    QString serial = record.HeadSerial.trimmed();
+    serial.replace(QRegularExpression(QStringLiteral(R"([^\w.-]+)")), QStringLiteral("_"));
+    const QString time = record.TakenAt.toUTC().toString(QStringLiteral("yyyyMMdd_HHmmss"));
+    return QStringLiteral("hysteresis_%1%2.%3")
+        .arg(serial.isEmpty() ? QString() : serial + QLatin1Char('_'), time, ext);
+}
+
+} // namespace
+
+QString TFormTamrel::SettingsFilePath() {
+    return UpdateServerSettingsFilePath();
+}
+
+void TFormTamrel::LoadSweepSettings() {
+    const QSettings settings(SettingsFilePath(), QSettings::IniFormat);
+    CheckBoxSampleAfterStep->setChecked(settings.value(KeySampleAfterStep, false).toBool());
+    EditHeadSerial->setText(settings.value(KeyHeadSerial).toString());
+}
+
+void TFormTamrel::CheckBoxSampleAfterStepClick() {
+    QSettings settings(SettingsFilePath(), QSettings::IniFormat);
+    settings.setValue(KeySampleAfterStep, CheckBoxSampleAfterStep->isChecked());
+}
+
+void TFormTamrel::EditHeadSerialChanged() {
+    QSettings settings(SettingsFilePath(), QSettings::IniFormat);
+    settings.setValue(KeyHeadSerial, EditHeadSerial->text());
+}
+
+QString TFormTamrel::PumpTypeName() const {
+    return PumpTypeNames.value(RadioGroupPumpType->ItemIndex());
+}
+
+QString TFormTamrel::HeadTypeName() const {
+    return HeadTypeNames.value(RadioGroupResistiveHead->ItemIndex());
+}
+
+TTestLimits TFormTamrel::CurrentLimits() const {
+    QSettings settings(SettingsFilePath(), QSettings::IniFormat);
+    return LoadTestLimits(settings, PumpTypeName(), HeadTypeName());
+}
+
+void TFormTamrel::ButtonLimitsClick() {
+    const QString pumpType = PumpTypeName(), headType = HeadTypeName();
+    auto *dialog = new TDialogTestLimits(pumpType, headType, CurrentLimits(), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, this, [this, dialog, pumpType, headType] {
+        TKvApplication::RunGuarded([&] {
+            QSettings settings(SettingsFilePath(), QSettings::IniFormat);
+            SaveTestLimits(settings, pumpType, headType, dialog->Limits());
+            settings.sync();
+            if (settings.status() != QSettings::NoError)
+                throw std::runtime_error(QStringLiteral("The limits could not be saved to %1")
+                                             .arg(settings.fileName())
+                                             .toStdString());
+        });
+    });
+    dialog->open();
+}
+
+// ---- The sweep's end ------------------------------------------------------------------------
+
+void TFormTamrel::DiagramSampleTaken(double duty, double volts, TDiagramMode mode) {
+    FSweepPoints.append({duty, volts, mode == dmBackward ? sbFalling : sbRising});
+    if (FSweepFinishing) FinishSweep();
+}
+
+void TFormTamrel::SweepStopped(bool complete, bool waitForSample) {
+    FSweepComplete = complete;
+    TFrameTamrelChannel *ch = FrameTamrelChannel1;
+    if (waitForSample && ch->RequestRegPositionForDiagram && ch->DiagramSampleMode != dmNone) {
+        FSweepFinishing = true;
+        if (!FSweepFinishTimer) {
+            FSweepFinishTimer = new QTimer(this);
+            FSweepFinishTimer->setSingleShot(true);
+            connect(FSweepFinishTimer, &QTimer::timeout, this, [this] {
+                TKvApplication::RunGuarded([this] {
+                    if (FSweepFinishing) FinishSweep();
+                });
+            });
+        }
+        FSweepFinishTimer->start(LastSampleWaitMs);
+        return;
+    }
+    FinishSweep();
+}
+
+void TFormTamrel::FinishSweep() {
+    FSweepFinishing = false;
+    if (FSweepFinishTimer) FSweepFinishTimer->stop();
+    // A sample that comes after this belongs to no sweep.
+    FrameTamrelChannel1->RequestRegPositionForDiagram = false;
+    FrameTamrelChannel1->DiagramSampleMode = dmNone;
+    ReplotLater(ChartHyst);
+    if (FSweepPoints.isEmpty()) {
+        ShowFigures(TTestRecord());
+        return;
+    }
+
+    TTestRecord record;
+    record.Id = TTestRecord::NewId();
+    record.HeadSerial = EditHeadSerial->text().trimmed();
+    record.TakenAt = QDateTime::currentDateTimeUtc();
+    record.Firmware = ButtonUpdateFirmware->toolTip();
+    const TComPort *port = Link() == DeviceLink ? DeviceLink->ComPortObject() : nullptr;
+    record.TesterId = port && !port->Port().isEmpty() ? port->Port() : record.Firmware;
+    record.PumpType = PumpTypeName();
+    record.HeadType = HeadTypeName();
+    record.Sweep = FSweepSettings;
+    record.Points = FSweepPoints;
+    record.Limits = CurrentLimits();
+    record.Evaluate();
+    FLastRecord = record;
+    ShowFigures(record);
+    // A sweep stopped before its branches met has no hysteresis to keep.
+    if (FSweepComplete || record.Figures.ComparedPoints > 0) StoreRecord(record);
+}
+
+void TFormTamrel::ShowFigures(const TTestRecord &record) {
+    const THysteresisFigures &f = record.Figures;
+    const QString none = QStringLiteral("—");
+    LabelHystMax->setText(QStringLiteral("Max hysteresis: ") +
+                          (f.Available() ? QStringLiteral("%1 at %2 %")
+                                               .arg(VoltsAndPercent(f, f.MaxVolts, f.MaxPercent))
+                                               .arg(f.MaxAtDuty, 0, 'g', 4)
+                                         : none));
+    LabelHystMean->setText(QStringLiteral("Mean hysteresis: ") +
+                           (f.Available() ? VoltsAndPercent(f, f.MeanVolts, f.MeanPercent) : none));
+    LabelHystSpan->setText(QStringLiteral("Span: ") +
+                           (record.Branch(sbRising).isEmpty() ? none : Volts(f.SpanVolts)));
+
+    LabelVerdict->setText(TestVerdictText(record.Verdict));
+    LabelVerdict->setVisible(record.Verdict != tvNone);
+    const QColor colour = record.Verdict == tvPass ? TestReportColors::Pass : TestReportColors::Fail;
+    LabelVerdict->setStyleSheet(QStringLiteral("color: %1;").arg(colour.name()));
+    LabelVerdictFailures->setText(record.Failures.join(QLatin1Char('\n')));
+    LabelVerdictFailures->setVisible(!record.Failures.isEmpty());
+
+    // The maximum: a vertical segment from the rising to the falling branch at its duty.
+    const std::optional<double> rising = BranchVoltsAt(record.Branch(sbRising), f.MaxAtDuty);
+    const std::optional<double> falling = BranchVoltsAt(record.Branch(sbFalling), f.MaxAtDuty);
+    const bool marked = f.Available() && rising && falling;
+    if (marked) {
+        MarkerMaxHysteresis->start->setCoords(f.MaxAtDuty, *rising);
+        MarkerMaxHysteresis->end->setCoords(f.MaxAtDuty, *falling);
+    }
+    MarkerMaxHysteresis->setVisible(marked);
+    const bool hasRecord = !record.Id.isEmpty();
+    ButtonExportRecordCsv->setEnabled(hasRecord);
+    ButtonReportPdf->setEnabled(hasRecord);
+    ReplotLater(ChartHyst);
+}
+
+// ---- The store ------------------------------------------------------------------------------
+
+ITestRecordStore *TFormTamrel::RecordStore() {
+    if (FRecordStore) return FRecordStore.get();
+    const QString folder = RecordFolder.isEmpty() ? TTestRecordStore::DefaultFolder() : RecordFolder;
+    try {
+        QSettings settings(SettingsFilePath(), QSettings::IniFormat);
+        const TRecordServerSettings server = LoadRecordServerSettings(settings);
+        if (server.IsSet())
+            FRecordStore = std::make_unique<TQueuedTestRecordStore>(server, folder);
+        else
+            FRecordStore = std::make_unique<TTestRecordStore>(folder);
+    } catch (const std::exception &e) {
+        // Said once: every sweep would say it again. The sweeps go on, and a later sweep tries
+        // again, in case the folder was mended meanwhile.
+        if (!FRecordStoreFailureShown) {
+            FRecordStoreFailureShown = true;
+            TKvApplication::ShowError(
+                QStringLiteral("Test records cannot be stored: %1\nSweeps still run and show their figures, "
+                               "but their records are not kept until this is mended.")
+                    .arg(QString::fromUtf8(e.what())));
+        }
+        return nullptr;
+    }
+    return FRecordStore.get();
+}
+
+void TFormTamrel::StoreRecord(const TTestRecord &record) {
+    ITestRecordStore *store = RecordStore();
+    if (!store) return;
+    try {
+        store->WriteRecord(record);
+    } catch (const std::exception &e) {
+        TKvApplication::ShowError(QStringLiteral("The test record of head \"%1\" was not stored: %2")
+                                      .arg(record.HeadSerial, QString::fromUtf8(e.what())));
+        return;
+    }
+    // A server that answers again gets what waited in the queue; if it is still away, the
+    // queue keeps it for the next time.
+    if (auto *queued = dynamic_cast<TQueuedTestRecordStore *>(store);
+        queued && queued->LastServerError().isEmpty()) {
+        try {
+            queued->Flush();
+        } catch (const std::exception &) {
+        }
+    }
+    if (OnRecordStored) OnRecordStored(record);
+}
+
+// ---- Exports --------------------------------------------------------------------------------
+
+QString TFormTamrel::AskFileName(const QString &caption, const QString &proposedName, const QString &filter) {
+    if (AskSaveFileName) return AskSaveFileName(caption, proposedName, filter);
+    return QFileDialog::getSaveFileName(this, caption, QDir::home().filePath(proposedName), filter);
+}
+
+void TFormTamrel::ButtonExportRecordCsvClick() {
+    if (!FLastRecord) return;
+    const QString path =
+        AskFileName(QStringLiteral("Export the sweep's points"),
+                    ProposedName(*FLastRecord, QStringLiteral("csv")), QStringLiteral("CSV (*.csv)"));
+    if (path.isEmpty()) return;
+    SaveExportFile(path, TestRecordPointsCsv(*FLastRecord));
+}
+
+void TFormTamrel::ButtonReportPdfClick() {
+    if (!FLastRecord) return;
+    const QString path =
+        AskFileName(QStringLiteral("Save the test report"), ProposedName(*FLastRecord, QStringLiteral("pdf")),
+                    QStringLiteral("PDF (*.pdf)"));
+    if (path.isEmpty()) return;
+    SaveTestRecordPdf(*FLastRecord, path);
+}
+
+void TFormTamrel::ButtonExportSamplesCsvClick() {
+    const QString name =
+        QStringLiteral("position_%1.csv")
+            .arg(QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd_HHmmss")));
+    const QString path =
+        AskFileName(QStringLiteral("Export the position chart"), name, QStringLiteral("CSV (*.csv)"));
+    if (path.isEmpty()) return;
+    SaveExportFile(path, TimeSamplesCsv(FPositionSamples));
+}
