@@ -108,7 +108,7 @@ TFormTestHistory::TFormTestHistory(QWidget *parent) : QWidget(parent) {
     TableRecords->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     TableRecords->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     TableRecords->horizontalHeader()->setStretchLastSection(true);
-    const int columnWidths[] = {130, 110, 110, 80, 80, 65, 55};
+    const int columnWidths[] = {140, 105, 110, 88, 88, 62, 55};
     for (int column = 0; column < TTestHistoryModel::hcColumnCount; ++column)
         TableRecords->setColumnWidth(column, columnWidths[column]);
     connect(TableRecords->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
@@ -121,7 +121,7 @@ TFormTestHistory::TFormTestHistory(QWidget *parent) : QWidget(parent) {
     main->addWidget(SplitterMain, 1);
     main->addWidget(BuildButtonBar());
 
-    resize(1180, 640);
+    resize(1280, 680);
     SelectionChanged();
 }
 

@@ -17,9 +17,8 @@ const char MaximumMarkName[] = "MaximumMark";
 
 TLoopColors LoopColors(int index) {
     using namespace TamrelColors;
-    if (index == 0)
-        return {FromWinColor(clRed), FromWinColor(clChannel1Backward), TestReportColors::MaxHysteresis};
-    return {FromWinColor(clBlue), FromWinColor(clChannel2Backward), QColor(0, 150, 150)};
+    if (index == 0) return {FromWinColor(clRed), FromWinColor(clChannel1Backward), QColor(150, 0, 0)};
+    return {FromWinColor(clBlue), FromWinColor(clChannel2Backward), QColor(0, 0, 140)};
 }
 
 void SetupLoopChart(QCustomPlot *chart) {
@@ -60,7 +59,8 @@ void ShowLoops(QCustomPlot *chart, const QVector<TTestRecord> &records) {
         if (!figures.Available() || !up || !down) continue;
         auto *mark = new QCPItemLine(chart);
         mark->setObjectName(QLatin1String(MaximumMarkName));
-        mark->setPen(QPen(colors.Maximum, 2));
+        // One loop: the report's colour for the maximum; compared loops: each its own.
+        mark->setPen(QPen(records.size() == 1 ? TestReportColors::MaxHysteresis : colors.Maximum, 2));
         mark->start->setCoords(figures.MaxAtDuty, *up);
         mark->end->setCoords(figures.MaxAtDuty, *down);
         mark->setHead(QCPLineEnding(QCPLineEnding::esBar, 10));

@@ -19,8 +19,9 @@ struct TLoopColors {
 
 namespace TestHistoryChart {
 
-// The first record in the colours the main window gives channel 1 and the report's maximum
-// mark; a compared second record in channel 2's.
+// The first record in the colours the main window gives channel 1, a compared second record in
+// channel 2's; each with a darker shade for its maximum mark when two are compared (one record
+// alone has its maximum in the report's colour).
 TLoopColors LoopColors(int index);
 
 // The main window's chart look (fixed ranges, its grid), with a legend at the top left.

@@ -308,6 +308,7 @@ private slots:
         QCOMPARE(marks[0]->end->coords().x(), 50.0);
         QCOMPARE(marks[0]->start->coords().y(), 2.5);
         QCOMPARE(marks[0]->end->coords().y(), 2.5 + width);
+        QCOMPARE(marks[0]->pen().color(), TestReportColors::MaxHysteresis);
         QVERIFY(!FForm->ChartLoop->legend->visible());
         QVERIFY(FForm->ButtonExportRecordCsv->isEnabled());
         QVERIFY(FForm->ButtonExportPdf->isEnabled());
@@ -345,6 +346,8 @@ private slots:
         QCOMPARE(marks.size(), 2);
         QCOMPARE(marks[0]->end->coords().y(), 2.5 + 0.096);
         QCOMPARE(marks[1]->end->coords().y(), 2.5 + 0.05);
+        QCOMPARE(marks[0]->pen().color(), TestHistoryChart::LoopColors(0).Maximum);
+        QCOMPARE(marks[1]->pen().color(), TestHistoryChart::LoopColors(1).Maximum);
         // The figures side by side, older first.
         QCOMPARE(FForm->TableFigures->columnCount(), 2);
         QCOMPARE(Figure(TFormTestHistory::frMaxVolts, 0), QStringLiteral("0.096 V"));
