@@ -276,6 +276,8 @@ bool TFormTestHistory::Refresh() {
     QStringList selectedIds;
     for (const TTestRecord &record : FShown)
         selectedIds << record.Id;
+    // More than two selected: nothing is shown, yet the selection's text must follow the list.
+    const bool hadSelection = TableRecords->selectionModel()->hasSelection();
     QVector<TTestRecordSummary> records;
     QString error;
     try {
@@ -296,7 +298,16 @@ bool TFormTestHistory::Refresh() {
                               QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
     FRefreshing = false;
-    TKvApplication::RunGuarded([this] { SelectionChanged(); });
+    // The chart and the figures are drawn again only when the records shown change.
+    QStringList stillSelected;
+    for (const QModelIndex &row : selection->selectedRows())
+        stillSelected << ModelRecords->Record(row.row()).Id;
+    std::sort(selectedIds.begin(), selectedIds.end());
+    std::sort(stillSelected.begin(), stillSelected.end());
+    if (stillSelected != selectedIds || (FShown.isEmpty() && hadSelection))
+        TKvApplication::RunGuarded([this] { SelectionChanged(); });
+    else
+        UpdateButtons();
 
     if (!error.isEmpty()) {
         LabelStatus->setStyleSheet(QStringLiteral("color: #cc0000"));

@@ -361,6 +361,11 @@ private slots:
         QVERIFY(FForm->ShownRecords().isEmpty());
         QVERIFY(TestHistoryChart::Loops(chart).isEmpty());
         QVERIFY(FForm->LabelSelection->text().contains(QStringLiteral("3 records selected")));
+        // A filter that leaves none of them: the text follows the empty selection.
+        FForm->EditSerial->setText(QStringLiteral("zz"));
+        QVERIFY2(FForm->LabelSelection->text().startsWith(QStringLiteral("Select a record")),
+                 qPrintable(FForm->LabelSelection->text()));
+        FForm->EditSerial->clear();
         ClickRow(2);
         QCOMPARE(FForm->ShownRecords().size(), 1);
     }
