@@ -217,6 +217,11 @@ QWidget *TFormTamrel::BuildTopBar() {
     });
 
     row->addStretch();
+    ButtonTestHistory = new QPushButton(QStringLiteral("History…"), sPanelLink);
+    ButtonTestHistory->setObjectName(QStringLiteral("ButtonTestHistory"));
+    ButtonTestHistory->setFixedSize(90, 23);
+    connect(ButtonTestHistory, &QPushButton::clicked, this, Guarded([this] { ButtonTestHistoryClick(); }));
+    row->addWidget(ButtonTestHistory);
     ButtonUpdateFirmware = new QPushButton(QStringLiteral("Update Firmware"), sPanelLink);
     ButtonUpdateFirmware->setObjectName(QStringLiteral("ButtonUpdateFirmware"));
     ButtonUpdateFirmware->setFixedSize(120, 23);

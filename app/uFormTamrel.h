@@ -36,6 +36,7 @@ class QToolButton;
 class TBalloonHint;
 class TColoredLineSeries;
 class TFloatEdit;
+class TFormTestHistory;
 class TFrameDeviceLinkComMorva;
 class TFrameTamrelChannel;
 class TRadioGroup;
@@ -114,6 +115,9 @@ public:
     QString ButtonSaveWindowClick();
     // Opens the firmware window for this window's link, without blocking this window.
     void ButtonUpdateFirmwareClick();
+    // Opens the history of stored test records, without blocking this window; created on first use.
+    void ButtonTestHistoryClick();
+    TFormTestHistory *FormTestHistory = nullptr;
     // The folder screenshots go to: the executable's folder unless set otherwise.
     QString ScreenshotFolder() const;
     void SetScreenshotFolder(const QString &folder) { FScreenshotFolder = folder; }
@@ -143,6 +147,7 @@ public:
     QAction *NManualInVolt;
     QAction *CheckBoxAutoStartStop;
     QPushButton *ButtonUpdateFirmware;
+    QPushButton *ButtonTestHistory;
     QWidget *sPanelMain;
     QWidget *sPanelHeadType;
     QLabel *LabePanelHeadType;

@@ -1,69 +1,11 @@
 // Test records: opening a store of 10,000 records and listing or filtering it (the records
 // window's start), writing one record at the end of a sweep, loading one for its report.
-#include "uTestRecordStore.h"
+#include "uBenchRecordStore.h"
 
 #include <QCoreApplication>
-#include <QFile>
-#include <QTemporaryDir>
 #include <benchmark/benchmark.h>
-#include <cmath>
 
 namespace {
-
-constexpr int RecordCount = 10000;
-
-// A sweep from 10 % to 90 % in steps of 4 %: 21 points up, 20 down.
-TTestRecord SweepRecord(int index) {
-    TTestRecord record;
-    record.Id = TTestRecord::NewId();
-    record.HeadSerial = QStringLiteral("HD-%1-%2").arg(2026 + index % 3).arg(index, 6, 10, QLatin1Char('0'));
-    record.TakenAt = QDateTime(QDate(2026, 1, 1), QTime(7, 0), Qt::UTC).addSecs(qint64(index) * 2437);
-    record.TesterId = QStringLiteral("/dev/ttyACM0");
-    record.Firmware = QStringLiteral("Tavik TAMREL 1.6");
-    record.PumpType = index % 3 == 0 ? QStringLiteral("PE") : QStringLiteral("VE");
-    record.HeadType = index % 2 ? QStringLiteral("Resistive") : QStringLiteral("Inductive");
-    record.Sweep = {10, 90, 4, 200, smSettled};
-    const double width = 0.1 + 0.3 * double(index % 7) / 7;
-    for (int duty = 10; duty <= 90; duty += 4)
-        record.Points.append({double(duty), 0.5 + 0.04 * duty, sbRising});
-    for (int duty = 90; duty >= 10; duty -= 4)
-        record.Points.append(
-            {double(duty), 0.5 + 0.04 * duty + width * std::sin((duty - 10) / 80.0 * M_PI), sbFalling});
-    record.Limits = {0.3, std::nullopt, 2.0};
-    record.Evaluate();
-    return record;
-}
-
-// The generated store, made once per run; Copy() gives a folder with a copy of it to write to.
-struct TGeneratedStore {
-    QTemporaryDir Dir;
-    QString Folder;
-    QString SomeId;
-    int Copies = 0;
-
-    TGeneratedStore() : Folder(Dir.filePath(QStringLiteral("records"))) {
-        QVector<TTestRecord> records;
-        records.reserve(RecordCount);
-        for (int i = 0; i < RecordCount; ++i)
-            records.append(SweepRecord(i));
-        SomeId = records[RecordCount / 2].Id;
-        TTestRecordStore store(Folder);
-        store.WriteRecords(records);
-    }
-
-    QString Copy() {
-        const QString folder = Dir.filePath(QStringLiteral("copy%1").arg(++Copies));
-        QDir().mkpath(folder);
-        QFile::copy(QDir(Folder).filePath(QLatin1String(TTestRecordStore::FileName)),
-                    QDir(folder).filePath(QLatin1String(TTestRecordStore::FileName)));
-        return folder;
-    }
-};
-
-TGeneratedStore &Generated() {
-    static TGeneratedStore store;
-    return store;
-}
 
 void BM_RecordsOpenAndList10k(benchmark::State &state) {
     const QString folder = Generated().Folder;

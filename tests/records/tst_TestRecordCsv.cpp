@@ -1,5 +1,6 @@
 // CSV exports read back, field by field, in a process whose locale writes "1,5" for 1.5.
 #include "TestMain.h"
+#include "uCsvTestSupport.h"
 #include "uRecordTestSupport.h"
 #include "uTestRecordCsv.h"
 #include "uTestRecordExportFile.h"
@@ -12,59 +13,6 @@
 #include <ctime>
 
 namespace {
-
-// RFC 4180 as a reader sees it: records end with CRLF, a field is either plain or in double
-// quotes with inner quotes doubled and commas and line breaks kept. Fails on anything else.
-QVector<QStringList> ParseCsv(const QByteArray &bytes) {
-    const QString text = QString::fromUtf8(bytes);
-    QVector<QStringList> rows;
-    QStringList row;
-    QString field;
-    int i = 0;
-    const int n = text.size();
-    while (i < n) {
-        if (text[i] == u'"') {
-            ++i;
-            while (true) {
-                if (i >= n) {
-                    qWarning("unterminated quoted field");
-                    return {};
-                }
-                if (text[i] == u'"') {
-                    if (i + 1 < n && text[i + 1] == u'"') {
-                        field += u'"';
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    break;
-                }
-                field += text[i++];
-            }
-        } else {
-            while (i < n && text[i] != u',' && text[i] != u'\r' && text[i] != u'\n') {
-                if (text[i] == u'"') {
-                    qWarning("quote inside a plain field");
-                    return {};
-                }
-                field += text[i++];
-            }
-        }
-        row << field;
-        field.clear();
-        if (i < n && text[i] == u',') {
-            ++i;
-        } else if (i + 1 < n && text[i] == u'\r' && text[i + 1] == u'\n') {
-            i += 2;
-            rows << row;
-            row.clear();
-        } else {
-            qWarning("field not followed by a comma or CRLF at %d", i);
-            return {};
-        }
-    }
-    return rows;
-}
 
 double Number(const QString &text) {
     bool ok = false;

@@ -1,0 +1,125 @@
+// The test history window on a store of 10,000 records: opened (the store opened, the whole
+// list read and painted) and a filter changed (the store asked again, the list painted).
+#include "uBenchRecordStore.h"
+#include "uFormTestHistory.h"
+#include "uTestHistoryModel.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QLineEdit>
+#include <QTableView>
+#include <benchmark/benchmark.h>
+
+namespace {
+
+// Counts the paints of the list: a change counts as shown once the list has painted after it.
+class TPaintCounter : public QObject {
+public:
+    int Paints = 0;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (event->type() == QEvent::Paint) ++Paints;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+bool WaitForPaint(TPaintCounter &counter, int before) {
+    for (int pass = 0; pass < 1000 && counter.Paints == before; ++pass)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return counter.Paints > before;
+}
+
+void BM_HistoryOpen10k(benchmark::State &state) {
+    const QString folder = Generated().Folder;
+    int rows = 0;
+    for (auto _ : state) {
+        TFormTestHistory form;
+        TPaintCounter counter;
+        form.TableRecords->viewport()->installEventFilter(&counter);
+        form.StoreFolder = folder;
+        form.show();
+        if (!WaitForPaint(counter, 0)) state.SkipWithError("the list was never painted");
+        rows = form.ModelRecords->rowCount();
+        state.PauseTiming();
+        form.close();
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+    }
+    if (rows != RecordCount) state.SkipWithError("not every record was listed");
+    state.SetLabel("open + first list painted; goal < 100 ms");
+}
+BENCHMARK(BM_HistoryOpen10k)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// One user action each: 0: serial "-0012" typed (100 records); 1: FAIL chosen while the dates
+// are set to March (about 300 of 1,100); 2: serial "hd-2027" typed, in another letter case (a
+// third of all); 3: the serial field cleared, back to all 10,000 from 100.
+void BM_HistoryFilterChange10k(benchmark::State &state) {
+    TFormTestHistory form;
+    TPaintCounter counter;
+    form.TableRecords->viewport()->installEventFilter(&counter);
+    form.StoreFolder = Generated().Folder;
+    form.show();
+    WaitForPaint(counter, 0);
+    if (state.range(0) == 1) {
+        // March set beforehand; the change measured is the verdict chosen.
+        form.DateEditFrom->setDate(QDate(2026, 3, 1));
+        form.DateEditTo->setDate(QDate(2026, 3, 31));
+        form.CheckBoxFrom->setChecked(true);
+        form.CheckBoxTo->setChecked(true);
+    }
+    const auto setFilter = [&](bool on) {
+        const int what = int(state.range(0));
+        if (what == 0) form.EditSerial->setText(on ? QStringLiteral("-0012") : QString());
+        if (what == 1) form.ComboVerdict->setCurrentIndex(on ? 2 : 0);
+        if (what == 2) form.EditSerial->setText(on ? QStringLiteral("hd-2027") : QString());
+        if (what == 3) form.EditSerial->setText(on ? QString() : QStringLiteral("-0012"));
+    };
+    int rows = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        setFilter(false);
+        WaitForPaint(counter, counter.Paints);
+        state.ResumeTiming();
+        const int before = counter.Paints;
+        setFilter(true);
+        if (!WaitForPaint(counter, before)) state.SkipWithError("the list was never painted");
+        rows = form.ModelRecords->rowCount();
+    }
+    state.counters["rows"] = rows;
+    state.SetLabel("filter changed to list painted; goal < 100 ms");
+}
+BENCHMARK(BM_HistoryFilterChange10k)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A record clicked: loaded whole, its loop drawn, its figures shown.
+void BM_HistorySelectRecord10k(benchmark::State &state) {
+    TFormTestHistory form;
+    form.StoreFolder = Generated().Folder;
+    form.show();
+    QCoreApplication::processEvents();
+    int row = 0;
+    for (auto _ : state) {
+        // A record not loaded before each time: the cost of a first look.
+        form.TableRecords->selectRow(row);
+        row = (row + 97) % RecordCount;
+        if (form.ShownRecords().size() != 1) state.SkipWithError("the record is not shown");
+        QCoreApplication::processEvents();
+    }
+    state.SetLabel("load, chart and figures");
+}
+BENCHMARK(BM_HistorySelectRecord10k)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char **argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    Generated();
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
