@@ -554,6 +554,33 @@ private slots:
         QVERIFY(history->isVisible());
         main.close();
     }
+
+    void storedRecordShowsInTheOpenHistory() {
+        // The history opened from the main window reads the store the sweeps write to and
+        // lists a record as soon as the main window says it was stored, after any hook set
+        // before it.
+        QTemporaryDir dir;
+        TFormTamrel main;
+        main.RecordFolder = dir.filePath(QStringLiteral("records"));
+        QStringList earlierHook;
+        main.OnRecordStored = [&earlierHook](const TTestRecord &record) { earlierHook << record.Id; };
+        main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main));
+        main.ButtonTestHistory->click();
+        TFormTestHistory *history = main.FormTestHistory;
+        QVERIFY(history);
+        QCOMPARE(history->ModelRecords->rowCount(), 0);
+
+        const TTestRecord record = HistoryTestRecord(QStringLiteral("VE-24-01187"), Utc(5, 1, 8), 0.1);
+        ITestRecordStore *store = main.RecordStore();
+        QVERIFY(store);
+        QVERIFY(store->WriteRecord(record));
+        main.OnRecordStored(record);
+        QCOMPARE(earlierHook, QStringList{record.Id});
+        QCOMPARE(history->ModelRecords->rowCount(), 1);
+        QCOMPARE(history->ModelRecords->Record(0).Id, record.Id);
+        main.close();
+    }
 };
 
 TAMREL_TEST_MAIN(TestFormTestHistory)
