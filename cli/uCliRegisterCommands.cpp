@@ -91,10 +91,6 @@ int CliWrite(const QStringList &arguments) {
         throw ECliError(ceBadArguments, QStringLiteral("write needs a register and a value"));
     const quint8 reg = ParseCliRegister(texts[0]);
     const QVariant value = ParseCliValue(reg, texts[1]);
-    if (TamrelReg::RegisterMap[reg].RegReadOnly)
-        throw ECliError(ceRefused, QStringLiteral("register %1 (%2) is read-only; nothing was sent")
-                                       .arg(reg)
-                                       .arg(QLatin1String(CliRegisterName(reg).Name)));
     TCliConnection connection(line.TimeoutMs());
     Connect(line, connection);
     connection.Write(reg, value);

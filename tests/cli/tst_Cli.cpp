@@ -5,6 +5,7 @@
 #include "TestMain.h"
 #include "uKvFrameCodec.h"
 #include "uPrivateRuntime.h"
+#include "uSimActuator.h"
 #include "uSimPty.h"
 #include "uTamrelRegisterMap.h"
 #include "uTestRecordStore.h"
@@ -323,6 +324,8 @@ private slots:
         QVERIFY2(shown > 0.1, run.Out.constData());
 
         // The record is where the program keeps its records, and says what was shown.
+        QVERIFY2(QFile::exists(RecordFolder() + QLatin1Char('/') + QLatin1String(TTestRecordStore::FileName)),
+                 "no record store in the program's data folder");
         TTestRecordStore store(RecordFolder(), TTestRecordStore::saReadOnly);
         TTestRecordFilter filter;
         filter.Serial = QStringLiteral("HX-17");
@@ -342,6 +345,16 @@ private slots:
         for (int i = 0; i < 11; ++i) {
             QCOMPARE(record->Points[i].Duty, duties[i]);
             QCOMPARE(record->Points[i].Branch, i < 6 ? sbRising : sbFalling);
+        }
+        // Settled samples: each point is the head's position after a period at that duty, which for
+        // the simulated head is its backlash curve (from the second point on; the first follows
+        // whatever the head did before).
+        for (int i = 1; i < 11; ++i) {
+            const TTestRecordPoint &p = record->Points[i];
+            const double play = p.Branch == sbRising ? p.Duty - TSimActuatorChannel::HalfWidthPercent
+                                                     : p.Duty + TSimActuatorChannel::HalfWidthPercent;
+            QVERIFY2(qAbs(p.Volts - TSimActuatorChannel::CurveMv(play) / 1000.0) < 0.15,
+                     qPrintable(QStringLiteral("point %1 at %2 %: %3 V").arg(i).arg(p.Duty).arg(p.Volts)));
         }
         QCOMPARE(QString::number(record->Figures.MaxVolts, 'f', 3).toDouble(), shown);
         QVERIFY(lines.contains(QStringLiteral("Record: %1 in %2").arg(record->Id, store.FilePath())));
