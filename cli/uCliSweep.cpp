@@ -214,6 +214,7 @@ int CliSweep(const QStringList &arguments) {
     } catch (const ECliError &e) {
         // The tester is left at the first duty, as the program leaves it after a sweep.
         if (e.Kind != ceTimeout) {
+            CliResetInterrupt();
             try {
                 connection.Write(regManualControlPWM1, sweep.StartDuty);
             } catch (const ECliError &) {

@@ -35,6 +35,10 @@ bool CliInterrupted() {
     return Interrupted.load();
 }
 
+void CliResetInterrupt() {
+    Interrupted.store(false);
+}
+
 TCliWaitResult CliWait(const std::function<bool()> &done, int timeoutMs) {
     QElapsedTimer clock;
     clock.start();

@@ -19,3 +19,6 @@ void CliWake();
 // object.
 void InstallCliInterrupt();
 bool CliInterrupted();
+// Forgets a Ctrl+C once a command has taken it, so that it can still put the tester back
+// (a further Ctrl+C interrupts that too).
+void CliResetInterrupt();

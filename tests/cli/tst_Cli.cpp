@@ -370,6 +370,27 @@ private slots:
         QVERIFY(rows[11].contains(",falling,10,0,"));
     }
 
+    void sweepStoppedByCtrlC() {
+        StartSim();
+        QProcess process;
+        StartCli(process, {"sweep", "--port", Port(), "--start", "10", "--end", "90", "--step", "10",
+                           "--period", "200", "--serial", "HX-18"});
+        QVERIFY(process.waitForStarted(10000));
+        // Under way: past the first duty.
+        QTRY_VERIFY_WITH_TIMEOUT(FSim->Register(TamrelReg::regManualControlPWM1) == U16(30), 20000);
+        ::kill(pid_t(process.processId()), SIGINT);
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 2);
+        QCOMPARE(process.readAllStandardError(),
+                 QByteArray("tamrel-cli: interrupted: the sweep was stopped; no record was stored\n"));
+        // The tester is put back at the first duty and let go; nothing is stored.
+        QCOMPARE(FSim->Register(TamrelReg::regManualControlPWM1), U16(10));
+        QTRY_VERIFY_WITH_TIMEOUT(!FSim->HostPresent(), 10000);
+        QVERIFY(
+            !QFile::exists(RecordFolder() + QLatin1Char('/') + QLatin1String(TTestRecordStore::FileName)));
+    }
+
     void flashWritesTheImage_data() {
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<QStringList>("options");
