@@ -112,34 +112,39 @@ void TCliConnection::Close() {
 }
 
 void TCliConnection::OnReceivedRegister(quint8 regNum) {
-    if (!FPendingRead || int(regNum) != FPendingReg) return;
-    FAnswered = true;
+    // A value ends a read; a write waits for its acknowledgement.
+    if (FPendingRead) EndRequest(regNum, KvErrOk);
+}
+
+void TCliConnection::BeginRequest(quint8 regNum, bool isRead) {
+    FPendingReg = regNum;
+    FPendingRead = isRead;
+    FAnswered = false;
     FAnswerError = KvErrOk;
+}
+
+void TCliConnection::EndRequest(quint8 regNum, TKvPError error) {
+    if (int(regNum) != FPendingReg) return;
+    FAnswered = true;
+    FAnswerError = error;
     CliWake();
 }
 
-void TCliConnection::ThrowTimeout(const QString &what) const {
-    throw ECliError(
-        ceTimeout,
-        QStringLiteral("no answer from %1 within %2 ms (%3)").arg(FPortName).arg(FTimeoutMs).arg(what));
+void TCliConnection::WaitForRequest(const QString &what) {
+    const TCliWaitResult result = CliWait([this] { return FAnswered; }, FTimeoutMs + WaitMarginMs);
+    FPendingReg = -1;
+    if (result == cwInterrupted) throw ECliError(ceInterrupted, what);
+    if (result == cwTimeout || FAnswerError == KvErrTimeOut)
+        throw ECliError(
+            ceTimeout,
+            QStringLiteral("no answer from %1 within %2 ms (%3)").arg(FPortName).arg(FTimeoutMs).arg(what));
 }
 
 TKvRegister TCliConnection::Read(quint8 regNum) {
-    FPendingReg = regNum;
-    FPendingRead = true;
-    FAnswered = false;
-    FAnswerError = KvErrOk;
-    FProtocol->RequestRegister(regNum, 0, [this](TKvProtocol *, quint8 r, TKvPError error) {
-        if (int(r) != FPendingReg) return;
-        FAnswered = true;
-        FAnswerError = error;
-        CliWake();
-    });
-    const TCliWaitResult result = CliWait([this] { return FAnswered; }, FTimeoutMs + WaitMarginMs);
-    FPendingReg = -1;
-    const QString what = QStringLiteral("reading register %1").arg(regNum);
-    if (result == cwInterrupted) throw ECliError(ceInterrupted, what);
-    if (result == cwTimeout || FAnswerError == KvErrTimeOut) ThrowTimeout(what);
+    BeginRequest(regNum, true);
+    FProtocol->RequestRegister(regNum, 0,
+                               [this](TKvProtocol *, quint8 r, TKvPError error) { EndRequest(r, error); });
+    WaitForRequest(QStringLiteral("reading register %1").arg(regNum));
     if (FAnswerError != KvErrOk)
         throw ECliError(ceFailed, QStringLiteral("the tester refused to read register %1: %2 (code %3)")
                                       .arg(regNum)
@@ -170,29 +175,11 @@ void TCliConnection::Write(quint8 regNum, const QVariant &value) {
     } catch (const EKvConvertError &e) {
         throw ECliError(ceBadArguments, QString::fromStdString(e.what()));
     }
-    FPendingReg = regNum;
-    FPendingRead = false;
-    FAnswered = false;
-    FAnswerError = KvErrOk;
+    BeginRequest(regNum, false);
     FProtocol->WriteRegister(
-        regNum, 0,
-        [this](TKvProtocol *, quint8 r, TKvPError error) {
-            if (int(r) != FPendingReg) return;
-            FAnswered = true;
-            FAnswerError = error;
-            CliWake();
-        },
-        [this](TKvProtocol *, quint8 r) {
-            if (int(r) != FPendingReg) return;
-            FAnswered = true;
-            FAnswerError = KvErrOk;
-            CliWake();
-        });
-    const TCliWaitResult result = CliWait([this] { return FAnswered; }, FTimeoutMs + WaitMarginMs);
-    FPendingReg = -1;
-    const QString what = QStringLiteral("writing register %1").arg(regNum);
-    if (result == cwInterrupted) throw ECliError(ceInterrupted, what);
-    if (result == cwTimeout || FAnswerError == KvErrTimeOut) ThrowTimeout(what);
+        regNum, 0, [this](TKvProtocol *, quint8 r, TKvPError error) { EndRequest(r, error); },
+        [this](TKvProtocol *, quint8 r) { EndRequest(r, KvErrOk); });
+    WaitForRequest(QStringLiteral("writing register %1").arg(regNum));
     if (FAnswerError != KvErrOk)
         throw ECliError(ceRefused,
                         QStringLiteral("the tester refused the write to register %1 (%2): %3 (code %4)")

@@ -52,7 +52,11 @@ public:
 
 private:
     void OnReceivedRegister(quint8 regNum);
-    [[noreturn]] void ThrowTimeout(const QString &what) const;
+    // A request's wait: begun before it is sent, ended by its answer, acknowledgement, error or
+    // the engine's time-out; the wait raises ECliError for a time-out or Ctrl+C.
+    void BeginRequest(quint8 regNum, bool isRead);
+    void EndRequest(quint8 regNum, TKvPError error);
+    void WaitForRequest(const QString &what);
 
     const int FTimeoutMs;
     QString FPortName;
