@@ -274,7 +274,7 @@ private slots:
         QVERIFY(process.waitForStarted(10000));
         QByteArray out;
         QTRY_VERIFY_WITH_TIMEOUT((out += process.readAllStandardOutput(), out.count('\n') >= 3), 20000);
-        QVERIFY(FSim->HostPresent());
+        QTRY_VERIFY_WITH_TIMEOUT(FSim->HostPresent(), 10000);
         ::kill(pid_t(process.processId()), SIGINT);
         QVERIFY(process.waitForFinished(10000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
