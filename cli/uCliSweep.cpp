@@ -1,0 +1,249 @@
+// sweep: the hysteresis measurement on channel 1 with settled samples, judged against the
+// limits in the program's settings and stored with the program's test records.
+#include "uCliCommandLine.h"
+#include "uCliCommands.h"
+#include "uCliError.h"
+#include "uCliWait.h"
+#include "uTamrelRegisterMap.h"
+#include "uTestRecordCsv.h"
+#include "uTestRecordExportFile.h"
+#include "uTestRecordStore.h"
+#include "uUpdateServerSetting.h"
+
+#include <QJsonArray>
+#include <QSettings>
+
+namespace {
+
+using namespace TamrelReg;
+
+const QStringList PumpTypes{QStringLiteral("VE"), QStringLiteral("PE"), QStringLiteral("Zexel")};
+const QStringList HeadTypes{QStringLiteral("Inductive"), QStringLiteral("Resistive")};
+
+// The name as the program stores it, from a name in any letter case; empty when unknown.
+QString Canonical(const QStringList &names, const QString &text) {
+    for (const QString &name : names)
+        if (name.compare(text, Qt::CaseInsensitive) == 0) return name;
+    return {};
+}
+
+// The type the tester is set to, by the register's code.
+QString FromRegister(const QStringList &names, TCliConnection &connection, quint8 reg, const char *what) {
+    const qint64 code = RegisterToVariant(connection.Read(reg)).toLongLong();
+    if (code < 0 || code >= names.size())
+        throw ECliError(ceFailed,
+                        QStringLiteral("the tester reports %1 code %2, which has no name; give it with --%1")
+                            .arg(QLatin1String(what))
+                            .arg(code));
+    return names[int(code)];
+}
+
+QString Volts(double volts) {
+    return QString::number(volts, 'f', 3) + QStringLiteral(" V");
+}
+
+QJsonValue Optional(const std::optional<double> &value) {
+    return value ? QJsonValue(*value) : QJsonValue();
+}
+
+void PrintResult(const TTestRecord &record, bool json, const QString &storedIn) {
+    const THysteresisFigures &f = record.Figures;
+    if (json) {
+        QJsonObject figures{{QStringLiteral("compared_points"), f.ComparedPoints},
+                            {QStringLiteral("span_v"), f.SpanVolts}};
+        if (f.Available()) {
+            figures.insert(QStringLiteral("max_hysteresis_v"), f.MaxVolts);
+            figures.insert(QStringLiteral("mean_hysteresis_v"), f.MeanVolts);
+            figures.insert(QStringLiteral("max_at_duty_percent"), f.MaxAtDuty);
+        }
+        if (f.HasPercent()) {
+            figures.insert(QStringLiteral("max_hysteresis_percent"), f.MaxPercent);
+            figures.insert(QStringLiteral("mean_hysteresis_percent"), f.MeanPercent);
+        }
+        QJsonArray points;
+        for (const TTestRecordPoint &p : record.Points)
+            points.append(
+                QJsonObject{{QStringLiteral("branch"),
+                             p.Branch == sbRising ? QStringLiteral("rising") : QStringLiteral("falling")},
+                            {QStringLiteral("duty_percent"), p.Duty},
+                            {QStringLiteral("volts"), p.Volts}});
+        CliOutJson(
+            {{QStringLiteral("record_id"), record.Id},
+             {QStringLiteral("head_serial"), record.HeadSerial},
+             {QStringLiteral("pump_type"), record.PumpType},
+             {QStringLiteral("head_type"), record.HeadType},
+             {QStringLiteral("figures"), figures},
+             {QStringLiteral("limits"),
+              QJsonObject{
+                  {QStringLiteral("max_hysteresis_v"), Optional(record.Limits.MaxHysteresisVolts)},
+                  {QStringLiteral("max_hysteresis_percent"), Optional(record.Limits.MaxHysteresisPercent)},
+                  {QStringLiteral("min_span_v"), Optional(record.Limits.MinSpanVolts)}}},
+             {QStringLiteral("verdict"), TestVerdictText(record.Verdict)},
+             {QStringLiteral("failures"), QJsonArray::fromStringList(record.Failures)},
+             {QStringLiteral("points"), points},
+             {QStringLiteral("store"), storedIn}});
+        return;
+    }
+    CliOut(QStringLiteral("Points: %1 (%2 rising, %3 falling)")
+               .arg(record.Points.size())
+               .arg(record.Branch(sbRising).size())
+               .arg(record.Branch(sbFalling).size()));
+    CliOut(QStringLiteral("Span: %1").arg(Volts(f.SpanVolts)));
+    if (f.Available()) {
+        CliOut(QStringLiteral("Max hysteresis: %1 at %2 %").arg(Volts(f.MaxVolts)).arg(f.MaxAtDuty));
+        CliOut(QStringLiteral("Mean hysteresis: %1").arg(Volts(f.MeanVolts)));
+        if (f.HasPercent())
+            CliOut(QStringLiteral("Max hysteresis: %1 % of span; mean %2 %")
+                       .arg(QString::number(f.MaxPercent, 'f', 1), QString::number(f.MeanPercent, 'f', 1)));
+    } else {
+        CliOut(QStringLiteral("Hysteresis: not available (the branches share no duty range)"));
+    }
+    if (record.Verdict == tvNone)
+        CliOut(QStringLiteral("Verdict: none (no limits set for %1 / %2)")
+                   .arg(record.PumpType, record.HeadType));
+    else
+        CliOut(QStringLiteral("Verdict: %1").arg(TestVerdictText(record.Verdict)));
+    for (const QString &failure : record.Failures)
+        CliOut(QStringLiteral("  ") + failure);
+    CliOut(QStringLiteral("Record: %1 in %2").arg(record.Id, storedIn));
+}
+
+} // namespace
+
+int CliSweep(const QStringList &arguments) {
+    TCliCommandLine line(
+        QStringLiteral("sweep"),
+        QStringLiteral(
+            "Measures channel 1's hysteresis: manual control in percent, the duty rising from --start to "
+            "--end "
+            "by --step and falling back to --start, one step per period. At each step the position is read "
+            "after the duty has been in force for one period (a settled sample), then the next duty is "
+            "written. Prints the figures and the verdict against the limits stored in the program's settings "
+            "for the pump and head type, and stores the test record where the program keeps its records. "
+            "Without limits for that pump and head type there is no verdict and the exit code is 0."),
+        true);
+    const QCommandLineOption start(QStringLiteral("start"), QStringLiteral("First duty, % (0 to 99)."),
+                                   QStringLiteral("S"));
+    const QCommandLineOption end(QStringLiteral("end"), QStringLiteral("Highest duty, % (1 to 100)."),
+                                 QStringLiteral("E"));
+    const QCommandLineOption step(QStringLiteral("step"), QStringLiteral("Duty step, % (1 to 100)."),
+                                  QStringLiteral("D"));
+    const QCommandLineOption period(QStringLiteral("period"),
+                                    QStringLiteral("Milliseconds per step (10 to 1000)."),
+                                    QStringLiteral("MS"));
+    const QCommandLineOption out(QStringLiteral("out"),
+                                 QStringLiteral("Write the points as CSV to this file."),
+                                 QStringLiteral("FILE.csv"));
+    const QCommandLineOption serial(QStringLiteral("serial"), QStringLiteral("The head's serial number."),
+                                    QStringLiteral("N"));
+    const QCommandLineOption pump(
+        QStringLiteral("pump"), QStringLiteral("Pump type VE, PE or Zexel (default: as the tester is set)."),
+        QStringLiteral("P"));
+    const QCommandLineOption head(
+        QStringLiteral("head"),
+        QStringLiteral("Head type Inductive or Resistive (default: as the tester is set)."),
+        QStringLiteral("H"));
+    line.Parser.addOptions({start, end, step, period, out, serial, pump, head});
+    if (!line.Parse(arguments)) return CliExitOk;
+    if (!line.Parser.positionalArguments().isEmpty())
+        throw ECliError(ceBadArguments, QStringLiteral("sweep takes no arguments besides its options"));
+    TSweepSettings sweep;
+    sweep.StartDuty = line.IntValue(start, 0, 99, true);
+    sweep.EndDuty = line.IntValue(end, 1, 100, true);
+    sweep.StepDuty = line.IntValue(step, 1, 100, true);
+    sweep.PeriodMs = line.IntValue(period, 10, 1000, true);
+    sweep.Sampling = smSettled;
+    if (sweep.EndDuty <= sweep.StartDuty)
+        throw ECliError(ceBadArguments, QStringLiteral("--end must be above --start"));
+    QString pumpType, headType;
+    if (line.Parser.isSet(pump)) {
+        pumpType = Canonical(PumpTypes, line.Parser.value(pump));
+        if (pumpType.isEmpty())
+            throw ECliError(
+                ceBadArguments,
+                QStringLiteral("--pump takes VE, PE or Zexel, not \"%1\"").arg(line.Parser.value(pump)));
+    }
+    if (line.Parser.isSet(head)) {
+        headType = Canonical(HeadTypes, line.Parser.value(head));
+        if (headType.isEmpty())
+            throw ECliError(ceBadArguments, QStringLiteral("--head takes Inductive or Resistive, not \"%1\"")
+                                                .arg(line.Parser.value(head)));
+    }
+
+    InstallCliInterrupt();
+    TCliConnection connection(line.TimeoutMs());
+    const TCliFoundTester found = line.FindPort();
+    connection.Open(found.Port);
+    TTestRecord record;
+    record.Id = TTestRecord::NewId();
+    record.HeadSerial = line.Parser.value(serial);
+    record.TakenAt = QDateTime::currentDateTimeUtc();
+    record.TesterId = found.Port;
+    record.Firmware = connection.Identify();
+    record.PumpType =
+        pumpType.isEmpty() ? FromRegister(PumpTypes, connection, regPumpType, "pump") : pumpType;
+    record.HeadType =
+        headType.isEmpty() ? FromRegister(HeadTypes, connection, regResistiveHead, "head") : headType;
+    record.Sweep = sweep;
+
+    // Manual control in percent, as the program's sweep sets it, from the first duty on.
+    connection.Write(regManualControl, 1);
+    connection.Write(regManualInVolt, 0);
+    int duty = sweep.StartDuty;
+    connection.Write(regManualControlPWM1, duty);
+    TSweepBranch branch = sbRising;
+    try {
+        for (;;) {
+            if (CliPause(sweep.PeriodMs) == cwInterrupted)
+                throw ECliError(ceInterrupted, QStringLiteral("the sweep was stopped; no record was stored"));
+            // The duty has been in force for a period: its settled position is this step's sample.
+            const qint64 millivolts = RegisterToVariant(connection.Read(regPosition1)).toLongLong();
+            record.Points.append({double(duty), double(millivolts) / 1000.0, branch});
+            int next = duty;
+            if (branch == sbRising) {
+                next = duty + sweep.StepDuty;
+                if (next > sweep.EndDuty) branch = sbFalling;
+            }
+            if (branch == sbFalling) {
+                if (duty <= sweep.StartDuty) break; // back at the first duty: the loop is closed
+                next = qMax(duty - sweep.StepDuty, sweep.StartDuty);
+            }
+            duty = next;
+            connection.Write(regManualControlPWM1, duty);
+        }
+    } catch (const ECliError &e) {
+        // The tester is left at the first duty, as the program leaves it after a sweep.
+        if (e.Kind != ceTimeout) {
+            CliResetInterrupt();
+            try {
+                connection.Write(regManualControlPWM1, sweep.StartDuty);
+            } catch (const ECliError &) {
+                // The first error is the one to report.
+            }
+        }
+        throw;
+    }
+    connection.Write(regManualControlPWM1, sweep.StartDuty);
+    connection.Close();
+
+    QSettings settings(UpdateServerSettingsFilePath(), QSettings::IniFormat);
+    record.Limits = LoadTestLimits(settings, record.PumpType, record.HeadType);
+    record.Evaluate();
+    QString storedIn;
+    try {
+        TTestRecordStore store(TTestRecordStore::DefaultFolder());
+        store.WriteRecord(record);
+        storedIn = store.FilePath();
+    } catch (const ETestRecordStore &e) {
+        throw ECliError(ceFailed, QStringLiteral("the record could not be stored: %1").arg(e.what()));
+    }
+    if (line.Parser.isSet(out)) {
+        try {
+            SaveExportFile(line.Parser.value(out), TestRecordPointsCsv(record));
+        } catch (const ETestRecordExport &e) {
+            throw ECliError(ceFailed, QString::fromStdString(e.what()));
+        }
+    }
+    PrintResult(record, line.Json(), storedIn);
+    return record.Verdict == tvFail ? CliExitFail : CliExitOk;
+}

@@ -1,0 +1,542 @@
+// tamrel-cli as a user runs it: the built program, started as a process, talks to the
+// simulated tester over a pseudo-terminal. Each test checks what the user sees (the output,
+// the exit code, the message on stderr) and what the tester and the program's files end up
+// holding (registers, the firmware image, the stored test record).
+#include "TestMain.h"
+#include "uKvFrameCodec.h"
+#include "uPrivateRuntime.h"
+#include "uSimActuator.h"
+#include "uSimPty.h"
+#include "uTamrelRegisterMap.h"
+#include "uTestRecordStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <memory>
+
+namespace {
+
+struct TCliRun {
+    int ExitCode = -1;
+    QByteArray Out;
+    QByteArray Err;
+};
+
+QByteArray U16(quint16 value) {
+    return QByteArray(1, char(value & 0xFF)) + char(value >> 8);
+}
+
+QByteArray S32(qint32 value) {
+    QByteArray raw(4, 0);
+    for (int i = 0; i < 4; ++i)
+        raw[i] = char(quint32(value) >> (8 * i));
+    return raw;
+}
+
+} // namespace
+
+class TestCli : public QObject {
+    Q_OBJECT
+
+    // A runtime folder of this test's own: its simulators are the only ports in its port
+    // folder, and simulators of tests running at the same time never appear in it.
+    TPrivateRuntime FRuntime;
+    // The user's data and configuration folders of the program as the child sees them.
+    QTemporaryDir FHome;
+    std::unique_ptr<TSimPty> FSim;
+
+    QString DataFolder() const { return FHome.filePath(QStringLiteral("data")); }
+    QString ConfigFolder() const { return FHome.filePath(QStringLiteral("config")); }
+    QString SettingsFile() const { return ConfigFolder() + QStringLiteral("/tamrel/tamrel.ini"); }
+    QString RecordFolder() const { return DataFolder() + QStringLiteral("/tamrel"); }
+
+    void StartSim(const TSimOptions &options = {}) {
+        FSim = std::make_unique<TSimPty>();
+        QString error;
+        QVERIFY2(FSim->Start(options, &error), qPrintable(error));
+    }
+    QString Port() const { return FSim->PortName(); }
+
+    void StartCli(QProcess &process, const QStringList &arguments) const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_DATA_HOME"), DataFolder());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), ConfigFolder());
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(TAMREL_CLI_EXE), arguments);
+    }
+
+    TCliRun Run(const QStringList &arguments, int timeoutMs = 60000) const {
+        QProcess process;
+        StartCli(process, arguments);
+        TCliRun run;
+        if (!process.waitForStarted(10000) || !process.waitForFinished(timeoutMs)) {
+            process.kill();
+            process.waitForFinished();
+            run.Err = "tamrel-cli did not finish: " + process.readAllStandardError();
+            return run;
+        }
+        run.ExitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+        run.Out = process.readAllStandardOutput();
+        run.Err = process.readAllStandardError();
+        return run;
+    }
+
+    int ReceivedFrames(int command) const {
+        int count = 0;
+        for (const TSimFrameRecord &frame : FSim->FrameLog())
+            if (frame.Received && frame.Command == command) ++count;
+        return count;
+    }
+
+    // A firmware image of size bytes under fileName in the test's folder.
+    QString WriteImage(const QString &fileName, int size, QByteArray *image = nullptr) const {
+        QByteArray bytes(size, 0);
+        for (int i = 0; i < size; ++i)
+            bytes[i] = char((i * 7 + i / 256) & 0xFF);
+        const QString path = FHome.filePath(fileName);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != size) return {};
+        if (image) *image = bytes;
+        return path;
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(FRuntime.InUse());
+        QVERIFY(FHome.isValid());
+    }
+
+    void cleanup() {
+        if (FSim) FSim->Stop();
+        FSim.reset();
+        QDir(DataFolder()).removeRecursively();
+        QDir(ConfigFolder()).removeRecursively();
+    }
+
+    void helpOfEveryCommand_data() {
+        QTest::addColumn<QString>("command");
+        for (const char *command : {"ports", "find", "read", "write", "watch", "sweep", "flash"})
+            QTest::newRow(command) << QString::fromLatin1(command);
+    }
+    void helpOfEveryCommand() {
+        QFETCH(QString, command);
+        const TCliRun run = Run({command, QStringLiteral("--help")});
+        QCOMPARE(run.ExitCode, 0);
+        QVERIFY2(run.Out.startsWith("Usage: tamrel-cli " + command.toLatin1() + " [options]"),
+                 run.Out.constData());
+        QVERIFY(run.Out.contains("Exit codes:"));
+        QVERIFY(run.Out.contains("--json"));
+    }
+
+    void portsListsTheSimulatedTester() {
+        StartSim();
+        const TCliRun plain = Run({QStringLiteral("ports")});
+        QCOMPARE(plain.ExitCode, 0);
+        const QString line = QStringLiteral("%1\t\\Device\\VirtualSerial0\t-").arg(Port());
+        QVERIFY2(QString::fromUtf8(plain.Out).split(QLatin1Char('\n')).contains(line), plain.Out.constData());
+
+        const TCliRun json = Run({QStringLiteral("ports"), QStringLiteral("--json")});
+        QCOMPARE(json.ExitCode, 0);
+        const QJsonArray ports = QJsonDocument::fromJson(json.Out).object().value("ports").toArray();
+        bool found = false;
+        for (const QJsonValue &entry : ports) {
+            const QJsonObject o = entry.toObject();
+            if (o.value("port").toString() != Port()) continue;
+            found = true;
+            QCOMPARE(o.value("device").toString(), QStringLiteral("\\Device\\VirtualSerial0"));
+            QCOMPARE(o.value("usb").toBool(true), false);
+        }
+        QVERIFY2(found, json.Out.constData());
+    }
+
+    void findSearchesThePorts() {
+        TSimOptions options;
+        options.Ident = QStringLiteral("tavik bench 7");
+        StartSim(options);
+        const TCliRun run = Run({QStringLiteral("find")});
+        QCOMPARE(run.ExitCode, 0);
+        QCOMPARE(run.Out, (Port() + QStringLiteral("\ttavik bench 7\n")).toUtf8());
+        const TCliRun json = Run({QStringLiteral("find"), QStringLiteral("--json")});
+        QCOMPARE(json.ExitCode, 0);
+        QCOMPARE(QJsonDocument::fromJson(json.Out).object().value("port").toString(), Port());
+    }
+
+    void readByNumberAndName_data() {
+        QTest::addColumn<QStringList>("registers");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("number") << QStringList{"6"} << "6 vin1 = 2500 mV\n";
+        QTest::newRow("short name, any case") << QStringList{"VIN1"} << "6 vin1 = 2500 mV\n";
+        QTest::newRow("long name") << QStringList{"SetupVin1"} << "6 vin1 = 2500 mV\n";
+        QTest::newRow("measured, signed") << QStringList{"pos1"} << "2 pos1 = 1234 mV\n";
+        QTest::newRow("text") << QStringList{"0"} << "0 ident = Tavik TAMREL sim 1.0\n";
+        QTest::newRow("several, in order")
+            << QStringList{"pump", "2", "head"} << "10 pump = 2\n2 pos1 = 1234 mV\n3 head = 0\n";
+    }
+    void readByNumberAndName() {
+        QFETCH(QStringList, registers);
+        QFETCH(QString, expected);
+        StartSim();
+        FSim->SetRegister(TamrelReg::regPosition1, S32(1234));
+        FSim->SetRegister(TamrelReg::regPumpType, U16(2));
+        const TCliRun run = Run(QStringList{"read", "--port", Port()} + registers);
+        QVERIFY2(run.ExitCode == 0, run.Err.constData());
+        QCOMPARE(QString::fromUtf8(run.Out), expected);
+    }
+
+    void readAsJson() {
+        StartSim();
+        FSim->SetRegister(TamrelReg::regPosition1, S32(-5));
+        const TCliRun run = Run({"read", "--port", Port(), "--json", "pos1", "ident"});
+        QCOMPARE(run.ExitCode, 0);
+        const QJsonArray regs = QJsonDocument::fromJson(run.Out).object().value("registers").toArray();
+        QCOMPARE(regs.size(), 2);
+        QCOMPARE(regs[0].toObject().value("register").toInt(), 2);
+        QCOMPARE(regs[0].toObject().value("name").toString(), QStringLiteral("pos1"));
+        QCOMPARE(regs[0].toObject().value("value").toInt(), -5);
+        QCOMPARE(regs[1].toObject().value("value").toString(), QStringLiteral("Tavik TAMREL sim 1.0"));
+    }
+
+    void writeThenReadBack() {
+        StartSim();
+        const TCliRun write = Run({"write", "--port", Port(), "PWM1", "40"});
+        QVERIFY2(write.ExitCode == 0, write.Err.constData());
+        QCOMPARE(write.Out, QByteArray("5 pwm1 = 40 %\n"));
+        QCOMPARE(FSim->Register(TamrelReg::regManualControlPWM1), U16(40));
+        const TCliRun read = Run({"read", "--port", Port(), "5"});
+        QCOMPARE(read.ExitCode, 0);
+        QCOMPARE(read.Out, QByteArray("5 pwm1 = 40 %\n"));
+    }
+
+    void writeRefused_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("sent");
+        QTest::newRow("tester refuses the value") << QStringList{"pwm1", "150"}
+                                                  << "tamrel-cli: refused: the tester refused the write to "
+                                                     "register 5 (pwm1): value out of range (code 17)"
+                                                  << true;
+        QTest::newRow("read-only register")
+            << QStringList{"pos1", "100"}
+            << "tamrel-cli: refused: register 2 (pos1) is read-only; nothing was sent" << false;
+        QTest::newRow("beyond the register's type")
+            << QStringList{"pwm1", "70000"}
+            << "tamrel-cli: bad arguments: 70000 is out of range for register 5 (pwm1): 0 to 65535" << false;
+        QTest::newRow("negative into unsigned")
+            << QStringList{"vin1", "--", "-1"}
+            << "tamrel-cli: bad arguments: -1 is out of range for register 6 (vin1): 0 to 65535" << false;
+        QTest::newRow("no number")
+            << QStringList{"vin1", "2.5"}
+            << "tamrel-cli: bad arguments: register 6 (vin1) takes a whole number, not \"2.5\"" << false;
+    }
+    void writeRefused() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, message);
+        QFETCH(bool, sent);
+        StartSim();
+        const QByteArray before = FSim->Register(TamrelReg::regManualControlPWM1);
+        const TCliRun run = Run(QStringList{"write", "--port", Port()} + arguments);
+        QCOMPARE(run.ExitCode, 2);
+        QVERIFY2(run.Err.startsWith(message.toUtf8() + '\n'), run.Err.constData());
+        QVERIFY(run.Out.isEmpty());
+        QCOMPARE(FSim->Register(TamrelReg::regManualControlPWM1), before);
+        QCOMPARE(ReceivedFrames(KvCodec::CmdWriteReg) > 0, sent);
+    }
+
+    void watchPrintsCsvLines() {
+        StartSim();
+        FSim->SetRegister(TamrelReg::regPosition1, S32(3210));
+        const TCliRun run =
+            Run({"watch", "--port", Port(), "--count", "3", "--period", "50", "vin1", "pos1"});
+        QVERIFY2(run.ExitCode == 0, run.Err.constData());
+        const QStringList lines = QString::fromUtf8(run.Out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines[0], QStringLiteral("time,vin1,pos1"));
+        // Local time, ISO 8601 with milliseconds and the offset from UTC ("Z" where that is 0).
+        const QRegularExpression row(QStringLiteral(
+            "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d),2500,3210$"));
+        for (int i = 1; i < 4; ++i)
+            QVERIFY2(row.match(lines[i]).hasMatch(), qPrintable(lines[i]));
+    }
+
+    void watchEndsCleanlyOnCtrlC() {
+        StartSim();
+        QProcess process;
+        StartCli(process, {"watch", "--port", Port(), "--period", "50", "pwm1"});
+        QVERIFY(process.waitForStarted(10000));
+        QByteArray out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += process.readAllStandardOutput(), out.count('\n') >= 3), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(FSim->HostPresent(), 10000);
+        ::kill(pid_t(process.processId()), SIGINT);
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!FSim->HostPresent(), 10000);
+    }
+
+    void sweepJudgesAndStores_data() {
+        QTest::addColumn<bool>("withLimits");
+        QTest::addColumn<double>("maxHysteresisVolts");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("verdictLine");
+        QTest::addColumn<int>("verdict");
+        QTest::newRow("no limits: no verdict")
+            << false << 0.0 << 0 << "Verdict: none (no limits set for VE / Inductive)" << int(tvNone);
+        QTest::newRow("within the limit") << true << 5.0 << 0 << "Verdict: PASS" << int(tvPass);
+        QTest::newRow("beyond the limit") << true << 0.05 << 1 << "Verdict: FAIL" << int(tvFail);
+    }
+    void sweepJudgesAndStores() {
+        QFETCH(bool, withLimits);
+        QFETCH(double, maxHysteresisVolts);
+        QFETCH(int, exitCode);
+        QFETCH(QString, verdictLine);
+        QFETCH(int, verdict);
+        StartSim();
+        if (withLimits) {
+            QSettings settings(SettingsFile(), QSettings::IniFormat);
+            TTestLimits limits;
+            limits.MaxHysteresisVolts = maxHysteresisVolts;
+            SaveTestLimits(settings, QStringLiteral("VE"), QStringLiteral("Inductive"), limits);
+            settings.sync();
+            QCOMPARE(settings.status(), QSettings::NoError);
+        }
+        const QString csv = FHome.filePath(QStringLiteral("points.csv"));
+        const TCliRun run = Run({"sweep", "--port", Port(), "--start", "0", "--end", "50", "--step", "10",
+                                 "--period", "150", "--serial", "HX-17", "--out", csv});
+        QVERIFY2(run.ExitCode == exitCode, run.Err.constData());
+        const QStringList lines = QString::fromUtf8(run.Out).split(QLatin1Char('\n'));
+        QVERIFY2(lines.contains(QStringLiteral("Points: 11 (6 rising, 5 falling)")), run.Out.constData());
+        QVERIFY(lines.contains(verdictLine));
+        // The simulated head's backlash puts the falling branch visibly apart from the rising one.
+        const QRegularExpression maxLine(QStringLiteral("^Max hysteresis: (\\d+\\.\\d{3}) V at \\d+ %$"));
+        double shown = -1;
+        for (const QString &line : lines)
+            if (const QRegularExpressionMatch m = maxLine.match(line); m.hasMatch())
+                shown = m.captured(1).toDouble();
+        QVERIFY2(shown > 0.1, run.Out.constData());
+
+        // The record is where the program keeps its records, and says what was shown.
+        QVERIFY2(QFile::exists(RecordFolder() + QLatin1Char('/') + QLatin1String(TTestRecordStore::FileName)),
+                 "no record store in the program's data folder");
+        TTestRecordStore store(RecordFolder(), TTestRecordStore::saReadOnly);
+        TTestRecordFilter filter;
+        filter.Serial = QStringLiteral("HX-17");
+        filter.SerialExact = true;
+        const QVector<TTestRecordSummary> summaries = store.ListRecords(filter);
+        QCOMPARE(summaries.size(), 1);
+        const std::optional<TTestRecord> record = store.LoadRecord(summaries[0].Id);
+        QVERIFY(record);
+        QCOMPARE(int(record->Verdict), verdict);
+        QCOMPARE(record->PumpType, QStringLiteral("VE"));
+        QCOMPARE(record->HeadType, QStringLiteral("Inductive"));
+        QCOMPARE(record->Firmware, QStringLiteral("Tavik TAMREL sim 1.0"));
+        QCOMPARE(record->TesterId, Port());
+        QCOMPARE(record->Sweep, (TSweepSettings{0, 50, 10, 150, smSettled}));
+        QCOMPARE(record->Points.size(), 11);
+        const double duties[] = {0, 10, 20, 30, 40, 50, 40, 30, 20, 10, 0};
+        for (int i = 0; i < 11; ++i) {
+            QCOMPARE(record->Points[i].Duty, duties[i]);
+            QCOMPARE(record->Points[i].Branch, i < 6 ? sbRising : sbFalling);
+        }
+        // Settled samples: each point is the head's position after a period at that duty, which for
+        // the simulated head is its backlash curve (from the second point on; the first follows
+        // whatever the head did before).
+        for (int i = 1; i < 11; ++i) {
+            const TTestRecordPoint &p = record->Points[i];
+            const double play = p.Branch == sbRising ? p.Duty - TSimActuatorChannel::HalfWidthPercent
+                                                     : p.Duty + TSimActuatorChannel::HalfWidthPercent;
+            QVERIFY2(qAbs(p.Volts - TSimActuatorChannel::CurveMv(play) / 1000.0) < 0.15,
+                     qPrintable(QStringLiteral("point %1 at %2 %: %3 V").arg(i).arg(p.Duty).arg(p.Volts)));
+        }
+        QCOMPARE(QString::number(record->Figures.MaxVolts, 'f', 3).toDouble(), shown);
+        QVERIFY(lines.contains(QStringLiteral("Record: %1 in %2").arg(record->Id, store.FilePath())));
+        // The tester is left at the first duty.
+        QCOMPARE(FSim->Register(TamrelReg::regManualControlPWM1), U16(0));
+
+        QFile points(csv);
+        QVERIFY(points.open(QIODevice::ReadOnly));
+        const QList<QByteArray> rows = points.readAll().split('\n');
+        QCOMPARE(rows.size(), 13); // header, 11 points, and the empty rest after the last line end
+        QVERIFY(rows[0].startsWith("record_id,head_serial,"));
+        QVERIFY(rows[6].contains(",rising,5,50,"));
+        QVERIFY(rows[11].contains(",falling,10,0,"));
+    }
+
+    void sweepStoppedByCtrlC() {
+        StartSim();
+        QProcess process;
+        StartCli(process, {"sweep", "--port", Port(), "--start", "10", "--end", "90", "--step", "10",
+                           "--period", "200", "--serial", "HX-18"});
+        QVERIFY(process.waitForStarted(10000));
+        // Under way: past the first duty.
+        QTRY_VERIFY_WITH_TIMEOUT(FSim->Register(TamrelReg::regManualControlPWM1) == U16(30), 20000);
+        ::kill(pid_t(process.processId()), SIGINT);
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 2);
+        QCOMPARE(process.readAllStandardError(),
+                 QByteArray("tamrel-cli: interrupted: the sweep was stopped; no record was stored\n"));
+        // The tester is put back at the first duty and let go; nothing is stored.
+        QCOMPARE(FSim->Register(TamrelReg::regManualControlPWM1), U16(10));
+        QTRY_VERIFY_WITH_TIMEOUT(!FSim->HostPresent(), 10000);
+        QVERIFY(
+            !QFile::exists(RecordFolder() + QLatin1Char('/') + QLatin1String(TTestRecordStore::FileName)));
+    }
+
+    void flashWritesTheImage_data() {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QStringList>("options");
+        QTest::newRow("identification in the name, other case")
+            << "Main 2.1;DeviceIdentStr=tamrel-bl.firmware" << QStringList{};
+        QTest::newRow("no metadata, forced") << "plain.bin" << QStringList{"--force-ident"};
+    }
+    void flashWritesTheImage() {
+        QFETCH(QString, fileName);
+        QFETCH(QStringList, options);
+        const QString imageOut = FHome.filePath(QStringLiteral("received.bin"));
+        QFile::remove(imageOut);
+        TSimOptions sim;
+        sim.PageSize = 128;
+        sim.ImageOutPath = imageOut;
+        StartSim(sim);
+        QByteArray image;
+        const QString path = WriteImage(fileName, 5000, &image); // the last page is short
+        QVERIFY(!path.isEmpty());
+        const TCliRun run = Run(QStringList{"flash", "--port", Port(), path} + options);
+        QVERIFY2(run.ExitCode == 0, run.Err.constData());
+        // Not a terminal: plain lines, the last of them at the image's end.
+        QVERIFY2(run.Out.contains("flash: 5000/5000 bytes (100%)\n"), run.Out.constData());
+        QVERIFY(!run.Out.contains('\r'));
+        QVERIFY(run.Out.endsWith("Firmware written successfully\n"));
+        QFile received(imageOut);
+        QVERIFY(received.open(QIODevice::ReadOnly));
+        QCOMPARE(received.readAll(), image);
+        QCOMPARE(ReceivedFrames(KvCodec::CmdFirmwarePage), 40);
+    }
+
+    void flashRefused_data() {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("failPage");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("pagesSent");
+        QTest::newRow("another device's firmware") << "Main;DeviceIdentStr=OTHER-BL.firmware" << 1000 << -1
+                                                   << "tamrel-cli: refused: firmware is not suitable for "
+                                                      "this device (TAMREL-BL <> OTHER-BL); nothing of "
+                                                      "the image was sent"
+                                                   << 0;
+        QTest::newRow("as large as the flash") << "Main;DeviceIdentStr=TAMREL-BL.firmware" << 64 * 1024 << -1
+                                               << "tamrel-cli: refused: the image (65536 bytes) does not fit "
+                                                  "the flash (64 KiB); nothing of the image "
+                                                  "was sent"
+                                               << 0;
+        QTest::newRow("no metadata, not forced")
+            << "plain.bin" << 1000 << -1 << "tamrel-cli: bad arguments: the name of " << 0;
+        QTest::newRow("page refused") << "Main;DeviceIdentStr=TAMREL-BL.firmware" << 1000 << 3
+                                      << "tamrel-cli: refused: the boot loader refused page 3 (bytes from "
+                                         "384) with error 5; the update is "
+                                         "incomplete"
+                                      << 4;
+    }
+    void flashRefused() {
+        QFETCH(QString, fileName);
+        QFETCH(int, size);
+        QFETCH(int, failPage);
+        QFETCH(QString, message);
+        QFETCH(int, pagesSent);
+        TSimOptions sim;
+        sim.PageSize = 128;
+        sim.FailPageIndex = failPage;
+        StartSim(sim);
+        const QString path = WriteImage(fileName, size);
+        QVERIFY(!path.isEmpty());
+        const TCliRun run = Run({"flash", "--port", Port(), path});
+        QCOMPARE(run.ExitCode, 2);
+        QVERIFY2(run.Err.startsWith(message.toUtf8()), run.Err.constData());
+        QCOMPARE(ReceivedFrames(KvCodec::CmdFirmwarePage), pagesSent);
+        QVERIFY(!run.Out.contains("successfully"));
+    }
+
+    void badArguments_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no command") << QStringList{} << "no command given";
+        QTest::newRow("unknown command") << QStringList{"erase"} << "unknown command \"erase\"";
+        QTest::newRow("unknown option") << QStringList{"read", "--bogus", "1"} << "Unknown option 'bogus'.";
+        QTest::newRow("read without a register") << QStringList{"read"} << "read needs at least one register";
+        QTest::newRow("no such register") << QStringList{"read", "17"} << "no register 17";
+        QTest::newRow("unknown name") << QStringList{"read", "vin3"} << "unknown register \"vin3\"";
+        QTest::newRow("write without a value")
+            << QStringList{"write", "pwm1"} << "write needs a register and a value";
+        QTest::newRow("watch period no number")
+            << QStringList{"watch", "--period", "fast"} << "--period takes a whole number from 10 to 3600000";
+        QTest::newRow("sweep without end")
+            << QStringList{"sweep", "--start", "0", "--step", "1", "--period", "100"} << "--end is required";
+        QTest::newRow("sweep end below start")
+            << QStringList{"sweep", "--start", "50", "--end", "10", "--step", "1", "--period", "100"}
+            << "--end must be above --start";
+        QTest::newRow("sweep unknown pump")
+            << QStringList{"sweep", "--start",  "0",   "--end",  "10", "--step",
+                           "1",     "--period", "100", "--pump", "XY"}
+            << "--pump takes VE, PE or Zexel";
+        QTest::newRow("flash missing file")
+            << QStringList{"flash", "/nonexistent/x.firmware"} << "cannot read";
+    }
+    void badArguments() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, message);
+        StartSim();
+        const TCliRun run = Run(arguments);
+        QCOMPARE(run.ExitCode, 2);
+        QVERIFY2(run.Err.startsWith("tamrel-cli: bad arguments: "), run.Err.constData());
+        QVERIFY2(run.Err.contains(message.toUtf8()), run.Err.constData());
+        // Nothing reached the tester.
+        QVERIFY(FSim->FrameLog().isEmpty());
+    }
+
+    void noTester_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("read, silent port")
+            << QStringList{"read", "--timeout", "300", "pos1"} << "timeout: no answer from %1 within 300 ms";
+        QTest::newRow("write, silent port") << QStringList{"write", "--timeout", "300", "pwm1", "5"}
+                                            << "timeout: no answer from %1 within 300 ms";
+        QTest::newRow("watch, silent port") << QStringList{"watch", "--timeout", "300", "--count", "1"}
+                                            << "timeout: no answer from %1 within 300 ms";
+        QTest::newRow("flash, silent port")
+            << QStringList{"flash", "--timeout", "300", "--force-ident", "IMAGE"}
+            << "timeout: the boot loader on %1 did not answer the start request";
+        QTest::newRow("search, no tester anywhere")
+            << QStringList{"find"} << "no tester found: no port answered";
+    }
+    void noTester() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, message);
+        const bool search = arguments.first() == QLatin1String("find");
+        if (!search) {
+            TSimOptions options;
+            options.Silent = true;
+            StartSim(options);
+            arguments.insert(1, QStringLiteral("--port"));
+            arguments.insert(2, Port());
+            arguments.replaceInStrings(QStringLiteral("IMAGE"),
+                                       WriteImage(QStringLiteral("image.bin"), 1000));
+            message = message.arg(Port());
+        }
+        const TCliRun run = Run(arguments);
+        QCOMPARE(run.ExitCode, 2);
+        QVERIFY2(run.Err.startsWith("tamrel-cli: " + message.toUtf8()), run.Err.constData());
+        QVERIFY(run.Out.isEmpty() || arguments.first() == QLatin1String("watch"));
+    }
+};
+
+TAMREL_TEST_MAIN_CORE(TestCli)
+#include "tst_Cli.moc"
