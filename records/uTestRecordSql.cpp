@@ -154,17 +154,26 @@ int TTestRecordSql::StoredSchemaVersion() {
 
 void TTestRecordSql::CreateOrMigrate() {
     const QString what = QStringLiteral("Cannot prepare the test records");
-    const int version = StoredSchemaVersion();
-    if (version == SchemaVersion) return;
-    if (version > SchemaVersion)
-        Fail(what,
-             QStringLiteral("written by a newer program (schema version %1; this program knows up to %2)")
-                 .arg(version)
-                 .arg(SchemaVersion));
-    if (version < 0 || (version == 0 && !FDb.tables().isEmpty()))
-        Fail(what, QStringLiteral("unknown schema version %1").arg(version));
+    if (StoredSchemaVersion() == SchemaVersion) return;
     Begin(what);
     try {
+        // Several benches may open a new server database at the same moment: the first to
+        // take the lock makes the tables, the others wait for it and then find them made.
+        // The lock ends with the transaction.
+        if (FDb.driverName() == QLatin1String("QPSQL"))
+            Exec(what, QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(SchemaLockKey));
+        const int version = StoredSchemaVersion();
+        if (version == SchemaVersion) {
+            FDb.rollback();
+            return;
+        }
+        if (version > SchemaVersion)
+            Fail(what,
+                 QStringLiteral("written by a newer program (schema version %1; this program knows up to %2)")
+                     .arg(version)
+                     .arg(SchemaVersion));
+        if (version < 0 || (version == 0 && !FDb.tables().isEmpty()))
+            Fail(what, QStringLiteral("unknown schema version %1").arg(version));
         if (version == 0) {
             for (const QString &statement : TablesV2) {
                 QSqlQuery query(FDb);

@@ -11,6 +11,8 @@ public:
     // The schema this program writes. Version 1 had no sampling mode (every sweep was sampled
     // settled) and no case-folded serial to search by.
     static constexpr int SchemaVersion = 2;
+    // The server-wide lock key that makes the tables one bench at a time ("TAMR").
+    static constexpr qint64 SchemaLockKey = 0x54414d52;
 
     // A connection of its own, under a unique name, with the Qt SQL driver named; closed and
     // removed with this object. Set it up through Db(), then Open it.

@@ -6,24 +6,29 @@
 #include "CompFloatEdit.h"
 #include "TestMain.h"
 #include "uFormTamrel.h"
+#include "uFormTestHistory.h"
 #include "uFrameDeviceLinkComMorva.h"
 #include "uFrameTamrelChannel.h"
+#include "uPdfTestSupport.h"
 #include "uPlatformTick.h"
 #include "uPrivateRuntime.h"
 #include "uSimActuator.h"
 #include "uSimPty.h"
 #include "uTamrelCharts.h"
 #include "uTamrelWidgets.h"
+#include "uTestHistoryModel.h"
 #include "uTestRecordStore.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSet>
 #include <QSettings>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
@@ -508,6 +513,27 @@ private slots:
             QCOMPARE(record->Points[i].Volts, s->Point(i).y());
             QCOMPARE(record->Points[i].Branch, i < 9 ? sbRising : sbFalling);
         }
+
+        // The record in the history window, its loop shown when selected.
+        Form->ButtonTestHistory->click();
+        TFormTestHistory *history = Form->FormTestHistory;
+        QVERIFY(history && history->isVisible());
+        QCOMPARE(history->ModelRecords->rowCount(), 1);
+        QCOMPARE(history->ModelRecords->Record(0).Id, record->Id);
+        history->TableRecords->selectRow(0);
+        QCOMPARE(history->ShownRecords().size(), 1);
+        QVERIFY(history->ShownRecords().first() == *record);
+        history->close();
+
+        // The report a technician hands over: one page, the serial in its title.
+        const QString pdfPath = Records->filePath(QStringLiteral("report.pdf"));
+        Form->AskSaveFileName = [&pdfPath](const QString &, const QString &, const QString &) {
+            return pdfPath;
+        };
+        Form->ButtonReportPdf->click();
+        QFile pdf(pdfPath);
+        QVERIFY(pdf.open(QIODevice::ReadOnly));
+        CheckPdf(pdf.readAll(), QStringLiteral("VE-7731"));
     }
 
     // "Draw often" against a tester that also sends its measured values by itself every

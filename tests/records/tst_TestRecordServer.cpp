@@ -7,6 +7,9 @@
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QThread>
+#include <algorithm>
+#include <atomic>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -56,10 +59,16 @@ public:
         return Run(QStringLiteral("pg_ctl"), {"-D", DataDir(), "-w", "-m", "fast", "stop"});
     }
 
-    TRecordServerSettings Settings() const {
-        return {QStringLiteral("host=%1 port=%2 dbname=postgres user=tamrel connect_timeout=5")
+    TRecordServerSettings Settings(const QString &database = QStringLiteral("postgres")) const {
+        return {QStringLiteral("host=%1 port=%2 dbname=%3 user=tamrel connect_timeout=5")
                     .arg(Dir.path())
-                    .arg(Port)};
+                    .arg(Port)
+                    .arg(database)};
+    }
+    // An empty database of its own, for a test that needs the tables not yet created.
+    bool CreateDatabase(const QString &name) {
+        return Run(QStringLiteral("createdb"),
+                   {"-h", Dir.path(), "-p", QString::number(Port), "-U", "tamrel", name});
     }
 
 private:
@@ -94,6 +103,8 @@ private slots:
     void queuedWhileTheServerIsAway();
     void sentTwiceStoredOnce();
     void serverSetting();
+    void twoBenchesWriteAtOnce();
+    void twoBenchesCreateTheTablesAtOnce();
 
 private:
     std::unique_ptr<TPostgresServer> FServer;
@@ -203,6 +214,105 @@ void TestTestRecordServer::serverSetting() {
     const TTestRecord record = FullTestRecord(QStringLiteral("SETTING"));
     store.WriteRecord(record);
     QVERIFY(store.LoadRecord(record.Id) == record);
+}
+
+void TestTestRecordServer::twoBenchesWriteAtOnce() {
+    // Two benches on one server, each with its own connection and its own local queue, start
+    // on a database without tables and write at the same time; the server is stopped and
+    // started again while they write. In the end the server holds every record of both once,
+    // points included, and neither queue keeps anything.
+    const QString database = QStringLiteral("benches");
+    QVERIFY2(FServer->CreateDatabase(database), qPrintable(FServer->Error));
+    const TRecordServerSettings settings = FServer->Settings(database);
+    constexpr int RecordsPerBench = 24;
+    QTemporaryDir queues;
+    QVERIFY(queues.isValid());
+    std::atomic<int> written{0};
+    std::atomic<int> mostQueued{0};
+    QVector<QVector<TTestRecord>> records(2);
+    QStringList errors(2);
+    QVector<QThread *> benches;
+    for (int bench = 0; bench < 2; ++bench) {
+        for (int i = 0; i < RecordsPerBench; ++i)
+            records[bench].append(FullTestRecord(QStringLiteral("BENCH%1-%2").arg(bench + 1).arg(i)));
+        benches.append(QThread::create([&, bench] {
+            try {
+                // The store lives in the bench's thread: a SQL connection stays in the thread
+                // that made it.
+                TQueuedTestRecordStore store(settings, queues.filePath(QString::number(bench)));
+                for (const TTestRecord &record : records[bench]) {
+                    store.WriteRecord(record);
+                    mostQueued = std::max(mostQueued.load(), store.QueuedCount());
+                    ++written;
+                    QThread::msleep(20);
+                }
+                // Whatever waited in the queue goes once the server answers again.
+                for (int attempt = 0; store.QueuedCount() > 0 && attempt < 100; ++attempt) {
+                    try {
+                        store.Flush();
+                    } catch (const ETestRecordStore &) {
+                        QThread::msleep(100);
+                    }
+                }
+                if (store.QueuedCount() > 0) errors[bench] = QStringLiteral("records left in the queue");
+            } catch (const std::exception &error) {
+                errors[bench] = QString::fromUtf8(error.what());
+            }
+        }));
+    }
+    for (QThread *bench : benches)
+        bench->start();
+    QTRY_VERIFY_WITH_TIMEOUT(written >= RecordsPerBench / 2, 60000);
+    QVERIFY2(FServer->Stop(), qPrintable(FServer->Error));
+    const int writtenWhileStopped = written;
+    QTRY_VERIFY_WITH_TIMEOUT(written >= writtenWhileStopped + 4, 60000);
+    QVERIFY2(FServer->Start(), qPrintable(FServer->Error));
+    for (QThread *bench : benches) {
+        QVERIFY(bench->wait(120000));
+        delete bench;
+    }
+    QCOMPARE(errors, QStringList(2));
+    QVERIFY(mostQueued > 0); // the stop was seen
+
+    TTestRecordServerStore server(settings);
+    QCOMPARE(server.ListRecords().size(), 2 * RecordsPerBench);
+    for (const QVector<TTestRecord> &bench : records)
+        for (const TTestRecord &record : bench)
+            QVERIFY2(server.LoadRecord(record.Id) == record, qPrintable(record.HeadSerial));
+}
+
+void TestTestRecordServer::twoBenchesCreateTheTablesAtOnce() {
+    // Two benches opening a new database at the same moment: one makes the tables, the other
+    // waits for it and uses them; neither reports a failure. A few rounds, each on a database
+    // of its own, so that the two really meet.
+    for (int round = 0; round < 4; ++round) {
+        const QString database = QStringLiteral("fresh%1").arg(round);
+        QVERIFY2(FServer->CreateDatabase(database), qPrintable(FServer->Error));
+        const TRecordServerSettings settings = FServer->Settings(database);
+        std::atomic<int> ready{0};
+        QStringList errors(2);
+        QVector<QThread *> benches;
+        for (int bench = 0; bench < 2; ++bench)
+            benches.append(QThread::create([&, bench] {
+                ++ready;
+                while (ready < 2) {
+                }
+                try {
+                    TTestRecordServerStore store(settings);
+                    store.WriteRecord(FullTestRecord(QStringLiteral("NEW%1").arg(bench)));
+                } catch (const std::exception &error) {
+                    errors[bench] = QString::fromUtf8(error.what());
+                }
+            }));
+        for (QThread *bench : benches)
+            bench->start();
+        for (QThread *bench : benches) {
+            QVERIFY(bench->wait(60000));
+            delete bench;
+        }
+        QCOMPARE(errors, QStringList(2));
+        QCOMPARE(TTestRecordServerStore(settings).ListRecords().size(), 2);
+    }
 }
 
 TAMREL_TEST_MAIN_CORE(TestTestRecordServer)
