@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <cstring>
+#include <mutex>
+#include <optional>
 
 namespace {
 
@@ -109,10 +111,15 @@ void TTrazerServer::ReleaseSpinLock() {
 
 void TTrazerServer::OnReceivedRegister(TKvProtocol *senderKvProtocol, quint8 regNum) {
     Q_UNUSED(senderKvProtocol);
-    if (PSharedBuffer && regNum == 254 && FKvProtocol->Registers[254].RegType == rtBinStream) {
-        // A buffer marked full records nothing and serves no command for this value.
-        if (TrazerLoad<qint32>(PSharedBuffer, OffsetInputBufferCount) == InputBufferSizeActual) return;
-        if (AppendRecord(FKvProtocol->Registers[254].RawData) == TAppend::BufferFull) return;
+    // With the protocol in the port's thread this runs there while the GUI thread uses the
+    // register mirror: every access to it goes through the engine's register lock.
+    if (PSharedBuffer && regNum == 254) {
+        const TKvRegister stream = FKvProtocol->RegisterCopy(254);
+        if (stream.RegType == rtBinStream) {
+            // A buffer marked full records nothing and serves no command for this value.
+            if (TrazerLoad<qint32>(PSharedBuffer, OffsetInputBufferCount) == InputBufferSizeActual) return;
+            if (AppendRecord(stream.RawData) == TAppend::BufferFull) return;
+        }
     }
     OnRegisterUpdate(regNum);
 }
@@ -156,25 +163,34 @@ void TTrazerServer::ServeWriteRequest() {
     ReleaseSpinLock();
     if (regNum == 0) return;
 
-    TKvRegister &reg = FKvProtocol->Registers[regNum];
-    if (StoresRawBytes(reg.RegType)) {
-        QByteArray raw(4, '\0');
-        qToLittleEndian<quint32>(param, raw.data());
-        reg.RawData = raw;
-    } else {
-        // A value the register's type cannot take is dropped: it must not raise an error in
-        // the engine's receive path (which would keep the value from the application).
-        const QByteArray before = reg.RawData;
-        try {
-            VariantToRegister(reg, QVariant::fromValue<quint32>(param));
-        } catch (const EKvConvertError &error) {
-            reg.RawData = before;
-            FKvProtocol->LogMessage(QStringLiteral("TrazerServer: write of reg %1 := %2 dropped: %3")
-                                        .arg(regNum)
-                                        .arg(param)
-                                        .arg(QString::fromUtf8(error.what())));
-            return;
+    // The value goes into the mirror under the register lock, which is let go before the
+    // write is sent (no lock is held while the engine sends or calls back).
+    std::optional<QString> dropped;
+    {
+        std::lock_guard lock(FKvProtocol->RegistersLock);
+        TKvRegister &reg = FKvProtocol->Registers[regNum];
+        if (StoresRawBytes(reg.RegType)) {
+            QByteArray raw(4, '\0');
+            qToLittleEndian<quint32>(param, raw.data());
+            reg.RawData = raw;
+        } else {
+            // A value the register's type cannot take is dropped: it must not raise an error in
+            // the engine's receive path (which would keep the value from the application).
+            const QByteArray before = reg.RawData;
+            try {
+                VariantToRegister(reg, QVariant::fromValue<quint32>(param));
+            } catch (const EKvConvertError &error) {
+                reg.RawData = before;
+                dropped = QString::fromUtf8(error.what());
+            }
         }
+    }
+    if (dropped) {
+        FKvProtocol->LogMessage(QStringLiteral("TrazerServer: write of reg %1 := %2 dropped: %3")
+                                    .arg(regNum)
+                                    .arg(param)
+                                    .arg(*dropped));
+        return;
     }
     FKvProtocol->WriteRegister(regNum, 0, {}, {});
 }
@@ -184,7 +200,7 @@ void TTrazerServer::ServeReadRequest(quint8 regNum) {
     std::atomic_ref<quint8> status = ExtByte(PSharedBufferExt, OffsetStatus);
     if (status.load(std::memory_order_acquire) == tzsAsyncStarted &&
         TrazerLoad<quint32>(PSharedBufferExt, OffsetParameter1RegNum) == regNum) {
-        const TKvRegister &reg = FKvProtocol->Registers[regNum];
+        const TKvRegister reg = FKvProtocol->RegisterCopy(regNum);
         const QVariant value = RegisterToVariant(reg);
         bool numeric = false;
         const double number = value.typeId() == QMetaType::QByteArray ? 0.0 : value.toDouble(&numeric);
