@@ -6,6 +6,7 @@
 // host's own descriptors can do is declared in ComPortDetail below and defined per host
 // (uComPort_unix.cpp).
 #include "uComPort.h"
+#include "uKvHopTrace.h"
 #include "uKvThreadHandOver.h"
 
 #include <QCoreApplication>
@@ -259,6 +260,7 @@ public:
     void ReadyRead() {
         const QByteArray data = Serial->readAll();
         if (data.isEmpty()) return;
+        KvHopTrace::Mark(KvHopTrace::hpRead);
         QMutexLocker l(&Lock);
         RxBuffer += data;
         if (Sync == smNone) {

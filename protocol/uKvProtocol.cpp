@@ -1,6 +1,7 @@
 // The engine: construction, the frame layer, the packet interpreter, direct register
 // commands, the pending-answer lists and their time-out timer.
 #include "uKvProtocol.h"
+#include "uKvHopTrace.h"
 #include "uKvThreadHandOver.h"
 #include "uKvTrazerHook.h"
 #include "uPlatformTick.h"
@@ -134,6 +135,7 @@ void TKvProtocol::SendFrame(const QByteArray &payload, bool forceCrc) {
         }
     }
     if (probe) LogMessage(QStringLiteral("TryCrc16"));
+    KvHopTrace::Mark(KvHopTrace::hpWrite);
     CallCopy(OutputData, frame);
 }
 
@@ -360,6 +362,7 @@ void TKvProtocol::DispatchAck(const QByteArray &payload) {
 }
 
 void TKvProtocol::RegisterReceived(quint8 regNum) {
+    KvHopTrace::Mark(KvHopTrace::hpDispatch);
     const std::shared_ptr<TShared> alive = FShared;
     // The queue moves on after the notification, also when a handler throws.
     const auto advance = [&] {

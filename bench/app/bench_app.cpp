@@ -4,6 +4,7 @@
 #include "uFormTamrel.h"
 #include "uFrameDeviceLinkComMorva.h"
 #include "uKvFrameCodec.h"
+#include "uKvHopTrace.h"
 #include "uSimPty.h"
 #include "uTamrelRegisterMap.h"
 
@@ -23,6 +24,7 @@
 #include <algorithm>
 #include <functional>
 #include <sys/resource.h>
+#include <vector>
 
 namespace {
 
@@ -59,6 +61,35 @@ double CpuSeconds() {
     return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
+// The two configurations side by side: 0 = the program's (answers handled on the GUI
+// thread), 1 = the protocol in the port's thread.
+bool Threaded(const benchmark::State &state) {
+    return state.range(0) != 0;
+}
+
+// Spread over the repetitions, next to Google Benchmark's mean and median.
+double MinOf(const std::vector<double> &v) {
+    return v.empty() ? 0 : *std::min_element(v.begin(), v.end());
+}
+double MaxOf(const std::vector<double> &v) {
+    return v.empty() ? 0 : *std::max_element(v.begin(), v.end());
+}
+
+// Where an exchange's time goes, in microseconds per hop (see uKvHopTrace.h).
+void HopCounters(benchmark::State &state, const KvHopTrace::TTotals &hops) {
+    using T = KvHopTrace::TTotals;
+    state.counters["hop_write_to_read_us"] = T::MeanUs(hops.WriteToReadNs, hops.WriteToReadCount);
+    state.counters["hop_read_to_dispatch_us"] = T::MeanUs(hops.ReadToDispatchNs, hops.ReadToDispatchCount);
+    state.counters["hop_dispatch_to_write_us"] = T::MeanUs(hops.DispatchToWriteNs, hops.DispatchToWriteCount);
+}
+
+// Traces the hops while it lives.
+struct THopTracing {
+    KvHopTrace::TTotals Totals;
+    THopTracing() { KvHopTrace::Active = &Totals; }
+    ~THopTracing() { KvHopTrace::Active = nullptr; }
+};
+
 // Presses the connect button and waits for the started connection.
 bool ConnectForm(TFormTamrel &form) {
     form.show();
@@ -80,6 +111,7 @@ void BM_PollingTickVolts(benchmark::State &state) {
         return;
     }
     TFormTamrel form;
+    form.DeviceLink->SetProtocolInThread(Threaded(state));
     if (!ConnectForm(form)) {
         state.SkipWithError("no connection to the simulator");
         return;
@@ -90,12 +122,15 @@ void BM_PollingTickVolts(benchmark::State &state) {
     Idle(300);
     const QVector<quint8> Polled = form.PolledRegisters();
     QVector<double> times, bounds, hostTurn, testerLatency;
+    THopTracing hops;
     for (auto _ : state) {
         for (int i = 0; i < 50; ++i) {
             sim.Device()->ClearFrameLog();
             const auto Before = form.ReceivedRegisterCount;
             QElapsedTimer t;
             t.start();
+            // A hop never spans the pause between two ticks.
+            hops.Totals.LastDispatch = -1;
             form.TimerUpdateRegistersTimer();
             const bool done = WaitFor(
                 [&] {
@@ -136,9 +171,19 @@ void BM_PollingTickVolts(benchmark::State &state) {
     state.counters["ratio_to_bound"] = tick / bound;
     state.counters["tester_answer_latency_ms"] = Median(testerLatency);
     state.counters["host_turnaround_ms"] = Median(hostTurn);
+    HopCounters(state, hops.Totals);
     form.close();
 }
-BENCHMARK(BM_PollingTickVolts)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PollingTickVolts)
+    ->ArgName("threaded")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->Repetitions(5)
+    ->ComputeStatistics("min", MinOf)
+    ->ComputeStatistics("max", MaxOf)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // "Draw often" against a line-rate tester in its own process: samples per second that reach
 // the position chart, against what the line can carry, with this process's CPU time and the
@@ -156,6 +201,7 @@ void BM_DrawOften(benchmark::State &state) {
         return;
     }
     TFormTamrel form;
+    form.DeviceLink->SetProtocolInThread(Threaded(state));
     if (!ConnectForm(form)) {
         state.SkipWithError("no connection to the simulator");
         sim.terminate();
@@ -171,6 +217,7 @@ void BM_DrawOften(benchmark::State &state) {
     Idle(500);
 
     double samples = 0, seconds = 0, cpu = 0, replots = 0;
+    THopTracing hops;
     for (auto _ : state) {
         const quint32 n0 = form.ReceivedRegisterCount[TamrelReg::regPosition1];
         const quint64 r0 = form.ChartReplotCount();
@@ -202,12 +249,22 @@ void BM_DrawOften(benchmark::State &state) {
     state.counters["share_of_bound_pct"] = 100.0 * rate / bound;
     state.counters["cpu_pct_of_core"] = 100.0 * cpu / seconds;
     state.counters["replots_per_s"] = replots / seconds;
+    HopCounters(state, hops.Totals);
     form.close();
     Idle(100);
     sim.terminate();
     sim.waitForFinished(3000);
 }
-BENCHMARK(BM_DrawOften)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DrawOften)
+    ->ArgName("threaded")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->Repetitions(5)
+    ->ComputeStatistics("min", MinOf)
+    ->ComputeStatistics("max", MaxOf)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // One redraw of a position chart holding 1000 voltage and 1000 current samples.
 void BM_ReplotFull1000(benchmark::State &state) {
