@@ -50,12 +50,18 @@ TCliFoundTester FindCliTester(bool onlyUsb) {
     // Later reports must not reach this function's gone state.
     if (SearchEngine) SearchEngine->FOnSearchFinished = {};
     if (result == cwInterrupted) throw ECliError(ceInterrupted, QStringLiteral("the search was interrupted"));
-    if (result == cwTimeout)
-        throw ECliError(ceNoTester,
-                        QStringLiteral("no port answered with \"%1\" within %2 ms (%3 port(s) searched)")
-                            .arg(QLatin1String(TesterIdentStr))
-                            .arg(SearchTimeOutMs)
-                            .arg(portCount));
+    if (result == cwTimeout) {
+        // What each port did, as the program's balloon says it.
+        const QStringList seen =
+            ExplainSearch(SearchEngine ? SearchEngine->Outcomes : QVector<TSearchPortOutcome>(), true);
+        throw ECliError(
+            ceNoTester,
+            QStringLiteral("no port answered with \"%1\" within %2 ms (%3 port(s) searched)\n  %4")
+                .arg(QLatin1String(TesterIdentStr))
+                .arg(SearchTimeOutMs)
+                .arg(portCount)
+                .arg(seen.join(QStringLiteral("\n  "))));
+    }
     return found;
 }
 

@@ -40,6 +40,17 @@ void TBalloonHint::SetTitle(const QString &title) {
     update();
 }
 
+void TBalloonHint::SetText(const QString &text) {
+    FBodyText = text;
+    update();
+}
+
+QFont TBalloonHint::TextFont() const {
+    QFont f = font();
+    f.setBold(false);
+    return f;
+}
+
 QScreen *TBalloonHint::TargetScreen(const QPoint &point) const {
     // The screen that shows the owner's window; a balloon without an owner goes to the
     // screen under its point.
@@ -64,7 +75,16 @@ void TBalloonHint::ShowHint(const QPoint &point) {
     QRect textSize = fm.boundingRect(QRect(0, 0, maxTextWidth, 100000), TextFlags(false), FTitle);
     FWrap = textSize.width() > maxTextWidth;
     if (FWrap) textSize = fm.boundingRect(QRect(0, 0, maxTextWidth, 100000), TextFlags(true), FTitle);
-    const QSize body(qMin(textSize.width() + 2 * PadX + 1, area.width()), textSize.height() + 2 * PadY + 1);
+    // The lines under it, each wrapped at spaces where it is wider than the screen.
+    QRect linesSize;
+    if (!FBodyText.isEmpty())
+        linesSize =
+            QFontMetrics(TextFont())
+                .boundingRect(QRect(0, 0, maxTextWidth, 100000), Qt::AlignLeft | Qt::TextWordWrap, FBodyText);
+    const int linesGap = FBodyText.isEmpty() ? 0 : PadY;
+    const int textWidth = qMax(textSize.width(), linesSize.width());
+    const QSize body(qMin(textWidth + 2 * PadX + 1, area.width()),
+                     textSize.height() + linesGap + linesSize.height() + 2 * PadY + 1);
     const QSize whole(body.width(), body.height() + StemHeight);
 
     // Below the point, stem up; above it when the screen ends first.
@@ -73,7 +93,8 @@ void TBalloonHint::ShowHint(const QPoint &point) {
     const int left = qBound(area.left(), tip.x() - StemFromLeft, area.right() + 1 - whole.width());
     const int top = FStemUp ? tip.y() : tip.y() - whole.height() + 1;
     FBody = QRect(QPoint(0, FStemUp ? StemHeight : 0), body);
-    FText = FBody.adjusted(PadX, PadY, -PadX, -PadY);
+    FText = QRect(FBody.left() + PadX, FBody.top() + PadY, FBody.width() - 2 * PadX, textSize.height());
+    FLines = QRect(FText.left(), FText.bottom() + 1 + linesGap, FText.width(), linesSize.height());
     FTip = tip - QPoint(left, top);
 
     setGeometry(left, top, whole.width(), whole.height());
@@ -106,4 +127,8 @@ void TBalloonHint::paintEvent(QPaintEvent *) {
     p.drawPath(Outline());
     p.setPen(palette().color(QPalette::ToolTipText));
     p.drawText(FText, TextFlags(FWrap), FTitle);
+    if (!FBodyText.isEmpty()) {
+        p.setFont(TextFont());
+        p.drawText(FLines, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, FBodyText);
+    }
 }

@@ -19,6 +19,9 @@ public:
 
     QString Title() const { return FTitle; }
     void SetTitle(const QString &title);
+    // Lines under the bold title, in the normal font; empty: the title alone.
+    QString Text() const { return FBodyText; }
+    void SetText(const QString &text);
     int HideAfter = 2000;
 
     // Shows the balloon with its stem's tip at Point (screen coordinates).
@@ -37,15 +40,18 @@ protected:
 private:
     QScreen *TargetScreen(const QPoint &point) const;
     QPainterPath Outline() const;
+    QFont TextFont() const;
 
     QString FTitle;
+    QString FBodyText;
     QTimer *FHideTimer = nullptr;
     QPoint FShownAt;
     int FShowCount = 0;
     // Layout of the last showing, in the balloon's own coordinates.
-    QRect FBody; // the rounded body
-    QRect FText; // the title's area inside the body
-    QPoint FTip; // the stem's tip
+    QRect FBody;  // the rounded body
+    QRect FText;  // the title's area inside the body
+    QRect FLines; // the text's area under the title
+    QPoint FTip;  // the stem's tip
     bool FStemUp = true;
     bool FWrap = false;
 };

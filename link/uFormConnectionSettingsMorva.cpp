@@ -304,6 +304,13 @@ void TFormConnectionSettingsMorva::TimerSearchTimeOutTimer() {
     TimerSearchTimeOut->stop();
     ButtonSearch->setEnabled(true);
     BalloonHintInd->SetTitle(DeviceNotFoundText);
+    // What the search saw on each port, under the title and in the search log.
+    const QStringList seen =
+        ExplainSearch(SearchEngine ? SearchEngine->Outcomes : QVector<TSearchPortOutcome>(), UseEnglish);
+    for (const QString &line : seen)
+        AddSearchLog(line);
+    BalloonHintInd->SetText(seen.join(QLatin1Char('\n')));
+    BalloonHintInd->HideAfter = 2000 + 2500 * int(seen.size());
     BalloonHintInd->ShowHint(
         ButtonSearch->mapToGlobal(QPoint(ButtonSearch->width() / 2, ButtonSearch->height())));
 }

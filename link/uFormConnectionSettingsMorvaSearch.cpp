@@ -60,6 +60,12 @@ int ActiveSearchProbes() {
 
 // ---- Engine ---------------------------------------------------------------------------
 
+TSearchPortOutcome *TSearchEngine::OutcomeOf(const QString &port) {
+    for (TSearchPortOutcome &o : Outcomes)
+        if (o.Port == port) return &o;
+    return nullptr;
+}
+
 void TSearchEngine::OnThreadTryPortTerminate(TSearchThread *sender) {
     if (!sender->ComPort) {
         AddSearchLog(QStringLiteral("(") + sender->ComPortName + QStringLiteral(")  Thread Done!"));
@@ -67,6 +73,11 @@ void TSearchEngine::OnThreadTryPortTerminate(TSearchThread *sender) {
         AddSearchLog(sender->ComPortName + QStringLiteral(" Thread Done!"));
     } else {
         AddSearchLog(sender->ComPortName + QStringLiteral(" Thread Done!   Can't Open"));
+        // Why, in the technician's words.
+        TSearchPortOutcome failed{
+            sender->ComPortName, SearchOpenFailureState(sender->OpenErrorCode), {}, sender->OpenErrorText};
+        AddSearchLog(ExplainSearch({failed}, true).constFirst());
+        if (TSearchPortOutcome *o = OutcomeOf(sender->ComPortName)) *o = failed;
         sender->ComPort.reset();
         sender->KvProtocol.reset();
     }
@@ -121,8 +132,13 @@ void TSearchThread::run() {
     AddSearchLog(ComPortName + QStringLiteral(" Thread Created"));
     try {
         ComPort->SetConnected(true);
-    } catch (...) {
+    } catch (const EComPort &error) {
+        OpenErrorCode = error.Code;
+        OpenErrorText = QString::fromUtf8(error.what());
         return; // Tag stays 0: the end handler reports "Can't Open"
+    } catch (const std::exception &error) {
+        OpenErrorText = QString::fromUtf8(error.what());
+        return;
     }
     AddSearchLog(ComPortName + QStringLiteral("   <in thread> Port Opened"));
     ComPort->Tag = 1;
@@ -135,6 +151,8 @@ void TSearchThread::run() {
 }
 
 void TSearchThread::SendRequest() {
+    if (TSearchPortOutcome *o = SearchEngine ? SearchEngine->OutcomeOf(ComPortName) : nullptr)
+        if (o->State == spsOpening) o->State = spsOpened;
     KvProtocol->RequestRegister(TamrelReg::regFirmwareName, 0,
                                 [this](TKvProtocol *sender, quint8 regNum, TKvPError ack) {
                                     OnReceiveRegisterTimeOut(sender, regNum, ack);
@@ -165,6 +183,10 @@ void TSearchThread::OnReceivedRegister(TKvProtocol *senderKvProtocol, quint8 reg
         FoundIdentStr = QString::fromLatin1(raw);
         FoundComPort = ComPortName;
         AddSearchLog(ComPortName + QStringLiteral(" Received ") + FoundIdentStr);
+        if (TSearchPortOutcome *o = SearchEngine ? SearchEngine->OutcomeOf(ComPortName) : nullptr) {
+            o->State = spsAnswered;
+            o->Ident = FoundIdentStr;
+        }
     }
     if (!TimerKillMe) {
         TimerKillMe = new QTimer;
@@ -244,6 +266,8 @@ void StartSearch(const TComSettings &settings, bool onlyUsb, TOnSearchFinished o
     SearchEngine->FReceiver = receiver;
     SearchEngine->FHasReceiver = receiver != nullptr;
     SearchEngine->SearchThreads.resize(ports.size());
+    for (const QString &port : ports)
+        SearchEngine->Outcomes.append({port, spsOpening, {}, {}});
     for (qsizetype i = 0; i < ports.size(); ++i) {
         auto *probe = new TSearchThread(ports[i], settings);
         SearchEngine->SearchThreads[i] = probe;

@@ -5,6 +5,7 @@
 // latest search are kept in a time-stamped log.
 #include "uComPort.h"
 #include "uComPortList.h"
+#include "uSearchReport.h"
 
 #include <QDateTime>
 #include <QMutex>
@@ -52,6 +53,11 @@ public:
     QPointer<QObject> FReceiver;
     bool FHasReceiver = false;
 
+    // What each listed port did, in list order (GUI thread): whether it opened, answered and
+    // with what, or why it would not open.
+    QVector<TSearchPortOutcome> Outcomes;
+    TSearchPortOutcome *OutcomeOf(const QString &port);
+
     void OnThreadTryPortTerminate(TSearchThread *sender);
     void Report(const QString &foundIdentStr, const QString &foundComPort, int foundComBoud);
 };
@@ -71,6 +77,10 @@ public:
     QString FoundComPort;
     QString FoundIdentStr;
     QString ComPortName;
+    // Why the port did not open: the host's error code and the port's message. Written by the
+    // probe's thread before it ends, read on the GUI thread once it has ended.
+    int OpenErrorCode = 0;
+    QString OpenErrorText;
 
     bool Holds() const { return ComPort && KvProtocol; }
     bool Terminated() const { return FTerminated; }

@@ -463,12 +463,15 @@ void TFrameDeviceLinkComMorva::IndicateConnectionStatus(IDeviceLink *, bool devi
     } else {
         SetImageIndex(0);
         sButtonConnect->setToolTip(LinkTexts[1]);
-        if (deviceNotFound) ShowBalloon(LinkTexts[2]);
+        if (deviceNotFound) ShowBalloon(LinkTexts[2], SearchExplanation);
     }
 }
 
-void TFrameDeviceLinkComMorva::ShowBalloon(const QString &title) {
+void TFrameDeviceLinkComMorva::ShowBalloon(const QString &title, const QStringList &lines) {
     BalloonHintInd->SetTitle(title);
+    BalloonHintInd->SetText(lines.join(QLatin1Char('\n')));
+    // Time to read what the search saw: a few seconds more per line.
+    BalloonHintInd->HideAfter = 2000 + 2500 * int(lines.size());
     BalloonHintInd->ShowHint(
         sButtonConnect->mapToGlobal(QPoint(sButtonConnect->width() / 2, sButtonConnect->height())));
 }
@@ -568,6 +571,10 @@ void TFrameDeviceLinkComMorva::SearchFinished(const QString &foundIdentStr, cons
 
 void TFrameDeviceLinkComMorva::TimerSearchTimeOutTimer() {
     TimerSearchTimeOut->stop();
+    SearchExplanation =
+        ExplainSearch(SearchEngine ? SearchEngine->Outcomes : QVector<TSearchPortOutcome>(), UseEnglish);
+    for (const QString &line : SearchExplanation)
+        AddSearchLog(line);
     IndicateConnectionStatus(this, true);
 }
 

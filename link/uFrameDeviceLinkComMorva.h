@@ -11,6 +11,7 @@
 #include <QFrame>
 #include <QIcon>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <array>
@@ -138,6 +139,9 @@ public:
     void SearchFinished(const QString &foundIdentStr, const QString &foundComPort, int foundComBoud);
     void TimerCheckTimeOutTimer();
     void TimerSearchTimeOutTimer();
+    // What the last search that found no tester saw, one line per port (shown under "Device
+    // Not Found" and written to the search log).
+    QStringList SearchExplanation;
     void NConnectionSettingsClick();
     void PopupMenuConnectionPopup();
 
@@ -158,7 +162,7 @@ private:
     // Runs Body on the GUI thread: at once when called there, else posted to it; a posted
     // body whose connection has closed meanwhile is dropped.
     void RunOnGuiThread(std::function<void()> body);
-    void ShowBalloon(const QString &title);
+    void ShowBalloon(const QString &title, const QStringList &lines = {});
     void SetImageIndex(int index);
 
     std::unique_ptr<TKvProtocol> FKvProtocol;

@@ -170,6 +170,17 @@ private slots:
         QCOMPARE(QJsonDocument::fromJson(json.Out).object().value("port").toString(), Port());
     }
 
+    // A search that finds no tester says what it saw on each port: here another device.
+    void findExplainsWhatItSaw() {
+        TSimOptions options;
+        options.Ident = QStringLiteral("Other 1.0");
+        StartSim(options);
+        const TCliRun run = Run({QStringLiteral("find")});
+        QCOMPARE(run.ExitCode, 2);
+        QVERIFY2(run.Err.contains(("\n  Other 1.0 on " + Port() + " is not a Tamrel tester\n").toUtf8()),
+                 run.Err.constData());
+    }
+
     void readByNumberAndName_data() {
         QTest::addColumn<QStringList>("registers");
         QTest::addColumn<QString>("expected");

@@ -217,6 +217,7 @@ private slots:
         QVERIFY(!f->ButtonSearch->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(f->ButtonSearch->isEnabled(), 1500);
         QCOMPARE(f->BalloonHintInd->Title(), QString("Устройство не найдено"));
+        QCOMPARE(f->BalloonHintInd->Text(), QString("Последовательных портов нет"));
         QCOMPARE(f->BalloonHintInd->ShownAt(), f->ButtonSearch->mapToGlobal(QPoint(
                                                    f->ButtonSearch->width() / 2, f->ButtonSearch->height())));
     }

@@ -174,6 +174,7 @@ private slots:
         QCOMPARE(w.Link->CurrentImageIndex(), 2);
         QVERIFY(!w.Link->sButtonConnect->isChecked());
         QCOMPARE(w.Link->Balloon()->Title(), QString("Connection Lost"));
+        QCOMPARE(w.Link->Balloon()->Text(), QString());
         QVERIFY(w.Link->Balloon()->isVisible());
         const QPoint tip = w.Link->sButtonConnect->mapToGlobal(
             QPoint(w.Link->sButtonConnect->width() / 2, w.Link->sButtonConnect->height()));
@@ -301,6 +302,8 @@ private slots:
         QVERIFY(w.Link->sButtonConnect->isChecked());
         QTRY_VERIFY_WITH_TIMEOUT(!w.Link->sButtonConnect->isChecked(), 1500);
         QCOMPARE(w.Link->Balloon()->Title(), QString("Device Not Found"));
+        // Under it, what the search saw: the device that answered is named with its port.
+        QCOMPARE(w.Link->Balloon()->Text(), "Scope 7 on " + other->PortName() + " is not a Tamrel tester");
         QCOMPARE(w.Link->CurrentImageIndex(), 0);
         QVERIFY(w.Events.isEmpty());
         WaitSearchIdle();
@@ -309,6 +312,7 @@ private slots:
         w.Link->TimerSearchTimeOutTimer();
         QCOMPARE(w.Link->CurrentImageIndex(), 2);
         QCOMPARE(w.Link->Balloon()->Title(), QString("Connection Lost"));
+        QCOMPARE(w.Link->Balloon()->Text(), QString());
         QVERIFY(Sound->Played.contains("SystemHand"));
     }
 

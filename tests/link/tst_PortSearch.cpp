@@ -6,7 +6,11 @@
 #include "uLinkTestSupport.h"
 #include "uPtyPair.h"
 
+#include <QProcess>
+#include <QTemporaryDir>
+
 #include <thread>
+#include <unistd.h>
 
 struct TReport {
     QString Ident, Port;
@@ -79,6 +83,130 @@ private slots:
         QCOMPARE(CountFrames(*silent, true, 8, 0), 2); // both requests went out, 200 ms apart
         QVERIFY2(LogHas(plain + " Thread Done!   Can't Open"), qPrintable(SearchLogLines().join('\n')));
         QVERIFY(!LogHas(plain + "   <in thread> Port Opened"));
+    }
+
+    // The lines under "Device Not Found", one per port, in either language.
+    void explanationLines_data() {
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QString>("ident");
+        QTest::addColumn<QString>("english");
+        QTest::addColumn<QString>("russian");
+        QTest::newRow("other device") << int(spsAnswered) << "Other 1.0"
+                                      << "Other 1.0 on P is not a Tamrel tester"
+                                      << "Other 1.0 на P — не тестер Tamrel";
+        QTest::newRow("device without a name") << int(spsAnswered) << ""
+                                               << "A device without a name on P is not a Tamrel tester"
+                                               << "Устройство без имени на P — не тестер Tamrel";
+        QTest::newRow("silent") << int(spsOpened) << ""
+                                << "P: opened, no answer"
+                                << "P: открыт, ответа нет";
+        QTest::newRow("still opening") << int(spsOpening) << ""
+                                       << "P: did not open in time"
+                                       << "P: не открылся вовремя";
+        QTest::newRow("busy") << int(spsBusy) << ""
+                              << "P: busy, another program uses it"
+                              << "P: занят другой программой";
+        QTest::newRow("no permission") << int(spsNoPermission) << ""
+                                       << "P: no permission to open it; join the dialout group (sudo usermod "
+                                          "-aG dialout $USER) and log in again"
+                                       << "P: нет прав на открытие; вступите в группу dialout (sudo usermod "
+                                          "-aG dialout $USER) и войдите в "
+                                          "систему снова";
+        QTest::newRow("gone") << int(spsNotFound) << ""
+                              << "P: gone"
+                              << "P: устройство исчезло";
+        QTest::newRow("other failure") << int(spsOpenFailed) << ""
+                                       << "P: cannot be opened (why)"
+                                       << "P: не открывается (why)";
+    }
+    void explanationLines() {
+        QFETCH(int, state);
+        QFETCH(QString, ident);
+        QFETCH(QString, english);
+        QFETCH(QString, russian);
+        const TSearchPortOutcome outcome{QStringLiteral("P"), TSearchPortState(state), ident,
+                                         QStringLiteral("why")};
+        QCOMPARE(ExplainSearch({outcome}, true), QStringList{english});
+        QCOMPARE(ExplainSearch({outcome}, false), QStringList{russian});
+    }
+    void explanationWithoutPorts() {
+        QCOMPARE(ExplainSearch({}, true), QStringList{"No serial port found"});
+        QCOMPARE(ExplainSearch({}, false), QStringList{"Последовательных портов нет"});
+    }
+    void openFailureKinds_data() {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<int>("state");
+        QTest::newRow("EBUSY") << EBUSY << int(spsBusy);
+        QTest::newRow("EACCES") << EACCES << int(spsNoPermission);
+        QTest::newRow("EPERM") << EPERM << int(spsNoPermission);
+        QTest::newRow("ENOENT") << ENOENT << int(spsNotFound);
+        QTest::newRow("ENXIO") << ENXIO << int(spsNotFound);
+        QTest::newRow("EIO") << EIO << int(spsOpenFailed);
+        QTest::newRow("unknown") << 0 << int(spsOpenFailed);
+    }
+    void openFailureKinds() {
+        QFETCH(int, code);
+        QFETCH(int, state);
+        QCOMPARE(int(SearchOpenFailureState(code)), state);
+    }
+
+    // Against real ports: another device, a silent tester, a port another program holds and
+    // one that is no serial port; each port's line says what it did, also in the search log.
+    void searchSaysWhatEachPortDid() {
+        auto other = StartSim("Other 1.0");
+        TSimOptions quiet;
+        quiet.Silent = true;
+        auto silent = StartSim("Tavik", quiet);
+        auto held = StartSim("Tavik");
+        QProcess holder;
+        holder.start(QStringLiteral(PORT_HOLDER_EXE), {held->PortName()});
+        QVERIFY(holder.waitForStarted(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(holder.canReadLine(), 10000);
+        QCOMPARE(holder.readLine().trimmed(), QByteArray("held"));
+        QTemporaryDir elsewhere;
+        QFile plain(elsewhere.filePath("plain-file"));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
+        const QString notATty = VirtualPortFolder() + "/NOTATTY";
+        QVERIFY(QFile::link(plain.fileName(), notATty));
+
+        StartSearch(Settings, false, [](const QString &, const QString &, int) {});
+        WaitIdle();
+        holder.closeWriteChannel();
+        QVERIFY(holder.waitForFinished(10000));
+        QFile::remove(notATty);
+        QFile::remove(plain.fileName());
+
+        QMap<QString, QString> lines;
+        const QStringList explained = ExplainSearch(SearchEngine->Outcomes, true);
+        QCOMPARE(explained.size(), 4);
+        for (const QString &line : explained)
+            for (const QString &port : {other->PortName(), silent->PortName(), held->PortName(), notATty})
+                if (line.contains(port)) lines[port] = line;
+        QCOMPARE(lines.value(other->PortName()),
+                 "Other 1.0 on " + other->PortName() + " is not a Tamrel tester");
+        QCOMPARE(lines.value(silent->PortName()), silent->PortName() + ": opened, no answer");
+        QCOMPARE(lines.value(held->PortName()), held->PortName() + ": busy, another program uses it");
+        QVERIFY2(lines.value(notATty).startsWith(notATty + ": cannot be opened ("),
+                 qPrintable(lines.value(notATty)));
+        // The reason of a port that would not open is in the search log too.
+        QVERIFY2(LogHas(held->PortName() + ": busy, another program uses it"),
+                 qPrintable(SearchLogLines().join('\n')));
+    }
+
+    // A port the user may not open: the hint to join the dialout group.
+    void searchSaysWhenPermissionIsMissing() {
+        if (geteuid() == 0) QSKIP("root opens a port whatever its rights: the refusal cannot happen here");
+        auto tester = StartSim("Tavik");
+        const QString device = QFileInfo(tester->PortName()).canonicalFilePath();
+        QVERIFY(QFile::setPermissions(device, QFileDevice::Permissions()));
+        StartSearch(Settings, false, [](const QString &, const QString &, int) {});
+        WaitIdle();
+        QFile::setPermissions(device, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        const QStringList explained = ExplainSearch(SearchEngine->Outcomes, true);
+        QCOMPARE(explained.size(), 1);
+        QVERIFY2(explained[0].contains("no permission to open it; join the dialout group"),
+                 qPrintable(explained[0]));
     }
 
     void invalidSettingsStartNothing_data() {
