@@ -493,6 +493,8 @@ void TFormTamrel::FormCreate() {
     DeviceLink->AutoStartStop = true;
     DeviceLink->SetSearchOnConnect(true);
     DeviceLink->SetKeepConnection(true);
+    // "Reconnect automatically" is remembered with the program's other settings.
+    DeviceLink->SetSettingsFile(SettingsFilePath());
     // The window's own item in the link's connection menu.
     CheckBoxAutoStartStop = new QAction(QStringLiteral("Auto Start Stop"), this);
     CheckBoxAutoStartStop->setObjectName(QStringLiteral("CheckBoxAutoStartStop"));

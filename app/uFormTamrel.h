@@ -270,6 +270,7 @@ private:
     bool FSweepFinishing = false;
     QTimer *FSweepFinishTimer = nullptr;
     std::optional<TTestRecord> FLastRecord;
+    bool FRussian = false; // DoRus has run: the texts the window makes itself in Russian too
     std::unique_ptr<ITestRecordStore> FRecordStore;
     bool FRecordStoreFailureShown = false;
     // Position-chart samples with their times, for the export.

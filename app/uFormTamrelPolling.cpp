@@ -1,5 +1,6 @@
 // The main window and the tester: the protocol factory, start and stop of the link, the
 // polling tick, showing received registers and writing the user's settings.
+#include "uBalloonHint.h"
 #include "uFormTamrel.h"
 #include "uFormTamrelRegisters.h"
 #include "uFrameDeviceLinkComMorva.h"
@@ -70,7 +71,24 @@ void TFormTamrel::OnDeviceLinkStartStop(IDeviceLink *senderDeviceLink, TDeviceLi
         }
     }
     SetUpdateRegisters(connected);
-    if (!connected) FirmwareLinkClosed(l);
+    if (!connected) {
+        FirmwareLinkClosed(l);
+        // A sweep does not outlive its connection, even when the tester comes back at once:
+        // it stops here, keeps the part done, and says why.
+        if (DiagramMode != dmNone) {
+            DiagramMode = dmNone;
+            StopActions();
+            SweepStopped(false, false);
+            BalloonHintInd->SetTitle(
+                FRussian ? QStringLiteral("Измерение остановлено: потеряна связь с тестером")
+                         : QStringLiteral("Sweep stopped: the connection to the tester was lost"));
+            const int usual = BalloonHintInd->HideAfter;
+            BalloonHintInd->HideAfter = 8000; // longer than a hint: the technician may be away
+            BalloonHintInd->ShowHint(ButtonStartStop->mapToGlobal(
+                QPoint(ButtonStartStop->width() / 2, ButtonStartStop->height())));
+            BalloonHintInd->HideAfter = usual;
+        }
+    }
 }
 
 void TFormTamrel::SetUpdateRegisters(bool doUpdate) {

@@ -90,6 +90,7 @@ QString TFormTamrel::ButtonSaveWindowClick() {
 }
 
 void TFormTamrel::DoRus() {
+    FRussian = true;
     ButtonUpdateFirmware->setText(QStringLiteral("Обновить прошивку"));
     LabelFindAndConnect->setText(QStringLiteral("Найти и подключиться:"));
     LabelManualControl->setText(QStringLiteral("Ручное управление:"));

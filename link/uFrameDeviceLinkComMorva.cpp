@@ -24,9 +24,13 @@
 #include <mutex>
 #include <typeinfo>
 
-std::array<QString, 5> LinkTexts = {
-    QStringLiteral("Связь установлена"), QStringLiteral("Подключиться к устройству"),
-    QStringLiteral("Устройство не найдено"), QStringLiteral("Потеряна связь"), QStringLiteral("устройства")};
+std::array<QString, 7> LinkTexts = {QStringLiteral("Связь установлена"),
+                                    QStringLiteral("Подключиться к устройству"),
+                                    QStringLiteral("Устройство не найдено"),
+                                    QStringLiteral("Потеряна связь"),
+                                    QStringLiteral("устройства"),
+                                    QStringLiteral("Переподключаться автоматически"),
+                                    QStringLiteral("Ожидание тестера \"%1\"")};
 
 namespace {
 
@@ -85,6 +89,7 @@ TFrameDeviceLinkComMorva::TFrameDeviceLinkComMorva(QWidget *owner) : QFrame(owne
     NSearchOnConnect->setCheckable(true);
     NConnectionSettings = PopupMenuConnection->addAction(QStringLiteral("Настройки соединения вручную"));
     NConnectionSettings->setObjectName(QStringLiteral("NConnectionSettings"));
+    CreateReconnect();
 
     BalloonHintInd = new TBalloonHint(this);
     BalloonHintInd->HideAfter = 2000;
@@ -394,6 +399,9 @@ void TFrameDeviceLinkComMorva::Deliver(const QByteArray &bytes) {
 void TFrameDeviceLinkComMorva::ComPortAfterClose(TComPort *) {
     ++FConnectionSerial;
     TimerCheckTimeOut->stop();
+    // A loss the technician did not ask for: wait for the same tester to come back.
+    if (ConnectionLost && !Disconnecting && ReconnectAutomatically())
+        StartWaitingForReconnect(ConnectedIdent());
     FreeKvProtocol();
     IndicateConnectionStatus(this, false);
     if (OnDeviceLinkStartStop) OnDeviceLinkStartStop(this, OnStop, ConnectionLost);
@@ -453,7 +461,14 @@ void TFrameDeviceLinkComMorva::OnKeepConnectionTimeOut(TKvProtocol *, quint8, qu
 
 void TFrameDeviceLinkComMorva::IndicateConnectionStatus(IDeviceLink *, bool deviceNotFound) {
     sButtonConnect->setChecked(IsConnected());
-    if (ConnectionLost) {
+    if (FWaitingForReconnect && !IsConnected()) {
+        SetImageIndex(3);
+        sButtonConnect->setToolTip(LinkTexts[6].arg(FReconnectIdent));
+        if (ConnectionLost) {
+            ShowBalloon(LinkTexts[3]);
+            KvPlatform::SystemSound().PlayAsync(QStringLiteral("SystemHand"));
+        }
+    } else if (ConnectionLost) {
         SetImageIndex(2);
         ShowBalloon(LinkTexts[3]);
         KvPlatform::SystemSound().PlayAsync(QStringLiteral("SystemHand"));
@@ -489,8 +504,8 @@ void TFrameDeviceLinkComMorva::SetImageList(const QVector<QIcon> &images) {
 QVector<QIcon> TFrameDeviceLinkComMorva::DefaultImageList() {
     Q_INIT_RESOURCE(tamrel_link);
     return {QIcon(QStringLiteral(":/link/link_disconnected.svg")),
-            QIcon(QStringLiteral(":/link/link_connected.svg")),
-            QIcon(QStringLiteral(":/link/link_lost.svg"))};
+            QIcon(QStringLiteral(":/link/link_connected.svg")), QIcon(QStringLiteral(":/link/link_lost.svg")),
+            QIcon(QStringLiteral(":/link/link_waiting.svg"))};
 }
 
 void TFrameDeviceLinkComMorva::LogMessage(const QString &caption, const QByteArray &bytes) {
@@ -502,13 +517,19 @@ void TFrameDeviceLinkComMorva::DoEnglish() {
     NConnectionSettings->setText(QStringLiteral("Manual Connection Settings"));
     NSearchOnConnect->setText(QStringLiteral("Automatic search"));
     NSearchOnConnect->setToolTip(QStringLiteral("Automatic search"));
-    LinkTexts = {QStringLiteral("Device Connected"), QStringLiteral("Connect to device"),
-                 QStringLiteral("Device Not Found"), QStringLiteral("Connection Lost"),
-                 QStringLiteral("device")};
+    LinkTexts = {QStringLiteral("Device Connected"),
+                 QStringLiteral("Connect to device"),
+                 QStringLiteral("Device Not Found"),
+                 QStringLiteral("Connection Lost"),
+                 QStringLiteral("device"),
+                 QStringLiteral("Reconnect automatically"),
+                 QStringLiteral("Waiting for the tester \"%1\"")};
+    NReconnectAutomatically->setText(LinkTexts[5]);
     UseEnglish = true;
 }
 
 void TFrameDeviceLinkComMorva::PopupMenuConnectionPopup() {
+    NReconnectAutomatically->setText(LinkTexts[5]);
     NSearchOnConnect->setText(NSearchOnConnect->toolTip() + QLatin1Char(' ') + LinkTexts[4] +
                               QStringLiteral(" \"") + DeviceIdentStr + QLatin1Char('"'));
 }
@@ -531,6 +552,13 @@ void TFrameDeviceLinkComMorva::SetBaudRate(int value) {
 void TFrameDeviceLinkComMorva::sButtonConnectClick() {
     if (IsConnected()) {
         Disconnect();
+        return;
+    }
+    if (FWaitingForReconnect) {
+        // A press while waiting ends the wait and nothing more.
+        StopWaitingForReconnect();
+        ConnectionLost = false;
+        IndicateConnectionStatus(this, false);
         return;
     }
     if (NSearchOnConnect->isChecked()) {
@@ -560,6 +588,7 @@ void TFrameDeviceLinkComMorva::SearchFinished(const QString &foundIdentStr, cons
     if (IsConnected()) return;
     ComPort->SetPort(foundComPort);
     ComPort->SetCustomBaudRate(foundComBoud);
+    FFoundIdent = foundIdentStr;
     try {
         Connect();
     } catch (...) {

@@ -48,8 +48,9 @@ class TKvProtocol;
 //   - Disconnecting, LastReceiveTime and the byte counters the event thread writes are atomic.
 
 // Texts shared by all links; Russian at start, DoEnglish switches them.
-// 0 connected hint, 1 not connected hint, 2 not found balloon, 3 lost balloon, 4 "device".
-extern std::array<QString, 5> LinkTexts;
+// 0 connected hint, 1 not connected hint, 2 not found balloon, 3 lost balloon, 4 "device",
+// 5 the reconnect menu item, 6 the waiting hint (%1: the tester's identification).
+extern std::array<QString, 7> LinkTexts;
 
 class TFrameDeviceLinkComMorva : public QFrame, public IDeviceLink {
     Q_OBJECT
@@ -87,19 +88,36 @@ public:
     void SetSearchOnConnect(bool value);
     int BaudRate() const;
     void SetBaudRate(int value);
-    // The button's three images: 0 not connected, 1 connected, 2 connection lost. The panel
-    // starts with DefaultImageList(); the embedding window may set its own.
+    // The button's images: 0 not connected, 1 connected, 2 connection lost, 3 waiting for the
+    // lost tester to come back. The panel starts with DefaultImageList(); the embedding window
+    // may set its own.
     void SetImageList(const QVector<QIcon> &images);
     static QVector<QIcon> DefaultImageList();
     int CurrentImageIndex() const { return FImageIndex; }
     TComPort *ComPortObject() const { return ComPort.get(); }
     TBalloonHint *Balloon() const { return BalloonHintInd; }
 
+    // ---- Reconnect automatically
+    // With NReconnectAutomatically checked, a lost connection (not one the technician ended)
+    // is followed by a search every ReconnectIntervalMs over all ports; the first tester whose
+    // identification equals the lost one's is connected, whatever its port. Meanwhile the
+    // button shows image 3; a press stops waiting. The choice is kept in SettingsFile.
+    bool ReconnectAutomatically() const;
+    void SetReconnectAutomatically(bool value);
+    bool WaitingForReconnect() const { return FWaitingForReconnect; }
+    QString ReconnectIdent() const { return FReconnectIdent; }
+    void StopWaitingForReconnect();
+    // The settings file the choice is kept in (INI); empty: not kept. Reads the choice.
+    void SetSettingsFile(const QString &path);
+    int ReconnectIntervalMs = 2000;
+
     // ---- Components
     QToolButton *sButtonConnect = nullptr;
     QMenu *PopupMenuConnection = nullptr;
     QAction *NSearchOnConnect = nullptr;
     QAction *NConnectionSettings = nullptr;
+    QAction *NReconnectAutomatically = nullptr;
+    QTimer *TimerReconnect = nullptr;
     TBalloonHint *BalloonHintInd = nullptr;
     QTimer *TimerCheckTimeOut = nullptr;
     QTimer *TimerSearchTimeOut = nullptr;
@@ -164,6 +182,18 @@ private:
     void RunOnGuiThread(std::function<void()> body);
     void ShowBalloon(const QString &title, const QStringList &lines = {});
     void SetImageIndex(int index);
+    void CreateReconnect();
+    void StartWaitingForReconnect(const QString &ident);
+    void TimerReconnectTimer();
+    void ReconnectFound(const QString &foundIdentStr, const QString &foundComPort, int foundComBoud);
+    // The identification of the open connection: what the search found, else what the
+    // tester's register 0 said.
+    QString ConnectedIdent() const;
+
+    bool FWaitingForReconnect = false;
+    QString FReconnectIdent;
+    QString FFoundIdent; // the identification the search connected to
+    QString FSettingsFile;
 
     std::unique_ptr<TKvProtocol> FKvProtocol;
     std::atomic<TKvProtocol *> FEngine{nullptr}; // FKvProtocol, for the port's thread

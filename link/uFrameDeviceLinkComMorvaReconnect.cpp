@@ -1,0 +1,110 @@
+// The device link panel: reconnecting by itself to a tester that was lost, wherever it comes
+// back (a USB tester plugged in again often gets another port).
+#include "uFormConnectionSettingsMorvaSearch.h"
+#include "uFrameDeviceLinkComMorva.h"
+#include "uKvApplication.h"
+#include "uKvProtocol.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QSettings>
+#include <QTimer>
+#include <QToolButton>
+
+namespace {
+
+const QString ReconnectKey = QStringLiteral("Link/ReconnectAutomatically");
+
+} // namespace
+
+void TFrameDeviceLinkComMorva::CreateReconnect() {
+    NReconnectAutomatically = PopupMenuConnection->addAction(LinkTexts[5]);
+    NReconnectAutomatically->setObjectName(QStringLiteral("NReconnectAutomatically"));
+    NReconnectAutomatically->setCheckable(true);
+    TimerReconnect = new QTimer(this);
+    connect(NReconnectAutomatically, &QAction::toggled, this, [this](bool on) {
+        if (!FSettingsFile.isEmpty())
+            QSettings(FSettingsFile, QSettings::IniFormat).setValue(ReconnectKey, on);
+        if (!on && FWaitingForReconnect) {
+            StopWaitingForReconnect();
+            IndicateConnectionStatus(this, false);
+        }
+    });
+    connect(TimerReconnect, &QTimer::timeout, this,
+            [this] { TKvApplication::RunGuarded([this] { TimerReconnectTimer(); }); });
+}
+
+bool TFrameDeviceLinkComMorva::ReconnectAutomatically() const {
+    return NReconnectAutomatically->isChecked();
+}
+
+void TFrameDeviceLinkComMorva::SetReconnectAutomatically(bool value) {
+    NReconnectAutomatically->setChecked(value);
+}
+
+void TFrameDeviceLinkComMorva::SetSettingsFile(const QString &path) {
+    FSettingsFile = path;
+    if (path.isEmpty()) return;
+    const bool on = QSettings(path, QSettings::IniFormat).value(ReconnectKey, false).toBool();
+    const QSignalBlocker quiet(NReconnectAutomatically); // reading is no change to write back
+    NReconnectAutomatically->setChecked(on);
+}
+
+QString TFrameDeviceLinkComMorva::ConnectedIdent() const {
+    if (FKvProtocol) {
+        QByteArray raw = FKvProtocol->RegisterCopy(TamrelReg::regFirmwareName).RawData;
+        const qsizetype zero = raw.indexOf('\0');
+        if (zero >= 0) raw.truncate(zero);
+        if (!raw.isEmpty()) return QString::fromLatin1(raw);
+    }
+    return FFoundIdent;
+}
+
+void TFrameDeviceLinkComMorva::StartWaitingForReconnect(const QString &ident) {
+    FWaitingForReconnect = true;
+    FReconnectIdent = ident;
+    TimerReconnect->start(ReconnectIntervalMs);
+}
+
+void TFrameDeviceLinkComMorva::StopWaitingForReconnect() {
+    FWaitingForReconnect = false;
+    TimerReconnect->stop();
+    // A search still under way reports to nobody.
+    if (SearchEngine && SearchEngine->FReceiver == this) SearchEngine->FOnSearchFinished = {};
+}
+
+void TFrameDeviceLinkComMorva::TimerReconnectTimer() {
+    if (!FWaitingForReconnect || IsConnected()) {
+        StopWaitingForReconnect();
+        return;
+    }
+    // The normal search over every port; the previous attempt's late answers still count.
+    StartSearch(
+        {ComPort->CustomBaudRate(), ComPort->DataBits(), ComPort->ParityBits(), ComPort->StopBits()}, false,
+        [this](const QString &ident, const QString &port, int baud) { ReconnectFound(ident, port, baud); },
+        this, [](std::exception_ptr e) { TKvApplication::ShowError(TKvApplication::ExceptionMessage(e)); });
+}
+
+void TFrameDeviceLinkComMorva::ReconnectFound(const QString &foundIdentStr, const QString &foundComPort,
+                                              int foundComBoud) {
+    if (!FWaitingForReconnect || IsConnected()) return;
+    // The same tester, not merely one of its kind: the identification must be the lost one's.
+    // A connection whose tester never said who it was takes any tester the link looks for.
+    const bool same =
+        FReconnectIdent.isEmpty()
+            ? !DeviceIdentStr.isEmpty() && foundIdentStr.contains(DeviceIdentStr, Qt::CaseInsensitive)
+            : foundIdentStr == FReconnectIdent;
+    if (!same) return;
+    StopWaitingForReconnect();
+    ComPort->SetPort(foundComPort);
+    ComPort->SetCustomBaudRate(foundComBoud);
+    FFoundIdent = foundIdentStr;
+    try {
+        Connect();
+    } catch (...) {
+        // Not open after all: go on waiting for it.
+        StartWaitingForReconnect(FReconnectIdent);
+        IndicateConnectionStatus(this, false);
+        throw;
+    }
+}
