@@ -24,6 +24,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -222,6 +223,8 @@ QWidget *TFormTamrel::BuildTopBar() {
     ButtonTestHistory->setFixedSize(90, 23);
     connect(ButtonTestHistory, &QPushButton::clicked, this, Guarded([this] { ButtonTestHistoryClick(); }));
     row->addWidget(ButtonTestHistory);
+    CreateLanguageMenu(sPanelLink);
+    row->addWidget(ButtonLanguage);
     ButtonUpdateFirmware = new QPushButton(QStringLiteral("Update Firmware"), sPanelLink);
     ButtonUpdateFirmware->setObjectName(QStringLiteral("ButtonUpdateFirmware"));
     ButtonUpdateFirmware->setFixedSize(120, 23);
@@ -540,6 +543,12 @@ void TFormTamrel::FormCreate() {
         move(work.center() - rect().center());
     }
     DeviceLink->DoEnglish();
+    DeviceLink->RefreshHint(); // the hint in the program's language from the start
+    // The technician's language, when it is not the layout's.
+    if (QSettings(SettingsFilePath(), QSettings::IniFormat)
+            .value(QStringLiteral("Interface/Language"))
+            .toString() == QLatin1String("ru"))
+        ApplyLanguage(lgRussian);
 }
 
 void TFormTamrel::CheckBoxPannelsLikeButtonsClick() {

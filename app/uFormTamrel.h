@@ -122,6 +122,19 @@ public:
     QString ScreenshotFolder() const;
     void SetScreenshotFolder(const QString &folder) { FScreenshotFolder = folder; }
     void DoRus();
+    // The layout's English texts again (the inverse of DoRus).
+    void DoEnglish();
+    // ---- Interface language: English (the layout) or Russian, chosen in the "Language" menu,
+    // kept in the settings file and applied at start. Applies to this window, its channel
+    // panels, the link panel and the firmware window, at once.
+    enum TLanguage { lgEnglish, lgRussian };
+    void ApplyLanguage(TLanguage language);
+    TLanguage Language() const { return FRussian ? lgRussian : lgEnglish; }
+    // The menu's choice: applied and remembered.
+    void ChooseLanguage(TLanguage language);
+    QToolButton *ButtonLanguage = nullptr;
+    QAction *NLanguageEnglish = nullptr;
+    QAction *NLanguageRussian = nullptr;
     // The balloon at the sweep's Start when there is no connection, in the window's language.
     QString TextSweepNotConnected = QStringLiteral("Not connected: connect to the device first");
 
@@ -271,6 +284,7 @@ private:
     QTimer *FSweepFinishTimer = nullptr;
     std::optional<TTestRecord> FLastRecord;
     bool FRussian = false; // DoRus has run: the texts the window makes itself in Russian too
+    void CreateLanguageMenu(QWidget *panel);
     std::unique_ptr<ITestRecordStore> FRecordStore;
     bool FRecordStoreFailureShown = false;
     // Position-chart samples with their times, for the export.

@@ -28,7 +28,11 @@ void TFormTamrel::ButtonUpdateFirmwareClick() {
     form->SetUpdateRegisters = [this](bool doUpdate) { SetUpdateRegisters(doUpdate); };
     form->EditLoaderIdentStr->setText(DeviceLink->DeviceIdentStr);
     form->DeviceName = QStringLiteral("TAMREL");
-    form->DoEnglish();
+    // The program's language: English unless Russian was chosen.
+    if (FRussian)
+        form->DoRus();
+    else
+        form->DoEnglish();
     form->show();
     form->raise();
     form->activateWindow();

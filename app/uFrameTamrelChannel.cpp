@@ -353,6 +353,15 @@ void TFrameTamrelChannel::DoRus() {
     NameFields();
 }
 
+void TFrameTamrelChannel::DoEnglish() {
+    LabelDutyCycle->setText(QStringLiteral("Duty cycle:"));
+    LabelDutyCycle2->setText(QStringLiteral("Duty cycle:"));
+    LabelMeasured->setText(QStringLiteral("(Measured)"));
+    LabelSet->setText(QStringLiteral("(Set)"));
+    LabelCurrent->setText(QStringLiteral("Current"));
+    NameFields();
+}
+
 void TFrameTamrelChannel::NameFields() {
     // Each field's captions are separate labels and repeat on the other panel, so a field is
     // named by the panel's title, its captions and its unit: "Channel 1: Vin (Set), V".

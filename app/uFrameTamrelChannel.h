@@ -30,6 +30,8 @@ public:
     // number): shown as the empty field or bar, never charted or written back.
     void OnReceivedRegister(quint8 regNum, std::optional<qint64> value);
     void DoRus();
+    // The layout's English texts again.
+    void DoEnglish();
 
     // Slider change events and the fields' validation handlers.
     void TrackBarVinChange();

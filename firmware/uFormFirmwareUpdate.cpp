@@ -275,6 +275,12 @@ void TFormFirmwareUpdate::DoEnglish() {
     FrameInternetUpdates->DoEnglish();
 }
 
+void TFormFirmwareUpdate::DoRus() {
+    NotSuitableText = QStringLiteral("Прошивка не подходит для этого устройства");
+    FEnglish = false;
+    FrameInternetUpdates->DoRus();
+}
+
 void TFormFirmwareUpdate::PanelOldNewClick() {
     PanelSettings->show(); // nothing hides it again
 }

@@ -50,6 +50,8 @@ public:
     // Reads the whole file and loads it; EFirmwareFile when it cannot be read.
     void OpenFirmwareFile(const QString &fileName);
     void DoEnglish();
+    // Back to the Russian set the window starts with.
+    void DoRus();
 
     // Boot-loader answers, as the protocol engine calls them.
     void OnFirmwareStartAck(quint16 deviceId, quint16 flashSize, quint16 flashPageSize,

@@ -215,6 +215,10 @@ void TFrameInternetUpdates::DoEnglish() {
     ApplyCaptions(true);
 }
 
+void TFrameInternetUpdates::DoRus() {
+    ApplyCaptions(false);
+}
+
 QString TFrameInternetUpdates::EffectiveBaseAddress() const {
     return BaseAddress.isEmpty() ? UpdateServerAddress() : BaseAddress;
 }

@@ -86,6 +86,8 @@ public:
 
     void SelectDevice(const QString &selectDeviceName);
     void DoEnglish();
+    // Back to the Russian set the window starts with.
+    void DoRus();
     bool IsRequestRunning() const;
     // The base address in use and the folder that stored programs go to.
     QString EffectiveBaseAddress() const;

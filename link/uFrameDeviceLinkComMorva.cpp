@@ -528,6 +528,30 @@ void TFrameDeviceLinkComMorva::DoEnglish() {
     UseEnglish = true;
 }
 
+void TFrameDeviceLinkComMorva::DoRus() {
+    NConnectionSettings->setText(QStringLiteral("Настройки соединения вручную"));
+    NSearchOnConnect->setText(QStringLiteral("Автоматический поиск"));
+    NSearchOnConnect->setToolTip(QStringLiteral("Автоматический поиск"));
+    LinkTexts = {QStringLiteral("Связь установлена"),
+                 QStringLiteral("Подключиться к устройству"),
+                 QStringLiteral("Устройство не найдено"),
+                 QStringLiteral("Потеряна связь"),
+                 QStringLiteral("устройства"),
+                 QStringLiteral("Переподключаться автоматически"),
+                 QStringLiteral("Ожидание тестера \"%1\"")};
+    NReconnectAutomatically->setText(LinkTexts[5]);
+    UseEnglish = false;
+    // The settings window's DoEnglish changed this shared text; it has no way back itself.
+    DeviceNotFoundText = QStringLiteral("Устройство не найдено");
+}
+
+void TFrameDeviceLinkComMorva::RefreshHint() {
+    if (FWaitingForReconnect && !IsConnected())
+        sButtonConnect->setToolTip(LinkTexts[6].arg(FReconnectIdent));
+    else
+        sButtonConnect->setToolTip(LinkTexts[IsConnected() ? 0 : 1]);
+}
+
 void TFrameDeviceLinkComMorva::PopupMenuConnectionPopup() {
     NReconnectAutomatically->setText(LinkTexts[5]);
     NSearchOnConnect->setText(NSearchOnConnect->toolTip() + QLatin1Char(' ') + LinkTexts[4] +

@@ -83,6 +83,11 @@ public:
     void IndicateConnectionStatus(IDeviceLink *senderDeviceLink, bool deviceNotFound);
     void LogMessage(const QString &caption, const QByteArray &bytes = {});
     void DoEnglish();
+    // Back to the Russian texts the panel starts with (and the settings window's, which follow
+    // UseEnglish).
+    void DoRus();
+    // The button's hint in the present language, for the state the button shows.
+    void RefreshHint();
 
     bool SearchOnConnect() const;
     void SetSearchOnConnect(bool value);
