@@ -24,13 +24,34 @@
 #include <mutex>
 #include <typeinfo>
 
-std::array<QString, 7> LinkTexts = {QStringLiteral("Связь установлена"),
-                                    QStringLiteral("Подключиться к устройству"),
-                                    QStringLiteral("Устройство не найдено"),
-                                    QStringLiteral("Потеряна связь"),
-                                    QStringLiteral("устройства"),
-                                    QStringLiteral("Переподключаться автоматически"),
-                                    QStringLiteral("Ожидание тестера \"%1\"")};
+namespace {
+
+// The link's two text sets, in the order of LinkTexts.
+const std::array<QString, 7> &RussianLinkTexts() {
+    static const std::array<QString, 7> texts = {QStringLiteral("Связь установлена"),
+                                                 QStringLiteral("Подключиться к устройству"),
+                                                 QStringLiteral("Устройство не найдено"),
+                                                 QStringLiteral("Потеряна связь"),
+                                                 QStringLiteral("устройства"),
+                                                 QStringLiteral("Переподключаться автоматически"),
+                                                 QStringLiteral("Ожидание тестера \"%1\"")};
+    return texts;
+}
+
+const std::array<QString, 7> &EnglishLinkTexts() {
+    static const std::array<QString, 7> texts = {QStringLiteral("Device Connected"),
+                                                 QStringLiteral("Connect to device"),
+                                                 QStringLiteral("Device Not Found"),
+                                                 QStringLiteral("Connection Lost"),
+                                                 QStringLiteral("device"),
+                                                 QStringLiteral("Reconnect automatically"),
+                                                 QStringLiteral("Waiting for the tester \"%1\"")};
+    return texts;
+}
+
+} // namespace
+
+std::array<QString, 7> LinkTexts = RussianLinkTexts();
 
 namespace {
 
@@ -517,13 +538,7 @@ void TFrameDeviceLinkComMorva::DoEnglish() {
     NConnectionSettings->setText(QStringLiteral("Manual Connection Settings"));
     NSearchOnConnect->setText(QStringLiteral("Automatic search"));
     NSearchOnConnect->setToolTip(QStringLiteral("Automatic search"));
-    LinkTexts = {QStringLiteral("Device Connected"),
-                 QStringLiteral("Connect to device"),
-                 QStringLiteral("Device Not Found"),
-                 QStringLiteral("Connection Lost"),
-                 QStringLiteral("device"),
-                 QStringLiteral("Reconnect automatically"),
-                 QStringLiteral("Waiting for the tester \"%1\"")};
+    LinkTexts = EnglishLinkTexts();
     NReconnectAutomatically->setText(LinkTexts[5]);
     UseEnglish = true;
 }
@@ -532,13 +547,7 @@ void TFrameDeviceLinkComMorva::DoRus() {
     NConnectionSettings->setText(QStringLiteral("Настройки соединения вручную"));
     NSearchOnConnect->setText(QStringLiteral("Автоматический поиск"));
     NSearchOnConnect->setToolTip(QStringLiteral("Автоматический поиск"));
-    LinkTexts = {QStringLiteral("Связь установлена"),
-                 QStringLiteral("Подключиться к устройству"),
-                 QStringLiteral("Устройство не найдено"),
-                 QStringLiteral("Потеряна связь"),
-                 QStringLiteral("устройства"),
-                 QStringLiteral("Переподключаться автоматически"),
-                 QStringLiteral("Ожидание тестера \"%1\"")};
+    LinkTexts = RussianLinkTexts();
     NReconnectAutomatically->setText(LinkTexts[5]);
     UseEnglish = false;
     // The settings window's DoEnglish changed this shared text; it has no way back itself.
