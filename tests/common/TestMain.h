@@ -5,14 +5,22 @@
 #ifdef QT_WIDGETS_LIB
 #include <QApplication>
 #endif
+#include <QFile>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QtTest/QtTest>
 
 #ifdef QT_WIDGETS_LIB
+// The windows read and write the program's settings file and data folder. Under test mode
+// every test program would share them in ~/.qttest, and one program's settings (limits, the
+// language, reconnecting) would change another's run at the same time: each gets a home
+// folder of its own, from which test mode builds those paths.
 #define TAMREL_TEST_MAIN(TestClass)                                                                          \
     int main(int argc, char **argv) {                                                                        \
         qputenv("QT_QPA_PLATFORM", "offscreen");                                                             \
         QStandardPaths::setTestModeEnabled(true);                                                            \
+        QTemporaryDir privateHome;                                                                           \
+        if (privateHome.isValid()) qputenv("HOME", QFile::encodeName(privateHome.path()));                   \
         QApplication app(argc, argv);                                                                        \
         app.setAttribute(Qt::AA_Use96Dpi, true);                                                             \
         TestClass tc;                                                                                        \
