@@ -59,7 +59,7 @@ TOnCreateProtocolRef TFormTamrel::MakeProtocolFactory() {
     };
 }
 
-void TFormTamrel::OnDeviceLinkStartStop(IDeviceLink *senderDeviceLink, TDeviceLinkEvent, bool) {
+void TFormTamrel::OnDeviceLinkStartStop(IDeviceLink *senderDeviceLink, TDeviceLinkEvent, bool lost) {
     // The event kind does not matter: the link's present state decides.
     IDeviceLink *l = senderDeviceLink ? senderDeviceLink : Link();
     const bool connected = l && l->IsConnected();
@@ -74,11 +74,13 @@ void TFormTamrel::OnDeviceLinkStartStop(IDeviceLink *senderDeviceLink, TDeviceLi
     if (!connected) {
         FirmwareLinkClosed(l);
         // A sweep does not outlive its connection, even when the tester comes back at once:
-        // it stops here, keeps the part done, and says why.
+        // it stops here and keeps the part done; a loss (not the technician's own disconnect)
+        // is said.
         if (DiagramMode != dmNone) {
             DiagramMode = dmNone;
             StopActions();
             SweepStopped(false, false);
+            if (!lost) return;
             BalloonHintInd->SetTitle(
                 FRussian ? QStringLiteral("Измерение остановлено: потеряна связь с тестером")
                          : QStringLiteral("Sweep stopped: the connection to the tester was lost"));

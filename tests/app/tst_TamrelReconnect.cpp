@@ -157,12 +157,20 @@ private slots:
         QCOMPARE(Link()->CurrentImageIndex(), 0);
     }
 
-    // The technician's own disconnect is no loss: nothing is waited for.
+    // The technician's own disconnect is no loss: nothing is waited for, and a sweep under way
+    // stops without the loss being reported.
     void disconnectIsNoLoss() {
         auto tester = StartTester(TesterIdent);
         OpenWindow(true);
         ConnectBySearch(*tester);
+        Form->sPageControl1->setCurrentWidget(Form->sTabSheetChartHyst);
+        Form->FloatEditPeriod->SetValueInt(10000);
+        Form->ButtonStartStop->click();
+        QCOMPARE(Form->DiagramMode, dmForward);
         Link()->sButtonConnect->click();
+        QTRY_COMPARE_WITH_TIMEOUT(Form->DiagramMode, dmNone, 3000);
+        QVERIFY(!Form->BalloonHintInd->isVisible() ||
+                !Form->BalloonHintInd->Title().startsWith(QStringLiteral("Sweep stopped")));
         QTRY_VERIFY_WITH_TIMEOUT(!Link()->IsConnected(), 3000);
         QVERIFY(!Link()->WaitingForReconnect());
         QCOMPARE(Link()->CurrentImageIndex(), 0);
