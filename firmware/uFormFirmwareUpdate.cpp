@@ -270,15 +270,34 @@ void TFormFirmwareUpdate::GraphicSpeedButtonOpenFirmwareClick() {
 }
 
 void TFormFirmwareUpdate::DoEnglish() {
+    const QString shown = NotSuitableText;
     NotSuitableText = QStringLiteral("Firmware is not suitable for this device");
     FEnglish = true;
     FrameInternetUpdates->DoEnglish();
+    ShowMessageInLanguage(shown);
 }
 
 void TFormFirmwareUpdate::DoRus() {
+    const QString shown = NotSuitableText;
     NotSuitableText = QStringLiteral("Прошивка не подходит для этого устройства");
     FEnglish = false;
     FrameInternetUpdates->DoRus();
+    ShowMessageInLanguage(shown);
+}
+
+QString TFormFirmwareUpdate::InterruptedText(bool english) {
+    return english ? QStringLiteral("Update interrupted: no connection to the device")
+                   : QStringLiteral("Обновление прервано: нет связи с устройством");
+}
+
+void TFormFirmwareUpdate::ShowMessageInLanguage(const QString &oldNotSuitableText) {
+    // The message of the state the window is in is shown again in the new language, so that a
+    // switch never leaves it in the old one. Messages with a single text stay as they are.
+    const QString message = EditMessage->text();
+    if (message == InterruptedText(!FEnglish))
+        EditMessage->setText(InterruptedText(FEnglish));
+    else if (!oldNotSuitableText.isEmpty() && message.startsWith(oldNotSuitableText))
+        EditMessage->setText(NotSuitableText + message.mid(oldNotSuitableText.size()));
 }
 
 void TFormFirmwareUpdate::PanelOldNewClick() {

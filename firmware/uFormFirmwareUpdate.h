@@ -127,6 +127,10 @@ private:
     void SendFirmwareStart(TKvProtocol *protocol);
     void ShowTransferRate(quint32 size, bool done);
     void HoldProgressRedraw(bool hold);
+    // The message of an update cut off by a lost connection, in either language.
+    static QString InterruptedText(bool english);
+    // After a language switch: the message shown for the present state in the new language.
+    void ShowMessageInLanguage(const QString &oldNotSuitableText);
 
     int FTryAgainCount = 0;
     // From Start until the update is rejected, fails, succeeds or loses its connection.

@@ -172,8 +172,7 @@ void TFormFirmwareUpdate::DeviceLinkClosed() {
     // The last position and the speed would read as a transfer still under way.
     HoldProgressRedraw(false);
     LabelTransferRate->clear();
-    EditMessage->setText(FEnglish ? QStringLiteral("Update interrupted: no connection to the device")
-                                  : QStringLiteral("Обновление прервано: нет связи с устройством"));
+    EditMessage->setText(InterruptedText(FEnglish));
 }
 
 void TFormFirmwareUpdate::TimerDisconnectTimer() {

@@ -407,6 +407,45 @@ private slots:
         }
     }
 
+    // A language switch while a message is shown: the message of the window's state is shown
+    // in the new language, both ways; a message with one text only stays.
+    void messageFollowsLanguage_data() {
+        QTest::addColumn<QByteArray>("reported"); // the loader's answer; empty = none (link closes)
+        QTest::addColumn<int>("flashKiB");
+        QTest::addColumn<QString>("russian");
+        QTest::addColumn<QString>("english");
+        QTest::newRow("other loader") << QByteArray("OTHER-BL") << 4
+                                      << "Прошивка не подходит для этого устройства (OTHER-BL <> TAMREL-BL)"
+                                      << "Firmware is not suitable for this device (OTHER-BL <> TAMREL-BL)";
+        QTest::newRow("link closed while starting")
+            << QByteArray() << 4 << "Обновление прервано: нет связи с устройством"
+            << "Update interrupted: no connection to the device";
+        QTest::newRow("size, one text") << QByteArray("TAMREL-BL") << 1 << "Не соотв. размер"
+                                        << "Не соотв. размер";
+    }
+    void messageFollowsLanguage() {
+        QFETCH(QByteArray, reported);
+        QFETCH(int, flashKiB);
+        QFETCH(QString, russian);
+        QFETCH(QString, english);
+        Prepare(Image(5000), QStringLiteral("F;DeviceIdentStr=TAMREL-BL.firmware"));
+        QTest::mouseClick(Form->ButtonStartUpdate, Qt::LeftButton);
+        if (reported.isEmpty()) {
+            Link->Connected = false;
+            Form->DeviceLinkClosed();
+        } else {
+            Link->AnswerStart(reported, quint16(flashKiB));
+        }
+        QCOMPARE(Form->EditMessage->text(), russian);
+        for (const bool toEnglish : {true, false, true, false}) {
+            if (toEnglish)
+                Form->DoEnglish();
+            else
+                Form->DoRus();
+            QCOMPARE(Form->EditMessage->text(), toEnglish ? english : russian);
+        }
+    }
+
     // A name without identification goes only to a loader that reports none. (An answer
     // without text carries no flash size, so the loader has told it before.)
     void emptyIdentification() {
