@@ -283,7 +283,8 @@ private:
     bool FSweepFinishing = false;
     QTimer *FSweepFinishTimer = nullptr;
     std::optional<TTestRecord> FLastRecord;
-    bool FRussian = false; // DoRus has run: the texts the window makes itself in Russian too
+    TTestRecord FFiguresShown; // the record whose figures the labels under the chart show
+    bool FRussian = false;     // DoRus has run: the texts the window makes itself in Russian too
     void CreateLanguageMenu(QWidget *panel);
     std::unique_ptr<ITestRecordStore> FRecordStore;
     bool FRecordStoreFailureShown = false;

@@ -93,6 +93,7 @@ void TFormTamrel::ApplyLanguage(TLanguage language) {
     }
     // Texts that follow the window's state rather than a table.
     if (DiagramMode != dmNone) ButtonStartStop->setText(QStringLiteral("Stop"));
+    ShowFigures(TTestRecord(FFiguresShown));
     DeviceLink->RefreshHint();
     ButtonTestHistory->setText(russian ? QStringLiteral("История…") : QStringLiteral("History…"));
     ButtonLanguage->setText(russian ? QStringLiteral("Язык") : QStringLiteral("Language"));

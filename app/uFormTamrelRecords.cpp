@@ -173,16 +173,20 @@ void TFormTamrel::FinishSweep() {
 }
 
 void TFormTamrel::ShowFigures(const TTestRecord &record) {
+    // Kept so that a language switch shows the same figures in the new language.
+    FFiguresShown = record;
     const THysteresisFigures &f = record.Figures;
     const QString none = QStringLiteral("—");
-    LabelHystMax->setText(QStringLiteral("Max hysteresis: ") +
-                          (f.Available() ? QStringLiteral("%1 at %2 %")
+    const bool ru = FRussian;
+    LabelHystMax->setText((ru ? QStringLiteral("Макс. гистерезис: ") : QStringLiteral("Max hysteresis: ")) +
+                          (f.Available() ? (ru ? QStringLiteral("%1 при %2 %") : QStringLiteral("%1 at %2 %"))
                                                .arg(VoltsAndPercent(f, f.MaxVolts, f.MaxPercent))
                                                .arg(f.MaxAtDuty, 0, 'g', 4)
                                          : none));
-    LabelHystMean->setText(QStringLiteral("Mean hysteresis: ") +
-                           (f.Available() ? VoltsAndPercent(f, f.MeanVolts, f.MeanPercent) : none));
-    LabelHystSpan->setText(QStringLiteral("Span: ") +
+    LabelHystMean->setText(
+        (ru ? QStringLiteral("Средний гистерезис: ") : QStringLiteral("Mean hysteresis: ")) +
+        (f.Available() ? VoltsAndPercent(f, f.MeanVolts, f.MeanPercent) : none));
+    LabelHystSpan->setText((ru ? QStringLiteral("Размах: ") : QStringLiteral("Span: ")) +
                            (record.Branch(sbRising).isEmpty() ? none : Volts(f.SpanVolts)));
 
     LabelVerdict->setText(TestVerdictText(record.Verdict));

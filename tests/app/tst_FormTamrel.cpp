@@ -1121,6 +1121,27 @@ private slots:
         QCOMPARE(Form->SeriesHyst1->PointCount(), 1);
     }
 
+    // The figures under the chart are shown again in the language chosen after the sweep, and
+    // back, with the same values.
+    void figuresFollowLanguage() {
+        Connect();
+        TesterBacklashMv = 200;
+        RunSweep(0, 30, 10);
+        const QString english = QStringLiteral("Max hysteresis: 0.200 V (6.7 %) at 20 %");
+        QCOMPARE(Form->LabelHystMax->text(), english);
+        const QString mean = Form->LabelHystMean->text().section(QStringLiteral(": "), 1);
+        const QString span = Form->LabelHystSpan->text().section(QStringLiteral(": "), 1);
+        QVERIFY(mean != QStringLiteral("—") && span != QStringLiteral("—"));
+        Form->ApplyLanguage(TFormTamrel::lgRussian);
+        QCOMPARE(Form->LabelHystMax->text(), QStringLiteral("Макс. гистерезис: 0.200 V (6.7 %) при 20 %"));
+        QCOMPARE(Form->LabelHystMean->text(), QStringLiteral("Средний гистерезис: ") + mean);
+        QCOMPARE(Form->LabelHystSpan->text(), QStringLiteral("Размах: ") + span);
+        Form->ApplyLanguage(TFormTamrel::lgEnglish);
+        QCOMPARE(Form->LabelHystMax->text(), english);
+        QCOMPARE(Form->LabelHystMean->text(), QStringLiteral("Mean hysteresis: ") + mean);
+        QCOMPARE(Form->LabelHystSpan->text(), QStringLiteral("Span: ") + span);
+    }
+
     // A record the store refuses is said, with the head and the reason; the window goes on,
     // the figures are shown, and once the store takes records again the next one is stored.
     void recordWriteFailureIsShown() {

@@ -11,6 +11,8 @@
 #include "uFrameDeviceLinkComMorva.h"
 #include "uFrameInternetUpdates.h"
 #include "uFrameTamrelChannel.h"
+#include "uPrivateRuntime.h"
+#include "uSimPty.h"
 #include "uTamrelWidgets.h"
 
 #include <QAction>
@@ -54,6 +56,10 @@ const TText Texts[] = {
     {"main:ButtonStartStop", "Start", "Старт"},
     {"main:ButtonLanguage", "Language", "Язык"},
     {"main:ButtonTestHistory", "History…", "История…"},
+    // The figures under the hysteresis chart, before any sweep.
+    {"main:LabelHystMax", "Max hysteresis: —", "Макс. гистерезис: —"},
+    {"main:LabelHystMean", "Mean hysteresis: —", "Средний гистерезис: —"},
+    {"main:LabelHystSpan", "Span: —", "Размах: —"},
     {"channel1:LabelDutyCycle", "Duty cycle:", "Скважность:"},
     {"channel1:LabelDutyCycle2", "Duty cycle:", "Скважность:"},
     {"channel1:LabelMeasured", "(Measured)", "(Измеренное)"},
@@ -89,6 +95,8 @@ const TText Texts[] = {
 class TestTamrelLanguage : public QObject {
     Q_OBJECT
 
+    // A private port folder: simulators of other test runs stay out of the search.
+    TPrivateRuntime RuntimeDir;
     std::unique_ptr<TFormTamrel> Form;
 
     void Open() {
@@ -152,7 +160,11 @@ class TestTamrelLanguage : public QObject {
     }
 
 private slots:
-    void init() { QFile::remove(TFormTamrel::SettingsFilePath()); }
+    void initTestCase() { QVERIFY(RuntimeDir.InUse()); }
+    // Only the choice is removed: the settings file holds what other tests keep too.
+    void init() {
+        QSettings(TFormTamrel::SettingsFilePath(), QSettings::IniFormat).remove(QStringLiteral("Interface"));
+    }
     void cleanup() { Form.reset(); }
 
     void switchesBothWaysLive() {
@@ -182,6 +194,32 @@ private slots:
         Form->NLanguageEnglish->trigger();
         QCOMPARE(Form->ButtonStartStop->text(), QStringLiteral("Start"));
         Form->SetLinkForTest(nullptr);
+    }
+
+    // The connect button's hint follows the state and the language: switched while connected
+    // to a simulated tester it reads the connected text of the new language, and after the
+    // disconnect the not-connected one of the language then chosen.
+    void connectedHintFollows() {
+        TSimPty sim;
+        QString error;
+        QVERIFY2(sim.Start({}, &error), qPrintable(error));
+        Open();
+        TFrameDeviceLinkComMorva *link = Form->DeviceLink;
+        link->sButtonConnect->click();
+        QTRY_VERIFY_WITH_TIMEOUT(link->IsConnected(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(link->CurrentImageIndex(), 1, 10000);
+        QCOMPARE(link->sButtonConnect->toolTip(), QStringLiteral("Device Connected"));
+        for (const bool russian : {true, false, true}) {
+            (russian ? Form->NLanguageRussian : Form->NLanguageEnglish)->trigger();
+            QCOMPARE(link->sButtonConnect->toolTip(),
+                     russian ? QStringLiteral("Связь установлена") : QStringLiteral("Device Connected"));
+        }
+        link->sButtonConnect->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!link->IsConnected(), 10000);
+        QCOMPARE(link->sButtonConnect->toolTip(), QStringLiteral("Подключиться к устройству"));
+        Form->NLanguageEnglish->trigger();
+        QCOMPARE(link->sButtonConnect->toolTip(), QStringLiteral("Connect to device"));
+        Form.reset();
     }
 
     // The choice is kept in the settings file and applied when the next window starts; the
