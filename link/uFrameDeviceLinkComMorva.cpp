@@ -604,6 +604,7 @@ void TFrameDeviceLinkComMorva::sButtonConnectClick() {
             },
             this,
             [](std::exception_ptr e) { TKvApplication::ShowError(TKvApplication::ExceptionMessage(e)); });
+        SearchStarted = true;
         return;
     }
     if (ComPort->Port().isEmpty())
@@ -633,8 +634,11 @@ void TFrameDeviceLinkComMorva::SearchFinished(const QString &foundIdentStr, cons
 
 void TFrameDeviceLinkComMorva::TimerSearchTimeOutTimer() {
     TimerSearchTimeOut->stop();
+    // A press whose search never started (settings no port takes) explains nothing: what the
+    // current search engine holds was seen by an earlier search.
     SearchExplanation =
-        ExplainSearch(SearchEngine ? SearchEngine->Outcomes : QVector<TSearchPortOutcome>(), UseEnglish);
+        SearchStarted && SearchEngine ? ExplainSearch(SearchEngine->Outcomes, UseEnglish) : QStringList();
+    SearchStarted = false;
     for (const QString &line : SearchExplanation)
         AddSearchLog(line);
     IndicateConnectionStatus(this, true);

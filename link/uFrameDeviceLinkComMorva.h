@@ -165,6 +165,9 @@ public:
     // What the last search that found no tester saw, one line per port (shown under "Device
     // Not Found" and written to the search log).
     QStringList SearchExplanation;
+    // A search of this link started (its settings were accepted): only then are the current
+    // search's outcomes this press's own, not an earlier search's.
+    bool SearchStarted = false;
     void NConnectionSettingsClick();
     void PopupMenuConnectionPopup();
 

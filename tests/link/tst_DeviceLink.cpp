@@ -316,7 +316,14 @@ private slots:
         QVERIFY(Sound->Played.contains("SystemHand"));
     }
 
+    // A press whose search cannot start still ends with the balloon, and says nothing of what
+    // an earlier search saw.
     void invalidSearchSettingsStillEndWithBalloon() {
+        auto other = StartSim("Scope 7");
+        StartSearch({115200, dbEight, prNone, sbOneStopBit}, false,
+                    [](const QString &, const QString &, int) {});
+        WaitSearchIdle();
+        QCOMPARE(SearchEngine->Outcomes.size(), 1); // an earlier search that saw another device
         TLinkWindow w;
         w.Link->SetBaudRate(0);
         w.Link->sButtonConnect->click();
@@ -324,6 +331,7 @@ private slots:
         QVERIFY(w.Link->TimerSearchTimeOut->isActive());
         QTRY_VERIFY_WITH_TIMEOUT(!w.Link->sButtonConnect->isChecked(), 3000);
         QCOMPARE(w.Link->Balloon()->Title(), LinkTexts[2]);
+        QCOMPARE(w.Link->Balloon()->Text(), QString());
     }
 
     void countersAndTexts() {
