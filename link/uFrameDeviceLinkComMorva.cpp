@@ -620,14 +620,20 @@ void TFrameDeviceLinkComMorva::SearchFinished(const QString &foundIdentStr, cons
     if (DeviceIdentStr.isEmpty() || !foundIdentStr.toLower().contains(DeviceIdentStr.toLower())) return;
     TimerSearchTimeOut->stop();
     if (IsConnected()) return;
-    ComPort->SetPort(foundComPort);
-    ComPort->SetCustomBaudRate(foundComBoud);
-    FFoundIdent = foundIdentStr;
+    // The search has ended: the button must not stay down over a port that did not open.
+    ConnectToFound(foundIdentStr, foundComPort, foundComBoud,
+                   [this] { IndicateConnectionStatus(this, false); });
+}
+
+void TFrameDeviceLinkComMorva::ConnectToFound(const QString &ident, const QString &port, int baud,
+                                              const std::function<void()> &onFailure) {
+    ComPort->SetPort(port);
+    ComPort->SetCustomBaudRate(baud);
+    FFoundIdent = ident;
     try {
         Connect();
     } catch (...) {
-        // The search has ended: the button must not stay down over a port that did not open.
-        IndicateConnectionStatus(this, false);
+        onFailure();
         throw;
     }
 }

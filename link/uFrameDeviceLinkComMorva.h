@@ -194,6 +194,10 @@ private:
     void StartWaitingForReconnect(const QString &ident);
     void TimerReconnectTimer();
     void ReconnectFound(const QString &foundIdentStr, const QString &foundComPort, int foundComBoud);
+    // Connects to what a search found; when the port does not open, OnFailure runs before the
+    // error goes on.
+    void ConnectToFound(const QString &ident, const QString &port, int baud,
+                        const std::function<void()> &onFailure);
     // The identification of the open connection: what the search found, else what the
     // tester's register 0 said.
     QString ConnectedIdent() const;

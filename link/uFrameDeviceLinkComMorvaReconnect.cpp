@@ -96,15 +96,9 @@ void TFrameDeviceLinkComMorva::ReconnectFound(const QString &foundIdentStr, cons
             : foundIdentStr == FReconnectIdent;
     if (!same) return;
     StopWaitingForReconnect();
-    ComPort->SetPort(foundComPort);
-    ComPort->SetCustomBaudRate(foundComBoud);
-    FFoundIdent = foundIdentStr;
-    try {
-        Connect();
-    } catch (...) {
+    ConnectToFound(foundIdentStr, foundComPort, foundComBoud, [this] {
         // Not open after all: go on waiting for it.
         StartWaitingForReconnect(FReconnectIdent);
         IndicateConnectionStatus(this, false);
-        throw;
-    }
+    });
 }

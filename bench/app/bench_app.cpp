@@ -75,6 +75,19 @@ double MaxOf(const std::vector<double> &v) {
     return v.empty() ? 0 : *std::max_element(v.begin(), v.end());
 }
 
+// One run per configuration, five repetitions each, reported with their median and range.
+void BothConfigurations(benchmark::internal::Benchmark *b) {
+    b->ArgName("threaded")
+        ->Arg(0)
+        ->Arg(1)
+        ->Iterations(1)
+        ->Repetitions(5)
+        ->ComputeStatistics("min", MinOf)
+        ->ComputeStatistics("max", MaxOf)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+}
+
 // Where an exchange's time goes, in microseconds per hop (see uKvHopTrace.h).
 void HopCounters(benchmark::State &state, const KvHopTrace::TTotals &hops) {
     using T = KvHopTrace::TTotals;
@@ -174,16 +187,7 @@ void BM_PollingTickVolts(benchmark::State &state) {
     HopCounters(state, hops.Totals);
     form.close();
 }
-BENCHMARK(BM_PollingTickVolts)
-    ->ArgName("threaded")
-    ->Arg(0)
-    ->Arg(1)
-    ->Iterations(1)
-    ->Repetitions(5)
-    ->ComputeStatistics("min", MinOf)
-    ->ComputeStatistics("max", MaxOf)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+BENCHMARK(BM_PollingTickVolts)->Apply(BothConfigurations);
 
 // "Draw often" against a line-rate tester in its own process: samples per second that reach
 // the position chart, against what the line can carry, with this process's CPU time and the
@@ -255,16 +259,7 @@ void BM_DrawOften(benchmark::State &state) {
     sim.terminate();
     sim.waitForFinished(3000);
 }
-BENCHMARK(BM_DrawOften)
-    ->ArgName("threaded")
-    ->Arg(0)
-    ->Arg(1)
-    ->Iterations(1)
-    ->Repetitions(5)
-    ->ComputeStatistics("min", MinOf)
-    ->ComputeStatistics("max", MaxOf)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+BENCHMARK(BM_DrawOften)->Apply(BothConfigurations);
 
 // One redraw of a position chart holding 1000 voltage and 1000 current samples.
 void BM_ReplotFull1000(benchmark::State &state) {
