@@ -1,7 +1,12 @@
-# tamrel_add_test(<name> SOURCES <files...> LIBS <targets...> [TIMEOUT <s>])
+# tamrel_add_test(<name> SOURCES <files...> LIBS <targets...> [TIMEOUT <s>] [THREADS])
 # One QtTest executable per test case class; every test runs offscreen.
+# THREADS: the suite runs more than one thread in its own process (a port, the simulator's
+# line, a worker, the shared block), so the thread build checks it: it gets the label
+# "threads" and is built by the target tamrel_thread_suites. Such a suite starts its second
+# processes with TChildProcess (tests/common/uChildProcess.h), never QProcess, after which the
+# thread checker would see nothing more in it.
 function(tamrel_add_test name)
-  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "THREADS" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE tamrel_testmain Qt6::Test ${T_LIBS})
   add_test(NAME ${name} COMMAND ${name})
@@ -10,6 +15,10 @@ function(tamrel_add_test name)
     get_filename_component(src ${src} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
     set_property(GLOBAL APPEND PROPERTY TAMREL_TEST_SOURCES ${src})
   endforeach()
+  if(T_THREADS)
+    set_property(GLOBAL APPEND PROPERTY TAMREL_THREAD_SUITES ${name})
+    set_tests_properties(${name} PROPERTIES LABELS threads)
+  endif()
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()

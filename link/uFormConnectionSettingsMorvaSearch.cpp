@@ -129,6 +129,12 @@ TSearchThread::~TSearchThread() {
 }
 
 void TSearchThread::run() {
+    // What the probe wrote (the port, why it would not open) reaches the GUI thread with the
+    // queued "finished": marked here and taken in ThreadEnded, on every way out.
+    struct TEndMark {
+        const TSearchThread *Probe;
+        ~TEndMark() { KvThread::MarkRelease(Probe); }
+    } endMark{this};
     AddSearchLog(ComPortName + QStringLiteral(" Thread Created"));
     try {
         ComPort->SetConnected(true);
@@ -224,6 +230,7 @@ void TSearchThread::Release() {
 }
 
 void TSearchThread::ThreadEnded() {
+    KvThread::MarkAcquire(this);
     FTerminated = true;
     if (SearchEngine)
         SearchEngine->OnThreadTryPortTerminate(this);

@@ -148,6 +148,7 @@ TFrameDeviceLinkComMorva::~TFrameDeviceLinkComMorva() {
         ComPort.reset();
     }
     FKvProtocol.reset();
+    FreeRetiredKvProtocols();
 }
 
 // ---- Port object ------------------------------------------------------------------------
@@ -380,14 +381,11 @@ void TFrameDeviceLinkComMorva::ComPortRxChar(TComPort *Sender, int count) {
             const QByteArray chunk = ReseivedStr;
             const quint64 serial = FConnectionSerial;
             auto done = std::make_shared<QSemaphore>(0);
-            QMetaObject::invokeMethod(
-                this,
-                [this, chunk, serial, done] {
-                    if (serial == FConnectionSerial && !Disconnecting && IsConnected())
-                        TKvApplication::RunGuarded([&] { Deliver(chunk); });
-                    done->release();
-                },
-                Qt::QueuedConnection);
+            KvThread::Post(this, [this, chunk, serial, done] {
+                if (serial == FConnectionSerial && !Disconnecting && IsConnected())
+                    TKvApplication::RunGuarded([&] { Deliver(chunk); });
+                done->release();
+            });
             while (!done->tryAcquire(1, 20))
                 if (Sender->Closing() || Sender->EventThreadAwaited()) break;
         }
@@ -437,9 +435,23 @@ void TFrameDeviceLinkComMorva::FreeKvProtocol() {
         return;
     }
     // Closed from inside a transmission: the engine that called Transmit is still on the
-    // stack, so it goes once the stack has unwound.
-    TKvProtocol *raw = p.release();
-    KvThread::Post(qApp, [raw] { delete raw; });
+    // stack, so it goes once the stack has unwound (or with the link, whichever is first).
+    {
+        std::lock_guard lock(FRetiredLock);
+        FRetiredKvProtocols.push_back(std::move(p));
+    }
+    KvThread::Post(this, [this] {
+        if (FTransmitDepth == 0) FreeRetiredKvProtocols();
+    });
+}
+
+void TFrameDeviceLinkComMorva::FreeRetiredKvProtocols() {
+    std::vector<std::unique_ptr<TKvProtocol>> retired;
+    {
+        std::lock_guard lock(FRetiredLock);
+        retired.swap(FRetiredKvProtocols);
+    }
+    // Freed outside the lock: an engine's destructor may call back into the link.
 }
 
 // ---- Keep-alive and loss --------------------------------------------------------------

@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 class QAction;
 class QMenu;
@@ -217,4 +218,10 @@ private:
     int FImageIndex = 0;
     std::atomic<quint64> FConnectionSerial{0}; // changes at every open and close
     std::atomic<int> FTransmitDepth{0};        // Transmit calls on the stack: the engine is then freed later
+    // Engines closed while their own Transmit was on the stack. The link owns them until the
+    // stack has unwound, or until the link itself goes: a program that ends before the event
+    // loop turns again still frees them. Under FRetiredLock (a close may come on either thread).
+    std::mutex FRetiredLock;
+    std::vector<std::unique_ptr<TKvProtocol>> FRetiredKvProtocols;
+    void FreeRetiredKvProtocols();
 };

@@ -1,5 +1,7 @@
 #include "uKvApplication.h"
 
+#include "uKvThreadHandOver.h"
+
 #include <QMessageBox>
 #include <QMutex>
 #include <QThread>
@@ -48,8 +50,7 @@ void TKvApplication::ShowError(const QString &message) {
     }
     // A message box belongs to the GUI thread; errors of other threads are posted there.
     if (QCoreApplication::instance() && QThread::currentThread() != QCoreApplication::instance()->thread()) {
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [message] { ShowError(message); }, Qt::QueuedConnection);
+        KvThread::Post(QCoreApplication::instance(), [message] { ShowError(message); });
         return;
     }
     ShowInMessageBox(message);

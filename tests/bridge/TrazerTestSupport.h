@@ -3,11 +3,11 @@
 // settings folder for the server's announcement, names no other test run uses, and an engine
 // with a server that is fed device frames and records what it sends.
 #include "KvTestFixture.h"
+#include "uChildProcess.h"
 #include "uKvProtocol.h"
 #include "uTrazerServerKv.h"
 
 #include <QCoreApplication>
-#include <QProcess>
 #include <QSettings>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -15,22 +15,21 @@
 
 #include <memory>
 
-// The companion program, driven line by line (see trazer_companion.cpp).
+// The companion program, driven line by line (see trazer_companion.cpp). Started without
+// QProcess, so that the thread build still checks this test process afterwards.
 class TCompanion {
 public:
     explicit TCompanion(const QString &settingsDir) {
-        FProc.setProgram(QStringLiteral(TRAZER_COMPANION_EXE));
-        FProc.setArguments({QStringLiteral("--settings"), settingsDir});
-        FProc.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        FProc.start();
-        FStarted = FProc.waitForStarted(30000) && ReadLine() == QStringLiteral("ready");
+        FStarted =
+            FProc.Start(QStringLiteral(TRAZER_COMPANION_EXE), {QStringLiteral("--settings"), settingsDir}) &&
+            ReadLine() == QStringLiteral("ready");
     }
     ~TCompanion() {
-        if (FProc.state() == QProcess::NotRunning) return;
-        FProc.write("quit\n");
-        if (!FProc.waitForFinished(10000)) {
-            FProc.kill();
-            FProc.waitForFinished(10000);
+        if (!FProc.Running()) return;
+        FProc.Write("quit\n");
+        if (!FProc.WaitForFinished(10000)) {
+            ::kill(pid_t(FProc.Pid()), SIGKILL);
+            FProc.WaitForFinished(10000);
         }
     }
     TCompanion(const TCompanion &) = delete;
@@ -39,25 +38,17 @@ public:
     bool Started() const { return FStarted; }
     // Sends one command and returns its answer line ("" when none came in time).
     QString Ask(const QString &command, int timeoutMs = 60000) {
-        FProc.write(command.toUtf8() + '\n');
+        FProc.Write(command.toUtf8() + '\n');
         return ReadLine(timeoutMs);
     }
     // Sends a command whose answer is collected later with Answer (for long-running ones).
-    void Send(const QString &command) { FProc.write(command.toUtf8() + '\n'); }
-    bool AnswerReady() const { return FProc.canReadLine(); }
-    QString Answer() { return QString::fromUtf8(FProc.readLine()).trimmed(); }
+    void Send(const QString &command) { FProc.Write(command.toUtf8() + '\n'); }
+    bool AnswerReady() { return FProc.CanReadLine(); }
+    QString Answer() { return QString::fromUtf8(FProc.ReadLine(0)).trimmed(); }
 
 private:
-    QString ReadLine(int timeoutMs = 60000) {
-        QElapsedTimer clock;
-        clock.start();
-        while (!FProc.canReadLine()) {
-            if (clock.elapsed() > timeoutMs || FProc.state() == QProcess::NotRunning) return {};
-            FProc.waitForReadyRead(100);
-        }
-        return QString::fromUtf8(FProc.readLine()).trimmed();
-    }
-    QProcess FProc;
+    QString ReadLine(int timeoutMs = 60000) { return QString::fromUtf8(FProc.ReadLine(timeoutMs)).trimmed(); }
+    TChildProcess FProc;
     bool FStarted = false;
 };
 

@@ -120,6 +120,35 @@ private slots:
         QVERIFY2(w.Events[1].SilenceMs <= 3500, qPrintable(QString::number(w.Events[1].SilenceMs)));
     }
 
+    // The line fails under a transmission: the tester is gone, a write finds the previous one
+    // failed, and the silence check closes the link right there, with the engine that called
+    // Transmit still on the stack. That engine must still be freed when the window closes
+    // before the event loop turns again (a program that ends at that moment leaked it).
+    void engineClosedInsideItsTransmissionIsFreed() {
+        auto tester = StartSim("Tavik");
+        auto w = std::make_unique<TLinkWindow>();
+        const auto live = w->LiveEngines;
+        w->show();
+        w->Link->SetSearchOnConnect(false);
+        w->Link->ComPortObject()->SetPort(tester->PortName());
+        w->Link->sButtonConnect->click();
+        QTRY_COMPARE_WITH_TIMEOUT(w->Link->CurrentImageIndex(), 1, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(w->Link->LastTransmitTime != 0, 3000); // keep-alive has sent
+        QCOMPARE(live->load(), 1);
+
+        TKvProtocol *engine = w->Link->KvProtocol();
+        tester.reset(); // from here on no event is processed until the window is gone
+        KvPlatform::SetTickCountOffset(4000);
+        for (int i = 0; i < 5 && w->Link->IsConnected(); ++i)
+            engine->RequestRegister(TamrelReg::regFirmwareName, 0, {});
+        QVERIFY2(!w->Link->IsConnected(), "the failed writes did not close the line");
+        QCOMPARE(w->Events.size(), 2);
+        QCOMPARE(live->load(), 1); // waits for its transmission to unwind
+
+        w.reset();
+        QCOMPARE(live->load(), 0);
+    }
+
     // A tester that goes on sending but stops reading: what the program writes backs up in
     // the line. The window keeps running (the GUI thread never waits for the line), values
     // still arrive, and once the line has taken nothing for the silence limit the link is

@@ -1,12 +1,12 @@
 // The port search against simulated testers on real pseudo-terminals: reports, log lines,
 // ports that cannot be opened or do not answer, invalid settings, overlapping searches.
 #include "TestMain.h"
+#include "uChildProcess.h"
 #include "uFormConnectionSettingsMorvaSearch.h"
 #include "uKvFrameCodec.h"
 #include "uLinkTestSupport.h"
 #include "uPtyPair.h"
 
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <thread>
@@ -158,11 +158,9 @@ private slots:
         quiet.Silent = true;
         auto silent = StartSim("Tavik", quiet);
         auto held = StartSim("Tavik");
-        QProcess holder;
-        holder.start(QStringLiteral(PORT_HOLDER_EXE), {held->PortName()});
-        QVERIFY(holder.waitForStarted(10000));
-        QTRY_VERIFY_WITH_TIMEOUT(holder.canReadLine(), 10000);
-        QCOMPARE(holder.readLine().trimmed(), QByteArray("held"));
+        TChildProcess holder;
+        QVERIFY(holder.Start(QStringLiteral(PORT_HOLDER_EXE), {held->PortName()}));
+        QCOMPARE(holder.ReadLine(10000).trimmed(), QByteArray("held"));
         QTemporaryDir elsewhere;
         QFile plain(elsewhere.filePath("plain-file"));
         QVERIFY(plain.open(QIODevice::WriteOnly));
@@ -172,8 +170,8 @@ private slots:
 
         StartSearch(Settings, false, [](const QString &, const QString &, int) {});
         WaitIdle();
-        holder.closeWriteChannel();
-        QVERIFY(holder.waitForFinished(10000));
+        holder.CloseWrite();
+        QVERIFY(holder.WaitForFinished(10000));
         QFile::remove(notATty);
         QFile::remove(plain.fileName());
 
@@ -200,19 +198,18 @@ private slots:
             // Root opens a port whatever its rights, so the refusal cannot happen in this
             // process: this function runs again in a copy of the program as "nobody", which
             // starts its own tester and is refused by the port's rights.
-            QProcess child;
-            child.setProcessChannelMode(QProcess::MergedChannels);
-            child.start(QStringLiteral("runuser"),
-                        {QStringLiteral("-u"), QStringLiteral("nobody"), QStringLiteral("--"),
-                         QCoreApplication::applicationFilePath(),
-                         QStringLiteral("searchSaysWhenPermissionIsMissing")});
-            QVERIFY(child.waitForStarted(10000));
-            QVERIFY(child.waitForFinished(60000));
-            const QString output = QString::fromLocal8Bit(child.readAll());
+            TChildProcess child;
+            QVERIFY(child.Start(QStringLiteral("runuser"),
+                                {QStringLiteral("-u"), QStringLiteral("nobody"), QStringLiteral("--"),
+                                 QCoreApplication::applicationFilePath(),
+                                 QStringLiteral("searchSaysWhenPermissionIsMissing")},
+                                TChildProcess::ErrorMerged));
+            QVERIFY(child.WaitForFinished(60000));
+            const QString output = QString::fromLocal8Bit(child.ReadAll());
             // A build folder that "nobody" may not enter (a home folder of 0700) leaves no way.
             if (!output.contains(QLatin1String("Start testing of TPortSearchTest")))
                 QSKIP(qPrintable("the test program cannot run as nobody from here: " + output.trimmed()));
-            QVERIFY2(child.exitCode() == 0, qPrintable(output));
+            QVERIFY2(child.ExitCode() == 0, qPrintable(output));
             QVERIFY2(output.contains(
                          QLatin1String("PASS   : TPortSearchTest::searchSaysWhenPermissionIsMissing()")),
                      qPrintable(output));

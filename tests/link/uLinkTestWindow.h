@@ -16,6 +16,9 @@
 #include <QWidget>
 #include <QtTest/QtTest>
 
+#include <atomic>
+#include <memory>
+
 class TFakeSound : public ISystemSound {
 public:
     QStringList Played;
@@ -62,6 +65,15 @@ struct TStartStop {
     quint32 SilenceMs; // ticks since the last received byte when the event came
 };
 
+// Counts the engines alive: each engine the factory makes holds one mark until it is freed.
+struct TEngineMark {
+    explicit TEngineMark(std::shared_ptr<std::atomic<int>> live) : Live(std::move(live)) { ++*Live; }
+    ~TEngineMark() { --*Live; }
+    TEngineMark(const TEngineMark &) = delete;
+    TEngineMark &operator=(const TEngineMark &) = delete;
+    std::shared_ptr<std::atomic<int>> Live;
+};
+
 class TLinkWindow : public QWidget {
 public:
     TLinkWindow() {
@@ -80,10 +92,11 @@ public:
         Link->SetKeepConnection(true);
         // The factory as the program's: the tester's register map and the link's own transmit.
         Link->SetOnCreateProtocolRef([this](IDeviceLink *sender) {
+            auto mark = std::make_shared<TEngineMark>(LiveEngines);
             auto *p = new TKvProtocol(
                 sender->GetTransmitProcedure(), TesterRegistersInfo(),
-                [this](TKvProtocol *, quint8 regNum) { Received.append(regNum); }, {}, {}, false, "TamrelLog",
-                sender->GetProtocolInThread());
+                [this, mark](TKvProtocol *, quint8 regNum) { Received.append(regNum); }, {}, {}, false,
+                "TamrelLog", sender->GetProtocolInThread());
             sender->SetKvProtocol(p);
             sender->SetOnReceived([p](const QByteArray &bytes) { p->InputData(bytes); });
             ++Created;
@@ -102,4 +115,6 @@ public:
     QVector<TStartStop> Events;
     QVector<quint8> Received;
     int Created = 0;
+    // Engines not yet freed; shared, so that it can be read after the window has gone.
+    std::shared_ptr<std::atomic<int>> LiveEngines = std::make_shared<std::atomic<int>>(0);
 };

@@ -1,10 +1,10 @@
 // tamrel-sim as a user starts it: it prints its published port, serves it, and removes the
 // link when it is told to end or when its die-after time has passed.
 #include "TestMain.h"
+#include "uChildProcess.h"
 #include "uPrivateRuntime.h"
 
 #include <QFileInfo>
-#include <QProcess>
 
 #include <csignal>
 #include <fcntl.h>
@@ -14,15 +14,12 @@ class TestSimExecutable : public QObject {
     Q_OBJECT
 
     // Starts the simulator and returns the port it printed (empty on failure).
-    static QString StartSim(QProcess &process, const QStringList &args) {
-        process.start(TAMREL_SIM_EXE, args);
-        if (!process.waitForStarted(5000)) return {};
-        QByteArray out;
-        while (!out.contains('\n') && process.waitForReadyRead(5000))
-            out += process.readAllStandardOutput();
+    static QString StartSim(TChildProcess &process, const QStringList &args) {
+        if (!process.Start(TAMREL_SIM_EXE, args)) return {};
+        const QByteArray line = process.ReadLine(5000);
         const QByteArray prefix = "TAMSIM port: ";
-        if (!out.startsWith(prefix)) return {};
-        return QString::fromLocal8Bit(out.mid(prefix.size()).trimmed());
+        if (!line.startsWith(prefix)) return {};
+        return QString::fromLocal8Bit(line.mid(prefix.size()).trimmed());
     }
 
     // A runtime folder of this test's own, so that simulators of tests running at the same
@@ -39,9 +36,9 @@ private slots:
     }
     void publishesAndRemovesItsPort() {
         QFETCH(int, signalNumber);
-        QProcess sim;
+        TChildProcess sim;
         const QString port = StartSim(sim, {"--ident", "Tavik exe"});
-        QVERIFY2(!port.isEmpty(), sim.readAllStandardError().constData());
+        QVERIFY2(!port.isEmpty(), sim.ReadAll().constData());
         QVERIFY(QFileInfo(port).isSymLink());
         QVERIFY(QFileInfo(port).fileName().startsWith("TAMSIM"));
 
@@ -60,36 +57,41 @@ private slots:
         QVERIFY(answer.contains("Tavik exe"));
         ::close(fd);
 
-        ::kill(pid_t(sim.processId()), signalNumber);
-        QVERIFY(sim.waitForFinished(5000));
-        QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(sim.exitCode(), 0);
+        ::kill(pid_t(sim.Pid()), signalNumber);
+        QVERIFY(sim.WaitForFinished(5000));
+        QVERIFY(sim.NormalExit());
+        QCOMPARE(sim.ExitCode(), 0);
         QVERIFY(!QFileInfo(port).isSymLink());
     }
 
     void endsAfterDieAfter() {
-        QProcess sim;
+        TChildProcess sim;
         const QString port = StartSim(sim, {"--die-after", "300"});
         QVERIFY(!port.isEmpty());
-        QVERIFY(sim.waitForFinished(5000));
-        QCOMPARE(sim.exitCode(), 0);
+        QVERIFY(sim.WaitForFinished(5000));
+        QCOMPARE(sim.ExitCode(), 0);
         QVERIFY(!QFileInfo(port).isSymLink());
     }
 
+    void badArgumentsAreRefused_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("rate that is no number") << QStringList{"--line-rate", "fast"} << 2 << "--line-rate";
+        QTest::newRow("frame log in a missing folder")
+            << QStringList{"--frame-log", "/nonexistent-folder/frames.jsonl"} << 2
+            << "/nonexistent-folder/frames.jsonl";
+        QTest::newRow("help") << QStringList{"--help"} << 0 << "--die-after";
+    }
     void badArgumentsAreRefused() {
-        QProcess sim;
-        sim.start(TAMREL_SIM_EXE, {"--line-rate", "fast"});
-        QVERIFY(sim.waitForFinished(5000));
-        QCOMPARE(sim.exitCode(), 2);
-        QVERIFY(sim.readAllStandardError().contains("--line-rate"));
-        sim.start(TAMREL_SIM_EXE, {"--frame-log", "/nonexistent-folder/frames.jsonl"});
-        QVERIFY(sim.waitForFinished(5000));
-        QCOMPARE(sim.exitCode(), 2);
-        QVERIFY(sim.readAllStandardError().contains("/nonexistent-folder/frames.jsonl"));
-        sim.start(TAMREL_SIM_EXE, {"--help"});
-        QVERIFY(sim.waitForFinished(5000));
-        QCOMPARE(sim.exitCode(), 0);
-        QVERIFY(sim.readAllStandardOutput().contains("--die-after"));
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QFETCH(QString, said);
+        TChildProcess sim;
+        QVERIFY(sim.Start(TAMREL_SIM_EXE, args, TChildProcess::ErrorMerged));
+        QVERIFY(sim.WaitForFinished(5000));
+        QCOMPARE(sim.ExitCode(), exitCode);
+        QVERIFY(sim.ReadAll().contains(said.toLocal8Bit()));
     }
 };
 

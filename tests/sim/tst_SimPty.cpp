@@ -2,6 +2,7 @@
 // port opened by its published name with a serial port object and the protocol engine on it.
 #include "TestMain.h"
 #include "uKvProtocol.h"
+#include "uKvThreadHandOver.h"
 #include "uPrivateRuntime.h"
 #include "uSimPipe.h"
 #include "uSimPty.h"
@@ -489,8 +490,7 @@ private slots:
             QCOMPARE(threads, QSet<QThread *>{&worker});
             QVERIFY(received.startsWith(KvCodec::FrameCheckSum(QByteArray::fromHex("82070100"))));
         }
-        QMetaObject::invokeMethod(
-            pipe, [pipe] { delete pipe; }, Qt::BlockingQueuedConnection);
+        KvThread::CallBlocking(pipe, [pipe] { delete pipe; });
         worker.quit();
         worker.wait();
     }
