@@ -303,9 +303,11 @@ bool TFrameDeviceLinkComMorva::GetProtocolInThread() {
 }
 
 void TFrameDeviceLinkComMorva::SetProtocolInThread(bool value) {
+    // The port refuses a change while it is open: the flag, which the port's thread reads,
+    // changes only once the port has taken the new way of delivering.
+    ComPort->SetSyncMethod((value || ReciveAsync) ? smNone : smThreadSync);
     FProtocolInThread = value;
-    ComPort->SetSyncMethod(WantedSyncMethod());
-    if (FKvProtocol) FKvProtocol->SyncWithGui = FProtocolInThread;
+    if (FKvProtocol) FKvProtocol->SyncWithGui = value;
 }
 
 // ---- Open, receive, close -------------------------------------------------------------

@@ -46,7 +46,8 @@ class TKvProtocol;
 //   - FEngine: the engine pointer for the event thread (atomic); FKvProtocol itself is the GUI
 //     thread's. The engine is freed on the GUI thread only after the port's close has waited
 //     for a handler under way on the event thread.
-//   - Disconnecting, LastReceiveTime and the byte counters the event thread writes are atomic.
+//   - Disconnecting, LastReceiveTime and the byte counters the event thread writes are atomic,
+//     and so are ReciveAsync and FProtocolInThread, which it reads.
 
 // Texts shared by all links; Russian at start, DoEnglish switches them.
 // 0 connected hint, 1 not connected hint, 2 not found balloon, 3 lost balloon, 4 "device",
@@ -135,7 +136,7 @@ public:
     bool AutoStartStop = false;
     bool ReCreateComPort = true;
     bool TransmitAsync = true;
-    bool ReciveAsync = false;
+    std::atomic<bool> ReciveAsync{false}; // read on the port's thread
     bool FilterOnlyUSB = false;
 
     // ---- State, readable for diagnostics and tests
@@ -211,7 +212,7 @@ private:
     std::unique_ptr<TKvProtocol> FKvProtocol;
     std::atomic<TKvProtocol *> FEngine{nullptr}; // FKvProtocol, for the port's thread
     std::mutex FOnReceivedLock;                  // OnReceived, set on the GUI thread, called on either
-    bool FProtocolInThread = false;
+    std::atomic<bool> FProtocolInThread{false};  // read on the port's thread
     std::recursive_timed_mutex CritSectTransmit;
     std::unique_ptr<TComPort> ComPort;
     QVector<QIcon> FImages;

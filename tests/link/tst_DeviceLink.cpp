@@ -390,6 +390,9 @@ private slots:
         } catch (const EComPort &e) {
             QCOMPARE(QString(e.what()), QString("Cannot set property while connected"));
         }
+        // The refused change leaves the link as it was: the port still delivers on its thread.
+        QVERIFY(w.Link->GetProtocolInThread());
+        QCOMPARE(w.Link->ComPortObject()->SyncMethod(), smNone);
         w.Link->Disconnect();
         w.Link->SetProtocolInThread(false);
         QCOMPARE(w.Link->ComPortObject()->SyncMethod(), smThreadSync);
