@@ -211,8 +211,14 @@ int CliSweep(const QStringList &arguments) {
             duty = next;
             connection.Write(regManualControlPWM1, duty);
         }
-    } catch (...) {
+    } catch (const ECliError &e) {
         // The first error is the one to report; the tester is put back all the same.
+        guard.Restore(sweep.StartDuty);
+        // A signal may end a request's wait as well as the pause between steps: it says the same.
+        if (e.Kind == ceInterrupted)
+            throw ECliError(ceInterrupted, QStringLiteral("the sweep was stopped; no record was stored"));
+        throw;
+    } catch (...) {
         guard.Restore(sweep.StartDuty);
         throw;
     }
