@@ -8,6 +8,7 @@
 #include "uTamrelCharts.h"
 #include "uTamrelColors.h"
 #include "uTamrelRegisterMap.h"
+#include "uTamrelTester.h"
 #include "uTamrelWidgets.h"
 #include "uTestRecordPdf.h"
 #include "uTestRecordStore.h"
@@ -245,8 +246,7 @@ QWidget *TFormTamrel::BuildHeadTypePanel() {
     LabePanelHeadType->setWordWrap(true);
     LabePanelHeadType->setFixedWidth(80);
     row->addWidget(LabePanelHeadType);
-    RadioGroupPumpType = new TRadioGroup(
-        QString(), {QStringLiteral("VE"), QStringLiteral("PE"), QStringLiteral("Zexel")}, 3, sPanelHeadType);
+    RadioGroupPumpType = new TRadioGroup(QString(), TamrelTester::PumpTypeNames(), 3, sPanelHeadType);
     RadioGroupPumpType->setObjectName(QStringLiteral("RadioGroupPumpType"));
     RadioGroupPumpType->OnClick = Guarded([this] { RadioGroupPumpTypeClick(); });
     row->addWidget(RadioGroupPumpType);
@@ -487,8 +487,8 @@ void TFormTamrel::FormCreate() {
     using namespace TamrelColors;
     using namespace TamrelReg;
     // Link, engine factory and polling (steps on the link live with the link code).
-    DeviceLink->DeviceIdentStr = QStringLiteral("Tavik");
-    DeviceLink->SetBaudRate(115200);
+    DeviceLink->DeviceIdentStr = QLatin1String(TamrelTester::IdentPrefix);
+    DeviceLink->SetBaudRate(TamrelTester::BaudRate);
     DeviceLink->SetOnDeviceLinkStartStop(
         [this](IDeviceLink *l, TDeviceLinkEvent e, bool lost) { OnDeviceLinkStartStop(l, e, lost); }, {},
         true);

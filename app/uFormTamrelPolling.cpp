@@ -6,6 +6,7 @@
 #include "uFrameDeviceLinkComMorva.h"
 #include "uFrameTamrelChannel.h"
 #include "uTamrelRegisterMap.h"
+#include "uTamrelTester.h"
 #include "uTamrelWidgets.h"
 
 #include <QAction>
@@ -157,11 +158,7 @@ void TFormTamrel::ShowReceivedValue(quint8 regNum, const TKvRegister &reg) {
     const int lowByte = value ? int(*value & 0xFF) : -1;
     switch (regNum) {
     case regFirmwareName: {
-        // 8-bit text; a device may pad it with zero bytes.
-        QByteArray raw = reg.RawData;
-        const qsizetype nul = raw.indexOf('\0');
-        if (nul >= 0) raw.truncate(nul);
-        ButtonUpdateFirmware->setToolTip(QString::fromLatin1(raw));
+        ButtonUpdateFirmware->setToolTip(TamrelTester::IdentText(reg.RawData));
         ShowFirmwareName();
         break;
     }

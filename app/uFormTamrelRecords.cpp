@@ -8,6 +8,7 @@
 #include "uFrameTamrelChannel.h"
 #include "uKvApplication.h"
 #include "uTamrelCharts.h"
+#include "uTamrelTester.h"
 #include "uTamrelWidgets.h"
 #include "uTestRecordCsv.h"
 #include "uTestRecordExportFile.h"
@@ -37,10 +38,6 @@ const QString KeyHeadSerial = QStringLiteral("Sweep/HeadSerial");
 // The last sample of a stopped sweep is asked for just before the stop; its answer normally
 // arrives within milliseconds. One that never comes is given up after this long.
 constexpr int LastSampleWaitMs = 1000;
-
-// Records and limits name the types in English, whatever language the window shows.
-const QStringList PumpTypeNames{QStringLiteral("VE"), QStringLiteral("PE"), QStringLiteral("Zexel")};
-const QStringList HeadTypeNames{QStringLiteral("Inductive"), QStringLiteral("Resistive")};
 
 QString Volts(double v) {
     return QStringLiteral("%1 V").arg(v, 0, 'f', 3);
@@ -84,11 +81,11 @@ void TFormTamrel::EditHeadSerialChanged() {
 }
 
 QString TFormTamrel::PumpTypeName() const {
-    return PumpTypeNames.value(RadioGroupPumpType->ItemIndex());
+    return TamrelTester::PumpTypeNames().value(RadioGroupPumpType->ItemIndex());
 }
 
 QString TFormTamrel::HeadTypeName() const {
-    return HeadTypeNames.value(RadioGroupResistiveHead->ItemIndex());
+    return TamrelTester::HeadTypeNames().value(RadioGroupResistiveHead->ItemIndex());
 }
 
 TTestLimits TFormTamrel::CurrentLimits() const {

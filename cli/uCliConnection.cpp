@@ -6,6 +6,7 @@
 #include "uComPortList.h"
 #include "uFormConnectionSettingsMorvaSearch.h"
 #include "uTamrelRegisterMap.h"
+#include "uTamrelTester.h"
 
 namespace {
 // The engine's own time-out ends a request; this much longer the wait gives up by itself.
@@ -38,14 +39,12 @@ QString CliProtocolErrorText(TKvPError error) {
 TCliFoundTester FindCliTester(bool onlyUsb) {
     const qsizetype portCount = GetComPortList(onlyUsb).size();
     TCliFoundTester found;
-    const QString wanted = QString::fromLatin1(TesterIdentStr).toLower();
-    StartSearch({TesterBaudRate, dbEight, prNone, sbOneStopBit}, onlyUsb,
-                [&found, wanted](const QString &ident, const QString &port, int) {
-                    // Every answering port is reported; the first tester among them counts.
-                    if (!found.Port.isEmpty() || !ident.toLower().contains(wanted)) return;
-                    found = {port, ident};
-                    CliWake();
-                });
+    StartSearch(TesterComSettings(), onlyUsb, [&found](const QString &ident, const QString &port, int) {
+        // Every answering port is reported; the first tester among them counts.
+        if (!found.Port.isEmpty() || !TamrelTester::IsTesterIdent(ident)) return;
+        found = {port, ident};
+        CliWake();
+    });
     const TCliWaitResult result = CliWait([&found] { return !found.Port.isEmpty(); }, SearchTimeOutMs);
     // Later reports must not reach this function's gone state.
     if (SearchEngine) SearchEngine->FOnSearchFinished = {};
@@ -57,7 +56,7 @@ TCliFoundTester FindCliTester(bool onlyUsb) {
         throw ECliError(
             ceNoTester,
             QStringLiteral("no port answered with \"%1\" within %2 ms (%3 port(s) searched)\n  %4")
-                .arg(QLatin1String(TesterIdentStr))
+                .arg(QLatin1String(TamrelTester::IdentPrefix))
                 .arg(SearchTimeOutMs)
                 .arg(portCount)
                 .arg(seen.join(QStringLiteral("\n  "))));
@@ -77,11 +76,7 @@ void TCliConnection::Open(const QString &port) {
     FPortName = port;
     FPort = std::make_unique<TComPort>();
     FPort->SetPort(port);
-    FPort->SetCustomBaudRate(TesterBaudRate);
-    FPort->SetDataBits(dbEight);
-    FPort->SetParityBits(prNone);
-    FPort->SetStopBits(sbOneStopBit);
-    FPort->FlowControl.ControlDTR = dtrEnable;
+    ApplyTesterLine(*FPort);
     FPort->Events = evRxChar;
     FPort->OnRxChar = [this](TComPort *sender, int count) {
         QByteArray data;
@@ -146,11 +141,24 @@ void TCliConnection::WaitForRequest(const QString &what) {
             QStringLiteral("no answer from %1 within %2 ms (%3)").arg(FPortName).arg(FTimeoutMs).arg(what));
 }
 
+void TCliConnection::WithRetries(const std::function<void()> &request) {
+    for (int attempt = 0;; ++attempt) {
+        try {
+            request();
+            return;
+        } catch (const ECliError &e) {
+            if (e.Kind != ceTimeout || attempt >= Retries) throw;
+        }
+    }
+}
+
 TKvRegister TCliConnection::Read(quint8 regNum) {
-    BeginRequest(regNum, true);
-    FProtocol->RequestRegister(regNum, 0,
-                               [this](TKvProtocol *, quint8 r, TKvPError error) { EndRequest(r, error); });
-    WaitForRequest(QStringLiteral("reading register %1").arg(regNum));
+    WithRetries([&] {
+        BeginRequest(regNum, true);
+        FProtocol->RequestRegister(
+            regNum, 0, [this](TKvProtocol *, quint8 r, TKvPError error) { EndRequest(r, error); });
+        WaitForRequest(QStringLiteral("reading register %1").arg(regNum));
+    });
     if (FAnswerError != KvErrOk)
         throw ECliError(ceFailed, QStringLiteral("the tester refused to read register %1: %2 (code %3)")
                                       .arg(regNum)
@@ -164,7 +172,7 @@ QString TCliConnection::Identify() {
     // The register protocol's first exchange after register 0 would ask the tester to switch to
     // CRC frames; the command line keeps to checksum frames, which every tester takes.
     FProtocol->FirstPacket = false;
-    if (!ident.toLower().contains(QString::fromLatin1(TesterIdentStr).toLower()))
+    if (!TamrelTester::IsTesterIdent(ident))
         throw ECliError(ceNoTester,
                         QStringLiteral("%1 answers \"%2\", which is no Tamrel tester").arg(FPortName, ident));
     return ident;
@@ -181,11 +189,13 @@ void TCliConnection::Write(quint8 regNum, const QVariant &value) {
     } catch (const EKvConvertError &e) {
         throw ECliError(ceBadArguments, QString::fromStdString(e.what()));
     }
-    BeginRequest(regNum, false);
-    FProtocol->WriteRegister(
-        regNum, 0, [this](TKvProtocol *, quint8 r, TKvPError error) { EndRequest(r, error); },
-        [this](TKvProtocol *, quint8 r) { EndRequest(r, KvErrOk); });
-    WaitForRequest(QStringLiteral("writing register %1").arg(regNum));
+    WithRetries([&] {
+        BeginRequest(regNum, false);
+        FProtocol->WriteRegister(
+            regNum, 0, [this](TKvProtocol *, quint8 r, TKvPError error) { EndRequest(r, error); },
+            [this](TKvProtocol *, quint8 r) { EndRequest(r, KvErrOk); });
+        WaitForRequest(QStringLiteral("writing register %1").arg(regNum));
+    });
     if (FAnswerError != KvErrOk)
         throw ECliError(ceRefused,
                         QStringLiteral("the tester refused the write to register %1 (%2): %3 (code %4)")

@@ -7,11 +7,9 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 
-// The identification a tester's register 0 contains, in any letter case.
-inline constexpr char TesterIdentStr[] = "Tavik";
-inline constexpr int TesterBaudRate = 115200;
 // How long the search waits for a tester to answer, as the program's link does.
 inline constexpr int SearchTimeOutMs = 2000;
 
@@ -50,6 +48,11 @@ public:
     TKvProtocol *Protocol() const { return FProtocol.get(); }
     int TimeoutMs() const { return FTimeoutMs; }
 
+    // A read or write whose answer does not come is sent again this often before it times
+    // out (0: once only). Register reads and writes bear repeating: a lost answer on a noisy
+    // line must not end a long command.
+    int Retries = 0;
+
 private:
     void OnReceivedRegister(quint8 regNum);
     // A request's wait: begun before it is sent, ended by its answer, acknowledgement, error or
@@ -57,6 +60,8 @@ private:
     void BeginRequest(quint8 regNum, bool isRead);
     void EndRequest(quint8 regNum, TKvPError error);
     void WaitForRequest(const QString &what);
+    // Runs one request (Begin, send, wait) again after a time-out, up to Retries times.
+    void WithRetries(const std::function<void()> &request);
 
     const int FTimeoutMs;
     QString FPortName;

@@ -1,36 +1,19 @@
-// flash: a firmware image into the tester through its boot loader, with the firmware window's
-// checks: the boot loader's identification against the one the file name requires, and the
-// image's size against the flash.
+// flash: a firmware image into the tester through its boot loader, by the firmware window's
+// rules (TFirmwareUpdate): the boot loader's identification against the one the file name
+// requires, the image's size against the flash, a time-out per page. A port given with --port
+// must first say it is a tester (register 0), as for read and write.
 #include "uCliCommandLine.h"
 #include "uCliCommands.h"
 #include "uCliError.h"
 #include "uCliProgress.h"
 #include "uCliWait.h"
 #include "uFirmwareFileName.h"
+#include "uFirmwareUpdate.h"
 
 #include <QFile>
 #include <QFileInfo>
 
-namespace {
-
-// The start request is repeated this often, this far apart, for a boot loader slow to wake.
-constexpr int StartRepeats = 5;
-constexpr int StartRepeatMs = 50;
-
-struct TLoaderAnswer {
-    bool Arrived = false;
-    quint16 FlashSizeKiB = 0;
-    quint16 PageSize = 0;
-    QByteArray Ident;
-};
-
-struct TTransfer {
-    bool Ended = false;
-    quint8 Error = 0;
-    quint32 Position = 0; // bytes acknowledged so far
-};
-
-} // namespace
+#include <optional>
 
 int CliFlash(const QStringList &arguments) {
     TCliCommandLine line(
@@ -42,13 +25,16 @@ int CliFlash(const QStringList &arguments) {
             "compared without regard to letter case, and the image must be smaller than the flash. A file "
             "whose "
             "name carries no identification is written only with --force-ident. Nothing of the image is sent "
-            "when a check fails."),
+            "when a check fails. A page whose status does not come within --timeout is sent again a few "
+            "times before the update is given up."),
         true);
     line.Parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The firmware image."));
     const QCommandLineOption forceIdent(
         QStringLiteral("force-ident"),
         QStringLiteral(
-            "Write a file whose name carries no DeviceIdentStr, whatever the boot loader reports."));
+            "Write a file whose name carries no DeviceIdentStr, whatever the boot loader reports; and "
+            "with --port, skip asking register 0 whether the port is a tester (a tester already in its "
+            "boot loader answers no register)."));
     line.Parser.addOption(forceIdent);
     if (!line.Parse(arguments)) return CliExitOk;
     const QStringList files = line.Parser.positionalArguments();
@@ -70,91 +56,87 @@ int CliFlash(const QStringList &arguments) {
 
     InstallCliInterrupt();
     TCliConnection connection(line.TimeoutMs());
-    connection.Open(line.FindPort().Port);
-    TKvProtocol *protocol = connection.Protocol();
-
-    TLoaderAnswer answer;
-    auto sendStart = [&] {
-        protocol->FirmwareStart(
-            [&answer](quint16, quint16 flashSize, quint16 pageSize, const QByteArray &ident) {
-                answer = {true, flashSize, pageSize, ident};
-                CliWake();
-            },
-            false, quint32(image.size()));
-    };
-    sendStart();
-    TCliWaitResult result = cwTimeout;
-    for (int repeat = 0; repeat < StartRepeats && result == cwTimeout; ++repeat) {
-        result = CliWait([&answer] { return answer.Arrived; }, StartRepeatMs);
-        if (result == cwTimeout) sendStart();
+    const TCliFoundTester found = line.FindPort();
+    connection.Open(found.Port);
+    // A searched port has said it is a tester; a given one is asked, so that no image goes to
+    // another device. A tester already in its boot loader answers no register: --force-ident.
+    if (found.Ident.isEmpty() && !line.Parser.isSet(forceIdent)) {
+        try {
+            connection.Identify();
+        } catch (const ECliError &e) {
+            throw ECliError(e.Kind, QString::fromStdString(e.what()) +
+                                        QStringLiteral("; nothing of the image was sent (a tester already "
+                                                       "in its boot loader takes --force-ident)"));
+        }
     }
-    if (result == cwTimeout) result = CliWait([&answer] { return answer.Arrived; }, line.TimeoutMs());
-    if (result == cwInterrupted)
-        throw ECliError(ceInterrupted, QStringLiteral("nothing of the image was sent"));
-    if (result == cwTimeout)
-        throw ECliError(
-            ceTimeout,
-            QStringLiteral("the boot loader on %1 did not answer the start request").arg(connection.Port()));
-    const QString received = QString::fromLatin1(answer.Ident);
-    if (!meta.DeviceIdentStr.isEmpty() && received.toLower() != meta.DeviceIdentStr.toLower())
-        throw ECliError(ceRefused,
-                        QStringLiteral("firmware is not suitable for this device (%1 <> %2); nothing of "
-                                       "the image was sent")
-                            .arg(received, meta.DeviceIdentStr));
-    if (qint64(image.size()) >= qint64(answer.FlashSizeKiB) * 1024)
-        throw ECliError(ceRefused,
-                        QStringLiteral("the image (%1 bytes) does not fit the flash (%2 KiB); nothing of "
-                                       "the image was sent")
-                            .arg(image.size())
-                            .arg(answer.FlashSizeKiB));
-    if (answer.PageSize == 0)
-        throw ECliError(ceFailed, QStringLiteral("the boot loader reports no page size; nothing was sent"));
 
-    if (!line.Json())
+    TFirmwareUpdate update;
+    update.AnswerTimeOutMs = line.TimeoutMs();
+    update.Protocol = [&connection] { return connection.Protocol(); };
+    TCliProgress progress(CliStdoutIsTerminal() && !line.Json());
+    std::optional<TFirmwareResult> result;
+    QString received;
+    update.OnAccepted = [&](const TFirmwareResult &loader) {
+        received = loader.LoaderIdent;
+        if (line.Json()) return;
         CliOut(QStringLiteral("Writing %1 (%2 bytes) to %3, boot loader %4")
                    .arg(meta.DisplayName)
                    .arg(image.size())
                    .arg(connection.Port(), received));
-    TCliProgress progress(CliStdoutIsTerminal() && !line.Json());
-    if (!line.Json()) progress.Start(quint32(image.size()));
-    TTransfer transfer;
-    quint32 acknowledged = 0;
-    protocol->FirmwareWrite(image, [&](quint8 error, quint32 currentPos, quint32 size) {
-        if (error != 0) {
-            transfer = {true, error, currentPos};
-        } else {
-            transfer.Position = currentPos;
-            if (currentPos >= size) transfer.Ended = true;
-        }
+        progress.Start(quint32(image.size()));
+    };
+    update.OnProgress = [&](quint32 position, quint32) {
+        if (!line.Json()) progress.Update(position);
+    };
+    update.OnFinished = [&](const TFirmwareResult &r) {
+        result = r;
         CliWake();
-    });
-    // Each page must be acknowledged within the time-out; the wait starts again with every one.
-    for (;;) {
-        result =
-            CliWait([&] { return transfer.Ended || transfer.Position != acknowledged; }, line.TimeoutMs());
-        if (result == cwInterrupted)
-            throw ECliError(
-                ceInterrupted,
-                QStringLiteral("the transfer was stopped at byte %1; the tester needs a new update")
-                    .arg(transfer.Position));
-        if (result == cwTimeout)
-            throw ECliError(ceTimeout,
-                            QStringLiteral("the boot loader acknowledged no page after byte %1 of %2")
-                                .arg(acknowledged)
-                                .arg(image.size()));
-        acknowledged = transfer.Position;
-        if (transfer.Ended && transfer.Error != 0) break;
-        if (!line.Json()) progress.Update(acknowledged);
-        if (transfer.Ended) break;
+    };
+    update.Start(image, meta.DeviceIdentStr, !meta.DeviceIdentStr.isEmpty());
+    // The update bounds every wait of its own; Ctrl+C ends it sooner.
+    if (CliWait([&result] { return result.has_value(); }, -1) == cwInterrupted) {
+        const bool writing = update.Writing();
+        update.Stop();
+        throw ECliError(ceInterrupted, writing ? QStringLiteral("the transfer was stopped; the tester needs "
+                                                                "a new update")
+                                               : QStringLiteral("nothing of the image was sent"));
     }
-    if (transfer.Error != 0) {
-        const quint32 page = answer.PageSize ? transfer.Position / answer.PageSize : 0;
+    const TFirmwareResult &r = *result;
+    switch (r.Outcome) {
+    case foDone:
+        break;
+    case foNoLoader:
+        throw ECliError(
+            ceTimeout,
+            QStringLiteral("the boot loader on %1 did not answer the start request").arg(connection.Port()));
+    case foNotSuitable:
+        throw ECliError(ceRefused,
+                        QStringLiteral("firmware is not suitable for this device (%1 <> %2); nothing of "
+                                       "the image was sent")
+                            .arg(r.LoaderIdent, r.ExpectedIdent));
+    case foTooLarge:
+        throw ECliError(ceRefused,
+                        QStringLiteral("the image (%1 bytes) does not fit the flash (%2 KiB); nothing of "
+                                       "the image was sent")
+                            .arg(image.size())
+                            .arg(r.FlashSizeKiB));
+    case foNoPageSize:
+        throw ECliError(ceRefused, QStringLiteral("the boot loader reports a page size of 0; nothing of the "
+                                                  "image was sent"));
+    case foPageRefused:
         throw ECliError(ceRefused,
                         QStringLiteral("the boot loader refused page %1 (bytes from %2) with error %3; "
                                        "the update is incomplete")
-                            .arg(page)
-                            .arg(transfer.Position)
-                            .arg(transfer.Error));
+                            .arg(r.Page)
+                            .arg(r.Position)
+                            .arg(r.Status));
+    case foStalled:
+        throw ECliError(ceTimeout,
+                        QStringLiteral("the tester stopped answering at page %1 (after byte %2 of %3); run "
+                                       "flash again to write the image anew")
+                            .arg(r.Page)
+                            .arg(r.Position)
+                            .arg(image.size()));
     }
     if (!line.Json()) {
         progress.Finish();

@@ -6,23 +6,12 @@
 
 #include <QJsonArray>
 
-namespace {
-
-// The host's device names of USB adapters: CP210x and FTDI chips, and any other adapter on USB
-// (the table names it USBSER); on-board UARTs and virtual ports are not.
-bool IsUsbAdapter(const QString &deviceName) {
-    for (const char *word : {"Silabser", "VCP", "USBSER"})
-        if (deviceName.contains(QLatin1String(word), Qt::CaseInsensitive)) return true;
-    return false;
-}
-
-} // namespace
-
 int CliPorts(const QStringList &arguments) {
     TCliCommandLine line(
         QStringLiteral("ports"),
-        QStringLiteral("Lists the host's serial ports in the program's order: port, the host's "
-                       "device name, and \"usb\" for a USB adapter (else \"-\")."),
+        QStringLiteral(
+            "Lists the host's serial ports in the program's order: port, the host's "
+            "device name, and \"usb\" for a USB adapter, as --only-usb selects them (else \"-\")."),
         false);
     if (!line.Parse(arguments)) return CliExitOk;
     if (!line.Parser.positionalArguments().isEmpty())
@@ -32,7 +21,7 @@ int CliPorts(const QStringList &arguments) {
     GetComPortListEx(ports, false, &all);
     QJsonArray rows;
     for (const TComNameDescription &entry : all) {
-        const bool isUsb = IsUsbAdapter(entry.ComDescription);
+        const bool isUsb = IsUsbAdapterName(entry.ComDescription);
         if (line.Json())
             rows.append(QJsonObject{{QStringLiteral("port"), entry.ComName},
                                     {QStringLiteral("device"), entry.ComDescription},

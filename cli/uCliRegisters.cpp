@@ -1,6 +1,7 @@
 #include "uCliRegisters.h"
 
 #include "uCliError.h"
+#include "uTamrelTester.h"
 
 #include <array>
 #include <limits>
@@ -135,12 +136,7 @@ QVariant ParseCliValue(quint8 regAdr, const QString &text) {
 }
 
 QString CliValueText(const TKvRegister &reg) {
-    if (reg.RegType == rtString) {
-        QByteArray raw = reg.RawData;
-        const qsizetype zero = raw.indexOf('\0');
-        if (zero >= 0) raw.truncate(zero);
-        return QString::fromLatin1(raw);
-    }
+    if (reg.RegType == rtString) return TamrelTester::IdentText(reg.RawData);
     if (reg.RegType == rtBinary) return QString::fromLatin1(reg.RawData.toHex());
     const QVariant value = RegisterToVariant(reg);
     if (value.typeId() == QMetaType::QByteArray) return QString::fromLatin1(value.toByteArray().toHex());

@@ -3,8 +3,10 @@
 #include "uCliCommandLine.h"
 #include "uCliCommands.h"
 #include "uCliError.h"
+#include "uCliTesterGuard.h"
 #include "uCliWait.h"
 #include "uTamrelRegisterMap.h"
+#include "uTamrelTester.h"
 #include "uTestRecordCsv.h"
 #include "uTestRecordExportFile.h"
 #include "uTestRecordStore.h"
@@ -17,15 +19,8 @@ namespace {
 
 using namespace TamrelReg;
 
-const QStringList PumpTypes{QStringLiteral("VE"), QStringLiteral("PE"), QStringLiteral("Zexel")};
-const QStringList HeadTypes{QStringLiteral("Inductive"), QStringLiteral("Resistive")};
-
-// The name as the program stores it, from a name in any letter case; empty when unknown.
-QString Canonical(const QStringList &names, const QString &text) {
-    for (const QString &name : names)
-        if (name.compare(text, Qt::CaseInsensitive) == 0) return name;
-    return {};
-}
+// A request whose answer is lost is sent again this often before the sweep is given up.
+constexpr int LostAnswerRetries = 2;
 
 // The type the tester is set to, by the register's code.
 QString FromRegister(const QStringList &names, TCliConnection &connection, quint8 reg, const char *what) {
@@ -105,7 +100,8 @@ void PrintResult(const TTestRecord &record, bool json, const QString &storedIn) 
         CliOut(QStringLiteral("Verdict: %1").arg(TestVerdictText(record.Verdict)));
     for (const QString &failure : record.Failures)
         CliOut(QStringLiteral("  ") + failure);
-    CliOut(QStringLiteral("Record: %1 in %2").arg(record.Id, storedIn));
+    // Printed once the record has been stored.
+    if (!storedIn.isEmpty()) CliOut(QStringLiteral("Record: %1 in %2").arg(record.Id, storedIn));
 }
 
 } // namespace
@@ -157,14 +153,14 @@ int CliSweep(const QStringList &arguments) {
         throw ECliError(ceBadArguments, QStringLiteral("--end must be above --start"));
     QString pumpType, headType;
     if (line.Parser.isSet(pump)) {
-        pumpType = Canonical(PumpTypes, line.Parser.value(pump));
+        pumpType = TamrelTester::CanonicalTypeName(TamrelTester::PumpTypeNames(), line.Parser.value(pump));
         if (pumpType.isEmpty())
             throw ECliError(
                 ceBadArguments,
                 QStringLiteral("--pump takes VE, PE or Zexel, not \"%1\"").arg(line.Parser.value(pump)));
     }
     if (line.Parser.isSet(head)) {
-        headType = Canonical(HeadTypes, line.Parser.value(head));
+        headType = TamrelTester::CanonicalTypeName(TamrelTester::HeadTypeNames(), line.Parser.value(head));
         if (headType.isEmpty())
             throw ECliError(ceBadArguments, QStringLiteral("--head takes Inductive or Resistive, not \"%1\"")
                                                 .arg(line.Parser.value(head)));
@@ -174,25 +170,29 @@ int CliSweep(const QStringList &arguments) {
     TCliConnection connection(line.TimeoutMs());
     const TCliFoundTester found = line.FindPort();
     connection.Open(found.Port);
+    connection.Retries = LostAnswerRetries;
     TTestRecord record;
     record.Id = TTestRecord::NewId();
     record.HeadSerial = line.Parser.value(serial);
     record.TakenAt = QDateTime::currentDateTimeUtc();
     record.TesterId = found.Port;
     record.Firmware = connection.Identify();
-    record.PumpType =
-        pumpType.isEmpty() ? FromRegister(PumpTypes, connection, regPumpType, "pump") : pumpType;
-    record.HeadType =
-        headType.isEmpty() ? FromRegister(HeadTypes, connection, regResistiveHead, "head") : headType;
+    record.PumpType = pumpType.isEmpty()
+                          ? FromRegister(TamrelTester::PumpTypeNames(), connection, regPumpType, "pump")
+                          : pumpType;
+    record.HeadType = headType.isEmpty()
+                          ? FromRegister(TamrelTester::HeadTypeNames(), connection, regResistiveHead, "head")
+                          : headType;
     record.Sweep = sweep;
 
-    // Manual control in percent, as the program's sweep sets it, from the first duty on.
-    connection.Write(regManualControl, 1);
-    connection.Write(regManualInVolt, 0);
+    // Manual control in percent, as the program's sweep sets it, from the first duty on. On
+    // every way out the tester is put back: the first duty, manual control as it was, and
+    // stopped if the sweep started it.
+    TCliTesterGuard guard(connection);
     int duty = sweep.StartDuty;
-    connection.Write(regManualControlPWM1, duty);
     TSweepBranch branch = sbRising;
     try {
+        guard.Drive(duty);
         for (;;) {
             if (CliPause(sweep.PeriodMs) == cwInterrupted)
                 throw ECliError(ceInterrupted, QStringLiteral("the sweep was stopped; no record was stored"));
@@ -212,38 +212,49 @@ int CliSweep(const QStringList &arguments) {
             connection.Write(regManualControlPWM1, duty);
         }
     } catch (const ECliError &e) {
-        // The tester is left at the first duty, as the program leaves it after a sweep.
-        if (e.Kind != ceTimeout) {
-            CliResetInterrupt();
-            try {
-                connection.Write(regManualControlPWM1, sweep.StartDuty);
-            } catch (const ECliError &) {
-                // The first error is the one to report.
-            }
-        }
+        // The first error is the one to report; the tester is put back all the same.
+        guard.Restore(sweep.StartDuty);
+        // A signal may end a request's wait as well as the pause between steps: it says the same.
+        if (e.Kind == ceInterrupted)
+            throw ECliError(ceInterrupted, QStringLiteral("the sweep was stopped; no record was stored"));
+        throw;
+    } catch (...) {
+        guard.Restore(sweep.StartDuty);
         throw;
     }
-    connection.Write(regManualControlPWM1, sweep.StartDuty);
+    const QString restoreError = guard.Restore(sweep.StartDuty);
     connection.Close();
 
+    // The measurement is shown and written out before anything can fail to store it.
     QSettings settings(UpdateServerSettingsFilePath(), QSettings::IniFormat);
     record.Limits = LoadTestLimits(settings, record.PumpType, record.HeadType);
     record.Evaluate();
+    if (!line.Json()) PrintResult(record, false, QString());
+    QStringList errors;
+    if (!restoreError.isEmpty()) errors << restoreError;
+    if (line.Parser.isSet(out)) {
+        try {
+            SaveExportFile(line.Parser.value(out), TestRecordPointsCsv(record));
+        } catch (const ETestRecordExport &e) {
+            errors << QString::fromStdString(e.what());
+        }
+    }
     QString storedIn;
     try {
         TTestRecordStore store(TTestRecordStore::DefaultFolder());
         store.WriteRecord(record);
         storedIn = store.FilePath();
     } catch (const ETestRecordStore &e) {
-        throw ECliError(ceFailed, QStringLiteral("the record could not be stored: %1").arg(e.what()));
+        errors << QStringLiteral("the record could not be stored: %1").arg(e.what());
     }
-    if (line.Parser.isSet(out)) {
-        try {
-            SaveExportFile(line.Parser.value(out), TestRecordPointsCsv(record));
-        } catch (const ETestRecordExport &e) {
-            throw ECliError(ceFailed, QString::fromStdString(e.what()));
-        }
-    }
-    PrintResult(record, line.Json(), storedIn);
+    if (line.Json())
+        PrintResult(record, true, storedIn);
+    else if (!storedIn.isEmpty())
+        CliOut(QStringLiteral("Record: %1 in %2").arg(record.Id, storedIn));
+    for (const QString &error : errors)
+        CliErr(CliErrorPrefix(ceFailed) + error);
+    // A stored record's verdict is the answer; without a stored record, or with the tester
+    // not put back, the run failed.
+    if (storedIn.isEmpty() || !restoreError.isEmpty()) return CliExitError;
     return record.Verdict == tvFail ? CliExitFail : CliExitOk;
 }

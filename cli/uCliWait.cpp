@@ -77,4 +77,9 @@ void InstallCliInterrupt() {
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+    // A closed terminal: the command still puts the tester back before it ends.
+    ::sigaction(SIGHUP, &action, nullptr);
+    // Output that nobody reads any more (a closed pipe) fails its write instead of ending the
+    // program before it has put the tester back.
+    ::signal(SIGPIPE, SIG_IGN);
 }

@@ -14,9 +14,10 @@ TCliWaitResult CliWait(const std::function<bool()> &done, int timeoutMs);
 TCliWaitResult CliPause(int ms);
 void CliWake();
 
-// Ctrl+C (SIGINT) and SIGTERM no longer end the program at once: they end the current wait
-// with cwInterrupted, so that the command closes the port and returns. Needs the application
-// object.
+// Ctrl+C (SIGINT), SIGTERM and a closed terminal (SIGHUP) no longer end the program at once:
+// they end the current wait with cwInterrupted, so that the command puts the tester back,
+// closes the port and returns. A write to a closed pipe fails instead of ending the program.
+// Needs the application object.
 void InstallCliInterrupt();
 bool CliInterrupted();
 // Forgets a Ctrl+C once a command has taken it, so that it can still put the tester back

@@ -66,7 +66,8 @@ TGraphicSpeedButton *NewImageButton(QWidget *parent, const QString &name, const 
 
 } // namespace
 
-TFormFirmwareUpdate::TFormFirmwareUpdate(QWidget *parent) : QWidget(parent, Qt::Window) {
+TFormFirmwareUpdate::TFormFirmwareUpdate(QWidget *parent)
+    : QWidget(parent, Qt::Window), FirmwareUpdate(new TFirmwareUpdate(this)) {
     Q_INIT_RESOURCE(firmware);
     FormFirmwareUpdate = this;
     setObjectName(QStringLiteral("FormFirmwareUpdate"));
@@ -76,7 +77,7 @@ TFormFirmwareUpdate::TFormFirmwareUpdate(QWidget *parent) : QWidget(parent, Qt::
 }
 
 TFormFirmwareUpdate::~TFormFirmwareUpdate() {
-    TimerTryAgain->stop();
+    FirmwareUpdate->Stop();
     TimerDisconnect->stop();
     TimerRedrawProgress->stop();
     if (FormFirmwareUpdate == this) FormFirmwareUpdate = nullptr;
@@ -140,10 +141,16 @@ void TFormFirmwareUpdate::BuildWindow() {
     OpenDialogFirmware->setFileMode(QFileDialog::ExistingFile);
     OpenDialogFirmware->setAcceptMode(QFileDialog::AcceptOpen);
 
-    TimerTryAgain = new QTimer(this);
-    TimerTryAgain->setObjectName(QStringLiteral("TimerTryAgain"));
-    TimerTryAgain->setInterval(50);
-    connect(TimerTryAgain, &QTimer::timeout, this, Guarded([this] { TimerTryAgainTimer(); }));
+    // The update's own repeat timer (50 ms), under the window's name for it.
+    TimerTryAgain = FirmwareUpdate->TimerTryAgain;
+    FirmwareUpdate->Protocol = [this] { return ConnectedProtocol(); };
+    FirmwareUpdate->OnAccepted = [this](const TFirmwareResult &) { UpdateAccepted(); };
+    FirmwareUpdate->OnProgress = [this](quint32 position, quint32 size) {
+        TKvApplication::RunGuarded([&] { OnFirmwareProgress(0, position, size); });
+    };
+    FirmwareUpdate->OnFinished = [this](const TFirmwareResult &result) {
+        TKvApplication::RunGuarded([&] { UpdateFinished(result); });
+    };
     TimerDisconnect = new QTimer(this);
     TimerDisconnect->setObjectName(QStringLiteral("TimerDisconnect"));
     TimerDisconnect->setInterval(500);
@@ -285,17 +292,17 @@ void TFormFirmwareUpdate::DoRus() {
     ShowMessageInLanguage(shown);
 }
 
-QString TFormFirmwareUpdate::InterruptedText(bool english) {
-    return english ? QStringLiteral("Update interrupted: no connection to the device")
-                   : QStringLiteral("Обновление прервано: нет связи с устройством");
+void TFormFirmwareUpdate::ShowMessage(std::function<QString(bool english)> text) {
+    EditMessage->setText(text(FEnglish));
+    FMessage = std::move(text);
 }
 
 void TFormFirmwareUpdate::ShowMessageInLanguage(const QString &oldNotSuitableText) {
     // The message of the state the window is in is shown again in the new language, so that a
     // switch never leaves it in the old one. Messages with a single text stay as they are.
     const QString message = EditMessage->text();
-    if (message == InterruptedText(!FEnglish))
-        EditMessage->setText(InterruptedText(FEnglish));
+    if (FMessage && message == FMessage(!FEnglish))
+        EditMessage->setText(FMessage(FEnglish));
     else if (!oldNotSuitableText.isEmpty() && message.startsWith(oldNotSuitableText))
         EditMessage->setText(NotSuitableText + message.mid(oldNotSuitableText.size()));
 }

@@ -4,8 +4,10 @@
 // frame); the identification in the file's name must match the one the boot loader reports,
 // the image must fit the flash, and the pages go out one by one with the progress shown. Once
 // the last page is acknowledged the connection closes, so that the tester starts the new
-// firmware. Created hidden at program start; closing it only hides it.
+// firmware. Created hidden at program start; closing it only hides it. The update's rules
+// (requests, checks, time-outs) are TFirmwareUpdate's; the window shows what it reports.
 #include "uFirmwareTransferRate.h"
+#include "uFirmwareUpdate.h"
 #include "uKvProtocol.h"
 
 #include <QByteArray>
@@ -53,9 +55,7 @@ public:
     // Back to the Russian set the window starts with.
     void DoRus();
 
-    // Boot-loader answers, as the protocol engine calls them.
-    void OnFirmwareStartAck(quint16 deviceId, quint16 flashSize, quint16 flashPageSize,
-                            const QByteArray &receivedLoaderIdentStr);
+    // Shows a page's progress, or with an error the refused page's code.
     void OnFirmwareProgress(quint8 error, quint32 currentPos, quint32 size);
     // The connection closed, lost or by hand: an update that was starting or writing is over,
     // as nothing more will come from the boot loader; the message says it was interrupted.
@@ -72,7 +72,10 @@ public:
 
     // Start requests sent by the repeat timer in this program run; never reset, so the first
     // update repeats the request up to five times and every later one once.
-    int TryAgainCount() const { return FTryAgainCount; }
+    int TryAgainCount() const { return FirmwareUpdate->TryAgainCount(); }
+
+    // The update the window shows; owned by the window.
+    TFirmwareUpdate *const FirmwareUpdate;
 
     // ---- Components ----
     QWidget *PanelButtons;
@@ -124,17 +127,18 @@ private:
     QWidget *BuildOldNewPanel();
     QWidget *BuildUpdatePanel();
     TKvProtocol *ConnectedProtocol() const;
-    void SendFirmwareStart(TKvProtocol *protocol);
+    void UpdateAccepted();
+    void UpdateFinished(const TFirmwareResult &result);
+    // A message with an English and a Russian text, shown in the window's language and again
+    // at a language switch.
+    void ShowMessage(std::function<QString(bool english)> text);
     void ShowTransferRate(quint32 size, bool done);
     void HoldProgressRedraw(bool hold);
-    // The message of an update cut off by a lost connection, in either language.
-    static QString InterruptedText(bool english);
     // After a language switch: the message shown for the present state in the new language.
     void ShowMessageInLanguage(const QString &oldNotSuitableText);
 
-    int FTryAgainCount = 0;
-    // From Start until the update is rejected, fails, succeeds or loses its connection.
-    bool FUpdating = false;
+    // The message shown, while it is the one ShowMessage put there.
+    std::function<QString(bool english)> FMessage;
     bool FEnglish = false;
     bool FPlaced = false;
     TFirmwareTransferRate FRate;

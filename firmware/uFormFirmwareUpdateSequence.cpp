@@ -1,6 +1,7 @@
-// The update sequence of the firmware window: the start request and its repeats, the boot
-// loader's answer with the identification and size checks, page progress with speed and
-// time left, and the disconnect that lets the tester start the new firmware.
+// The firmware window as the face of its update (TFirmwareUpdate): Start, what the update
+// reports (the boot loader's refusals, page progress with speed and time left, a tester that
+// stopped answering) in the window's texts, and the disconnect that lets the tester start the
+// new firmware.
 #include "uFormFirmwareUpdate.h"
 #include "uKvApplication.h"
 #include "uPlatformTick.h"
@@ -34,78 +35,77 @@ TKvProtocol *TFormFirmwareUpdate::ConnectedProtocol() const {
     return DeviceLink->KvProtocol();
 }
 
-void TFormFirmwareUpdate::SendFirmwareStart(TKvProtocol *protocol) {
-    // The engine keeps the handler for its life, which may outlast this window.
-    const QPointer<TFormFirmwareUpdate> Self(this);
-    protocol->FirmwareStart(
-        [Self](quint16 DeviceId, quint16 FlashSize, quint16 flashPageSize, const QByteArray &Ident) {
-            TKvApplication::RunGuarded([&] {
-                if (Self) Self->OnFirmwareStartAck(DeviceId, FlashSize, flashPageSize, Ident);
-            });
-        },
-        Command53, quint32(FirmwareBuffer.size()));
-}
-
 void TFormFirmwareUpdate::ButtonStartUpdateClick() {
     if (!DeviceLink || !DeviceLink->IsConnected()) return;
     // No keep-alive and no loss detection while the boot loader works.
     DeviceLink->SetKeepConnection(false);
     if (SetUpdateRegisters) SetUpdateRegisters(false);
-    TKvProtocol *protocol = ConnectedProtocol();
-    if (!protocol) return;
+    if (!ConnectedProtocol()) return;
     LabelTransferRate->clear();
-    FUpdating = true;
-    SendFirmwareStart(protocol);
-    TimerTryAgain->start();
+    FirmwareUpdate->Command53 = Command53;
+    FirmwareUpdate->Start(FirmwareBuffer, EditLoaderIdentStr->text());
 }
 
 void TFormFirmwareUpdate::TimerTryAgainTimer() {
-    ++FTryAgainCount;
-    if (FTryAgainCount >= 5) TimerTryAgain->stop();
-    TKvProtocol *protocol = ConnectedProtocol();
-    if (!protocol) {
-        TimerTryAgain->stop(); // the link is gone: nobody to ask
-        return;
-    }
-    SendFirmwareStart(protocol);
+    FirmwareUpdate->TryAgain();
 }
 
-void TFormFirmwareUpdate::OnFirmwareStartAck(quint16, quint16 flashSize, quint16,
-                                             const QByteArray &receivedLoaderIdentStr) {
-    TimerTryAgain->stop();
+void TFormFirmwareUpdate::UpdateAccepted() {
     HoldProgressRedraw(false);
-    const QString received = QString::fromLatin1(receivedLoaderIdentStr);
-    const QString expected = EditLoaderIdentStr->text();
-    if (received.toLower() != expected.toLower()) {
-        FUpdating = false;
-        EditMessage->setText(NotSuitableText + QStringLiteral(" (") + received + QStringLiteral(" <> ") +
-                             expected + QStringLiteral(")"));
-        return;
-    }
-    if (qint64(FirmwareBuffer.size()) >= qint64(flashSize) * 1024) {
-        FUpdating = false;
-        EditMessage->setText(QStringLiteral("Не соотв. размер"));
-        return;
-    }
-    TKvProtocol *protocol = ConnectedProtocol();
-    if (!protocol) return;
     // A range of 0..0 would show a busy bar; an empty image shows an empty one instead.
     ProgressBar1->setMaximum(qMax<int>(1, int(FirmwareBuffer.size())));
     ProgressBar1->setValue(0);
     FRate.Start(KvPlatform::TickCount());
     FRateShownAt = KvPlatform::TickCount();
     LabelTransferRate->clear();
-    const QPointer<TFormFirmwareUpdate> Self(this);
-    protocol->FirmwareWrite(FirmwareBuffer, [Self](quint8 Error, quint32 currentPos, quint32 Size) {
-        TKvApplication::RunGuarded([&] {
-            if (Self) Self->OnFirmwareProgress(Error, currentPos, Size);
+}
+
+void TFormFirmwareUpdate::UpdateFinished(const TFirmwareResult &result) {
+    HoldProgressRedraw(false);
+    switch (result.Outcome) {
+    case foDone:
+        return; // the last page's progress has said so
+    case foNotSuitable:
+        EditMessage->setText(NotSuitableText + QStringLiteral(" (") + result.LoaderIdent +
+                             QStringLiteral(" <> ") + result.ExpectedIdent + QStringLiteral(")"));
+        return;
+    case foTooLarge:
+        EditMessage->setText(QStringLiteral("Не соотв. размер"));
+        return;
+    case foPageRefused:
+        OnFirmwareProgress(result.Status, result.Position, quint32(FirmwareBuffer.size()));
+        return;
+    case foNoPageSize:
+        ShowMessage([](bool english) {
+            return english ? QStringLiteral("The boot loader reports a page size of 0; nothing was written")
+                           : QStringLiteral("Загрузчик сообщил размер страницы 0; прошивка не записана");
         });
-    });
+        return;
+    case foStalled: {
+        LabelTransferRate->clear();
+        const quint32 page = result.Page;
+        ShowMessage([page](bool english) {
+            return english ? QStringLiteral("The tester stopped answering at page %1; press Start to write "
+                                            "the image anew")
+                                 .arg(page)
+                           : QStringLiteral("Тестер перестал отвечать на странице %1; нажмите «Начать "
+                                            "обновление», чтобы записать прошивку заново")
+                                 .arg(page);
+        });
+        return;
+    }
+    case foNoLoader:
+        ShowMessage([](bool english) {
+            return english ? QStringLiteral("The boot loader did not answer; press Start to try again")
+                           : QStringLiteral("Загрузчик не ответил; нажмите «Начать обновление», чтобы "
+                                            "попробовать снова");
+        });
+        return;
+    }
 }
 
 void TFormFirmwareUpdate::OnFirmwareProgress(quint8 error, quint32 currentPos, quint32 size) {
     if (error != 0) {
-        FUpdating = false;
         HoldProgressRedraw(false);
         EditMessage->setText(QStringLiteral("Ошибка ") + QString::number(error));
         LabelTransferRate->clear();
@@ -126,7 +126,6 @@ void TFormFirmwareUpdate::OnFirmwareProgress(quint8 error, quint32 currentPos, q
     FRate.Sample(KvPlatform::TickCount(), qMin(currentPos, size));
     ShowTransferRate(size, done);
     if (done) {
-        FUpdating = false;
         EditMessage->setText(QStringLiteral("Прошивка завершена успешно"));
         TimerDisconnect->start();
     }
@@ -166,13 +165,15 @@ void TFormFirmwareUpdate::HoldProgressRedraw(bool hold) {
 }
 
 void TFormFirmwareUpdate::DeviceLinkClosed() {
-    TimerTryAgain->stop();
-    if (!FUpdating) return;
-    FUpdating = false;
+    if (!FirmwareUpdate->Busy()) return;
+    FirmwareUpdate->Stop();
     // The last position and the speed would read as a transfer still under way.
     HoldProgressRedraw(false);
     LabelTransferRate->clear();
-    EditMessage->setText(InterruptedText(FEnglish));
+    ShowMessage([](bool english) {
+        return english ? QStringLiteral("Update interrupted: no connection to the device")
+                       : QStringLiteral("Обновление прервано: нет связи с устройством");
+    });
 }
 
 void TFormFirmwareUpdate::TimerDisconnectTimer() {

@@ -109,8 +109,14 @@ std::shared_ptr<IComPortTable> CurrentComPortTable() {
     return TableSlot();
 }
 
+bool IsUsbAdapterName(const QString &deviceName) {
+    for (const char *word : UsbAdapterWords)
+        if (Has(deviceName, word)) return true;
+    return false;
+}
+
 bool ComPortLess(const TComNameDescription &a, const TComNameDescription &b) {
-    for (const char *word : {"VCP", "Silabser", "Serial"}) {
+    for (const char *word : UsbAdapterWords) {
         const bool inA = Has(a.ComDescription, word), inB = Has(b.ComDescription, word);
         if (inA != inB) return inA;
     }
@@ -121,9 +127,7 @@ bool ComPortLess(const TComNameDescription &a, const TComNameDescription &b) {
 void GetComPortListEx(QStringList &list, bool onlyUsb, TComNameDescriptions *descriptions) {
     TComNameDescriptions entries;
     for (const TComNameDescription &e : CurrentComPortTable()->ReadTable()) {
-        if (!onlyUsb || Has(e.ComDescription, "Silabser") || Has(e.ComDescription, "VCP") ||
-            Has(e.ComDescription, "Serial"))
-            entries.append(e);
+        if (!onlyUsb || IsUsbAdapterName(e.ComDescription)) entries.append(e);
     }
     std::stable_sort(entries.begin(), entries.end(), ComPortLess);
     list.clear();

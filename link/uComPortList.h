@@ -31,9 +31,19 @@ std::shared_ptr<IComPortTable> CurrentComPortTable();
 // Folder whose entries (links to pseudo-terminals and the like) are listed as ports.
 QString VirtualPortFolder();
 
+// The words of the host's device names that mark a USB serial adapter, in the order the list
+// puts them: the FTDI driver's "VCP", the Silicon Labs driver's "Silabser", the "...Serial"
+// names of other adapter drivers (which an on-board "Serial" port shares: the name cannot
+// tell them apart), and "USBSER", the generic USB serial driver's name, which this host's
+// table also gives to every other adapter on USB. The USB selection of the port list and the
+// command line program's port table both go by this one list.
+inline constexpr const char *UsbAdapterWords[] = {"VCP", "Silabser", "Serial", "USBSER"};
+// Whether a device name contains one of UsbAdapterWords, letter case ignored.
+bool IsUsbAdapterName(const QString &deviceName);
+
 // Fills List with the port names (and Descriptions, when given, with the same entries):
-// with OnlyUSB only devices whose name contains "Silabser", "VCP" or "Serial"; sorted
-// "VCP" first, then "Silabser", then "Serial", then shorter names, then by name.
+// with OnlyUSB only devices whose name IsUsbAdapterName; sorted by the first of
+// UsbAdapterWords that tells two names apart ("VCP" first), then shorter names, then by name.
 void GetComPortListEx(QStringList &list, bool onlyUsb, TComNameDescriptions *descriptions = nullptr);
 void GetComPortList(QStringList &list, bool onlyUsb);
 QStringList GetComPortList(bool onlyUsb);

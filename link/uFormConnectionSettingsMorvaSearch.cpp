@@ -3,6 +3,7 @@
 #include "uKvProtocol.h"
 #include "uKvThreadHandOver.h"
 #include "uTamrelRegisterMap.h"
+#include "uTamrelTester.h"
 
 #include <QCoreApplication>
 #include <QLocale>
@@ -100,6 +101,21 @@ void TSearchEngine::Report(const QString &foundIdentStr, const QString &foundCom
     }
 }
 
+TComSettings TesterComSettings() {
+    static_assert(TamrelTester::DataBits == 8 && TamrelTester::StopBits == 1,
+                  "the tester's line is 8 data bits, no parity, one stop bit");
+    return {TamrelTester::BaudRate, dbEight, prNone, sbOneStopBit};
+}
+
+void ApplyTesterLine(TComPort &port) {
+    const TComSettings line = TesterComSettings();
+    port.SetCustomBaudRate(line.BaudRate);
+    port.SetDataBits(line.DataBits);
+    port.SetParityBits(line.Parity);
+    port.SetStopBits(line.StopBits);
+    port.FlowControl.ControlDTR = dtrEnable;
+}
+
 // ---- Probe ----------------------------------------------------------------------------
 
 TSearchThread::TSearchThread(const QString &portName, const TComSettings &settings) : ComPortName(portName) {
@@ -183,10 +199,7 @@ void TSearchThread::ComPortRxChar(TComPort *sender, int count) {
 
 void TSearchThread::OnReceivedRegister(TKvProtocol *senderKvProtocol, quint8 regNum) {
     if (regNum == TamrelReg::regFirmwareName) {
-        QByteArray raw = senderKvProtocol->RegisterCopy(regNum).RawData;
-        const qsizetype zero = raw.indexOf('\0');
-        if (zero >= 0) raw.truncate(zero);
-        FoundIdentStr = QString::fromLatin1(raw);
+        FoundIdentStr = TamrelTester::IdentText(senderKvProtocol->RegisterCopy(regNum).RawData);
         FoundComPort = ComPortName;
         AddSearchLog(ComPortName + QStringLiteral(" Received ") + FoundIdentStr);
         if (TSearchPortOutcome *o = SearchEngine ? SearchEngine->OutcomeOf(ComPortName) : nullptr) {

@@ -30,6 +30,11 @@ struct TComSettings {
     TStopBits StopBits = sbOneStopBit;
 };
 
+// The tester's line (uTamrelTester.h) in the port's terms, for a search and for a port of
+// its own; the DTR line is raised, as the tester expects.
+TComSettings TesterComSettings();
+void ApplyTesterLine(TComPort &port);
+
 using TOnSearchFinished =
     std::function<void(const QString &foundIdentStr, const QString &foundComPort, int foundComBoud)>;
 // An error that the report handler raised. The report runs from a timer, so the error cannot

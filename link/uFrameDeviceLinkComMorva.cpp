@@ -8,6 +8,7 @@
 #include "uKvThreadHandOver.h"
 #include "uPlatformSound.h"
 #include "uPlatformTick.h"
+#include "uTamrelTester.h"
 
 #include <QAction>
 #include <QApplication>
@@ -631,7 +632,7 @@ void TFrameDeviceLinkComMorva::sButtonConnectClick() {
 
 void TFrameDeviceLinkComMorva::SearchFinished(const QString &foundIdentStr, const QString &foundComPort,
                                               int foundComBoud) {
-    if (DeviceIdentStr.isEmpty() || !foundIdentStr.toLower().contains(DeviceIdentStr.toLower())) return;
+    if (!TamrelTester::IdentMatches(foundIdentStr, DeviceIdentStr)) return;
     TimerSearchTimeOut->stop();
     if (IsConnected()) return;
     // The search has ended: the button must not stay down over a port that did not open.

@@ -4,6 +4,7 @@
 #include "uFrameDeviceLinkComMorva.h"
 #include "uKvApplication.h"
 #include "uKvProtocol.h"
+#include "uTamrelTester.h"
 
 #include <QAction>
 #include <QMenu>
@@ -52,10 +53,9 @@ void TFrameDeviceLinkComMorva::SetSettingsFile(const QString &path) {
 
 QString TFrameDeviceLinkComMorva::ConnectedIdent() const {
     if (FKvProtocol) {
-        QByteArray raw = FKvProtocol->RegisterCopy(TamrelReg::regFirmwareName).RawData;
-        const qsizetype zero = raw.indexOf('\0');
-        if (zero >= 0) raw.truncate(zero);
-        if (!raw.isEmpty()) return QString::fromLatin1(raw);
+        const QString ident =
+            TamrelTester::IdentText(FKvProtocol->RegisterCopy(TamrelReg::regFirmwareName).RawData);
+        if (!ident.isEmpty()) return ident;
     }
     return FFoundIdent;
 }
@@ -90,10 +90,8 @@ void TFrameDeviceLinkComMorva::ReconnectFound(const QString &foundIdentStr, cons
     if (!FWaitingForReconnect || IsConnected()) return;
     // The same tester, not merely one of its kind: the identification must be the lost one's.
     // A connection whose tester never said who it was takes any tester the link looks for.
-    const bool same =
-        FReconnectIdent.isEmpty()
-            ? !DeviceIdentStr.isEmpty() && foundIdentStr.contains(DeviceIdentStr, Qt::CaseInsensitive)
-            : foundIdentStr == FReconnectIdent;
+    const bool same = FReconnectIdent.isEmpty() ? TamrelTester::IdentMatches(foundIdentStr, DeviceIdentStr)
+                                                : foundIdentStr == FReconnectIdent;
     if (!same) return;
     StopWaitingForReconnect();
     ConnectToFound(foundIdentStr, foundComPort, foundComBoud, [this] {

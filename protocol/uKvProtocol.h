@@ -170,6 +170,10 @@ public:
     // Block and boot-loader commands
     void FirmwareStart(TOnFirmwareStartAck aOnFirmwareStartAck, bool command53, quint32 firmwareSize);
     void FirmwareWrite(const QByteArray &aFirmwareData, TOnProgress aOnProgress);
+    // Sends the page at CurrentPageIndex again, for a status that did not come: the page
+    // statuses still waited for are given up, so the first status that comes answers this
+    // page and a second one is dropped.
+    void ResendFirmwarePage();
     void ReadBlock(quint8 dataRegion, quint16 address, quint16 count);
     void WriteBlock(quint8 dataRegion, quint16 address, const QByteArray &data);
     void ClearBlock(quint8 dataRegion, quint16 address, quint16 count);

@@ -80,6 +80,15 @@ void TKvProtocol::FirmwareWrite(const QByteArray &aFirmwareData, TOnProgress aOn
     SendFirmwarePage();
 }
 
+void TKvProtocol::ResendFirmwarePage() {
+    {
+        std::lock_guard lock(FLock);
+        for (qsizetype i = FLoaderWaits.size() - 1; i >= 0; --i)
+            if (FLoaderWaits[i].IsPage) FLoaderWaits.remove(i);
+    }
+    SendFirmwarePage();
+}
+
 void TKvProtocol::SendFirmwarePage() {
     const qint64 offset = qint64(PageIndex) * FFlashPageSize;
     qint64 n = qint64(FirmwareData.size()) - offset;

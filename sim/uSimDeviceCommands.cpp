@@ -69,8 +69,10 @@ void TSimDevice::TImpl::Dispatch(QByteArray payload, bool Crc, double Now, doubl
         return;
     }
     case KvCodec::CmdFirmwarePage:
-        return Answer(prefix, QByteArray(1, char(KvCodec::CmdFirmwarePage)) + char(TakePage(payload)), Crc,
-                      Now, arrived);
+        Answer(prefix, QByteArray(1, char(KvCodec::CmdFirmwarePage)) + char(TakePage(payload)), Crc, Now,
+               arrived);
+        if (Opt.SilentAfterPages > 0 && Pages >= Opt.SilentAfterPages) Opt.Silent = true;
+        return;
     case KvCodec::CmdReadBlock:
     case KvCodec::CmdClearBlock:
     case KvCodec::CmdWriteBlock: {

@@ -38,6 +38,10 @@ bool ParseSimOptions(const QStringList &args, TSimOptions &options, QString *err
     const QCommandLineOption answerDelay("answer-delay", "Delay of every answer.", "ms",
                                          QString::number(options.AnswerDelayMs));
     const QCommandLineOption silent("silent", "Never answer.");
+    const QCommandLineOption silentAfterPages("silent-after-pages",
+                                              "Answer nothing more once this many firmware pages were "
+                                              "taken, 0 = never.",
+                                              "n", QString::number(options.SilentAfterPages));
     const QCommandLineOption dropEvery("drop-every", "Drop every Nth answer, 0 = none.", "n",
                                        QString::number(options.DropEveryN));
     const QCommandLineOption garbageEvery("garbage-every", "Line noise before every Nth frame, 0 = none.",
@@ -67,10 +71,10 @@ bool ParseSimOptions(const QStringList &args, TSimOptions &options, QString *err
         QString::number(options.DeafAfterMs));
     const QCommandLineOption frameLog("frame-log", "Write a JSON-lines log of every frame.", "file");
     const QCommandLineOption imageOut("image-out", "Write the received firmware image to this file.", "file");
-    p.addOptions({help,        ident,     checksumOnly, newCommands,  autoSend,     lineRate,
-                  answerDelay, silent,    dropEvery,    garbageEvery, failPage,     failPageStatus,
-                  loaderIdent, deviceId,  flashSize,    pageSize,     loaderIgnore, loaderDelay,
-                  dieAfter,    deafAfter, frameLog,     imageOut});
+    p.addOptions({help,        ident,     checksumOnly, newCommands,  autoSend,        lineRate,
+                  answerDelay, silent,    dropEvery,    garbageEvery, failPage,        failPageStatus,
+                  loaderIdent, deviceId,  flashSize,    pageSize,     loaderIgnore,    loaderDelay,
+                  dieAfter,    deafAfter, frameLog,     imageOut,     silentAfterPages});
     if (helpText) *helpText = p.helpText();
     if (wantsHelp) *wantsHelp = false;
     if (!p.parse(args)) {
@@ -96,6 +100,7 @@ bool ParseSimOptions(const QStringList &args, TSimOptions &options, QString *err
         {lineRate, 0, 100000000, [&](qint64 x) { o.LineRate = int(x); }},
         {answerDelay, 0, 3600000, [&](qint64 x) { o.AnswerDelayMs = int(x); }},
         {dropEvery, 0, 1000000000, [&](qint64 x) { o.DropEveryN = int(x); }},
+        {silentAfterPages, 0, 1000000000, [&](qint64 x) { o.SilentAfterPages = int(x); }},
         {garbageEvery, 0, 1000000000, [&](qint64 x) { o.GarbageEveryN = int(x); }},
         {failPage, -1, 65535, [&](qint64 x) { o.FailPageIndex = int(x); }},
         {failPageStatus, 0, 255, [&](qint64 x) { o.FailPageStatus = quint8(x); }},

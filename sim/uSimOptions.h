@@ -2,13 +2,15 @@
 // Settings of the tester simulator: what the simulated tester reports about itself and
 // which faults it shows. The executable fills them from its command line; tests and
 // benchmarks fill the fields directly.
+#include "uTamrelTester.h"
+
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
 
 struct TSimOptions {
-    // Register 0: the identification the program searches for ("Tavik", any letter case).
-    QString Ident = "Tavik TAMREL sim 1.0";
+    // Register 0: the identification the program searches for (TamrelTester::IdentPrefix).
+    QString Ident = QLatin1String(TamrelTester::IdentPrefix) + QStringLiteral(" TAMREL sim 1.0");
     // Ignore CRC-format frames, as an old device that knows only the checksum does.
     bool ChecksumOnly = false;
     // Answer in the new command set (18 for register values, 148 for acknowledgements).
@@ -22,6 +24,9 @@ struct TSimOptions {
     int AnswerDelayMs = 0;
     // Receive everything, send nothing.
     bool Silent = false;
+    // Go silent (as Silent) once this many firmware pages were taken, after the last one's
+    // status (0 = never): a tester that stops answering in the middle of an update.
+    int SilentAfterPages = 0;
     // Drop every Nth answer (0 = none). A dropped CRC-format answer still takes its packet
     // counter, as a frame lost on the line would, so the host sees the gap.
     int DropEveryN = 0;

@@ -1,4 +1,5 @@
 #include "uSimPty.h"
+#include "uTamrelTester.h"
 
 #include <QDir>
 #include <QFile>
@@ -29,6 +30,8 @@ void MakeRaw(int fd) {
     termios t{};
     if (tcgetattr(fd, &t) != 0) return;
     cfmakeraw(&t);
+    // The tester's line rate; a pseudo-terminal takes it as information only.
+    static_assert(TamrelTester::BaudRate == 115200);
     cfsetispeed(&t, B115200);
     cfsetospeed(&t, B115200);
     tcsetattr(fd, TCSANOW, &t);

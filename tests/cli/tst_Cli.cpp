@@ -3,6 +3,7 @@
 // the exit code, the message on stderr) and what the tester and the program's files end up
 // holding (registers, the firmware image, the stored test record).
 #include "TestMain.h"
+#include "uFirmwareUpdate.h"
 #include "uKvFrameCodec.h"
 #include "uPrivateRuntime.h"
 #include "uSimActuator.h"
@@ -54,7 +55,11 @@ class TestCli : public QObject {
     QTemporaryDir FHome;
     std::unique_ptr<TSimPty> FSim;
 
-    QString DataFolder() const { return FHome.filePath(QStringLiteral("data")); }
+    QString DataFolder() const {
+        return FDataHome.isEmpty() ? FHome.filePath(QStringLiteral("data")) : FDataHome;
+    }
+    // Another data folder for the child, when a test needs one it cannot use.
+    QString FDataHome;
     QString ConfigFolder() const { return FHome.filePath(QStringLiteral("config")); }
     QString SettingsFile() const { return ConfigFolder() + QStringLiteral("/tamrel/tamrel.ini"); }
     QString RecordFolder() const { return DataFolder() + QStringLiteral("/tamrel"); }
@@ -116,6 +121,7 @@ private slots:
     }
 
     void cleanup() {
+        FDataHome.clear();
         if (FSim) FSim->Stop();
         FSim.reset();
         QDir(DataFolder()).removeRecursively();
@@ -141,7 +147,8 @@ private slots:
         StartSim();
         const TCliRun plain = Run({QStringLiteral("ports")});
         QCOMPARE(plain.ExitCode, 0);
-        const QString line = QStringLiteral("%1\t\\Device\\VirtualSerial0\t-").arg(Port());
+        // A virtual port's name is one the USB selection takes, as --only-usb searches it.
+        const QString line = QStringLiteral("%1\t\\Device\\VirtualSerial0\tusb").arg(Port());
         QVERIFY2(QString::fromUtf8(plain.Out).split(QLatin1Char('\n')).contains(line), plain.Out.constData());
 
         const TCliRun json = Run({QStringLiteral("ports"), QStringLiteral("--json")});
@@ -153,7 +160,7 @@ private slots:
             if (o.value("port").toString() != Port()) continue;
             found = true;
             QCOMPARE(o.value("device").toString(), QStringLiteral("\\Device\\VirtualSerial0"));
-            QCOMPARE(o.value("usb").toBool(true), false);
+            QCOMPARE(o.value("usb").toBool(false), true);
         }
         QVERIFY2(found, json.Out.constData());
     }
@@ -402,6 +409,90 @@ private slots:
             !QFile::exists(RecordFolder() + QLatin1Char('/') + QLatin1String(TTestRecordStore::FileName)));
     }
 
+    // Every way a sweep ends leaves the tester as the sweep found it: channel 1's duty at the
+    // first duty, manual control off unless it was on before, and the tester stopped, as the
+    // sweep started it. What was measured is shown and written out even when the record
+    // cannot be stored.
+    void sweepLeavesTheTesterSafe_data() {
+        QTest::addColumn<QString>("way");
+        QTest::addColumn<bool>("manualBefore");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("error"); // the start of stderr
+        QTest::newRow("completed") << "completed" << false << 0 << "";
+        QTest::newRow("completed, manual control on before") << "completed" << true << 0 << "";
+        QTest::newRow("Ctrl+C") << "SIGINT" << false << 2 << "tamrel-cli: interrupted: the sweep was stopped";
+        QTest::newRow("SIGTERM") << "SIGTERM" << false << 2
+                                 << "tamrel-cli: interrupted: the sweep was stopped";
+        QTest::newRow("terminal closed")
+            << "SIGHUP" << false << 2 << "tamrel-cli: interrupted: the sweep was stopped";
+        QTest::newRow("SIGHUP, manual control on before")
+            << "SIGHUP" << true << 2 << "tamrel-cli: interrupted: the sweep was stopped";
+        QTest::newRow("tester goes silent")
+            << "silent" << false << 2 << "tamrel-cli: timeout: no answer from";
+        QTest::newRow("record cannot be stored")
+            << "no store" << false << 2 << "tamrel-cli: error: the record could not be stored";
+    }
+    void sweepLeavesTheTesterSafe() {
+        QFETCH(QString, way);
+        QFETCH(bool, manualBefore);
+        QFETCH(int, exitCode);
+        QFETCH(QString, error);
+        StartSim();
+        if (manualBefore) FSim->SetRegister(TamrelReg::regManualControl, QByteArray(1, 1));
+        if (way == QLatin1String("no store")) {
+            // A data folder that cannot be made: a file stands where it would be.
+            FDataHome = FHome.filePath(QStringLiteral("data-is-a-file"));
+            QFile blocker(FDataHome);
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+        }
+        const QString csv = FHome.filePath(QStringLiteral("safe.csv"));
+        QFile::remove(csv);
+        QProcess process;
+        StartCli(process, {"sweep", "--port", Port(), "--start", "20", "--end", "60", "--step", "10",
+                           "--period", "100", "--timeout", "300", "--serial", "HX-19", "--out", csv});
+        QVERIFY(process.waitForStarted(10000));
+        const int signal = way == QLatin1String("SIGINT")    ? SIGINT
+                           : way == QLatin1String("SIGTERM") ? SIGTERM
+                           : way == QLatin1String("SIGHUP")  ? SIGHUP
+                                                             : 0;
+        if (signal || way == QLatin1String("silent")) {
+            // Under way: past the first duty.
+            QTRY_VERIFY_WITH_TIMEOUT(FSim->Register(TamrelReg::regManualControlPWM1) == U16(40), 20000);
+            if (signal)
+                ::kill(pid_t(process.processId()), signal);
+            else
+                FSim->Device()->SetSilent(true); // it still takes what is written
+        }
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        const QByteArray out = process.readAllStandardOutput();
+        const QByteArray err = process.readAllStandardError();
+        QVERIFY2(process.exitCode() == exitCode, err.constData());
+        QVERIFY2(err.startsWith(error.toUtf8()), err.constData());
+        QCOMPARE(FSim->Register(TamrelReg::regManualControlPWM1), U16(20));
+        QCOMPARE(FSim->Register(TamrelReg::regManualControl), QByteArray(1, manualBefore ? 1 : 0));
+        QCOMPARE(FSim->Register(TamrelReg::regManualInVolt), QByteArray(1, 0));
+        QCOMPARE(FSim->Register(TamrelReg::regStartStop), QByteArray(1, 0));
+        const bool measured = way == QLatin1String("completed") || way == QLatin1String("no store");
+        QCOMPARE(out.startsWith("Points: "), measured);
+        QCOMPARE(QFile::exists(csv), measured);
+        QCOMPARE(out.contains("\nRecord: "), way == QLatin1String("completed"));
+    }
+
+    // Lost answers are asked for again: the sweep on a line that loses every fifth answer
+    // completes.
+    void sweepOverALossyLine() {
+        TSimOptions options;
+        options.DropEveryN = 5;
+        StartSim(options);
+        const TCliRun run = Run({"sweep", "--port", Port(), "--start", "0", "--end", "40", "--step", "10",
+                                 "--period", "50", "--timeout", "300", "--serial", "HX-20"});
+        QVERIFY2(run.ExitCode == 0, run.Err.constData());
+        QVERIFY2(run.Out.startsWith("Points: "), run.Out.constData());
+        QCOMPARE(FSim->Register(TamrelReg::regManualControlPWM1), U16(0));
+        QCOMPARE(FSim->Register(TamrelReg::regManualControl), QByteArray(1, 0));
+    }
+
     void flashWritesTheImage_data() {
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<QStringList>("options");
@@ -423,8 +514,12 @@ private slots:
         QVERIFY(!path.isEmpty());
         const TCliRun run = Run(QStringList{"flash", "--port", Port(), path} + options);
         QVERIFY2(run.ExitCode == 0, run.Err.constData());
-        // Not a terminal: plain lines, the last of them at the image's end.
-        QVERIFY2(run.Out.contains("flash: 5000/5000 bytes (100%)\n"), run.Out.constData());
+        // Not a terminal: plain lines, the last of them at the image's end (with the speed when the
+        // transfer took long enough to measure it).
+        QVERIFY2(QRegularExpression(QStringLiteral("\nflash: 5000/5000 bytes \\(100%\\)(, [^\n]*)?\n"))
+                     .match(QString::fromUtf8(run.Out))
+                     .hasMatch(),
+                 run.Out.constData());
         QVERIFY(!run.Out.contains('\r'));
         QVERIFY(run.Out.endsWith("Firmware written successfully\n"));
         QFile received(imageOut);
@@ -439,23 +534,43 @@ private slots:
         QTest::addColumn<int>("failPage");
         QTest::addColumn<QString>("message");
         QTest::addColumn<int>("pagesSent");
+        // The simulated tester: its register 0, its boot loader's page size, and after how many
+        // pages it goes silent (0 = never).
+        QTest::addColumn<QString>("ident");
+        QTest::addColumn<int>("pageSize");
+        QTest::addColumn<int>("silentAfter");
         QTest::newRow("another device's firmware") << "Main;DeviceIdentStr=OTHER-BL.firmware" << 1000 << -1
                                                    << "tamrel-cli: refused: firmware is not suitable for "
                                                       "this device (TAMREL-BL <> OTHER-BL); nothing of "
                                                       "the image was sent"
-                                                   << 0;
+                                                   << 0 << "" << 128 << 0;
         QTest::newRow("as large as the flash") << "Main;DeviceIdentStr=TAMREL-BL.firmware" << 64 * 1024 << -1
                                                << "tamrel-cli: refused: the image (65536 bytes) does not fit "
                                                   "the flash (64 KiB); nothing of the image "
                                                   "was sent"
-                                               << 0;
+                                               << 0 << "" << 128 << 0;
         QTest::newRow("no metadata, not forced")
-            << "plain.bin" << 1000 << -1 << "tamrel-cli: bad arguments: the name of " << 0;
+            << "plain.bin" << 1000 << -1 << "tamrel-cli: bad arguments: the name of " << 0 << "" << 128 << 0;
         QTest::newRow("page refused") << "Main;DeviceIdentStr=TAMREL-BL.firmware" << 1000 << 3
                                       << "tamrel-cli: refused: the boot loader refused page 3 (bytes from "
                                          "384) with error 5; the update is "
                                          "incomplete"
-                                      << 4;
+                                      << 4 << "" << 128 << 0;
+        // A port that answers as another device gets no start request and no page.
+        QTest::newRow("another device on the port")
+            << "Main;DeviceIdentStr=TAMREL-BL.firmware" << 1000 << -1
+            << "tamrel-cli: no tester found: %1 answers \"Other 1.0\", which is no Tamrel tester; nothing of "
+               "the image was sent"
+            << 0 << "Other 1.0" << 128 << 0;
+        QTest::newRow("page size 0") << "Main;DeviceIdentStr=TAMREL-BL.firmware" << 1000 << -1
+                                     << "tamrel-cli: refused: the boot loader reports a page size of 0; "
+                                        "nothing of the image was sent"
+                                     << 0 << "" << 0 << 0;
+        QTest::newRow("tester silent mid-transfer")
+            << "Main;DeviceIdentStr=TAMREL-BL.firmware" << 5000 << -1
+            << "tamrel-cli: timeout: the tester stopped answering at page 5 (after byte 640 of 5000); run "
+               "flash again to write the image anew"
+            << 5 + 1 + TFirmwareUpdate::PageRepeats << "" << 128 << 5;
     }
     void flashRefused() {
         QFETCH(QString, fileName);
@@ -463,16 +578,23 @@ private slots:
         QFETCH(int, failPage);
         QFETCH(QString, message);
         QFETCH(int, pagesSent);
+        QFETCH(QString, ident);
+        QFETCH(int, pageSize);
+        QFETCH(int, silentAfter);
         TSimOptions sim;
-        sim.PageSize = 128;
+        sim.PageSize = quint16(pageSize);
         sim.FailPageIndex = failPage;
+        sim.SilentAfterPages = silentAfter;
+        if (!ident.isEmpty()) sim.Ident = ident;
         StartSim(sim);
         const QString path = WriteImage(fileName, size);
         QVERIFY(!path.isEmpty());
-        const TCliRun run = Run({"flash", "--port", Port(), path});
+        const TCliRun run = Run({"flash", "--port", Port(), "--timeout", "300", path});
         QCOMPARE(run.ExitCode, 2);
+        if (message.contains(QLatin1String("%1"))) message = message.arg(Port());
         QVERIFY2(run.Err.startsWith(message.toUtf8()), run.Err.constData());
         QCOMPARE(ReceivedFrames(KvCodec::CmdFirmwarePage), pagesSent);
+        if (!ident.isEmpty()) QCOMPARE(ReceivedFrames(KvCodec::CmdLoaderInfo), 0);
         QVERIFY(!run.Out.contains("successfully"));
     }
 

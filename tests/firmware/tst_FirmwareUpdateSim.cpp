@@ -241,6 +241,36 @@ private slots:
         QVERIFY(!Fw()->TimerDisconnect->isActive());
     }
 
+    // A tester that stops answering in the middle of the transfer: each page waits a bounded
+    // time and is sent again a few times, then the window says at which page it stopped and is
+    // usable again. The link stays open, so Start asks the boot loader anew.
+    void silentTesterMidTransfer() {
+        TSimOptions options;
+        options.SilentAfterPages = 20;
+        StartAndConnect(options);
+        Fw()->FirmwareUpdate->AnswerTimeOutMs = 300;
+        OpenWindowAndLoad(MakeImage(20 * 1024), QStringLiteral("F;DeviceIdentStr=TAMREL-BL.firmware"));
+        Fw()->ButtonStartUpdate->click();
+        QTRY_COMPARE_WITH_TIMEOUT(
+            Fw()->EditMessage->text(),
+            QStringLiteral("The tester stopped answering at page 20; press Start to write the image anew"),
+            30000);
+        QCOMPARE(ReceivedPages(Sim->FrameLog()).count(20), 1 + TFirmwareUpdate::PageRepeats);
+        QCOMPARE(Count(Sim->FrameLog(), true, CmdPage), 20 + 1 + TFirmwareUpdate::PageRepeats);
+        QVERIFY(!Fw()->FirmwareUpdate->Busy());
+        QVERIFY(Fw()->LabelTransferRate->text().isEmpty());
+        QVERIFY(Fw()->ButtonStartUpdate->isEnabled());
+        QVERIFY(!Fw()->TimerDisconnect->isActive());
+        QVERIFY(Form->DeviceLink->IsConnected());
+
+        const int starts = Count(Sim->FrameLog(), true, CmdLoaderInfo);
+        Fw()->ButtonStartUpdate->click();
+        QTRY_COMPARE_WITH_TIMEOUT(Fw()->EditMessage->text(),
+                                  QStringLiteral("The boot loader did not answer; press Start to try again"),
+                                  30000);
+        QVERIFY(Count(Sim->FrameLog(), true, CmdLoaderInfo) > starts);
+    }
+
     // A boot loader that answers the start late still gets one clean pass: when it answers
     // every repeated request, each answer after the first restarts at page 0, and the pages
     // of the abandoned passes that are on their way send nothing further.

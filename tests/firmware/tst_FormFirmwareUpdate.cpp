@@ -561,6 +561,92 @@ private slots:
         QCOMPARE(Link->Pages(), 5);
     }
 
+    // The boot loader's answers that end an update the window cannot carry out: a page size of
+    // 0 (no page could go), a page whose status never comes after its repeats, no answer to
+    // the start requests. Each shows its message in the window's language, leaves nothing
+    // running, and Start asks the boot loader again.
+    void updateEndsWithAMessage_data() {
+        QTest::addColumn<int>("pageSize");      // of the boot loader's answer; -1: no answer
+        QTest::addColumn<int>("pagesAnswered"); // statuses given before the tester goes silent
+        QTest::addColumn<int>("pagesSent");
+        QTest::addColumn<QString>("russian");
+        QTest::addColumn<QString>("english");
+        QTest::newRow("page size 0") << 0 << 0 << 0
+                                     << "Загрузчик сообщил размер страницы 0; прошивка не записана"
+                                     << "The boot loader reports a page size of 0; nothing was written";
+        QTest::newRow("silent at page 2")
+            << 128 << 2 << 2 + 1 + TFirmwareUpdate::PageRepeats
+            << "Тестер перестал отвечать на странице 2; нажмите «Начать обновление», чтобы записать "
+               "прошивку заново"
+            << "The tester stopped answering at page 2; press Start to write the image anew";
+        QTest::newRow("silent at the first page")
+            << 128 << 0 << 1 + TFirmwareUpdate::PageRepeats
+            << "Тестер перестал отвечать на странице 0; нажмите «Начать обновление», чтобы записать "
+               "прошивку заново"
+            << "The tester stopped answering at page 0; press Start to write the image anew";
+        QTest::newRow("no boot loader") << -1 << 0 << 0
+                                        << "Загрузчик не ответил; нажмите «Начать обновление», чтобы "
+                                           "попробовать снова"
+                                        << "The boot loader did not answer; press Start to try again";
+    }
+    void updateEndsWithAMessage() {
+        QFETCH(int, pageSize);
+        QFETCH(int, pagesAnswered);
+        QFETCH(int, pagesSent);
+        QFETCH(QString, russian);
+        QFETCH(QString, english);
+        Prepare(Image(1000), QStringLiteral("F;DeviceIdentStr=BL.firmware"));
+        Form->FirmwareUpdate->AnswerTimeOutMs = 100;
+        QTest::mouseClick(Form->ButtonStartUpdate, Qt::LeftButton);
+        if (pageSize >= 0) Link->AnswerStart("BL", 64, quint16(pageSize));
+        for (int i = 0; i < pagesAnswered; ++i)
+            Link->AnswerPage();
+        QTRY_COMPARE_WITH_TIMEOUT(Form->EditMessage->text(), russian, 10000);
+        QVERIFY(!Form->FirmwareUpdate->Busy());
+        QCOMPARE(Link->Pages(), pagesSent);
+        QVERIFY(Form->LabelTransferRate->text().isEmpty());
+        QVERIFY(Form->EditMessage->updatesEnabled() && Form->ProgressBar1->updatesEnabled());
+        QVERIFY(!Form->TimerDisconnect->isActive());
+        const int sent = Link->Payloads.size();
+        QTest::qWait(300); // nothing more goes out
+        QCOMPARE(Link->Payloads.size(), sent);
+        Form->DoEnglish();
+        QCOMPARE(Form->EditMessage->text(), english);
+        Form->DoRus();
+        QCOMPARE(Form->EditMessage->text(), russian);
+
+        // Start again writes the image anew, from the first page.
+        QVERIFY(Form->ButtonStartUpdate->isEnabled());
+        const int starts = Link->StartRequests();
+        QTest::mouseClick(Form->ButtonStartUpdate, Qt::LeftButton);
+        QCOMPARE(Link->StartRequests(), starts + 1);
+        Link->AnswerStart("BL", 64, 128);
+        QCOMPARE(Link->Payloads.last().left(3), QByteArray("\x1A\x00\x00", 3));
+        for (int i = 0; i < 8; ++i)
+            Link->AnswerPage();
+        QCOMPARE(Form->EditMessage->text(), QStringLiteral("Прошивка завершена успешно"));
+    }
+
+    // A page status lost on the line: the page goes again after the time-out, and the update
+    // goes on from its status.
+    void lostPageStatusSendsThePageAgain() {
+        Prepare(Image(300), QStringLiteral("F;DeviceIdentStr=BL.firmware"));
+        Form->FirmwareUpdate->AnswerTimeOutMs = 100;
+        QTest::mouseClick(Form->ButtonStartUpdate, Qt::LeftButton);
+        Link->AnswerStart("BL");
+        Link->AnswerPage(); // page 1 goes; its status is lost
+        QCOMPARE(Link->Pages(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(Link->Pages(), 3, 5000);
+        QCOMPARE(Link->Payloads.last().left(3), QByteArray("\x1A\x01\x00", 3));
+        Link->AnswerPage();
+        QCOMPARE(Link->Payloads.last().left(3), QByteArray("\x1A\x02\x00", 3));
+        Link->AnswerPage();
+        QCOMPARE(Form->EditMessage->text(), QStringLiteral("Прошивка завершена успешно"));
+        QCOMPARE(Link->Pages(), 4);
+        QTest::qWait(300); // the page's first status, were it only late, would send nothing now
+        QCOMPARE(Link->Pages(), 4);
+    }
+
     // Beside the progress bar: speed and time left while pages go, the whole transfer at the
     // end. Times come from the tick counter, moved ahead by the test.
     void transferRateLabel() {

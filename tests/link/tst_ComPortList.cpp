@@ -23,9 +23,10 @@ private slots:
                            {"COM9", "\\Device\\USBSER000"}, {"COM2", "\\Device\\Serial0"},
                            {"COM12", "\\Device\\VCP0"},     {"COM3", "\\Device\\BthModem0"}};
         QTest::newRow("all ports, groups then length then name")
-            << mixed << false << QStringList{"COM12", "COM7", "COM2", "COM10", "COM3", "COM9"};
+            << mixed << false << QStringList{"COM12", "COM7", "COM2", "COM10", "COM9", "COM3"};
+        // The generic USB serial driver's adapters are USB adapters too.
         QTest::newRow("USB filter drops the others")
-            << mixed << true << QStringList{"COM12", "COM7", "COM2", "COM10"};
+            << mixed << true << QStringList{"COM12", "COM7", "COM2", "COM10", "COM9"};
         QTest::newRow("VCP before Silabser whatever the names")
             << TPairs{{"COM1", "\\Device\\Silabser0"}, {"COM99", "\\Device\\VCP3"}} << false
             << QStringList{"COM99", "COM1"};
