@@ -5,6 +5,8 @@
 #include "uFormTamrelRegisters.h"
 #include "uFrameDeviceLinkComMorva.h"
 #include "uFrameTamrelChannel.h"
+#include "uKvApplication.h"
+#include "uKvTrazerHook.h"
 #include "uTamrelRegisterMap.h"
 #include "uTamrelWidgets.h"
 
@@ -56,7 +58,16 @@ TOnCreateProtocolRef TFormTamrel::MakeProtocolFactory() {
             ScopeBridgeName);
         senderDeviceLink->SetKvProtocol(p);
         senderDeviceLink->SetOnReceived([p](const QByteArray &bytes) { p->InputData(bytes); });
+        if (p->TrazerServerI) ShowBridgeRefusal(p->TrazerServerI->Refusal());
     };
+}
+
+void TFormTamrel::ShowBridgeRefusal(const QString &refusal) {
+    if (refusal.isEmpty() || refusal == FBridgeRefusalShown) return;
+    FBridgeRefusalShown = refusal;
+    // The connection opens on: the message comes once the port's open has run its course.
+    QMetaObject::invokeMethod(
+        this, [refusal] { TKvApplication::ShowError(refusal); }, Qt::QueuedConnection);
 }
 
 void TFormTamrel::OnDeviceLinkStartStop(IDeviceLink *senderDeviceLink, TDeviceLinkEvent, bool lost) {
