@@ -58,6 +58,9 @@ public:
     // Name under which connection engines publish their registers to the companion scope;
     // empty (the default): none.
     QString ScopeBridgeName;
+    // The tester of this connection has answered the read of its identification (register 0);
+    // until it has, every polling tick asks again.
+    bool FirmwareNameAnswered = false;
 
     // ---- User settings ----
     void RadioGroupPumpTypeClick();

@@ -76,6 +76,7 @@ void TFormTamrel::OnDeviceLinkStartStop(IDeviceLink *senderDeviceLink, TDeviceLi
     const bool connected = l && l->IsConnected();
     if (connected) {
         l->SetKeepConnection(true);
+        FirmwareNameAnswered = false;
         if (TKvProtocol *p = l->KvProtocol()) {
             p->RequestRegisterAsync(regFirmwareName, false);
             p->NextRegisterOperation(regFirmwareName);
@@ -132,7 +133,9 @@ void TFormTamrel::TimerUpdateRegistersTimer() {
     TKvProtocol *p = LinkProtocol();
     if (!p) return;
     // Queued regardless of reads still waiting from an earlier tick; the chain is started
-    // once and runs through the queue as the answers come.
+    // once and runs through the queue as the answers come. An identification read whose
+    // answer was lost (it timed out, and the chain went on) is asked again.
+    if (!FirmwareNameAnswered) p->RequestRegisterAsync(regFirmwareName, false);
     for (quint8 r : PolledRegisters())
         p->RequestRegisterAsync(r, false);
     p->NextRegisterOperation(0);
@@ -168,6 +171,7 @@ void TFormTamrel::ShowReceivedValue(quint8 regNum, const TKvRegister &reg) {
     const int lowByte = value ? int(*value & 0xFF) : -1;
     switch (regNum) {
     case regFirmwareName: {
+        FirmwareNameAnswered = true;
         // 8-bit text; a device may pad it with zero bytes.
         QByteArray raw = reg.RawData;
         const qsizetype nul = raw.indexOf('\0');

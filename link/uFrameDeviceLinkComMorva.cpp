@@ -620,6 +620,8 @@ void TFrameDeviceLinkComMorva::SearchFinished(const QString &foundIdentStr, cons
     if (DeviceIdentStr.isEmpty() || !foundIdentStr.toLower().contains(DeviceIdentStr.toLower())) return;
     TimerSearchTimeOut->stop();
     if (IsConnected()) return;
+    // The search's own outcome decides what the button shows, not a loss before the press.
+    ConnectionLost = false;
     // The search has ended: the button must not stay down over a port that did not open.
     ConnectToFound(foundIdentStr, foundComPort, foundComBoud,
                    [this] { IndicateConnectionStatus(this, false); });
@@ -647,6 +649,8 @@ void TFrameDeviceLinkComMorva::TimerSearchTimeOutTimer() {
     SearchStarted = false;
     for (const QString &line : SearchExplanation)
         AddSearchLog(line);
+    // The search's own outcome decides the balloon: a loss before the press is history now.
+    ConnectionLost = false;
     IndicateConnectionStatus(this, true);
 }
 
