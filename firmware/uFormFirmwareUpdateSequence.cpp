@@ -128,6 +128,7 @@ void TFormFirmwareUpdate::OnFirmwareProgress(quint8 error, quint32 currentPos, q
     if (done) {
         FUpdating = false;
         EditMessage->setText(QStringLiteral("Прошивка завершена успешно"));
+        if (OnUpdated) OnUpdated();
         TimerDisconnect->start();
     }
 }
