@@ -5,6 +5,7 @@
 #include "uFormTamrel.h"
 #include "uKvApplication.h"
 #include "uTamrelScopeBridge.h"
+#include "uTrazerServerKv.h"
 #include "uUpdateServerSetting.h"
 
 #include <QCommandLineParser>
@@ -38,12 +39,21 @@ int main(int argc, char **argv) {
     }
     SetUpdateServerAddress(address);
 
+    // A bridge name the system cannot use is said at once, and the bridge stays off.
+    QString bridgeName = TamrelScopeBridgeName(parser.isSet(scopeBridge), parser.value(scopeBridge),
+                                               UpdateServerSettingsFilePath());
+    const QString bridgeProblem = bridgeName.isEmpty() ? QString() : TTrazerServer::NameProblem(bridgeName);
+    if (!bridgeProblem.isEmpty()) {
+        std::fprintf(stderr, "tamrel: %s\n", qPrintable(bridgeProblem));
+        bridgeName.clear();
+    }
+
     TFormTamrel form;
-    form.ScopeBridgeName = TamrelScopeBridgeName(parser.isSet(scopeBridge), parser.value(scopeBridge),
-                                                 UpdateServerSettingsFilePath());
+    form.ScopeBridgeName = bridgeName;
     // Hidden until the update button opens it; it closes and goes with the main window.
     new TFormFirmwareUpdate(&form);
     form.show();
     if (!error.isEmpty()) TKvApplication::ShowError(error);
+    if (!bridgeProblem.isEmpty()) TKvApplication::ShowError(bridgeProblem);
     return app.exec();
 }

@@ -58,6 +58,9 @@ public:
     // Name under which connection engines publish their registers to the companion scope;
     // empty (the default): none.
     QString ScopeBridgeName;
+    // The tester of this connection has answered the read of its identification (register 0);
+    // until it has, every polling tick asks again.
+    bool FirmwareNameAnswered = false;
 
     // ---- User settings ----
     void RadioGroupPumpTypeClick();
@@ -253,12 +256,18 @@ private:
     void ReplotLater(QCustomPlot *chart);
     void NameScreenshotButtons(const QString &what);
     bool AutoStartStop() const;
+    // A refusal of the companion scope's bridge (another user's object under its name, a
+    // running server of that name), shown once by the error display.
+    void ShowBridgeRefusal(const QString &refusal);
     // The firmware name just read: into the firmware window, and the update button shown.
     void ShowFirmwareName();
     // The link closed: an update the firmware window runs over it has ended.
     void FirmwareLinkClosed(IDeviceLink *closedLink);
 
     IDeviceLink *FTestLink = nullptr;
+    // The last refusal of the companion scope's bridge shown: the same one is not shown again
+    // at every connect.
+    QString FBridgeRefusalShown;
     QString FScreenshotFolder;
     QIcon FManualControlImages[2];
     quint64 FReplotCount = 0;

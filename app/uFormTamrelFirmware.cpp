@@ -26,6 +26,10 @@ void TFormTamrel::ButtonUpdateFirmwareClick() {
     form->EditFirmwareOldName->setText(ButtonUpdateFirmware->toolTip());
     form->DeviceLink = Link();
     form->SetUpdateRegisters = [this](bool doUpdate) { SetUpdateRegisters(doUpdate); };
+    // A tester that drops after its update is waited for under its new name.
+    form->OnUpdated = [this] {
+        if (!FTestLink) DeviceLink->ExpectRenamedTester();
+    };
     form->EditLoaderIdentStr->setText(DeviceLink->DeviceIdentStr);
     form->DeviceName = QStringLiteral("TAMREL");
     // The program's language: English unless Russian was chosen.

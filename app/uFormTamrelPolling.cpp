@@ -5,6 +5,8 @@
 #include "uFormTamrelRegisters.h"
 #include "uFrameDeviceLinkComMorva.h"
 #include "uFrameTamrelChannel.h"
+#include "uKvApplication.h"
+#include "uKvTrazerHook.h"
 #include "uTamrelRegisterMap.h"
 #include "uTamrelTester.h"
 #include "uTamrelWidgets.h"
@@ -57,7 +59,16 @@ TOnCreateProtocolRef TFormTamrel::MakeProtocolFactory() {
             ScopeBridgeName);
         senderDeviceLink->SetKvProtocol(p);
         senderDeviceLink->SetOnReceived([p](const QByteArray &bytes) { p->InputData(bytes); });
+        if (p->TrazerServerI) ShowBridgeRefusal(p->TrazerServerI->Refusal());
     };
+}
+
+void TFormTamrel::ShowBridgeRefusal(const QString &refusal) {
+    if (refusal.isEmpty() || refusal == FBridgeRefusalShown) return;
+    FBridgeRefusalShown = refusal;
+    // The connection opens on: the message comes once the port's open has run its course.
+    QMetaObject::invokeMethod(
+        this, [refusal] { TKvApplication::ShowError(refusal); }, Qt::QueuedConnection);
 }
 
 void TFormTamrel::OnDeviceLinkStartStop(IDeviceLink *senderDeviceLink, TDeviceLinkEvent, bool lost) {
@@ -66,6 +77,7 @@ void TFormTamrel::OnDeviceLinkStartStop(IDeviceLink *senderDeviceLink, TDeviceLi
     const bool connected = l && l->IsConnected();
     if (connected) {
         l->SetKeepConnection(true);
+        FirmwareNameAnswered = false;
         if (TKvProtocol *p = l->KvProtocol()) {
             p->RequestRegisterAsync(regFirmwareName, false);
             p->NextRegisterOperation(regFirmwareName);
@@ -122,7 +134,9 @@ void TFormTamrel::TimerUpdateRegistersTimer() {
     TKvProtocol *p = LinkProtocol();
     if (!p) return;
     // Queued regardless of reads still waiting from an earlier tick; the chain is started
-    // once and runs through the queue as the answers come.
+    // once and runs through the queue as the answers come. An identification read whose
+    // answer was lost (it timed out, and the chain went on) is asked again.
+    if (!FirmwareNameAnswered) p->RequestRegisterAsync(regFirmwareName, false);
     for (quint8 r : PolledRegisters())
         p->RequestRegisterAsync(r, false);
     p->NextRegisterOperation(0);
@@ -158,6 +172,7 @@ void TFormTamrel::ShowReceivedValue(quint8 regNum, const TKvRegister &reg) {
     const int lowByte = value ? int(*value & 0xFF) : -1;
     switch (regNum) {
     case regFirmwareName: {
+        FirmwareNameAnswered = true;
         ButtonUpdateFirmware->setToolTip(TamrelTester::IdentText(reg.RawData));
         ShowFirmwareName();
         break;

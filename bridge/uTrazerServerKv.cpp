@@ -5,6 +5,7 @@
 #include "uTrazerSpinLock.h"
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -52,16 +53,36 @@ QString TTrazerServer::RegisterServerNameFor(const QString &trazerServerName) {
     return name;
 }
 
+namespace {
+
+QString RefusalLine(const QString &publishedName, const QString &why) {
+    return QStringLiteral("Scope bridge \"%1\" is off: %2").arg(publishedName, why);
+}
+
+} // namespace
+
+QString TTrazerServer::NameProblem(const QString &trazerServerName) {
+    const QString name = RegisterServerNameFor(trazerServerName);
+    const QString problem = TrazerNameProblem(name);
+    return problem.isEmpty() ? QString() : RefusalLine(name, problem);
+}
+
 TTrazerServer::TTrazerServer(TKvProtocol *aKvProtocol, const QString &trazerServerName)
     : FKvProtocol(aKvProtocol) {
     RegisterServerName = RegisterServerNameFor(trazerServerName);
     InputBufferSizeActual = TrazerInputBufferSize;
-    const TTrazerMapping mapping =
-        TrazerCreateMapping(RegisterServerName, TrazerBlockSize(InputBufferSizeActual));
-    if (!mapping.Address) return;
-    HFileMapping = mapping.Handle;
-    PSharedBuffer = static_cast<TTrazerSharedRecord *>(mapping.Address);
-    uchar *block = static_cast<uchar *>(mapping.Address);
+    const TTrazerNamedObjects objects =
+        TrazerOpenNamedObjects(RegisterServerName, TrazerBlockSize(InputBufferSizeActual));
+    if (!objects.Address) {
+        FRefusal = RefusalLine(RegisterServerName, objects.Refusal);
+        FKvProtocol->LogMessage(FRefusal);
+        std::fprintf(stderr, "%s\n", FRefusal.toLocal8Bit().constData());
+        return;
+    }
+    HFileMapping = objects.Mapping;
+    HMutexProtocolLive = objects.LiveMutex;
+    PSharedBuffer = static_cast<TTrazerSharedRecord *>(objects.Address);
+    uchar *block = static_cast<uchar *>(objects.Address);
 
     TrazerStore<qint32>(PSharedBuffer, OffsetInputBufferCount, 0);
     std::atomic_ref<std::int32_t>(*SpinlockWord()).store(0, std::memory_order_release);
@@ -73,7 +94,6 @@ TTrazerServer::TTrazerServer(TKvProtocol *aKvProtocol, const QString &trazerServ
     TrazerStore<quint8>(PSharedBufferExt, OffsetExtBlockType, 1);
     TrazerStore<quint32>(PSharedBufferExt, OffsetExtBlockSize, quint32(sizeof(TTrazerSharedRecordExt)));
 
-    HMutexProtocolLive = TrazerCreateLiveMutex(RegisterServerName);
     TrazerWriteRegistryValue(RegisterServerName);
     FAnnounced = true;
     FKvProtocol->OnReceivedRegisterTrazer = [this](TKvProtocol *sender, quint8 regNum) {
@@ -82,13 +102,16 @@ TTrazerServer::TTrazerServer(TKvProtocol *aKvProtocol, const QString &trazerServ
 }
 
 TTrazerServer::~TTrazerServer() {
-    TTrazerMapping mapping{HFileMapping, PSharedBuffer};
-    TrazerCloseMapping(mapping, TrazerBlockSize(InputBufferSizeActual));
+    TTrazerNamedObjects objects;
+    objects.Mapping = HFileMapping;
+    objects.Address = PSharedBuffer;
+    objects.LiveMutex = HMutexProtocolLive;
+    TrazerCloseNamedObjects(objects, RegisterServerName, TrazerBlockSize(InputBufferSizeActual));
     HFileMapping = 0;
+    HMutexProtocolLive = 0;
     PSharedBuffer = nullptr;
     PSharedBufferExt = nullptr;
     PInputBuffer = nullptr;
-    TrazerCloseLiveMutex(HMutexProtocolLive, RegisterServerName);
     // Only the value this server wrote: an inert server must not take away the announcement
     // of a live one of the same name.
     if (FAnnounced) TrazerDeleteRegistryValue(RegisterServerName);

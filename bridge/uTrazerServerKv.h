@@ -23,8 +23,10 @@ class TKvProtocol;
 class TTrazerServer : public ITrazerServer {
 public:
     // AKvProtocol: the engine served, not owned. An empty name stands for the engine's class.
-    // A block that cannot be created or mapped leaves the server inert: no liveness object,
-    // no announcement, no hook, handlers that do nothing.
+    // Named objects that cannot be had (a name the host cannot use, another user's object of
+    // that name, a running server of that name) leave the server inert: no block, no liveness
+    // object, no announcement, no hook, handlers that do nothing; Refusal says why, and the
+    // engine's trace log and the standard error stream get the same line.
     TTrazerServer(TKvProtocol *aKvProtocol, const QString &trazerServerName);
     ~TTrazerServer() override;
     TTrazerServer(const TTrazerServer &) = delete;
@@ -39,6 +41,11 @@ public:
     // The published name: "Terminal" removed once in any letter case, then a leading T that
     // comes before another upper-case letter (TTerminalRig and TerminalRig give Rig).
     static QString RegisterServerNameFor(const QString &trazerServerName);
+    // Why a server of the given name could never publish (the host cannot use the published
+    // name), as a line for the technician; empty when the name is usable.
+    static QString NameProblem(const QString &trazerServerName);
+
+    QString Refusal() const override { return FRefusal; }
 
     // Longest wait for the spin lock. A companion holds it only to copy a few bytes; one that
     // died holding it costs this once, after which each handler tries only once until the
@@ -65,4 +72,5 @@ private:
 
     bool FSpinLockStalled = false;
     bool FAnnounced = false;
+    QString FRefusal;
 };

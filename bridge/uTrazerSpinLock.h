@@ -1,8 +1,8 @@
 #pragma once
 // The spin lock of the shared block: a 32-bit word at the block's start, 0 free and 1 taken.
-// Taken by an atomic exchange of 0 for 1, yielding the rest of the time slice while the word
-// is not 0; released by an atomic decrement. Every client follows the same protocol, so the
-// word is used through real atomic operations that work across processes.
+// Taken by an atomic exchange of 0 for 1, tried again while the word is not 0; released by an
+// atomic decrement. Every client follows the same protocol, so the word is used through real
+// atomic operations that work across processes.
 #include <QtGlobal>
 
 #include <atomic>
@@ -19,7 +19,9 @@ public:
         return std::atomic_ref<std::int32_t>(*FWord).compare_exchange_strong(
             expected, 1, std::memory_order_acquire, std::memory_order_relaxed);
     }
-    // Tries until the lock is taken or MaxWaitMs milliseconds have passed. False: not taken.
+    // Tries until the lock is taken or MaxWaitMs milliseconds have passed, backing off from a
+    // few quick tries to yields to short sleeps, so that a long wait costs little CPU time.
+    // False: not taken.
     bool Lock(quint32 maxWaitMs);
     void Unlock() { std::atomic_ref<std::int32_t>(*FWord).fetch_sub(1, std::memory_order_release); }
     // The word as it is now (0 free, 1 taken, anything else written by a faulty client).

@@ -117,6 +117,9 @@ public:
     QString DeviceName;
     // The main window's SetUpdateRegisters: stops polling and the tester's work before an update.
     std::function<void(bool doUpdate)> SetUpdateRegisters;
+    // Called once the boot loader has acknowledged the last page: the tester will come back
+    // under its new firmware's name.
+    std::function<void()> OnUpdated;
 
 protected:
     void showEvent(QShowEvent *event) override;

@@ -127,6 +127,7 @@ void TFormFirmwareUpdate::OnFirmwareProgress(quint8 error, quint32 currentPos, q
     ShowTransferRate(size, done);
     if (done) {
         EditMessage->setText(QStringLiteral("Прошивка завершена успешно"));
+        if (OnUpdated) OnUpdated();
         TimerDisconnect->start();
     }
 }

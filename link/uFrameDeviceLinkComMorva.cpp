@@ -28,31 +28,35 @@
 namespace {
 
 // The link's two text sets, in the order of LinkTexts.
-const std::array<QString, 7> &RussianLinkTexts() {
-    static const std::array<QString, 7> texts = {QStringLiteral("Связь установлена"),
+const std::array<QString, 8> &RussianLinkTexts() {
+    static const std::array<QString, 8> texts = {QStringLiteral("Связь установлена"),
                                                  QStringLiteral("Подключиться к устройству"),
                                                  QStringLiteral("Устройство не найдено"),
                                                  QStringLiteral("Потеряна связь"),
                                                  QStringLiteral("устройства"),
                                                  QStringLiteral("Переподключаться автоматически"),
-                                                 QStringLiteral("Ожидание тестера \"%1\"")};
+                                                 QStringLiteral("Ожидание тестера \"%1\""),
+                                                 QStringLiteral("Ожидание обновлённого тестера на %1: "
+                                                                "\"%2\" или любой тестер \"%3\"")};
     return texts;
 }
 
-const std::array<QString, 7> &EnglishLinkTexts() {
-    static const std::array<QString, 7> texts = {QStringLiteral("Device Connected"),
+const std::array<QString, 8> &EnglishLinkTexts() {
+    static const std::array<QString, 8> texts = {QStringLiteral("Device Connected"),
                                                  QStringLiteral("Connect to device"),
                                                  QStringLiteral("Device Not Found"),
                                                  QStringLiteral("Connection Lost"),
                                                  QStringLiteral("device"),
                                                  QStringLiteral("Reconnect automatically"),
-                                                 QStringLiteral("Waiting for the tester \"%1\"")};
+                                                 QStringLiteral("Waiting for the tester \"%1\""),
+                                                 QStringLiteral("Waiting for the updated tester on %1: "
+                                                                "\"%2\" or any \"%3\" tester")};
     return texts;
 }
 
 } // namespace
 
-std::array<QString, 7> LinkTexts = RussianLinkTexts();
+std::array<QString, 8> LinkTexts = RussianLinkTexts();
 
 namespace {
 
@@ -320,6 +324,7 @@ void TFrameDeviceLinkComMorva::ComPortAfterOpen(TComPort *) {
         AsyncPtr.reset(); // a record of the previous connection is simply forgotten
     }
     ConnectionLost = false;
+    FExpectRenamed = false; // a new connection: its tester is who it says it is
     if (OnCreateProtocolRef) OnCreateProtocolRef(this);
     LogMessage(QStringLiteral(" ---KeepConnection = ") +
                (KeepConnection ? QStringLiteral("True") : QStringLiteral("False")));
@@ -422,8 +427,12 @@ void TFrameDeviceLinkComMorva::ComPortAfterClose(TComPort *) {
     ++FConnectionSerial;
     TimerCheckTimeOut->stop();
     // A loss the technician did not ask for: wait for the same tester to come back.
-    if (ConnectionLost && !Disconnecting && ReconnectAutomatically())
-        StartWaitingForReconnect(ConnectedIdent());
+    if (ConnectionLost && !Disconnecting && ReconnectAutomatically()) {
+        if (FExpectRenamed)
+            StartWaitingForReconnect(FRenamedLoaderIdent, ComPort->Port());
+        else
+            StartWaitingForReconnect(ConnectedIdent());
+    }
     FreeKvProtocol();
     IndicateConnectionStatus(this, false);
     if (OnDeviceLinkStartStop) OnDeviceLinkStartStop(this, OnStop, ConnectionLost);
@@ -499,7 +508,7 @@ void TFrameDeviceLinkComMorva::IndicateConnectionStatus(IDeviceLink *, bool devi
     sButtonConnect->setChecked(IsConnected());
     if (FWaitingForReconnect && !IsConnected()) {
         SetImageIndex(3);
-        sButtonConnect->setToolTip(LinkTexts[6].arg(FReconnectIdent));
+        sButtonConnect->setToolTip(WaitingHint());
         if (ConnectionLost) {
             ShowBalloon(LinkTexts[3]);
             KvPlatform::SystemSound().PlayAsync(QStringLiteral("SystemHand"));
@@ -571,7 +580,7 @@ void TFrameDeviceLinkComMorva::DoRus() {
 
 void TFrameDeviceLinkComMorva::RefreshHint() {
     if (FWaitingForReconnect && !IsConnected())
-        sButtonConnect->setToolTip(LinkTexts[6].arg(FReconnectIdent));
+        sButtonConnect->setToolTip(WaitingHint());
     else
         sButtonConnect->setToolTip(LinkTexts[IsConnected() ? 0 : 1]);
 }
@@ -635,6 +644,8 @@ void TFrameDeviceLinkComMorva::SearchFinished(const QString &foundIdentStr, cons
     if (!TamrelTester::IdentMatches(foundIdentStr, DeviceIdentStr)) return;
     TimerSearchTimeOut->stop();
     if (IsConnected()) return;
+    // The search's own outcome decides what the button shows, not a loss before the press.
+    ConnectionLost = false;
     // The search has ended: the button must not stay down over a port that did not open.
     ConnectToFound(foundIdentStr, foundComPort, foundComBoud,
                    [this] { IndicateConnectionStatus(this, false); });
@@ -662,6 +673,8 @@ void TFrameDeviceLinkComMorva::TimerSearchTimeOutTimer() {
     SearchStarted = false;
     for (const QString &line : SearchExplanation)
         AddSearchLog(line);
+    // The search's own outcome decides the balloon: a loss before the press is history now.
+    ConnectionLost = false;
     IndicateConnectionStatus(this, true);
 }
 

@@ -51,8 +51,9 @@ class TKvProtocol;
 
 // Texts shared by all links; Russian at start, DoEnglish switches them.
 // 0 connected hint, 1 not connected hint, 2 not found balloon, 3 lost balloon, 4 "device",
-// 5 the reconnect menu item, 6 the waiting hint (%1: the tester's identification).
-extern std::array<QString, 7> LinkTexts;
+// 5 the reconnect menu item, 6 the waiting hint (%1: the tester's identification), 7 the
+// waiting hint after an update (%1 the port, %2 the boot loader's identification, %3 the kind).
+extern std::array<QString, 8> LinkTexts;
 
 class TFrameDeviceLinkComMorva : public QFrame, public IDeviceLink {
     Q_OBJECT
@@ -109,10 +110,19 @@ public:
     // is followed by a search every ReconnectIntervalMs over all ports; the first tester whose
     // identification equals the lost one's is connected, whatever its port. Meanwhile the
     // button shows image 3; a press stops waiting. The choice is kept in SettingsFile.
+    // After ExpectRenamedTester the same tester comes back under a new name: then the one on
+    // the lost connection's port that reports the boot loader's identification or any
+    // identification of the link's kind (DeviceIdentStr) is connected.
     bool ReconnectAutomatically() const;
     void SetReconnectAutomatically(bool value);
     bool WaitingForReconnect() const { return FWaitingForReconnect; }
     QString ReconnectIdent() const { return FReconnectIdent; }
+    // The port the tester is waited for on after an update; empty: waited for by its name.
+    QString ReconnectPort() const { return FReconnectPort; }
+    // The tester of the open connection has just taken new firmware (its boot loader
+    // acknowledged the last page): until this connection closes, a loss waits for it under its
+    // new name. The boot loader's identification is taken from the engine now.
+    void ExpectRenamedTester();
     void StopWaitingForReconnect();
     // The settings file the choice is kept in (INI); empty: not kept. Reads the choice.
     void SetSettingsFile(const QString &path);
@@ -193,7 +203,12 @@ private:
     void ShowBalloon(const QString &title, const QStringList &lines = {});
     void SetImageIndex(int index);
     void CreateReconnect();
-    void StartWaitingForReconnect(const QString &ident);
+    // Waits for the tester Ident; with RenamedOnPort, for the tester on that port that reports
+    // Ident (the boot loader's) or any identification of the link's kind.
+    void StartWaitingForReconnect(const QString &ident, const QString &renamedOnPort = {});
+    bool IsTheLostTester(const QString &foundIdentStr, const QString &foundComPort) const;
+    // The button's hint while waiting.
+    QString WaitingHint() const;
     void TimerReconnectTimer();
     void ReconnectFound(const QString &foundIdentStr, const QString &foundComPort, int foundComBoud);
     // Connects to what a search found; when the port does not open, OnFailure runs before the
@@ -206,6 +221,9 @@ private:
 
     bool FWaitingForReconnect = false;
     QString FReconnectIdent;
+    QString FReconnectPort;
+    bool FExpectRenamed = false; // ExpectRenamedTester was called on the open connection
+    QString FRenamedLoaderIdent;
     QString FFoundIdent; // the identification the search connected to
     QString FSettingsFile;
 

@@ -60,10 +60,37 @@ QString TFrameDeviceLinkComMorva::ConnectedIdent() const {
     return FFoundIdent;
 }
 
-void TFrameDeviceLinkComMorva::StartWaitingForReconnect(const QString &ident) {
+void TFrameDeviceLinkComMorva::ExpectRenamedTester() {
+    if (!IsConnected()) return;
+    FExpectRenamed = true;
+    FRenamedLoaderIdent = FKvProtocol ? QString::fromLatin1(FKvProtocol->LoaderIdentStr()) : QString();
+}
+
+void TFrameDeviceLinkComMorva::StartWaitingForReconnect(const QString &ident, const QString &renamedOnPort) {
     FWaitingForReconnect = true;
     FReconnectIdent = ident;
+    FReconnectPort = renamedOnPort;
     TimerReconnect->start(ReconnectIntervalMs);
+}
+
+QString TFrameDeviceLinkComMorva::WaitingHint() const {
+    if (FReconnectPort.isEmpty()) return LinkTexts[6].arg(FReconnectIdent);
+    return LinkTexts[7].arg(FReconnectPort, FReconnectIdent, DeviceIdentStr);
+}
+
+bool TFrameDeviceLinkComMorva::IsTheLostTester(const QString &foundIdentStr,
+                                               const QString &foundComPort) const {
+    const bool ofTheKind =
+        !DeviceIdentStr.isEmpty() && foundIdentStr.contains(DeviceIdentStr, Qt::CaseInsensitive);
+    // Re-flashed: its name has changed, so the port tells it from another tester of its kind;
+    // it may also still be in its boot loader.
+    if (!FReconnectPort.isEmpty())
+        return foundComPort == FReconnectPort &&
+               (ofTheKind || (!FReconnectIdent.isEmpty() &&
+                              foundIdentStr.compare(FReconnectIdent, Qt::CaseInsensitive) == 0));
+    // The same tester, not merely one of its kind: the identification must be the lost one's.
+    // A connection whose tester never said who it was takes any tester the link looks for.
+    return FReconnectIdent.isEmpty() ? ofTheKind : foundIdentStr == FReconnectIdent;
 }
 
 void TFrameDeviceLinkComMorva::StopWaitingForReconnect() {
@@ -88,15 +115,11 @@ void TFrameDeviceLinkComMorva::TimerReconnectTimer() {
 void TFrameDeviceLinkComMorva::ReconnectFound(const QString &foundIdentStr, const QString &foundComPort,
                                               int foundComBoud) {
     if (!FWaitingForReconnect || IsConnected()) return;
-    // The same tester, not merely one of its kind: the identification must be the lost one's.
-    // A connection whose tester never said who it was takes any tester the link looks for.
-    const bool same = FReconnectIdent.isEmpty() ? TamrelTester::IdentMatches(foundIdentStr, DeviceIdentStr)
-                                                : foundIdentStr == FReconnectIdent;
-    if (!same) return;
+    if (!IsTheLostTester(foundIdentStr, foundComPort)) return;
     StopWaitingForReconnect();
     ConnectToFound(foundIdentStr, foundComPort, foundComBoud, [this] {
         // Not open after all: go on waiting for it.
-        StartWaitingForReconnect(FReconnectIdent);
+        StartWaitingForReconnect(FReconnectIdent, FReconnectPort);
         IndicateConnectionStatus(this, false);
     });
 }

@@ -8,10 +8,13 @@
 
 class TKvProtocol;
 
-// The basic interface of the server: only its lifetime is shared with the engine.
+// The basic interface of the server: its lifetime is shared with the engine, and it can say
+// why it publishes nothing.
 class ITrazerServer {
 public:
     virtual ~ITrazerServer() = default;
+    // Why the server was refused its named objects (naming the conflict); empty when it serves.
+    virtual QString Refusal() const { return {}; }
 };
 
 // Makes the server of an engine under the given (non-empty) name; may return null.

@@ -98,6 +98,7 @@ struct TSimDevice::TImpl {
     double LineFreeAt = 0;   // when the tester's line is free for the next frame sent
     double RxLineFreeAt = 0; // when the host's line is free for its next frame
     quint64 AnswerCount = 0;
+    int LostReads = 0; // answers lost to LoseReadsOf so far
     quint64 FrameCount = 0;
     quint32 Noise = 0x2545F491u;
 
@@ -249,12 +250,23 @@ struct TSimDevice::TImpl {
         Classify(payload, command, reg);
         Queue.append({due, frame, command, reg, crc});
     }
+    // True for an answer to a read of the register whose first answers are to be lost, while
+    // some are left to lose.
+    bool LoseReadAnswer(const QByteArray &payload) {
+        if (Opt.LoseReadsOf < 0 || LostReads >= Opt.LoseReadsCount) return false;
+        int command = -1, reg = -1;
+        Classify(payload, command, reg);
+        if ((command != KvCodec::CmdWriteReg && command != KvCodec::CmdWriteReg2) || reg != Opt.LoseReadsOf)
+            return false;
+        ++LostReads;
+        return true;
+    }
     // An answer to a request that was completely received at Arrived: delayed, possibly dropped.
     void Answer(const QByteArray &prefix, const QByteArray &payload, bool crc, double now, double arrived,
                 double extraDelayMs = 0) {
         if (IsDead || !Host || Opt.Silent) return;
         ++AnswerCount;
-        if (Opt.DropEveryN > 0 && AnswerCount % quint64(Opt.DropEveryN) == 0) {
+        if ((Opt.DropEveryN > 0 && AnswerCount % quint64(Opt.DropEveryN) == 0) || LoseReadAnswer(payload)) {
             if (crc) ++TxCounter; // lost on the line: the host sees the gap in the counter
             return;
         }

@@ -44,6 +44,11 @@ bool ParseSimOptions(const QStringList &args, TSimOptions &options, QString *err
                                               "n", QString::number(options.SilentAfterPages));
     const QCommandLineOption dropEvery("drop-every", "Drop every Nth answer, 0 = none.", "n",
                                        QString::number(options.DropEveryN));
+    const QCommandLineOption loseReadsOf("lose-reads-of",
+                                         "Lose answers to reads of this register, -1 = none.", "register",
+                                         QString::number(options.LoseReadsOf));
+    const QCommandLineOption loseReads("lose-reads", "How many of those answers are lost.", "n",
+                                       QString::number(options.LoseReadsCount));
     const QCommandLineOption garbageEvery("garbage-every", "Line noise before every Nth frame, 0 = none.",
                                           "n", QString::number(options.GarbageEveryN));
     const QCommandLineOption failPage("fail-page", "Refuse this firmware page, -1 = none.", "index",
@@ -71,10 +76,11 @@ bool ParseSimOptions(const QStringList &args, TSimOptions &options, QString *err
         QString::number(options.DeafAfterMs));
     const QCommandLineOption frameLog("frame-log", "Write a JSON-lines log of every frame.", "file");
     const QCommandLineOption imageOut("image-out", "Write the received firmware image to this file.", "file");
-    p.addOptions({help,        ident,     checksumOnly, newCommands,  autoSend,        lineRate,
-                  answerDelay, silent,    dropEvery,    garbageEvery, failPage,        failPageStatus,
-                  loaderIdent, deviceId,  flashSize,    pageSize,     loaderIgnore,    loaderDelay,
-                  dieAfter,    deafAfter, frameLog,     imageOut,     silentAfterPages});
+    p.addOptions({help,     ident,          checksumOnly,     newCommands, autoSend,
+                  lineRate, answerDelay,    silent,           dropEvery,   garbageEvery,
+                  failPage, failPageStatus, loaderIdent,      deviceId,    flashSize,
+                  pageSize, loaderIgnore,   loaderDelay,      dieAfter,    deafAfter,
+                  frameLog, imageOut,       silentAfterPages, loseReadsOf, loseReads});
     if (helpText) *helpText = p.helpText();
     if (wantsHelp) *wantsHelp = false;
     if (!p.parse(args)) {
@@ -101,6 +107,8 @@ bool ParseSimOptions(const QStringList &args, TSimOptions &options, QString *err
         {answerDelay, 0, 3600000, [&](qint64 x) { o.AnswerDelayMs = int(x); }},
         {dropEvery, 0, 1000000000, [&](qint64 x) { o.DropEveryN = int(x); }},
         {silentAfterPages, 0, 1000000000, [&](qint64 x) { o.SilentAfterPages = int(x); }},
+        {loseReadsOf, -1, 255, [&](qint64 x) { o.LoseReadsOf = int(x); }},
+        {loseReads, 0, 1000000000, [&](qint64 x) { o.LoseReadsCount = int(x); }},
         {garbageEvery, 0, 1000000000, [&](qint64 x) { o.GarbageEveryN = int(x); }},
         {failPage, -1, 65535, [&](qint64 x) { o.FailPageIndex = int(x); }},
         {failPageStatus, 0, 255, [&](qint64 x) { o.FailPageStatus = quint8(x); }},

@@ -30,6 +30,10 @@ struct TSimOptions {
     // Drop every Nth answer (0 = none). A dropped CRC-format answer still takes its packet
     // counter, as a frame lost on the line would, so the host sees the gap.
     int DropEveryN = 0;
+    // Lose the first LoseReadsCount answers to reads of register LoseReadsOf (-1 = none): the
+    // answers a noisy line happened to lose, whatever else goes through.
+    int LoseReadsOf = -1;
+    int LoseReadsCount = 0;
     // Put a few bytes of line noise (never a frame delimiter) before every Nth frame sent.
     int GarbageEveryN = 0;
     // Refuse this firmware page with FailPageStatus (-1 = accept every page).

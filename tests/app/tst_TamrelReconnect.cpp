@@ -1,11 +1,13 @@
 // "Reconnect automatically" end to end: the real main window and simulated testers on
 // pseudo-terminals. A tester unplugged and plugged in again on another port is connected again
-// by itself, the same tester only; a press while waiting ends the wait; the choice is
+// by itself, the same tester only; a tester that drops right after a firmware update is waited
+// for under its new name on its port; a press while waiting ends the wait; the choice is
 // remembered; a sweep under way at the loss is stopped and says so.
 #include "CompFloatEdit.h"
 #include "TestMain.h"
 #include "uBalloonHint.h"
 #include "uFormConnectionSettingsMorvaSearch.h"
+#include "uFormFirmwareUpdate.h"
 #include "uFormTamrel.h"
 #include "uFrameDeviceLinkComMorva.h"
 #include "uFrameTamrelChannel.h"
@@ -15,8 +17,10 @@
 #include "uSimPty.h"
 
 #include <QAction>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
+#include <QTimer>
 #include <QToolButton>
 
 #include <memory>
@@ -119,6 +123,54 @@ private slots:
                                   QStringLiteral("2.345"), 5000);
         QVERIFY(Form->TimerUpdateRegisters->isActive());
         QVERIFY(!sameKind->HostPresent());
+        QVERIFY2(Errors.isEmpty(), qPrintable(Errors.join('\n')));
+    }
+
+    // The tester drops right after a successful update, before the program's own disconnect,
+    // and comes back on its port under its new firmware's name. The link waits for it there
+    // under that name (the hint says so), leaves a tester of the same kind on another port
+    // alone, and connects the updated one.
+    void updatedTesterBackUnderItsNewName() {
+        auto other = StartTester(QStringLiteral("Filler")); // not the kind the link looks for, yet
+        auto tester = StartTester(TesterIdent);
+        OpenWindow(true);
+        ConnectBySearch(*tester);
+        const QString port = tester->PortName();
+        QTRY_VERIFY_WITH_TIMEOUT(Form->ButtonUpdateFirmware->isVisible(), 5000);
+        Form->ButtonUpdateFirmware->click();
+        TFormFirmwareUpdate *fw = FormFirmwareUpdate;
+        QVERIFY(fw);
+        fw->TimerDisconnect->setInterval(600000); // the drop comes first
+        QByteArray image(4096, '\x5A');
+        const QByteArray newName("Tavik TAMREL sim 2.1");
+        image.replace(0, newName.size() + 1, newName + '\0');
+        fw->LoadFirmwareBuffer(image, QStringLiteral("F;DeviceIdentStr=TAMREL-BL.firmware"), false);
+        fw->ButtonStartUpdate->click();
+        QTRY_COMPARE_WITH_TIMEOUT(fw->EditMessage->text(), QStringLiteral("Прошивка завершена успешно"),
+                                  30000);
+        QVERIFY(Link()->IsConnected());
+
+        other->Device()->SetIdent(QStringLiteral("Tavik TAMREL sim 2.0")); // now of the same kind
+        tester->Stop();
+        QTRY_VERIFY_WITH_TIMEOUT(!Link()->IsConnected(), 6000);
+        QTRY_VERIFY_WITH_TIMEOUT(Link()->WaitingForReconnect(), 1000);
+        QCOMPARE(Link()->ReconnectPort(), port);
+        QCOMPARE(Link()->sButtonConnect->toolTip(),
+                 "Waiting for the updated tester on " + port + ": \"TAMREL-BL\" or any \"Tavik\" tester");
+        // At least one search runs while only the other tester is there: asked, left alone.
+        const int asked = other->FrameLog().size();
+        QTRY_VERIFY_WITH_TIMEOUT(other->FrameLog().size() > asked, 5000);
+        QTest::qWait(300);
+        QVERIFY(!Link()->IsConnected());
+        QVERIFY(Link()->WaitingForReconnect());
+
+        auto back = StartTester(QString::fromLatin1(newName)); // the updated tester, on its port
+        QCOMPARE(back->PortName(), port);
+        QTRY_VERIFY_WITH_TIMEOUT(Link()->IsConnected(), 5000);
+        QCOMPARE(Link()->ComPortObject()->Port(), port);
+        QVERIFY(!Link()->WaitingForReconnect());
+        QTRY_COMPARE_WITH_TIMEOUT(Form->ButtonUpdateFirmware->toolTip(), QString::fromLatin1(newName), 5000);
+        QVERIFY(!other->HostPresent());
         QVERIFY2(Errors.isEmpty(), qPrintable(Errors.join('\n')));
     }
 

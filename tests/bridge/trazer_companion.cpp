@@ -5,7 +5,7 @@
 //   open NAME | close | alive NAME | registry NAME
 //   head | count | setcount N | write REG VALUE | read REG | ext | answer
 //   peek OFFSET LEN | poke OFFSET HEX | take | hold | release
-//   stress CYCLES RECORDS WAITMS | quit
+//   stress CYCLES RECORDS WAITMS | busy HOLDMS FREEMS TOTALMS | quit
 // Spin lock: atomic exchange of 0 for 1 on the block's first word, yielding while taken;
 // released by an atomic decrement.
 #include <QByteArray>
@@ -201,6 +201,21 @@ std::string Stress(long wantedCycles, long wantedRecords, long waitMs) {
            std::to_string(disorder) + " lastseq " + std::to_string(last);
 }
 
+// A companion that keeps the lock nearly all the time: holds it HoldMs, frees it FreeMs, for
+// TotalMs in all.
+std::string Busy(long holdMs, long freeMs, long totalMs) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(totalMs);
+    long cycles = 0;
+    while (std::chrono::steady_clock::now() < end) {
+        Lock();
+        usleep(useconds_t(holdMs * 1000));
+        Unlock();
+        usleep(useconds_t(freeMs * 1000));
+        ++cycles;
+    }
+    return "busy " + std::to_string(cycles);
+}
+
 std::string Run(const std::string &line) {
     std::istringstream in(line);
     std::string cmd;
@@ -317,6 +332,11 @@ std::string Run(const std::string &line) {
     if (cmd == "release") {
         Unlock();
         return "released";
+    }
+    if (cmd == "busy") {
+        long holdMs = 0, freeMs = 0, totalMs = 0;
+        in >> holdMs >> freeMs >> totalMs;
+        return Busy(holdMs, freeMs, totalMs);
     }
     if (cmd == "stress") {
         long cycles = 0, records = 0, waitMs = 0;

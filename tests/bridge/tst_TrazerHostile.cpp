@@ -4,10 +4,20 @@
 // path.
 #include "TestMain.h"
 #include "TrazerTestSupport.h"
+#include "uTrazerSpinLock.h"
 
+#include <QThread>
+
+#include <ctime>
 #include <limits>
 
 namespace {
+
+double Seconds(clockid_t clock) {
+    timespec t{};
+    clock_gettime(clock, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
 
 // 0xA5A5A5A5: a write parameter left in the head record with no register to write, so that a
 // stray write into the head shows.
@@ -203,6 +213,37 @@ private slots:
         e.Stream("third");
         QCOMPARE(C->Ask("take"), QStringLiteral("records 1 torn 0 ") + HexOf("third"));
         QCOMPARE(e.Sent, QList<QByteArray>{Hex("07 05 02 09")});
+    }
+
+    // A companion that keeps the lock nearly all the time, freeing it for 1 ms in every 100 ms:
+    // the engine's thread, waiting for it again and again, spends only a small share of the
+    // waiting time on the CPU. (Trying all the time costs as much CPU time as wall time.)
+    void waitingForABusyCompanionCostsLittleCpu() {
+        const QString name = UniqueServerName(QStringLiteral("Busy"));
+        TServedEngine e(name);
+        QCOMPARE(C.Open(name), QStringLiteral("ok 1000289"));
+        C->Send(QStringLiteral("busy 99 1 4000"));
+        TTrazerSpinLock lock(reinterpret_cast<std::int32_t *>(e.Server()->PSharedBuffer));
+        QTRY_COMPARE_WITH_TIMEOUT(lock.Peek(), 1, 30000);
+
+        double cpu = 0, wall = 0;
+        int taken = 0;
+        while (wall < 1.5) {
+            const double cpu0 = Seconds(CLOCK_THREAD_CPUTIME_ID), wall0 = Seconds(CLOCK_MONOTONIC);
+            // Generous: on a busy machine a wake-up may come after a free moment has passed.
+            const bool got = lock.Lock(30000);
+            cpu += Seconds(CLOCK_THREAD_CPUTIME_ID) - cpu0;
+            wall += Seconds(CLOCK_MONOTONIC) - wall0;
+            QVERIFY(got);
+            lock.Unlock();
+            ++taken;
+            QThread::msleep(3); // past the free moment: the companion holds it again
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(C->AnswerReady(), 30000);
+        QVERIFY(C->Answer().startsWith(QStringLiteral("busy ")));
+        const double share = cpu / wall;
+        qInfo("%d waits, %.3f s waited, %.1f ms on the CPU (%.2f %%)", taken, wall, cpu * 1000, share * 100);
+        QVERIFY2(share < 0.10, qPrintable(QStringLiteral("waiting took %1 % of a core").arg(share * 100)));
     }
 };
 

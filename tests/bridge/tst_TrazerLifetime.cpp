@@ -1,7 +1,11 @@
-// Servers coming and going: two side by side, two of one name, one whose previous instance
-// crashed and left its named objects behind, and one that cannot create its block.
+// Servers coming and going: two side by side, a second one under a name in use, one whose
+// previous instance crashed and left its named objects behind, and one whose name the host
+// cannot use.
 #include "TestMain.h"
 #include "TrazerTestSupport.h"
+
+#include <QDir>
+#include <QScopeGuard>
 
 class TestTrazerLifetime : public QObject {
     Q_OBJECT
@@ -57,22 +61,36 @@ private slots:
         QCOMPARE(D->Ask("take"), QStringLiteral("records 1 torn 0 ") + HexOf("B lives"));
     }
 
-    // Two engines under one name share the block, as two handles of one named mapping do; the
-    // names stay while either lives.
-    void twoServersOfOneName() {
+    // One server per name: a second engine under a name in use gets no block and says why; the
+    // first keeps serving and its names stay when the second goes. Once the first has ended,
+    // the name is free for a new one.
+    void secondServerOfANameInUseIsRefused() {
         const QString name = UniqueServerName(QStringLiteral("Same"));
         auto first = std::make_unique<TServedEngine>(name);
-        auto second = std::make_unique<TServedEngine>(name);
+        QVERIFY(first->Server()->PSharedBuffer);
         QCOMPARE(C->Ask("open " + name), QStringLiteral("ok 1000289"));
         QCOMPARE(C->Ask("setcount 0"), QStringLiteral("ok"));
-        first.reset();
-        QCOMPARE(C->Ask("alive " + name), QStringLiteral("alive"));
-        QCOMPARE(C->Ask("open " + name), QStringLiteral("ok 1000289"));
-        second->Stream("still here");
-        QCOMPARE(C->Ask("take"), QStringLiteral("records 1 torn 0 ") + HexOf("still here"));
+
+        auto second = std::make_unique<TServedEngine>(name);
+        QVERIFY(!second->Server()->PSharedBuffer);
+        QCOMPARE(second->Server()->HMutexProtocolLive, TTrazerHandle(0));
+        QCOMPARE(second->Server()->Refusal(),
+                 QStringLiteral("Scope bridge \"%1\" is off: a running server publishes under this name "
+                                "(/%1Mutex is locked)")
+                     .arg(name));
         second.reset();
+        QCOMPARE(C->Ask("alive " + name), QStringLiteral("alive"));
+        QCOMPARE(C->Ask("registry " + name), QStringLiteral("present"));
+        first->Stream("still here");
+        QCOMPARE(C->Ask("take"), QStringLiteral("records 1 torn 0 ") + HexOf("still here"));
+
+        first.reset();
         QCOMPARE(C->Ask("alive " + name), QStringLiteral("missing"));
         QCOMPARE(C->Ask("open " + name), QStringLiteral("missing"));
+        TServedEngine third(name);
+        QVERIFY(third.Server()->PSharedBuffer);
+        QVERIFY(third.Server()->Refusal().isEmpty());
+        QCOMPARE(C->Ask("open " + name), QStringLiteral("ok 1000289"));
     }
 
     // A server process killed while holding the spin lock leaves its block, its liveness
@@ -113,32 +131,70 @@ private slots:
     }
 
     // A name the host cannot give a block: the server stays inert and the engine works as
-    // without one; its end takes away no other server's announcement.
+    // without one; the engine's trace log says why, and the server's end takes away no other
+    // server's announcement.
     void serverWithoutBlock_data() {
         QTest::addColumn<QString>("given");
-        QTest::newRow("name with a slash") << "Bad/Name";
-        QTest::newRow("nothing left of the name") << "Terminal";
+        QTest::addColumn<QString>("why");
+        QTest::newRow("name with a slash")
+            << "Bad/Name"
+            << "Scope bridge \"Bad/Name\" is off: a name may not contain \"/\"";
+        QTest::newRow("nothing left of the name") << "Terminal"
+                                                  << "Scope bridge \"\" is off: the name is empty";
+        QTest::newRow("251 characters: 256 with \"Mutex\"")
+            << QString(251, QLatin1Char('L'))
+            << "Scope bridge \"" + QString(251, QLatin1Char('L')) +
+                   "\" is off: the name is too long: 256 bytes with \"Mutex\" appended, the system takes at "
+                   "most 255";
+        QTest::newRow("126 two-byte characters: 257 bytes with \"Mutex\"")
+            << QString(126, QChar(0x416))
+            << "Scope bridge \"" + QString(126, QChar(0x416)) +
+                   "\" is off: the name is too long: 257 bytes with \"Mutex\" appended, the system takes at "
+                   "most 255";
     }
     void serverWithoutBlock() {
         QFETCH(QString, given);
+        QFETCH(QString, why);
         const QString liveName = UniqueServerName(QStringLiteral("Live"));
         TServedEngine live(liveName);
-        auto e = std::make_unique<TServedEngine>(given);
-        TTrazerServer *server = e->Server();
+        QTemporaryDir logDir;
+        QVERIFY(logDir.isValid());
+        const QString cwd = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(logDir.path())); // the trace log lands here
+        std::unique_ptr<TKvProtocol> engine;
+        {
+            const auto back = qScopeGuard([&] { QDir::setCurrent(cwd); });
+            engine = std::make_unique<TKvProtocol>([](const QByteArray &) {}, TKvRegistersDynArray{},
+                                                   TOnRegisterNotify{}, TOnAck{}, TOutputData{}, true,
+                                                   QStringLiteral("BadNameLog"), false, given);
+        }
+        auto *server = dynamic_cast<TTrazerServer *>(engine->TrazerServerI.get());
         QVERIFY(server);
+        QCOMPARE(server->Refusal(), why);
         QVERIFY(!server->PSharedBuffer);
         QVERIFY(!server->PSharedBufferExt);
         QVERIFY(!server->PInputBuffer);
         QCOMPARE(server->HFileMapping, TTrazerHandle(0));
         QCOMPARE(server->HMutexProtocolLive, TTrazerHandle(0));
-        QVERIFY(!e->Engine->OnReceivedRegisterTrazer);
-        e->Stream("value");
-        e->Traffic();
-        QCOMPARE(e->Notified, (QList<quint8>{254, 2}));
-        QVERIFY(e->Sent.isEmpty());
-        e.reset();
+        QVERIFY(!engine->OnReceivedRegisterTrazer);
+        QFile log(QDir(logDir.path()).filePath(engine->LogFileName()));
+        QVERIFY2(log.open(QIODevice::ReadOnly), qPrintable(log.fileName()));
+        QVERIFY2(QString::fromLocal8Bit(log.readAll()).contains(why), "the trace log says why");
+        engine.reset();
         QCOMPARE(C->Ask("registry " + liveName), QStringLiteral("present"));
         QCOMPARE(C->Ask("alive " + liveName), QStringLiteral("alive"));
+    }
+
+    // The longest name the system takes: 250 characters, 255 bytes with "Mutex".
+    void longestUsableName() {
+        const QString tag = UniqueServerName(QStringLiteral("Max"));
+        const QString name = tag + QString(250 - tag.size(), QLatin1Char('x'));
+        auto e = std::make_unique<TServedEngine>(name);
+        QVERIFY2(e->Server()->Refusal().isEmpty(), qPrintable(e->Server()->Refusal()));
+        QCOMPARE(C->Ask("open " + name), QStringLiteral("ok 1000289"));
+        QCOMPARE(C->Ask("alive " + name), QStringLiteral("alive"));
+        e.reset();
+        QCOMPARE(C->Ask("alive " + name), QStringLiteral("missing"));
     }
 };
 

@@ -289,8 +289,9 @@ private slots:
         QVERIFY(w.Events.isEmpty());
     }
 
-    // Nothing matches: after 2000 ms the button comes up with "Device Not Found"; after a
-    // loss the same ending shows the lost state instead.
+    // Nothing matches: after 2000 ms the button comes up with "Device Not Found" and what the
+    // search saw; after a loss the press's search ends the same way (its own outcome decides,
+    // not the loss before it).
     void searchFindingNothing() {
         auto other = StartSim("Scope 7");
         TLinkWindow w;
@@ -308,12 +309,16 @@ private slots:
         QVERIFY(w.Events.isEmpty());
         WaitSearchIdle();
 
-        w.Link->ConnectionLost = true;
-        w.Link->TimerSearchTimeOutTimer();
-        QCOMPARE(w.Link->CurrentImageIndex(), 2);
-        QCOMPARE(w.Link->Balloon()->Title(), QString("Connection Lost"));
-        QCOMPARE(w.Link->Balloon()->Text(), QString());
-        QVERIFY(Sound->Played.contains("SystemHand"));
+        w.Link->ConnectionLost = true; // as a loss leaves it
+        w.Link->sButtonConnect->click();
+        QVERIFY(w.Link->TimerSearchTimeOut->isActive());
+        QTRY_VERIFY_WITH_TIMEOUT(!w.Link->TimerSearchTimeOut->isActive(), 3000);
+        QCOMPARE(w.Link->Balloon()->Title(), QString("Device Not Found"));
+        QCOMPARE(w.Link->Balloon()->Text(), "Scope 7 on " + other->PortName() + " is not a Tamrel tester");
+        QCOMPARE(w.Link->CurrentImageIndex(), 0);
+        QVERIFY(!w.Link->ConnectionLost);
+        QVERIFY(!w.Link->sButtonConnect->isChecked());
+        WaitSearchIdle();
     }
 
     // A press whose search cannot start still ends with the balloon, and says nothing of what
