@@ -44,6 +44,8 @@ int main(int argc, char **argv) {
     // Hidden until the update button opens it; it closes and goes with the main window.
     new TFormFirmwareUpdate(&form);
     form.show();
+    // Records that waited in the local queue since the last run are sent from the start.
+    form.RecordWorker();
     if (!error.isEmpty()) TKvApplication::ShowError(error);
     return app.exec();
 }
