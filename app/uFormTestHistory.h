@@ -65,6 +65,8 @@ public:
 
     // A list or a load is under way, or a typed filter waits for its pause.
     bool Busy() const;
+    // How many lists the window has asked for since it was made.
+    quint64 ListsAsked() const { return FListRequest; }
 
 public slots:
     // Asks for the records again with the current filter (a record was stored, the filter

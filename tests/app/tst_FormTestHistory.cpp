@@ -14,6 +14,7 @@
 #include "uTestHistoryModel.h"
 #include "uTestRecordPdf.h"
 #include "uTestRecordStore.h"
+#include "uTestRecordWorker.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -31,26 +32,10 @@
 
 namespace {
 
-// A real store that counts what the window asks of it.
-class TCountingStore : public ITestRecordStore {
-public:
-    explicit TCountingStore(const QString &folder) : Inner(folder) {}
-    int WriteRecords(const QVector<TTestRecord> &records) override { return Inner.WriteRecords(records); }
-    QVector<TTestRecordSummary> ListRecords(const TTestRecordFilter &filter) override {
-        ++Lists;
-        LastFilter = filter;
-        return Inner.ListRecords(filter);
-    }
-    std::optional<TTestRecord> LoadRecord(const QString &id) override {
-        ++Loads;
-        return Inner.LoadRecord(id);
-    }
-
-    TTestRecordStore Inner;
-    int Lists = 0;
-    int Loads = 0;
-    TTestRecordFilter LastFilter;
-};
+// Waits until the window has every answer it asked the records worker for.
+void Settle(const TFormTestHistory *form) {
+    QTRY_VERIFY_WITH_TIMEOUT(!form->Busy(), 20000);
+}
 
 QDateTime Utc(int month, int day, int hour, int minute = 0) {
     return QDateTime(QDate(2026, month, day), QTime(hour, minute), Qt::UTC);
@@ -76,7 +61,7 @@ class TestFormTestHistory : public QObject {
     QString FFolder;
     // r0 … r4 by their key.
     QHash<QString, TTestRecord> FRecords;
-    std::unique_ptr<TCountingStore> FStore;
+    std::unique_ptr<TTestRecordWorker> FWorker;
     std::unique_ptr<TFormTestHistory> FForm;
     QStringList FErrors;
     // What the save dialog is asked and answers.
@@ -103,6 +88,7 @@ class TestFormTestHistory : public QObject {
         const QRect rect = view->visualRect(FForm->ModelRecords->index(row, TTestHistoryModel::hcSerial));
         QVERIFY(!rect.isEmpty());
         QTest::mouseClick(view->viewport(), Qt::LeftButton, modifiers, rect.center());
+        Settle(FForm.get());
     }
     QString Figure(int row, int column = 0) const {
         const QTableWidgetItem *item = FForm->TableFigures->item(row, column);
@@ -138,19 +124,20 @@ private slots:
         FErrors.clear();
         FAsked.clear();
         FAnswer.clear();
-        FStore = std::make_unique<TCountingStore>(FFolder);
+        FWorker = std::make_unique<TTestRecordWorker>(FFolder, TRecordServerSettings());
         FForm = std::make_unique<TFormTestHistory>();
-        FForm->StoreSource = [this] { return FStore.get(); };
+        FForm->WorkerSource = [this] { return FWorker.get(); };
         FForm->AskSaveFileName = [this](const QString &, const QString &proposedName, const QString &) {
             FAsked << proposedName;
             return FAnswer;
         };
         FForm->show();
         QVERIFY(QTest::qWaitForWindowExposed(FForm.get()));
+        Settle(FForm.get());
     }
     void cleanup() {
         FForm.reset();
-        FStore.reset();
+        FWorker.reset();
         QVERIFY2(FErrors.isEmpty(), qPrintable(FErrors.join(u'\n')));
     }
 
@@ -219,7 +206,6 @@ private slots:
         QFETCH(QDate, from);
         QFETCH(QDate, to);
         QFETCH(QStringList, listed);
-        FStore->Loads = 0;
         if (from.isValid()) {
             FForm->DateEditFrom->setDate(from);
             FForm->CheckBoxFrom->click();
@@ -229,26 +215,26 @@ private slots:
             FForm->CheckBoxTo->click();
         }
         FForm->ComboVerdict->setCurrentIndex(verdictItem);
+        Settle(FForm.get());
         FForm->EditSerial->setFocus();
-        // Typed key by key (QtTest types Latin-1 only; other letters are inserted).
+        // Typed key by key (QtTest types Latin-1 only; other letters are inserted), without a
+        // pause: the serial is asked for once, after the pause that follows the typing.
+        const quint64 listsBefore = FForm->ListsAsked();
         for (const QChar c : serial)
             if (c.unicode() < 0x80)
                 QTest::keyClick(FForm->EditSerial, c.toLatin1());
             else
                 FForm->EditSerial->insert(QString(c));
+        Settle(FForm.get());
+        QCOMPARE(FForm->ListsAsked() - listsBefore, quint64(serial.isEmpty() ? 0 : 1));
         QCOMPARE(ListedKeys(), listed);
         QVERIFY(FForm->LabelStatus->text().startsWith(QStringLiteral("%1 record").arg(listed.size())));
-        // The store did the filtering: it was asked with the whole filter, and no record was
-        // loaded to filter it here.
-        QCOMPARE(FStore->LastFilter.Serial, serial.trimmed());
-        QCOMPARE(FStore->LastFilter.Verdict.has_value(), verdictItem != 0);
-        QCOMPARE(FStore->LastFilter.From.isValid(), from.isValid());
-        QCOMPARE(FStore->Loads, 0);
         // Back to everything.
         FForm->EditSerial->clear();
         FForm->ComboVerdict->setCurrentIndex(0);
         if (from.isValid()) FForm->CheckBoxFrom->click();
         if (to.isValid()) FForm->CheckBoxTo->click();
+        Settle(FForm.get());
         QCOMPARE(ListedKeys().size(), 5);
     }
 
@@ -363,9 +349,11 @@ private slots:
         QVERIFY(FForm->LabelSelection->text().contains(QStringLiteral("3 records selected")));
         // A filter that leaves none of them: the text follows the empty selection.
         FForm->EditSerial->setText(QStringLiteral("zz"));
+        Settle(FForm.get());
         QVERIFY2(FForm->LabelSelection->text().startsWith(QStringLiteral("Select a record")),
                  qPrintable(FForm->LabelSelection->text()));
         FForm->EditSerial->clear();
+        Settle(FForm.get());
         ClickRow(2);
         QCOMPARE(FForm->ShownRecords().size(), 1);
     }
@@ -374,6 +362,7 @@ private slots:
         const QString path = FDir.filePath(QStringLiteral("failed.csv"));
         FAnswer = path;
         FForm->ComboVerdict->setCurrentIndex(2);
+        Settle(FForm.get());
         FForm->ButtonExportListCsv->click();
         QCOMPARE(FAsked.size(), 1);
         QVERIFY2(FAsked[0].startsWith(QStringLiteral("test-records_")) &&
@@ -471,13 +460,16 @@ private slots:
         form.StoreFolder = folder;
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
+        Settle(&form);
         QCOMPARE(form.ModelRecords->rowCount(), 2);
         form.TableRecords->selectRow(1);
+        Settle(&form);
         QCOMPARE(form.ShownRecords().first().Id, FRecords[QStringLiteral("r0")].Id);
 
         const TTestRecord newer = HistoryTestRecord(QStringLiteral("NEW-1"), Utc(5, 1, 8), 0.1);
         QVERIFY(store.WriteRecord(newer));
-        QVERIFY(form.Refresh());
+        form.Refresh();
+        Settle(&form);
         QCOMPARE(form.ModelRecords->rowCount(), 3);
         QCOMPARE(form.ModelRecords->Record(0).Id, newer.Id);
         // The record looked at stays selected and shown.
@@ -511,6 +503,7 @@ private slots:
         form.StoreFolder = dir.path();
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
+        Settle(&form);
         QCOMPARE(FErrors.size(), 1);
         QVERIFY2(FErrors[0].startsWith(QStringLiteral("The test history cannot be shown.")),
                  qPrintable(FErrors[0]));
@@ -522,12 +515,14 @@ private slots:
         // Typing into the filter asks again, fails again, and says it once.
         QTest::keyClicks(form.EditSerial, QStringLiteral("ax"));
         form.ComboVerdict->setCurrentIndex(1);
+        Settle(&form);
         QCOMPARE(FErrors.size(), 1);
         QVERIFY(form.isVisible());
         // Once the file is mended the same window lists the records.
         QVERIFY(QFile::remove(path));
         TTestRecordStore(dir.path()).WriteRecord(FRecords[QStringLiteral("r0")]);
         form.ButtonRefresh->click();
+        Settle(&form);
         QCOMPARE(FErrors.size(), 1);
         QCOMPARE(form.LabelStatus->text(), QStringLiteral("1 record"));
         QCOMPARE(form.ModelRecords->Record(0).Id, FRecords[QStringLiteral("r0")].Id);
@@ -548,6 +543,7 @@ private slots:
         QVERIFY(!history->isModal());
         QVERIFY(!QApplication::activeModalWidget());
         QVERIFY(main.isEnabled());
+        Settle(history);
         history->close();
         main.ButtonTestHistory->click();
         QCOMPARE(main.FormTestHistory, history);
@@ -569,15 +565,13 @@ private slots:
         main.ButtonTestHistory->click();
         TFormTestHistory *history = main.FormTestHistory;
         QVERIFY(history);
+        Settle(history);
         QCOMPARE(history->ModelRecords->rowCount(), 0);
 
         const TTestRecord record = HistoryTestRecord(QStringLiteral("VE-24-01187"), Utc(5, 1, 8), 0.1);
-        ITestRecordStore *store = main.RecordStore();
-        QVERIFY(store);
-        QVERIFY(store->WriteRecord(record));
-        main.OnRecordStored(record);
-        QCOMPARE(earlierHook, QStringList{record.Id});
-        QCOMPARE(history->ModelRecords->rowCount(), 1);
+        main.RecordWorker()->Write(record);
+        QTRY_COMPARE_WITH_TIMEOUT(earlierHook, QStringList{record.Id}, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(history->ModelRecords->rowCount(), 1, 20000);
         QCOMPARE(history->ModelRecords->Record(0).Id, record.Id);
         main.close();
     }
