@@ -8,6 +8,7 @@
 #include "uTestRecordCsv.h"
 #include "uTestRecordExportFile.h"
 #include "uTestRecordStore.h"
+#include "uTestRecordWorker.h"
 #include "uUpdateServerSetting.h"
 
 #include <QJsonArray>
@@ -16,6 +17,10 @@
 namespace {
 
 using namespace TamrelReg;
+
+// How long a sweep's end waits for its record to reach the server (a connect is bounded by
+// 5 s); past it the record waits in the local queue for the next run or the window.
+constexpr int CliStoreWaitMs = 15000;
 
 const QStringList PumpTypes{QStringLiteral("VE"), QStringLiteral("PE"), QStringLiteral("Zexel")};
 const QStringList HeadTypes{QStringLiteral("Inductive"), QStringLiteral("Resistive")};
@@ -231,9 +236,14 @@ int CliSweep(const QStringList &arguments) {
     record.Evaluate();
     QString storedIn;
     try {
-        TTestRecordStore store(TTestRecordStore::DefaultFolder());
-        store.WriteRecord(record);
-        storedIn = store.FilePath();
+        // The window's store: the server with the local queue when one is configured.
+        const TStoredTestRecord where =
+            StoreTestRecord(UpdateServerSettingsFilePath(), {}, record, CliStoreWaitMs);
+        storedIn =
+            !where.ServerSet ? where.FilePath
+            : where.Sent
+                ? QStringLiteral("the test-record server")
+                : QStringLiteral("%1, waiting for the server (%2)").arg(where.FilePath, where.ServerError);
     } catch (const ETestRecordStore &e) {
         throw ECliError(ceFailed, QStringLiteral("the record could not be stored: %1").arg(e.what()));
     }

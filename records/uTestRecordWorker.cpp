@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QMutex>
 #include <QSettings>
 #include <QThread>
@@ -424,4 +425,41 @@ void TTestRecordWorker::Load(
 std::unique_ptr<TTestRecordWorker> OpenTestRecordWorker(const QString &settingsFile, const QString &folder) {
     QSettings settings(settingsFile, QSettings::IniFormat);
     return std::make_unique<TTestRecordWorker>(folder, LoadRecordServerSettings(settings));
+}
+
+TStoredTestRecord StoreTestRecord(const QString &settingsFile, const QString &folder,
+                                  const TTestRecord &record, int sendWaitMs) {
+    const std::unique_ptr<TTestRecordWorker> worker = OpenTestRecordWorker(settingsFile, folder);
+    QEventLoop loop;
+    bool stored = false, sent = false;
+    QString failure;
+    QObject::connect(worker.get(), &TTestRecordWorker::Stored, &loop, [&](const TTestRecord &done) {
+        stored = stored || done.Id == record.Id;
+        if (stored && !worker->ServerSet()) loop.quit();
+    });
+    QObject::connect(worker.get(), &TTestRecordWorker::StoreFailed, &loop,
+                     [&](const TTestRecord &, const QString &error) {
+                         failure = error;
+                         loop.quit();
+                     });
+    QObject::connect(worker.get(), &TTestRecordWorker::Sent, &loop, [&](const QStringList &ids) {
+        sent = sent || ids.contains(record.Id);
+        if (sent) loop.quit();
+    });
+    // An attempt that ended with the server away: the record waits in the queue.
+    QObject::connect(worker.get(), &TTestRecordWorker::Flushed, &loop, [&] {
+        if (stored && !worker->State().ServerError.isEmpty()) loop.quit();
+    });
+    QTimer::singleShot(sendWaitMs, &loop, &QEventLoop::quit);
+    worker->Write(record);
+    loop.exec();
+    if (!failure.isEmpty()) throw ETestRecordStore(failure.toStdString());
+    if (!stored)
+        throw ETestRecordStore(QStringLiteral("The test record was not stored within %1 s")
+                                   .arg(sendWaitMs / 1000)
+                                   .toStdString());
+    return {worker->FilePath(), worker->ServerSet(), sent,
+            sent                                    ? QString()
+            : worker->State().ServerError.isEmpty() ? QStringLiteral("no answer yet")
+                                                    : worker->State().ServerError};
 }

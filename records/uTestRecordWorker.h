@@ -113,3 +113,18 @@ private:
 // when one is configured, else the local file alone; folder empty: the program's data folder.
 std::unique_ptr<TTestRecordWorker> OpenTestRecordWorker(const QString &settingsFile,
                                                         const QString &folder = {});
+
+// A record handed to the store by a program that ends soon after (the command line): where it
+// is and whether the server has it.
+struct TStoredTestRecord {
+    QString FilePath; // the local file (with a server, its queue)
+    bool ServerSet = false;
+    bool Sent = false;   // on the server
+    QString ServerError; // why not, when a server is set
+};
+
+// Stores the record through the store OpenTestRecordWorker chooses and waits, at most sendWaitMs,
+// until it is durable in the local file and, with a server, until one attempt to send it ended.
+// Raises ETestRecordStore when not even the local file took it.
+TStoredTestRecord StoreTestRecord(const QString &settingsFile, const QString &folder,
+                                  const TTestRecord &record, int sendWaitMs);
