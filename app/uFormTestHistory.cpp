@@ -296,9 +296,11 @@ TTestRecordFilter TFormTestHistory::Filter() const {
     filter.Serial = EditSerial->text().trimmed();
     const int verdict = ComboVerdict->currentData().toInt();
     if (verdict >= 0) filter.Verdict = TTestVerdict(verdict);
-    // Whole local days: from the first day's midnight to the midnight after the last day.
-    if (CheckBoxFrom->isChecked()) filter.From = QDateTime(DateEditFrom->date(), QTime(0, 0));
-    if (CheckBoxTo->isChecked()) filter.To = QDateTime(DateEditTo->date().addDays(1), QTime(0, 0));
+    // Whole local days: from the first day's start to the start of the day after the last. A
+    // day's start is its first moment, which is not midnight where the clocks skip midnight
+    // (a change to summer time at 00:00): there, midnight is no time at all.
+    if (CheckBoxFrom->isChecked()) filter.From = DateEditFrom->date().startOfDay();
+    if (CheckBoxTo->isChecked()) filter.To = DateEditTo->date().addDays(1).startOfDay();
     return filter;
 }
 

@@ -238,6 +238,30 @@ private slots:
         QCOMPARE(ListedKeys().size(), 5);
     }
 
+    // Where summer time starts at midnight (here the first Sunday of September, 00:00 becoming
+    // 01:00) a day starts at 01:00: "From" and "To" that day keep their bound at that moment.
+    void dayBoundsWhereMidnightIsSkipped() {
+        const QByteArray zone = qgetenv("TZ");
+        qputenv("TZ", "<-04>4<-03>,M9.1.0/0,M4.1.0/0");
+        tzset();
+        const QDate skipped(2026, 9, 6);
+        FForm->DateEditFrom->setDate(skipped);
+        FForm->CheckBoxFrom->click();
+        FForm->DateEditTo->setDate(skipped.addDays(-1));
+        FForm->CheckBoxTo->click();
+        const TTestRecordFilter filter = FForm->Filter();
+        // In UTC while the zone is in force: a local time is read in the zone of the moment.
+        const QDateTime from = filter.From.toUTC(), to = filter.To.toUTC();
+        qputenv("TZ", zone);
+        tzset();
+        FForm->CheckBoxFrom->click();
+        FForm->CheckBoxTo->click();
+        Settle(FForm.get());
+        const QDateTime dayStart(skipped, QTime(4, 0), Qt::UTC); // 01:00 at UTC-3
+        QCOMPARE(from, dayStart);
+        QCOMPARE(to, dayStart);
+    }
+
     void selectingShowsFigures_data() {
         QTest::addColumn<int>("row");
         QTest::addColumn<QStringList>(
