@@ -7,7 +7,9 @@
 #include "uFormTestHistory.h"
 #include "uHistoryTestRecords.h"
 #include "uKvApplication.h"
+#include "uLoopLatency.h"
 #include "uPdfTestSupport.h"
+#include "uPostgresTestServer.h"
 #include "uRecordTestSupport.h"
 #include "uTamrelCharts.h"
 #include "uTestHistoryChart.h"
@@ -15,6 +17,8 @@
 #include "uTestRecordPdf.h"
 #include "uTestRecordStore.h"
 #include "uTestRecordWorker.h"
+
+#include <QSignalSpy>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -89,6 +93,9 @@ class TestFormTestHistory : public QObject {
         QVERIFY(!rect.isEmpty());
         QTest::mouseClick(view->viewport(), Qt::LeftButton, modifiers, rect.center());
         Settle(FForm.get());
+    }
+    static QString Cell(const TFormTestHistory &form, int row, int column) {
+        return form.ModelRecords->index(row, column).data().toString();
     }
     QString Figure(int row, int column = 0) const {
         const QTableWidgetItem *item = FForm->TableFigures->item(row, column);
@@ -551,6 +558,50 @@ private slots:
         QCOMPARE(form.LabelStatus->text(), QStringLiteral("1 record"));
         QCOMPARE(form.ModelRecords->Record(0).Id, FRecords[QStringLiteral("r0")].Id);
         FErrors.clear();
+    }
+
+    // A server that hangs (SIGSTOP) after a record went through: a sweep's record handed over,
+    // the history opened and a serial typed key by key never hold the window up; the history
+    // shows the local file under a banner with the record marked waiting, and the record shows
+    // as stored once the server is back, without another sweep.
+    void neverWaitsOnAStalledServer() {
+        TPostgresServer server;
+        QVERIFY2(server.Error.isEmpty(), qPrintable(server.Error));
+        QTemporaryDir dir;
+        TTestRecordWorker worker(dir.path(), server.Settings());
+        QSignalSpy sent(&worker, &TTestRecordWorker::Sent);
+        worker.Write(HistoryTestRecord(QStringLiteral("ST-1"), Utc(5, 1, 8), 0.1));
+        QTRY_COMPARE_WITH_TIMEOUT(sent.size(), 1, 30000);
+        QVERIFY(server.Stall());
+
+        TLoopLatency latency;
+        const TTestRecord waiting = HistoryTestRecord(QStringLiteral("ST-2"), Utc(5, 2, 8), 0.1);
+        worker.Write(waiting); // a sweep's end
+        TFormTestHistory form;
+        form.WorkerSource = [&worker] { return &worker; };
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        form.EditSerial->setFocus();
+        for (const char c : {'S', 'T', '-', '2', ' '})
+            QTest::keyClick(form.EditSerial, c, Qt::NoModifier, 60);
+        Settle(&form);
+        const qint64 gap = latency.MaxGap();
+        qInfo("longest wait of the event loop: %lld ms", gap);
+        QVERIFY2(gap < 100, qPrintable(QStringLiteral("the window waited %1 ms").arg(gap)));
+        QVERIFY(form.LabelServer->isVisibleTo(&form));
+        QCOMPARE(form.ModelRecords->rowCount(), 1);
+        QCOMPARE(form.ModelRecords->Record(0).Id, waiting.Id);
+        QCOMPARE(Cell(form, 0, TTestHistoryModel::hcServer), QStringLiteral("waiting"));
+        QTRY_COMPARE_WITH_TIMEOUT(form.LabelQueue->text(), QStringLiteral("1 record waits for the server"),
+                                  20000);
+
+        QVERIFY(server.Resume());
+        QTRY_COMPARE_WITH_TIMEOUT(worker.State().Waiting, 0, 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!form.Busy() && form.ModelRecords->rowCount() == 1 &&
+                                     Cell(form, 0, TTestHistoryModel::hcServer).isEmpty(),
+                                 30000);
+        QVERIFY(!form.LabelServer->isVisibleTo(&form));
+        QVERIFY(!form.LabelQueue->isVisibleTo(&form));
     }
 
     void openedFromTheMainWindow() {
