@@ -4,13 +4,13 @@
 #include "uFormTestHistory.h"
 #include "uTestHistoryModel.h"
 
-#include <algorithm>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QLineEdit>
 #include <QTableView>
+#include <algorithm>
 #include <benchmark/benchmark.h>
 
 namespace {
