@@ -53,6 +53,8 @@ int main(int argc, char **argv) {
     // Hidden until the update button opens it; it closes and goes with the main window.
     new TFormFirmwareUpdate(&form);
     form.show();
+    // Records that waited in the local queue since the last run are sent from the start.
+    form.RecordWorker();
     if (!error.isEmpty()) TKvApplication::ShowError(error);
     if (!bridgeProblem.isEmpty()) TKvApplication::ShowError(bridgeProblem);
     return app.exec();

@@ -12,6 +12,7 @@
 #include "uTamrelWidgets.h"
 #include "uTestRecordPdf.h"
 #include "uTestRecordStore.h"
+#include "uTestRecordWorker.h"
 
 #include <QAction>
 #include <QActionGroup>

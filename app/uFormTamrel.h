@@ -22,6 +22,7 @@
 
 class QAction;
 class ITestRecordStore;
+class TTestRecordWorker;
 class QCPGraph;
 class QCPItemLine;
 class QCheckBox;
@@ -96,11 +97,11 @@ public:
     void ButtonExportSamplesCsvClick();
     // The record of the last sweep that took a sample, stored or not.
     const std::optional<TTestRecord> &LastRecord() const { return FLastRecord; }
-    // The store the records go to, opened on first use: the PostgreSQL server of the settings
-    // with a local queue, else the SQLite file in the data folder. Null when it cannot be
-    // opened (said once through the error display).
-    ITestRecordStore *RecordStore();
-    // Called after a record was stored.
+    // Where the records go, made on first use: the PostgreSQL server of the settings with the
+    // local file as its queue, else the local file in the data folder, all reached through the
+    // worker's threads. A local file that cannot be opened is said once.
+    TTestRecordWorker *RecordWorker();
+    // Called once a record is durable in the local file.
     std::function<void(const TTestRecord &record)> OnRecordStored;
     // The save dialog (returns the chosen path, empty = cancelled); empty = the file dialog.
     std::function<QString(const QString &caption, const QString &proposedName, const QString &filter)>
@@ -295,7 +296,7 @@ private:
     TTestRecord FFiguresShown; // the record whose figures the labels under the chart show
     bool FRussian = false;     // DoRus has run: the texts the window makes itself in Russian too
     void CreateLanguageMenu(QWidget *panel);
-    std::unique_ptr<ITestRecordStore> FRecordStore;
+    std::unique_ptr<TTestRecordWorker> FRecordWorker;
     bool FRecordStoreFailureShown = false;
     // Position-chart samples with their times, for the export.
     QVector<QPointF> FPositionSamples;

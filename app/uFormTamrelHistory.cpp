@@ -9,7 +9,7 @@ void TFormTamrel::ButtonTestHistoryClick() {
         FormTestHistory = new TFormTestHistory(this);
         // The history reads the very store the sweeps write to (the server with its queue when
         // one is set), so a record it lists is the record that was kept.
-        FormTestHistory->StoreSource = [this] { return RecordStore(); };
+        FormTestHistory->WorkerSource = [this] { return RecordWorker(); };
         FormTestHistory->StoreFolder = RecordFolder;
         // A record stored while the history is open shows in it at once; a hook set before
         // keeps running first.

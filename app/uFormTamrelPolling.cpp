@@ -6,6 +6,7 @@
 #include "uFrameDeviceLinkComMorva.h"
 #include "uFrameTamrelChannel.h"
 #include "uKvApplication.h"
+#include "uKvThreadHandOver.h"
 #include "uKvTrazerHook.h"
 #include "uTamrelRegisterMap.h"
 #include "uTamrelTester.h"
@@ -67,8 +68,7 @@ void TFormTamrel::ShowBridgeRefusal(const QString &refusal) {
     if (refusal.isEmpty() || refusal == FBridgeRefusalShown) return;
     FBridgeRefusalShown = refusal;
     // The connection opens on: the message comes once the port's open has run its course.
-    QMetaObject::invokeMethod(
-        this, [refusal] { TKvApplication::ShowError(refusal); }, Qt::QueuedConnection);
+    KvThread::Post(this, [refusal] { TKvApplication::ShowError(refusal); });
 }
 
 void TFormTamrel::OnDeviceLinkStartStop(IDeviceLink *senderDeviceLink, TDeviceLinkEvent, bool lost) {

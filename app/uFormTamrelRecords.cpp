@@ -15,6 +15,7 @@
 #include "uTestRecordPdf.h"
 #include "uTestRecordServerStore.h"
 #include "uTestRecordStore.h"
+#include "uTestRecordWorker.h"
 #include "uUpdateServerSetting.h"
 
 #include <QCheckBox>
@@ -210,51 +211,35 @@ void TFormTamrel::ShowFigures(const TTestRecord &record) {
 
 // ---- The store ------------------------------------------------------------------------------
 
-ITestRecordStore *TFormTamrel::RecordStore() {
-    if (FRecordStore) return FRecordStore.get();
-    const QString folder = RecordFolder.isEmpty() ? TTestRecordStore::DefaultFolder() : RecordFolder;
-    try {
-        QSettings settings(SettingsFilePath(), QSettings::IniFormat);
-        const TRecordServerSettings server = LoadRecordServerSettings(settings);
-        if (server.IsSet())
-            FRecordStore = std::make_unique<TQueuedTestRecordStore>(server, folder);
-        else
-            FRecordStore = std::make_unique<TTestRecordStore>(folder);
-    } catch (const std::exception &e) {
-        // Said once: every sweep would say it again. The sweeps go on, and a later sweep tries
-        // again, in case the folder was mended meanwhile.
-        if (!FRecordStoreFailureShown) {
-            FRecordStoreFailureShown = true;
-            TKvApplication::ShowError(
-                QStringLiteral("Test records cannot be stored: %1\nSweeps still run and show their figures, "
-                               "but their records are not kept until this is mended.")
-                    .arg(QString::fromUtf8(e.what())));
-        }
-        return nullptr;
-    }
-    return FRecordStore.get();
+TTestRecordWorker *TFormTamrel::RecordWorker() {
+    if (FRecordWorker) return FRecordWorker.get();
+    FRecordWorker = OpenTestRecordWorker(SettingsFilePath(), RecordFolder);
+    connect(FRecordWorker.get(), &TTestRecordWorker::Stored, this, [this](const TTestRecord &record) {
+        FRecordStoreFailureShown = false;
+        if (OnRecordStored) TKvApplication::RunGuarded([&] { OnRecordStored(record); });
+    });
+    connect(FRecordWorker.get(), &TTestRecordWorker::StoreFailed, this,
+            [this](const TTestRecord &record, const QString &error, bool openFailed) {
+                if (openFailed) {
+                    // Said once: every sweep would say it again. The sweeps go on, and each
+                    // tries again, in case the folder was mended meanwhile.
+                    if (FRecordStoreFailureShown) return;
+                    FRecordStoreFailureShown = true;
+                    TKvApplication::ShowError(
+                        QStringLiteral("Test records cannot be stored: %1\nSweeps still run and show their "
+                                       "figures, but their records are not kept until this is mended.")
+                            .arg(error));
+                    return;
+                }
+                TKvApplication::ShowError(QStringLiteral("The test record of head \"%1\" was not stored: %2")
+                                              .arg(record.HeadSerial, error));
+            });
+    return FRecordWorker.get();
 }
 
 void TFormTamrel::StoreRecord(const TTestRecord &record) {
-    ITestRecordStore *store = RecordStore();
-    if (!store) return;
-    try {
-        store->WriteRecord(record);
-    } catch (const std::exception &e) {
-        TKvApplication::ShowError(QStringLiteral("The test record of head \"%1\" was not stored: %2")
-                                      .arg(record.HeadSerial, QString::fromUtf8(e.what())));
-        return;
-    }
-    // A server that answers again gets what waited in the queue; if it is still away, the
-    // queue keeps it for the next time.
-    if (auto *queued = dynamic_cast<TQueuedTestRecordStore *>(store);
-        queued && queued->LastServerError().isEmpty()) {
-        try {
-            queued->Flush();
-        } catch (const std::exception &) {
-        }
-    }
-    if (OnRecordStored) OnRecordStored(record);
+    // Handed over and done: the worker makes it durable in the local file, then sends it.
+    RecordWorker()->Write(record);
 }
 
 // ---- Exports --------------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include "uTestHistoryChart.h"
 #include "uTestHistoryModel.h"
 #include "uTestRecordStore.h"
+#include "uTestRecordWorker.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -14,10 +15,12 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSplitter>
 #include <QTableView>
 #include <QTableWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <qcustomplot.h>
 
@@ -90,6 +93,28 @@ TFormTestHistory::TFormTestHistory(QWidget *parent) : QWidget(parent) {
     auto *main = new QVBoxLayout(this);
     main->setContentsMargins(6, 6, 6, 6);
     main->addWidget(BuildFilterBar());
+    LabelServer = NewLabel(this, QStringLiteral("LabelServer"), QString());
+    LabelServer->setWordWrap(true);
+    LabelServer->setStyleSheet(QStringLiteral("background: #fff3cd; color: #663c00; padding: 4px;"));
+    LabelServer->hide();
+    main->addWidget(LabelServer);
+    auto *queueRow = new QHBoxLayout;
+    LabelQueue = NewLabel(this, QStringLiteral("LabelQueue"), QString());
+    LabelQueue->setWordWrap(true);
+    LabelQueue->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    ButtonRetryRefused = NewButton(this, QStringLiteral("ButtonRetryRefused"), QStringLiteral("Send again"));
+    ButtonRetryRefused->setToolTip(
+        QStringLiteral("Send the refused records to the server again; select one in the list to export it"));
+    queueRow->addWidget(LabelQueue, 1);
+    queueRow->addWidget(ButtonRetryRefused);
+    LabelQueue->hide();
+    ButtonRetryRefused->hide();
+    main->addLayout(queueRow);
+    connect(ButtonRetryRefused, &QPushButton::clicked, this, [this] { Worker().RetryRefused(); });
+    FTypingPause = new QTimer(this);
+    FTypingPause->setSingleShot(true);
+    FTypingPause->setInterval(TypingPauseMs);
+    connect(FTypingPause, &QTimer::timeout, this, [this] { Refresh(); });
 
     SplitterMain = new QSplitter(Qt::Horizontal, this);
     SplitterMain->setObjectName(QStringLiteral("SplitterMain"));
@@ -108,7 +133,7 @@ TFormTestHistory::TFormTestHistory(QWidget *parent) : QWidget(parent) {
     TableRecords->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     TableRecords->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     TableRecords->horizontalHeader()->setStretchLastSection(true);
-    const int columnWidths[] = {140, 105, 110, 88, 88, 62, 55};
+    const int columnWidths[] = {140, 105, 110, 88, 88, 62, 55, 70};
     for (int column = 0; column < TTestHistoryModel::hcColumnCount; ++column)
         TableRecords->setColumnWidth(column, columnWidths[column]);
     connect(TableRecords->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
@@ -170,9 +195,16 @@ QWidget *TFormTestHistory::BuildFilterBar() {
     row->addSpacing(8);
     row->addWidget(ButtonRefresh);
 
-    // Every change of the filter asks the store again.
-    const auto refresh = [this] { Refresh(); };
-    connect(EditSerial, &QLineEdit::textChanged, this, refresh);
+    // Every change of the filter asks again; typing, after a short pause, so that a serial
+    // typed key by key is asked for once. A new filter starts again from the first page.
+    const auto refresh = [this] {
+        FRowLimit = RowsPerPage;
+        Refresh();
+    };
+    connect(EditSerial, &QLineEdit::textChanged, this, [this] {
+        FRowLimit = RowsPerPage;
+        FTypingPause->start();
+    });
     connect(ComboVerdict, &QComboBox::currentIndexChanged, this, refresh);
     connect(CheckBoxFrom, &QCheckBox::toggled, DateEditFrom, &QWidget::setEnabled);
     connect(CheckBoxTo, &QCheckBox::toggled, DateEditTo, &QWidget::setEnabled);
@@ -235,7 +267,14 @@ QWidget *TFormTestHistory::BuildButtonBar() {
     ButtonExportListCsv =
         NewButton(bar, QStringLiteral("ButtonExportListCsv"), QStringLiteral("List as CSV…"));
     ButtonExportPdf = NewButton(bar, QStringLiteral("ButtonExportPdf"), QStringLiteral("PDF report…"));
+    ButtonShowMore = NewButton(bar, QStringLiteral("ButtonShowMore"), QStringLiteral("Show more"));
+    ButtonShowMore->hide();
+    connect(ButtonShowMore, &QPushButton::clicked, this, [this] {
+        FRowLimit += RowsPerPage;
+        Refresh();
+    });
     row->addWidget(LabelStatus, 1);
+    row->addWidget(ButtonShowMore);
     row->addWidget(ButtonExportRecordCsv);
     row->addWidget(ButtonExportListCsv);
     row->addWidget(ButtonExportPdf);
@@ -257,39 +296,66 @@ TTestRecordFilter TFormTestHistory::Filter() const {
     filter.Serial = EditSerial->text().trimmed();
     const int verdict = ComboVerdict->currentData().toInt();
     if (verdict >= 0) filter.Verdict = TTestVerdict(verdict);
-    // Whole local days: from the first day's midnight to the midnight after the last day.
-    if (CheckBoxFrom->isChecked()) filter.From = QDateTime(DateEditFrom->date(), QTime(0, 0));
-    if (CheckBoxTo->isChecked()) filter.To = QDateTime(DateEditTo->date().addDays(1), QTime(0, 0));
+    // Whole local days: from the first day's start to the start of the day after the last. A
+    // day's start is its first moment, which is not midnight where the clocks skip midnight
+    // (a change to summer time at 00:00): there, midnight is no time at all.
+    if (CheckBoxFrom->isChecked()) filter.From = DateEditFrom->date().startOfDay();
+    if (CheckBoxTo->isChecked()) filter.To = DateEditTo->date().addDays(1).startOfDay();
     return filter;
 }
 
-ITestRecordStore &TFormTestHistory::Store() {
-    if (StoreSource)
-        if (ITestRecordStore *store = StoreSource()) return *store;
-    if (!FOwnStore)
-        FOwnStore = std::make_unique<TTestRecordStore>(
-            StoreFolder.isEmpty() ? TTestRecordStore::DefaultFolder() : StoreFolder);
-    return *FOwnStore;
+TTestRecordWorker &TFormTestHistory::Worker() {
+    TTestRecordWorker *worker = WorkerSource ? WorkerSource() : nullptr;
+    if (!worker) {
+        if (!FOwnWorker)
+            FOwnWorker = std::make_unique<TTestRecordWorker>(
+                StoreFolder.isEmpty() ? TTestRecordStore::DefaultFolder() : StoreFolder,
+                TRecordServerSettings());
+        worker = FOwnWorker.get();
+    }
+    if (worker != FConnectedWorker) {
+        FConnectedWorker = worker;
+        connect(worker, &TTestRecordWorker::StateChanged, this, &TFormTestHistory::ShowQueueState);
+        // A record that reached the server is listed as stored without waiting for the next
+        // sweep.
+        connect(worker, &TTestRecordWorker::Sent, this, [this] {
+            if (isVisible()) Refresh();
+        });
+        ShowQueueState(worker->State());
+    }
+    return *worker;
 }
 
-bool TFormTestHistory::Refresh() {
+bool TFormTestHistory::Busy() const {
+    return FListing || FTypingPause->isActive() || FLoadsPending > 0;
+}
+
+void TFormTestHistory::Refresh() {
+    FTypingPause->stop();
+    const quint64 request = ++FListRequest;
+    FListing = true;
+    TTestRecordFilter filter = Filter();
+    filter.MaxRows = FRowLimit + 1; // one more than shown tells whether more match
+    Worker().List(filter, [guard = QPointer<TFormTestHistory>(this), request](const TRecordList &list) {
+        if (!guard || request != guard->FListRequest) return;
+        guard->FListing = false;
+        TKvApplication::RunGuarded([&] { guard->ApplyList(list); });
+    });
+}
+
+void TFormTestHistory::ApplyList(const TRecordList &list) {
     QStringList selectedIds;
     for (const TTestRecord &record : FShown)
         selectedIds << record.Id;
     // More than two selected: nothing is shown, yet the selection's text must follow the list.
     const bool hadSelection = TableRecords->selectionModel()->hasSelection();
-    QVector<TTestRecordSummary> records;
-    QString error;
-    try {
-        records = Store().ListRecords(Filter());
-    } catch (const std::exception &e) {
-        error = QString::fromUtf8(e.what());
-        // A store of our own is opened afresh next time (the file may be mended by then).
-        FOwnStore.reset();
-    }
+    QVector<TTestRecordSummary> records = list.Records;
+    const bool more = records.size() > FRowLimit;
+    if (more) records.resize(FRowLimit);
+    const QString error = list.Error;
 
     FRefreshing = true;
-    ModelRecords->SetRecords(std::move(records));
+    ModelRecords->SetRecords(std::move(records), list.Waiting, list.Refused);
     QItemSelectionModel *selection = TableRecords->selectionModel();
     for (const QString &id : selectedIds) {
         const int row = ModelRecords->RowOf(id);
@@ -309,6 +375,12 @@ bool TFormTestHistory::Refresh() {
     else
         UpdateButtons();
 
+    LabelServer->setVisible(!list.ServerError.isEmpty());
+    LabelServer->setText(
+        QStringLiteral("The test-record server cannot be asked: only this bench's records in "
+                       "the local file are listed, those that wait for the server marked."));
+    LabelServer->setToolTip(list.ServerError);
+    ButtonShowMore->setVisible(more && error.isEmpty());
     if (!error.isEmpty()) {
         LabelStatus->setStyleSheet(QStringLiteral("color: #cc0000"));
         LabelStatus->setText(QStringLiteral("The test records cannot be read."));
@@ -318,31 +390,39 @@ bool TFormTestHistory::Refresh() {
             FLastError = error;
             TKvApplication::ShowError(QStringLiteral("The test history cannot be shown. %1").arg(error));
         }
-        return false;
+        return;
     }
     FLastError.clear();
     LabelStatus->setStyleSheet(QString());
     LabelStatus->setToolTip(QString());
     const int count = ModelRecords->rowCount();
-    LabelStatus->setText(count == 1 ? QStringLiteral("1 record") : QStringLiteral("%1 records").arg(count));
-    return true;
+    LabelStatus->setText(more         ? QStringLiteral("The newest %1 records").arg(count)
+                         : count == 1 ? QStringLiteral("1 record")
+                                      : QStringLiteral("%1 records").arg(count));
 }
 
-const TTestRecord &TFormTestHistory::LoadedRecord(const QString &id) {
-    const auto found = FLoaded.constFind(id);
-    if (found != FLoaded.constEnd()) return *found;
-    std::optional<TTestRecord> record = Store().LoadRecord(id);
-    if (!record)
-        throw ETestRecordStore(
-            QStringLiteral("The test record %1 is no longer stored").arg(id).toStdString());
-    // Stored records never change; a short memory spares reloading while the user clicks about.
-    if (FLoaded.size() >= 64) FLoaded.clear();
-    return *FLoaded.insert(id, *std::move(record));
+void TFormTestHistory::ShowQueueState(const TRecordQueueState &state) {
+    QStringList lines;
+    if (state.Waiting > 0)
+        lines << (state.Waiting == 1 ? QStringLiteral("1 record waits for the server")
+                                     : QStringLiteral("%1 records wait for the server").arg(state.Waiting));
+    if (!state.Refused.isEmpty())
+        lines << (state.Refused.size() == 1
+                      ? QStringLiteral("1 record refused by the server: %1").arg(state.Refused[0].Reason)
+                      : QStringLiteral("%1 records refused by the server, the first: %2")
+                            .arg(state.Refused.size())
+                            .arg(state.Refused[0].Reason));
+    LabelQueue->setText(lines.join(u'\n'));
+    LabelQueue->setToolTip(state.ServerError);
+    LabelQueue->setVisible(!lines.isEmpty());
+    ButtonRetryRefused->setVisible(!state.Refused.isEmpty());
 }
 
 void TFormTestHistory::SelectionChanged() {
     FShown.clear();
     const QModelIndexList rows = TableRecords->selectionModel()->selectedRows();
+    ++FLoadRequest; // a load asked for an earlier selection is not shown
+    FLoadsPending = 0;
     if (rows.isEmpty()) {
         LabelSelection->setText(
             QStringLiteral("Select a record to see its loop; Ctrl+click a second one to compare them."));
@@ -351,16 +431,43 @@ void TFormTestHistory::SelectionChanged() {
             QStringLiteral("%1 records selected: select one to see it, or two to compare them.")
                 .arg(rows.size()));
     } else {
-        try {
-            for (const QModelIndex &row : rows)
-                FShown << LoadedRecord(ModelRecords->Record(row.row()).Id);
-        } catch (...) {
-            FShown.clear();
+        QStringList ids, missing;
+        for (const QModelIndex &row : rows) {
+            ids << ModelRecords->Record(row.row()).Id;
+            if (!FLoaded.contains(ids.last())) missing << ids.last();
+        }
+        if (!missing.isEmpty()) {
+            // Loaded by the worker; shown when every one has come.
+            if (FLoaded.size() + missing.size() > 64) FLoaded.clear();
+            const quint64 request = FLoadRequest;
+            FLoadsPending = int(missing.size());
+            FLoadError.clear();
+            LabelSelection->setText(QStringLiteral("Loading…"));
+            for (const QString &id : missing)
+                Worker().Load(id, [guard = QPointer<TFormTestHistory>(this), request,
+                                   id](const std::optional<TTestRecord> &record, const QString &error) {
+                    if (!guard || request != guard->FLoadRequest) return;
+                    if (record)
+                        guard->FLoaded.insert(id, *record);
+                    else if (guard->FLoadError.isEmpty())
+                        guard->FLoadError =
+                            error.isEmpty() ? QStringLiteral("The test record %1 is no longer stored").arg(id)
+                                            : error;
+                    if (--guard->FLoadsPending > 0) return;
+                    if (guard->FLoadError.isEmpty()) {
+                        TKvApplication::RunGuarded([&] { guard->SelectionChanged(); });
+                        return;
+                    }
+                    const QString failure = guard->FLoadError;
+                    TKvApplication::RunGuarded([&] { throw ETestRecordStore(failure.toStdString()); });
+                });
             TestHistoryChart::ShowLoops(ChartLoop, FShown);
             ShowFigures();
             UpdateButtons();
-            throw;
+            return;
         }
+        for (const QString &id : ids)
+            FShown << FLoaded.value(id);
         // Before and after: the older record first.
         std::sort(FShown.begin(), FShown.end(), [](const TTestRecord &a, const TTestRecord &b) {
             return a.TakenAt < b.TakenAt || (a.TakenAt == b.TakenAt && a.Id < b.Id);

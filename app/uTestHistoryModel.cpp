@@ -46,9 +46,12 @@ QColor VerdictColor(TTestVerdict verdict) {
 TTestHistoryModel::TTestHistoryModel(QObject *parent) : QAbstractTableModel(parent) {
 }
 
-void TTestHistoryModel::SetRecords(QVector<TTestRecordSummary> records) {
+void TTestHistoryModel::SetRecords(QVector<TTestRecordSummary> records, QSet<QString> waiting,
+                                   QSet<QString> refused) {
     beginResetModel();
     FRecords = std::move(records);
+    FWaiting = std::move(waiting);
+    FRefused = std::move(refused);
     endResetModel();
 }
 
@@ -87,11 +90,16 @@ QVariant TTestHistoryModel::data(const QModelIndex &index, int role) const {
             return Span(record.Figures);
         case hcVerdict:
             return Verdict(record.Verdict);
+        case hcServer:
+            return FRefused.contains(record.Id)   ? QStringLiteral("refused")
+                   : FWaiting.contains(record.Id) ? QStringLiteral("waiting")
+                                                  : QString();
         default:
             return {};
         }
     case Qt::ForegroundRole:
         if (index.column() == hcVerdict) return VerdictColor(record.Verdict);
+        if (index.column() == hcServer && FRefused.contains(record.Id)) return QColor(0xcc, 0, 0);
         return {};
     case Qt::FontRole:
         if (index.column() == hcVerdict && record.Verdict != tvNone) {
@@ -133,6 +141,8 @@ QVariant TTestHistoryModel::headerData(int section, Qt::Orientation orientation,
         return QStringLiteral("Span, V");
     case hcVerdict:
         return QStringLiteral("Verdict");
+    case hcServer:
+        return QStringLiteral("Server");
     default:
         return {};
     }

@@ -4,6 +4,7 @@
 #include "uTestRecordStore.h"
 
 #include <QAbstractTableModel>
+#include <QSet>
 #include <QVector>
 
 class TTestHistoryModel : public QAbstractTableModel {
@@ -17,6 +18,7 @@ public:
         hcMaxPercent,
         hcSpan,
         hcVerdict,
+        hcServer, // with a server: "waiting" or "refused" while the record is only in the local file
         hcColumnCount
     };
     // The record's id, for every column of its row.
@@ -25,7 +27,10 @@ public:
     explicit TTestHistoryModel(QObject *parent = nullptr);
 
     // The rows in the order given (the store's: newest first).
-    void SetRecords(QVector<TTestRecordSummary> records);
+    // waiting and refused: the ids of those only in the local file, waiting for the server or
+    // refused by it.
+    void SetRecords(QVector<TTestRecordSummary> records, QSet<QString> waiting = {},
+                    QSet<QString> refused = {});
     const QVector<TTestRecordSummary> &Records() const { return FRecords; }
     const TTestRecordSummary &Record(int row) const { return FRecords.at(row); }
     // The row of the record with this id; -1 when the list does not hold it.
@@ -38,6 +43,7 @@ public:
 
 private:
     QVector<TTestRecordSummary> FRecords;
+    QSet<QString> FWaiting, FRefused;
 };
 
 namespace TestHistoryText {

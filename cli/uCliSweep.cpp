@@ -10,6 +10,7 @@
 #include "uTestRecordCsv.h"
 #include "uTestRecordExportFile.h"
 #include "uTestRecordStore.h"
+#include "uTestRecordWorker.h"
 #include "uUpdateServerSetting.h"
 
 #include <QJsonArray>
@@ -21,6 +22,9 @@ using namespace TamrelReg;
 
 // A request whose answer is lost is sent again this often before the sweep is given up.
 constexpr int LostAnswerRetries = 2;
+// How long a sweep's end waits for its record to reach the server (a connect is bounded by
+// 5 s); past it the record waits in the local queue for the next run or the window.
+constexpr int CliStoreWaitMs = 15000;
 
 // The type the tester is set to, by the register's code.
 QString FromRegister(const QStringList &names, TCliConnection &connection, quint8 reg, const char *what) {
@@ -241,9 +245,14 @@ int CliSweep(const QStringList &arguments) {
     }
     QString storedIn;
     try {
-        TTestRecordStore store(TTestRecordStore::DefaultFolder());
-        store.WriteRecord(record);
-        storedIn = store.FilePath();
+        // The window's store: the server with the local queue when one is configured.
+        const TStoredTestRecord where =
+            StoreTestRecord(UpdateServerSettingsFilePath(), {}, record, CliStoreWaitMs);
+        storedIn =
+            !where.ServerSet ? where.FilePath
+            : where.Sent
+                ? QStringLiteral("the test-record server")
+                : QStringLiteral("%1, waiting for the server (%2)").arg(where.FilePath, where.ServerError);
     } catch (const ETestRecordStore &e) {
         errors << QStringLiteral("the record could not be stored: %1").arg(e.what());
     }

@@ -28,6 +28,11 @@ QString CsvField(const QString &text) {
     return u'"' + quoted + u'"';
 }
 
+QString CsvText(const QString &text) {
+    if (!text.isEmpty() && QStringLiteral("=+-@").contains(text[0])) return u'\'' + text;
+    return text;
+}
+
 QString CsvNumber(double value) {
     // QString::number never follows the default locale: '.' and no group separators.
     return QString::number(value, 'g', QLocale::FloatingPointShortest);
@@ -45,7 +50,8 @@ QByteArray TestRecordPointsCsv(const TTestRecord &record) {
     const QString takenAt = CsvLocalTime(record.TakenAt);
     for (int i = 0; i < record.Points.size(); ++i) {
         const TTestRecordPoint &point = record.Points[i];
-        rows.append({record.Id, record.HeadSerial, takenAt, record.PumpType, record.HeadType,
+        rows.append({record.Id, CsvText(record.HeadSerial), takenAt, CsvText(record.PumpType),
+                     CsvText(record.HeadType),
                      point.Branch == sbFalling ? QStringLiteral("falling") : QStringLiteral("rising"),
                      QString::number(i), CsvNumber(point.Duty), CsvNumber(point.Volts)});
     }
@@ -61,10 +67,11 @@ QByteArray TestRecordListCsv(const QVector<TTestRecordSummary> &records) {
         const THysteresisFigures &f = record.Figures;
         const auto ifAvailable = [&](double value) { return f.Available() ? CsvNumber(value) : QString(); };
         const auto ifPercent = [&](double value) { return f.HasPercent() ? CsvNumber(value) : QString(); };
-        rows.append({record.Id, record.HeadSerial, CsvLocalTime(record.TakenAt), record.PumpType,
-                     record.HeadType, TestVerdictText(record.Verdict), QString::number(f.ComparedPoints),
-                     ifAvailable(f.MaxVolts), ifAvailable(f.MeanVolts), ifPercent(f.MaxPercent),
-                     ifPercent(f.MeanPercent), ifAvailable(f.MaxAtDuty), CsvNumber(f.SpanVolts)});
+        rows.append({record.Id, CsvText(record.HeadSerial), CsvLocalTime(record.TakenAt),
+                     CsvText(record.PumpType), CsvText(record.HeadType), TestVerdictText(record.Verdict),
+                     QString::number(f.ComparedPoints), ifAvailable(f.MaxVolts), ifAvailable(f.MeanVolts),
+                     ifPercent(f.MaxPercent), ifPercent(f.MeanPercent), ifAvailable(f.MaxAtDuty),
+                     CsvNumber(f.SpanVolts)});
     }
     return Rows({"record_id", "head_serial", "taken_at", "pump_type", "head_type", "verdict",
                  "compared_points", "max_hysteresis_v", "mean_hysteresis_v", "max_hysteresis_percent",

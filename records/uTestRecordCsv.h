@@ -12,6 +12,10 @@
 // A field as written: in double quotes, inner quotes doubled, when it holds a comma, a quote or
 // a line break (serial numbers are typed by the user), else as it is.
 QString CsvField(const QString &text);
+// Typed text (a serial, a type) as a spreadsheet must show it: text that starts with '=', '+',
+// '-' or '@' would be taken for a formula, so it gets a leading apostrophe, which spreadsheets
+// read as "this is text". Numbers never go through this.
+QString CsvText(const QString &text);
 // 0.1 -> "0.1", 1e-20 -> "1e-20": the shortest text that reads back as the same double.
 QString CsvNumber(double value);
 // 2026-03-01T09:15:30.250+01:00 for 08:15:30.250 UTC where the local zone is UTC+1.

@@ -240,6 +240,34 @@ QString LimitText(const std::optional<double> &limit, const char *relation, int 
 
 } // namespace
 
+TFittedText FitText(const QString &text, QFont font, double width, int largestPx, int smallestPx,
+                    int maxLines) {
+    for (int px = largestPx; px > smallestPx; --px) {
+        font.setPixelSize(px);
+        if (QFontMetricsF(font).horizontalAdvance(text) <= width) return {px, {text}};
+    }
+    font.setPixelSize(smallestPx);
+    const QFontMetricsF metrics(font);
+    TFittedText fitted{smallestPx, {}};
+    QString line;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        // A line ends before the character that would overflow it, never inside a surrogate pair.
+        if (!line.isEmpty() && !c.isLowSurrogate() && metrics.horizontalAdvance(line + c) > width) {
+            if (fitted.Lines.size() + 1 == maxLines) {
+                // The last line room is left for: what does not fit ends in "…".
+                fitted.Lines << metrics.elidedText(line + text.mid(i), Qt::ElideRight, width);
+                return fitted;
+            }
+            fitted.Lines << line;
+            line.clear();
+        }
+        line += c;
+    }
+    if (!line.isEmpty()) fitted.Lines << line;
+    return fitted;
+}
+
 QString TestRecordReportTitle(const TTestRecord &record) {
     return QStringLiteral("Hysteresis test of head ") + OneLine(record.HeadSerial);
 }
@@ -252,8 +280,20 @@ void PaintTestRecordReport(QPainter &painter, const QRectF &page, const TTestRec
     r.Font(6.5, true);
     painter.setPen(Qt::black);
     r.Text(r.Box(0, 0, 130, 8), QStringLiteral("Actuator hysteresis test"));
+    // The serial whole: shrunk, then wrapped over the room down to the table (three lines).
     r.Font(4.5, true);
-    r.Text(r.Box(0, 8, 130, 6), QStringLiteral("Head ") + OneLine(record.HeadSerial));
+    const QRectF head = r.Box(0, 8, 130, 10);
+    const TFittedText fitted =
+        FitText(QStringLiteral("Head ") + OneLine(record.HeadSerial), painter.font(), head.width(),
+                painter.font().pixelSize(), std::max(1, int(std::lround(2.8 * r.U))), 3);
+    QFont headFont = painter.font();
+    headFont.setPixelSize(fitted.PixelSize);
+    painter.setFont(headFont);
+    const double lineHeight = QFontMetricsF(headFont).lineSpacing();
+    const double top = fitted.Lines.size() == 1 ? head.top() : head.top() - 1 * r.U;
+    for (int i = 0; i < fitted.Lines.size(); ++i)
+        painter.drawText(QRectF(head.left(), top + i * lineHeight, head.width(), lineHeight),
+                         Qt::AlignLeft | Qt::AlignVCenter, fitted.Lines[i]);
     PaintVerdict(r, record);
 
     const TSweepSettings &sweep = record.Sweep;

@@ -8,6 +8,8 @@
 #include <QRectF>
 
 class QPainter;
+#include <QFont>
+#include <QStringList>
 
 namespace TestReportColors {
 // The branches in the colours the program's hysteresis chart gives channel 1.
@@ -21,6 +23,17 @@ inline const QColor NoVerdict(110, 110, 110);
 
 // "Hysteresis test of head <serial>": the PDF's title, which viewers show and search.
 QString TestRecordReportTitle(const TTestRecord &record);
+
+// A line of text fitted to a width: the largest pixel size from largestPx down to smallestPx at
+// which it fits on one line; where even the smallest does not, the text wrapped at any
+// character into at most maxLines lines of that size, the last ending in "…" when more is left.
+// A serial is typed freely: a long one shrinks and wraps instead of being cut.
+struct TFittedText {
+    int PixelSize = 0;
+    QStringList Lines;
+};
+TFittedText FitText(const QString &text, QFont font, double width, int largestPx, int smallestPx,
+                    int maxLines);
 
 // Paints the report into page on any paint device (a PDF page, an image); everything is sized
 // from page's width, so the layout is the same at every resolution.

@@ -37,6 +37,7 @@ TTestRecordServerStore::TTestRecordServerStore(const TRecordServerSettings &serv
     : FSql(std::make_unique<TTestRecordSql>(QStringLiteral("QPSQL"))) {
     QSqlDatabase &db = FSql->Db();
     QStringList options;
+    bool hasConnectTimeout = false;
     for (const auto &[key, value] : ConnectionPairs(server.ConnectionString)) {
         if (key == u"host")
             db.setHostName(value);
@@ -48,12 +49,20 @@ TTestRecordServerStore::TTestRecordServerStore(const TRecordServerSettings &serv
             db.setUserName(value);
         else if (key == u"password")
             db.setPassword(value);
-        else
+        else {
+            hasConnectTimeout = hasConnectTimeout || key == u"connect_timeout";
             options << key + u'=' + value;
+        }
     }
+    // A server that accepts and never answers would hold a connect for ever without it.
+    if (!hasConnectTimeout) options << QStringLiteral("connect_timeout=%1").arg(DefaultConnectTimeoutS);
     db.setConnectOptions(options.join(u';'));
     FSql->Open(QStringLiteral("Cannot reach the test-record server"),
                QStringLiteral("%1:%2, database %3").arg(db.hostName()).arg(db.port()).arg(db.databaseName()));
+    // Every statement ends within a bounded time, a lock waited for included: the server
+    // cancels it and the record stays in the queue for the next attempt.
+    FSql->Exec(QStringLiteral("Cannot reach the test-record server"),
+               QStringLiteral("SET statement_timeout = %1").arg(StatementTimeoutMs));
     FSql->CreateOrMigrate();
 }
 

@@ -20,6 +20,11 @@ void SaveRecordServerSettings(QSettings &settings, const TRecordServerSettings &
 
 class TTestRecordServerStore : public ITestRecordStore {
 public:
+    // The bounds of every wait on the server: a connection string without connect_timeout
+    // gets this one; every statement is cancelled by the server after the other.
+    static constexpr int DefaultConnectTimeoutS = 5;
+    static constexpr int StatementTimeoutMs = 20000;
+
     // Connects and creates or migrates the tables; raises ETestRecordStore when the server
     // cannot be reached or refuses.
     explicit TTestRecordServerStore(const TRecordServerSettings &server);

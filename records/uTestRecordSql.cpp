@@ -4,6 +4,9 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 
+#include <QSet>
+#include <algorithm>
+
 namespace {
 
 // Instants are stored as UTC text of one fixed width, so that text order is time order on
@@ -155,7 +158,13 @@ int TTestRecordSql::StoredSchemaVersion() {
 void TTestRecordSql::CreateOrMigrate() {
     const QString what = QStringLiteral("Cannot prepare the test records");
     if (StoredSchemaVersion() == SchemaVersion) return;
-    Begin(what);
+    // Two programs (the window and the command line) may open a new file at the same moment:
+    // an immediate transaction takes the write lock first, so that the second waits for the
+    // first and then finds the tables made.
+    if (FDb.driverName() == QLatin1String("QSQLITE"))
+        Exec(what, QStringLiteral("BEGIN IMMEDIATE"));
+    else
+        Begin(what);
     try {
         // Several benches may open a new server database at the same moment: the first to
         // take the lock makes the tables, the others wait for it and then find them made.
@@ -220,25 +229,25 @@ void TTestRecordSql::MigrateFrom1To2() {
         Fail(what, version.lastError().text());
 }
 
-void TTestRecordSql::InsertRecord(const TTestRecord &record, bool *isNew) {
-    const QString what = QStringLiteral("Cannot store the test record of head \"%1\"").arg(record.HeadSerial);
-    if (QUuid::fromString(record.Id).isNull()) Fail(what, QStringLiteral("the record has no valid id"));
-    if (!record.TakenAt.isValid()) Fail(what, QStringLiteral("the record has no date"));
+namespace {
 
-    QSqlQuery query(FDb);
-    // ON CONFLICT DO NOTHING: SQLite 3.24 and later, PostgreSQL 9.5 and later.
-    if (!query.prepare(QStringLiteral(
-            "INSERT INTO test_record (id, head_serial, head_serial_key, taken_at_utc, tester_id, firmware, "
-            "pump_type, head_type, start_duty, end_duty, step_duty, period_ms, sampling_mode, "
-            "compared_points, "
-            "max_hyst_volts, mean_hyst_volts, max_hyst_percent, mean_hyst_percent, max_at_duty, span_volts, "
-            "limit_max_hyst_volts, limit_max_hyst_percent, limit_min_span_volts, verdict, failures) "
-            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
-            "ON CONFLICT (id) DO NOTHING")))
-        Fail(what, query.lastError().text());
+constexpr int RecordColumns = 25;
+// Rows per statement: well under every driver's limit of bound values (SQLite 32766,
+// PostgreSQL 65535), and few round trips for a batch of records.
+constexpr int RecordsPerStatement = 100;
+constexpr int PointsPerStatement = 2000;
+
+QString RowsOf(int rows, int columns) {
+    QStringList marks(columns, QStringLiteral("?"));
+    const QString row = u'(' + marks.join(u',') + u')';
+    QStringList all(rows, row);
+    return all.join(u',');
+}
+
+QVariantList RecordValues(const TTestRecord &record) {
     const THysteresisFigures &figures = record.Figures;
     const std::optional<double> noPercent;
-    const QVariantList values = {
+    return {
         record.Id,
         Text(record.HeadSerial),
         Text(SerialKey(record.HeadSerial)),
@@ -265,44 +274,122 @@ void TTestRecordSql::InsertRecord(const TTestRecord &record, bool *isNew) {
         int(record.Verdict),
         Text(record.Failures.join(u'\n')),
     };
-    for (int i = 0; i < values.size(); ++i)
-        query.bindValue(i, values[i]);
-    if (!query.exec()) Fail(what, query.lastError().text());
-    *isNew = query.numRowsAffected() == 1;
-    if (!*isNew) return;
+}
 
-    QSqlQuery point(FDb);
-    if (!point.prepare(QStringLiteral(
-            "INSERT INTO test_point (record_id, seq, branch, duty, volts) VALUES (?, ?, ?, ?, ?)")))
-        Fail(what, point.lastError().text());
-    for (int seq = 0; seq < record.Points.size(); ++seq) {
-        const TTestRecordPoint &p = record.Points[seq];
-        point.bindValue(0, record.Id);
-        point.bindValue(1, seq);
-        point.bindValue(2, int(p.Branch));
-        point.bindValue(3, p.Duty);
-        point.bindValue(4, p.Volts);
-        if (!point.exec()) Fail(what, point.lastError().text());
-    }
+// A serial as a message names it: a serial is typed freely and may be thousands of letters.
+QString SerialInMessage(const QString &serial) {
+    constexpr int Most = 40;
+    return u'"' + (serial.size() > Most ? serial.left(Most) + QChar(0x2026) : serial) + u'"';
+}
+
+// "Cannot store the test record of head "A"", or of the heads of a batch (the first few).
+QString WriteFailure(const QVector<TTestRecord> &records) {
+    if (records.size() == 1)
+        return QStringLiteral("Cannot store the test record of head %1")
+            .arg(SerialInMessage(records[0].HeadSerial));
+    constexpr int Named = 5;
+    QStringList heads;
+    for (int i = 0; i < records.size() && i < Named; ++i)
+        heads << SerialInMessage(records[i].HeadSerial);
+    if (records.size() > Named) heads << QString(QChar(0x2026));
+    return QStringLiteral("Cannot store the test records of heads %1").arg(heads.join(QStringLiteral(", ")));
+}
+
+} // namespace
+
+void TTestRecordSql::FailQuery(const QString &what, const QSqlError &error) {
+    // A server's SQLSTATE class says whether sending the same rows again could ever succeed:
+    // 22 data exception, 23 integrity constraint, 54 program limit (an index row too large)
+    // are the record's own; anything else (a lost connection, a time-out) is the server's.
+    const QString state = error.nativeErrorCode();
+    if (FDb.driverName() == QLatin1String("QPSQL") &&
+        (state.startsWith(QLatin1String("22")) || state.startsWith(QLatin1String("23")) ||
+         state.startsWith(QLatin1String("54"))))
+        throw ETestRecordRefused(QStringLiteral("%1 (%2): %3").arg(what, FWhere, error.text()).toStdString());
+    Fail(what, error.text());
 }
 
 int TTestRecordSql::WriteRecords(const QVector<TTestRecord> &records) {
-    const QString what = QStringLiteral("Cannot store test records");
     if (records.isEmpty()) return 0;
-    int added = 0;
+    const QString what = WriteFailure(records);
+    for (const TTestRecord &record : records) {
+        const QString whose = WriteFailure({record});
+        if (QUuid::fromString(record.Id).isNull())
+            throw ETestRecordRefused(
+                QStringLiteral("%1 (%2): the record has no valid id").arg(whose, FWhere).toStdString());
+        if (!record.TakenAt.isValid())
+            throw ETestRecordRefused(
+                QStringLiteral("%1 (%2): the record has no date").arg(whose, FWhere).toStdString());
+    }
+    // A record twice in one call is stored once.
+    QVector<const TTestRecord *> unique;
+    QSet<QString> seen;
+    for (const TTestRecord &record : records)
+        if (!seen.contains(record.Id)) {
+            seen.insert(record.Id);
+            unique.append(&record);
+        }
+
+    QSet<QString> added;
     Begin(what);
     try {
-        for (const TTestRecord &record : records) {
-            bool isNew = false;
-            InsertRecord(record, &isNew);
-            added += isNew ? 1 : 0;
+        // Many records to one statement and their points to a few more: a batch costs a few
+        // round trips to a distant server, not one per point. ON CONFLICT DO NOTHING with
+        // RETURNING (SQLite 3.35 and later, PostgreSQL 9.5 and later) leaves a record stored
+        // before untouched and names the ones that are new, so that only their points follow.
+        for (qsizetype first = 0; first < unique.size(); first += RecordsPerStatement) {
+            const int rows = int(std::min<qsizetype>(RecordsPerStatement, unique.size() - first));
+            QSqlQuery query(FDb);
+            query.setForwardOnly(true);
+            if (!query.prepare(
+                    QStringLiteral(
+                        "INSERT INTO test_record (id, head_serial, head_serial_key, taken_at_utc, "
+                        "tester_id, firmware, pump_type, head_type, start_duty, end_duty, step_duty, "
+                        "period_ms, sampling_mode, compared_points, max_hyst_volts, mean_hyst_volts, "
+                        "max_hyst_percent, mean_hyst_percent, max_at_duty, span_volts, "
+                        "limit_max_hyst_volts, limit_max_hyst_percent, limit_min_span_volts, "
+                        "verdict, failures) VALUES ") +
+                    RowsOf(rows, RecordColumns) +
+                    QStringLiteral(" ON CONFLICT (id) DO NOTHING RETURNING id")))
+                FailQuery(what, query.lastError());
+            int bound = 0;
+            for (int i = 0; i < rows; ++i)
+                for (const QVariant &value : RecordValues(*unique[first + i]))
+                    query.bindValue(bound++, value);
+            if (!query.exec()) FailQuery(what, query.lastError());
+            while (query.next())
+                added.insert(query.value(0).toString());
+            if (query.lastError().isValid()) FailQuery(what, query.lastError());
+        }
+        QVector<QVariantList> points;
+        for (const TTestRecord *record : unique) {
+            if (!added.contains(record->Id)) continue;
+            for (int seq = 0; seq < record->Points.size(); ++seq) {
+                const TTestRecordPoint &p = record->Points[seq];
+                points.append({record->Id, seq, int(p.Branch), p.Duty, p.Volts});
+            }
+        }
+        for (qsizetype first = 0; first < points.size(); first += PointsPerStatement) {
+            const int rows = int(std::min<qsizetype>(PointsPerStatement, points.size() - first));
+            QSqlQuery query(FDb);
+            if (!query.prepare(
+                    QStringLiteral("INSERT INTO test_point (record_id, seq, branch, duty, volts) VALUES ") +
+                    RowsOf(rows, 5)))
+                FailQuery(what, query.lastError());
+            int bound = 0;
+            for (int i = 0; i < rows; ++i)
+                for (const QVariant &value : points[first + i])
+                    query.bindValue(bound++, value);
+            if (!query.exec()) FailQuery(what, query.lastError());
         }
     } catch (...) {
         FDb.rollback();
         throw;
     }
+    TestRecordPause(FDb.driverName() == QLatin1String("QPSQL") ? "server-before-commit"
+                                                               : "local-before-commit");
     Commit(what);
-    return added;
+    return int(added.size());
 }
 
 QVector<TTestRecordSummary> TTestRecordSql::ListRecords(const TTestRecordFilter &filter) {

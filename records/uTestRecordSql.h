@@ -6,6 +6,8 @@
 
 #include <QSqlDatabase>
 
+class QSqlError;
+
 class TTestRecordSql {
 public:
     // The schema this program writes. Version 1 had no sampling mode (every sweep was sampled
@@ -34,6 +36,7 @@ public:
     // Raises when the database is not a test-record store or is newer than this program.
     void CreateOrMigrate();
 
+    // Stores the records in one transaction with a few multi-row statements.
     int WriteRecords(const QVector<TTestRecord> &records);
     QVector<TTestRecordSummary> ListRecords(const TTestRecordFilter &filter);
     std::optional<TTestRecord> LoadRecord(const QString &id);
@@ -48,6 +51,8 @@ private:
     [[noreturn]] void Fail(const QString &what, const QString &why);
     void Begin(const QString &what);
     void Commit(const QString &what);
+    // Raises ETestRecordRefused when the server refuses the rows themselves, else
+    // ETestRecordStore.
+    [[noreturn]] void FailQuery(const QString &what, const QSqlError &error);
     void MigrateFrom1To2();
-    void InsertRecord(const TTestRecord &record, bool *isNew);
 };

@@ -13,6 +13,22 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The store refused records for a reason in the records themselves (a value the server does
+// not take, a limit a field exceeds): sending them again cannot succeed.
+class ETestRecordRefused : public ETestRecordStore {
+public:
+    using ETestRecordStore::ETestRecordStore;
+};
+
+// Tests stop a writing program at a chosen point of a write or a flush, to kill it there: the
+// hook is called with the point's name ("local-before-commit", "local-committed",
+// "server-before-commit", "server-committed"). Null in the program.
+using TTestRecordPauseHook = void (*)(const char *point);
+extern TTestRecordPauseHook TestRecordPauseHook;
+inline void TestRecordPause(const char *point) {
+    if (TestRecordPauseHook) TestRecordPauseHook(point);
+}
+
 // Which records a list holds. Every condition that is set must hold.
 struct TTestRecordFilter {
     // Empty: any serial. Otherwise, with SerialExact false, serials that contain this text
@@ -36,6 +52,14 @@ struct TTestRecordSummary {
     THysteresisFigures Figures;
     TTestVerdict Verdict = tvNone;
     bool operator==(const TTestRecordSummary &) const = default;
+};
+
+// A record the server refused, with the server's reason.
+struct TRefusedTestRecord {
+    QString Id;
+    QString HeadSerial;
+    QString Reason;
+    bool operator==(const TRefusedTestRecord &) const = default;
 };
 
 class TTestRecordSql;
@@ -84,6 +108,18 @@ public:
     std::optional<TTestRecord> LoadRecord(const QString &id) override;
     // Removes these records with their points (a queue's records once they are sent).
     void RemoveRecords(const QStringList &ids);
+
+    // ---- The file as a queue for a server ----
+    // The ids of the records that wait to be sent, in the order they were written, at most
+    // max; records the server refused are not among them.
+    QStringList WaitingIds(int max);
+    int WaitingCount();
+    // A record the server refused for a reason in the record itself: kept here, marked with
+    // the reason and left out of WaitingIds, so that it never holds back the others.
+    void MarkRefused(const QString &id, const QString &reason);
+    QVector<TRefusedTestRecord> RefusedRecords();
+    // Every refused record waits again (the server may have been changed to take it).
+    void ClearRefused();
 
 private:
     QString FFilePath;

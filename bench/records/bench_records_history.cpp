@@ -10,6 +10,7 @@
 #include <QDateEdit>
 #include <QLineEdit>
 #include <QTableView>
+#include <algorithm>
 #include <benchmark/benchmark.h>
 
 namespace {
@@ -48,8 +49,10 @@ void BM_HistoryOpen10k(benchmark::State &state) {
         QCoreApplication::processEvents();
         state.ResumeTiming();
     }
-    if (rows != RecordCount) state.SkipWithError("not every record was listed");
-    state.SetLabel("open + first list painted; goal < 100 ms");
+    // The newest page of rows is listed; "Show more" adds the next.
+    if (rows != std::min(RecordCount, TFormTestHistory::RowsPerPage))
+        state.SkipWithError("the first page was not listed");
+    state.SetLabel("open + first page painted; goal < 100 ms");
 }
 BENCHMARK(BM_HistoryOpen10k)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -76,6 +79,8 @@ void BM_HistoryFilterChange10k(benchmark::State &state) {
         if (what == 1) form.ComboVerdict->setCurrentIndex(on ? 2 : 0);
         if (what == 2) form.EditSerial->setText(on ? QStringLiteral("hd-2027") : QString());
         if (what == 3) form.EditSerial->setText(on ? QString() : QStringLiteral("-0012"));
+        // Typing waits for a pause before it asks; measured here is what follows the pause.
+        form.Refresh();
     };
     int rows = 0;
     for (auto _ : state) {
@@ -98,12 +103,15 @@ void BM_HistorySelectRecord10k(benchmark::State &state) {
     TFormTestHistory form;
     form.StoreFolder = Generated().Folder;
     form.show();
-    QCoreApplication::processEvents();
+    for (int pass = 0; pass < 10000 && (form.Busy() || form.ModelRecords->rowCount() == 0); ++pass)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     int row = 0;
     for (auto _ : state) {
         // A record not loaded before each time: the cost of a first look.
         form.TableRecords->selectRow(row);
-        row = (row + 97) % RecordCount;
+        row = (row + 97) % form.ModelRecords->rowCount();
+        for (int pass = 0; pass < 10000 && form.Busy(); ++pass)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         if (form.ShownRecords().size() != 1) state.SkipWithError("the record is not shown");
         QCoreApplication::processEvents();
     }

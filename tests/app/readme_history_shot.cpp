@@ -3,6 +3,7 @@
 // Usage: app_readme_history_shot <history.png>
 #include "uFormTestHistory.h"
 #include "uHistoryTestRecords.h"
+#include "uTestHistoryModel.h"
 #include "uTestRecordStore.h"
 
 #include <QApplication>
@@ -49,12 +50,18 @@ int main(int argc, char **argv) {
     TFormTestHistory form;
     form.StoreFolder = folder;
     form.show();
-    QCoreApplication::processEvents();
+    // The list and the loads come from the records' own threads.
+    const auto settle = [&form] {
+        for (int pass = 0; pass < 2000 && (form.Busy() || form.ModelRecords->rowCount() == 0); ++pass)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    };
+    settle();
     // The head that failed, and the same head after its repair.
     QItemSelectionModel *selection = form.TableRecords->selectionModel();
     for (int row : {2, 6})
         selection->select(form.TableRecords->model()->index(row, 0),
                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    settle();
     for (int i = 0; i < 5; ++i)
         QCoreApplication::processEvents();
     if (form.ShownRecords().size() != 2) {

@@ -13,6 +13,9 @@
 #include "uTamrelWidgets.h"
 #include "uTestRecordServerStore.h"
 #include "uTestRecordStore.h"
+#include "uTestRecordWorker.h"
+
+#include <QSignalSpy>
 
 #include <QAction>
 #include <QCheckBox>
@@ -1097,8 +1100,8 @@ private slots:
                                                  ? QStringLiteral("Max hysteresis: 0.300 V (10.0 %) at 20 %")
                                                  : QStringLiteral("Max hysteresis: —"));
         QCOMPARE(Form->MarkerMaxHysteresis->visible(), stored);
-        QCOMPARE(storedCalls, stored ? 1 : 0);
-        QCOMPARE(StoredRecords(), stored ? 1 : 0);
+        QTRY_COMPARE_WITH_TIMEOUT(storedCalls, stored ? 1 : 0, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(StoredRecords(), stored ? 1 : 0, 20000);
     }
 
     // The last step's position is read just before the sweep stops; an answer that never
@@ -1115,7 +1118,7 @@ private slots:
         QVERIFY(!Form->LastRecord());
         QTRY_VERIFY_WITH_TIMEOUT(Form->LastRecord(), 5000);
         QCOMPARE(Form->LastRecord()->Points.size(), 1);
-        QCOMPARE(StoredRecords(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(StoredRecords(), 1, 20000);
         // An answer that comes after all belongs to no sweep.
         AnswerPositionReads();
         QCOMPARE(Form->SeriesHyst1->PointCount(), 1);
@@ -1150,26 +1153,26 @@ private slots:
         Form->EditHeadSerial->setText(QStringLiteral("H-17"));
         RunSweep(0, 30, 10);
         QCOMPARE(Errors, QStringList());
-        QCOMPARE(StoredRecords(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(StoredRecords(), 1, 20000);
 
         RunSql(RecordFile(), QStringLiteral("CREATE TRIGGER disk_full BEFORE INSERT ON test_record "
                                             "BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END"));
         int storedCalls = 0;
         Form->OnRecordStored = [&](const TTestRecord &) { ++storedCalls; };
         RunSweep(0, 30, 10);
-        QCOMPARE(Errors.size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(Errors.size(), 1, 20000);
         QVERIFY2(Errors[0].startsWith(QStringLiteral("The test record of head \"H-17\" was not stored: ")) &&
                      Errors[0].contains(QStringLiteral("database or disk is full")),
                  qPrintable(Errors[0]));
-        QCOMPARE(storedCalls, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(storedCalls, 0, 20000);
         QCOMPARE(Form->LabelHystMax->text(), QStringLiteral("Max hysteresis: 0.200 V (6.7 %) at 20 %"));
         QCOMPARE(Form->ButtonStartStop->text(), QStringLiteral("Start"));
 
         RunSql(RecordFile(), QStringLiteral("DROP TRIGGER disk_full"));
         RunSweep(0, 30, 10);
         QCOMPARE(Errors.size(), 1);
-        QCOMPARE(storedCalls, 1);
-        QCOMPARE(StoredRecords(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(storedCalls, 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(StoredRecords(), 2, 20000);
     }
 
     // A data folder that cannot be made is said once; sweeps go on and show their figures.
@@ -1181,6 +1184,7 @@ private slots:
         Form->RecordFolder = dir.filePath(QStringLiteral("not-a-folder/records"));
         Connect();
         TesterBacklashMv = 100;
+        QSignalSpy failed(Form->RecordWorker(), &TTestRecordWorker::StoreFailed);
         QStringList ids;
         for (int i = 0; i < 3; ++i) {
             RunSweep(0, 20, 10);
@@ -1189,12 +1193,12 @@ private slots:
             QCOMPARE(Form->LabelHystMax->text(), QStringLiteral("Max hysteresis: 0.100 V (5.0 %) at 10 %"));
         }
         QCOMPARE(ids.size(), QSet<QString>(ids.begin(), ids.end()).size());
+        // Every write tried and failed; said once.
+        QTRY_COMPARE_WITH_TIMEOUT(failed.size(), 3, 20000);
         QCOMPARE(Errors.size(), 1);
         QVERIFY2(Errors[0].startsWith(QStringLiteral("Test records cannot be stored: ")) &&
                      Errors[0].contains(QStringLiteral("not-a-folder")),
                  qPrintable(Errors[0]));
-        QVERIFY(!Form->RecordStore());
-        QCOMPARE(Errors.size(), 1);
     }
 
     // With a record server in the settings, records go to it; while it cannot be reached they
@@ -1212,11 +1216,11 @@ private slots:
         Form->OnRecordStored = [&](const TTestRecord &) { ++storedCalls; };
         RunSweep(0, 20, 10);
         QCOMPARE(Errors, QStringList());
-        QCOMPARE(storedCalls, 1);
-        auto *queued = dynamic_cast<TQueuedTestRecordStore *>(Form->RecordStore());
-        QVERIFY(queued);
-        QVERIFY(!queued->LastServerError().isEmpty());
-        QCOMPARE(queued->QueuedCount(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(storedCalls, 1, 20000);
+        TTestRecordWorker *worker = Form->RecordWorker();
+        QVERIFY(worker->ServerSet());
+        QTRY_VERIFY_WITH_TIMEOUT(!worker->State().ServerError.isEmpty(), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(worker->State().Waiting, 1, 20000);
         TTestRecordStore queue(Records->path(), TTestRecordStore::saReadOnly);
         QCOMPARE(queue.ListRecords().value(0).Id, Form->LastRecord()->Id);
         QSettings settings(TFormTamrel::SettingsFilePath(), QSettings::IniFormat);
@@ -1291,6 +1295,7 @@ private slots:
         QCOMPARE(Form->LabelVerdict->text(), QStringLiteral("FAIL"));
         QVERIFY(!Form->LabelVerdict->isHidden());
         QCOMPARE(Form->LabelVerdictFailures->text(), QStringLiteral("Max hysteresis 0.30 V > 0.25 V"));
+        QTRY_COMPARE_WITH_TIMEOUT(StoredRecords(), 1, 20000);
         TTestRecordStore store(Records->path(), TTestRecordStore::saReadOnly);
         QCOMPARE(store.ListRecords().value(0).Verdict, tvFail);
 

@@ -7,13 +7,18 @@
 #include "uFormTestHistory.h"
 #include "uHistoryTestRecords.h"
 #include "uKvApplication.h"
+#include "uLoopLatency.h"
 #include "uPdfTestSupport.h"
+#include "uPostgresTestServer.h"
 #include "uRecordTestSupport.h"
 #include "uTamrelCharts.h"
 #include "uTestHistoryChart.h"
 #include "uTestHistoryModel.h"
 #include "uTestRecordPdf.h"
 #include "uTestRecordStore.h"
+#include "uTestRecordWorker.h"
+
+#include <QSignalSpy>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -31,26 +36,10 @@
 
 namespace {
 
-// A real store that counts what the window asks of it.
-class TCountingStore : public ITestRecordStore {
-public:
-    explicit TCountingStore(const QString &folder) : Inner(folder) {}
-    int WriteRecords(const QVector<TTestRecord> &records) override { return Inner.WriteRecords(records); }
-    QVector<TTestRecordSummary> ListRecords(const TTestRecordFilter &filter) override {
-        ++Lists;
-        LastFilter = filter;
-        return Inner.ListRecords(filter);
-    }
-    std::optional<TTestRecord> LoadRecord(const QString &id) override {
-        ++Loads;
-        return Inner.LoadRecord(id);
-    }
-
-    TTestRecordStore Inner;
-    int Lists = 0;
-    int Loads = 0;
-    TTestRecordFilter LastFilter;
-};
+// Waits until the window has every answer it asked the records worker for.
+void Settle(const TFormTestHistory *form) {
+    QTRY_VERIFY_WITH_TIMEOUT(!form->Busy(), 20000);
+}
 
 QDateTime Utc(int month, int day, int hour, int minute = 0) {
     return QDateTime(QDate(2026, month, day), QTime(hour, minute), Qt::UTC);
@@ -76,7 +65,7 @@ class TestFormTestHistory : public QObject {
     QString FFolder;
     // r0 … r4 by their key.
     QHash<QString, TTestRecord> FRecords;
-    std::unique_ptr<TCountingStore> FStore;
+    std::unique_ptr<TTestRecordWorker> FWorker;
     std::unique_ptr<TFormTestHistory> FForm;
     QStringList FErrors;
     // What the save dialog is asked and answers.
@@ -103,6 +92,10 @@ class TestFormTestHistory : public QObject {
         const QRect rect = view->visualRect(FForm->ModelRecords->index(row, TTestHistoryModel::hcSerial));
         QVERIFY(!rect.isEmpty());
         QTest::mouseClick(view->viewport(), Qt::LeftButton, modifiers, rect.center());
+        Settle(FForm.get());
+    }
+    static QString Cell(const TFormTestHistory &form, int row, int column) {
+        return form.ModelRecords->index(row, column).data().toString();
     }
     QString Figure(int row, int column = 0) const {
         const QTableWidgetItem *item = FForm->TableFigures->item(row, column);
@@ -138,19 +131,20 @@ private slots:
         FErrors.clear();
         FAsked.clear();
         FAnswer.clear();
-        FStore = std::make_unique<TCountingStore>(FFolder);
+        FWorker = std::make_unique<TTestRecordWorker>(FFolder, TRecordServerSettings());
         FForm = std::make_unique<TFormTestHistory>();
-        FForm->StoreSource = [this] { return FStore.get(); };
+        FForm->WorkerSource = [this] { return FWorker.get(); };
         FForm->AskSaveFileName = [this](const QString &, const QString &proposedName, const QString &) {
             FAsked << proposedName;
             return FAnswer;
         };
         FForm->show();
         QVERIFY(QTest::qWaitForWindowExposed(FForm.get()));
+        Settle(FForm.get());
     }
     void cleanup() {
         FForm.reset();
-        FStore.reset();
+        FWorker.reset();
         QVERIFY2(FErrors.isEmpty(), qPrintable(FErrors.join(u'\n')));
     }
 
@@ -219,7 +213,6 @@ private slots:
         QFETCH(QDate, from);
         QFETCH(QDate, to);
         QFETCH(QStringList, listed);
-        FStore->Loads = 0;
         if (from.isValid()) {
             FForm->DateEditFrom->setDate(from);
             FForm->CheckBoxFrom->click();
@@ -229,27 +222,51 @@ private slots:
             FForm->CheckBoxTo->click();
         }
         FForm->ComboVerdict->setCurrentIndex(verdictItem);
+        Settle(FForm.get());
         FForm->EditSerial->setFocus();
-        // Typed key by key (QtTest types Latin-1 only; other letters are inserted).
+        // Typed key by key (QtTest types Latin-1 only; other letters are inserted), without a
+        // pause: the serial is asked for once, after the pause that follows the typing.
+        const quint64 listsBefore = FForm->ListsAsked();
         for (const QChar c : serial)
             if (c.unicode() < 0x80)
                 QTest::keyClick(FForm->EditSerial, c.toLatin1());
             else
                 FForm->EditSerial->insert(QString(c));
+        Settle(FForm.get());
+        QCOMPARE(FForm->ListsAsked() - listsBefore, quint64(serial.isEmpty() ? 0 : 1));
         QCOMPARE(ListedKeys(), listed);
         QVERIFY(FForm->LabelStatus->text().startsWith(QStringLiteral("%1 record").arg(listed.size())));
-        // The store did the filtering: it was asked with the whole filter, and no record was
-        // loaded to filter it here.
-        QCOMPARE(FStore->LastFilter.Serial, serial.trimmed());
-        QCOMPARE(FStore->LastFilter.Verdict.has_value(), verdictItem != 0);
-        QCOMPARE(FStore->LastFilter.From.isValid(), from.isValid());
-        QCOMPARE(FStore->Loads, 0);
         // Back to everything.
         FForm->EditSerial->clear();
         FForm->ComboVerdict->setCurrentIndex(0);
         if (from.isValid()) FForm->CheckBoxFrom->click();
         if (to.isValid()) FForm->CheckBoxTo->click();
+        Settle(FForm.get());
         QCOMPARE(ListedKeys().size(), 5);
+    }
+
+    // Where summer time starts at midnight (here the first Sunday of September, 00:00 becoming
+    // 01:00) a day starts at 01:00: "From" and "To" that day keep their bound at that moment.
+    void dayBoundsWhereMidnightIsSkipped() {
+        const QByteArray zone = qgetenv("TZ");
+        qputenv("TZ", "<-04>4<-03>,M9.1.0/0,M4.1.0/0");
+        tzset();
+        const QDate skipped(2026, 9, 6);
+        FForm->DateEditFrom->setDate(skipped);
+        FForm->CheckBoxFrom->click();
+        FForm->DateEditTo->setDate(skipped.addDays(-1));
+        FForm->CheckBoxTo->click();
+        const TTestRecordFilter filter = FForm->Filter();
+        // In UTC while the zone is in force: a local time is read in the zone of the moment.
+        const QDateTime from = filter.From.toUTC(), to = filter.To.toUTC();
+        qputenv("TZ", zone);
+        tzset();
+        FForm->CheckBoxFrom->click();
+        FForm->CheckBoxTo->click();
+        Settle(FForm.get());
+        const QDateTime dayStart(skipped, QTime(4, 0), Qt::UTC); // 01:00 at UTC-3
+        QCOMPARE(from, dayStart);
+        QCOMPARE(to, dayStart);
     }
 
     void selectingShowsFigures_data() {
@@ -363,9 +380,11 @@ private slots:
         QVERIFY(FForm->LabelSelection->text().contains(QStringLiteral("3 records selected")));
         // A filter that leaves none of them: the text follows the empty selection.
         FForm->EditSerial->setText(QStringLiteral("zz"));
+        Settle(FForm.get());
         QVERIFY2(FForm->LabelSelection->text().startsWith(QStringLiteral("Select a record")),
                  qPrintable(FForm->LabelSelection->text()));
         FForm->EditSerial->clear();
+        Settle(FForm.get());
         ClickRow(2);
         QCOMPARE(FForm->ShownRecords().size(), 1);
     }
@@ -374,6 +393,7 @@ private slots:
         const QString path = FDir.filePath(QStringLiteral("failed.csv"));
         FAnswer = path;
         FForm->ComboVerdict->setCurrentIndex(2);
+        Settle(FForm.get());
         FForm->ButtonExportListCsv->click();
         QCOMPARE(FAsked.size(), 1);
         QVERIFY2(FAsked[0].startsWith(QStringLiteral("test-records_")) &&
@@ -471,13 +491,16 @@ private slots:
         form.StoreFolder = folder;
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
+        Settle(&form);
         QCOMPARE(form.ModelRecords->rowCount(), 2);
         form.TableRecords->selectRow(1);
+        Settle(&form);
         QCOMPARE(form.ShownRecords().first().Id, FRecords[QStringLiteral("r0")].Id);
 
         const TTestRecord newer = HistoryTestRecord(QStringLiteral("NEW-1"), Utc(5, 1, 8), 0.1);
         QVERIFY(store.WriteRecord(newer));
-        QVERIFY(form.Refresh());
+        form.Refresh();
+        Settle(&form);
         QCOMPARE(form.ModelRecords->rowCount(), 3);
         QCOMPARE(form.ModelRecords->Record(0).Id, newer.Id);
         // The record looked at stays selected and shown.
@@ -511,6 +534,7 @@ private slots:
         form.StoreFolder = dir.path();
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
+        Settle(&form);
         QCOMPARE(FErrors.size(), 1);
         QVERIFY2(FErrors[0].startsWith(QStringLiteral("The test history cannot be shown.")),
                  qPrintable(FErrors[0]));
@@ -522,16 +546,62 @@ private slots:
         // Typing into the filter asks again, fails again, and says it once.
         QTest::keyClicks(form.EditSerial, QStringLiteral("ax"));
         form.ComboVerdict->setCurrentIndex(1);
+        Settle(&form);
         QCOMPARE(FErrors.size(), 1);
         QVERIFY(form.isVisible());
         // Once the file is mended the same window lists the records.
         QVERIFY(QFile::remove(path));
         TTestRecordStore(dir.path()).WriteRecord(FRecords[QStringLiteral("r0")]);
         form.ButtonRefresh->click();
+        Settle(&form);
         QCOMPARE(FErrors.size(), 1);
         QCOMPARE(form.LabelStatus->text(), QStringLiteral("1 record"));
         QCOMPARE(form.ModelRecords->Record(0).Id, FRecords[QStringLiteral("r0")].Id);
         FErrors.clear();
+    }
+
+    // A server that hangs (SIGSTOP) after a record went through: a sweep's record handed over,
+    // the history opened and a serial typed key by key never hold the window up; the history
+    // shows the local file under a banner with the record marked waiting, and the record shows
+    // as stored once the server is back, without another sweep.
+    void neverWaitsOnAStalledServer() {
+        TPostgresServer server;
+        QVERIFY2(server.Error.isEmpty(), qPrintable(server.Error));
+        QTemporaryDir dir;
+        TTestRecordWorker worker(dir.path(), server.Settings());
+        QSignalSpy sent(&worker, &TTestRecordWorker::Sent);
+        worker.Write(HistoryTestRecord(QStringLiteral("ST-1"), Utc(5, 1, 8), 0.1));
+        QTRY_COMPARE_WITH_TIMEOUT(sent.size(), 1, 30000);
+        QVERIFY(server.Stall());
+
+        TLoopLatency latency;
+        const TTestRecord waiting = HistoryTestRecord(QStringLiteral("ST-2"), Utc(5, 2, 8), 0.1);
+        worker.Write(waiting); // a sweep's end
+        TFormTestHistory form;
+        form.WorkerSource = [&worker] { return &worker; };
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        form.EditSerial->setFocus();
+        for (const char c : {'S', 'T', '-', '2', ' '})
+            QTest::keyClick(form.EditSerial, c, Qt::NoModifier, 60);
+        Settle(&form);
+        const qint64 gap = latency.MaxGap();
+        qInfo("longest wait of the event loop: %lld ms", gap);
+        QVERIFY2(gap < 100, qPrintable(QStringLiteral("the window waited %1 ms").arg(gap)));
+        QVERIFY(form.LabelServer->isVisibleTo(&form));
+        QCOMPARE(form.ModelRecords->rowCount(), 1);
+        QCOMPARE(form.ModelRecords->Record(0).Id, waiting.Id);
+        QCOMPARE(Cell(form, 0, TTestHistoryModel::hcServer), QStringLiteral("waiting"));
+        QTRY_COMPARE_WITH_TIMEOUT(form.LabelQueue->text(), QStringLiteral("1 record waits for the server"),
+                                  20000);
+
+        QVERIFY(server.Resume());
+        QTRY_COMPARE_WITH_TIMEOUT(worker.State().Waiting, 0, 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!form.Busy() && form.ModelRecords->rowCount() == 1 &&
+                                     Cell(form, 0, TTestHistoryModel::hcServer).isEmpty(),
+                                 30000);
+        QVERIFY(!form.LabelServer->isVisibleTo(&form));
+        QVERIFY(!form.LabelQueue->isVisibleTo(&form));
     }
 
     void openedFromTheMainWindow() {
@@ -548,6 +618,7 @@ private slots:
         QVERIFY(!history->isModal());
         QVERIFY(!QApplication::activeModalWidget());
         QVERIFY(main.isEnabled());
+        Settle(history);
         history->close();
         main.ButtonTestHistory->click();
         QCOMPARE(main.FormTestHistory, history);
@@ -569,15 +640,13 @@ private slots:
         main.ButtonTestHistory->click();
         TFormTestHistory *history = main.FormTestHistory;
         QVERIFY(history);
+        Settle(history);
         QCOMPARE(history->ModelRecords->rowCount(), 0);
 
         const TTestRecord record = HistoryTestRecord(QStringLiteral("VE-24-01187"), Utc(5, 1, 8), 0.1);
-        ITestRecordStore *store = main.RecordStore();
-        QVERIFY(store);
-        QVERIFY(store->WriteRecord(record));
-        main.OnRecordStored(record);
-        QCOMPARE(earlierHook, QStringList{record.Id});
-        QCOMPARE(history->ModelRecords->rowCount(), 1);
+        main.RecordWorker()->Write(record);
+        QTRY_COMPARE_WITH_TIMEOUT(earlierHook, QStringList{record.Id}, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(history->ModelRecords->rowCount(), 1, 20000);
         QCOMPARE(history->ModelRecords->Record(0).Id, record.Id);
         main.close();
     }

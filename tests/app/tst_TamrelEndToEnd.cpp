@@ -451,7 +451,7 @@ private slots:
         Form->FloatEditPeriod->SetValueInt(100);
         Form->ButtonStartStop->click();
         QTRY_VERIFY_WITH_TIMEOUT(Form->DiagramMode == dmNone && Form->LastRecord(), 15000);
-        QCOMPARE(stored, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(stored, 1, 20000);
 
         // The figures under the chart.
         const TTestRecord shown = *Form->LastRecord();

@@ -42,6 +42,8 @@ private slots:
     void listReadBack();
     void samplesReadBack();
     void pythonReadsTheSame();
+    void formulaLikeTextStaysText_data();
+    void formulaLikeTextStaysText();
     void saveFailureIsReported();
 
 private:
@@ -183,6 +185,41 @@ void TestTestRecordCsv::pythonReadsTheSame() {
         COMPARE_EXACTLY(row[2].toDouble(), FRecord.Points[i].Duty);
         COMPARE_EXACTLY(row[3].toDouble(), FRecord.Points[i].Volts);
     }
+}
+
+void TestTestRecordCsv::formulaLikeTextStaysText_data() {
+    QTest::addColumn<QString>("serial");
+    QTest::addColumn<QString>("written");
+    QTest::newRow("formula") << "=HYPERLINK(\"http://x\")"
+                             << "'=HYPERLINK(\"http://x\")";
+    QTest::newRow("plus") << "+7-12"
+                          << "'+7-12";
+    QTest::newRow("minus") << "-3+A1"
+                           << "'-3+A1";
+    QTest::newRow("at") << "@SUM(A1)"
+                        << "'@SUM(A1)";
+    QTest::newRow("such a sign later is plain text") << "VE-1=2"
+                                                     << "VE-1=2";
+    QTest::newRow("empty") << ""
+                           << "";
+}
+
+void TestTestRecordCsv::formulaLikeTextStaysText() {
+    QFETCH(QString, serial);
+    QFETCH(QString, written);
+    TTestRecord record = FullTestRecord(serial);
+    record.Points[0].Volts = -0.25; // a negative number stays a number
+    const QVector<QStringList> points = ParseCsv(TestRecordPointsCsv(record));
+    QCOMPARE(points[1][1], written);
+    QCOMPARE(points[1][8], QStringLiteral("-0.25"));
+    TTestRecordSummary summary;
+    summary.Id = record.Id;
+    summary.HeadSerial = serial;
+    summary.PumpType = QStringLiteral("-VE");
+    summary.TakenAt = record.TakenAt;
+    const QVector<QStringList> list = ParseCsv(TestRecordListCsv({summary}));
+    QCOMPARE(list[1][1], written);
+    QCOMPARE(list[1][3], QStringLiteral("'-VE"));
 }
 
 void TestTestRecordCsv::saveFailureIsReported() {

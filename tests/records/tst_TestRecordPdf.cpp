@@ -6,6 +6,7 @@
 #include "uTestRecordExportFile.h"
 #include "uTestRecordPdf.h"
 
+#include <QFontMetricsF>
 #include <QImage>
 #include <QPainter>
 #include <QTemporaryDir>
@@ -61,6 +62,8 @@ private slots:
     void document_data();
     void document();
     void savedToFile();
+    void longSerialFits_data();
+    void longSerialFits();
     void page_data();
     void page();
 };
@@ -95,6 +98,39 @@ void TestTestRecordPdf::savedToFile() {
     CheckPdf(file.readAll(), record.HeadSerial);
     QVERIFY_THROWS_EXCEPTION(ETestRecordExport,
                              SaveTestRecordPdf(record, dir.filePath("report.pdf/inside.pdf")));
+}
+
+void TestTestRecordPdf::longSerialFits_data() {
+    QTest::addColumn<int>("length");
+    QTest::addColumn<bool>("shrunk");
+    QTest::addColumn<bool>("whole"); // every character shown, or the third line ends in "…"
+    QTest::newRow("short: one line, largest size") << 12 << false << true;
+    QTest::newRow("long: smaller") << 60 << true << true;
+    QTest::newRow("longer: wrapped") << 100 << true << true;
+    QTest::newRow("thousands: three lines, the rest cut with …") << 3000 << true << false;
+}
+
+void TestTestRecordPdf::longSerialFits() {
+    QFETCH(int, length);
+    QFETCH(bool, shrunk);
+    QFETCH(bool, whole);
+    QString serial;
+    for (int i = 0; i < length; ++i)
+        serial += QChar(u'A' + i % 26);
+    QFont font;
+    font.setBold(true);
+    const double width = 1000;
+    const TFittedText fitted = FitText(serial, font, width, 40, 25, 3);
+    QCOMPARE(fitted.PixelSize < 40, shrunk);
+    QVERIFY(fitted.PixelSize >= 25);
+    QVERIFY(fitted.Lines.size() >= 1 && fitted.Lines.size() <= 3);
+    font.setPixelSize(fitted.PixelSize);
+    for (const QString &line : fitted.Lines)
+        QVERIFY2(QFontMetricsF(font).horizontalAdvance(line) <= width, qPrintable(line));
+    if (whole)
+        QCOMPARE(fitted.Lines.join(QString()), serial);
+    else
+        QVERIFY(fitted.Lines.size() == 3 && fitted.Lines.last().endsWith(QChar(0x2026)));
 }
 
 void TestTestRecordPdf::page_data() {

@@ -1,98 +1,15 @@
 // Test records on a real PostgreSQL 15 server, started by the test in a temporary folder as an
 // unprivileged user on a private unix socket, and the local queue for a server that is away.
 #include "TestMain.h"
+#include "uPostgresTestServer.h"
 #include "uRecordTestSupport.h"
 #include "uTestRecordServerStore.h"
 
-#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
 #include <atomic>
-#include <pwd.h>
-#include <unistd.h>
-
-namespace {
-
-const QString PgBin = QStringLiteral("/usr/lib/postgresql/15/bin");
-
-// A throw-away cluster: initdb, then pg_ctl start/stop, run as "nobody" when the test runs as
-// root (PostgreSQL refuses to run as root), listening on a socket in the cluster's folder only.
-class TPostgresServer {
-public:
-    QTemporaryDir Dir;
-    int Port = 0;
-    QString Error;
-
-    TPostgresServer() : Port(20000 + int(QCoreApplication::applicationPid() % 20000)) {
-        if (!Dir.isValid()) {
-            Error = QStringLiteral("no temporary folder");
-            return;
-        }
-        if (geteuid() == 0) {
-            const passwd *nobody = getpwnam("nobody");
-            if (!nobody || chown(qPrintable(Dir.path()), nobody->pw_uid, nobody->pw_gid) != 0) {
-                Error = QStringLiteral("cannot hand the folder to nobody");
-                return;
-            }
-        }
-        if (!Run(QStringLiteral("initdb"), {"-D", DataDir(), "-A", "trust", "-U", "tamrel", "--no-sync",
-                                            "--encoding=UTF8", "--locale=C"}))
-            return;
-        Start();
-    }
-    ~TPostgresServer() {
-        if (Running) Stop();
-    }
-
-    bool Start() {
-        Running =
-            Run(QStringLiteral("pg_ctl"),
-                {"-D", DataDir(), "-l", Dir.filePath("log"), "-w", "-t", "60", "-o",
-                 QStringLiteral("-k %1 -c listen_addresses='' -p %2 -c fsync=off").arg(Dir.path()).arg(Port),
-                 "start"});
-        return Running;
-    }
-    bool Stop() {
-        Running = false;
-        return Run(QStringLiteral("pg_ctl"), {"-D", DataDir(), "-w", "-m", "fast", "stop"});
-    }
-
-    TRecordServerSettings Settings(const QString &database = QStringLiteral("postgres")) const {
-        return {QStringLiteral("host=%1 port=%2 dbname=%3 user=tamrel connect_timeout=5")
-                    .arg(Dir.path())
-                    .arg(Port)
-                    .arg(database)};
-    }
-    // An empty database of its own, for a test that needs the tables not yet created.
-    bool CreateDatabase(const QString &name) {
-        return Run(QStringLiteral("createdb"),
-                   {"-h", Dir.path(), "-p", QString::number(Port), "-U", "tamrel", name});
-    }
-
-private:
-    bool Running = false;
-    QString DataDir() const { return Dir.filePath(QStringLiteral("data")); }
-
-    bool Run(const QString &tool, const QStringList &arguments) {
-        QProcess process;
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        if (geteuid() == 0)
-            process.start(QStringLiteral("runuser"),
-                          QStringList{"-u", "nobody", "--", PgBin + u'/' + tool} + arguments);
-        else
-            process.start(PgBin + u'/' + tool, arguments);
-        if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit ||
-            process.exitCode() != 0) {
-            Error = tool + QStringLiteral(": ") + QString::fromLocal8Bit(process.readAll());
-            return false;
-        }
-        return true;
-    }
-};
-
-} // namespace
 
 class TestTestRecordServer : public QObject {
     Q_OBJECT
