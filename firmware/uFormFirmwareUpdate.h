@@ -5,6 +5,7 @@
 // the image must fit the flash, and the pages go out one by one with the progress shown. Once
 // the last page is acknowledged the connection closes, so that the tester starts the new
 // firmware. Created hidden at program start; closing it only hides it.
+#include "uFirmwareImageFile.h"
 #include "uFirmwareTransferRate.h"
 #include "uKvProtocol.h"
 
@@ -24,12 +25,6 @@ class QTimer;
 class TFrameInternetUpdates;
 class TGraphicSpeedButton;
 
-// A firmware file that cannot be read, or is too large to be any tester's firmware.
-class EFirmwareFile : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
 // The one text of the window with an English variant; DoEnglish switches it.
 extern QString NotSuitableText;
 
@@ -37,7 +32,7 @@ class TFormFirmwareUpdate : public QWidget {
     Q_OBJECT
 public:
     // The largest image any boot loader can take: its flash size is a 16-bit count of KiB.
-    static constexpr qint64 MaxImageSize = qint64(65535) * 1024;
+    static constexpr qint64 MaxImageSize = MaxFirmwareImageSize;
 
     // A top-level window of its own; with a parent it closes and goes with the parent.
     explicit TFormFirmwareUpdate(QWidget *parent = nullptr);
@@ -47,7 +42,8 @@ public:
     // and update panels are hidden and nothing else changes.
     void LoadFirmwareBuffer(const QByteArray &aFirmwareBuffer, const QString &firmwareFileName,
                             bool hideFirmwareUpdate);
-    // Reads the whole file and loads it; EFirmwareFile when it cannot be read.
+    // Reads the whole file and loads it; EFirmwareFile when it cannot be read or is no
+    // regular file (a pipe, a device) or too large (ReadFirmwareImageFile).
     void OpenFirmwareFile(const QString &fileName);
     void DoEnglish();
     // Back to the Russian set the window starts with.
