@@ -14,19 +14,15 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <atomic>
-#include <chrono>
-#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
-#include <thread>
-#include <unistd.h>
 
 class TestFormFirmwareUpdate : public QObject {
     Q_OBJECT
@@ -263,24 +259,17 @@ private slots:
         } else if (kind == "folder") {
             path = dir.path();
         }
-        // Should the pipe be opened after all, a writer comes after a while and ends the wait,
-        // so that the test fails instead of hanging.
-        std::atomic<bool> done{false};
-        std::thread writer([&] {
-            if (kind != "pipe") return;
-            for (int i = 0; i < 100 && !done; ++i) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));
-                if (i < 50) continue;
-                const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
-                if (fd >= 0) {
-                    ::close(fd);
-                    return;
-                }
-            }
-        });
+        // Should the pipe be opened after all, a writer (another process) comes after a while
+        // and ends the wait, so that the test fails instead of hanging.
+        QProcess writer;
+        if (kind == "pipe") {
+            writer.start(QStringLiteral("/bin/sh"),
+                         {QStringLiteral("-c"), QStringLiteral("sleep 5; : > \"$0\""), path});
+            QVERIFY(writer.waitForStarted());
+        }
         const bool ok = TKvApplication::RunGuarded([&] { Form->OpenFirmwareFile(path); });
-        done = true;
-        writer.join();
+        writer.kill();
+        writer.waitForFinished();
         QVERIFY(!ok);
         QCOMPARE(Errors.size(), 1);
         QVERIFY2(Errors[0].contains(path), qPrintable(Errors[0]));

@@ -6,6 +6,8 @@
 // connection takes bytes however busy the program's GUI thread is. A request for a folder
 // (a path ending in "/") gets ListBody, whole and with its length, when that is set, so that
 // a frame can list a file before the file's request meets the script. Set it up before Start.
+#include "uKvThreadHandOver.h"
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QPointer>
@@ -36,14 +38,12 @@ public:
     bool Start() {
         bool listening = false;
         FThread.start();
-        QMetaObject::invokeMethod(
-            FServer,
-            [this, &listening] {
-                listening = FServer->listen(QHostAddress::LocalHost);
-                FPort = FServer->serverPort();
-                QObject::connect(FServer, &QTcpServer::newConnection, FServer, [this] { Accept(); });
-            },
-            Qt::BlockingQueuedConnection);
+        // The script set before this call is what the server's thread reads from now on.
+        KvThread::CallBlocking(FServer, [this, &listening] {
+            listening = FServer->listen(QHostAddress::LocalHost);
+            FPort = FServer->serverPort();
+            QObject::connect(FServer, &QTcpServer::newConnection, FServer, [this] { Accept(); });
+        });
         return listening;
     }
     quint16 Port() const { return FPort; }
