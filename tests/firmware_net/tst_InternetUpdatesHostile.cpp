@@ -219,7 +219,7 @@ private slots:
         QVERIFY(f.Frame->PanelRequest->isHidden());
         QCOMPARE(f.DeviceRows(), rows);
         QCOMPARE(f.Loads.size(), 0);
-        QTRY_VERIFY(server.ClientClosed);
+        QTRY_VERIFY_WITH_TIMEOUT(server.ClientClosed, 20000);
     }
 
     // Cancel ends a request at once: nothing is reported, nothing changes, the connection goes.
@@ -243,7 +243,7 @@ private slots:
         QCOMPARE(f.DeviceRows(), (QStringList{"TAMREL", "OTHER"}));
         QVERIFY(f.Frame->ButtonCheckUpdatesGetDevices->isEnabled());
         QVERIFY(f.Frame->PanelRequest->isHidden());
-        QTRY_VERIFY(server.ClientClosed);
+        QTRY_VERIFY_WITH_TIMEOUT(server.ClientClosed, 20000);
     }
 
     // An answer that never ends, without a length or chunked, is refused at its cap (1 MiB
@@ -280,7 +280,7 @@ private slots:
         WAIT_IDLE(f);
         QCOMPARE(f.Errors.size(), 1);
         QVERIFY2(f.Errors.first().contains(error), qPrintable(f.Errors.first()));
-        QTRY_VERIFY(server.ClientClosed);
+        QTRY_VERIFY_WITH_TIMEOUT(server.ClientClosed, 20000);
         QTest::qWait(100); // the refused reply goes on the next turn of the event loop
         resident.Stop();
         const qint64 mib = 1024 * 1024;
