@@ -34,6 +34,9 @@ public:
     ~TScriptedHttpServer() {
         FThread.quit();
         FThread.wait();
+        // Everything the server's thread did happens before this object goes (the thread
+        // checker cannot see the join inside QThread).
+        KvThread::MarkAcquire(&FThread);
     }
     bool Start() {
         bool listening = false;
@@ -54,6 +57,9 @@ public:
     TScriptedHttpServer() {
         FServer = new QTcpServer;
         FServer->moveToThread(&FThread);
+        QObject::connect(
+            &FThread, &QThread::finished, &FThread, [this] { KvThread::MarkRelease(&FThread); },
+            Qt::DirectConnection);
         QObject::connect(&FThread, &QThread::finished, FServer, &QObject::deleteLater);
     }
 
