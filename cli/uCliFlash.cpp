@@ -8,9 +8,9 @@
 #include "uCliProgress.h"
 #include "uCliWait.h"
 #include "uFirmwareFileName.h"
+#include "uFirmwareImageFile.h"
 #include "uFirmwareUpdate.h"
 
-#include <QFile>
 #include <QFileInfo>
 
 #include <optional>
@@ -40,11 +40,12 @@ int CliFlash(const QStringList &arguments) {
     const QStringList files = line.Parser.positionalArguments();
     if (files.size() != 1) throw ECliError(ceBadArguments, QStringLiteral("flash needs one firmware file"));
     const QString path = files[0];
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw ECliError(ceBadArguments, QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
-    const QByteArray image = file.readAll();
-    file.close();
+    QByteArray image;
+    try {
+        image = ReadFirmwareImageFile(path);
+    } catch (const EFirmwareFile &e) {
+        throw ECliError(ceBadArguments, QStringLiteral("cannot read the firmware image: %1").arg(e.what()));
+    }
     if (image.isEmpty()) throw ECliError(ceBadArguments, QStringLiteral("%1 is empty").arg(path));
     const TFirmwareFileName meta = ParseFirmwareFileName(QFileInfo(path).fileName());
     if (meta.DeviceIdentStr.isEmpty() && !line.Parser.isSet(forceIdent))

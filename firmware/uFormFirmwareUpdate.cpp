@@ -6,8 +6,6 @@
 #include "uFrameInternetUpdates.h"
 #include "uKvApplication.h"
 
-#include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -248,26 +246,7 @@ void TFormFirmwareUpdate::LoadFirmwareBuffer(const QByteArray &aFirmwareBuffer,
 }
 
 void TFormFirmwareUpdate::OpenFirmwareFile(const QString &fileName) {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        throw EFirmwareFile(QStringLiteral("Cannot open file \"%1\". %2")
-                                .arg(QDir::toNativeSeparators(fileName), file.errorString())
-                                .toStdString());
-    // No boot loader takes more than its 16-bit KiB count of flash: a larger file is not a
-    // firmware image, and is not read into memory.
-    if (file.size() > MaxImageSize)
-        throw EFirmwareFile(
-            QStringLiteral("File \"%1\" is too large for a firmware image (%2 bytes, at most %3)")
-                .arg(QDir::toNativeSeparators(fileName))
-                .arg(file.size())
-                .arg(MaxImageSize)
-                .toStdString());
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw EFirmwareFile(QStringLiteral("Cannot read file \"%1\". %2")
-                                .arg(QDir::toNativeSeparators(fileName), file.errorString())
-                                .toStdString());
-    LoadFirmwareBuffer(bytes, fileName, false);
+    LoadFirmwareBuffer(ReadFirmwareImageFile(fileName), fileName, false);
 }
 
 void TFormFirmwareUpdate::GraphicSpeedButtonOpenFirmwareClick() {

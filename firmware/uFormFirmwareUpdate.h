@@ -6,6 +6,7 @@
 // the last page is acknowledged the connection closes, so that the tester starts the new
 // firmware. Created hidden at program start; closing it only hides it. The update's rules
 // (requests, checks, time-outs) are TFirmwareUpdate's; the window shows what it reports.
+#include "uFirmwareImageFile.h"
 #include "uFirmwareTransferRate.h"
 #include "uFirmwareUpdate.h"
 #include "uKvProtocol.h"
@@ -26,12 +27,6 @@ class QTimer;
 class TFrameInternetUpdates;
 class TGraphicSpeedButton;
 
-// A firmware file that cannot be read, or is too large to be any tester's firmware.
-class EFirmwareFile : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
 // The one text of the window with an English variant; DoEnglish switches it.
 extern QString NotSuitableText;
 
@@ -39,7 +34,7 @@ class TFormFirmwareUpdate : public QWidget {
     Q_OBJECT
 public:
     // The largest image any boot loader can take: its flash size is a 16-bit count of KiB.
-    static constexpr qint64 MaxImageSize = qint64(65535) * 1024;
+    static constexpr qint64 MaxImageSize = MaxFirmwareImageSize;
 
     // A top-level window of its own; with a parent it closes and goes with the parent.
     explicit TFormFirmwareUpdate(QWidget *parent = nullptr);
@@ -49,7 +44,8 @@ public:
     // and update panels are hidden and nothing else changes.
     void LoadFirmwareBuffer(const QByteArray &aFirmwareBuffer, const QString &firmwareFileName,
                             bool hideFirmwareUpdate);
-    // Reads the whole file and loads it; EFirmwareFile when it cannot be read.
+    // Reads the whole file and loads it; EFirmwareFile when it cannot be read or is no
+    // regular file (a pipe, a device) or too large (ReadFirmwareImageFile).
     void OpenFirmwareFile(const QString &fileName);
     void DoEnglish();
     // Back to the Russian set the window starts with.

@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSplitter>
 #include <QTimer>
@@ -48,6 +49,7 @@ const TCaption Captions[] = {
     {"LabelDownload", "Скачано:", "Download:"},
     {"ButtonLaunchProgram", "Запустить программу", "Launch the Program"},
     {"CheckBoxDeleteOld", "Обновить (Удалить старую версию)", "Update (Delete old version)"},
+    {"ButtonCancelRequest", "Отменить", "Cancel"},
 };
 const TCaption DevicesColumn = {"", "Устройства", "Devices"};
 const TCaption ShowAllDevicesCaption = {"", "Показать все устройства", "Show all devices"};
@@ -69,6 +71,8 @@ TFrameInternetUpdates::TFrameInternetUpdates(QWidget *parent) : QFrame(parent) {
     setObjectName(QStringLiteral("FrameInternetUpdates"));
     IdHTTP1 = new TUpdateServerClient(this);
     IdHTTP1->setObjectName(QStringLiteral("IdHTTP1"));
+    TimerRequest = Named(new QTimer(this), "TimerRequest");
+    TimerRequest->setInterval(1000);
     TimerClose = Named(new QTimer(this), "TimerClose");
     TimerClose->setInterval(200);
     ActionDebug = Named(new QAction(this), "ActionDebug");
@@ -88,6 +92,9 @@ TFrameInternetUpdates::TFrameInternetUpdates(QWidget *parent) : QFrame(parent) {
     });
     connect(ButtonDownloadFirmware, &QPushButton::clicked, this,
             Guarded([this] { ButtonDownloadFirmwareClick(); }));
+    connect(ButtonCancelRequest, &QPushButton::clicked, this,
+            Guarded([this] { ButtonCancelRequestClick(); }));
+    connect(TimerRequest, &QTimer::timeout, this, [this] { ShowRequestProgress(); });
     connect(ButtonSaveToFile, &QPushButton::clicked, this, Guarded([this] { ButtonSaveToFileClick(); }));
     connect(ButtonLaunchProgram, &QPushButton::clicked, this,
             Guarded([this] { ButtonLaunchProgramClick(); }));
@@ -164,6 +171,21 @@ void TFrameInternetUpdates::BuildLayout() {
     Splitter1->setStretchFactor(0, 1);
     Splitter1->setStretchFactor(1, 2);
 
+    PanelRequest = Named(new QFrame(this), "PanelRequest");
+    auto *request = new QHBoxLayout(PanelRequest);
+    ProgressRequest = Named(new QProgressBar(PanelRequest), "ProgressRequest");
+    ProgressRequest->setTextVisible(false);
+    ProgressRequest->setMaximumWidth(120);
+    LabelRequest = Named(new QLabel(PanelRequest), "LabelRequest");
+    LabelRequest->setTextInteractionFlags(Qt::NoTextInteraction);
+    LabelRequest->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred); // a long name is cut
+    ButtonCancelRequest = Named(new QPushButton(PanelRequest), "ButtonCancelRequest");
+    request->addWidget(ProgressRequest);
+    request->addWidget(LabelRequest, 1);
+    request->addWidget(ButtonCancelRequest);
+    PanelRequest->hide();
+    root->addWidget(PanelRequest);
+
     PanelGetUpdate = Named(new QFrame(this), "PanelGetUpdate");
     auto *get = new QVBoxLayout(PanelGetUpdate);
     auto *download = new QHBoxLayout;
@@ -209,6 +231,7 @@ void TFrameInternetUpdates::ApplyCaptions(bool english) {
     CheckBoxShowAllDevices->setText(Pick(ShowAllDevicesCaption, english));
     for (int g = 0; g < 3; ++g)
         FileGroupItem(g)->setText(0, Pick(GroupCaptions[g], english));
+    if (IsRequestRunning()) ShowRequestProgress();
 }
 
 void TFrameInternetUpdates::DoEnglish() {
@@ -256,6 +279,31 @@ void TFrameInternetUpdates::UpdateRequestControls() {
     ButtonCheckUpdates->setEnabled(idle && ListViewDevices->topLevelItemCount() > 0);
     ButtonDownloadFirmware->setEnabled(idle && FileRowCount() > 0);
     ButtonSaveToFile->setEnabled(idle && !FirmwareStream.isEmpty());
+    PanelRequest->setVisible(!idle);
+    if (idle) TimerRequest->stop();
+}
+
+void TFrameInternetUpdates::ShowRequestProgress() {
+    // "<what>: <bytes> [of <length>], <seconds> of <deadline>": a trickling server shows its
+    // few bytes and the time running out, and Cancel is beside it.
+    const qint64 seconds = FRequestClock.isValid() ? FRequestClock.elapsed() / 1000 : 0;
+    const qint64 deadline = FRequestDeadlineMs / 1000;
+    const QString bytes =
+        FRequestTotal >= 0 ? (FEnglish ? QStringLiteral("%1 B of %2 B") : QStringLiteral("%1 Б из %2 Б"))
+                                 .arg(FRequestBytes)
+                                 .arg(FRequestTotal)
+                           : (FEnglish ? QStringLiteral("%1 B") : QStringLiteral("%1 Б")).arg(FRequestBytes);
+    const QString time = (FEnglish ? QStringLiteral("%1 s of %2 s") : QStringLiteral("%1 с из %2 с"))
+                             .arg(seconds)
+                             .arg(deadline);
+    LabelRequest->setText(QStringLiteral("%1: %2, %3").arg(FRequestWhat, bytes, time));
+    LabelRequest->setToolTip(LabelRequest->text());
+    if (FRequestTotal > 0) {
+        ProgressRequest->setRange(0, 1000);
+        ProgressRequest->setValue(int(qMin<qint64>(FRequestBytes, FRequestTotal) * 1000 / FRequestTotal));
+    } else {
+        ProgressRequest->setRange(0, 0); // busy: the length is not known
+    }
 }
 
 void TFrameInternetUpdates::SetProgramFileNameLabel(const QString &text) {

@@ -4,9 +4,11 @@
 // groups (firmware images, programs, other), downloads the chosen file and, by its kind,
 // hands a firmware image to the firmware window, shows a release note, or stores a program
 // next to this one and offers to start it. Every request runs in the background; while one
-// runs the controls that would start another are disabled, and a failed request reaches the
+// runs the controls that would start another are disabled, its progress (bytes and seconds
+// against its deadline) is shown with a Cancel button, and a failed request reaches the
 // application's error display with the lists left as they were.
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QString>
 
@@ -18,12 +20,14 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QProgressBar;
 class QPushButton;
 class QSplitter;
 class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 class TUpdateServerClient;
+struct TUpdateServerAnswer;
 
 // A failed request or a refused answer of the update server.
 class EUpdateServer : public std::runtime_error {
@@ -61,6 +65,12 @@ public:
     QFrame *PanelAskLaunchProgram = nullptr;
     QCheckBox *CheckBoxDeleteOld = nullptr;
     QPushButton *ButtonLaunchProgram = nullptr;
+    // Shown while a request runs: what is asked, bytes and seconds so far, and Cancel.
+    QFrame *PanelRequest = nullptr;
+    QProgressBar *ProgressRequest = nullptr;
+    QLabel *LabelRequest = nullptr;
+    QPushButton *ButtonCancelRequest = nullptr;
+    QTimer *TimerRequest = nullptr; // counts the seconds while no byte comes
     QTimer *TimerClose = nullptr;
     QAction *ActionDebug = nullptr;
     TUpdateServerClient *IdHTTP1 = nullptr;
@@ -78,6 +88,10 @@ public:
     QString BaseAddress;                        // empty = the program's setting
     qint64 MaxListBytes = 1024 * 1024;          // a longer list answer is refused
     qint64 MaxDownloadBytes = 64 * 1024 * 1024; // a larger download is refused
+    int ListDeadlineMs = 60 * 1000;             // a list request is given up after this
+    int DownloadDeadlineMs = 10 * 60 * 1000;    // a download is given up after this
+    int MaxListRows = 16384;                    // a list with more lines is refused
+    qint64 MaxReleaseNoteBytes = 64 * 1024;     // a release note is shown up to this
     QString ProgramFolder;                      // empty = the running program's folder
     // The save dialog (returns the chosen path, empty = cancelled); empty = the file dialog.
     std::function<QString(const QString &proposedName)> AskSaveFileName;
@@ -100,6 +114,7 @@ public:
 
     // ---- Event handlers (public: the firmware window fetches the device list) ----
     void ButtonCheckUpdatesGetDevicesClick();
+    void ButtonCancelRequestClick();
     void LabelSelectDeviceDblClick();
     void ListViewDevicesSelectItem();
     void ButtonCheckUpdatesClick();
@@ -119,11 +134,24 @@ private:
     void BuildLayout();
     void ApplyCaptions(bool english);
     void UpdateRequestControls();
+    // Starts a GET of Address (before encoding); OnAnswer gets a successful answer. A failed
+    // request goes to the error display; a cancelled one shows nothing.
+    void StartRequest(const QString &what, const QString &address, qint64 maxBytes, int deadlineMs,
+                      std::function<void(const TUpdateServerAnswer &)> onAnswer);
+    void ShowRequestProgress();
+    // Refuses a list answer with more rows than a list may have.
+    void CheckListRows(const QByteArray &answer) const;
     void SetProgramFileNameLabel(const QString &text);
     void DeviceListArrived(const QByteArray &answer);
     void FileListArrived(const QString &address, const QByteArray &answer);
-    void DownloadArrived(const QString &fileName, const QString &caption, const QByteArray &bytes);
+    void DownloadArrived(const QString &fileName, const QString &caption, const TUpdateServerAnswer &answer);
     void StoreProgram(const QString &fileName);
     void ShowReleaseNote(const QString &fileName, const QByteArray &bytes);
     bool FEnglish = false;
+    // The running request, for its progress line.
+    QString FRequestWhat;
+    QElapsedTimer FRequestClock;
+    int FRequestDeadlineMs = 0;
+    qint64 FRequestBytes = 0;
+    qint64 FRequestTotal = -1;
 };

@@ -8,18 +8,23 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScreen>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -47,22 +52,64 @@ void CheckLocalName(const QString &fileName) {
 
 } // namespace
 
+void TFrameInternetUpdates::StartRequest(const QString &what, const QString &address, qint64 maxBytes,
+                                         int deadlineMs,
+                                         std::function<void(const TUpdateServerAnswer &)> onAnswer) {
+    FRequestWhat = what;
+    FRequestDeadlineMs = deadlineMs;
+    FRequestBytes = 0;
+    FRequestTotal = -1;
+    FRequestClock.start();
+    IdHTTP1->Get(
+        EncodeUpdateAddress(address), maxBytes, deadlineMs,
+        [this](qint64 n, qint64 total) {
+            FRequestBytes = n;
+            FRequestTotal = total;
+            IdHTTP1Work(n);
+            ShowRequestProgress();
+        },
+        [this, onAnswer](const TUpdateServerAnswer &answer) {
+            ShowProgress = false;
+            UpdateRequestControls();
+            // Cancelled by the technician: nothing to report, nothing changes.
+            if (answer.Cancelled) return;
+            TKvApplication::RunGuarded([&] {
+                if (!answer.Error.isEmpty()) throw EUpdateServer(answer.Error);
+                onAnswer(answer);
+            });
+        });
+    TimerRequest->start();
+    UpdateRequestControls();
+    ShowRequestProgress();
+}
+
+void TFrameInternetUpdates::ButtonCancelRequestClick() {
+    IdHTTP1->Cancel();
+}
+
+void TFrameInternetUpdates::CheckListRows(const QByteArray &answer) const {
+    // Counted before any row is made: a list of a million blank lines costs a count, not a
+    // million rows.
+    const qsizetype rows = CountListLines(answer);
+    if (rows > MaxListRows)
+        throw EUpdateServer(
+            QStringLiteral("The update server's list has %1 lines, more than the %2 a list may have; it was "
+                           "not shown (%3)")
+                .arg(rows)
+                .arg(MaxListRows)
+                .arg(EncodeUpdateAddress(CurAddress)));
+}
+
 void TFrameInternetUpdates::ButtonCheckUpdatesGetDevicesClick() {
     if (IsRequestRunning()) return;
     CurAddress = EnsureTrailingSeparator(EffectiveBaseAddress());
-    IdHTTP1->Get(
-        EncodeUpdateAddress(CurAddress), MaxListBytes, [this](qint64 n) { IdHTTP1Work(n); },
-        [this](const QByteArray &Answer, const QString &error) {
-            UpdateRequestControls();
-            TKvApplication::RunGuarded([&] {
-                if (!error.isEmpty()) throw EUpdateServer(error);
-                DeviceListArrived(Answer);
-            });
-        });
-    UpdateRequestControls();
+    StartRequest(FEnglish ? QStringLiteral("Device list") : QStringLiteral("Список устройств"), CurAddress,
+                 MaxListBytes, ListDeadlineMs,
+                 [this](const TUpdateServerAnswer &answer) { DeviceListArrived(answer.Body); });
 }
 
 void TFrameInternetUpdates::DeviceListArrived(const QByteArray &answer) {
+    CheckListRows(answer);
     const QStringList devices = SplitListLines(answer);
     ListViewDevices->clear();
     for (const QString &name : devices)
@@ -87,19 +134,14 @@ void TFrameInternetUpdates::ButtonCheckUpdatesClick() {
     if (selected.isEmpty()) return;
     CurAddress = EnsureTrailingSeparator(EffectiveBaseAddress() + selected.first()->text(0));
     const QString address = CurAddress;
-    IdHTTP1->Get(
-        EncodeUpdateAddress(address), MaxListBytes, [this](qint64 n) { IdHTTP1Work(n); },
-        [this, address](const QByteArray &Answer, const QString &Error) {
-            UpdateRequestControls();
-            TKvApplication::RunGuarded([&] {
-                if (!Error.isEmpty()) throw EUpdateServer(Error);
-                FileListArrived(address, Answer);
-            });
-        });
-    UpdateRequestControls();
+    StartRequest(FEnglish ? QStringLiteral("File list") : QStringLiteral("Список прошивок"), address,
+                 MaxListBytes, ListDeadlineMs, [this, address](const TUpdateServerAnswer &answer) {
+                     FileListArrived(address, answer.Body);
+                 });
 }
 
 void TFrameInternetUpdates::FileListArrived(const QString &address, const QByteArray &answer) {
+    CheckListRows(answer);
     // Downloads are addressed relative to the list they were chosen from.
     FileListAddress = address;
     for (int g = 0; g < 3; ++g)
@@ -118,25 +160,17 @@ void TFrameInternetUpdates::ButtonDownloadFirmwareClick() {
     const QTreeWidgetItem *row = SelectedFileRow();
     if (!row) return;
     const QString fileName = row->text(1);
-    const QString Caption = row->text(0);
+    const QString caption = row->text(0);
     // A program is stored under its listed name: refuse a name that is not a plain one
     // before anything is fetched.
     if (FileGroupOf(fileName) == ufgProgram) CheckLocalName(fileName);
     ShowProgress = true;
-    IdHTTP1->Get(
-        EncodeUpdateAddress(FileListAddress + fileName), MaxDownloadBytes,
-        [this](qint64 n) { IdHTTP1Work(n); },
-        [this, fileName, Caption](const QByteArray &Bytes, const QString &Error) {
-            ShowProgress = false;
-            UpdateRequestControls();
-            TKvApplication::RunGuarded([&] {
-                // A failed download leaves the previous one in place, so that
-                // "Save to disk" never writes a truncated file under its name.
-                if (!Error.isEmpty()) throw EUpdateServer(Error);
-                DownloadArrived(fileName, Caption, Bytes);
-            });
-        });
-    UpdateRequestControls();
+    // A failed download leaves the previous one in place, so that "Save to disk" never
+    // writes a truncated file under its name.
+    StartRequest(fileName, FileListAddress + fileName, MaxDownloadBytes, DownloadDeadlineMs,
+                 [this, fileName, caption](const TUpdateServerAnswer &answer) {
+                     DownloadArrived(fileName, caption, answer);
+                 });
 }
 
 void TFrameInternetUpdates::IdHTTP1Work(qint64 count) {
@@ -144,7 +178,8 @@ void TFrameInternetUpdates::IdHTTP1Work(qint64 count) {
 }
 
 void TFrameInternetUpdates::DownloadArrived(const QString &fileName, const QString &caption,
-                                            const QByteArray &bytes) {
+                                            const TUpdateServerAnswer &answer) {
+    const QByteArray &bytes = answer.Body;
     FirmwareStream = bytes;
     UpdateRequestControls();
     PanelAskLaunchProgram->hide();
@@ -155,6 +190,26 @@ void TFrameInternetUpdates::DownloadArrived(const QString &fileName, const QStri
                                  QStringLiteral(" B)"));
     SetProgramFileNameLabel(fileName);
     const TUpdateFileGroup group = FileGroupOf(fileName);
+    if (NeedsStatedLength(fileName) && !answer.LengthStated) {
+        // Without a stated length a connection that broke off looks like the end of the file:
+        // such an image is never written into the tester, nor such a program started. The
+        // window's update panels are hidden, so that the image loaded before is not taken for it.
+        if (LoadFirmwareBuffer) LoadFirmwareBuffer(QByteArray(), QString(), true);
+        throw EUpdateServer(
+            FEnglish
+                ? QStringLiteral("The update server did not state the length of \"%1\" (Content-Length): %2 "
+                                 "B arrived, but "
+                                 "whether that is the whole file cannot be known. It is not offered for "
+                                 "writing to the tester; \"Save to disk\" keeps it.")
+                      .arg(fileName)
+                      .arg(bytes.size())
+                : QStringLiteral(
+                      "Сервер обновлений не сообщил длину файла «%1» (Content-Length): получено %2 Б, но "
+                      "неизвестно, весь ли файл пришёл. Для записи в тестер он не "
+                      "предлагается; его можно сохранить кнопкой «Сохранить на диск».")
+                      .arg(fileName)
+                      .arg(bytes.size()));
+    }
     if (group == ufgFirmware) {
         if (LoadFirmwareBuffer) LoadFirmwareBuffer(bytes, fileName, false);
         SetProgramFileNameLabel(caption);
@@ -185,13 +240,45 @@ void TFrameInternetUpdates::StoreProgram(const QString &fileName) {
 }
 
 void TFrameInternetUpdates::ShowReleaseNote(const QString &fileName, const QByteArray &bytes) {
-    // Shown without blocking: the window and any later request go on while it is open.
-    auto *noteBox =
-        new QMessageBox(QMessageBox::Information, fileName, DecodeReleaseNote(bytes), QMessageBox::Ok, this);
-    noteBox->setObjectName(QStringLiteral("MessageBoxReleaseNote"));
-    noteBox->setTextFormat(Qt::PlainText);
-    noteBox->setAttribute(Qt::WA_DeleteOnClose);
-    noteBox->open();
+    // In a scrollable viewer that fits the screen, shown without blocking: the window and any
+    // later request go on while it is open. A note longer than anyone reads is shown in part.
+    delete findChild<QDialog *>(QStringLiteral("DialogReleaseNote"));
+    auto *dialog = new QDialog(this);
+    dialog->setObjectName(QStringLiteral("DialogReleaseNote"));
+    dialog->setWindowTitle(fileName);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    auto *layout = new QVBoxLayout(dialog);
+    auto *text = new QPlainTextEdit(dialog);
+    text->setObjectName(QStringLiteral("EditReleaseNote"));
+    text->setReadOnly(true);
+    text->setPlainText(ReleaseNotePreview(bytes, MaxReleaseNoteBytes));
+    layout->addWidget(text, 1);
+    if (bytes.size() > MaxReleaseNoteBytes) {
+        const qint64 shownKiB = MaxReleaseNoteBytes / 1024;
+        const qint64 wholeKiB = (bytes.size() + 1023) / 1024;
+        auto *cut = new QLabel(
+            FEnglish
+                ? QStringLiteral(
+                      "The first %1 KiB of %2 KiB are shown; \"Save to disk\" keeps the whole file.")
+                      .arg(shownKiB)
+                      .arg(wholeKiB)
+                : QStringLiteral("Показаны первые %1 КиБ из %2 КиБ; весь файл сохраняет «Сохранить на диск».")
+                      .arg(shownKiB)
+                      .arg(wholeKiB),
+            dialog);
+        cut->setObjectName(QStringLiteral("LabelReleaseNoteCut"));
+        cut->setWordWrap(true);
+        layout->addWidget(cut);
+    }
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
+    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    // Never larger than the screen it opens on, so that its button is always in reach.
+    const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    const QSize room = screen ? screen->availableGeometry().size() : QSize(800, 600);
+    dialog->setMaximumSize(room);
+    dialog->resize(qMin(640, room.width() * 4 / 5), qMin(480, room.height() * 4 / 5));
+    dialog->open();
 }
 
 void TFrameInternetUpdates::ButtonSaveToFileClick() {

@@ -20,6 +20,20 @@ QStringList SplitListLines(const QByteArray &answer) {
     return rows;
 }
 
+qsizetype CountListLines(const QByteArray &answer) {
+    qsizetype rows = 0;
+    const qsizetype n = answer.size();
+    const char *p = answer.constData();
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        if (p[i] != '\r' && p[i] != '\n') continue;
+        ++rows;
+        if (p[i] == '\r' && i + 1 < n && p[i + 1] == '\n') ++i;
+        start = i + 1;
+    }
+    return start < n ? rows + 1 : rows;
+}
+
 QString FileExtension(const QString &fileName) {
     const qsizetype dot = fileName.lastIndexOf(u'.');
     return dot < 0 ? QString() : fileName.mid(dot);
@@ -38,6 +52,10 @@ QString FileCaption(const QString &fileName) {
     const qsizetype semicolon = name.indexOf(u';');
     if (semicolon >= 0) name.truncate(semicolon);
     return name;
+}
+
+bool NeedsStatedLength(const QString &fileName) {
+    return FileGroupOf(fileName) != ufgOther;
 }
 
 QString EnsureTrailingSeparator(const QString &address) {
@@ -136,4 +154,14 @@ QString DecodeReleaseNote(const QByteArray &bytes) {
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = utf8.decode(bytes);
     return utf8.hasError() ? DecodeCp1251(bytes) : text;
+}
+
+QString ReleaseNotePreview(const QByteArray &bytes, qsizetype maxBytes) {
+    if (bytes.size() <= maxBytes) return DecodeReleaseNote(bytes);
+    qsizetype cut = qMax<qsizetype>(maxBytes, 0);
+    // Back over the continuation bytes (10xxxxxx) of a character that the cut would split.
+    for (int back = 0; back < 3 && cut > 0 && (static_cast<unsigned char>(bytes.at(cut)) & 0xC0) == 0x80;
+         ++back)
+        --cut;
+    return DecodeReleaseNote(bytes.left(cut));
 }

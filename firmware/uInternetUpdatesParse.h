@@ -13,6 +13,8 @@ enum TUpdateFileGroup { ufgFirmware = 0, ufgProgram = 1, ufgOther = 2 };
 // row; a line break at the very end ends the last line and adds no row. The bytes are
 // taken as UTF-8.
 QStringList SplitListLines(const QByteArray &answer);
+// The number of rows SplitListLines makes of Answer, counted without making them.
+qsizetype CountListLines(const QByteArray &answer);
 
 // Everything from the last "." on ("" when the name has none); no letter case is changed.
 QString FileExtension(const QString &fileName);
@@ -21,6 +23,9 @@ TUpdateFileGroup FileGroupOf(const QString &fileName);
 // The caption of a file row: a firmware image shows its display name (the name without its
 // extension, cut before its first ";"), every other file its whole name.
 QString FileCaption(const QString &fileName);
+// A download that is written into the tester (a firmware image) or stored and started (a
+// program) is used only when the server stated its length: a cut one must not pass as whole.
+bool NeedsStatedLength(const QString &fileName);
 
 // Address + a backslash unless it already ends in one.
 QString EnsureTrailingSeparator(const QString &address);
@@ -40,3 +45,6 @@ QString FreeNumberedPath(const QString &folder, const QString &fileName);
 // mark dropped), otherwise the Cyrillic 8-bit code page windows-1251, in which older release
 // notes were written.
 QString DecodeReleaseNote(const QByteArray &bytes);
+// The start of a release note as it is shown: at most MaxBytes of it, cut back to the start
+// of a character when the note is UTF-8, decoded as DecodeReleaseNote decodes the whole.
+QString ReleaseNotePreview(const QByteArray &bytes, qsizetype maxBytes);

@@ -6,105 +6,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
-#include <QHttpServerRequest>
-#include <QMetaEnum>
-#include <QPointer>
 #include <QTcpSocket>
-#include <QTimer>
+#include <QUrl>
 
 #include <cstdio>
 #include <memory>
 
-QByteArray TSimUpdateRequest::Header(const QByteArray &name) const {
-    for (const auto &h : Headers)
-        if (h.first.compare(name, Qt::CaseInsensitive) == 0) return h.second;
-    return {};
-}
-
 namespace {
-
-QByteArray ReasonPhrase(int status) {
-    switch (status) {
-    case 200:
-        return "OK";
-    case 301:
-        return "Moved Permanently";
-    case 302:
-        return "Found";
-    case 400:
-        return "Bad Request";
-    case 403:
-        return "Forbidden";
-    case 404:
-        return "Not Found";
-    case 500:
-        return "Internal Server Error";
-    case 503:
-        return "Service Unavailable";
-    default:
-        return "Status";
-    }
-}
-
-// Sends one response's body from a file or from memory, at the throttled rate or as fast as
-// the socket drains, and goes away with the socket or when the body is out.
-class TBodySender : public QObject {
-public:
-    TBodySender(QTcpSocket *socket, std::unique_ptr<QIODevice> body, int bytesPerSecond, bool closeAtEnd)
-        : QObject(socket), FSocket(socket), FBody(std::move(body)), FBytesPerSecond(bytesPerSecond),
-          FCloseAtEnd(closeAtEnd) {
-        if (FBytesPerSecond > 0) {
-            connect(&FTimer, &QTimer::timeout, this, &TBodySender::SendSome);
-            FTimer.start(TickMs);
-        } else {
-            connect(socket, &QTcpSocket::bytesWritten, this, &TBodySender::SendSome);
-        }
-        SendSome();
-    }
-
-private:
-    static constexpr int TickMs = 50;
-    static constexpr qint64 Chunk = 64 * 1024;
-
-    void SendSome() {
-        if (!FSocket || FSocket->state() != QAbstractSocket::ConnectedState) return Done();
-        qint64 want = Chunk;
-        if (FBytesPerSecond > 0) {
-            FCredit += double(FBytesPerSecond) * TickMs / 1000.0;
-            want = qint64(FCredit);
-            FCredit -= double(want);
-        } else if (FSocket->bytesToWrite() > 4 * Chunk) {
-            return;
-        }
-        if (want > 0) {
-            const QByteArray part = FBody->read(want);
-            if (!part.isEmpty()) FSocket->write(part);
-        }
-        if (FBody->atEnd()) {
-            if (FCloseAtEnd) FSocket->disconnectFromHost();
-            Done();
-        }
-    }
-    void Done() {
-        FTimer.stop();
-        deleteLater();
-    }
-
-    QPointer<QTcpSocket> FSocket;
-    std::unique_ptr<QIODevice> FBody;
-    int FBytesPerSecond;
-    bool FCloseAtEnd;
-    double FCredit = 0;
-    QTimer FTimer;
-};
-
-void WriteHead(QTcpSocket *socket, int status, const QList<QPair<QByteArray, QByteArray>> &headers) {
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + ReasonPhrase(status) + "\r\n";
-    for (const auto &h : headers)
-        head += h.first + ": " + h.second + "\r\n";
-    head += "\r\n";
-    socket->write(head);
-}
 
 // The file or folder that a decoded request path names below Root; empty when the path
 // leaves Root or names nothing.
@@ -133,18 +41,26 @@ QByteArray FolderListing(const QString &folder) {
     return listing;
 }
 
+std::unique_ptr<QIODevice> TextBody(const QByteArray &text) {
+    auto body = std::make_unique<QBuffer>();
+    body->setData(text);
+    body->open(QIODevice::ReadOnly);
+    return body;
+}
+
 } // namespace
 
 TSimUpdateServer::TSimUpdateServer(const TSimUpdateServerOptions &aOptions, QObject *parent)
-    : QAbstractHttpServer(parent), Options(aOptions) {
+    : QTcpServer(parent), Options(aOptions) {
+    connect(this, &QTcpServer::newConnection, this, &TSimUpdateServer::AcceptConnections);
 }
 
 bool TSimUpdateServer::Start(QString *error) {
-    FPort = listen(QHostAddress::LocalHost, Options.Port);
-    if (FPort == 0) {
+    if (!listen(QHostAddress::LocalHost, Options.Port)) {
         if (error) *error = QStringLiteral("cannot listen on 127.0.0.1:%1").arg(Options.Port);
         return false;
     }
+    FPort = serverPort();
     return true;
 }
 
@@ -152,75 +68,55 @@ QString TSimUpdateServer::BaseAddress() const {
     return QStringLiteral("http://127.0.0.1:%1/firmware_update/KVBL/").arg(FPort);
 }
 
-bool TSimUpdateServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *Socket) {
-    TSimUpdateRequest seen;
-    seen.Method = QMetaEnum::fromType<QHttpServerRequest::Method>().valueToKey(int(request.method()));
-    seen.Method = seen.Method.toUpper();
-    seen.Path = request.url().toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveQuery |
-                                        QUrl::RemoveFragment);
-    seen.Headers = request.headers();
-    Requests << seen;
+void TSimUpdateServer::AcceptConnections() {
+    // Each connection goes with its socket (a child of this server).
+    while (QTcpSocket *socket = nextPendingConnection())
+        new TSimHttpConnection(socket, [this](const TSimUpdateRequest &request) { return Serve(request); });
+}
+
+TSimHttpAnswer TSimUpdateServer::Serve(const TSimUpdateRequest &request) {
+    ++FRequestCount;
+    Requests << request;
+    while (Requests.size() > qMax(0, Options.KeptRequests))
+        Requests.removeFirst();
     if (Options.LogRequests) {
-        std::printf("%s %s\n", seen.Method.constData(), seen.Path.constData());
+        std::printf("%s %s\n", request.Method.constData(), request.Path.constData());
         std::fflush(stdout);
     }
-    if (Options.Hang) return true;
-
-    const bool closeAtEnd = Options.NoContentLength;
-    auto send = [&](int status, std::unique_ptr<QIODevice> body, const QByteArray &type,
-                    QList<QPair<QByteArray, QByteArray>> extra = {}) {
-        QList<QPair<QByteArray, QByteArray>> headers{{"Content-Type", type}};
-        if (closeAtEnd)
-            headers.append(qMakePair(QByteArray("Connection"), QByteArray("close")));
-        else
-            headers.append(qMakePair(QByteArray("Content-Length"), QByteArray::number(body->size())));
-        headers += extra;
-        WriteHead(Socket, status, headers);
-        new TBodySender(Socket, std::move(body), Options.ThrottleBytesPerSecond, closeAtEnd);
-    };
-    auto sendText = [&](int status, const QByteArray &text, QList<QPair<QByteArray, QByteArray>> extra = {}) {
-        auto body = std::make_unique<QBuffer>();
-        body->setData(text);
-        body->open(QIODevice::ReadOnly);
-        send(status, std::move(body), "text/plain; charset=utf-8", extra);
+    TSimHttpAnswer answer;
+    if (Options.Hang) {
+        answer.Never = true;
+        return answer;
+    }
+    answer.NoContentLength = Options.NoContentLength;
+    answer.BytesPerSecond = Options.ThrottleBytesPerSecond;
+    auto text = [&](int status, const QByteArray &body) {
+        answer.Status = status;
+        answer.Headers.append(qMakePair(QByteArray("Content-Type"), QByteArray("text/plain; charset=utf-8")));
+        answer.Body = TextBody(body);
+        return std::move(answer);
     };
 
-    if (request.method() != QHttpServerRequest::Method::Get) {
-        sendText(400, "Only GET is served\r\n");
-        return true;
-    }
-    if (Options.FailStatus > 0) {
-        sendText(Options.FailStatus, ReasonPhrase(Options.FailStatus) + "\r\n");
-        return true;
-    }
-    const QString decoded = request.url().path(QUrl::FullyDecoded);
+    if (request.Method != "GET") return text(400, "Only GET is served\r\n");
+    if (Options.FailStatus > 0)
+        return text(Options.FailStatus, TSimHttpConnection::ReasonPhrase(Options.FailStatus) + "\r\n");
+    const QString decoded = QUrl::fromEncoded("http://host" + request.Path).path(QUrl::FullyDecoded);
     if (!Options.RedirectPrefix.isEmpty() && decoded.startsWith(Options.RedirectPrefix)) {
         const QByteArray prefix = QUrl::toPercentEncoding(Options.RedirectPrefix, "/");
-        const QByteArray rest = seen.Path.startsWith(prefix) ? seen.Path.mid(prefix.size()) : seen.Path;
-        sendText(302, "Moved\r\n", {{"Location", Options.RedirectTarget.toUtf8() + rest}});
-        return true;
+        const QByteArray rest =
+            request.Path.startsWith(prefix) ? request.Path.mid(prefix.size()) : request.Path;
+        answer.Headers.append(qMakePair(QByteArray("Location"), Options.RedirectTarget.toUtf8() + rest));
+        return text(302, "Moved\r\n");
     }
     const QString target = MapToRoot(Options.Root, decoded);
     const QFileInfo info(target);
-    if (target.isEmpty() || !info.exists()) {
-        sendText(404, "Not Found\r\n");
-        return true;
-    }
-    if (info.isDir()) {
-        sendText(200, FolderListing(target));
-        return true;
-    }
+    if (target.isEmpty() || !info.exists()) return text(404, "Not Found\r\n");
+    if (info.isDir()) return text(200, FolderListing(target));
     auto file = std::make_unique<QFile>(target);
-    if (!file->open(QIODevice::ReadOnly)) {
-        sendText(403, "Forbidden\r\n");
-        return true;
-    }
-    send(200, std::move(file), "application/octet-stream");
-    return true;
-}
-
-void TSimUpdateServer::missingHandler(const QHttpServerRequest &, QTcpSocket *socket) {
-    WriteHead(socket, 404, {{"Content-Length", "0"}});
+    if (!file->open(QIODevice::ReadOnly)) return text(403, "Forbidden\r\n");
+    answer.Headers.append(qMakePair(QByteArray("Content-Type"), QByteArray("application/octet-stream")));
+    answer.Body = std::move(file);
+    return answer;
 }
 
 bool ParseSimUpdateServerOptions(const QStringList &args, TSimUpdateServerOptions &options, QString *Error,

@@ -5,12 +5,12 @@
 // order of the list is the publisher's), otherwise the names of its entries, one per line.
 // Options add the faults the program must survive: a slow line, error statuses, redirects,
 // a server that never answers, answers without a length.
-#include <QAbstractHttpServer>
+#include "uSimHttpConnection.h"
+
 #include <QByteArray>
 #include <QList>
-#include <QPair>
 #include <QString>
-#include <QVector>
+#include <QTcpServer>
 
 struct TSimUpdateServerOptions {
     QString Root;                   // the served folder
@@ -22,25 +22,21 @@ struct TSimUpdateServerOptions {
     bool Hang = false;              // read requests, never answer
     bool NoContentLength = false;   // no Content-Length: the body ends when the connection closes
     bool LogRequests = false;       // print every request line to standard output
+    // How many of the latest requests Requests keeps (a long run keeps no more).
+    int KeptRequests = 1000;
 };
 
-// One request as the server received it.
-struct TSimUpdateRequest {
-    QByteArray Method;
-    QByteArray Path; // percent-encoding as sent
-    QList<QPair<QByteArray, QByteArray>> Headers;
-    QByteArray Header(const QByteArray &name) const;
-};
-
-class TSimUpdateServer : public QAbstractHttpServer {
+class TSimUpdateServer : public QTcpServer {
     Q_OBJECT
 public:
     explicit TSimUpdateServer(const TSimUpdateServerOptions &options, QObject *parent = nullptr);
 
     // Options may change between requests (tests switch faults on and off).
     TSimUpdateServerOptions Options;
-    // Every request received, oldest first.
-    QVector<TSimUpdateRequest> Requests;
+    // The latest requests received (at most Options.KeptRequests), oldest first.
+    QList<TSimUpdateRequest> Requests;
+    // Every request received since the start.
+    qint64 RequestCount() const { return FRequestCount; }
 
     // Listens on 127.0.0.1. False with a message when the port cannot be had.
     bool Start(QString *error);
@@ -48,14 +44,13 @@ public:
     // "http://127.0.0.1:<port>/firmware_update/KVBL/"
     QString BaseAddress() const;
 
-protected:
-    bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override;
-    void missingHandler(const QHttpServerRequest &request, QTcpSocket *socket) override;
-
 private:
-    quint16 FPort = 0;
-};
+    void AcceptConnections();
+    TSimHttpAnswer Serve(const TSimUpdateRequest &request);
 
+    quint16 FPort = 0;
+    qint64 FRequestCount = 0;
+};
 // Fills Options from command-line arguments (Args[0] is the program name). False with a
 // message in *Error for a bad argument; *WantsHelp set for --help, with the text in *HelpText.
 bool ParseSimUpdateServerOptions(const QStringList &args, TSimUpdateServerOptions &options, QString *error,

@@ -622,6 +622,8 @@ private slots:
             << "--pump takes VE, PE or Zexel";
         QTest::newRow("flash missing file")
             << QStringList{"flash", "/nonexistent/x.firmware"} << "cannot read";
+        // Neither read until memory runs out nor waited on.
+        QTest::newRow("flash a device") << QStringList{"flash", "/dev/zero"} << "is a device, not a file";
     }
     void badArguments() {
         QFETCH(QStringList, arguments);

@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -21,6 +22,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <sys/stat.h>
 
 class TestFormFirmwareUpdate : public QObject {
     Q_OBJECT
@@ -223,28 +225,73 @@ private slots:
     }
 
     // A file that cannot be read reaches the error display; the window is unchanged. A file
-    // too large for any boot loader is refused before it is read.
+    // too large for any boot loader is refused before it is read; a pipe, a device or a
+    // folder is no firmware file and is not opened at all (a pipe would wait for a writer
+    // for ever, /dev/zero would be read until memory runs out).
     void unreadableFile_data() {
-        QTest::addColumn<bool>("tooLarge");
-        QTest::newRow("missing") << false;
-        QTest::newRow("larger than any flash") << true;
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("missing") << "missing"
+                                 << "Cannot open";
+        QTest::newRow("larger than any flash") << "large"
+                                               << "too large";
+        QTest::newRow("pipe") << "pipe"
+                              << "is a pipe, not a file";
+        QTest::newRow("/dev/zero") << "zero"
+                                   << "is a device, not a file";
+        QTest::newRow("folder") << "folder"
+                                << "is a folder, not a file";
     }
     void unreadableFile() {
-        QFETCH(bool, tooLarge);
+        QFETCH(QString, kind);
+        QFETCH(QString, message);
         Form->LoadFirmwareBuffer(Image(10), QStringLiteral("Kept;DeviceIdentStr=K.firmware"), false);
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("huge.firmware"));
-        if (tooLarge) {
+        QString path = dir.filePath(QStringLiteral("huge.firmware"));
+        if (kind == "large") {
             QFile f(path);
             QVERIFY(f.open(QIODevice::WriteOnly));
             QVERIFY(f.resize(TFormFirmwareUpdate::MaxImageSize + 1)); // sparse: no disk used
+        } else if (kind == "pipe") {
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        } else if (kind == "zero") {
+            path = QStringLiteral("/dev/zero");
+        } else if (kind == "folder") {
+            path = dir.path();
         }
-        QVERIFY(!TKvApplication::RunGuarded([&] { Form->OpenFirmwareFile(path); }));
+        // Should the pipe be opened after all, a writer (another process) comes after a while
+        // and ends the wait, so that the test fails instead of hanging.
+        QProcess writer;
+        if (kind == "pipe") {
+            writer.start(QStringLiteral("/bin/sh"),
+                         {QStringLiteral("-c"), QStringLiteral("sleep 5; : > \"$0\""), path});
+            QVERIFY(writer.waitForStarted());
+        }
+        const bool ok = TKvApplication::RunGuarded([&] { Form->OpenFirmwareFile(path); });
+        writer.kill();
+        writer.waitForFinished();
+        QVERIFY(!ok);
         QCOMPARE(Errors.size(), 1);
         QVERIFY2(Errors[0].contains(path), qPrintable(Errors[0]));
-        QVERIFY2(Errors[0].contains(tooLarge ? "too large" : "Cannot open"), qPrintable(Errors[0]));
+        QVERIFY2(Errors[0].contains(message), qPrintable(Errors[0]));
         QCOMPARE(Form->FirmwareBuffer, Image(10));
         QCOMPARE(Form->EditFirmwareName->text(), QStringLiteral("Kept"));
+    }
+
+    // A link to a firmware file is read as the file it leads to.
+    void linkToAFileIsRead() {
+        QTemporaryDir dir;
+        const QString target = dir.filePath(QStringLiteral("real.bin"));
+        QFile f(target);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(Image(300));
+        f.close();
+        const QString link = dir.filePath(QStringLiteral("Main;DeviceIdentStr=BL.firmware"));
+        QVERIFY(QFile::link(target, link));
+        Form->OpenFirmwareFile(link);
+        QCOMPARE(Form->FirmwareBuffer, Image(300));
+        QCOMPARE(Form->EditFirmwareName->text(), QStringLiteral("Main"));
+        QVERIFY(Errors.isEmpty());
     }
 
     void panelClickShowsSettingsAndCloseOnlyHides() {

@@ -7,10 +7,13 @@
 #include "uUpdateServerClient.h"
 
 #include <QCheckBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QScreen>
 #include <QTimer>
 
 class TInternetUpdatesDownloadTest : public QObject {
@@ -265,33 +268,61 @@ private slots:
         QVERIFY(!f.Frame->ButtonSaveToFile->isEnabled());
     }
 
+    // A release note opens in a viewer of its own that fits the screen; a note longer than
+    // anyone reads (4 MiB) shows its start and says so.
     void releaseNoteShown_data() {
         QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<bool>("cut");
         const QString text = QStringLiteral("Прошивка 1.7: исправлен ток канала 2.");
-        QTest::newRow("UTF-8") << text.toUtf8();
+        QTest::newRow("UTF-8") << text.toUtf8() << text << false;
         QTest::newRow("windows-1251")
             << QByteArray("\xCF\xF0\xEE\xF8\xE8\xE2\xEA\xE0 1.7: \xE8\xF1\xEF\xF0\xE0\xE2"
-                          "\xEB\xE5\xED \xF2\xEE\xEA \xEA\xE0\xED\xE0\xEB\xE0 2.");
+                          "\xEB\xE5\xED \xF2\xEE\xEA \xEA\xE0\xED\xE0\xEB\xE0 2.")
+            << text << false;
+        // 4 MiB of lines of 17 bytes ("Строка" takes 12). 64 KiB is 3855 lines and one byte,
+        // the first of the next "С": what is shown ends with the whole lines.
+        const QByteArray line = QStringLiteral("Строка ok\r\n").toUtf8();
+        QByteArray huge;
+        while (huge.size() < 4 * 1024 * 1024)
+            huge += line;
+        QTest::newRow("4 MiB, cut inside a character")
+            << huge << QString::fromUtf8(line).repeated(64 * 1024 / line.size()) << true;
     }
     void releaseNoteShown() {
         QFETCH(QByteArray, bytes);
+        QFETCH(QString, shown);
+        QFETCH(bool, cut);
         TUpdatesFixture f;
         f.Frame->show();
         f.Put("TAMREL/notes.txt", bytes);
         ListAndSelect(f, "notes.txt\r\n", "notes.txt");
         Download(f);
-        QMessageBox *box = nullptr;
-        QTRY_VERIFY((box = f.Frame->findChild<QMessageBox *>("MessageBoxReleaseNote")) && box->isVisible());
-        QCOMPARE(box->text(), QStringLiteral("Прошивка 1.7: исправлен ток канала 2."));
-        QCOMPARE(box->windowTitle(), QString("notes.txt"));
+        QCOMPARE(f.Errors, QStringList{});
+        QDialog *viewer = nullptr;
+        QTRY_VERIFY((viewer = f.Frame->findChild<QDialog *>("DialogReleaseNote")) && viewer->isVisible());
+        auto *text = viewer->findChild<QPlainTextEdit *>("EditReleaseNote");
+        QVERIFY(text);
+        QVERIFY(text->isReadOnly());
+        QCOMPARE(text->toPlainText(), shown.replace("\r\n", "\n"));
+        QCOMPARE(viewer->windowTitle(), QString("notes.txt"));
+        QCOMPARE(viewer->findChild<QLabel *>("LabelReleaseNoteCut") != nullptr, cut);
+        // Within the screen, its Close button in reach.
+        const QRect screen = viewer->screen()->availableGeometry();
+        QVERIFY2(viewer->width() <= screen.width() && viewer->height() <= screen.height(),
+                 qPrintable(QStringLiteral("%1x%2 on %3x%4")
+                                .arg(viewer->width())
+                                .arg(viewer->height())
+                                .arg(screen.width())
+                                .arg(screen.height())));
         QCOMPARE(f.Loads.size(), 1);
         QCOMPARE(f.Loads.first().Hide, true);
-        // The box does not hold up the frame: another request runs while it is open.
+        // The viewer does not hold up the frame: another request runs while it is open.
         f.Click(f.Frame->ButtonCheckUpdatesGetDevices);
         WAIT_IDLE(f);
-        QVERIFY(box->isVisible());
-        box->accept();
-        QTRY_VERIFY(!f.Frame->findChild<QMessageBox *>("MessageBoxReleaseNote"));
+        QVERIFY(viewer->isVisible());
+        viewer->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Close)->click();
+        QTRY_VERIFY(!f.Frame->findChild<QDialog *>("DialogReleaseNote"));
     }
 
     // 1 KB/s: the download takes seconds; meanwhile the event loop keeps turning, the byte

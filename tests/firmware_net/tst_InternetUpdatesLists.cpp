@@ -370,6 +370,38 @@ private slots:
         QCOMPARE(f.DeviceRows(), (QStringList{"TAMREL", "OTHER"}));
     }
 
+    // A list of more lines than a list may have (16384) is refused before any row is made,
+    // however small its bytes: a million blank lines cost a count, not a million rows. The
+    // lists stay as they were.
+    void listOfTooManyLinesRefused_data() {
+        QTest::addColumn<QByteArray>("list");
+        QTest::addColumn<int>("rows"); // -1 = refused
+        QTest::newRow("1,048,575 blank lines") << QByteArray(1048575, '\n') << -1;
+        QTest::newRow("16384 lines") << QByteArray(16384, '\n') << 16384;
+        QTest::newRow("16385 lines, the last without a break") << QByteArray(16384, '\n') + "x" << -1;
+        QTest::newRow("16385 CR LF lines") << QByteArray("\r\n").repeated(16385) << -1;
+    }
+    void listOfTooManyLinesRefused() {
+        QFETCH(QByteArray, list);
+        QFETCH(int, rows);
+        TUpdatesFixture f;
+        LoadTamrel(f);
+        WAIT_IDLE(f);
+        f.PutDevices(list);
+        f.Click(f.Frame->ButtonCheckUpdatesGetDevices);
+        WAIT_IDLE(f);
+        if (rows >= 0) {
+            QCOMPARE(f.Errors, QStringList{});
+            QCOMPARE(f.DeviceRows().size(), rows);
+            return;
+        }
+        QCOMPARE(f.Errors.size(), 1);
+        QVERIFY2(f.Errors.first().contains(QStringLiteral("list has %1 lines, more than the 16384")
+                                               .arg(list.count('\n') + (list.endsWith('x') ? 1 : 0))),
+                 qPrintable(f.Errors.first()));
+        QCOMPARE(f.DeviceRows(), (QStringList{"TAMREL", "OTHER"}));
+    }
+
     void englishCaptions() {
         TUpdatesFixture f;
         QCOMPARE(f.Frame->ButtonCheckUpdatesGetDevices->text(), QString("Получить список устройств"));

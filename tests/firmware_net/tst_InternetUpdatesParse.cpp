@@ -22,11 +22,15 @@ private slots:
         QTest::newRow("only a break") << QByteArray("\r\n") << QStringList{""};
         QTest::newRow("empty") << QByteArray() << QStringList{};
         QTest::newRow("spaces kept") << QByteArray(" a \n") << QStringList{" a "};
+        QTest::newRow("not UTF-8, CR LF at the end")
+            << QByteArray("\xD0\r\n\xFF") << QStringList{QStringLiteral("\uFFFD"), QStringLiteral("\uFFFD")};
     }
     void splitListLines() {
         QFETCH(QByteArray, answer);
         QFETCH(QStringList, rows);
         QCOMPARE(SplitListLines(answer), rows);
+        // The count that a list is refused by is the number of rows it would make.
+        QCOMPARE(CountListLines(answer), rows.size());
     }
 
     void groupsAndCaptions_data() {
@@ -168,6 +172,27 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(QString, text);
         QCOMPARE(DecodeReleaseNote(bytes), text);
+    }
+
+    // The start of a long note: cut back to a whole character when the note is UTF-8 (else
+    // the cut text would not be UTF-8 and would be read as windows-1251).
+    void releaseNotePreview_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("maxBytes");
+        QTest::addColumn<QString>("text");
+        const QByteArray ab = QStringLiteral("аб").toUtf8(); // two bytes each
+        QTest::newRow("shorter than the cap") << ab << 10 << QStringLiteral("аб");
+        QTest::newRow("cut between characters") << ab << 2 << QStringLiteral("а");
+        QTest::newRow("cut inside a two-byte character") << ab << 3 << QStringLiteral("а");
+        QTest::newRow("cut inside a four-byte character")
+            << QByteArray("x\xF0\x9F\x98\x80y") << 4 << QStringLiteral("x");
+        QTest::newRow("windows-1251 cut anywhere") << QByteArray("\xE0\xE1\xE2") << 2 << QStringLiteral("аб");
+    }
+    void releaseNotePreview() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, maxBytes);
+        QFETCH(QString, text);
+        QCOMPARE(ReleaseNotePreview(bytes, maxBytes), text);
     }
 };
 

@@ -135,6 +135,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const QByteArray answer(reinterpret_cast<const char *>(data), qsizetype(size));
     const QStringList rows = SplitListLines(answer);
     CheckRows(answer, rows);
+    // A list is refused by this count before its rows are made: it must be their number.
+    CHECK(CountListLines(answer) == rows.size(), QString::number(CountListLines(answer)));
+    // A release note's start decodes like the note cut at a character.
+    const QString preview = ReleaseNotePreview(answer, answer.size() / 2);
+    CHECK(preview.size() <= answer.size() / 2 + 1, preview);
     for (const QString &row : rows) {
         CheckGroupAndCaption(row);
         CheckAddress(row);
