@@ -1,5 +1,7 @@
 #include "uSimHttpConnection.h"
 
+#include "uKvThreadHandOver.h"
+
 #include <QIODevice>
 #include <QTcpSocket>
 #include <QTimer>
@@ -191,7 +193,7 @@ void TSimHttpConnection::AnswerDone() {
         return;
     }
     // Not from inside the socket's signal: a long run of pipelined requests never nests.
-    QMetaObject::invokeMethod(this, &TSimHttpConnection::ServeNext, Qt::QueuedConnection);
+    KvThread::Post(this, [this] { ServeNext(); });
 }
 
 void TSimHttpConnection::Refuse(int status) {
