@@ -9,6 +9,7 @@
 #include "uUpdateServerSetting.h"
 
 #include <QCommandLineParser>
+#include <QIcon>
 #include <QStyleFactory>
 
 #include <cstdio>
@@ -16,9 +17,14 @@
 int main(int argc, char **argv) {
     TKvApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QApplication::setApplicationVersion(QStringLiteral(TAMREL_VERSION));
+    // The menu entry's name: the desktop shows the window under the entry's name and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(TAMREL_APP_ID));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/app/tamrel.svg")));
 
     QCommandLineParser parser;
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption updateServer(
         "update-server",
         "Base address of the update server (default from the settings file, else the demo server).", "url");

@@ -122,7 +122,8 @@ public:
     // Opens the history of stored test records, without blocking this window; created on first use.
     void ButtonTestHistoryClick();
     TFormTestHistory *FormTestHistory = nullptr;
-    // The folder screenshots go to: the executable's folder unless set otherwise.
+    // The folder screenshots go to: the executable's folder, or the user's Pictures folder when
+    // the program's folder takes no files (see uProgramFolder.h), unless set otherwise.
     QString ScreenshotFolder() const;
     void SetScreenshotFolder(const QString &folder) { FScreenshotFolder = folder; }
     void DoRus();

@@ -4,11 +4,11 @@
 #include "uFormTamrel.h"
 #include "uFrameDeviceLinkComMorva.h"
 #include "uFrameTamrelChannel.h"
+#include "uProgramFolder.h"
 #include "uTamrelWidgets.h"
 
 #include <QAction>
 #include <QCheckBox>
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QImageWriter>
@@ -40,7 +40,10 @@ void LayOutUnshown(QWidget *w) {
 } // namespace
 
 QString TFormTamrel::ScreenshotFolder() const {
-    return FScreenshotFolder.isEmpty() ? QCoreApplication::applicationDirPath() : FScreenshotFolder;
+    // Next to the program, or the user's Pictures folder for an installed program; the balloon
+    // names the file either way.
+    return FScreenshotFolder.isEmpty() ? SaveFolder(QStandardPaths::PicturesLocation).Path
+                                       : FScreenshotFolder;
 }
 
 QString TFormTamrel::ButtonSaveWindowClick() {

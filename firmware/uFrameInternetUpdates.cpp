@@ -50,6 +50,13 @@ const TCaption Captions[] = {
     {"ButtonLaunchProgram", "Запустить программу", "Launch the Program"},
     {"CheckBoxDeleteOld", "Обновить (Удалить старую версию)", "Update (Delete old version)"},
     {"ButtonCancelRequest", "Отменить", "Cancel"},
+    {"LabelProgramKept",
+     "Сохранено в папку загрузок: в папку этой программы записывать нельзя, и установленная программа "
+     "остаётся как есть. Новую версию Tamrel устанавливают её пакетом: sudo apt install "
+     "./tamrel_<версия>_amd64.deb",
+     "Saved in the Downloads folder: this program's folder takes no files, and the installed program stays "
+     "as it is. A new version of Tamrel is installed from its package: sudo apt install "
+     "./tamrel_<version>_amd64.deb"},
 };
 const TCaption DevicesColumn = {"", "Устройства", "Devices"};
 const TCaption ShowAllDevicesCaption = {"", "Показать все устройства", "Show all devices"};
@@ -211,7 +218,12 @@ void TFrameInternetUpdates::BuildLayout() {
     ask->setContentsMargins(0, 0, 0, 0);
     CheckBoxDeleteOld = Named(new QCheckBox(PanelAskLaunchProgram), "CheckBoxDeleteOld");
     ButtonLaunchProgram = Named(new QPushButton(PanelAskLaunchProgram), "ButtonLaunchProgram");
+    LabelProgramKept = Named(new QLabel(PanelAskLaunchProgram), "LabelProgramKept");
+    LabelProgramKept->setWordWrap(true);
+    LabelProgramKept->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    LabelProgramKept->hide();
     ask->addWidget(CheckBoxDeleteOld);
+    ask->addWidget(LabelProgramKept, 1);
     ask->addWidget(ButtonLaunchProgram);
     ask->addStretch(1);
     PanelAskLaunchProgram->hide();

@@ -64,6 +64,8 @@ public:
     QPushButton *ButtonSaveToFile = nullptr;
     QFrame *PanelAskLaunchProgram = nullptr;
     QCheckBox *CheckBoxDeleteOld = nullptr;
+    // Shown instead of CheckBoxDeleteOld when the program went to the Downloads folder.
+    QLabel *LabelProgramKept = nullptr;
     QPushButton *ButtonLaunchProgram = nullptr;
     // Shown while a request runs: what is asked, bytes and seconds so far, and Cancel.
     QFrame *PanelRequest = nullptr;
@@ -82,6 +84,7 @@ public:
     QByteArray FirmwareStream;              // the last completed download
     QString FirmwareName;                   // its file name as the server lists it
     QString ExeFullFileName;                // where the last downloaded program was stored
+    bool ExeNextToProgram = false;          // ... in this program's folder (it may replace this one)
     TLoadFirmwareBuffer LoadFirmwareBuffer; // the firmware window's; empty = unset
 
     // ---- Settings ----
@@ -92,7 +95,9 @@ public:
     int DownloadDeadlineMs = 10 * 60 * 1000;    // a download is given up after this
     int MaxListRows = 16384;                    // a list with more lines is refused
     qint64 MaxReleaseNoteBytes = 64 * 1024;     // a release note is shown up to this
-    QString ProgramFolder;                      // empty = the running program's folder
+    // Empty = the running program's folder. Programs go there while it takes files, else to the
+    // user's Downloads folder (uProgramFolder.h).
+    QString ProgramFolder;
     // The save dialog (returns the chosen path, empty = cancelled); empty = the file dialog.
     std::function<QString(const QString &proposedName)> AskSaveFileName;
     // Ends the program after a launch that replaces it; empty = close the main window.
@@ -103,7 +108,7 @@ public:
     // Back to the Russian set the window starts with.
     void DoRus();
     bool IsRequestRunning() const;
-    // The base address in use and the folder that stored programs go to.
+    // The base address in use and the program's folder.
     QString EffectiveBaseAddress() const;
     QString EffectiveProgramFolder() const;
     // The group row of a file group (0 firmware, 1 programs, 2 other).

@@ -4,6 +4,7 @@
 
 #include "uInternetUpdatesParse.h"
 #include "uKvApplication.h"
+#include "uProgramFolder.h"
 #include "uUpdateServerClient.h"
 
 #include <QCheckBox>
@@ -224,7 +225,8 @@ void TFrameInternetUpdates::DownloadArrived(const QString &fileName, const QStri
 
 void TFrameInternetUpdates::StoreProgram(const QString &fileName) {
     CheckLocalName(fileName);
-    const QString target = FreeNumberedPath(EffectiveProgramFolder(), fileName);
+    const TSaveFolder folder = SaveFolder(QStandardPaths::DownloadLocation, EffectiveProgramFolder());
+    const QString target = FreeNumberedPath(folder.Path, fileName);
     QFile file(target);
     // NewOnly: never through a file or link that appeared after the free name was found.
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) ||
@@ -234,6 +236,11 @@ void TFrameInternetUpdates::StoreProgram(const QString &fileName) {
     file.setPermissions(file.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeUser |
                         QFileDevice::ExeGroup | QFileDevice::ExeOther);
     file.close();
+    // A program kept elsewhere never replaces this one: the package manager owns it.
+    ExeNextToProgram = folder.NextToProgram;
+    if (!ExeNextToProgram) CheckBoxDeleteOld->setChecked(false);
+    CheckBoxDeleteOld->setVisible(ExeNextToProgram);
+    LabelProgramKept->setVisible(!ExeNextToProgram);
     PanelAskLaunchProgram->show();
     SetProgramFileNameLabel(target);
     ExeFullFileName = target;
@@ -298,7 +305,7 @@ void TFrameInternetUpdates::ButtonSaveToFileClick() {
 void TFrameInternetUpdates::ButtonLaunchProgramClick() {
     if (ExeFullFileName.isEmpty() || !QFileInfo::exists(ExeFullFileName)) return;
     QStringList parameters;
-    const bool replaceThis = CheckBoxDeleteOld->isChecked();
+    const bool replaceThis = CheckBoxDeleteOld->isChecked() && ExeNextToProgram;
     // The started program may remove this one once it has ended.
     if (replaceThis)
         parameters << QStringLiteral("delete=\"") + QCoreApplication::applicationFilePath() +

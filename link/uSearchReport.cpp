@@ -1,5 +1,8 @@
 #include "uSearchReport.h"
 
+#include <QFileInfo>
+#include <QMutex>
+
 #include <cerrno>
 
 TSearchPortState SearchOpenFailureState(int code) {
@@ -19,6 +22,32 @@ TSearchPortState SearchOpenFailureState(int code) {
 }
 
 namespace {
+
+QMutex FoldersLock;
+QStringList &FoldersForTest() {
+    static QStringList folders;
+    return folders;
+}
+
+QString NoPermissionLine(const QString &port, bool english) {
+    if (TesterUdevRuleInForce().isEmpty())
+        return (english
+                    ? QStringLiteral("%1: no permission to open it; install the tamrel package (its udev "
+                                     "rule %2 lets the logged-in user open the tester's USB adapter) and "
+                                     "plug the tester in again, or join the dialout group (sudo usermod "
+                                     "-aG dialout $USER) and log in again")
+                    : QStringLiteral("%1: нет прав на открытие; установите пакет tamrel (его правило udev "
+                                     "%2 открывает USB-адаптер тестера вошедшему пользователю) и "
+                                     "подключите тестер заново, или вступите в группу dialout (sudo "
+                                     "usermod -aG dialout $USER) и войдите в систему снова"))
+            .arg(port, QStringLiteral(TAMREL_UDEV_RULE_NAME));
+    // The rule is there but did not apply: another adapter, or a user not at the seat.
+    return (english ? QStringLiteral("%1: no permission to open it; join the dialout group "
+                                     "(sudo usermod -aG dialout $USER) and log in again")
+                    : QStringLiteral("%1: нет прав на открытие; вступите в группу dialout "
+                                     "(sudo usermod -aG dialout $USER) и войдите в систему снова"))
+        .arg(port);
+}
 
 QString ExplainPort(const TSearchPortOutcome &o, bool english) {
     switch (o.State) {
@@ -41,11 +70,7 @@ QString ExplainPort(const TSearchPortOutcome &o, bool english) {
                         : QStringLiteral("%1: занят другой программой"))
             .arg(o.Port);
     case spsNoPermission:
-        return (english ? QStringLiteral("%1: no permission to open it; join the dialout group "
-                                         "(sudo usermod -aG dialout $USER) and log in again")
-                        : QStringLiteral("%1: нет прав на открытие; вступите в группу dialout "
-                                         "(sudo usermod -aG dialout $USER) и войдите в систему снова"))
-            .arg(o.Port);
+        return NoPermissionLine(o.Port, english);
     case spsNotFound:
         return (english ? QStringLiteral("%1: gone") : QStringLiteral("%1: устройство исчезло")).arg(o.Port);
     case spsOpenFailed:
@@ -66,4 +91,29 @@ QStringList ExplainSearch(const QVector<TSearchPortOutcome> &outcomes, bool engl
     for (const TSearchPortOutcome &o : outcomes)
         lines << ExplainPort(o, english);
     return lines;
+}
+
+QString TesterUdevRuleInForce() {
+    QStringList folders;
+    {
+        QMutexLocker l(&FoldersLock);
+        folders = FoldersForTest();
+    }
+    if (folders.isEmpty())
+        folders = {QStringLiteral("/etc/udev/rules.d"), QStringLiteral("/run/udev/rules.d"),
+                   QStringLiteral("/usr/local/lib/udev/rules.d"), QStringLiteral("/usr/lib/udev/rules.d"),
+                   QStringLiteral("/lib/udev/rules.d")};
+    for (const QString &folder : folders) {
+        const QFileInfo rule(folder + QLatin1Char('/') + QStringLiteral(TAMREL_UDEV_RULE_NAME));
+        if (!rule.exists() && !rule.isSymLink()) continue;
+        // The first folder that holds the name decides, also when it holds a mask.
+        if (rule.canonicalFilePath() == QLatin1String("/dev/null") || rule.size() == 0) return QString();
+        return rule.absoluteFilePath();
+    }
+    return QString();
+}
+
+void SetUdevRuleFoldersForTest(const QStringList &folders) {
+    QMutexLocker l(&FoldersLock);
+    FoldersForTest() = folders;
 }

@@ -27,5 +27,15 @@ struct TSearchPortOutcome {
 TSearchPortState SearchOpenFailureState(int code);
 
 // The lines explaining a search that found no tester: one per port tried, in the order given,
-// or one saying that there was no port at all. English, or the Russian set.
+// or one saying that there was no port at all. English, or the Russian set. A port the user
+// may not open names the package's udev rule as the mend while that rule is not in force,
+// else the dialout group.
 QStringList ExplainSearch(const QVector<TSearchPortOutcome> &outcomes, bool english);
+
+// The package's udev rule that lets the user at the seat open the tester's USB adapters: its
+// path when udev uses it, else empty. udev takes a rule's name from the first of its folders
+// that holds it (/etc before /run before /usr/local/lib before /usr/lib and /lib), so one in
+// /etc masks the package's; a mask that is empty or points at /dev/null switches it off.
+QString TesterUdevRuleInForce();
+// The rule folders to look in instead of udev's own (tests); empty restores udev's.
+void SetUdevRuleFoldersForTest(const QStringList &folders);

@@ -21,6 +21,23 @@ class TPortSearchTest : public QObject {
     Q_OBJECT
     std::unique_ptr<TLinkRuntime> Runtime;
     const TComSettings Settings{115200, dbEight, prNone, sbOneStopBit};
+    // udev's rule folders as the search sees them: by default the package's rule is in force,
+    // so that the lines do not depend on what this host has installed.
+    QTemporaryDir RuleFolders;
+    QString RuleFolder(const QString &name) const { return RuleFolders.filePath(name); }
+    void UseRuleFolders() {
+        QStringList folders;
+        for (const char *name : {"etc", "run", "usr-local-lib", "usr-lib"}) {
+            QDir().mkpath(RuleFolder(name));
+            folders << RuleFolder(name);
+        }
+        SetUdevRuleFoldersForTest(folders);
+    }
+    static void WriteFile(const QString &path, const QByteArray &bytes) {
+        QFile f(path);
+        QVERIFY2(f.open(QIODevice::WriteOnly), qPrintable(path));
+        QCOMPARE(f.write(bytes), bytes.size());
+    }
 
     static bool LogHas(const QString &line) {
         for (const QString &l : SearchLogLines())
@@ -30,7 +47,11 @@ class TPortSearchTest : public QObject {
     static void WaitIdle() { QTRY_COMPARE_WITH_TIMEOUT(ActiveSearchProbes(), 0, 5000); }
 
 private slots:
-    void initTestCase() { Runtime = std::make_unique<TLinkRuntime>(); }
+    void initTestCase() {
+        Runtime = std::make_unique<TLinkRuntime>();
+        UseRuleFolders();
+        WriteFile(RuleFolder("usr-lib") + "/70-tamrel-tester.rules", "# the package's\n");
+    }
     void cleanup() { WaitIdle(); }
 
     void everyAnsweringPortIsReportedOnce() {
@@ -128,6 +149,64 @@ private slots:
                                          QStringLiteral("why")};
         QCOMPARE(ExplainSearch({outcome}, true), QStringList{english});
         QCOMPARE(ExplainSearch({outcome}, false), QStringList{russian});
+    }
+    // The mend for a port the user may not open: the package's udev rule while udev does not use
+    // it (absent, or masked in a folder that comes first), else the dialout group.
+    void noPermissionNamesTheRuleUntilItIsInForce_data() {
+        QTest::addColumn<QString>("where");      // folder of a rule file of the package's name
+        QTest::addColumn<QByteArray>("content"); // "->null": a link to /dev/null
+        QTest::addColumn<QString>("masked");     // folder of a second file of that name, if any
+        QTest::addColumn<bool>("ruleHint");
+        QTest::newRow("no rule") << "" << QByteArray() << "" << true;
+        QTest::newRow("the package's rule") << "usr-lib" << QByteArray("# rule\n") << "" << false;
+        QTest::newRow("a copy in /usr/local") << "usr-local-lib" << QByteArray("# rule\n") << "" << false;
+        QTest::newRow("only for this boot") << "run" << QByteArray("# rule\n") << "" << false;
+        QTest::newRow("masked by a link to /dev/null")
+            << "usr-lib" << QByteArray("# rule\n") << "etc" << true;
+        QTest::newRow("masked by an empty file")
+            << "usr-lib" << QByteArray("# rule\n") << "etc+empty" << true;
+        QTest::newRow("overridden by the administrator's own")
+            << "usr-lib" << QByteArray("# rule\n") << "etc+own" << false;
+        QTest::newRow("an empty rule") << "usr-lib" << QByteArray() << "" << true;
+    }
+    void noPermissionNamesTheRuleUntilItIsInForce() {
+        QFETCH(QString, where);
+        QFETCH(QByteArray, content);
+        QFETCH(QString, masked);
+        QFETCH(bool, ruleHint);
+        QTemporaryDir root;
+        QStringList folders;
+        for (const char *name : {"etc", "run", "usr-local-lib", "usr-lib"}) {
+            QVERIFY(QDir(root.path()).mkdir(name));
+            folders << root.filePath(name);
+        }
+        const QString name = "/70-tamrel-tester.rules";
+        if (!where.isEmpty()) WriteFile(root.filePath(where) + name, content);
+        if (masked == "etc") QVERIFY(QFile::link("/dev/null", root.filePath("etc") + name));
+        if (masked == "etc+empty") WriteFile(root.filePath("etc") + name, QByteArray());
+        if (masked == "etc+own") WriteFile(root.filePath("etc") + name, "# the administrator's\n");
+        SetUdevRuleFoldersForTest(folders);
+        const TSearchPortOutcome outcome{QStringLiteral("/dev/ttyUSB0"), spsNoPermission, {}, {}};
+        const QString english = ExplainSearch({outcome}, true).join('\n');
+        const QString russian = ExplainSearch({outcome}, false).join('\n');
+        UseRuleFolders();
+        if (ruleHint) {
+            QCOMPARE(english,
+                     "/dev/ttyUSB0: no permission to open it; install the tamrel package (its udev rule "
+                     "70-tamrel-tester.rules lets the logged-in user open the tester's USB adapter) "
+                     "and plug the tester in again, or join the dialout group (sudo usermod -aG "
+                     "dialout $USER) and log in again");
+            QCOMPARE(russian,
+                     "/dev/ttyUSB0: нет прав на открытие; установите пакет tamrel (его правило udev "
+                     "70-tamrel-tester.rules открывает USB-адаптер тестера вошедшему пользователю) и "
+                     "подключите тестер заново, или вступите в группу dialout (sudo usermod -aG "
+                     "dialout $USER) и войдите в систему снова");
+        } else {
+            QCOMPARE(english, "/dev/ttyUSB0: no permission to open it; join the dialout group (sudo usermod "
+                              "-aG dialout $USER) and log in again");
+            QCOMPARE(russian, "/dev/ttyUSB0: нет прав на открытие; вступите в группу dialout (sudo usermod "
+                              "-aG dialout $USER) и войдите в систему снова");
+        }
     }
     void explanationWithoutPorts() {
         QCOMPARE(ExplainSearch({}, true), QStringList{"No serial port found"});
