@@ -518,10 +518,11 @@ private slots:
         Form->ButtonTestHistory->click();
         TFormTestHistory *history = Form->FormTestHistory;
         QVERIFY(history && history->isVisible());
-        QCOMPARE(history->ModelRecords->rowCount(), 1);
+        // The history asks the records' worker and shows its answers as they come.
+        QTRY_COMPARE_WITH_TIMEOUT(history->ModelRecords->rowCount(), 1, 10000);
         QCOMPARE(history->ModelRecords->Record(0).Id, record->Id);
         history->TableRecords->selectRow(0);
-        QCOMPARE(history->ShownRecords().size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(history->ShownRecords().size(), 1, 10000);
         QVERIFY(history->ShownRecords().first() == *record);
         history->close();
 
