@@ -243,7 +243,18 @@ TTestRecordWorker::~TTestRecordWorker() {
     if (FServerThread->wait(2000)) {
         delete FServerContext;
         delete FServerThread;
+        return;
     }
+    // A thread may not be destroyed while it runs: the process keeps the ones left behind and
+    // frees each once it has ended (looked at whenever another is left behind).
+    static QList<std::pair<QThread *, QObject *>> leftBehind;
+    leftBehind.removeIf([](const std::pair<QThread *, QObject *> &t) {
+        if (!t.first->isFinished()) return false;
+        delete t.second;
+        delete t.first;
+        return true;
+    });
+    leftBehind.append({FServerThread, FServerContext});
 }
 
 QString TTestRecordWorker::FilePath() const {
