@@ -223,11 +223,15 @@ TTestRecordWorker::TTestRecordWorker(const QString &folder, const TRecordServerS
 
 TTestRecordWorker::~TTestRecordWorker() {
     FPostBox->Close();
+    // The thread's last work happens before the wait returns (QThread's wait is Qt's own, which
+    // the thread build cannot see: marked on both sides).
     KvThread::Post(FLocalContext, [side = FLocal] {
         side->Store.reset();
         QThread::currentThread()->quit();
+        KvThread::MarkRelease(side.get());
     });
     FLocalThread->wait();
+    KvThread::MarkAcquire(FLocal.get());
     delete FLocalContext;
     delete FLocalThread;
     if (!FServerThread) return;
@@ -237,10 +241,12 @@ TTestRecordWorker::~TTestRecordWorker() {
         delete side->Retry;
         side->Retry = nullptr;
         QThread::currentThread()->quit();
+        KvThread::MarkRelease(side.get());
     });
     // A thread blocked on a stalled server is not waited for: it ends, with the program at
     // the latest, and its records are safe in the local file.
     if (FServerThread->wait(2000)) {
+        KvThread::MarkAcquire(FServer.get());
         delete FServerContext;
         delete FServerThread;
         return;
