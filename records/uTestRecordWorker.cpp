@@ -253,14 +253,16 @@ TTestRecordWorker::~TTestRecordWorker() {
     }
     // A thread may not be destroyed while it runs: the process keeps the ones left behind and
     // frees each once it has ended (looked at whenever another is left behind).
-    static QList<std::pair<QThread *, QObject *>> leftBehind;
-    leftBehind.removeIf([](const std::pair<QThread *, QObject *> &t) {
+    // Never destroyed: the list outlives every static, so a thread still running at exit is
+    // held, not leaked.
+    static auto *leftBehind = new QList<std::pair<QThread *, QObject *>>;
+    leftBehind->removeIf([](const std::pair<QThread *, QObject *> &t) {
         if (!t.first->isFinished()) return false;
         delete t.second;
         delete t.first;
         return true;
     });
-    leftBehind.append({FServerThread, FServerContext});
+    leftBehind->append({FServerThread, FServerContext});
 }
 
 QString TTestRecordWorker::FilePath() const {
