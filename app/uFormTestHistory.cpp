@@ -307,6 +307,7 @@ TTestRecordFilter TFormTestHistory::Filter() const {
 TTestRecordWorker &TFormTestHistory::Worker() {
     TTestRecordWorker *worker = WorkerSource ? WorkerSource() : nullptr;
     if (!worker) {
+        // Only a path is worked out here: the worker opens the file on its own thread.
         if (!FOwnWorker)
             FOwnWorker = std::make_unique<TTestRecordWorker>(
                 StoreFolder.isEmpty() ? TTestRecordStore::DefaultFolder() : StoreFolder,
