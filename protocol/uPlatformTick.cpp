@@ -7,6 +7,8 @@ namespace KvPlatform {
 
 namespace {
 std::atomic<quint32> g_Offset{0};
+std::atomic<bool> g_Frozen{false};
+std::atomic<quint64> g_FrozenAt{0};
 
 // The least the count reads at its first use. The system's monotonic clock has been running
 // since the machine (or its container) started, normally for much longer; the floor only
@@ -29,7 +31,14 @@ quint64 Lift() {
 } // namespace
 
 quint32 TickCount() {
-    return quint32(MonotonicMs() + Lift()) + g_Offset.load(std::memory_order_relaxed);
+    const quint64 clock =
+        g_Frozen.load(std::memory_order_acquire) ? g_FrozenAt.load(std::memory_order_relaxed) : MonotonicMs();
+    return quint32(clock + Lift()) + g_Offset.load(std::memory_order_relaxed);
+}
+
+void FreezeTickCount(bool frozen) {
+    if (frozen) g_FrozenAt.store(MonotonicMs(), std::memory_order_relaxed);
+    g_Frozen.store(frozen, std::memory_order_release);
 }
 
 void SetTickCountOffset(quint32 offset) {

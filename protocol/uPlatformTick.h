@@ -15,6 +15,11 @@ quint32 TickCount();
 void SetTickCountOffset(quint32 offset);
 quint32 TickCountOffset();
 
+// Test hook: while frozen, the clock part of TickCount() stands at the moment it was frozen,
+// so only the offset moves it; a test of spans between two calls then does not depend on how
+// fast a loaded machine runs the code between them.
+void FreezeTickCount(bool frozen);
+
 // True when tick 'Now' is later than 'Deadline' (wrap-safe for spans under 2^31 ms).
 inline bool TickPassed(quint32 now, quint32 deadline) {
     return qint32(now - deadline) > 0;

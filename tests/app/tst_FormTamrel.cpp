@@ -14,6 +14,7 @@
 #include "uTestRecordServerStore.h"
 #include "uTestRecordStore.h"
 #include "uTestRecordWorker.h"
+#include "uTickFreeze.h"
 
 #include <QSignalSpy>
 
@@ -686,6 +687,7 @@ private slots:
     }
 
     void readoutThrottled() {
+        TTickFreeze frozen; // the spans below are the offsets', not the machine's speed
         TFrameTamrelChannel *c = Ch1();
         KvPlatform::SetTickCountOffset(1000000);
         Receive(2, 1000);
@@ -794,6 +796,9 @@ private slots:
     // until it is answered and then one read each again; reads that go unanswered are sent
     // again.
     void drawOftenChainsResynchronise() {
+        // Time moves only by the offsets below: a loaded machine taking a second between two
+        // steps would otherwise resynchronise the chains or send reads again on its own.
+        TTickFreeze frozen;
         Connect();
         Form->sCheckBoxPositionFast->click();
         auto readsSince = [&](qsizetype &mark) {

@@ -586,7 +586,8 @@ private slots:
             QTest::keyClick(form.EditSerial, c, Qt::NoModifier, 60);
         Settle(&form);
         const qint64 gap = latency.MaxGap();
-        qInfo("longest wait of the event loop: %lld ms", gap);
+        qInfo("longest wait of the event loop: %lld ms (%lld ms with the time it waited for a processor)",
+              gap, latency.MaxWallGap());
         QVERIFY2(gap < 100, qPrintable(QStringLiteral("the window waited %1 ms").arg(gap)));
         QVERIFY(form.LabelServer->isVisibleTo(&form));
         QCOMPARE(form.ModelRecords->rowCount(), 1);

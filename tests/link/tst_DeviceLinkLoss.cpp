@@ -7,6 +7,7 @@
 #include "uKvApplication.h"
 #include "uLinkTestSupport.h"
 #include "uLinkTestWindow.h"
+#include "uLoopLatency.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -26,26 +27,6 @@ bool ReadSyscalls(quint64 &count) {
         }
     return false;
 }
-
-// The longest pause of the event loop while it lives: a 10 ms timer notes the largest gap
-// between two of its runs, the one still open included.
-class TLoopLatency {
-public:
-    TLoopLatency() {
-        QObject::connect(&Timer, &QTimer::timeout, [this] {
-            const qint64 now = Clock.elapsed();
-            MaxGapMs = qMax(MaxGapMs, now - Last);
-            Last = now;
-        });
-        Clock.start();
-        Timer.start(10);
-    }
-    qint64 MaxGap() const { return qMax(MaxGapMs, Clock.elapsed() - Last); }
-    QTimer Timer;
-    QElapsedTimer Clock;
-    qint64 Last = 0;
-    qint64 MaxGapMs = 0;
-};
 
 } // namespace
 
@@ -170,7 +151,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(tester.Device()->Deaf(), 5000);
 
         const qsizetype valuesBefore = W.Received.size();
-        TLoopLatency latency;
+        TLoopLatency latency(10);
         // More than the line's buffers hold, then the program goes on polling.
         W.Link->Transmit(QByteArray(256 * 1024, '\x55'));
         QByteArray requests;

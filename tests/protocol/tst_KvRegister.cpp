@@ -1,6 +1,7 @@
 // Register conversions, error texts, command names, DumpData and the trace log file.
 #include "KvTestFixture.h"
 #include "TestMain.h"
+#include "uTickFreeze.h"
 
 #include <QDir>
 #include <QFile>
@@ -135,6 +136,8 @@ private slots:
         const QString saved = QDir::currentPath();
         QDir::setCurrent(dir.path());
         {
+            // The line's time is read from the tick: 1.500 s after the engine's start exactly.
+            TTickFreeze frozen;
             TTickShift tick;
             TKvCapture cap;
             auto e = MakeEngine(cap, {}, true, QStringLiteral("TFrameLinkLog"));
