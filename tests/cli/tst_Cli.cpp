@@ -384,8 +384,8 @@ private slots:
         const QList<QByteArray> rows = points.readAll().split('\n');
         QCOMPARE(rows.size(), 13); // header, 11 points, and the empty rest after the last line end
         QVERIFY(rows[0].startsWith("record_id,head_serial,"));
-        QVERIFY(rows[6].contains(",rising,5,50,"));
-        QVERIFY(rows[11].contains(",falling,10,0,"));
+        QVERIFY(rows[6].contains(",rising,5,50.0,"));
+        QVERIFY(rows[11].contains(",falling,10,0.0,"));
     }
 
     void sweepStoppedByCtrlC() {
