@@ -6,6 +6,9 @@
 #include "uTestRecordServerStore.h"
 
 #include <QSettings>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
@@ -22,6 +25,7 @@ private slots:
     void serverSetting();
     void twoBenchesWriteAtOnce();
     void twoBenchesCreateTheTablesAtOnce();
+    void serialPartFoundThroughTheTrigramIndex();
 
 private:
     std::unique_ptr<TPostgresServer> FServer;
@@ -231,6 +235,75 @@ void TestTestRecordServer::twoBenchesCreateTheTablesAtOnce() {
         QCOMPARE(errors, QStringList(2));
         QCOMPARE(TTestRecordServerStore(settings).ListRecords().size(), 2);
     }
+}
+
+void TestTestRecordServer::serialPartFoundThroughTheTrigramIndex() {
+    // The server's search index for a serial part (pg_trgm, shipped with PostgreSQL 15 in
+    // Debian): made with the tables, and made for a database whose tables an earlier program
+    // made without it; the store's searches find the same records through it, LIKE's own
+    // characters and letter case included.
+    const QString database = QStringLiteral("trgm");
+    QVERIFY2(FServer->CreateDatabase(database), qPrintable(FServer->Error));
+    const TRecordServerSettings settings = FServer->Settings(database);
+    TTestRecordServerStore(settings).WriteRecords(
+        {FullTestRecord(QStringLiteral("SN-105_x")), FullTestRecord(QStringLiteral("50%-1")),
+         FullTestRecord(QStringLiteral("ГОЛОВКА-7")), FullTestRecord(QStringLiteral("SN-1059"))});
+    const QString connection = QStringLiteral("trgm-check");
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connection);
+        db.setHostName(FServer->Dir.path());
+        db.setPort(FServer->Port);
+        db.setDatabaseName(database);
+        db.setUserName(QStringLiteral("tamrel"));
+        QVERIFY2(db.open(), qPrintable(db.lastError().text()));
+        const auto indexed = [&] {
+            QSqlQuery query(db);
+            return query.exec(QStringLiteral(
+                       "SELECT 1 FROM pg_indexes WHERE indexname = 'test_record_serial_trgm'")) &&
+                   query.next();
+        };
+        QVERIFY(indexed());
+        QSqlQuery drop(db);
+        QVERIFY2(drop.exec(QStringLiteral("DROP INDEX test_record_serial_trgm")),
+                 qPrintable(drop.lastError().text()));
+        TTestRecordServerStore again(settings); // an earlier program's tables: the index follows
+        QVERIFY(indexed());
+        const QVector<std::pair<QString, QStringList>> searches = {
+            {QStringLiteral("5_"), {QStringLiteral("SN-105_x")}},
+            {QStringLiteral("%"), {QStringLiteral("50%-1")}},
+            {QStringLiteral("sn-105"), {QStringLiteral("SN-1059"), QStringLiteral("SN-105_x")}},
+            {QStringLiteral("головка"), {QStringLiteral("ГОЛОВКА-7")}}};
+        for (const auto &[part, serials] : searches) {
+            TTestRecordFilter filter;
+            filter.Serial = part;
+            QStringList found;
+            for (const TTestRecordSummary &summary : again.ListRecords(filter))
+                found << summary.HeadSerial;
+            found.sort();
+            QCOMPARE(found, serials);
+        }
+        // The store's condition on a connection that can only use the index: the plan names it,
+        // and the index's answer is the same (an escaped LIKE character included).
+        QSqlQuery off(db);
+        QVERIFY(off.exec(QStringLiteral("SET enable_seqscan = off")));
+        QVERIFY(off.exec(QStringLiteral("SET enable_indexscan = off")));
+        const QString condition =
+            QStringLiteral(" FROM test_record WHERE head_serial_key LIKE '%5!_%' ESCAPE '!'");
+        QSqlQuery plan(db);
+        QVERIFY(plan.exec(QStringLiteral("EXPLAIN SELECT head_serial") + condition));
+        QString text;
+        while (plan.next())
+            text += plan.value(0).toString() + u'\n';
+        QVERIFY2(text.contains(QStringLiteral("test_record_serial_trgm")), qPrintable(text));
+        QSqlQuery rows(db);
+        QVERIFY(rows.exec(QStringLiteral("SELECT head_serial") + condition));
+        QStringList found;
+        while (rows.next())
+            found << rows.value(0).toString();
+        QCOMPARE(found, QStringList{QStringLiteral("SN-105_x")});
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connection);
 }
 
 TAMREL_TEST_MAIN_CORE(TestTestRecordServer)
