@@ -1,9 +1,11 @@
 // Test records on a real PostgreSQL 15 server, started by the test in a temporary folder as an
-// unprivileged user on a private unix socket, and the local queue for a server that is away.
+// unprivileged user on a private unix socket, and benches whose records workers write to it
+// at once while it goes away and comes back.
 #include "TestMain.h"
 #include "uPostgresTestServer.h"
 #include "uRecordTestSupport.h"
 #include "uTestRecordServerStore.h"
+#include "uTestRecordWorker.h"
 
 #include <QSettings>
 #include <QSqlDatabase>
@@ -20,7 +22,6 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void roundTripOnTheServer();
-    void queuedWhileTheServerIsAway();
     void sentTwiceStoredOnce();
     void serverSetting();
     void twoBenchesWriteAtOnce();
@@ -69,51 +70,17 @@ void TestTestRecordServer::roundTripOnTheServer() {
     QCOMPARE(store.ListRecords(filter).value(0).Id, bare.Id);
 }
 
-void TestTestRecordServer::queuedWhileTheServerIsAway() {
-    QTemporaryDir queueDir;
-    QVERIFY(queueDir.isValid());
-    TQueuedTestRecordStore store(FServer->Settings(), queueDir.path());
-    const TTestRecord first = FullTestRecord(QStringLiteral("Q-1"));
-    const TTestRecord second = FullTestRecord(QStringLiteral("Q-2"));
-    QVERIFY(FServer->Stop());
-    QVERIFY(store.WriteRecord(first));
-    QVERIFY(store.WriteRecord(second));
-    QVERIFY2(store.LastServerError().startsWith("Cannot reach the test-record server"),
-             qPrintable(store.LastServerError()));
-    QCOMPARE(store.QueuedCount(), 2);
-    QVERIFY_THROWS_EXCEPTION(ETestRecordStore, store.Flush());
-    QCOMPARE(store.QueuedCount(), 2);
-
-    QVERIFY2(FServer->Start(), qPrintable(FServer->Error));
-    QCOMPARE(store.Flush(), 2);
-    QCOMPARE(store.QueuedCount(), 0);
-    QVERIFY(store.LoadRecord(first.Id) == first);
-    QVERIFY(store.LoadRecord(second.Id) == second);
-    // Back on line, a write goes straight to the server.
-    const TTestRecord third = FullTestRecord(QStringLiteral("Q-3"));
-    QVERIFY(store.WriteRecord(third));
-    QVERIFY(store.LastServerError().isEmpty());
-    QCOMPARE(store.QueuedCount(), 0);
-    QVERIFY(store.LoadRecord(third.Id) == third);
-}
-
 void TestTestRecordServer::sentTwiceStoredOnce() {
-    // The server stored a record but its answer was lost: the record sits in the queue as well.
-    QTemporaryDir queueDir;
-    QVERIFY(queueDir.isValid());
+    // The server stored a record but its answer was lost: the record, still in the queue, is
+    // sent again in the next batch. It is stored once, its points not doubled, and the batch
+    // counts only the record that was new.
     const TTestRecord record = FullTestRecord(QStringLiteral("TWICE"));
     {
-        TTestRecordStore queue(queueDir.path());
-        queue.WriteRecord(record);
-    }
-    {
         TTestRecordServerStore server(FServer->Settings());
-        QVERIFY(server.WriteRecord(record));
+        QCOMPARE(server.WriteRecords({record}), 1);
     }
-    TQueuedTestRecordStore store(FServer->Settings(), queueDir.path());
-    QCOMPARE(store.QueuedCount(), 1);
-    QCOMPARE(store.Flush(), 1);
-    QCOMPARE(store.QueuedCount(), 0);
+    TTestRecordServerStore store(FServer->Settings());
+    QCOMPARE(store.WriteRecords({record, FullTestRecord(QStringLiteral("AFTER-TWICE"))}), 1);
     TTestRecordFilter filter;
     filter.Serial = QStringLiteral("TWICE");
     filter.SerialExact = true;
@@ -139,62 +106,44 @@ void TestTestRecordServer::serverSetting() {
 }
 
 void TestTestRecordServer::twoBenchesWriteAtOnce() {
-    // Two benches on one server, each with its own connection and its own local queue, start
-    // on a database without tables and write at the same time; the server is stopped and
-    // started again while they write. In the end the server holds every record of both once,
-    // points included, and neither queue keeps anything.
+    // Two benches on one server, each with its own records worker and local queue, start on a
+    // database without tables and write at the same time; the server is stopped while they
+    // write and started again. In the end the server holds every record of both once, points
+    // included, and neither queue keeps anything.
     const QString database = QStringLiteral("benches");
     QVERIFY2(FServer->CreateDatabase(database), qPrintable(FServer->Error));
     const TRecordServerSettings settings = FServer->Settings(database);
     constexpr int RecordsPerBench = 24;
     QTemporaryDir queues;
     QVERIFY(queues.isValid());
-    std::atomic<int> written{0};
-    std::atomic<int> mostQueued{0};
     QVector<QVector<TTestRecord>> records(2);
-    QStringList errors(2);
-    QVector<QThread *> benches;
+    std::vector<std::unique_ptr<TTestRecordWorker>> workers;
     for (int bench = 0; bench < 2; ++bench) {
         for (int i = 0; i < RecordsPerBench; ++i)
             records[bench].append(FullTestRecord(QStringLiteral("BENCH%1-%2").arg(bench + 1).arg(i)));
-        benches.append(QThread::create([&, bench] {
-            try {
-                // The store lives in the bench's thread: a SQL connection stays in the thread
-                // that made it.
-                TQueuedTestRecordStore store(settings, queues.filePath(QString::number(bench)));
-                for (const TTestRecord &record : records[bench]) {
-                    store.WriteRecord(record);
-                    mostQueued = std::max(mostQueued.load(), store.QueuedCount());
-                    ++written;
-                    QThread::msleep(20);
-                }
-                // Whatever waited in the queue goes once the server answers again.
-                for (int attempt = 0; store.QueuedCount() > 0 && attempt < 100; ++attempt) {
-                    try {
-                        store.Flush();
-                    } catch (const ETestRecordStore &) {
-                        QThread::msleep(100);
-                    }
-                }
-                if (store.QueuedCount() > 0) errors[bench] = QStringLiteral("records left in the queue");
-            } catch (const std::exception &error) {
-                errors[bench] = QString::fromUtf8(error.what());
-            }
-        }));
+        workers.push_back(
+            std::make_unique<TTestRecordWorker>(queues.filePath(QString::number(bench)), settings));
     }
-    for (QThread *bench : benches)
-        bench->start();
-    QTRY_VERIFY_WITH_TIMEOUT(written >= RecordsPerBench / 2, 60000);
+    const auto write = [&](int from, int to) {
+        for (int i = from; i < to; ++i) {
+            for (int bench = 0; bench < 2; ++bench)
+                workers[bench]->Write(records[bench][i]);
+            QTest::qWait(20); // a bench's pace, both at once
+        }
+    };
+    write(0, RecordsPerBench / 2);
     QVERIFY2(FServer->Stop(), qPrintable(FServer->Error));
-    const int writtenWhileStopped = written;
-    QTRY_VERIFY_WITH_TIMEOUT(written >= writtenWhileStopped + 4, 60000);
+    write(RecordsPerBench / 2, RecordsPerBench / 2 + 4);
+    // Both saw the server go: their records wait.
+    for (const auto &worker : workers)
+        QTRY_VERIFY_WITH_TIMEOUT(worker->State().Waiting > 0 && !worker->State().ServerError.isEmpty(),
+                                 30000);
     QVERIFY2(FServer->Start(), qPrintable(FServer->Error));
-    for (QThread *bench : benches) {
-        QVERIFY(bench->wait(120000));
-        delete bench;
+    write(RecordsPerBench / 2 + 4, RecordsPerBench);
+    for (const auto &worker : workers) {
+        QTRY_COMPARE_WITH_TIMEOUT(worker->State().Waiting, 0, 120000);
+        QVERIFY(worker->State().Refused.isEmpty());
     }
-    QCOMPARE(errors, QStringList(2));
-    QVERIFY(mostQueued > 0); // the stop was seen
 
     TTestRecordServerStore server(settings);
     QCOMPARE(server.ListRecords().size(), 2 * RecordsPerBench);
