@@ -341,8 +341,9 @@ void TestTestRecordStore::twoStoresOnOneFile() {
 
 void TestTestRecordStore::searchIndexAddedToAnEarlierFile() {
     // A file of this schema from a program that had no index of the serial beside the time: a
-    // read-only open leaves it as it is, the next open for writing adds the index, and the
-    // search finds the same records.
+    // read-only open leaves it as it is, so does an open for writing while another program
+    // holds the write lock (the store opens all the same), the next open for writing adds the
+    // index, and the search finds the same records.
     {
         TTestRecordStore store(Folder());
         store.WriteRecords({Record("xab-2", At(2, 9), tvFail), Record("AB-3", At(2, 12), tvPass)});
@@ -353,6 +354,26 @@ void TestTestRecordStore::searchIndexAddedToAnEarlierFile() {
     {
         TTestRecordStore reader(Folder(), TTestRecordStore::saReadOnly);
         QCOMPARE(Serials(reader.ListRecords(BySerial("ab"))), (QStringList{"AB-3", "xab-2"}));
+    }
+    QCOMPARE(SqlValue(File(), count).toInt(), 0);
+    {
+        // Another program writing holds the file's write lock: the open for writing waits its
+        // while for it, then goes on without the index.
+        const QString name = QStringLiteral("writer");
+        {
+            QSqlDatabase writer = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+            writer.setDatabaseName(File());
+            QVERIFY(writer.open());
+            QSqlQuery lock(writer);
+            QVERIFY2(lock.exec(QStringLiteral("BEGIN IMMEDIATE")), qPrintable(lock.lastError().text()));
+            {
+                TTestRecordStore busy(Folder());
+                QCOMPARE(Serials(busy.ListRecords(BySerial("ab"))), (QStringList{"AB-3", "xab-2"}));
+            }
+            QVERIFY(lock.exec(QStringLiteral("ROLLBACK")));
+            writer.close();
+        }
+        QSqlDatabase::removeDatabase(name);
     }
     QCOMPARE(SqlValue(File(), count).toInt(), 0);
     TTestRecordStore store(Folder());
