@@ -1,6 +1,6 @@
 #include "uTestRecordCsv.h"
 
-#include <QLocale>
+#include <cmath>
 
 namespace {
 
@@ -33,9 +33,30 @@ QString CsvText(const QString &text) {
     return text;
 }
 
-QString CsvNumber(double value) {
-    // QString::number never follows the default locale: '.' and no group separators.
-    return QString::number(value, 'g', QLocale::FloatingPointShortest);
+QString CsvNumber(double value, int decimals) {
+    if (!std::isfinite(value)) return QString();
+    double scale = 1;
+    for (int i = 0; i < decimals; ++i)
+        scale *= 10;
+    const double scaled = std::round(value * scale); // half away from zero
+    // QString::number never follows the default locale: '.' and no group separators. Beyond
+    // 2^53 a double holds no fractional digits anyway.
+    if (std::fabs(scaled) >= 9007199254740992.0) return QString::number(value, 'f', decimals);
+    // Written from the whole number of units: the text is the exact decimal of what was
+    // rounded, with no second rounding in a formatter and no negative zero.
+    const qint64 units = qint64(scaled);
+    const quint64 magnitude = quint64(units < 0 ? -units : units);
+    QString digits = QString::number(magnitude).rightJustified(decimals + 1, u'0');
+    if (decimals > 0) digits.insert(digits.size() - decimals, u'.');
+    return units < 0 ? u'-' + digits : digits;
+}
+
+QString CsvVolts(double volts) {
+    return CsvNumber(volts, 3);
+}
+
+QString CsvPercent(double percent) {
+    return CsvNumber(percent, 1);
 }
 
 QString CsvLocalTime(const QDateTime &time) {
@@ -53,7 +74,7 @@ QByteArray TestRecordPointsCsv(const TTestRecord &record) {
         rows.append({record.Id, CsvText(record.HeadSerial), takenAt, CsvText(record.PumpType),
                      CsvText(record.HeadType),
                      point.Branch == sbFalling ? QStringLiteral("falling") : QStringLiteral("rising"),
-                     QString::number(i), CsvNumber(point.Duty), CsvNumber(point.Volts)});
+                     QString::number(i), CsvPercent(point.Duty), CsvVolts(point.Volts)});
     }
     return Rows({"record_id", "head_serial", "taken_at", "pump_type", "head_type", "branch", "point",
                  "duty_percent", "volts"},
@@ -65,13 +86,13 @@ QByteArray TestRecordListCsv(const QVector<TTestRecordSummary> &records) {
     rows.reserve(records.size());
     for (const TTestRecordSummary &record : records) {
         const THysteresisFigures &f = record.Figures;
-        const auto ifAvailable = [&](double value) { return f.Available() ? CsvNumber(value) : QString(); };
-        const auto ifPercent = [&](double value) { return f.HasPercent() ? CsvNumber(value) : QString(); };
+        const auto ifVolts = [&](double value) { return f.Available() ? CsvVolts(value) : QString(); };
+        const auto ifPercent = [&](double value) { return f.HasPercent() ? CsvPercent(value) : QString(); };
         rows.append({record.Id, CsvText(record.HeadSerial), CsvLocalTime(record.TakenAt),
                      CsvText(record.PumpType), CsvText(record.HeadType), TestVerdictText(record.Verdict),
-                     QString::number(f.ComparedPoints), ifAvailable(f.MaxVolts), ifAvailable(f.MeanVolts),
-                     ifPercent(f.MaxPercent), ifPercent(f.MeanPercent), ifAvailable(f.MaxAtDuty),
-                     CsvNumber(f.SpanVolts)});
+                     QString::number(f.ComparedPoints), ifVolts(f.MaxVolts), ifVolts(f.MeanVolts),
+                     ifPercent(f.MaxPercent), ifPercent(f.MeanPercent),
+                     f.Available() ? CsvPercent(f.MaxAtDuty) : QString(), CsvVolts(f.SpanVolts)});
     }
     return Rows({"record_id", "head_serial", "taken_at", "pump_type", "head_type", "verdict",
                  "compared_points", "max_hysteresis_v", "mean_hysteresis_v", "max_hysteresis_percent",
@@ -83,6 +104,6 @@ QByteArray TimeSamplesCsv(const QVector<QPointF> &samples) {
     QVector<QStringList> rows;
     rows.reserve(samples.size());
     for (const QPointF &sample : samples)
-        rows.append({CsvNumber(sample.x()), CsvNumber(sample.y())});
+        rows.append({CsvNumber(sample.x(), 0), CsvVolts(sample.y())});
     return Rows({"time_ms", "volts"}, rows);
 }

@@ -1,7 +1,7 @@
 #pragma once
 // Test records on a PostgreSQL server shared by several benches, with the same tables as the
-// local store; and a store that writes to the server and, while the server cannot be reached,
-// keeps the records in a local queue until they can be sent.
+// local store. The local file as the queue for it, and the sending, are the records worker's
+// (uTestRecordWorker.h).
 #include "uTestRecordStore.h"
 
 class QSettings;
@@ -39,34 +39,4 @@ public:
 private:
     QString FConnectionName;
     std::unique_ptr<TTestRecordSql> FSql;
-};
-
-// Writes go to the server when it answers, else to the local queue (a TTestRecordStore in
-// queueFolder); nothing written is lost either way. Flush sends the queue to the server; a
-// record the server already has (a send whose answer was lost) is not stored twice, since
-// every record carries its unique id. Lists and loads ask the server.
-class TQueuedTestRecordStore : public ITestRecordStore {
-public:
-    TQueuedTestRecordStore(const TRecordServerSettings &server, const QString &queueFolder);
-    ~TQueuedTestRecordStore() override;
-
-    // Raises only when neither the server nor the queue could take the records.
-    int WriteRecords(const QVector<TTestRecord> &records) override;
-    QVector<TTestRecordSummary> ListRecords(const TTestRecordFilter &filter = {}) override;
-    std::optional<TTestRecord> LoadRecord(const QString &id) override;
-
-    // Sends every queued record to the server and removes it from the queue once the server
-    // has it. Returns how many left the queue; raises when the server cannot be reached.
-    int Flush();
-    int QueuedCount();
-    // Why the last write went to the queue; empty when it reached the server.
-    QString LastServerError() const { return FLastServerError; }
-
-private:
-    TRecordServerSettings FServer;
-    TTestRecordStore FQueue;
-    std::unique_ptr<TTestRecordServerStore> FServerStore;
-    QString FLastServerError;
-
-    TTestRecordServerStore &Server();
 };

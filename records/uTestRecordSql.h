@@ -32,8 +32,9 @@ public:
 
     // The schema version of the database: 0 when it holds no test-record tables yet.
     int StoredSchemaVersion();
-    // Creates the tables in an empty database or migrates an older schema, in one transaction.
-    // Raises when the database is not a test-record store or is newer than this program.
+    // Creates the tables in an empty database or migrates an older schema, in one transaction,
+    // then makes the search indexes that are missing. Raises when the database is not a
+    // test-record store or is newer than this program.
     void CreateOrMigrate();
 
     // Stores the records in one transaction with a few multi-row statements.
@@ -55,4 +56,8 @@ private:
     // ETestRecordStore.
     [[noreturn]] void FailQuery(const QString &what, const QSqlError &error);
     void MigrateFrom1To2();
+    // Indexes that only make a search fast: not part of the schema version (a program without
+    // them reads and writes the same tables), made where missing.
+    void EnsureSearchIndexes();
+    bool HasIndex(const QString &name);
 };

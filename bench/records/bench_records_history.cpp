@@ -1,5 +1,6 @@
 // The test history window on a store of 10,000 records: opened (the store opened, the whole
 // list read and painted) and a filter changed (the store asked again, the list painted).
+#include "uBenchHistoryShown.h"
 #include "uBenchRecordStore.h"
 #include "uFormTestHistory.h"
 #include "uTestHistoryModel.h"
@@ -15,34 +16,18 @@
 
 namespace {
 
-// Counts the paints of the list: a change counts as shown once the list has painted after it.
-class TPaintCounter : public QObject {
-public:
-    int Paints = 0;
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override {
-        if (event->type() == QEvent::Paint) ++Paints;
-        return QObject::eventFilter(watched, event);
-    }
-};
-
-bool WaitForPaint(TPaintCounter &counter, int before) {
-    for (int pass = 0; pass < 1000 && counter.Paints == before; ++pass)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return counter.Paints > before;
-}
-
 void BM_HistoryOpen10k(benchmark::State &state) {
     const QString folder = Generated().Folder;
     int rows = 0;
     for (auto _ : state) {
         TFormTestHistory form;
-        TPaintCounter counter;
-        form.TableRecords->viewport()->installEventFilter(&counter);
+        TShownCounter shown(form);
         form.StoreFolder = folder;
         form.show();
-        if (!WaitForPaint(counter, 0)) state.SkipWithError("the list was never painted");
+        if (!shown.WaitShown()) {
+            state.SkipWithError("the list was never shown");
+            break;
+        }
         rows = form.ModelRecords->rowCount();
         state.PauseTiming();
         form.close();
@@ -61,11 +46,10 @@ BENCHMARK(BM_HistoryOpen10k)->Unit(benchmark::kMillisecond)->UseRealTime();
 // third of all); 3: the serial field cleared, back to all 10,000 from 100.
 void BM_HistoryFilterChange10k(benchmark::State &state) {
     TFormTestHistory form;
-    TPaintCounter counter;
-    form.TableRecords->viewport()->installEventFilter(&counter);
+    TShownCounter shown(form);
     form.StoreFolder = Generated().Folder;
     form.show();
-    WaitForPaint(counter, 0);
+    shown.WaitShown();
     if (state.range(0) == 1) {
         // March set beforehand; the change measured is the verdict chosen.
         form.DateEditFrom->setDate(QDate(2026, 3, 1));
@@ -80,17 +64,20 @@ void BM_HistoryFilterChange10k(benchmark::State &state) {
         if (what == 2) form.EditSerial->setText(on ? QStringLiteral("hd-2027") : QString());
         if (what == 3) form.EditSerial->setText(on ? QString() : QStringLiteral("-0012"));
         // Typing waits for a pause before it asks; measured here is what follows the pause.
+        shown.Expect();
         form.Refresh();
     };
     int rows = 0;
     for (auto _ : state) {
         state.PauseTiming();
         setFilter(false);
-        WaitForPaint(counter, counter.Paints);
+        shown.WaitShown();
         state.ResumeTiming();
-        const int before = counter.Paints;
         setFilter(true);
-        if (!WaitForPaint(counter, before)) state.SkipWithError("the list was never painted");
+        if (!shown.WaitShown()) {
+            state.SkipWithError("the list was never shown");
+            break;
+        }
         rows = form.ModelRecords->rowCount();
     }
     state.counters["rows"] = rows;
@@ -103,16 +90,17 @@ void BM_HistorySelectRecord10k(benchmark::State &state) {
     TFormTestHistory form;
     form.StoreFolder = Generated().Folder;
     form.show();
-    for (int pass = 0; pass < 10000 && (form.Busy() || form.ModelRecords->rowCount() == 0); ++pass)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    WaitUntil([&] { return !form.Busy() && form.ModelRecords->rowCount() > 0; });
     int row = 0;
     for (auto _ : state) {
         // A record not loaded before each time: the cost of a first look.
         form.TableRecords->selectRow(row);
         row = (row + 97) % form.ModelRecords->rowCount();
-        for (int pass = 0; pass < 10000 && form.Busy(); ++pass)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        if (form.ShownRecords().size() != 1) state.SkipWithError("the record is not shown");
+        WaitUntil([&] { return !form.Busy(); });
+        if (form.ShownRecords().size() != 1) {
+            state.SkipWithError("the record is not shown");
+            break;
+        }
         QCoreApplication::processEvents();
     }
     state.SetLabel("load, chart and figures");

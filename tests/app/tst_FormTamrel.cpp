@@ -1386,8 +1386,8 @@ private slots:
         QVERIFY2(text.startsWith("time_ms,volts\r\n"), text.constData());
         const QList<QByteArray> rows = text.trimmed().split('\n');
         QCOMPARE(rows.size(), 4);
-        QCOMPARE(rows[1].trimmed(), QByteArray("0,1"));
-        QVERIFY2(rows[3].trimmed().endsWith(",2.25"), rows[3].constData());
+        QCOMPARE(rows[1].trimmed(), QByteArray("0,1.000"));
+        QVERIFY2(rows[3].trimmed().endsWith(",2.250"), rows[3].constData());
         QVERIFY2(rows[3].trimmed().split(',')[0].toInt() >= 200, rows[3].constData());
 
         // Cancelled: nothing written.

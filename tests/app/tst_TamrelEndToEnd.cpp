@@ -11,6 +11,7 @@
 #include "uFrameTamrelChannel.h"
 #include "uPdfTestSupport.h"
 #include "uPlatformTick.h"
+#include "uPostgresTestServer.h"
 #include "uPrivateRuntime.h"
 #include "uSimActuator.h"
 #include "uSimPty.h"
@@ -18,6 +19,7 @@
 #include "uTamrelWidgets.h"
 #include "uTestHistoryModel.h"
 #include "uTestRecordStore.h"
+#include "uTestRecordWorker.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -27,6 +29,7 @@
 #include <QPushButton>
 #include <QSet>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -128,6 +131,7 @@ private slots:
         QSettings settings(TFormTamrel::SettingsFilePath(), QSettings::IniFormat);
         settings.remove(QStringLiteral("TestLimits"));
         settings.remove(QStringLiteral("Sweep"));
+        settings.remove(QStringLiteral("TestRecords"));
         KvPlatform::SetTickCountOffset(0);
     }
 
@@ -543,6 +547,77 @@ private slots:
     // after an unasked value was taken for its answer, one more) waits for an answer; the
     // polling keeps its 500 ms and each tick is answered long before the next; the chart
     // goes on being fed.
+    // A record server that hangs (every process of it stopped) while a sweep ends: the record
+    // is handed over and its send waits on the server's thread, while the tester goes on
+    // getting its keep-alive and its polling and the link is never lost; once the server is
+    // back the record reaches it.
+    void keepAliveWhileRecordServerStalls() {
+        TPostgresServer server;
+        QVERIFY2(server.Error.isEmpty(), qPrintable(server.Error));
+        {
+            QSettings settings(TFormTamrel::SettingsFilePath(), QSettings::IniFormat);
+            SaveRecordServerSettings(settings, server.Settings());
+        }
+        StartAndConnect(TSimOptions());
+        TTestRecordWorker *worker = Form->RecordWorker();
+        QVERIFY(worker->ServerSet());
+        QSignalSpy sent(worker, &TTestRecordWorker::Sent);
+        int stored = 0;
+        Form->OnRecordStored = [&](const TTestRecord &) { ++stored; };
+        Form->sPageControl1->setCurrentWidget(Form->sTabSheetChartHyst);
+        Form->FloatEditDutyStart->SetValueInt(20);
+        Form->FloatEditDutyEnd->SetValueInt(40);
+        Form->FloatEditStep->SetValueInt(10);
+        Form->FloatEditPeriod->SetValueInt(100);
+        const auto sweep = [&](const QString &serial) {
+            Form->EditHeadSerial->setText(serial);
+            Form->ButtonStartStop->click();
+            QTRY_VERIFY_WITH_TIMEOUT(Form->DiagramMode == dmNone && Form->LastRecord() &&
+                                         Form->LastRecord()->HeadSerial == serial,
+                                     15000);
+        };
+        // The first record reaches the server: the worker holds a live connection to it.
+        sweep(QStringLiteral("KA-1"));
+        QTRY_COMPARE_WITH_TIMEOUT(sent.size(), 1, 30000);
+        QVERIFY(server.Stall());
+
+        // From the second sweep's start through its end, where its record is handed over.
+        const int from = int(Sim->FrameLog().size());
+        sweep(QStringLiteral("KA-2"));
+        QTRY_COMPARE_WITH_TIMEOUT(stored, 2, 20000); // in the local file, its send under way
+        // The keep-alive requests from the last one before the sweep on.
+        const auto keepAlives = [&] {
+            QVector<double> times;
+            const QVector<TSimFrameRecord> log = Sim->FrameLog();
+            for (int i = 0; i < log.size(); ++i)
+                if (IsRead(log[i]) && log[i].Register == 1) {
+                    if (i < from) times.clear();
+                    times << log[i].TimeMs;
+                }
+            return times;
+        };
+        // The link asks for register 1 once a second: six of them, each within a generous
+        // bound of the one before, and the loss limit (3.5 s of silence) never reached.
+        QTRY_VERIFY_WITH_TIMEOUT(keepAlives().size() >= 7, 30000);
+        const QVector<double> times = keepAlives();
+        for (int i = 1; i < times.size(); ++i)
+            QVERIFY2(times[i] - times[i - 1] < 2500,
+                     qPrintable(QStringLiteral("keep-alive %1 came %2 ms after the one before")
+                                    .arg(i)
+                                    .arg(times[i] - times[i - 1])));
+        QVERIFY(Form->DeviceLink->IsConnected());
+        // Polling went on as well: register 6 is read at every 500 ms tick.
+        const QVector<int> polled = PolledReads(Sim->FrameLog(), from);
+        QVERIFY2(polled.count(6) >= 4, qPrintable(QString::number(polled.count(6))));
+        // All that time the server held the record's send.
+        QCOMPARE(sent.size(), 1);
+        QCOMPARE(worker->State().Waiting, 1);
+
+        QVERIFY(server.Resume());
+        QTRY_COMPARE_WITH_TIMEOUT(worker->State().Waiting, 0, 60000);
+        QCOMPARE(sent.size(), 2);
+    }
+
     void drawOftenKeepsOneChainPerRegister_data() {
         QTest::addColumn<int>("lineRate");
         QTest::newRow("line paced at 115200 baud") << 115200;

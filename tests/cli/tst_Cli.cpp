@@ -5,6 +5,7 @@
 #include "TestMain.h"
 #include "uFirmwareUpdate.h"
 #include "uKvFrameCodec.h"
+#include "uPostgresTestServer.h"
 #include "uPrivateRuntime.h"
 #include "uSimActuator.h"
 #include "uSimPty.h"
@@ -384,8 +385,77 @@ private slots:
         const QList<QByteArray> rows = points.readAll().split('\n');
         QCOMPARE(rows.size(), 13); // header, 11 points, and the empty rest after the last line end
         QVERIFY(rows[0].startsWith("record_id,head_serial,"));
-        QVERIFY(rows[6].contains(",rising,5,50,"));
-        QVERIFY(rows[11].contains(",falling,10,0,"));
+        QVERIFY(rows[6].contains(",rising,5,50.0,"));
+        QVERIFY(rows[11].contains(",falling,10,0.0,"));
+    }
+
+    // With a record server in the settings, the sweep's record goes through the program's
+    // store: sent to the server when it answers; kept in the local queue as waiting when the
+    // server is stopped or hangs (SIGSTOP), and the command says so and still succeeds.
+    void sweepStoresThroughTheServer_data() {
+        QTest::addColumn<QString>("server");
+        QTest::newRow("up") << "up";
+        QTest::newRow("stopped") << "stopped";
+        QTest::newRow("stalled") << "stalled";
+    }
+    void sweepStoresThroughTheServer() {
+        QFETCH(QString, server);
+        TPostgresServer postgres;
+        QVERIFY2(postgres.Error.isEmpty(), qPrintable(postgres.Error));
+        {
+            // The tables made beforehand, as by the benches that use the server already.
+            TTestRecordServerStore store(postgres.Settings());
+        }
+        {
+            QSettings settings(SettingsFile(), QSettings::IniFormat);
+            SaveRecordServerSettings(settings, postgres.Settings());
+            settings.sync();
+            QCOMPARE(settings.status(), QSettings::NoError);
+        }
+        if (server == QLatin1String("stopped")) QVERIFY(postgres.Stop());
+        if (server == QLatin1String("stalled")) QVERIFY(postgres.Stall());
+        StartSim();
+        const TCliRun run = Run({"sweep", "--port", Port(), "--start", "0", "--end", "20", "--step", "10",
+                                 "--period", "100", "--serial", "HX-SRV"});
+        if (server == QLatin1String("stalled")) QVERIFY(postgres.Resume());
+        QVERIFY2(run.ExitCode == 0, run.Err.constData());
+        const QStringList lines = QString::fromUtf8(run.Out).split(QLatin1Char('\n'));
+        const QRegularExpression recordLine(QStringLiteral("^Record: ([0-9a-f-]{36}) in (.*)$"));
+        QString id, where;
+        for (const QString &line : lines)
+            if (const QRegularExpressionMatch m = recordLine.match(line); m.hasMatch()) {
+                id = m.captured(1);
+                where = m.captured(2);
+            }
+        QVERIFY2(!id.isEmpty(), run.Out.constData());
+        TTestRecordStore local(RecordFolder());
+        if (server == QLatin1String("up")) {
+            QCOMPARE(where, QStringLiteral("the test-record server"));
+            QCOMPARE(local.WaitingCount(), 0); // sent, so no longer in the queue
+            TTestRecordServerStore store(postgres.Settings());
+            const std::optional<TTestRecord> record = store.LoadRecord(id);
+            QVERIFY(record);
+            QCOMPARE(record->HeadSerial, QStringLiteral("HX-SRV"));
+            QCOMPARE(record->Points.size(), 5);
+            return;
+        }
+        // Away: durable in the local queue, waiting, and the command names both.
+        QVERIFY2(where.startsWith(local.FilePath() + QStringLiteral(", waiting for the server (")),
+                 qPrintable(where));
+        QVERIFY2(where.contains(QStringLiteral("Cannot reach the test-record server")), qPrintable(where));
+        QCOMPARE(local.WaitingIds(10), QStringList{id});
+        const std::optional<TTestRecord> record = local.LoadRecord(id);
+        QVERIFY(record);
+        QCOMPARE(record->Points.size(), 5);
+        // The next run with the server back sends it: no record is lost on the way.
+        if (server == QLatin1String("stopped")) QVERIFY(postgres.Start());
+        const TCliRun again = Run({"sweep", "--port", Port(), "--start", "0", "--end", "10", "--step", "10",
+                                   "--period", "100", "--serial", "HX-SRV2"});
+        QVERIFY2(again.ExitCode == 0, again.Err.constData());
+        QVERIFY2(again.Out.contains(" in the test-record server"), again.Out.constData());
+        QCOMPARE(local.WaitingCount(), 0);
+        TTestRecordServerStore store(postgres.Settings());
+        QVERIFY(store.LoadRecord(id));
     }
 
     void sweepStoppedByCtrlC() {

@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <clocale>
+#include <cmath>
 #include <ctime>
 
 namespace {
@@ -26,6 +27,21 @@ double Number(const QString &text) {
     QVERIFY2((actual) == (expected), qPrintable(QString::number(actual, 'g', 17) + QStringLiteral(" != ") +  \
                                                 QString::number(expected, 'g', 17)))
 
+// What a value reads back as from its field: the decimal at the measurement's precision.
+double AtPrecision(double value, int decimals) {
+    const double scale = std::pow(10.0, decimals);
+    return std::round(value * scale) / scale;
+}
+
+// A record as the tester measures it: duties in whole percent, volts in whole millivolts.
+TTestRecord MeasuredRecord(const QVector<int> &millivolts) {
+    TTestRecord record = FullTestRecord(QStringLiteral("M-1"));
+    record.Points.clear();
+    for (int i = 0; i < millivolts.size(); ++i)
+        record.Points.append({double(i % 101), millivolts[i] / 1000.0, i % 2 ? sbFalling : sbRising});
+    return record;
+}
+
 QDateTime Instant(const QString &text) {
     return QDateTime::fromString(text, Qt::ISODateWithMs);
 }
@@ -38,6 +54,9 @@ private slots:
     void initTestCase();
     void field_data();
     void field();
+    void number_data();
+    void number();
+    void everyMillivoltReadsBackExactly();
     void pointsReadBack();
     void listReadBack();
     void samplesReadBack();
@@ -84,8 +103,60 @@ void TestTestRecordCsv::field() {
     QCOMPARE(CsvField(text), field);
 }
 
+void TestTestRecordCsv::number_data() {
+    QTest::addColumn<double>("value");
+    QTest::addColumn<int>("decimals");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<double>("readBack");
+    // Volts to the millivolt, percent to a tenth, in a locale that writes "1,5" (initTestCase).
+    QTest::newRow("half a millivolt rounds away from zero") << 0.0005 << 3 << "0.001" << 0.001;
+    QTest::newRow("below half a millivolt") << 0.00049 << 3 << "0.000" << 0.0;
+    QTest::newRow("a mean with more digits") << (2.0 + 2.001 + 2.001) / 3 << 3 << "2.001" << 2.001;
+    QTest::newRow("negative") << -0.25 << 3 << "-0.250" << -0.25;
+    QTest::newRow("negative half a millivolt") << -0.0005 << 3 << "-0.001" << -0.001;
+    QTest::newRow("no negative zero") << -0.0004 << 3 << "0.000" << 0.0;
+    QTest::newRow("12.345 V") << 12.345 << 3 << "12.345" << 12.345;
+    QTest::newRow("12345 mV measured") << 12345 / 1000.0 << 3 << "12.345" << 12.345;
+    QTest::newRow("no group separator") << 12345.678 << 3 << "12345.678" << 12345.678;
+    QTest::newRow("0.1 + 0.2 V") << 0.1 + 0.2 << 3 << "0.300" << 0.3;
+    QTest::newRow("below a microvolt") << -3e-7 << 3 << "0.000" << 0.0;
+    QTest::newRow("100 %") << 100.0 << 1 << "100.0" << 100.0;
+    QTest::newRow("a third of a percent") << 100.0 / 3 << 1 << "33.3" << 33.3;
+    QTest::newRow("0.05 %") << 0.05 << 1 << "0.1" << 0.1;
+    QTest::newRow("whole milliseconds") << 1000.5 << 0 << "1001" << 1001.0;
+}
+
+void TestTestRecordCsv::number() {
+    QFETCH(double, value);
+    QFETCH(int, decimals);
+    QFETCH(QString, text);
+    QFETCH(double, readBack);
+    QCOMPARE(CsvNumber(value, decimals), text);
+    COMPARE_EXACTLY(Number(CsvNumber(value, decimals)), readBack);
+    if (decimals == 3) QCOMPARE(CsvVolts(value), text);
+    if (decimals == 1) QCOMPARE(CsvPercent(value), text);
+    QCOMPARE(CsvNumber(std::nan(""), decimals), QString()); // not available: an empty field
+}
+
+void TestTestRecordCsv::everyMillivoltReadsBackExactly() {
+    // Every reading from -5 V to 15 V, as the record holds it (k / 1000.0), read back by the
+    // strict reader gives the very same double.
+    QVector<int> millivolts;
+    for (int mv = -5000; mv <= 15000; ++mv)
+        millivolts << mv;
+    const TTestRecord record = MeasuredRecord(millivolts);
+    const QVector<QStringList> rows = ParseCsv(TestRecordPointsCsv(record));
+    QCOMPARE(rows.size(), 1 + record.Points.size());
+    for (int i = 0; i < record.Points.size(); ++i) {
+        COMPARE_EXACTLY(Number(rows[i + 1][7]), record.Points[i].Duty);
+        COMPARE_EXACTLY(Number(rows[i + 1][8]), record.Points[i].Volts);
+        QCOMPARE(rows[i + 1][8].size() - rows[i + 1][8].indexOf(u'.'), 4); // three decimals, always
+    }
+}
+
 void TestTestRecordCsv::pointsReadBack() {
     const QByteArray csv = TestRecordPointsCsv(FRecord);
+    QVERIFY(csv.startsWith("record_id,")); // no byte-order mark before the first column's name
     const QVector<QStringList> rows = ParseCsv(csv);
     QCOMPARE(rows.size(), 1 + FRecord.Points.size());
     QCOMPARE(rows[0], (QStringList{"record_id", "head_serial", "taken_at", "pump_type", "head_type", "branch",
@@ -103,8 +174,10 @@ void TestTestRecordCsv::pointsReadBack() {
         QCOMPARE(row[5], point.Branch == sbRising ? "rising" : "falling");
         QCOMPARE(row[6], QString::number(i));
         COMPARE_EXACTLY(Number(row[7]), point.Duty);
-        COMPARE_EXACTLY(Number(row[8]), point.Volts); // every digit: 0.30000000000001 stays itself
+        COMPARE_EXACTLY(Number(row[8]), AtPrecision(point.Volts, 3)); // 0.30000000000001: the millivolt
     }
+    QCOMPARE(rows[1][7], QStringLiteral("10.0"));
+    QCOMPARE(rows[1][8], QStringLiteral("0.300"));
     QVERIFY(csv.endsWith("\r\n"));
 }
 
@@ -130,23 +203,26 @@ void TestTestRecordCsv::listReadBack() {
     QCOMPARE(e[5], "");  // no limits, no verdict
     QCOMPARE(e[6], "0"); // no points compared
     QCOMPARE(e.mid(7, 5), QStringList(5, QString()));
-    COMPARE_EXACTLY(Number(e[12]), early.Figures.SpanVolts);
+    COMPARE_EXACTLY(Number(e[12]), AtPrecision(early.Figures.SpanVolts, 3));
 
     const QStringList &f = rows[2];
     const THysteresisFigures &figures = FRecord.Figures;
     QCOMPARE(f[1], FRecord.HeadSerial);
     QCOMPARE(f[5], "FAIL");
     QCOMPARE(f[6].toInt(), figures.ComparedPoints);
-    COMPARE_EXACTLY(Number(f[7]), figures.MaxVolts);
-    COMPARE_EXACTLY(Number(f[8]), figures.MeanVolts);
-    COMPARE_EXACTLY(Number(f[9]), figures.MaxPercent);
-    COMPARE_EXACTLY(Number(f[10]), figures.MeanPercent);
-    COMPARE_EXACTLY(Number(f[11]), figures.MaxAtDuty);
-    COMPARE_EXACTLY(Number(f[12]), figures.SpanVolts);
+    // Computed figures with more digits than the measurement, rounded to its precision.
+    COMPARE_EXACTLY(Number(f[7]), AtPrecision(figures.MaxVolts, 3));
+    COMPARE_EXACTLY(Number(f[8]), AtPrecision(figures.MeanVolts, 3));
+    COMPARE_EXACTLY(Number(f[9]), AtPrecision(figures.MaxPercent, 1));
+    COMPARE_EXACTLY(Number(f[10]), AtPrecision(figures.MeanPercent, 1));
+    COMPARE_EXACTLY(Number(f[11]), AtPrecision(figures.MaxAtDuty, 1));
+    COMPARE_EXACTLY(Number(f[12]), AtPrecision(figures.SpanVolts, 3));
 }
 
 void TestTestRecordCsv::samplesReadBack() {
-    const QVector<QPointF> samples = {{0, 1.25}, {500, 0.1 + 0.2}, {1000.5, -3e-7}, {1500, 12345.678}};
+    // The chart's samples as the window keeps them: whole milliseconds of the tick, millivolts.
+    const QVector<QPointF> samples = {
+        {0, 1250 / 1000.0}, {500, 300 / 1000.0}, {4294967295.0, -7 / 1000.0}, {1500, 12345678 / 1000.0}};
     const QVector<QStringList> rows = ParseCsv(TimeSamplesCsv(samples));
     QCOMPARE(rows.size(), 5);
     QCOMPARE(rows[0], (QStringList{"time_ms", "volts"}));
@@ -155,6 +231,7 @@ void TestTestRecordCsv::samplesReadBack() {
         COMPARE_EXACTLY(Number(rows[i + 1][0]), samples[i].x());
         COMPARE_EXACTLY(Number(rows[i + 1][1]), samples[i].y());
     }
+    QCOMPARE(rows[3], (QStringList{"4294967295", "-0.007"}));
     QCOMPARE(rows[4][1], "12345.678"); // no group separator
 }
 
@@ -162,10 +239,14 @@ void TestTestRecordCsv::pythonReadsTheSame() {
     // A reader written by others: Python's csv module (./scripts/deps installs python3).
     const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
     QVERIFY2(!python.isEmpty(), "python3 is missing: ./scripts/deps installs it");
+    // Readings as the tester gives them, the awkward ones among them, come back as the same
+    // doubles; Python runs in the German locale too (LC_ALL above is inherited).
+    TTestRecord record = MeasuredRecord({0, 1, -1, 5, 300, 1005, 12345, -2500, 100000, 2147483});
+    record.HeadSerial = FRecord.HeadSerial;
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString path = dir.filePath(QStringLiteral("points.csv"));
-    SaveExportFile(path, TestRecordPointsCsv(FRecord));
+    SaveExportFile(path, TestRecordPointsCsv(record));
     QProcess process;
     process.start(python, {QStringLiteral("-c"),
                            QStringLiteral("import csv, json, sys\n"
@@ -177,13 +258,13 @@ void TestTestRecordCsv::pythonReadsTheSame() {
     QVERIFY(process.waitForFinished(30000));
     QVERIFY2(process.exitCode() == 0, process.readAllStandardError().constData());
     const QJsonArray rows = QJsonDocument::fromJson(process.readAllStandardOutput()).array();
-    QCOMPARE(rows.size(), FRecord.Points.size());
+    QCOMPARE(rows.size(), record.Points.size());
     for (int i = 0; i < rows.size(); ++i) {
         const QJsonArray row = rows[i].toArray();
-        QCOMPARE(row[0].toString(), FRecord.HeadSerial);
-        QCOMPARE(Instant(row[1].toString()), FRecord.TakenAt);
-        COMPARE_EXACTLY(row[2].toDouble(), FRecord.Points[i].Duty);
-        COMPARE_EXACTLY(row[3].toDouble(), FRecord.Points[i].Volts);
+        QCOMPARE(row[0].toString(), record.HeadSerial);
+        QCOMPARE(Instant(row[1].toString()), record.TakenAt);
+        COMPARE_EXACTLY(row[2].toDouble(), record.Points[i].Duty);
+        COMPARE_EXACTLY(row[3].toDouble(), record.Points[i].Volts);
     }
 }
 
@@ -211,7 +292,7 @@ void TestTestRecordCsv::formulaLikeTextStaysText() {
     record.Points[0].Volts = -0.25; // a negative number stays a number
     const QVector<QStringList> points = ParseCsv(TestRecordPointsCsv(record));
     QCOMPARE(points[1][1], written);
-    QCOMPARE(points[1][8], QStringLiteral("-0.25"));
+    QCOMPARE(points[1][8], QStringLiteral("-0.250"));
     TTestRecordSummary summary;
     summary.Id = record.Id;
     summary.HeadSerial = serial;

@@ -1,11 +1,16 @@
 // Test records on a real PostgreSQL 15 server, started by the test in a temporary folder as an
-// unprivileged user on a private unix socket, and the local queue for a server that is away.
+// unprivileged user on a private unix socket, and benches whose records workers write to it
+// at once while it goes away and comes back.
 #include "TestMain.h"
 #include "uPostgresTestServer.h"
 #include "uRecordTestSupport.h"
 #include "uTestRecordServerStore.h"
+#include "uTestRecordWorker.h"
 
 #include <QSettings>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
@@ -17,11 +22,11 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void roundTripOnTheServer();
-    void queuedWhileTheServerIsAway();
     void sentTwiceStoredOnce();
     void serverSetting();
     void twoBenchesWriteAtOnce();
     void twoBenchesCreateTheTablesAtOnce();
+    void serialPartFoundThroughTheTrigramIndex();
 
 private:
     std::unique_ptr<TPostgresServer> FServer;
@@ -65,51 +70,17 @@ void TestTestRecordServer::roundTripOnTheServer() {
     QCOMPARE(store.ListRecords(filter).value(0).Id, bare.Id);
 }
 
-void TestTestRecordServer::queuedWhileTheServerIsAway() {
-    QTemporaryDir queueDir;
-    QVERIFY(queueDir.isValid());
-    TQueuedTestRecordStore store(FServer->Settings(), queueDir.path());
-    const TTestRecord first = FullTestRecord(QStringLiteral("Q-1"));
-    const TTestRecord second = FullTestRecord(QStringLiteral("Q-2"));
-    QVERIFY(FServer->Stop());
-    QVERIFY(store.WriteRecord(first));
-    QVERIFY(store.WriteRecord(second));
-    QVERIFY2(store.LastServerError().startsWith("Cannot reach the test-record server"),
-             qPrintable(store.LastServerError()));
-    QCOMPARE(store.QueuedCount(), 2);
-    QVERIFY_THROWS_EXCEPTION(ETestRecordStore, store.Flush());
-    QCOMPARE(store.QueuedCount(), 2);
-
-    QVERIFY2(FServer->Start(), qPrintable(FServer->Error));
-    QCOMPARE(store.Flush(), 2);
-    QCOMPARE(store.QueuedCount(), 0);
-    QVERIFY(store.LoadRecord(first.Id) == first);
-    QVERIFY(store.LoadRecord(second.Id) == second);
-    // Back on line, a write goes straight to the server.
-    const TTestRecord third = FullTestRecord(QStringLiteral("Q-3"));
-    QVERIFY(store.WriteRecord(third));
-    QVERIFY(store.LastServerError().isEmpty());
-    QCOMPARE(store.QueuedCount(), 0);
-    QVERIFY(store.LoadRecord(third.Id) == third);
-}
-
 void TestTestRecordServer::sentTwiceStoredOnce() {
-    // The server stored a record but its answer was lost: the record sits in the queue as well.
-    QTemporaryDir queueDir;
-    QVERIFY(queueDir.isValid());
+    // The server stored a record but its answer was lost: the record, still in the queue, is
+    // sent again in the next batch. It is stored once, its points not doubled, and the batch
+    // counts only the record that was new.
     const TTestRecord record = FullTestRecord(QStringLiteral("TWICE"));
     {
-        TTestRecordStore queue(queueDir.path());
-        queue.WriteRecord(record);
-    }
-    {
         TTestRecordServerStore server(FServer->Settings());
-        QVERIFY(server.WriteRecord(record));
+        QCOMPARE(server.WriteRecords({record}), 1);
     }
-    TQueuedTestRecordStore store(FServer->Settings(), queueDir.path());
-    QCOMPARE(store.QueuedCount(), 1);
-    QCOMPARE(store.Flush(), 1);
-    QCOMPARE(store.QueuedCount(), 0);
+    TTestRecordServerStore store(FServer->Settings());
+    QCOMPARE(store.WriteRecords({record, FullTestRecord(QStringLiteral("AFTER-TWICE"))}), 1);
     TTestRecordFilter filter;
     filter.Serial = QStringLiteral("TWICE");
     filter.SerialExact = true;
@@ -135,62 +106,44 @@ void TestTestRecordServer::serverSetting() {
 }
 
 void TestTestRecordServer::twoBenchesWriteAtOnce() {
-    // Two benches on one server, each with its own connection and its own local queue, start
-    // on a database without tables and write at the same time; the server is stopped and
-    // started again while they write. In the end the server holds every record of both once,
-    // points included, and neither queue keeps anything.
+    // Two benches on one server, each with its own records worker and local queue, start on a
+    // database without tables and write at the same time; the server is stopped while they
+    // write and started again. In the end the server holds every record of both once, points
+    // included, and neither queue keeps anything.
     const QString database = QStringLiteral("benches");
     QVERIFY2(FServer->CreateDatabase(database), qPrintable(FServer->Error));
     const TRecordServerSettings settings = FServer->Settings(database);
     constexpr int RecordsPerBench = 24;
     QTemporaryDir queues;
     QVERIFY(queues.isValid());
-    std::atomic<int> written{0};
-    std::atomic<int> mostQueued{0};
     QVector<QVector<TTestRecord>> records(2);
-    QStringList errors(2);
-    QVector<QThread *> benches;
+    std::vector<std::unique_ptr<TTestRecordWorker>> workers;
     for (int bench = 0; bench < 2; ++bench) {
         for (int i = 0; i < RecordsPerBench; ++i)
             records[bench].append(FullTestRecord(QStringLiteral("BENCH%1-%2").arg(bench + 1).arg(i)));
-        benches.append(QThread::create([&, bench] {
-            try {
-                // The store lives in the bench's thread: a SQL connection stays in the thread
-                // that made it.
-                TQueuedTestRecordStore store(settings, queues.filePath(QString::number(bench)));
-                for (const TTestRecord &record : records[bench]) {
-                    store.WriteRecord(record);
-                    mostQueued = std::max(mostQueued.load(), store.QueuedCount());
-                    ++written;
-                    QThread::msleep(20);
-                }
-                // Whatever waited in the queue goes once the server answers again.
-                for (int attempt = 0; store.QueuedCount() > 0 && attempt < 100; ++attempt) {
-                    try {
-                        store.Flush();
-                    } catch (const ETestRecordStore &) {
-                        QThread::msleep(100);
-                    }
-                }
-                if (store.QueuedCount() > 0) errors[bench] = QStringLiteral("records left in the queue");
-            } catch (const std::exception &error) {
-                errors[bench] = QString::fromUtf8(error.what());
-            }
-        }));
+        workers.push_back(
+            std::make_unique<TTestRecordWorker>(queues.filePath(QString::number(bench)), settings));
     }
-    for (QThread *bench : benches)
-        bench->start();
-    QTRY_VERIFY_WITH_TIMEOUT(written >= RecordsPerBench / 2, 60000);
+    const auto write = [&](int from, int to) {
+        for (int i = from; i < to; ++i) {
+            for (int bench = 0; bench < 2; ++bench)
+                workers[bench]->Write(records[bench][i]);
+            QTest::qWait(20); // a bench's pace, both at once
+        }
+    };
+    write(0, RecordsPerBench / 2);
     QVERIFY2(FServer->Stop(), qPrintable(FServer->Error));
-    const int writtenWhileStopped = written;
-    QTRY_VERIFY_WITH_TIMEOUT(written >= writtenWhileStopped + 4, 60000);
+    write(RecordsPerBench / 2, RecordsPerBench / 2 + 4);
+    // Both saw the server go: their records wait.
+    for (const auto &worker : workers)
+        QTRY_VERIFY_WITH_TIMEOUT(worker->State().Waiting > 0 && !worker->State().ServerError.isEmpty(),
+                                 30000);
     QVERIFY2(FServer->Start(), qPrintable(FServer->Error));
-    for (QThread *bench : benches) {
-        QVERIFY(bench->wait(120000));
-        delete bench;
+    write(RecordsPerBench / 2 + 4, RecordsPerBench);
+    for (const auto &worker : workers) {
+        QTRY_COMPARE_WITH_TIMEOUT(worker->State().Waiting, 0, 120000);
+        QVERIFY(worker->State().Refused.isEmpty());
     }
-    QCOMPARE(errors, QStringList(2));
-    QVERIFY(mostQueued > 0); // the stop was seen
 
     TTestRecordServerStore server(settings);
     QCOMPARE(server.ListRecords().size(), 2 * RecordsPerBench);
@@ -231,6 +184,75 @@ void TestTestRecordServer::twoBenchesCreateTheTablesAtOnce() {
         QCOMPARE(errors, QStringList(2));
         QCOMPARE(TTestRecordServerStore(settings).ListRecords().size(), 2);
     }
+}
+
+void TestTestRecordServer::serialPartFoundThroughTheTrigramIndex() {
+    // The server's search index for a serial part (pg_trgm, shipped with PostgreSQL 15 in
+    // Debian): made with the tables, and made for a database whose tables an earlier program
+    // made without it; the store's searches find the same records through it, LIKE's own
+    // characters and letter case included.
+    const QString database = QStringLiteral("trgm");
+    QVERIFY2(FServer->CreateDatabase(database), qPrintable(FServer->Error));
+    const TRecordServerSettings settings = FServer->Settings(database);
+    TTestRecordServerStore(settings).WriteRecords(
+        {FullTestRecord(QStringLiteral("SN-105_x")), FullTestRecord(QStringLiteral("50%-1")),
+         FullTestRecord(QStringLiteral("ГОЛОВКА-7")), FullTestRecord(QStringLiteral("SN-1059"))});
+    const QString connection = QStringLiteral("trgm-check");
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connection);
+        db.setHostName(FServer->Dir.path());
+        db.setPort(FServer->Port);
+        db.setDatabaseName(database);
+        db.setUserName(QStringLiteral("tamrel"));
+        QVERIFY2(db.open(), qPrintable(db.lastError().text()));
+        const auto indexed = [&] {
+            QSqlQuery query(db);
+            return query.exec(QStringLiteral(
+                       "SELECT 1 FROM pg_indexes WHERE indexname = 'test_record_serial_trgm'")) &&
+                   query.next();
+        };
+        QVERIFY(indexed());
+        QSqlQuery drop(db);
+        QVERIFY2(drop.exec(QStringLiteral("DROP INDEX test_record_serial_trgm")),
+                 qPrintable(drop.lastError().text()));
+        TTestRecordServerStore again(settings); // an earlier program's tables: the index follows
+        QVERIFY(indexed());
+        const QVector<std::pair<QString, QStringList>> searches = {
+            {QStringLiteral("5_"), {QStringLiteral("SN-105_x")}},
+            {QStringLiteral("%"), {QStringLiteral("50%-1")}},
+            {QStringLiteral("sn-105"), {QStringLiteral("SN-1059"), QStringLiteral("SN-105_x")}},
+            {QStringLiteral("головка"), {QStringLiteral("ГОЛОВКА-7")}}};
+        for (const auto &[part, serials] : searches) {
+            TTestRecordFilter filter;
+            filter.Serial = part;
+            QStringList found;
+            for (const TTestRecordSummary &summary : again.ListRecords(filter))
+                found << summary.HeadSerial;
+            found.sort();
+            QCOMPARE(found, serials);
+        }
+        // The store's condition on a connection that can only use the index: the plan names it,
+        // and the index's answer is the same (an escaped LIKE character included).
+        QSqlQuery off(db);
+        QVERIFY(off.exec(QStringLiteral("SET enable_seqscan = off")));
+        QVERIFY(off.exec(QStringLiteral("SET enable_indexscan = off")));
+        const QString condition =
+            QStringLiteral(" FROM test_record WHERE head_serial_key LIKE '%5!_%' ESCAPE '!'");
+        QSqlQuery plan(db);
+        QVERIFY(plan.exec(QStringLiteral("EXPLAIN SELECT head_serial") + condition));
+        QString text;
+        while (plan.next())
+            text += plan.value(0).toString() + u'\n';
+        QVERIFY2(text.contains(QStringLiteral("test_record_serial_trgm")), qPrintable(text));
+        QSqlQuery rows(db);
+        QVERIFY(rows.exec(QStringLiteral("SELECT head_serial") + condition));
+        QStringList found;
+        while (rows.next())
+            found << rows.value(0).toString();
+        QCOMPARE(found, QStringList{QStringLiteral("SN-105_x")});
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connection);
 }
 
 TAMREL_TEST_MAIN_CORE(TestTestRecordServer)

@@ -71,6 +71,7 @@ private slots:
     void foreignOrNewerFileIsRefused_data();
     void foreignOrNewerFileIsRefused();
     void twoStoresOnOneFile();
+    void searchIndexAddedToAnEarlierFile();
 
 private:
     std::unique_ptr<QTemporaryDir> FDir;
@@ -293,6 +294,9 @@ void TestTestRecordStore::version1FileMigrates() {
     QCOMPARE(old->Limits, (TTestLimits{0.3, std::nullopt, std::nullopt}));
     QCOMPARE(old->Verdict, tvPass);
     QCOMPARE(old->Points, (QVector<TTestRecordPoint>{{20, 1.0, sbRising}, {20, 1.25, sbFalling}}));
+    QCOMPARE(SqlValue(File(), "SELECT COUNT(*) FROM sqlite_master WHERE name = 'test_record_taken_at_serial'")
+                 .toInt(),
+             1);
     // The search by serial finds the old record: its search key was made in the migration.
     QCOMPARE(Serials(store.ListRecords(BySerial("kopf-äb"))), QStringList{"Kopf-ÄB 9"});
     const TTestRecord added = FullTestRecord();
@@ -333,6 +337,48 @@ void TestTestRecordStore::twoStoresOnOneFile() {
     const TTestRecord record = FullTestRecord();
     writer.WriteRecord(record);
     QVERIFY(reader.LoadRecord(record.Id) == record);
+}
+
+void TestTestRecordStore::searchIndexAddedToAnEarlierFile() {
+    // A file of this schema from a program that had no index of the serial beside the time: a
+    // read-only open leaves it as it is, so does an open for writing while another program
+    // holds the write lock (the store opens all the same), the next open for writing adds the
+    // index, and the search finds the same records.
+    {
+        TTestRecordStore store(Folder());
+        store.WriteRecords({Record("xab-2", At(2, 9), tvFail), Record("AB-3", At(2, 12), tvPass)});
+    }
+    RunSql(File(), {QStringLiteral("DROP INDEX test_record_taken_at_serial")});
+    const QString count =
+        QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE name = 'test_record_taken_at_serial'");
+    {
+        TTestRecordStore reader(Folder(), TTestRecordStore::saReadOnly);
+        QCOMPARE(Serials(reader.ListRecords(BySerial("ab"))), (QStringList{"AB-3", "xab-2"}));
+    }
+    QCOMPARE(SqlValue(File(), count).toInt(), 0);
+    {
+        // Another program writing holds the file's write lock: the open for writing waits its
+        // while for it, then goes on without the index.
+        const QString name = QStringLiteral("writer");
+        {
+            QSqlDatabase writer = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+            writer.setDatabaseName(File());
+            QVERIFY(writer.open());
+            QSqlQuery lock(writer);
+            QVERIFY2(lock.exec(QStringLiteral("BEGIN IMMEDIATE")), qPrintable(lock.lastError().text()));
+            {
+                TTestRecordStore busy(Folder());
+                QCOMPARE(Serials(busy.ListRecords(BySerial("ab"))), (QStringList{"AB-3", "xab-2"}));
+            }
+            QVERIFY(lock.exec(QStringLiteral("ROLLBACK")));
+            writer.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
+    QCOMPARE(SqlValue(File(), count).toInt(), 0);
+    TTestRecordStore store(Folder());
+    QCOMPARE(SqlValue(File(), count).toInt(), 1);
+    QCOMPARE(Serials(store.ListRecords(BySerial("ab"))), (QStringList{"AB-3", "xab-2"}));
 }
 
 TAMREL_TEST_MAIN_CORE(TestTestRecordStore)

@@ -10,6 +10,8 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <pwd.h>
 #include <unistd.h>
@@ -86,8 +88,12 @@ public:
             const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
             if (fields.size() > 1 && fields[1].toLongLong() == postmaster) pids << pid_t(entry.toLongLong());
         }
+        // Resumed children first, the postmaster last: a postmaster running again may end a
+        // child of the list at once (a backend whose client gave up while it was stopped). A
+        // process already gone needs no signal.
+        if (signal == SIGCONT) std::reverse(pids.begin(), pids.end());
         for (const pid_t pid : pids)
-            if (kill(pid, signal) != 0) return false;
+            if (kill(pid, signal) != 0 && errno != ESRCH) return false;
         return true;
     }
     bool Stall() const { return Signal(SIGSTOP); }
