@@ -331,7 +331,7 @@ private slots:
                                  "--period", "150", "--serial", "HX-17", "--out", csv});
         QVERIFY2(run.ExitCode == exitCode, run.Err.constData());
         const QStringList lines = QString::fromUtf8(run.Out).split(QLatin1Char('\n'));
-        QVERIFY2(lines.contains(QStringLiteral("Points: 11 (6 rising, 5 falling)")), run.Out.constData());
+        QVERIFY2(lines.contains(QStringLiteral("Points: 10 (6 rising, 4 falling)")), run.Out.constData());
         QVERIFY(lines.contains(verdictLine));
         // The simulated head's backlash puts the falling branch visibly apart from the rising one.
         const QRegularExpression maxLine(QStringLiteral("^Max hysteresis: (\\d+\\.\\d{3}) V at \\d+ %$"));
@@ -358,16 +358,17 @@ private slots:
         QCOMPARE(record->Firmware, QStringLiteral("Tavik TAMREL sim 1.0"));
         QCOMPARE(record->TesterId, Port());
         QCOMPARE(record->Sweep, (TSweepSettings{0, 50, 10, 150, smSettled}));
-        QCOMPARE(record->Points.size(), 11);
-        const double duties[] = {0, 10, 20, 30, 40, 50, 40, 30, 20, 10, 0};
-        for (int i = 0; i < 11; ++i) {
+        // The start is measured once, on the rising branch.
+        QCOMPARE(record->Points.size(), 10);
+        const double duties[] = {0, 10, 20, 30, 40, 50, 40, 30, 20, 10};
+        for (int i = 0; i < 10; ++i) {
             QCOMPARE(record->Points[i].Duty, duties[i]);
             QCOMPARE(record->Points[i].Branch, i < 6 ? sbRising : sbFalling);
         }
         // Settled samples: each point is the head's position after a period at that duty, which for
         // the simulated head is its backlash curve (from the second point on; the first follows
         // whatever the head did before).
-        for (int i = 1; i < 11; ++i) {
+        for (int i = 1; i < 10; ++i) {
             const TTestRecordPoint &p = record->Points[i];
             const double play = p.Branch == sbRising ? p.Duty - TSimActuatorChannel::HalfWidthPercent
                                                      : p.Duty + TSimActuatorChannel::HalfWidthPercent;
@@ -382,10 +383,10 @@ private slots:
         QFile points(csv);
         QVERIFY(points.open(QIODevice::ReadOnly));
         const QList<QByteArray> rows = points.readAll().split('\n');
-        QCOMPARE(rows.size(), 13); // header, 11 points, and the empty rest after the last line end
+        QCOMPARE(rows.size(), 12); // header, 10 points, and the empty rest after the last line end
         QVERIFY(rows[0].startsWith("record_id,head_serial,"));
         QVERIFY(rows[6].contains(",rising,5,50,"));
-        QVERIFY(rows[11].contains(",falling,10,0,"));
+        QVERIFY(rows[10].contains(",falling,9,10,"));
     }
 
     void sweepStoppedByCtrlC() {
