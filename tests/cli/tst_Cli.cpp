@@ -494,6 +494,32 @@ private slots:
         QCOMPARE(FSim->Register(TamrelReg::regManualControl), QByteArray(1, 0));
     }
 
+    // A position reading that is no number gives its step no point: it is neither a 0 V point
+    // nor taken for another duty, and the sweep goes on.
+    void sweepSkipsReadingsThatAreNoNumber() {
+        TSimOptions options;
+        options.TextReadsOf = TamrelReg::regPosition1;
+        options.TextReadsEveryN = 3; // the readings at 20 and 50 rising and 20 falling
+        StartSim(options);
+        const TCliRun run = Run({"sweep", "--port", Port(), "--start", "0", "--end", "50", "--step", "10",
+                                 "--period", "100", "--serial", "HX-21", "--json"});
+        QVERIFY2(run.ExitCode == 0, run.Err.constData());
+        const QJsonObject result = QJsonDocument::fromJson(run.Out).object();
+        QStringList points;
+        for (const QJsonValue &v : result.value(QStringLiteral("points")).toArray()) {
+            const QJsonObject p = v.toObject();
+            points << QStringLiteral("%1%2")
+                          .arg(p.value(QStringLiteral("branch")).toString().at(0))
+                          .arg(p.value(QStringLiteral("duty_percent")).toDouble());
+            // The simulated head never reads 0 V above its lowest duties.
+            QVERIFY2(p.value(QStringLiteral("duty_percent")).toDouble() < 20 ||
+                         p.value(QStringLiteral("volts")).toDouble() > 0.3,
+                     run.Out.constData());
+        }
+        QCOMPARE(points.join(QLatin1Char(' ')), QStringLiteral("r0 r10 r30 r40 f40 f30 f10"));
+        QCOMPARE(FSim->Register(TamrelReg::regManualControlPWM1), U16(0));
+    }
+
     void flashWritesTheImage_data() {
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<QStringList>("options");
