@@ -160,7 +160,9 @@ private slots:
         QFETCH(int, end);
         QFETCH(int, step);
         QFETCH(QString, branches);
-        const TSweepSettings settings{start, end, step, 150, smSettled};
+        // A period long enough for the head to settle and for each reading to arrive before the
+        // next step, also on a loaded machine.
+        const TSweepSettings settings{start, end, step, 300, smSettled};
         TFaceRun window, cli;
         RunWindow(settings, window);
         if (QTest::currentTestFailed()) return;
