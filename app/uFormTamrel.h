@@ -4,9 +4,10 @@
 // tester reports in the two channel panels, writes the user's settings, draws channel 1's
 // position chart, runs the hysteresis sweep, shows its figures and verdict, keeps a test record
 // of every sweep and saves chart screenshots.
-#include "uFormTamrelRegisters.h"
 #include "uKvProtocol.h"
+#include "uSweepRun.h"
 #include "uTamrelChannelHost.h"
+#include "uTamrelRegisterNumber.h"
 #include "uTamrelRequestChains.h"
 #include "uTestRecord.h"
 
@@ -42,7 +43,7 @@ class TFrameDeviceLinkComMorva;
 class TFrameTamrelChannel;
 class TRadioGroup;
 
-class TFormTamrel : public QMainWindow, public ITamrelChannelHost {
+class TFormTamrel : public QMainWindow, public ITamrelChannelHost, private ISweepTester {
     Q_OBJECT
 public:
     explicit TFormTamrel(QWidget *parent = nullptr);
@@ -152,7 +153,6 @@ public:
     TKvProtocol *LinkProtocol() override;
     bool SkipWrites() const override { return SkipWriteRegister; }
     TDiagramMode CurrentDiagramMode() const override { return DiagramMode; }
-    void DiagramSampleTaken(double duty, double volts, TDiagramMode mode) override;
 
     // ---- Components ----
     QWidget *sPanelLink;
@@ -212,7 +212,14 @@ public:
 
     // ---- State ----
     bool SkipWriteRegister = false;
-    TDiagramMode DiagramMode = dmNone;
+
+private:
+    // The hysteresis sweep; the window is its face (ISweepTester).
+    TSweepRun FSweep{*this};
+
+public:
+    // The sweep's state as the sweep holds it.
+    const TDiagramMode &DiagramMode = FSweep.Mode();
     qint32 TimeX = -1;
 
     // Number of position-chart redraws actually done, and of values received per register
@@ -245,12 +252,16 @@ private:
     void DrawOftenSend(TKvProtocol *p, const QVector<quint8> &reads);
     void StartActions();
     void StopActions();
-    // Asks for the position that belongs to duty in the given half of the sweep.
-    void RequestSweepSample(qint64 duty, TDiagramMode mode);
-    // After the stop actions: complete when the falling half ended. The last sample asked for
-    // may still be on its way; the sweep is finished when it arrives (or is given up).
-    void SweepStopped(bool complete, bool waitForSample);
-    void FinishSweep();
+    // Stops a running sweep before its loop is closed.
+    void StopSweep(TSweepStop why);
+    // ISweepTester: the sweep's tester is channel 1 over the link, its steps the step timer.
+    void WriteDuty(qint64 duty) override;
+    void RequestPosition() override;
+    void StartSteps(int periodMs) override;
+    void StepsEnded() override;
+    void AwaitLastSample(int timeoutMs) override;
+    void SampleTaken(const TTestRecordPoint &point) override;
+    void SweepFinished(const TSweepOutcome &outcome) override;
     void ShowFigures(const TTestRecord &record);
     void StoreRecord(const TTestRecord &record);
     QString AskFileName(const QString &caption, const QString &proposedName, const QString &filter);
@@ -286,12 +297,7 @@ private:
     TKvProtocol *FDrawOftenProtocol = nullptr; // the engine the chains' reads went to
     QTimer *FDrawOftenTimer = nullptr;         // gives up reads that went unanswered
 
-    // The sweep's samples in the order taken, and its settings as it started.
-    QVector<TTestRecordPoint> FSweepPoints;
-    TSweepSettings FSweepSettings;
-    bool FSweepComplete = false;
-    // Stopped, waiting for the last sample; the timer gives it up.
-    bool FSweepFinishing = false;
+    // Gives up the last sample of a stopped sweep.
     QTimer *FSweepFinishTimer = nullptr;
     std::optional<TTestRecord> FLastRecord;
     TTestRecord FFiguresShown; // the record whose figures the labels under the chart show

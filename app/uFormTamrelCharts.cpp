@@ -153,20 +153,10 @@ TSamplingMode TFormTamrel::SamplingMode() const {
     return CheckBoxSampleAfterStep->isChecked() ? smAfterStep : smSettled;
 }
 
-void TFormTamrel::RequestSweepSample(qint64 duty, TDiagramMode mode) {
-    FrameTamrelChannel1->DiagramSampleDuty = duty;
-    FrameTamrelChannel1->DiagramSampleMode = mode;
-    FrameTamrelChannel1->RequestRegPositionForDiagram = true;
-    RequestRegisterNow(FrameTamrelChannel1->regPosition);
-}
-
 void TFormTamrel::ButtonStartStopClick() {
     if (DiagramMode != dmNone) {
-        DiagramMode = dmNone;
-        StopActions();
-        SweepStopped(false, true);
+        StopSweep(ssUser);
     } else if (LinkConnected()) {
-        DiagramMode = dmForward;
         StartActions();
     } else {
         StopActions();
@@ -178,73 +168,68 @@ void TFormTamrel::ButtonStartStopClick() {
 }
 
 void TFormTamrel::StartActions() {
-    // A sweep still waiting for its last sample is finished with what it has.
-    if (FSweepFinishing) FinishSweep();
-    FSweepPoints.clear();
-    FSweepSettings = {int(FloatEditDutyStart->ValueInt()), int(FloatEditDutyEnd->ValueInt()),
-                      int(FloatEditStep->ValueInt()), int(FloatEditPeriod->ValueInt()), SamplingMode()};
     sSpeedButtonManualControl->setChecked(true);
     sSpeedButtonManualControlClick();
     ButtonStartStop->setText(QStringLiteral("Stop"));
     ChartHyst->xAxis->setRangeUpper(TamrelCharts::HystBottomMax(FloatEditDutyEnd->ValueInt()));
-    TFloatEdit *duty = FrameTamrelChannel1->FloatEditManualPWM;
-    duty->SetValueInt(FloatEditDutyStart->ValueInt());
-    duty->Validate(true, true);
-    // Settled sampling reads the start duty's position at the end of its period, at the first
-    // tick; sampling right after the step reads it now.
-    if (FSweepSettings.Sampling == smAfterStep)
-        RequestSweepSample(FloatEditDutyStart->ValueInt(), dmForward);
-    else
-        FrameTamrelChannel1->RequestRegPositionForDiagram = false;
     SeriesHyst1->Clear();
     ReplotLater(ChartHyst);
-    SetHystTimerInterval(int(FloatEditPeriod->ValueInt()));
+    // The sweep writes the start duty, asks for its position when sampling right after each
+    // step, and starts the step timer.
+    FSweep.Start({int(FloatEditDutyStart->ValueInt()), int(FloatEditDutyEnd->ValueInt()),
+                  int(FloatEditStep->ValueInt()), int(FloatEditPeriod->ValueInt()), SamplingMode()});
 }
 
 void TFormTamrel::StopActions() {
-    ButtonStartStop->setText(QStringLiteral("Start"));
-    TFloatEdit *duty = FrameTamrelChannel1->FloatEditManualPWM;
-    duty->SetValueInt(FloatEditDutyStart->ValueInt());
-    duty->Validate(true, true);
-    SetHystTimerInterval(0);
-    ReplotLater(ChartHyst);
+    WriteDuty(FloatEditDutyStart->ValueInt());
+    StepsEnded();
+}
+
+void TFormTamrel::StopSweep(TSweepStop why) {
+    // The duty returns to the start the field shows now.
+    FSweep.Follow(FrameTamrelChannel1->FloatEditManualPWM->ValueInt(), FloatEditDutyStart->ValueInt(),
+                  FloatEditDutyEnd->ValueInt(), FloatEditStep->ValueInt());
+    FSweep.Stop(why);
 }
 
 void TFormTamrel::TimerDrawChartHystTimer() {
     if (DiagramMode == dmNone) return;
     if (!LinkConnected()) {
-        DiagramMode = dmNone;
-        StopActions();
-        SweepStopped(false, false);
+        StopSweep(ssLinkLost);
         return;
     }
-    TFloatEdit *dutyEdit = FrameTamrelChannel1->FloatEditManualPWM;
-    const qint64 duty = dutyEdit->ValueInt();
-    const qint64 start = FloatEditDutyStart->ValueInt();
-    const qint64 end = FloatEditDutyEnd->ValueInt();
-    const qint64 step = FloatEditStep->ValueInt();
-    // A sweep keeps the sampling it started with; a change applies to the next sweep.
-    const bool settled = FSweepSettings.Sampling == smSettled;
-    // The duty in force has had its whole period to settle: its position is read first, and
-    // the request goes out before the next duty's write, so the tester answers it for this
-    // duty. A position read after the write would show the actuator before it moved.
-    if (settled) RequestSweepSample(duty, DiagramMode);
-    qint64 d = duty;
-    if (DiagramMode == dmForward) {
-        d = duty + step;
-        if (d > end) DiagramMode = dmBackward;
-    }
-    if (DiagramMode == dmBackward) {
-        d = duty - step;
-        if (d <= start) {
-            DiagramMode = dmNone;
-            StopActions();
-            SweepStopped(true, true);
-            return;
-        }
-    }
-    dutyEdit->SetValueInt(d);
-    dutyEdit->Validate(true, true);
-    if (!settled) RequestSweepSample(d, DiagramMode);
+    // The technician may change the fields (or move the duty) during a sweep: the next step
+    // follows them.
+    FSweep.Follow(FrameTamrelChannel1->FloatEditManualPWM->ValueInt(), FloatEditDutyStart->ValueInt(),
+                  FloatEditDutyEnd->ValueInt(), FloatEditStep->ValueInt());
+    FSweep.Tick();
+    ReplotLater(ChartHyst);
+}
+
+// ---- The sweep's tester: channel 1 over the link, steps on the step timer ---------------------
+
+void TFormTamrel::WriteDuty(qint64 duty) {
+    // Through the field: the slider follows, and register 5 is written when connected.
+    TFloatEdit *edit = FrameTamrelChannel1->FloatEditManualPWM;
+    edit->SetValueInt(duty);
+    edit->Validate(true, true);
+}
+
+void TFormTamrel::RequestPosition() {
+    RequestRegisterNow(FrameTamrelChannel1->regPosition);
+}
+
+void TFormTamrel::StartSteps(int periodMs) {
+    SetHystTimerInterval(periodMs);
+}
+
+void TFormTamrel::StepsEnded() {
+    ButtonStartStop->setText(QStringLiteral("Start"));
+    SetHystTimerInterval(0);
+    ReplotLater(ChartHyst);
+}
+
+void TFormTamrel::SampleTaken(const TTestRecordPoint &point) {
+    FrameTamrelChannel1->AddSweepPoint(point);
     ReplotLater(ChartHyst);
 }

@@ -2,13 +2,13 @@
 // polling tick, showing received registers and writing the user's settings.
 #include "uBalloonHint.h"
 #include "uFormTamrel.h"
-#include "uFormTamrelRegisters.h"
 #include "uFrameDeviceLinkComMorva.h"
 #include "uFrameTamrelChannel.h"
 #include "uKvApplication.h"
 #include "uKvThreadHandOver.h"
 #include "uKvTrazerHook.h"
 #include "uTamrelRegisterMap.h"
+#include "uTamrelRegisterNumber.h"
 #include "uTamrelTester.h"
 #include "uTamrelWidgets.h"
 
@@ -90,9 +90,7 @@ void TFormTamrel::OnDeviceLinkStartStop(IDeviceLink *senderDeviceLink, TDeviceLi
         // it stops here and keeps the part done; a loss (not the technician's own disconnect)
         // is said.
         if (DiagramMode != dmNone) {
-            DiagramMode = dmNone;
-            StopActions();
-            SweepStopped(false, false);
+            StopSweep(ssLinkLost);
             if (!lost) return;
             BalloonHintInd->SetTitle(
                 FRussian ? QStringLiteral("Измерение остановлено: потеряна связь с тестером")
@@ -169,6 +167,8 @@ void TFormTamrel::ShowReceivedValue(quint8 regNum, const TKvRegister &reg) {
         value = RegisterNumber(reg, TesterRegistersInfo()[regNum].RegType);
     FrameTamrelChannel1->OnReceivedRegister(regNum, value);
     FrameTamrelChannel2->OnReceivedRegister(regNum, value);
+    // Channel 1's position, requested or not, is the sweep's sample when one is awaited.
+    if (regNum == FrameTamrelChannel1->regPosition) FSweep.PositionReceived(value);
     const int lowByte = value ? int(*value & 0xFF) : -1;
     switch (regNum) {
     case regFirmwareName: {

@@ -7,6 +7,7 @@
 #include "uFrameDeviceLinkComMorva.h"
 #include "uFrameTamrelChannel.h"
 #include "uKvApplication.h"
+#include "uSweepRecord.h"
 #include "uTamrelCharts.h"
 #include "uTamrelTester.h"
 #include "uTamrelWidgets.h"
@@ -35,10 +36,6 @@ namespace {
 
 const QString KeySampleAfterStep = QStringLiteral("Sweep/SampleAfterStep");
 const QString KeyHeadSerial = QStringLiteral("Sweep/HeadSerial");
-
-// The last sample of a stopped sweep is asked for just before the stop; its answer normally
-// arrives within milliseconds. One that never comes is given up after this long.
-constexpr int LastSampleWaitMs = 1000;
 
 QString Volts(double v) {
     return QStringLiteral("%1 V").arg(v, 0, 'f', 3);
@@ -114,60 +111,35 @@ void TFormTamrel::ButtonLimitsClick() {
 
 // ---- The sweep's end ------------------------------------------------------------------------
 
-void TFormTamrel::DiagramSampleTaken(double duty, double volts, TDiagramMode mode) {
-    FSweepPoints.append({duty, volts, mode == dmBackward ? sbFalling : sbRising});
-    if (FSweepFinishing) FinishSweep();
-}
-
-void TFormTamrel::SweepStopped(bool complete, bool waitForSample) {
-    FSweepComplete = complete;
-    TFrameTamrelChannel *ch = FrameTamrelChannel1;
-    if (waitForSample && ch->RequestRegPositionForDiagram && ch->DiagramSampleMode != dmNone) {
-        FSweepFinishing = true;
-        if (!FSweepFinishTimer) {
-            FSweepFinishTimer = new QTimer(this);
-            FSweepFinishTimer->setSingleShot(true);
-            connect(FSweepFinishTimer, &QTimer::timeout, this, [this] {
-                TKvApplication::RunGuarded([this] {
-                    if (FSweepFinishing) FinishSweep();
-                });
-            });
-        }
-        FSweepFinishTimer->start(LastSampleWaitMs);
-        return;
+void TFormTamrel::AwaitLastSample(int timeoutMs) {
+    if (!FSweepFinishTimer) {
+        FSweepFinishTimer = new QTimer(this);
+        FSweepFinishTimer->setSingleShot(true);
+        connect(FSweepFinishTimer, &QTimer::timeout, this,
+                [this] { TKvApplication::RunGuarded([this] { FSweep.GiveUpLastSample(); }); });
     }
-    FinishSweep();
+    FSweepFinishTimer->start(timeoutMs);
 }
 
-void TFormTamrel::FinishSweep() {
-    FSweepFinishing = false;
+void TFormTamrel::SweepFinished(const TSweepOutcome &outcome) {
     if (FSweepFinishTimer) FSweepFinishTimer->stop();
-    // A sample that comes after this belongs to no sweep.
-    FrameTamrelChannel1->RequestRegPositionForDiagram = false;
-    FrameTamrelChannel1->DiagramSampleMode = dmNone;
     ReplotLater(ChartHyst);
-    if (FSweepPoints.isEmpty()) {
+    TSweepSubject subject;
+    subject.HeadSerial = EditHeadSerial->text().trimmed();
+    subject.Firmware = ButtonUpdateFirmware->toolTip();
+    const TComPort *port = Link() == DeviceLink ? DeviceLink->ComPortObject() : nullptr;
+    subject.TesterId = port && !port->Port().isEmpty() ? port->Port() : subject.Firmware;
+    subject.PumpType = PumpTypeName();
+    subject.HeadType = HeadTypeName();
+    QSettings settings(SettingsFilePath(), QSettings::IniFormat);
+    const std::optional<TTestRecord> record = MakeSweepRecord(subject, outcome, settings);
+    if (!record) {
         ShowFigures(TTestRecord());
         return;
     }
-
-    TTestRecord record;
-    record.Id = TTestRecord::NewId();
-    record.HeadSerial = EditHeadSerial->text().trimmed();
-    record.TakenAt = QDateTime::currentDateTimeUtc();
-    record.Firmware = ButtonUpdateFirmware->toolTip();
-    const TComPort *port = Link() == DeviceLink ? DeviceLink->ComPortObject() : nullptr;
-    record.TesterId = port && !port->Port().isEmpty() ? port->Port() : record.Firmware;
-    record.PumpType = PumpTypeName();
-    record.HeadType = HeadTypeName();
-    record.Sweep = FSweepSettings;
-    record.Points = FSweepPoints;
-    record.Limits = CurrentLimits();
-    record.Evaluate();
     FLastRecord = record;
-    ShowFigures(record);
-    // A sweep stopped before its branches met has no hysteresis to keep.
-    if (FSweepComplete || record.Figures.ComparedPoints > 0) StoreRecord(record);
+    ShowFigures(*record);
+    if (SweepRecordWorthKeeping(*record, outcome.Complete)) StoreRecord(*record);
 }
 
 void TFormTamrel::ShowFigures(const TTestRecord &record) {

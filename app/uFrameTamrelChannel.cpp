@@ -303,17 +303,6 @@ void TFrameTamrelChannel::OnReceivedRegister(quint8 regNum, std::optional<qint64
                 FloatEditPosition->SetValueVar(QVariant());
             TimerShowPosition = now;
         }
-        // An unknown reading is no sample: the sweep's request stays open for the next one.
-        if (RequestRegPositionForDiagram && value) {
-            RequestRegPositionForDiagram = false;
-            const TDiagramMode mode = DiagramSampleMode;
-            const double duty = double(DiagramSampleDuty);
-            if (SeriesHyst && mode == dmForward)
-                SeriesHyst->AddPoint(duty, v);
-            else if (SeriesHyst && mode == dmBackward)
-                SeriesHyst->AddPoint(duty, v, BackwardColor);
-            if (FHost && mode != dmNone) FHost->DiagramSampleTaken(duty, v, mode);
-        }
     }
     if (regNum == regSetupVin) ShowReceivedSetting(FloatEditSetupVin, value, 1000);
     if (regNum == regCurrent) {
@@ -325,6 +314,14 @@ void TFrameTamrelChannel::OnReceivedRegister(quint8 regNum, std::optional<qint64
     if (regNum == regManualControlPWM && !(SweepDrivesDuty && FHost && FHost->CurrentDiagramMode() != dmNone))
         ShowReceivedSetting(FloatEditManualPWM, value, 1);
     if (regNum == regManualControlVolts) ShowReceivedSetting(FloatEditManualVolts, value, 10);
+}
+
+void TFrameTamrelChannel::AddSweepPoint(const TTestRecordPoint &point) {
+    if (!SeriesHyst) return;
+    if (point.Branch == sbFalling)
+        SeriesHyst->AddPoint(point.Duty, point.Volts, BackwardColor);
+    else
+        SeriesHyst->AddPoint(point.Duty, point.Volts);
 }
 
 void TFrameTamrelChannel::ShowReceivedSetting(TFloatEdit *edit, std::optional<qint64> value, int scale) {

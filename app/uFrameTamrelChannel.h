@@ -72,18 +72,15 @@ public:
     quint8 regManualControlVolts = 0;
     bool SkipTrackBarOnChange = false;
     TColoredLineSeries *SeriesHyst = nullptr; // not owned
-    bool RequestRegPositionForDiagram = false;
-    // What the requested sample belongs to: the duty that was in force when it was asked for
-    // and the half of the sweep it was taken in. The sweep sets both with the request, since
-    // by the time the answer arrives the next duty may already be written.
-    qint64 DiagramSampleDuty = 0;
-    TDiagramMode DiagramSampleMode = dmNone;
     // Set on the panel whose duty the hysteresis sweep drives. While a sweep runs, the sweep
     // alone sets that duty: a polled duty reading may have been asked for before the step's
     // write and would show the previous duty, so the sample would be plotted at the wrong
     // duty and the step measured twice. Such readings are not shown during a sweep.
     bool SweepDrivesDuty = false;
     QColor BackwardColor;
+    // A sample of the hysteresis sweep on SeriesHyst: the rising branch in the series colour,
+    // the falling one in BackwardColor.
+    void AddSweepPoint(const TTestRecordPoint &point);
     quint32 TimerShowPosition = 0; // tick of the last read-out refresh
     // The read-out of the measured voltage is refreshed at most this often.
     static constexpr quint32 ShowPositionIntervalMs = 200;

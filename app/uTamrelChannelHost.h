@@ -1,12 +1,11 @@
 #pragma once
 // What a channel panel needs of the window that holds it: the connection, the guard that
 // keeps a received value from being written back, and the state of the hysteresis sweep.
+#include "uSweepPlan.h"
+
 #include <QtGlobal>
 
 class TKvProtocol;
-
-// State of the hysteresis sweep: no sweep, duty rising, duty falling.
-enum TDiagramMode : quint8 { dmNone = 0, dmForward = 1, dmBackward = 2 };
 
 class ITamrelChannelHost {
 public:
@@ -17,9 +16,6 @@ public:
     // True while a received register is being shown: user-setting writes are skipped then.
     virtual bool SkipWrites() const = 0;
     virtual TDiagramMode CurrentDiagramMode() const = 0;
-    // A sample of the hysteresis sweep was taken: duty in percent, volts read, and the half of
-    // the sweep (dmForward or dmBackward) the duty belongs to.
-    virtual void DiagramSampleTaken(double duty, double volts, TDiagramMode mode) = 0;
 
 protected:
     ~ITamrelChannelHost() = default;

@@ -5,6 +5,8 @@
 #include "uCliError.h"
 #include "uCliTesterGuard.h"
 #include "uCliWait.h"
+#include "uSweepRecord.h"
+#include "uSweepRun.h"
 #include "uTamrelRegisterMap.h"
 #include "uTamrelTester.h"
 #include "uTestRecordCsv.h"
@@ -36,6 +38,49 @@ QString FromRegister(const QStringList &names, TCliConnection &connection, quint
                             .arg(code));
     return names[int(code)];
 }
+
+// The sweep's tester on the command line: channel 1 over the blocking connection, the steps
+// counted out with pauses by the command's loop. Every request waits for its answer (and is
+// asked again when the answer is lost), so a position reading reaches the sweep from inside
+// its request.
+class TCliSweepTester final : public ISweepTester {
+public:
+    explicit TCliSweepTester(TCliConnection &connection) : FConnection(connection) {}
+    TSweepRun Sweep{*this};
+    // The steps' period while the sweep runs; 0 once they have ended.
+    int PeriodMs = 0;
+    std::optional<TSweepOutcome> Outcome;
+
+    void WriteDuty(qint64 duty) override { FConnection.Write(regManualControlPWM1, duty); }
+    void RequestPosition() override {
+        Sweep.PositionReceived(SweepPositionMillivolts(FConnection.Read(regPosition1)));
+    }
+    void StartSteps(int periodMs) override { PeriodMs = periodMs; }
+    void StepsEnded() override { PeriodMs = 0; }
+    // Its request has been answered already, and nothing reads the position unasked here: a
+    // last reading that was no number is not followed by another.
+    void AwaitLastSample(int) override { FGiveUp = true; }
+    void SampleTaken(const TTestRecordPoint &) override {}
+    void SweepFinished(const TSweepOutcome &outcome) override { Outcome = outcome; }
+
+    // Runs the sweep to its end: a step per period. ECliError as the connection's requests,
+    // or interrupted by a signal.
+    TSweepOutcome Run(const TSweepSettings &settings) {
+        Sweep.Start(settings);
+        while (Sweep.Running()) {
+            if (CliPause(PeriodMs) == cwInterrupted)
+                throw ECliError(ceInterrupted, QStringLiteral("the sweep was stopped; no record was stored"));
+            Sweep.Tick();
+        }
+        if (FGiveUp) Sweep.GiveUpLastSample();
+        if (!Outcome) throw ECliError(ceFailed, QStringLiteral("the sweep ended without its outcome"));
+        return *Outcome;
+    }
+
+private:
+    TCliConnection &FConnection;
+    bool FGiveUp = false;
+};
 
 QString Volts(double volts) {
     return QString::number(volts, 'f', 3) + QStringLiteral(" V");
@@ -114,11 +159,13 @@ int CliSweep(const QStringList &arguments) {
     TCliCommandLine line(
         QStringLiteral("sweep"),
         QStringLiteral(
-            "Measures channel 1's hysteresis: manual control in percent, the duty rising from --start to "
-            "--end "
-            "by --step and falling back to --start, one step per period. At each step the position is read "
-            "after the duty has been in force for one period (a settled sample), then the next duty is "
-            "written. Prints the figures and the verdict against the limits stored in the program's settings "
+            "Measures channel 1's hysteresis: manual control in percent, the duty rising from --start by "
+            "--step as far as --end, then falling by --step while it stays above --start (the top and the "
+            "start "
+            "are measured once), one step per period. At each step the position is read after the duty has "
+            "been in force for one period (a settled sample), then the next duty is written; a reading that "
+            "is no number gives that step no point. Prints the figures and the verdict against the limits "
+            "stored in the program's settings "
             "for the pump and head type, and stores the test record where the program keeps its records. "
             "Without limits for that pump and head type there is no verdict and the exit code is 0."),
         true);
@@ -175,46 +222,26 @@ int CliSweep(const QStringList &arguments) {
     const TCliFoundTester found = line.FindPort();
     connection.Open(found.Port);
     connection.Retries = LostAnswerRetries;
-    TTestRecord record;
-    record.Id = TTestRecord::NewId();
-    record.HeadSerial = line.Parser.value(serial);
-    record.TakenAt = QDateTime::currentDateTimeUtc();
-    record.TesterId = found.Port;
-    record.Firmware = connection.Identify();
-    record.PumpType = pumpType.isEmpty()
-                          ? FromRegister(TamrelTester::PumpTypeNames(), connection, regPumpType, "pump")
-                          : pumpType;
-    record.HeadType = headType.isEmpty()
-                          ? FromRegister(TamrelTester::HeadTypeNames(), connection, regResistiveHead, "head")
-                          : headType;
-    record.Sweep = sweep;
+    TSweepSubject subject;
+    subject.HeadSerial = line.Parser.value(serial);
+    subject.TesterId = found.Port;
+    subject.Firmware = connection.Identify();
+    subject.PumpType = pumpType.isEmpty()
+                           ? FromRegister(TamrelTester::PumpTypeNames(), connection, regPumpType, "pump")
+                           : pumpType;
+    subject.HeadType = headType.isEmpty()
+                           ? FromRegister(TamrelTester::HeadTypeNames(), connection, regResistiveHead, "head")
+                           : headType;
 
     // Manual control in percent, as the program's sweep sets it, from the first duty on. On
     // every way out the tester is put back: the first duty, manual control as it was, and
     // stopped if the sweep started it.
     TCliTesterGuard guard(connection);
-    int duty = sweep.StartDuty;
-    TSweepBranch branch = sbRising;
+    TCliSweepTester tester(connection);
+    TSweepOutcome outcome;
     try {
-        guard.Drive(duty);
-        for (;;) {
-            if (CliPause(sweep.PeriodMs) == cwInterrupted)
-                throw ECliError(ceInterrupted, QStringLiteral("the sweep was stopped; no record was stored"));
-            // The duty has been in force for a period: its settled position is this step's sample.
-            const qint64 millivolts = RegisterToVariant(connection.Read(regPosition1)).toLongLong();
-            record.Points.append({double(duty), double(millivolts) / 1000.0, branch});
-            int next = duty;
-            if (branch == sbRising) {
-                next = duty + sweep.StepDuty;
-                if (next > sweep.EndDuty) branch = sbFalling;
-            }
-            if (branch == sbFalling) {
-                if (duty <= sweep.StartDuty) break; // back at the first duty: the loop is closed
-                next = qMax(duty - sweep.StepDuty, sweep.StartDuty);
-            }
-            duty = next;
-            connection.Write(regManualControlPWM1, duty);
-        }
+        guard.Drive(sweep.StartDuty);
+        outcome = tester.Run(sweep);
     } catch (const ECliError &e) {
         // The first error is the one to report; the tester is put back all the same.
         guard.Restore(sweep.StartDuty);
@@ -231,8 +258,14 @@ int CliSweep(const QStringList &arguments) {
 
     // The measurement is shown and written out before anything can fail to store it.
     QSettings settings(UpdateServerSettingsFilePath(), QSettings::IniFormat);
-    record.Limits = LoadTestLimits(settings, record.PumpType, record.HeadType);
-    record.Evaluate();
+    const std::optional<TTestRecord> made = MakeSweepRecord(subject, outcome, settings);
+    if (!made || !SweepRecordWorthKeeping(*made, outcome.Complete))
+        throw ECliError(
+            ceFailed,
+            restoreError.isEmpty()
+                ? QStringLiteral("no position reading of the sweep was a number; no record was stored")
+                : restoreError);
+    const TTestRecord &record = *made;
     if (!line.Json()) PrintResult(record, false, QString());
     QStringList errors;
     if (!restoreError.isEmpty()) errors << restoreError;

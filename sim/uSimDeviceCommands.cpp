@@ -25,6 +25,16 @@ void TSimDevice::TImpl::Dispatch(QByteArray payload, bool Crc, double Now, doubl
         if (payload.size() < 2) return ack(KvErrParameter);
         if (second >= RegisterCount) return ack(KvErrRegAddress);
         AdvanceModel(Now);
+        if (second == Opt.TextReadsOf && Opt.TextReadsEveryN > 0 &&
+            ++TextReadsSeen % Opt.TextReadsEveryN == 0) {
+            QByteArray text;
+            text.append(char(ValueCommand()));
+            text.append(char(second));
+            text.append(char(rtString));
+            text.append("n/a");
+            Answer(prefix, text, Crc, Now, arrived);
+            return;
+        }
         Answer(prefix, ValuePayload(ValueCommand(), second), Crc, Now, arrived);
         return;
     }

@@ -98,7 +98,8 @@ struct TSimDevice::TImpl {
     double LineFreeAt = 0;   // when the tester's line is free for the next frame sent
     double RxLineFreeAt = 0; // when the host's line is free for its next frame
     quint64 AnswerCount = 0;
-    int LostReads = 0; // answers lost to LoseReadsOf so far
+    int LostReads = 0;     // answers lost to LoseReadsOf so far
+    int TextReadsSeen = 0; // reads of TextReadsOf so far
     quint64 FrameCount = 0;
     quint32 Noise = 0x2545F491u;
 

@@ -49,6 +49,11 @@ bool ParseSimOptions(const QStringList &args, TSimOptions &options, QString *err
                                          QString::number(options.LoseReadsOf));
     const QCommandLineOption loseReads("lose-reads", "How many of those answers are lost.", "n",
                                        QString::number(options.LoseReadsCount));
+    const QCommandLineOption textReadsOf("text-reads-of",
+                                         "Answer reads of this register now and then with a text, -1 = none.",
+                                         "register", QString::number(options.TextReadsOf));
+    const QCommandLineOption textReadsEvery("text-reads-every", "Which of those reads: every Nth, 0 = none.",
+                                            "n", QString::number(options.TextReadsEveryN));
     const QCommandLineOption garbageEvery("garbage-every", "Line noise before every Nth frame, 0 = none.",
                                           "n", QString::number(options.GarbageEveryN));
     const QCommandLineOption failPage("fail-page", "Refuse this firmware page, -1 = none.", "index",
@@ -76,11 +81,11 @@ bool ParseSimOptions(const QStringList &args, TSimOptions &options, QString *err
         QString::number(options.DeafAfterMs));
     const QCommandLineOption frameLog("frame-log", "Write a JSON-lines log of every frame.", "file");
     const QCommandLineOption imageOut("image-out", "Write the received firmware image to this file.", "file");
-    p.addOptions({help,     ident,          checksumOnly,     newCommands, autoSend,
-                  lineRate, answerDelay,    silent,           dropEvery,   garbageEvery,
-                  failPage, failPageStatus, loaderIdent,      deviceId,    flashSize,
-                  pageSize, loaderIgnore,   loaderDelay,      dieAfter,    deafAfter,
-                  frameLog, imageOut,       silentAfterPages, loseReadsOf, loseReads});
+    p.addOptions({help,        ident,       checksumOnly,  newCommands,  autoSend,         lineRate,
+                  answerDelay, silent,      dropEvery,     garbageEvery, failPage,         failPageStatus,
+                  loaderIdent, deviceId,    flashSize,     pageSize,     loaderIgnore,     loaderDelay,
+                  dieAfter,    deafAfter,   frameLog,      imageOut,     silentAfterPages, loseReadsOf,
+                  loseReads,   textReadsOf, textReadsEvery});
     if (helpText) *helpText = p.helpText();
     if (wantsHelp) *wantsHelp = false;
     if (!p.parse(args)) {
@@ -109,6 +114,8 @@ bool ParseSimOptions(const QStringList &args, TSimOptions &options, QString *err
         {silentAfterPages, 0, 1000000000, [&](qint64 x) { o.SilentAfterPages = int(x); }},
         {loseReadsOf, -1, 255, [&](qint64 x) { o.LoseReadsOf = int(x); }},
         {loseReads, 0, 1000000000, [&](qint64 x) { o.LoseReadsCount = int(x); }},
+        {textReadsOf, -1, 255, [&](qint64 x) { o.TextReadsOf = int(x); }},
+        {textReadsEvery, 0, 1000000000, [&](qint64 x) { o.TextReadsEveryN = int(x); }},
         {garbageEvery, 0, 1000000000, [&](qint64 x) { o.GarbageEveryN = int(x); }},
         {failPage, -1, 65535, [&](qint64 x) { o.FailPageIndex = int(x); }},
         {failPageStatus, 0, 255, [&](qint64 x) { o.FailPageStatus = quint8(x); }},

@@ -34,6 +34,11 @@ struct TSimOptions {
     // answers a noisy line happened to lose, whatever else goes through.
     int LoseReadsOf = -1;
     int LoseReadsCount = 0;
+    // Answer every TextReadsEveryN-th read of register TextReadsOf (-1 = none) with a text that
+    // is no number instead of its value: a reading gone wrong on the tester's side, in a type
+    // the host's engine takes.
+    int TextReadsOf = -1;
+    int TextReadsEveryN = 0;
     // Put a few bytes of line noise (never a frame delimiter) before every Nth frame sent.
     int GarbageEveryN = 0;
     // Refuse this firmware page with FailPageStatus (-1 = accept every page).

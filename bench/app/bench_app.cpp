@@ -1,4 +1,4 @@
-// Speed of the tester application against the simulated tester on a 115200-baud line:
+// Speed of the tester application against the simulated tester on the tester's line rate:
 // the polling tick, "Draw often" sampling with its CPU cost and redraw rate, one redraw of a
 // full position chart, and the program's start-up time and peak memory.
 #include "uFormTamrel.h"
@@ -7,6 +7,7 @@
 #include "uKvHopTrace.h"
 #include "uSimPty.h"
 #include "uTamrelRegisterMap.h"
+#include "uTamrelTester.h"
 
 #include <QAction>
 #include <QApplication>
@@ -28,8 +29,8 @@
 
 namespace {
 
-// One byte on a 115200-baud line with 10 bits per byte.
-constexpr double ByteMs = 10.0 / 115200.0 * 1000.0;
+// One byte on the tester's line with 10 bits per byte.
+constexpr double ByteMs = 10.0 / TamrelTester::BaudRate * 1000.0;
 
 // Runs the event loop until Done or the time-out; sleeps between events (a 1 ms timer wakes
 // it to look at Done), so the waiting itself costs next to no CPU.
@@ -115,7 +116,7 @@ bool ConnectForm(TFormTamrel &form) {
 // the last of its answers, against the time the tick's bytes need on the wire.
 void BM_PollingTickVolts(benchmark::State &state) {
     TSimOptions o;
-    o.LineRate = 115200;
+    o.LineRate = TamrelTester::BaudRate;
     o.AutoSendPeriodMs = 0; // only the tick's own traffic on the line
     TSimPty sim;
     QString error;
@@ -195,7 +196,7 @@ BENCHMARK(BM_PollingTickVolts)->Apply(BothConfigurations);
 void BM_DrawOften(benchmark::State &state) {
     QProcess sim;
     sim.setProgram(QStringLiteral(TAMREL_SIM_PATH));
-    sim.setArguments({QStringLiteral("--line-rate"), QStringLiteral("115200"),
+    sim.setArguments({QStringLiteral("--line-rate"), QString::number(TamrelTester::BaudRate),
                       QStringLiteral("--auto-send-period"), QStringLiteral("0")});
     sim.start();
     if (!sim.waitForStarted(5000) ||

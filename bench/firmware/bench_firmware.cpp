@@ -1,10 +1,11 @@
-// Speed of a firmware update: a 60 KiB image written into the simulated tester on a 115200-baud
+// Speed of a firmware update: a 60 KiB image written into the simulated tester on the tester's
 // line, from the Start button to the success text, against the time the page frames and their
 // statuses need on the wire.
 #include "uFormFirmwareUpdate.h"
 #include "uFormTamrel.h"
 #include "uFrameDeviceLinkComMorva.h"
 #include "uSimPty.h"
+#include "uTamrelTester.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -25,8 +26,8 @@
 
 namespace {
 
-// One byte on a 115200-baud line with 10 bits per byte.
-constexpr double ByteMs = 10.0 / 115200.0 * 1000.0;
+// One byte on the tester's line with 10 bits per byte.
+constexpr double ByteMs = 10.0 / TamrelTester::BaudRate * 1000.0;
 constexpr int CmdPage = 26;
 
 // Runs the event loop until Done or the time-out; a 1 ms timer wakes it to look at Done.
@@ -60,7 +61,7 @@ bool Connect(TFormTamrel &form) {
 
 void BM_FirmwareUpdate60KiB(benchmark::State &state) {
     TSimOptions o;
-    o.LineRate = 115200;
+    o.LineRate = TamrelTester::BaudRate;
     o.AutoSendPeriodMs = 0; // only the update's own traffic on the line
     TSimPty sim;
     QString error;
@@ -76,7 +77,7 @@ void BM_FirmwareUpdate60KiB(benchmark::State &state) {
     for (char &c : image)
         c = char(rng.bounded(256));
     // The tester reports this name after the update, so that the search finds it again.
-    const QByteArray name("Tavik TAMREL 2.0");
+    const QByteArray name = QByteArray(TamrelTester::IdentPrefix) + " TAMREL 2.0";
     image.replace(0, name.size() + 1, name + '\0');
 
     const QString success = QStringLiteral("Прошивка завершена успешно");

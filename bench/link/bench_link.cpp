@@ -12,6 +12,7 @@
 #include "uKvProtocol.h"
 #include "uSimPty.h"
 #include "uTamrelRegisterMap.h"
+#include "uTamrelTester.h"
 
 #include <QApplication>
 #include <QDir>
@@ -43,8 +44,8 @@ struct TBenchLink {
     bool StoppedLost = false;
 
     TBenchLink() {
-        Link.DeviceIdentStr = "Tavik";
-        Link.SetBaudRate(115200);
+        Link.DeviceIdentStr = QLatin1String(TamrelTester::IdentPrefix);
+        Link.SetBaudRate(TamrelTester::BaudRate);
         Link.SetSearchOnConnect(true);
         Link.SetKeepConnection(true);
         Link.SetOnDeviceLinkStartStop(
@@ -81,7 +82,7 @@ struct TBenchLink {
 std::unique_ptr<TSimPty> StartSim() {
     auto sim = std::make_unique<TSimPty>();
     TSimOptions o;
-    o.Ident = "Tavik TAMREL";
+    o.Ident = QLatin1String(TamrelTester::IdentPrefix) + QStringLiteral(" TAMREL");
     o.AutoSendPeriodMs = 0;
     sim->Start(o);
     return sim;

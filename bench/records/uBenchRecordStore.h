@@ -1,6 +1,7 @@
 #pragma once
 // The generated store of the test-record benchmarks: 10,000 records of 41 points each, with
 // serials, types, dates and verdicts spread the way a busy bench would have them.
+#include "uTamrelTester.h"
 #include "uTestRecordStore.h"
 
 #include <QDir>
@@ -17,7 +18,7 @@ inline TTestRecord SweepRecord(int index) {
     record.HeadSerial = QStringLiteral("HD-%1-%2").arg(2026 + index % 3).arg(index, 6, 10, QLatin1Char('0'));
     record.TakenAt = QDateTime(QDate(2026, 1, 1), QTime(7, 0), Qt::UTC).addSecs(qint64(index) * 2437);
     record.TesterId = QStringLiteral("/dev/ttyACM0");
-    record.Firmware = QStringLiteral("Tavik TAMREL 1.6");
+    record.Firmware = QLatin1String(TamrelTester::IdentPrefix) + QStringLiteral(" TAMREL 1.6");
     record.PumpType = index % 3 == 0 ? QStringLiteral("PE") : QStringLiteral("VE");
     record.HeadType = index % 2 ? QStringLiteral("Resistive") : QStringLiteral("Inductive");
     record.Sweep = {10, 90, 4, 200, smSettled};

@@ -3,6 +3,7 @@
 #include "uKvProtocol.h"
 #include "uSimPipe.h"
 #include "uSimPty.h"
+#include "uTamrelTester.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -11,6 +12,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <string>
 #include <unistd.h>
 
 namespace {
@@ -66,7 +68,7 @@ struct TRawHost {
     }
 };
 
-// Request to answer over the pty: unthrottled (the thread's reaction) and at 115200 baud.
+// Request to answer over the pty: unthrottled (the thread's reaction) and at the tester's line rate.
 void BM_PtyRoundTrip(benchmark::State &state) {
     TSimOptions o;
     o.AutoSendPeriodMs = 0;
@@ -86,9 +88,9 @@ void BM_PtyRoundTrip(benchmark::State &state) {
         }
     }
     state.SetItemsProcessed(state.iterations());
-    state.SetLabel(o.LineRate ? "115200 baud" : "unthrottled");
+    state.SetLabel(o.LineRate ? std::to_string(o.LineRate) + " baud" : std::string("unthrottled"));
 }
-BENCHMARK(BM_PtyRoundTrip)->Arg(0)->Arg(115200)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_PtyRoundTrip)->Arg(0)->Arg(TamrelTester::BaudRate)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 // A new holder of the port is served at once: open, one request, its answer, close (as every
 // probe of a port search does).
@@ -115,8 +117,8 @@ BENCHMARK(BM_PtyOpenToAnswer)->Unit(benchmark::kMicrosecond)->UseRealTime();
 // Unasked values as fast as the line allows: the bytes per second stay at baud / 10.
 void BM_PtyThrottledStream(benchmark::State &state) {
     TSimOptions o;
-    o.AutoSendPeriodMs = 1; // more than a 115200 baud line can carry
-    o.LineRate = 115200;
+    o.AutoSendPeriodMs = 1; // more than the tester's line can carry
+    o.LineRate = TamrelTester::BaudRate;
     TSimPty sim;
     if (!sim.Start(o)) {
         state.SkipWithError("no pty");

@@ -500,19 +500,29 @@ private slots:
         KvPlatform::SetTickCountOffset(1000000);
         Receive(regNum, good);
         QCOMPARE(Seen(regNum), seenGood);
-        if (regNum == 2) {
-            // A sweep waits for its sample.
-            Form->DiagramMode = dmForward;
-            Ch1()->RequestRegPositionForDiagram = true;
+        const bool sweeping = regNum == 2;
+        if (sweeping) {
+            // A sweep waits for its sample: sampling right after each step, it asks for the
+            // start duty's position as it starts.
+            Form->CheckBoxSampleAfterStep->setChecked(true);
+            Form->ButtonStartStop->click();
+            QCOMPARE(Form->DiagramMode, dmForward);
         }
+        const qsizetype writesBefore = Fake->Writes().size();
         KvPlatform::SetTickCountOffset(1000000 + 1000); // the read-out may refresh again
         ReceiveRaw(regNum, TKvRegisterType(type), raw);
-        Form->DiagramMode = dmNone;
         QCOMPARE(Seen(regNum), seenUnknown);
         // Nothing is written back, neither now nor when the user presses Enter in the field.
         if (TFloatEdit *e = SettingField(regNum)) QTest::keyClick(e, Qt::Key_Return);
         QCOMPARE(Seen(regNum), seenUnknown);
-        QCOMPARE(Fake->Writes().size(), 0);
+        QCOMPARE(Fake->Writes().size(), writesBefore);
+        if (sweeping) {
+            // The sweep's request stayed open: the next reading that is a number is its sample.
+            const qint32 mv = 1200;
+            ReceiveRaw(2, rtS32, QByteArray(reinterpret_cast<const char *>(&mv), sizeof mv));
+            QCOMPARE(Form->SeriesHyst1->PointCount(), 1);
+            QCOMPARE(Form->SeriesHyst1->Point(0), QPointF(0, 1.2));
+        }
     }
 
     // Values of another type than the map's that are numbers within its type are shown.

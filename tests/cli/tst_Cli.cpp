@@ -332,7 +332,7 @@ private slots:
                                  "--period", "150", "--serial", "HX-17", "--out", csv});
         QVERIFY2(run.ExitCode == exitCode, run.Err.constData());
         const QStringList lines = QString::fromUtf8(run.Out).split(QLatin1Char('\n'));
-        QVERIFY2(lines.contains(QStringLiteral("Points: 11 (6 rising, 5 falling)")), run.Out.constData());
+        QVERIFY2(lines.contains(QStringLiteral("Points: 10 (6 rising, 4 falling)")), run.Out.constData());
         QVERIFY(lines.contains(verdictLine));
         // The simulated head's backlash puts the falling branch visibly apart from the rising one.
         const QRegularExpression maxLine(QStringLiteral("^Max hysteresis: (\\d+\\.\\d{3}) V at \\d+ %$"));
@@ -359,16 +359,17 @@ private slots:
         QCOMPARE(record->Firmware, QStringLiteral("Tavik TAMREL sim 1.0"));
         QCOMPARE(record->TesterId, Port());
         QCOMPARE(record->Sweep, (TSweepSettings{0, 50, 10, 150, smSettled}));
-        QCOMPARE(record->Points.size(), 11);
-        const double duties[] = {0, 10, 20, 30, 40, 50, 40, 30, 20, 10, 0};
-        for (int i = 0; i < 11; ++i) {
+        // The start is measured once, on the rising branch.
+        QCOMPARE(record->Points.size(), 10);
+        const double duties[] = {0, 10, 20, 30, 40, 50, 40, 30, 20, 10};
+        for (int i = 0; i < 10; ++i) {
             QCOMPARE(record->Points[i].Duty, duties[i]);
             QCOMPARE(record->Points[i].Branch, i < 6 ? sbRising : sbFalling);
         }
         // Settled samples: each point is the head's position after a period at that duty, which for
         // the simulated head is its backlash curve (from the second point on; the first follows
         // whatever the head did before).
-        for (int i = 1; i < 11; ++i) {
+        for (int i = 1; i < 10; ++i) {
             const TTestRecordPoint &p = record->Points[i];
             const double play = p.Branch == sbRising ? p.Duty - TSimActuatorChannel::HalfWidthPercent
                                                      : p.Duty + TSimActuatorChannel::HalfWidthPercent;
@@ -383,10 +384,10 @@ private slots:
         QFile points(csv);
         QVERIFY(points.open(QIODevice::ReadOnly));
         const QList<QByteArray> rows = points.readAll().split('\n');
-        QCOMPARE(rows.size(), 13); // header, 11 points, and the empty rest after the last line end
+        QCOMPARE(rows.size(), 12); // header, 10 points, and the empty rest after the last line end
         QVERIFY(rows[0].startsWith("record_id,head_serial,"));
         QVERIFY(rows[6].contains(",rising,5,50.0,"));
-        QVERIFY(rows[11].contains(",falling,10,0.0,"));
+        QVERIFY(rows[10].contains(",falling,9,10.0,"));
     }
 
     // With a record server in the settings, the sweep's record goes through the program's
@@ -436,7 +437,7 @@ private slots:
             const std::optional<TTestRecord> record = store.LoadRecord(id);
             QVERIFY(record);
             QCOMPARE(record->HeadSerial, QStringLiteral("HX-SRV"));
-            QCOMPARE(record->Points.size(), 5);
+            QCOMPARE(record->Points.size(), 4); // rising 0, 10, 20; falling 10
             return;
         }
         // Away: durable in the local queue, waiting, and the command names both.
@@ -446,7 +447,7 @@ private slots:
         QCOMPARE(local.WaitingIds(10), QStringList{id});
         const std::optional<TTestRecord> record = local.LoadRecord(id);
         QVERIFY(record);
-        QCOMPARE(record->Points.size(), 5);
+        QCOMPARE(record->Points.size(), 4); // rising 0, 10, 20; falling 10
         // The next run with the server back sends it: no record is lost on the way.
         if (server == QLatin1String("stopped")) QVERIFY(postgres.Start());
         const TCliRun again = Run({"sweep", "--port", Port(), "--start", "0", "--end", "10", "--step", "10",
@@ -561,6 +562,32 @@ private slots:
         QVERIFY2(run.Out.startsWith("Points: "), run.Out.constData());
         QCOMPARE(FSim->Register(TamrelReg::regManualControlPWM1), U16(0));
         QCOMPARE(FSim->Register(TamrelReg::regManualControl), QByteArray(1, 0));
+    }
+
+    // A position reading that is no number gives its step no point: it is neither a 0 V point
+    // nor taken for another duty, and the sweep goes on.
+    void sweepSkipsReadingsThatAreNoNumber() {
+        TSimOptions options;
+        options.TextReadsOf = TamrelReg::regPosition1;
+        options.TextReadsEveryN = 3; // the readings at 20 and 50 rising and 20 falling
+        StartSim(options);
+        const TCliRun run = Run({"sweep", "--port", Port(), "--start", "0", "--end", "50", "--step", "10",
+                                 "--period", "100", "--serial", "HX-21", "--json"});
+        QVERIFY2(run.ExitCode == 0, run.Err.constData());
+        const QJsonObject result = QJsonDocument::fromJson(run.Out).object();
+        QStringList points;
+        for (const QJsonValue &v : result.value(QStringLiteral("points")).toArray()) {
+            const QJsonObject p = v.toObject();
+            points << QStringLiteral("%1%2")
+                          .arg(p.value(QStringLiteral("branch")).toString().at(0))
+                          .arg(p.value(QStringLiteral("duty_percent")).toDouble());
+            // The simulated head never reads 0 V above its lowest duties.
+            QVERIFY2(p.value(QStringLiteral("duty_percent")).toDouble() < 20 ||
+                         p.value(QStringLiteral("volts")).toDouble() > 0.3,
+                     run.Out.constData());
+        }
+        QCOMPARE(points.join(QLatin1Char(' ')), QStringLiteral("r0 r10 r30 r40 f40 f30 f10"));
+        QCOMPARE(FSim->Register(TamrelReg::regManualControlPWM1), U16(0));
     }
 
     void flashWritesTheImage_data() {

@@ -533,6 +533,10 @@ private slots:
                                             "4",
                                             "--garbage-every",
                                             "9",
+                                            "--text-reads-of",
+                                            "2",
+                                            "--text-reads-every",
+                                            "3",
                                             "--fail-page",
                                             "2",
                                             "--fail-page-status",
@@ -576,6 +580,8 @@ private slots:
             QCOMPARE(o.AnswerDelayMs, 7);
             QCOMPARE(o.DropEveryN, 4);
             QCOMPARE(o.GarbageEveryN, 9);
+            QCOMPARE(o.TextReadsOf, 2);
+            QCOMPARE(o.TextReadsEveryN, 3);
             QCOMPARE(o.FailPageIndex, 2);
             QCOMPARE(int(o.FailPageStatus), 6);
             QCOMPARE(o.LoaderIdent, QString("BL"));

@@ -1,20 +1,31 @@
-#include "uFormTamrelRegisters.h"
+#pragma once
+// Received register values as the program reads them: by the type that the tester's register
+// map declares. The window shows every value this way; the sweep of both faces takes its
+// position readings this way.
+#include "uKvProtocol.h"
+#include "uTamrelRegisterMap.h"
 
 #include <QVariant>
 
 #include <cmath>
 #include <limits>
+#include <optional>
 
-namespace {
+namespace TamrelReg {
 
-template <typename T> bool Within(long double x) {
+namespace Detail {
+template <typename T> inline bool Within(long double x) {
     return x >= static_cast<long double>(std::numeric_limits<T>::min()) &&
            x <= static_cast<long double>(std::numeric_limits<T>::max());
 }
+} // namespace Detail
 
-} // namespace
-
-std::optional<qint64> TamrelReg::RegisterNumber(const TKvRegister &reg, TKvRegisterType mapType) {
+// A received register's value as the whole number that the map's type (MapType) declares,
+// whatever type the tester sent it in (the engine adopts the sender's type): integers as they
+// are, floating values rounded to the nearest, a text that reads wholly as a decimal number.
+// No value (std::nullopt) when it is none of these, not finite (NaN, an infinity), empty, or
+// outside the range of MapType: such a value is unknown and is shown as unknown.
+inline std::optional<qint64> RegisterNumber(const TKvRegister &reg, TKvRegisterType mapType) {
     const QVariant v = RegisterToVariant(reg);
     long double x = 0;
     bool ok = false;
@@ -50,22 +61,22 @@ std::optional<qint64> TamrelReg::RegisterNumber(const TKvRegister &reg, TKvRegis
     bool inRange = false;
     switch (mapType) {
     case rtU8:
-        inRange = Within<quint8>(x);
+        inRange = Detail::Within<quint8>(x);
         break;
     case rtS8:
-        inRange = Within<qint8>(x);
+        inRange = Detail::Within<qint8>(x);
         break;
     case rtU16:
-        inRange = Within<quint16>(x);
+        inRange = Detail::Within<quint16>(x);
         break;
     case rtS16:
-        inRange = Within<qint16>(x);
+        inRange = Detail::Within<qint16>(x);
         break;
     case rtU32:
-        inRange = Within<quint32>(x);
+        inRange = Detail::Within<quint32>(x);
         break;
     case rtS32:
-        inRange = Within<qint32>(x);
+        inRange = Detail::Within<qint32>(x);
         break;
     default:
         // Any whole number a 64-bit value holds.
@@ -75,3 +86,5 @@ std::optional<qint64> TamrelReg::RegisterNumber(const TKvRegister &reg, TKvRegis
     if (!inRange) return std::nullopt;
     return static_cast<qint64>(x);
 }
+
+} // namespace TamrelReg
