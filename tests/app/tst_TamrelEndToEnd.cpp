@@ -14,6 +14,7 @@
 #include "uPostgresTestServer.h"
 #include "uPrivateRuntime.h"
 #include "uSimActuator.h"
+#include "uSimFrameValue.h"
 #include "uSimPty.h"
 #include "uTamrelCharts.h"
 #include "uTamrelWidgets.h"
@@ -48,18 +49,6 @@ bool IsRead(const TSimFrameRecord &f) {
 }
 bool IsWrite(const TSimFrameRecord &f) {
     return f.Received && (f.Command == 7 || f.Command == 18);
-}
-
-// Register value of a write frame as the tester got it: [cmd][reg][type][value LE].
-qint64 WrittenValue(const TSimFrameRecord &f) {
-    QByteArray body = f.Raw.mid(1, f.Raw.size() - 2);
-    body.replace(QByteArray("\x7d\x3e", 2), QByteArray("\x7e", 1));
-    body.replace(QByteArray("\x7d\x3d", 2), QByteArray("\x7d", 1));
-    qint64 v = 0;
-    const int size = (quint8(body[2]) <= 3) ? 1 : (quint8(body[2]) <= 5 ? 2 : 4);
-    for (int i = size - 1; i >= 0; --i)
-        v = (v << 8) | quint8(body[3 + i]);
-    return v;
 }
 
 // The duty at which a branch of a loop passes through volts, interpolated between the two

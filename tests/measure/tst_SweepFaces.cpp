@@ -9,6 +9,7 @@
 #include "uFormTamrel.h"
 #include "uFrameDeviceLinkComMorva.h"
 #include "uPrivateRuntime.h"
+#include "uSimFrameValue.h"
 #include "uSimPty.h"
 #include "uTamrelRegisterMap.h"
 
@@ -29,18 +30,6 @@ struct TFaceRun {
     QVector<TTestRecordPoint> Points;
     THysteresisFigures Figures;
 };
-
-// Register value of a write frame as the tester got it: [cmd][reg][type][value LE].
-qint64 WrittenValue(const TSimFrameRecord &f) {
-    QByteArray body = f.Raw.mid(1, f.Raw.size() - 2);
-    body.replace(QByteArray("\x7d\x3e", 2), QByteArray("\x7e", 1));
-    body.replace(QByteArray("\x7d\x3d", 2), QByteArray("\x7d", 1));
-    qint64 v = 0;
-    const int size = (quint8(body[2]) <= 3) ? 1 : (quint8(body[2]) <= 5 ? 2 : 4);
-    for (int i = size - 1; i >= 0; --i)
-        v = (v << 8) | quint8(body[3 + i]);
-    return v;
-}
 
 QVector<qint64> DutiesWritten(const TSimPty &sim) {
     QVector<qint64> duties;
